@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDateTime>
+
+#include <functional>
+
+// The one clock that every reader of the date and time uses, at whole-second
+// resolution. Tests replace its source to set any date and time.
+namespace SystemClock {
+
+// The current local date and time, milliseconds dropped.
+QDateTime now();
+
+// Replaces the source of now(); an empty function restores the system clock.
+void setSource(std::function<QDateTime()> source);
+
+// Convenience for tests: a clock that stands still at the given moment until set again.
+void setFixed(const QDateTime &moment);
+
+} // namespace SystemClock

@@ -1,0 +1,51 @@
+#include "daytime.h"
+
+#include <cmath>
+
+namespace {
+const QDate kDayZero(1899, 12, 30);
+}
+
+double daySerial(const QDate &date)
+{
+    return static_cast<double>(kDayZero.daysTo(date));
+}
+
+double dayFraction(const QTime &time)
+{
+    return QTime(0, 0).secsTo(time) / kSecondsPerDay;
+}
+
+QDate dateFromSerial(double serial)
+{
+    return kDayZero.addDays(static_cast<qint64>(std::trunc(serial)));
+}
+
+QTime timeFromFraction(double serial)
+{
+    const double fraction = std::fabs(serial - std::trunc(serial));
+    qint64 seconds = std::llround(fraction * kSecondsPerDay);
+    if (seconds >= 86400)
+        seconds = 0;
+    return QTime(0, 0).addSecs(static_cast<int>(seconds));
+}
+
+QString chartTimeText(double timeFraction)
+{
+    return timeFromFraction(timeFraction).toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString chartDateText(double dateSerial)
+{
+    return dateFromSerial(dateSerial).toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+QString clockDateText(const QDateTime &moment)
+{
+    return moment.date().toString(QStringLiteral("MM-dd-yyyy"));
+}
+
+QString clockTimeText(const QDateTime &moment)
+{
+    return moment.time().toString(QStringLiteral("HH:mm:ss"));
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QTime>
+
+// Dates and times travel as day serials: whole days since 30 December 1899 for a
+// date, the fraction of a day for a time of day.
+
+constexpr double kSecondsPerDay = 86400.0;
+
+double daySerial(const QDate &date);
+double dayFraction(const QTime &time);
+// The date of a serial's whole part (fractions are ignored).
+QDate dateFromSerial(double serial);
+// The time of day of a serial's fractional part, to the nearest second.
+QTime timeFromFraction(double serial);
+
+// Texts of the chart's axis labels and of the ruler read-out.
+QString chartTimeText(double timeFraction); // "HH:mm:ss"
+QString chartDateText(double dateSerial);   // "yyyy/MM/dd"
+
+// Texts of the clock read-out: "MM-dd-yyyy" and "HH:mm:ss".
+QString clockDateText(const QDateTime &moment);
+QString clockTimeText(const QDateTime &moment);

@@ -1,0 +1,148 @@
+#include "numbers.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+double leadingNumber(const QString &text)
+{
+    std::string digits;
+    bool seenDigit = false;
+    bool seenPoint = false;
+    bool seenExponent = false;
+    bool signAllowed = true;
+
+    for (const QChar ch : text) {
+        if (ch == QLatin1Char(' ') || ch == QLatin1Char('\t') || ch == QLatin1Char('\n'))
+            continue;
+        const char c = ch.toLatin1();
+        if (c == '+' || c == '-') {
+            if (!signAllowed)
+                break;
+            digits += c;
+            signAllowed = false;
+        } else if (c >= '0' && c <= '9') {
+            digits += c;
+            seenDigit = true;
+            signAllowed = false;
+        } else if (c == '.' && !seenPoint && !seenExponent) {
+            digits += c;
+            seenPoint = true;
+            signAllowed = false;
+        } else if ((c == 'e' || c == 'E') && seenDigit && !seenExponent) {
+            digits += 'e';
+            seenExponent = true;
+            signAllowed = true;
+        } else {
+            break;
+        }
+    }
+    if (!seenDigit)
+        return 0;
+    // strtod stops on its own at a dangling exponent or sign ("12e", "3-").
+    return std::strtod(digits.c_str(), nullptr);
+}
+
+double roundHalfEven(double value)
+{
+    // nearbyint follows the current rounding mode, which is round-to-nearest-even.
+    return std::nearbyint(value);
+}
+
+std::optional<qint32> toInt32(double value)
+{
+    if (!std::isfinite(value))
+        return std::nullopt;
+    const double r = roundHalfEven(value);
+    if (r < std::numeric_limits<qint32>::min() || r > std::numeric_limits<qint32>::max())
+        return std::nullopt;
+    return static_cast<qint32>(r);
+}
+
+std::optional<qint16> toInt16(double value)
+{
+    if (!std::isfinite(value))
+        return std::nullopt;
+    const double r = roundHalfEven(value);
+    if (r < std::numeric_limits<qint16>::min() || r > std::numeric_limits<qint16>::max())
+        return std::nullopt;
+    return static_cast<qint16>(r);
+}
+
+namespace {
+
+// Renders mantissa digits and a decimal exponent as plain decimal text when the
+// exponent is moderate, otherwise as d.dddE+xx.
+QString renderDecimal(bool negative, const std::string &mantissa, int exponent, int fixedUpTo)
+{
+    std::string out;
+    if (negative)
+        out += '-';
+    const int n = static_cast<int>(mantissa.size());
+    if (exponent >= -5 && exponent < fixedUpTo) {
+        if (exponent < 0) {
+            out += "0.";
+            out.append(static_cast<size_t>(-exponent - 1), '0');
+            out += mantissa;
+        } else if (exponent + 1 >= n) {
+            out += mantissa;
+            out.append(static_cast<size_t>(exponent + 1 - n), '0');
+        } else {
+            out += mantissa.substr(0, static_cast<size_t>(exponent + 1));
+            out += '.';
+            out += mantissa.substr(static_cast<size_t>(exponent + 1));
+        }
+    } else {
+        out += mantissa[0];
+        if (n > 1) {
+            out += '.';
+            out += mantissa.substr(1);
+        }
+        char exp[8];
+        std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        out += exp;
+    }
+    return QString::fromStdString(out);
+}
+
+// Shortest round-tripping digits of value with at most maxDigits significant digits.
+template <typename Float>
+QString shortestText(Float value, int maxDigits, int fixedUpTo)
+{
+    if (value == 0 || !std::isfinite(value))
+        return value == 0 ? QStringLiteral("0") : QString::number(double(value));
+    char buf[64];
+    for (int p = 1; p <= maxDigits; ++p) {
+        std::snprintf(buf, sizeof buf, "%.*e", p - 1, double(value));
+        if (static_cast<Float>(std::strtod(buf, nullptr)) == value || p == maxDigits)
+            break;
+    }
+    // buf is [-]d[.ddd]e[+-]xx
+    std::string s(buf);
+    const bool negative = s[0] == '-';
+    if (negative)
+        s.erase(0, 1);
+    const size_t e = s.find('e');
+    const int exponent = std::atoi(s.c_str() + e + 1);
+    std::string mantissa;
+    for (size_t i = 0; i < e; ++i)
+        if (s[i] != '.')
+            mantissa += s[i];
+    while (mantissa.size() > 1 && mantissa.back() == '0')
+        mantissa.pop_back();
+    return renderDecimal(negative, mantissa, exponent, fixedUpTo);
+}
+
+} // namespace
+
+QString singleText(float value)
+{
+    return shortestText<float>(value, 7, 7);
+}
+
+QString doubleText(double value)
+{
+    return shortestText<double>(value, 17, 15);
+}

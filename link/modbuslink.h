@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The seven operations of the instrument's link library, with its argument
+// orders, 32-bit integers and buffer packing. `port` is the serial port number
+// (1..20, resolved by portDevicePath) and `address` the instrument's module
+// (slave) address. Register, input and coil number n is protocol address n-1.
+// A read that fails leaves the caller's buffer untouched and returns -1.
+
+constexpr qint32 kLinkWriteFailed = -8888;
+
+// Opens the port with baud code 0/1/2 (4800/9600/19200 bit/s) and parity code
+// 0/1/2 (none/odd/even), 8 data bits, 1 stop bit. Opening an open port again
+// reopens it with the new settings. Returns 0 on success, -1 on failure.
+qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode);
+// Closes the port if it is open. Returns 0.
+qint32 ClosePort_Modbus(qint32 port);
+// Input registers first..first+count-1 into buffer[0..count-1] (signed 16-bit values).
+qint32 Get_3X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer);
+// Holding registers first..first+count-1 into buffer[0..count-1] (signed 16-bit values).
+qint32 Get_4X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer);
+// 16 discrete inputs packed 8 per slot into buffer[0] and buffer[1]; bit i of a
+// slot is the i-th input of its eight.
+qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
+// 16 coils, packed like Get_1X_B16.
+qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
+// Writes one holding register; kLinkWriteFailed when the exchange failed.
+qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value);
+
+// The device path of port number n: $ZELMAR_PORT_<n> when set, otherwise
+// /dev/ttyUSB<n-1> when it exists, else /dev/ttyS<n-1> (\\.\COM<n> on Windows).
+QString portDevicePath(qint32 port);

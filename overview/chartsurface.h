@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QColor>
+#include <QPointF>
+#include <QVector>
+#include <QWidget>
+
+// One line drawn on the chart, in chart units (x 0..12008 right, y 0..7508 down).
+struct Stroke
+{
+    QPointF from;
+    QPointF to;
+    QColor colour;
+    int width = 1;                   // pixels
+    Qt::PenStyle style = Qt::SolidLine;
+
+    bool operator==(const Stroke &o) const
+    {
+        return from == o.from && to == o.to && colour == o.colour && width == o.width &&
+               style == o.style;
+    }
+};
+
+// The chart's drawing surface: keeps what was drawn since the last clear as a
+// list of strokes in chart units and paints them scaled to the widget's size.
+// New strokes only schedule a repaint, so a burst of drawing costs one paint.
+class ChartSurface : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 12008;
+    static constexpr int kHeight = 7508;
+
+    explicit ChartSurface(QWidget *parent = nullptr);
+
+    void clear();
+    void setBackground(const QColor &colour);
+    QColor background() const { return m_background; }
+    void addLine(const Stroke &stroke);
+    const QVector<Stroke> &strokes() const { return m_strokes; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_background = QColor(192, 255, 255);
+    QVector<Stroke> m_strokes;
+};

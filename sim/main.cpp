@@ -1,1 +1,374 @@
-int main() { return 0; }
+// zelmar-sim: a Modbus RTU slave that answers on a pseudo-terminal as the
+// ZELMAR indicator would. See --help.
+
+#include "instrument.h"
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kPollIntervalMs = 200; // how often the loop looks at the stop flag
+// A request ends when the line has been quiet this long (3.5 characters at
+// 4800 bit/s is 8 ms; on the pseudo-terminal a request arrives in one piece).
+constexpr int kFrameGapMs = 10;
+constexpr int kMinFrameLength = 4; // address, function, CRC
+constexpr int kFunctionWriteSingle = 0x06;
+constexpr int kFunctionWriteMultiple = 0x10;
+
+const char kHelp[] =
+    "Usage: zelmar-sim --link PATH [options]\n"
+    "\n"
+    "Simulates the ZELMAR four-channel indicator as a Modbus RTU slave on a\n"
+    "pseudo-terminal, published as the symlink PATH (point ZELMAR_PORT_<n> at it).\n"
+    "Runs until SIGTERM or SIGINT, then removes the link.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH         where to publish the pseudo-terminal (required)\n"
+    "  --address N         answer only slave address N (1..247, default 1)\n"
+    "  --silent            answer nothing (writes are still logged)\n"
+    "  --log FILE          append \"write REG VALUE\" per register write received\n"
+    "  --hold REG=VALUE    preset holding register REG (1..64); repeatable\n"
+    "  --inputs HEX16      fix discrete inputs 1..16 (bit 0 = input 1)\n"
+    "  --coils HEX8        fix coils 1..8 (bit 0 = coil 1)\n"
+    "  --values v1,v2,...  fix input registers 1..n\n"
+    "  --freeze            stop the channel values from moving\n"
+    "  --help              show this text\n"
+    "\n"
+    "Registers (number n = protocol address n-1):\n"
+    "  input 1..4    channel values, slow waves that cross their alarm values\n"
+    "  input 5       retransmission 0..100 % of the channel in holding 21,\n"
+    "                between holding 24 (low) and 23 (high)\n"
+    "  input 6       cold-junction temperature 25; inputs 7..16 are 0\n"
+    "  discrete 1..12  per channel: alarm, open circuit, short circuit\n"
+    "  discrete 13..16 alarms 1..4\n"
+    "  coils 1..4    relays: follow the alarms (holding 49 = 0) or are on while\n"
+    "                the channel is below its set value (holding 49 = 1)\n"
+    "  holding 1..64 configuration; alarm n: set value 2n-1, alarm value 2n,\n"
+    "                mode 9+2(n-1) (0 none, 1 upper, 2 lower, 3 upper deviation,\n"
+    "                4 lower deviation, 5 band). Registers 17..20 (address, baud,\n"
+    "                parity, delay) are stored but do not change how it answers.\n";
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void onSignal(int) { g_stop = 1; }
+
+struct Options
+{
+    std::string link;
+    int address = 1;
+    bool silent = false;
+    std::string log;
+    std::vector<std::pair<int, int>> holds;
+    std::optional<uint16_t> inputs;
+    std::optional<uint8_t> coils;
+    std::vector<int16_t> values;
+    bool freeze = false;
+};
+
+bool parseInt(const std::string &text, int base, long min, long max, long &out)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || v < min || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+// Returns the options, or nullopt after printing why the command line is wrong.
+std::optional<Options> parseOptions(int argc, char **argv, bool &help)
+{
+    Options o;
+    auto fail = [](const std::string &why) {
+        std::fprintf(stderr, "zelmar-sim: %s (try --help)\n", why.c_str());
+        return std::nullopt;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long v = 0;
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return o;
+        } else if (arg == "--silent") {
+            o.silent = true;
+        } else if (arg == "--freeze") {
+            o.freeze = true;
+        } else if (!hasValue) {
+            return fail("unknown option or missing value: " + arg);
+        } else if (arg == "--link") {
+            o.link = argv[++i];
+        } else if (arg == "--log") {
+            o.log = argv[++i];
+        } else if (arg == "--address") {
+            if (!parseInt(argv[++i], 10, 1, 247, v))
+                return fail("bad address");
+            o.address = static_cast<int>(v);
+        } else if (arg == "--inputs") {
+            if (!parseInt(argv[++i], 16, 0, 0xFFFF, v))
+                return fail("bad --inputs mask");
+            o.inputs = static_cast<uint16_t>(v);
+        } else if (arg == "--coils") {
+            if (!parseInt(argv[++i], 16, 0, 0xFF, v))
+                return fail("bad --coils mask");
+            o.coils = static_cast<uint8_t>(v);
+        } else if (arg == "--hold") {
+            const std::string spec = argv[++i];
+            const auto eq = spec.find('=');
+            long reg = 0;
+            if (eq == std::string::npos || !parseInt(spec.substr(0, eq), 10, 1, Instrument::kHoldingRegisters, reg)
+                || !parseInt(spec.substr(eq + 1), 10, -32768, 65535, v))
+                return fail("bad --hold " + spec);
+            o.holds.emplace_back(static_cast<int>(reg), static_cast<int>(v));
+        } else if (arg == "--values") {
+            std::string list = argv[++i];
+            size_t start = 0;
+            while (start <= list.size()) {
+                const size_t comma = std::min(list.find(',', start), list.size());
+                if (!parseInt(list.substr(start, comma - start), 10, -32768, 65535, v)
+                    || o.values.size() == Instrument::kInputRegisters)
+                    return fail("bad --values " + list);
+                o.values.push_back(static_cast<int16_t>(v));
+                start = comma + 1;
+            }
+        } else {
+            return fail("unknown option " + arg);
+        }
+    }
+    if (o.link.empty())
+        return fail("--link PATH is required");
+    return o;
+}
+
+// A pseudo-terminal whose slave side stays open in this process, so that the
+// tool may close and reopen its port without the terminal going away.
+struct PseudoTerminal
+{
+    int master = -1;
+    int keepSlave = -1;
+    std::string slaveName;
+};
+
+std::optional<PseudoTerminal> openPseudoTerminal()
+{
+    PseudoTerminal pty;
+    pty.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
+        return std::nullopt;
+    const char *name = ptsname(pty.master);
+    if (!name)
+        return std::nullopt;
+    pty.slaveName = name;
+    pty.keepSlave = open(name, O_RDWR | O_NOCTTY);
+    if (pty.keepSlave < 0)
+        return std::nullopt;
+    termios tios{};
+    if (tcgetattr(pty.keepSlave, &tios) != 0)
+        return std::nullopt;
+    cfmakeraw(&tios);
+    if (tcsetattr(pty.keepSlave, TCSANOW, &tios) != 0)
+        return std::nullopt;
+    return pty;
+}
+
+// Publishes the slave's name at `link`, replacing a stale symlink but never a real file.
+bool publishLink(const std::string &link, const std::string &target)
+{
+    struct stat st{};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "zelmar-sim: %s exists and is not a symlink\n", link.c_str());
+            return false;
+        }
+        unlink(link.c_str());
+    }
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "zelmar-sim: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+uint16_t crc16(const uint8_t *data, int length)
+{
+    uint16_t crc = 0xFFFF;
+    for (int i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+// Reads one request: everything that arrives until the line goes quiet. Bytes
+// beyond the longest frame are read and dropped. Returns the length kept.
+int readFrame(int fd, uint8_t *frame, int capacity)
+{
+    int length = 0;
+    uint8_t chunk[256];
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            const int keep = std::min<int>(static_cast<int>(got), capacity - length);
+            std::memcpy(frame + length, chunk, static_cast<size_t>(keep));
+            length += keep;
+        } else if (got < 0 && errno != EINTR && errno != EAGAIN) {
+            return length;
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, kFrameGapMs) <= 0 || !(pfd.revents & POLLIN))
+            return length;
+    }
+}
+
+// Whether a frame is a whole request with a good CRC (low byte first on the wire).
+bool frameIntact(const uint8_t *frame, int length)
+{
+    if (length < kMinFrameLength)
+        return false;
+    const uint16_t crc = crc16(frame, length - 2);
+    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
+}
+
+// Logs each register write of a request, as "write REG VALUE" (1-based, signed).
+void logWrites(FILE *log, const uint8_t *req, int length)
+{
+    if (!log || length < 6)
+        return;
+    const int header = 1; // RTU: the slave address precedes the function code
+    const int function = req[header];
+    auto word = [&](int at) { return static_cast<uint16_t>(req[at] << 8 | req[at + 1]); };
+    if (function == kFunctionWriteSingle) {
+        std::fprintf(log, "write %d %d\n", word(header + 1) + 1, static_cast<int16_t>(word(header + 3)));
+    } else if (function == kFunctionWriteMultiple && length >= header + 6) {
+        const int first = word(header + 1);
+        const int count = word(header + 3);
+        for (int i = 0; i < count && header + 6 + 2 * i + 1 < length; ++i)
+            std::fprintf(log, "write %d %d\n", first + i + 1, static_cast<int16_t>(word(header + 6 + 2 * i)));
+    }
+    std::fflush(log);
+}
+
+void copyToMapping(const Instrument &ins, modbus_mapping_t *map)
+{
+    for (int i = 0; i < Instrument::kInputRegisters; ++i)
+        map->tab_input_registers[i] = ins.inputRegisters()[i];
+    for (int i = 0; i < Instrument::kDiscreteInputs; ++i)
+        map->tab_input_bits[i] = ins.discreteInputs()[i];
+    for (int i = 0; i < Instrument::kCoils; ++i)
+        map->tab_bits[i] = ins.coils()[i];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool help = false;
+    const auto options = parseOptions(argc, argv, help);
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (!options)
+        return 2;
+    const Options &o = *options;
+
+    Instrument instrument(o.address);
+    for (const auto &[reg, value] : o.holds)
+        instrument.setHolding(reg, static_cast<int16_t>(value));
+    if (!o.values.empty())
+        instrument.fixValues(o.values);
+    if (o.inputs)
+        instrument.fixInputs(*o.inputs);
+    if (o.coils)
+        instrument.fixCoils(*o.coils);
+
+    FILE *log = nullptr;
+    if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "a"))) {
+        std::fprintf(stderr, "zelmar-sim: cannot open log %s\n", o.log.c_str());
+        return 1;
+    }
+
+    const auto pty = openPseudoTerminal();
+    if (!pty) {
+        std::fprintf(stderr, "zelmar-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+
+    // The RTU back end is given the pty's master as its descriptor; the device
+    // name is never opened.
+    modbus_t *ctx = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
+    modbus_mapping_t *map = modbus_mapping_new(Instrument::kCoils, Instrument::kDiscreteInputs,
+                                               Instrument::kHoldingRegisters, Instrument::kInputRegisters);
+    if (!ctx || !map) {
+        std::fprintf(stderr, "zelmar-sim: libmodbus set-up failed\n");
+        return 1;
+    }
+    modbus_set_slave(ctx, o.address);
+    modbus_set_socket(ctx, pty->master);
+    std::copy(instrument.holdingRegisters().begin(), instrument.holdingRegisters().end(), map->tab_registers);
+
+    struct sigaction sa{};
+    sa.sa_handler = onSignal; // no SA_RESTART: poll() returns so the loop sees the flag
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (!publishLink(o.link, pty->slaveName))
+        return 1;
+    std::fprintf(stderr, "zelmar-sim: address %d on %s -> %s%s\n", o.address, o.link.c_str(),
+                 pty->slaveName.c_str(), o.silent ? " (silent)" : "");
+
+    const auto started = std::chrono::steady_clock::now();
+    uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
+    while (!g_stop) {
+        pollfd pfd{pty->master, POLLIN, 0};
+        const int ready = poll(&pfd, 1, kPollIntervalMs);
+        if (ready <= 0 || !(pfd.revents & POLLIN))
+            continue;
+        // The framing is done here rather than by modbus_receive(): on a request
+        // for another address libmodbus waits for that slave's reply and would
+        // swallow the next request as if it were one. No other slave is here.
+        const int length = readFrame(pty->master, req, static_cast<int>(sizeof req));
+        if (!frameIntact(req, length) || req[0] != o.address)
+            continue; // broken, or for another slave: no answer
+        logWrites(log, req, length);
+        if (o.silent)
+            continue;
+        const double seconds = o.freeze ? 0.0
+            : std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::copy(map->tab_registers, map->tab_registers + Instrument::kHoldingRegisters,
+                  instrument.holdingRegisters().begin());
+        instrument.update(seconds);
+        copyToMapping(instrument, map);
+        modbus_reply(ctx, req, length, map); // writes land in the mapping, read back above next time
+    }
+
+    unlink(o.link.c_str());
+    modbus_mapping_free(map);
+    modbus_free(ctx);
+    if (log)
+        std::fclose(log);
+    close(pty->keepSlave);
+    close(pty->master);
+    return 0;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// The simulated ZELMAR indicator: its four channel values, the retransmission
+// value, the alarm, open- and short-circuit states, the relays and the 64
+// configuration registers. Plain data and pure computation; the serving loop
+// copies it into libmodbus's register mapping.
+class Instrument
+{
+public:
+    static constexpr int kInputRegisters = 16;
+    static constexpr int kDiscreteInputs = 16;
+    static constexpr int kCoils = 8;
+    static constexpr int kHoldingRegisters = 64;
+    static constexpr int kChannels = 4;
+
+    explicit Instrument(int address);
+
+    // Holding register `reg` (1-based) as the configuration holds it.
+    int16_t holding(int reg) const;
+    void setHolding(int reg, int16_t value);
+    std::array<uint16_t, kHoldingRegisters> &holdingRegisters() { return m_holding; }
+
+    // Fixes input registers 1..n (--values) or discrete inputs / coils (--inputs, --coils).
+    void fixValues(const std::vector<int16_t> &values) { m_fixedValues = values; }
+    void fixInputs(uint16_t mask) { m_fixedInputs = mask; }
+    void fixCoils(uint8_t mask) { m_fixedCoils = mask; }
+
+    // Recomputes every measured quantity for the moment `seconds` after start.
+    void update(double seconds);
+
+    const std::array<uint16_t, kInputRegisters> &inputRegisters() const { return m_inputs; }
+    const std::array<uint8_t, kDiscreteInputs> &discreteInputs() const { return m_discrete; }
+    const std::array<uint8_t, kCoils> &coils() const { return m_coils; }
+
+    // The value a channel (1..4) shows at `seconds` when nothing is fixed.
+    static int channelValue(int channel, double seconds);
+    // Whether a channel value raises its alarm under alarm mode `mode` with set
+    // value `sv` and alarm value `al` (modes 0 none .. 5 deviation band).
+    static bool alarmRaised(int mode, int value, int sv, int al);
+    // The retransmission output in percent (0..100) of `value` between `low` and `high`.
+    static int retransmission(int value, int high, int low);
+
+private:
+    std::array<uint16_t, kHoldingRegisters> m_holding{};
+    std::array<uint16_t, kInputRegisters> m_inputs{};
+    std::array<uint8_t, kDiscreteInputs> m_discrete{};
+    std::array<uint8_t, kCoils> m_coils{};
+    std::vector<int16_t> m_fixedValues;
+    std::optional<uint16_t> m_fixedInputs;
+    std::optional<uint8_t> m_fixedCoils;
+};

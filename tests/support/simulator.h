@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Runs zelmar-sim for a test: on a fresh pseudo-terminal, published in a
+// temporary folder, with ZELMAR_PORT_<port> pointing at it so that
+// OpenPort_Modbus(port, ...) reaches it. Stopped by the destructor.
+class Simulator
+{
+public:
+    // `arguments` are passed to zelmar-sim beside --link and --log, for example
+    // {"--hold", "18=1"} or {"--silent"}.
+    explicit Simulator(const QStringList &arguments = {});
+    ~Simulator();
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    // Starts the simulator for port number `port` and waits (up to about 3 s)
+    // until its link exists. False when it did not come up.
+    bool start(int port = 1);
+    // Stops it (SIGTERM, then waits) and clears ZELMAR_PORT_<port>.
+    void stop();
+    // Stops it and starts it again on the same port with other arguments, e.g.
+    // {"--silent"}. The pseudo-terminal is a new one: reopen the port afterwards.
+    bool restart(const QStringList &arguments);
+
+    // The lines "write REG VALUE" that the simulator logged, oldest first.
+    QStringList writes() const;
+    // The symlink that stands for the simulator's serial port.
+    QString linkPath() const;
+    bool isRunning() const;
+
+    // The zelmar-sim executable of this build.
+    static QString program();
+
+private:
+    QStringList m_arguments;
+    int m_port = 0;
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+};

@@ -1,11 +1,244 @@
 #include "modbuslink.h"
 
-// Placeholder until the libmodbus implementation lands.
-qint32 OpenPort_Modbus(qint32, qint32, qint32) { return -1; }
-qint32 ClosePort_Modbus(qint32) { return 0; }
-qint32 Get_3X_DX(qint32, qint32, qint32, qint32, qint32 *) { return -1; }
-qint32 Get_4X_DX(qint32, qint32, qint32, qint32, qint32 *) { return -1; }
-qint32 Get_1X_B16(qint32, qint32, qint32, qint32 *) { return -1; }
-qint32 Get_0X_B16(qint32, qint32, qint32, qint32 *) { return -1; }
-qint32 Set_4X_D1(qint32, qint32, qint32, qint32) { return kLinkWriteFailed; }
-QString portDevicePath(qint32) { return {}; }
+#include <modbus/modbus.h>
+
+#include <QFileInfo>
+
+#include <array>
+#include <cerrno>
+#include <map>
+
+// Time-outs. libmodbus waits `response` for the first byte of a reply (the clock
+// starts when the request has been handed to the driver), then `byte` between
+// any two bytes. Both follow the baud rate, with one character = 11 bits (start,
+// 8 data, parity or second stop slot, stop):
+//
+//   response = an 8-byte request on the wire + the instrument's largest
+//              communication delay (register 20, 0..60 ms) + 25 ms margin
+//              for a USB adapter's latency and the instrument's own turnaround
+//   byte     = 5 character times + 20 ms margin (USB adapters deliver a reply
+//              in chunks a few milliseconds apart)
+//
+//   baud    response   byte     silent instrument: one call blocks about
+//   4800     103 ms    31 ms    103 ms (a poll's three calls 309 ms)
+//   9600      94 ms    26 ms     94 ms (282 ms)
+//   19200     90 ms    23 ms     90 ms (270 ms)
+//
+// So a silent instrument costs a poll at most about 0.3 s of its 500 ms tick.
+// No retries: libmodbus's error recovery is off, and a failed exchange is
+// reported at once; the configuration window repeats a failed write itself.
+
+namespace {
+
+constexpr int kBitsPerCharacter = 11;
+constexpr int kRequestBytes = 8;
+constexpr int kInstrumentDelayUs = 60'000;
+constexpr int kResponseMarginUs = 25'000;
+constexpr int kByteCharacters = 5;
+constexpr int kByteMarginUs = 20'000;
+constexpr std::array<int, 3> kBaudRates{4800, 9600, 19200};
+constexpr std::array<char, 3> kParities{'N', 'O', 'E'};
+constexpr int kFirstSlave = 1;
+constexpr int kLastSlave = 247;
+constexpr int kBitsPerSlot = 8;
+constexpr int kPackedBits = 16;
+constexpr int kReadFailed = -1;
+
+// An open port: its libmodbus context, and whether the instrument has been found
+// to hold only 8 coils (a 16-coil read was refused with "illegal data address").
+struct OpenPort
+{
+    modbus_t *ctx = nullptr;
+    bool eightCoils = false;
+};
+
+// The open ports, by port number. Every call comes from the one UI thread.
+std::map<qint32, OpenPort> &openPorts()
+{
+    static std::map<qint32, OpenPort> ports;
+    return ports;
+}
+
+// The context of an open port, ready to talk to slave `address`; nullptr when the
+// port is not open or the address is not a slave address.
+OpenPort *portFor(qint32 port, qint32 address)
+{
+    auto it = openPorts().find(port);
+    if (it == openPorts().end() || address < kFirstSlave || address > kLastSlave)
+        return nullptr;
+    if (modbus_set_slave(it->second.ctx, address) != 0)
+        return nullptr;
+    // Drop anything a late reply left behind, so it is not taken for this reply.
+    modbus_flush(it->second.ctx);
+    return &it->second;
+}
+
+bool validRange(qint32 first, qint32 count, int maxCount)
+{
+    return first >= 1 && count >= 1 && count <= maxCount && first - 1 + count <= 0x10000;
+}
+
+void toTimeval(int us, uint32_t &sec, uint32_t &usec)
+{
+    sec = static_cast<uint32_t>(us / 1'000'000);
+    usec = static_cast<uint32_t>(us % 1'000'000);
+}
+
+using RegisterRead = int (*)(modbus_t *, int, int, uint16_t *);
+
+qint32 readRegisters(RegisterRead read, qint32 port, qint32 address, qint32 first, qint32 count,
+                     qint32 *buffer)
+{
+    OpenPort *open = portFor(port, address);
+    if (!open || !buffer || !validRange(first, count, MODBUS_MAX_READ_REGISTERS))
+        return kReadFailed;
+    std::array<uint16_t, MODBUS_MAX_READ_REGISTERS> words{};
+    if (read(open->ctx, first - 1, count, words.data()) != count)
+        return kReadFailed;
+    for (int i = 0; i < count; ++i)
+        buffer[i] = static_cast<int16_t>(words[i]); // the instrument's values are signed
+    return 0;
+}
+
+void packBits(const uint8_t *bits, int count, qint32 *buffer)
+{
+    for (int slot = 0; slot * kBitsPerSlot < count; ++slot) {
+        qint32 packed = 0;
+        for (int i = 0; i < kBitsPerSlot && slot * kBitsPerSlot + i < count; ++i)
+            if (bits[slot * kBitsPerSlot + i])
+                packed |= 1 << i;
+        buffer[slot] = packed;
+    }
+}
+
+} // namespace
+
+LinkTimeouts linkTimeouts(qint32 baudCode)
+{
+    if (baudCode < 0 || baudCode >= static_cast<qint32>(kBaudRates.size()))
+        return {};
+    const double characterUs = 1e6 * kBitsPerCharacter / kBaudRates[baudCode];
+    LinkTimeouts t;
+    t.responseUs = static_cast<int>(kRequestBytes * characterUs) + kInstrumentDelayUs + kResponseMarginUs;
+    t.byteUs = static_cast<int>(kByteCharacters * characterUs) + kByteMarginUs;
+    return t;
+}
+
+qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode)
+{
+    ClosePort_Modbus(port);
+    if (baudCode < 0 || baudCode >= static_cast<qint32>(kBaudRates.size()) || parityCode < 0
+        || parityCode >= static_cast<qint32>(kParities.size()))
+        return kReadFailed;
+    const QString path = portDevicePath(port);
+    if (path.isEmpty())
+        return kReadFailed;
+    modbus_t *ctx = modbus_new_rtu(QFile::encodeName(path).constData(), kBaudRates[baudCode],
+                                   kParities[parityCode], 8, 1);
+    if (!ctx)
+        return kReadFailed;
+    // connect() configures the line with tcsetattr, which fails on anything that
+    // is not a terminal, so a regular file or a pipe is refused here.
+    if (modbus_connect(ctx) != 0) {
+        modbus_free(ctx);
+        return kReadFailed;
+    }
+    const LinkTimeouts t = linkTimeouts(baudCode);
+    uint32_t sec = 0;
+    uint32_t usec = 0;
+    toTimeval(t.responseUs, sec, usec);
+    modbus_set_response_timeout(ctx, sec, usec);
+    toTimeval(t.byteUs, sec, usec);
+    modbus_set_byte_timeout(ctx, sec, usec);
+    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
+    modbus_flush(ctx);
+    openPorts()[port] = OpenPort{ctx, false};
+    return 0;
+}
+
+qint32 ClosePort_Modbus(qint32 port)
+{
+    auto it = openPorts().find(port);
+    if (it != openPorts().end()) {
+        modbus_close(it->second.ctx);
+        modbus_free(it->second.ctx);
+        openPorts().erase(it);
+    }
+    return 0;
+}
+
+qint32 Get_3X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer)
+{
+    return readRegisters(modbus_read_input_registers, port, address, first, count, buffer);
+}
+
+qint32 Get_4X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer)
+{
+    return readRegisters(modbus_read_registers, port, address, first, count, buffer);
+}
+
+qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
+{
+    OpenPort *open = portFor(port, address);
+    if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
+        return kReadFailed;
+    std::array<uint8_t, kPackedBits> bits{};
+    if (modbus_read_input_bits(open->ctx, first - 1, kPackedBits, bits.data()) != kPackedBits)
+        return kReadFailed;
+    packBits(bits.data(), kPackedBits, buffer);
+    return 0;
+}
+
+qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
+{
+    OpenPort *open = portFor(port, address);
+    if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
+        return kReadFailed;
+    std::array<uint8_t, kPackedBits> bits{};
+    // The instrument has 8 coils (its relays); a 16-coil read is refused, so after
+    // the first refusal only slot 0 is read and slot 1 is left as it was.
+    if (!open->eightCoils) {
+        if (modbus_read_bits(open->ctx, first - 1, kPackedBits, bits.data()) == kPackedBits) {
+            packBits(bits.data(), kPackedBits, buffer);
+            return 0;
+        }
+        if (errno != EMBXILADD)
+            return kReadFailed;
+        open->eightCoils = true;
+    }
+    if (modbus_read_bits(open->ctx, first - 1, kBitsPerSlot, bits.data()) != kBitsPerSlot)
+        return kReadFailed;
+    packBits(bits.data(), kBitsPerSlot, buffer);
+    return 0;
+}
+
+qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value)
+{
+    // Values from -32768 to 65535 travel as their 16-bit pattern; anything wider
+    // cannot be written and fails like a failed exchange, without sending.
+    if (reg < 1 || reg > 0x10000 || value < INT16_MIN || value > UINT16_MAX)
+        return kLinkWriteFailed;
+    OpenPort *open = portFor(port, address);
+    if (!open)
+        return kLinkWriteFailed;
+    if (modbus_write_register(open->ctx, reg - 1, static_cast<uint16_t>(value)) != 1)
+        return kLinkWriteFailed;
+    return 0;
+}
+
+QString portDevicePath(qint32 port)
+{
+    if (port < 1)
+        return {};
+    const QByteArray configured = qgetenv(QByteArray("ZELMAR_PORT_") + QByteArray::number(port));
+    if (!configured.isEmpty())
+        return QFile::decodeName(configured);
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\\\.\\COM%1").arg(port);
+#else
+    const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(port - 1);
+    if (QFileInfo::exists(usb))
+        return usb;
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}

@@ -6,14 +6,15 @@
 // The seven operations of the instrument's link library, with its argument
 // orders, 32-bit integers and buffer packing. `port` is the serial port number
 // (1..20, resolved by portDevicePath) and `address` the instrument's module
-// (slave) address. Register, input and coil number n is protocol address n-1.
+// (slave) address, 1..247. Register, input and coil number n is protocol address n-1.
 // A read that fails leaves the caller's buffer untouched and returns -1.
 
 constexpr qint32 kLinkWriteFailed = -8888;
 
 // Opens the port with baud code 0/1/2 (4800/9600/19200 bit/s) and parity code
 // 0/1/2 (none/odd/even), 8 data bits, 1 stop bit. Opening an open port again
-// reopens it with the new settings. Returns 0 on success, -1 on failure.
+// reopens it with the new settings (and a failed reopening leaves it closed).
+// Returns 0 on success, -1 on failure (bad code, no device, not a terminal).
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode);
 // Closes the port if it is open. Returns 0.
 qint32 ClosePort_Modbus(qint32 port);
@@ -24,10 +25,23 @@ qint32 Get_4X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32
 // 16 discrete inputs packed 8 per slot into buffer[0] and buffer[1]; bit i of a
 // slot is the i-th input of its eight.
 qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
-// 16 coils, packed like Get_1X_B16.
+// 16 coils, packed like Get_1X_B16. An instrument with only 8 coils fills slot 0
+// and leaves slot 1 untouched.
 qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
-// Writes one holding register; kLinkWriteFailed when the exchange failed.
+// Writes one holding register; kLinkWriteFailed when the exchange failed, the
+// port is not open, or the value does not fit 16 bits (-32768..65535 are sent as
+// their 16-bit pattern; anything else is not sent).
 qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value);
+
+// The time-outs of one exchange at baud code 0/1/2, in microseconds: how long a
+// call waits for the first byte of a reply, and for each further byte. Zero for
+// a baud code outside 0..2.
+struct LinkTimeouts
+{
+    int responseUs = 0;
+    int byteUs = 0;
+};
+LinkTimeouts linkTimeouts(qint32 baudCode);
 
 // The device path of port number n: $ZELMAR_PORT_<n> when set, otherwise
 // /dev/ttyUSB<n-1> when it exists, else /dev/ttyS<n-1> (\\.\COM<n> on Windows).

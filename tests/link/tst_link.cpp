@@ -1,0 +1,411 @@
+#include "modbuslink.h"
+#include "simulator.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <array>
+
+// The seven link operations against zelmar-sim on a pseudo-terminal.
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private:
+    static constexpr qint32 kPort = 1;
+    static constexpr qint32 kAddress = 1;
+    static constexpr qint32 kBaud9600 = 1;
+    static constexpr qint32 kParityNone = 0;
+    static constexpr qint32 kUntouched = 12345; // what a failed read must leave
+
+    using Buffer = std::array<qint32, 64>;
+    static Buffer untouchedBuffer()
+    {
+        Buffer b;
+        b.fill(kUntouched);
+        return b;
+    }
+    static bool allUntouched(const Buffer &b)
+    {
+        return std::all_of(b.begin(), b.end(), [](qint32 v) { return v == kUntouched; });
+    }
+    // Starts a simulator with `args` on kPort and opens the port at 9600, no parity.
+    static bool startAndOpen(Simulator &sim)
+    {
+        return sim.start(kPort) && OpenPort_Modbus(kPort, kBaud9600, kParityNone) == 0;
+    }
+
+private slots:
+    void cleanup() { ClosePort_Modbus(kPort); }
+
+    void inputRegistersKeepTheirSign();
+    void firstRegisterIsNumberOne();
+    void discreteInputsPackEightPerSlot_data();
+    void discreteInputsPackEightPerSlot();
+    void coilsFillSlotZero_data();
+    void coilsFillSlotZero();
+    void holdingRegistersNumberedAsTheInstrumentHoldsThem();
+    void writeReachesTheInstrument_data();
+    void writeReachesTheInstrument();
+    void writeThatDoesNotFitIsNotSent_data();
+    void writeThatDoesNotFitIsNotSent();
+    void silentInstrumentFails();
+    void portNeverOpenedFails();
+    void closedPortFails();
+    void openingAgainUsesTheNewSettings();
+    void badCodesFailAndLeaveThePortClosed_data();
+    void badCodesFailAndLeaveThePortClosed();
+    void otherSlaveAddressGetsNoAnswer_data();
+    void otherSlaveAddressGetsNoAnswer();
+    void instrumentAtAnotherAddress();
+    void deviceThatIsNotASerialPort_data();
+    void deviceThatIsNotASerialPort();
+    void portDevicePathResolution_data();
+    void portDevicePathResolution();
+    void timeoutsFitThePollTick_data();
+    void timeoutsFitThePollTick();
+};
+
+void TestLink::inputRegistersKeepTheirSign()
+{
+    Simulator sim({"--values", "100,-5,32767,-32768,0,-1", "--freeze"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()), 0);
+    const std::array<qint32, 6> expected{100, -5, 32767, -32768, 0, -1};
+    for (size_t i = 0; i < expected.size(); ++i)
+        QCOMPARE(buf[i], expected[i]);
+    QCOMPARE(buf[16], kUntouched); // nothing beyond the count
+}
+
+void TestLink::firstRegisterIsNumberOne()
+{
+    Simulator sim({"--values", "11,22,33,44", "--freeze"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 2, 2, buf.data()), 0);
+    QCOMPARE(buf[0], 22);
+    QCOMPARE(buf[1], 33);
+    QCOMPARE(buf[2], kUntouched);
+}
+
+void TestLink::discreteInputsPackEightPerSlot_data()
+{
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<qint32>("slot0");
+    QTest::addColumn<qint32>("slot1");
+    QTest::newRow("inputs 1, 3 and 16") << "8005" << 0x05 << 0x80;
+    QTest::newRow("none") << "0000" << 0 << 0;
+    QTest::newRow("all") << "FFFF" << 255 << 255;
+    QTest::newRow("input 9 only") << "0100" << 0 << 1;
+    QTest::newRow("input 8 only") << "0080" << 0x80 << 0;
+}
+
+void TestLink::discreteInputsPackEightPerSlot()
+{
+    QFETCH(QString, mask);
+    Simulator sim({"--inputs", mask});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_1X_B16(kPort, kAddress, 1, buf.data()), 0);
+    QTEST(buf[0], "slot0");
+    QTEST(buf[1], "slot1");
+    QCOMPARE(buf[2], kUntouched);
+}
+
+void TestLink::coilsFillSlotZero_data()
+{
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<qint32>("slot0");
+    QTest::newRow("relays 1 and 3, coils 6 and 8") << "A5" << 0xA5;
+    QTest::newRow("none") << "00" << 0;
+    QTest::newRow("relay 4") << "08" << 0x08;
+}
+
+void TestLink::coilsFillSlotZero()
+{
+    QFETCH(QString, mask);
+    Simulator sim({"--coils", mask});
+    QVERIFY(startAndOpen(sim));
+    // Twice: the first read learns that the instrument has 8 coils, the second relies on it.
+    for (int round = 0; round < 2; ++round) {
+        Buffer buf = untouchedBuffer();
+        QCOMPARE(Get_0X_B16(kPort, kAddress, 1, buf.data()), 0);
+        QTEST(buf[0], "slot0");
+        QCOMPARE(buf[1], kUntouched);
+    }
+}
+
+void TestLink::holdingRegistersNumberedAsTheInstrumentHoldsThem()
+{
+    Simulator sim({"--hold", "18=2", "--hold", "1=-150", "--hold", "64=-7", "--address", "1"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()), 0);
+    QCOMPARE(buf[0], -150);    // register 1
+    QCOMPARE(buf[16], 1);      // register 17, the instrument's address
+    QCOMPARE(buf[17], 2);      // register 18, the baud-rate code
+    QCOMPARE(buf[32], kUntouched);
+    QCOMPARE(Get_4X_DX(kPort, kAddress, 33, 32, buf.data()), 0);
+    QCOMPARE(buf[31], -7);     // register 64
+}
+
+void TestLink::writeReachesTheInstrument_data()
+{
+    QTest::addColumn<qint32>("reg");
+    QTest::addColumn<qint32>("value");
+    QTest::addColumn<qint32>("readBack");
+    QTest::newRow("negative alarm value") << 2 << -1234 << -1234;
+    QTest::newRow("password") << 45 << 9999 << 9999;
+    QTest::newRow("lowest 16-bit") << 1 << -32768 << -32768;
+    QTest::newRow("65535 is the pattern of -1") << 64 << 65535 << -1;
+    QTest::newRow("zero") << 21 << 0 << 0;
+}
+
+void TestLink::writeReachesTheInstrument()
+{
+    QFETCH(qint32, reg);
+    QFETCH(qint32, value);
+    QFETCH(qint32, readBack);
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    QCOMPARE(Set_4X_D1(kPort, kAddress, reg, value), 0);
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_4X_DX(kPort, kAddress, reg, 1, buf.data()), 0);
+    QCOMPARE(buf[0], readBack);
+    QCOMPARE(sim.writes(), QStringList{QStringLiteral("write %1 %2").arg(reg).arg(readBack)});
+}
+
+void TestLink::writeThatDoesNotFitIsNotSent_data()
+{
+    QTest::addColumn<qint32>("reg");
+    QTest::addColumn<qint32>("value");
+    QTest::newRow("65536") << 1 << 65536;
+    QTest::newRow("-32769") << 1 << -32769;
+    QTest::newRow("register 0") << 0 << 1;
+}
+
+void TestLink::writeThatDoesNotFitIsNotSent()
+{
+    QFETCH(qint32, reg);
+    QFETCH(qint32, value);
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    QCOMPARE(Set_4X_D1(kPort, kAddress, reg, value), kLinkWriteFailed);
+    QVERIFY(sim.writes().isEmpty());
+}
+
+void TestLink::silentInstrumentFails()
+{
+    Simulator sim({"--silent"});
+    QVERIFY(startAndOpen(sim));
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 3, 77), kLinkWriteFailed);
+    QCOMPARE(sim.writes(), QStringList{"write 3 77"}); // it heard the request
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
+    QVERIFY(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()) != 0);
+    QVERIFY(Get_1X_B16(kPort, kAddress, 1, buf.data()) != 0);
+    QVERIFY(Get_0X_B16(kPort, kAddress, 1, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+
+    // When it speaks again, the same port works after reopening on the new terminal.
+    QVERIFY(sim.restart({}));
+    QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 3, 78), 0);
+}
+
+void TestLink::portNeverOpenedFails()
+{
+    Simulator sim;
+    QVERIFY(sim.start(kPort));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 1), kLinkWriteFailed);
+    QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
+    QVERIFY(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()) != 0);
+    QVERIFY(Get_1X_B16(kPort, kAddress, 1, buf.data()) != 0);
+    QVERIFY(Get_0X_B16(kPort, kAddress, 1, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    // Port 0 and address 0: the settings before the operator first opens.
+    QCOMPARE(Set_4X_D1(0, 0, 1, 1), kLinkWriteFailed);
+    QVERIFY(Get_3X_DX(0, 0, 1, 16, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    QVERIFY(sim.writes().isEmpty()); // nothing reached the instrument
+}
+
+void TestLink::closedPortFails()
+{
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 5), 0);
+    QCOMPARE(ClosePort_Modbus(kPort), 0);
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 6), kLinkWriteFailed);
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_4X_DX(kPort, kAddress, 1, 1, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    QCOMPARE(ClosePort_Modbus(kPort), 0); // closing twice is harmless
+    QCOMPARE(sim.writes(), QStringList{"write 1 5"});
+}
+
+void TestLink::openingAgainUsesTheNewSettings()
+{
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    for (qint32 baud = 0; baud <= 2; ++baud) {
+        for (qint32 parity = 0; parity <= 2; ++parity) {
+            QCOMPARE(OpenPort_Modbus(kPort, baud, parity), 0);
+            QCOMPARE(Set_4X_D1(kPort, kAddress, 20, baud * 3 + parity), 0);
+        }
+    }
+    QCOMPARE(sim.writes().size(), 9);
+    QCOMPARE(sim.writes().last(), QStringLiteral("write 20 8"));
+}
+
+void TestLink::badCodesFailAndLeaveThePortClosed_data()
+{
+    QTest::addColumn<qint32>("baud");
+    QTest::addColumn<qint32>("parity");
+    QTest::newRow("baud 3") << 3 << 0;
+    QTest::newRow("baud -1") << -1 << 0;
+    QTest::newRow("parity 3") << 1 << 3;
+    QTest::newRow("parity -1") << 1 << -1;
+}
+
+void TestLink::badCodesFailAndLeaveThePortClosed()
+{
+    QFETCH(qint32, baud);
+    QFETCH(qint32, parity);
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    QVERIFY(OpenPort_Modbus(kPort, baud, parity) != 0);
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 1), kLinkWriteFailed);
+    QVERIFY(sim.writes().isEmpty());
+}
+
+void TestLink::otherSlaveAddressGetsNoAnswer_data()
+{
+    QTest::addColumn<qint32>("address");
+    QTest::newRow("another instrument") << 2;
+    QTest::newRow("broadcast 0") << 0;
+    QTest::newRow("248, beyond the slave addresses") << 248;
+    QTest::newRow("negative") << -1;
+}
+
+void TestLink::otherSlaveAddressGetsNoAnswer()
+{
+    QFETCH(qint32, address);
+    Simulator sim({"--freeze"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_3X_DX(kPort, address, 1, 16, buf.data()) != 0);
+    QVERIFY(Get_1X_B16(kPort, address, 1, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    QCOMPARE(Set_4X_D1(kPort, address, 1, 1), kLinkWriteFailed);
+    QVERIFY(sim.writes().isEmpty());
+    // The right address still works afterwards: no stale bytes are left behind.
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()), 0);
+}
+
+void TestLink::instrumentAtAnotherAddress()
+{
+    Simulator sim({"--address", "16"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_4X_DX(kPort, kAddress, 17, 1, buf.data()) != 0);
+    QCOMPARE(buf[0], kUntouched);
+    QCOMPARE(Get_4X_DX(kPort, 16, 17, 1, buf.data()), 0);
+    QCOMPARE(buf[0], 16);
+}
+
+void TestLink::deviceThatIsNotASerialPort_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("regular file") << "file";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("missing path") << "missing";
+    QTest::newRow("character device that is not a terminal") << "/dev/null";
+}
+
+void TestLink::deviceThatIsNotASerialPort()
+{
+    QFETCH(QString, kind);
+    constexpr qint32 kOddPort = 9;
+    QTemporaryDir dir;
+    QString path = kind;
+    if (kind == "file") {
+        path = dir.filePath("regular");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a serial port");
+    } else if (kind == "folder") {
+        path = dir.path();
+    } else if (kind == "missing") {
+        path = dir.filePath("nothing-here");
+    }
+    qputenv("ZELMAR_PORT_9", QFile::encodeName(path));
+    QVERIFY(OpenPort_Modbus(kOddPort, kBaud9600, kParityNone) != 0);
+    QCOMPARE(Set_4X_D1(kOddPort, kAddress, 1, 1), kLinkWriteFailed);
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_3X_DX(kOddPort, kAddress, 1, 16, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    qunsetenv("ZELMAR_PORT_9");
+    if (kind == "file") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("not a serial port")); // nothing was written into it
+    }
+}
+
+void TestLink::portDevicePathResolution_data()
+{
+    QTest::addColumn<qint32>("port");
+    QTest::addColumn<QByteArray>("variable");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("variable set") << 3 << QByteArray("/tmp/my-port") << "/tmp/my-port";
+    QTest::newRow("port 20, variable set") << 20 << QByteArray("/dev/ttyACM0") << "/dev/ttyACM0";
+    QTest::newRow("port 0 has no device") << 0 << QByteArray() << QString();
+    QTest::newRow("negative port") << -4 << QByteArray() << QString();
+}
+
+void TestLink::portDevicePathResolution()
+{
+    QFETCH(qint32, port);
+    QFETCH(QByteArray, variable);
+    const QByteArray name = "ZELMAR_PORT_" + QByteArray::number(port);
+    if (!variable.isEmpty())
+        qputenv(name.constData(), variable);
+    const QString path = portDevicePath(port);
+    qunsetenv(name.constData());
+    QTEST(path, "expected");
+}
+
+void TestLink::timeoutsFitThePollTick_data()
+{
+    QTest::addColumn<qint32>("baudCode");
+    QTest::addColumn<int>("bitsPerSecond");
+    QTest::newRow("4800") << 0 << 4800;
+    QTest::newRow("9600") << 1 << 9600;
+    QTest::newRow("19200") << 2 << 19200;
+}
+
+void TestLink::timeoutsFitThePollTick()
+{
+    QFETCH(qint32, baudCode);
+    QFETCH(int, bitsPerSecond);
+    constexpr int kPollTickUs = 500'000;
+    constexpr int kLongestReplyBytes = 69; // 32 holding registers
+    constexpr int kInstrumentDelayUs = 60'000;
+    const LinkTimeouts t = linkTimeouts(baudCode);
+    const int characterUs = 11 * 1'000'000 / bitsPerSecond;
+    // Long enough for the instrument's largest configured delay and for a reply's
+    // bytes; short enough that a silent instrument leaves the poll tick its time.
+    QVERIFY(t.responseUs > kInstrumentDelayUs + 8 * characterUs);
+    QVERIFY(t.byteUs > 3 * characterUs);
+    QVERIFY(3 * t.responseUs < kPollTickUs);
+    QVERIFY(t.responseUs + kLongestReplyBytes * characterUs < kPollTickUs);
+    // Also for no-baud codes: nothing.
+    QCOMPARE(linkTimeouts(3).responseUs, 0);
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "tst_link.moc"

@@ -1,15 +1,367 @@
 #include "configwindow.h"
 
-#include <QPointer>
+#include "modbuslink.h"
+#include "shared.h"
 
-// Placeholder until the configuration window lands.
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QTimer>
+
+#include <functional>
+
 namespace {
+
 QPointer<ConfigWindow> s_instance;
+
+// Positions and sizes are laid out in twips, 15 to a logical pixel.
+constexpr int kTwipsPerPixel = 15;
+constexpr int px(int twips)
+{
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
+QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+constexpr int kClientWidth = 14610;
+constexpr int kClientHeight = 9540;
+constexpr int kFrameLeft = 90, kFrameTop = 45, kFrameWidth = 14430, kFrameHeight = 5190;
+constexpr int kTabLeft = 60, kTabTop = 300, kTabWidth = 14325, kTabHeight = 4815;
+constexpr int kTabsPerRow = 5;
+constexpr int kTabButtonHeight = 375;
+// The rows of a page start about 900 twips below the top of the tab control,
+// below the two rows of tab buttons.
+constexpr int kFirstRowTop = 900 - 2 * kTabButtonHeight;
+constexpr int kRowPitchFew = 690;  // pages of up to five rows
+constexpr int kRowPitchMany = 480; // the eight-row pages
+constexpr int kRowHeight = 375;
+constexpr int kNameLeft = 150, kNameWidth = 2160;
+constexpr int kValueLeft = 2400, kValueWidth = 1545;
+constexpr int kEntryLeft = 4080, kEntryWidth = 2115;
+constexpr int kHintLeft = 6600, kHintWidth = 7335, kHintHeight = 435;
+constexpr int kPictureTop = 5400, kPictureWidth = 3600, kPictureHeight = 2900;
+constexpr int kLeaveLeft = 12900, kLeaveTop = 8850, kLeaveWidth = 1560, kLeaveHeight = 540;
+
+const QColor kValueBackground(255, 192, 255);
+const QColor kHintText(0, 0, 192);
+const QColor kEntryBackground(255, 255, 255);
+
+QString indexed(const char *name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+// One write transaction of a leave handler: the write, and exactly one retry
+// when the exchange failed. Port and address are read from CommSettings for
+// each call, as the value is, so a retry sends what the handler staged.
+void writeRegister(int reg, const std::function<qint32()> &value)
+{
+    if (Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value())
+        == kLinkWriteFailed)
+        Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value());
+}
+
+// A focus change that is not the operator moving on: the combo's own drop-down
+// list opening, or another application taking the window's activation.
+bool isLeave(const QFocusEvent *event)
+{
+    return event->reason() != Qt::PopupFocusReason
+           && event->reason() != Qt::ActiveWindowFocusReason;
+}
+
+} // namespace
 
 ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent)
 {
+    setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(QStringLiteral("ZELMAR CONFIG "));
+    resize(px(kClientWidth), px(kClientHeight));
+
+    buildFrame();
+    buildPictures();
+
+    m_leaveButton = new QPushButton(QStringLiteral(" Esc 返回"), this);
+    m_leaveButton->setObjectName(QStringLiteral("Command11"));
+    m_leaveButton->setGeometry(twipRect(kLeaveLeft, kLeaveTop, kLeaveWidth, kLeaveHeight));
+    connect(m_leaveButton, &QPushButton::clicked, this, &ConfigWindow::leaveWindow);
+
+    // Esc leaves as the button does; the focus goes to the button first, so a
+    // box the operator typed into is written just as with a click.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        m_leaveButton->setFocus(Qt::ShortcutFocusReason);
+        m_leaveButton->click();
+    });
+
+    // Load: the guard, the combos on their first entries (done as they were
+    // built), and the read cycle.
+    m_closeGuard = true;
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(kReadInterval);
+    connect(m_timer1, &QTimer::timeout, this, &ConfigWindow::readCycle);
+    m_timer1->start();
+    showTab(0);
+}
+
+ConfigWindow::~ConfigWindow()
+{
+    m_unloading = true;
+    if (s_instance == this)
+        s_instance = nullptr;
+}
+
+void ConfigWindow::buildFrame()
+{
+    auto *frame = new QGroupBox(QStringLiteral("CONFIG"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setGeometry(twipRect(kFrameLeft, kFrameTop, kFrameWidth, kFrameHeight));
+
+    auto *tabControl = new QWidget(frame);
+    tabControl->setObjectName(QStringLiteral("SSTab2"));
+    tabControl->setGeometry(twipRect(kTabLeft, kTabTop, kTabWidth, kTabHeight));
+
+    m_tabButtons = new QButtonGroup(this);
+    m_tabButtons->setExclusive(true);
+    const int buttonWidth = kTabWidth / kTabsPerRow;
+    const RowRange<TabRow> tabs = ParameterMap::tabs();
+    for (int tab = 0; tab < tabs.size(); ++tab) {
+        auto *button = new QPushButton(QString::fromUtf8(tabs[tab].caption), tabControl);
+        button->setObjectName(indexed("SSTab2Tab", tab));
+        button->setCheckable(true);
+        button->setGeometry(twipRect((tab % kTabsPerRow) * buttonWidth,
+                                     (tab / kTabsPerRow) * kTabButtonHeight, buttonWidth,
+                                     kTabButtonHeight));
+        m_tabButtons->addButton(button, tab);
+    }
+    connect(m_tabButtons, &QButtonGroup::idClicked, this, &ConfigWindow::showTab);
+
+    m_pages = new QStackedWidget(tabControl);
+    m_pages->setObjectName(QStringLiteral("SSTab2Pages"));
+    m_pages->setFrameShape(QFrame::StyledPanel);
+    m_pages->setGeometry(twipRect(0, 2 * kTabButtonHeight, kTabWidth,
+                                  kTabHeight - 2 * kTabButtonHeight));
+    for (int tab = 0; tab < tabs.size(); ++tab)
+        m_pages->addWidget(buildPage(tab));
+}
+
+QWidget *ConfigWindow::buildPage(int tab)
+{
+    auto *page = new QWidget;
+    page->setObjectName(indexed("SSTab2Page", tab));
+    const TabRow &tabRow = ParameterMap::tabs()[tab];
+    const int rows = tabRow.lastRegister - tabRow.firstRegister + 1;
+    const int pitch = rows > kTabsPerRow ? kRowPitchMany : kRowPitchFew;
+    for (int reg = tabRow.firstRegister; reg <= tabRow.lastRegister; ++reg)
+        buildRow(page, *ParameterMap::parameterOf(reg),
+                 kFirstRowTop + (reg - tabRow.firstRegister) * pitch);
+    return page;
+}
+
+void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
+{
+    auto *name = new QLabel(QString::fromUtf8(row.name), page);
+    name->setObjectName(indexed("Label1", row.row));
+    name->setFont(QFont(QStringLiteral("宋体")));
+    name->setGeometry(twipRect(kNameLeft, top, kNameWidth, kRowHeight));
+
+    auto *value = new QLabel(page);
+    value->setObjectName(indexed("D_4W", row.row));
+    value->setFrameShape(QFrame::Box);
+    value->setAutoFillBackground(true);
+    QPalette valuePalette = value->palette();
+    valuePalette.setColor(QPalette::Window, kValueBackground);
+    value->setPalette(valuePalette);
+    value->setGeometry(twipRect(kValueLeft, top, kValueWidth, kRowHeight));
+    m_valueLabels[row.row] = value;
+
+    QWidget *entry = nullptr;
+    if (const std::optional<int> combo = ParameterMap::comboNumber(row))
+        entry = buildCombo(page, row, *combo);
+    else
+        entry = buildEntry(page, row);
+    entry->setGeometry(twipRect(kEntryLeft, top, kEntryWidth, kRowHeight));
+
+    auto *hint = new QLabel(QString::fromUtf8(row.hint), page);
+    hint->setObjectName(indexed("Label2", row.row));
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette hintPalette = hint->palette();
+    hintPalette.setColor(QPalette::WindowText, kHintText);
+    hint->setPalette(hintPalette);
+    hint->setGeometry(twipRect(kHintLeft, top, kHintWidth, kHintHeight));
+}
+
+QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int comboNumber)
+{
+    auto *combo = new QComboBox(page);
+    combo->setObjectName(QString::fromLatin1(row.control));
+    combo->setEditable(true);
+    // The operator's text stays text: no entry is added to the list and none is
+    // completed behind the operator's back.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    for (const OptionRow &option : ParameterMap::options(row.list))
+        combo->addItem(QString::fromUtf8(option.entryText));
+    combo->setEditText(combo->itemText(0));
+    m_combos[comboNumber] = combo;
+    m_comboShown[comboNumber] = combo->itemText(0);
+
+    connect(combo, qOverload<int>(&QComboBox::activated), this, [this, comboNumber](int index) {
+        m_comboChanged[comboNumber] = true;
+        m_comboShown[comboNumber] = m_combos[comboNumber]->itemText(index);
+    });
+    connect(combo->lineEdit(), &QLineEdit::textEdited, this,
+            [this, comboNumber] { m_comboChanged[comboNumber] = true; });
+    combo->installEventFilter(this);
+    return combo;
+}
+
+QLineEdit *ConfigWindow::buildEntry(QWidget *page, const ParameterRow &row)
+{
+    auto *entry = new QLineEdit(page);
+    entry->setObjectName(indexed("T_3RW", row.row));
+    QPalette palette = entry->palette();
+    palette.setColor(QPalette::Base, kEntryBackground);
+    entry->setPalette(palette);
+    m_entries[row.row] = entry;
+    const int index = row.row;
+    connect(entry, &QLineEdit::textEdited, this, [this, index] { m_entryEdited[index] = true; });
+    entry->installEventFilter(this);
+    return entry;
+}
+
+void ConfigWindow::buildPictures()
+{
+    // Plain panels stand where the pictures of the instrument go.
+    const QColor shades[] = {QColor(200, 210, 230), QColor(210, 230, 210), QColor(230, 220, 200)};
+    for (int i = 0; i < 3; ++i) {
+        auto *picture = new QLabel(this);
+        picture->setObjectName(QStringLiteral("Image%1").arg(i + 1));
+        picture->setAutoFillBackground(true);
+        QPalette palette = picture->palette();
+        palette.setColor(QPalette::Window, shades[i]);
+        picture->setPalette(palette);
+        picture->setGeometry(twipRect(kFrameLeft + i * (kPictureWidth + 180), kPictureTop,
+                                      kPictureWidth, kPictureHeight));
+    }
+}
+
+void ConfigWindow::showTab(int tab)
+{
+    if (QAbstractButton *button = m_tabButtons->button(tab))
+        button->setChecked(true);
+    m_pages->setCurrentIndex(tab);
+}
+
+void ConfigWindow::readCycle()
+{
+    Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], 1,
+              ParameterMap::kBlockSize, &m_parameterTable[0]);
+    // The operator's leaves and the poller's tick may run here, and so may
+    // " Esc 返回", which unloads this window.
+    QPointer<ConfigWindow> self(this);
+    QCoreApplication::processEvents();
+    if (!self || m_unloading)
+        return;
+    Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+              ParameterMap::kSecondBlockFirst, ParameterMap::kBlockSize,
+              &m_parameterTable[ParameterMap::kSecondBlockFirst - 1]);
+    showValues();
+}
+
+void ConfigWindow::showValues()
+{
+    for (const ParameterRow &row : ParameterMap::parameters())
+        if (const std::optional<QString> text =
+                ParameterMap::shownText(row, m_parameterTable[row.row]))
+            m_valueLabels[row.row]->setText(*text);
+}
+
+bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut && !m_unloading
+        && isLeave(static_cast<QFocusEvent *>(event))) {
+        for (int n = 1; n <= ParameterMap::kComboCount; ++n)
+            if (watched == m_combos[n])
+                leaveCombo(n);
+        for (int i = 0; i < ParameterMap::kRegisterCount; ++i)
+            if (watched == m_entries[i])
+                leaveEntry(i);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ConfigWindow::leaveCombo(int comboNumber)
+{
+    // Only the operator's own pick or typing is written: the combos open on
+    // their first entries whatever the instrument holds, and writing those on a
+    // mere pass of the focus would reset the baud rate, the parity and every
+    // alarm mode.
+    if (!m_comboChanged[comboNumber])
+        return;
+    m_comboChanged[comboNumber] = false;
+    QComboBox *combo = m_combos[comboNumber];
+    const ParameterRow *row = ParameterMap::comboParameter(comboNumber);
+    const std::optional<qint32> code = ParameterMap::comboCode(row->list, combo->currentText());
+    if (!code) {
+        combo->setEditText(m_comboShown[comboNumber]);
+        return;
+    }
+    m_comboShown[comboNumber] = QString::number(*code);
+    combo->setEditText(m_comboShown[comboNumber]);
+    CommSettings[CommIndex::StagedWrite] = *code;
+    writeRegister(row->reg, [] { return CommSettings[CommIndex::StagedWrite]; });
+}
+
+void ConfigWindow::leaveEntry(int index)
+{
+    // Only text the operator edited since this box's last write, and never an
+    // empty box: a pass of the focus would otherwise write 0.
+    if (!m_entryEdited[index])
+        return;
+    m_entryEdited[index] = false;
+    const QString text = m_entries[index]->text();
+    if (text.trimmed().isEmpty())
+        return;
+    const ParameterRow *row = ParameterMap::parameterOf(index + 1);
+    const std::optional<qint32> value = ParameterMap::entryValue(row->kind, text);
+    if (!value)
+        return;
+    writeRegister(row->reg, [&value] { return *value; });
+}
+
+void ConfigWindow::leaveWindow()
+{
+    if (m_unloading)
+        return;
+    m_closeGuard = false;
+    m_unloading = true;
+    m_timer1->stop();
+    if (s_instance == this)
+        s_instance = nullptr;
+    hide();
+    emit returned();
+    deleteLater();
+}
+
+void ConfigWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_closeGuard)
+        event->ignore();
+    else
+        event->accept();
 }
 
 ConfigWindow *CONFIG1()

@@ -1,19 +1,90 @@
 #pragma once
 
+#include "parametermap.h"
+
 #include <QWidget>
+
+#include <array>
+#include <chrono>
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
 
 // The configuration window: reads the instrument's 53 parameters every second
 // and writes the one the operator changed.
+//
+// Lifetime: constructing the window is its load (close guard set, combos on
+// their first entries, Timer1 running). " Esc 返回" (or the Esc key) is the only
+// way out: it unloads the window, which is then deleted; CONFIG1() builds a
+// fresh one on the next opening.
 class ConfigWindow : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr std::chrono::milliseconds kReadInterval{1000};
+
     explicit ConfigWindow(QWidget *parent = nullptr);
+    ~ConfigWindow() override;
+
+    // One tick of Timer1: registers 1..32, a yield to pending events, registers
+    // 33..64, then all 53 value labels.
+    void readCycle();
+
+    // Row r-1 holds the last value read from register r.
+    const std::array<qint32, ParameterMap::kTableRows> &parameterTable() const
+    {
+        return m_parameterTable;
+    }
+    // True from load until " Esc 返回"; the close box is refused while it holds.
+    bool closeGuard() const { return m_closeGuard; }
 
 signals:
     // The operator left through " Esc 返回"; the window is being unloaded and
     // the overview should be shown again.
     void returned();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildFrame();
+    QWidget *buildPage(int tab);
+    void buildRow(QWidget *page, const ParameterRow &row, int top);
+    QComboBox *buildCombo(QWidget *page, const ParameterRow &row, int comboNumber);
+    QLineEdit *buildEntry(QWidget *page, const ParameterRow &row);
+    void buildPictures();
+    void showTab(int tab);
+    void showValues();
+    void leaveCombo(int comboNumber);
+    void leaveEntry(int index);
+    void leaveWindow();
+
+    std::array<qint32, ParameterMap::kTableRows> m_parameterTable{};
+    bool m_closeGuard = false;
+    bool m_unloading = false;
+
+    QTimer *m_timer1 = nullptr;
+    QStackedWidget *m_pages = nullptr;
+    QButtonGroup *m_tabButtons = nullptr;
+    QPushButton *m_leaveButton = nullptr;
+
+    // Indexed by table row; entries only on integer and tenths rows.
+    std::array<QLabel *, ParameterMap::kRegisterCount> m_valueLabels{};
+    std::array<QLineEdit *, ParameterMap::kRegisterCount> m_entries{};
+    std::array<bool, ParameterMap::kRegisterCount> m_entryEdited{};
+
+    // Indexed by combo number 1..21 (element 0 unused).
+    std::array<QComboBox *, ParameterMap::kComboCount + 1> m_combos{};
+    std::array<bool, ParameterMap::kComboCount + 1> m_comboChanged{};
+    // What the combo showed after load, after the operator's last pick or after
+    // its last write: free text that names no code is replaced by it.
+    std::array<QString, ParameterMap::kComboCount + 1> m_comboShown{};
 };
 
 // The single instance, created and loaded on first use; a fresh one after each unload.

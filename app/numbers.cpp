@@ -100,7 +100,7 @@ QString renderDecimal(bool negative, const std::string &mantissa, int exponent, 
             out += '.';
             out += mantissa.substr(1);
         }
-        char exp[8];
+        char exp[16];
         std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
         out += exp;
     }

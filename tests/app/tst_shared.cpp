@@ -1,0 +1,270 @@
+#include "clock.h"
+#include "daytime.h"
+#include "numbers.h"
+#include "sharedtable.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+// The helpers every window shares: the leading-number parse, rounding, the
+// fitting checks, the single-precision text form, day serials and date texts.
+class TestShared : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void leadingNumberReadsTheFront_data();
+    void leadingNumberReadsTheFront();
+    void roundHalfEvenGoesToTheEvenNeighbour_data();
+    void roundHalfEvenGoesToTheEvenNeighbour();
+    void int32FitsOrFails_data();
+    void int32FitsOrFails();
+    void int16FitsOrFails_data();
+    void int16FitsOrFails();
+    void singleTextIsShortest_data();
+    void singleTextIsShortest();
+    void doubleTextIsShortest_data();
+    void doubleTextIsShortest();
+    void daySerialsCountFromDayZero_data();
+    void daySerialsCountFromDayZero();
+    void timeFractionsRoundTrip_data();
+    void timeFractionsRoundTrip();
+    void chartAndClockTexts();
+    void clockCanStandStill();
+    void sharedTableRefusesOutOfBounds();
+};
+
+void TestShared::leadingNumberReadsTheFront_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("digits then letters") << "500abc" << 500.0;
+    QTest::newRow("no number") << "abc" << 0.0;
+    QTest::newRow("blank inside digits") << "1 000" << 1000.0;
+    QTest::newRow("decimal") << "12.5" << 12.5;
+    QTest::newRow("sign alone") << "-" << 0.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("blank, sign, exponent, tail") << " -3.5e2x" << -350.0;
+    QTest::newRow("exponent") << "1e9" << 1e9;
+    QTest::newRow("second point ends it") << "1.2.3" << 1.2;
+    QTest::newRow("tab and line feed inside") << "1\t2\n3" << 123.0;
+    QTest::newRow("plus sign") << "+7" << 7.0;
+    QTest::newRow("port list entry") << "1 " << 1.0;
+    QTest::newRow("COM3") << "COM3" << 0.0;
+    QTest::newRow("comma ends it") << "2,5" << 2.0;
+    QTest::newRow("leading point") << ".5" << 0.5;
+    QTest::newRow("point alone") << "." << 0.0;
+    QTest::newRow("dangling exponent") << "12e" << 12.0;
+    QTest::newRow("dangling exponent sign") << "12e-" << 12.0;
+    QTest::newRow("sign after digits ends it") << "3-4" << 3.0;
+    QTest::newRow("two signs") << "--5" << 0.0;
+    QTest::newRow("blank after sign") << "- 5" << -5.0;
+    QTest::newRow("Chinese text after the number") << "25秒" << 25.0;
+    QTest::newRow("negative exponent") << "25e-1" << 2.5;
+}
+
+void TestShared::leadingNumberReadsTheFront()
+{
+    QFETCH(QString, text);
+    QFETCH(double, expected);
+    QCOMPARE(leadingNumber(text), expected);
+}
+
+void TestShared::roundHalfEvenGoesToTheEvenNeighbour_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("2.5") << 2.5 << 2.0;
+    QTest::newRow("3.5") << 3.5 << 4.0;
+    QTest::newRow("-2.5") << -2.5 << -2.0;
+    QTest::newRow("-3.5") << -3.5 << -4.0;
+    QTest::newRow("0.5") << 0.5 << 0.0;
+    QTest::newRow("1.5") << 1.5 << 2.0;
+    QTest::newRow("2.51") << 2.51 << 3.0;
+    QTest::newRow("-0.4") << -0.4 << 0.0;
+    // The single 0.35 lies just below 0.35; times 10 in double it stays below 3.5.
+    QTest::newRow("tenths entry 0.35 as single") << double(0.35f) * 10.0 << 3.0;
+}
+
+void TestShared::roundHalfEvenGoesToTheEvenNeighbour()
+{
+    QFETCH(double, value);
+    QFETCH(double, expected);
+    QCOMPARE(roundHalfEven(value), expected);
+}
+
+void TestShared::int32FitsOrFails_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("fits");
+    QTest::addColumn<qint32>("expected");
+    QTest::newRow("largest") << 2147483647.0 << true << std::numeric_limits<qint32>::max();
+    QTest::newRow("largest + 0.4") << 2147483647.4 << true << std::numeric_limits<qint32>::max();
+    QTest::newRow("rounds past the top") << 2147483647.5 << false << 0;
+    QTest::newRow("smallest") << -2147483648.0 << true << std::numeric_limits<qint32>::min();
+    QTest::newRow("below the smallest") << -2147483649.0 << false << 0;
+    QTest::newRow("1e10") << 1e10 << false << 0;
+    QTest::newRow("half to even") << 2.5 << true << 2;
+    QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << false << 0;
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << false << 0;
+}
+
+void TestShared::int32FitsOrFails()
+{
+    QFETCH(double, value);
+    QFETCH(bool, fits);
+    const auto r = toInt32(value);
+    QCOMPARE(r.has_value(), fits);
+    if (fits)
+        QTEST(*r, "expected");
+}
+
+void TestShared::int16FitsOrFails_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("fits");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("32767") << 32767.0 << true << 32767;
+    QTest::newRow("32767.5 rounds to 32768") << 32767.5 << false << 0;
+    QTest::newRow("32766.5 rounds to even") << 32766.5 << true << 32766;
+    QTest::newRow("-32768") << -32768.0 << true << -32768;
+    QTest::newRow("-32768.5 rounds to even, fits") << -32768.5 << true << -32768;
+    QTest::newRow("-32769") << -32769.0 << false << 0;
+    QTest::newRow("1500") << 1500.0 << true << 1500;
+}
+
+void TestShared::int16FitsOrFails()
+{
+    QFETCH(double, value);
+    QFETCH(bool, fits);
+    const auto r = toInt16(value);
+    QCOMPARE(r.has_value(), fits);
+    if (fits)
+        QTEST(int(*r), "expected");
+}
+
+void TestShared::singleTextIsShortest_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("123.5") << 123.5f << "123.5";
+    QTest::newRow("100") << 100.0f << "100";
+    QTest::newRow("-0.5") << -0.5f << "-0.5";
+    QTest::newRow("0.1 as single") << 0.1f << "0.1";
+    QTest::newRow("seven digits") << 1234567.0f << "1234567";
+    QTest::newRow("eight digits go to exponent form") << 12345678.0f << "1.234568E+07";
+    QTest::newRow("zero") << 0.0f << "0";
+    QTest::newRow("negative zero") << -0.0f << "0";
+    QTest::newRow("one millionth") << 1e-6f << "1E-06";
+    QTest::newRow("small but plain") << 0.00001f << "0.00001";
+    QTest::newRow("register value") << -32768.0f << "-32768";
+    QTest::newRow("single 1/3") << 1.0f / 3.0f << "0.3333333";
+}
+
+void TestShared::singleTextIsShortest()
+{
+    QFETCH(float, value);
+    QTEST(singleText(value), "expected");
+}
+
+void TestShared::doubleTextIsShortest_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("tenths 25") << 25 / 10.0 << "2.5";
+    QTest::newRow("tenths 30") << 30 / 10.0 << "3";
+    QTest::newRow("tenths 1000") << 1000 / 10.0 << "100";
+    QTest::newRow("tenths -5") << -5 / 10.0 << "-0.5";
+    QTest::newRow("tenths 3") << 3 / 10.0 << "0.3";
+    QTest::newRow("tenths 32767") << 32767 / 10.0 << "3276.7";
+}
+
+void TestShared::doubleTextIsShortest()
+{
+    QFETCH(double, value);
+    QTEST(doubleText(value), "expected");
+}
+
+void TestShared::daySerialsCountFromDayZero_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<double>("serial");
+    QTest::newRow("day zero") << QDate(1899, 12, 30) << 0.0;
+    QTest::newRow("day one") << QDate(1899, 12, 31) << 1.0;
+    QTest::newRow("before day zero") << QDate(1899, 12, 29) << -1.0;
+    QTest::newRow("1 March 1900") << QDate(1900, 3, 1) << 61.0;
+    QTest::newRow("2000") << QDate(2000, 1, 1) << 36526.0;
+    QTest::newRow("6 December 2026") << QDate(2026, 12, 6) << 46362.0;
+}
+
+void TestShared::daySerialsCountFromDayZero()
+{
+    QFETCH(QDate, date);
+    QFETCH(double, serial);
+    QCOMPARE(daySerial(date), serial);
+    QCOMPARE(dateFromSerial(serial), date);
+    // A time of day in the serial does not change the date.
+    if (serial >= 0)
+        QCOMPARE(dateFromSerial(serial + 0.75), date);
+}
+
+void TestShared::timeFractionsRoundTrip_data()
+{
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<double>("fraction");
+    QTest::newRow("midnight") << QTime(0, 0) << 0.0;
+    QTest::newRow("noon") << QTime(12, 0) << 0.5;
+    QTest::newRow("06:00") << QTime(6, 0) << 0.25;
+    QTest::newRow("last second") << QTime(23, 59, 59) << 86399 / 86400.0;
+    QTest::newRow("one second") << QTime(0, 0, 1) << 1 / 86400.0;
+}
+
+void TestShared::timeFractionsRoundTrip()
+{
+    QFETCH(QTime, time);
+    QFETCH(double, fraction);
+    QCOMPARE(dayFraction(time), fraction);
+    QCOMPARE(timeFromFraction(fraction), time);
+    QCOMPARE(timeFromFraction(46362.0 + fraction), time);
+}
+
+void TestShared::chartAndClockTexts()
+{
+    const QDateTime moment(QDate(2026, 12, 6), QTime(9, 5, 7));
+    QCOMPARE(clockDateText(moment), QStringLiteral("12-06-2026"));
+    QCOMPARE(clockTimeText(moment), QStringLiteral("09:05:07"));
+    QCOMPARE(chartDateText(daySerial(moment.date())), QStringLiteral("2026/12/06"));
+    QCOMPARE(chartTimeText(dayFraction(moment.time())), QStringLiteral("09:05:07"));
+    QCOMPARE(chartTimeText(0.0), QStringLiteral("00:00:00"));
+    QCOMPARE(chartDateText(0.0), QStringLiteral("1899/12/30"));
+}
+
+void TestShared::clockCanStandStill()
+{
+    const QDateTime fixed(QDate(2026, 12, 6), QTime(23, 59, 59, 900));
+    SystemClock::setFixed(fixed);
+    QCOMPARE(SystemClock::now(), QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59)));
+    SystemClock::setSource({});
+    QVERIFY(qAbs(SystemClock::now().secsTo(QDateTime::currentDateTime())) <= 1);
+    QCOMPARE(SystemClock::now().time().msec(), 0);
+}
+
+void TestShared::sharedTableRefusesOutOfBounds()
+{
+    SharedTable<qint32, 500> table;
+    QCOMPARE((SharedTable<qint32, 500>::kSize), 501);
+    QVERIFY(table.set(0, 7));
+    QVERIFY(table.set(500, 9));
+    QVERIFY(!table.set(501, 1));
+    QVERIFY(!table.set(-1, 1));
+    QCOMPARE(table.get(0), std::optional<qint32>(7));
+    QCOMPARE(table.get(500), std::optional<qint32>(9));
+    QVERIFY(!table.get(501).has_value());
+    QVERIFY(!table.get(-1).has_value());
+    QCOMPARE(table.get(250), std::optional<qint32>(0)); // zero-filled at start
+}
+
+QTEST_GUILESS_MAIN(TestShared)
+#include "tst_shared.moc"

@@ -1,14 +1,85 @@
 #pragma once
 
-#include <QObject>
+#include "store.h"
 
-// The hidden recorder: writes the process values into the pv_data and
-// Lpv_wdjl rings of the recording database.
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
+#include <optional>
+
+// Whole seconds between a recording at (lastDate, lastTime) and the moment
+// (date, time), all as day serials: the absolute value of the difference, to
+// the nearest second with halves to the even neighbour. A clock set back
+// counts as elapsed time, so it records at once.
+qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime);
+
+// A row counter read from sl_void as the ring uses it: 65500 or more (and,
+// as no id of the ring is negative, anything below 0) starts the ring again at 0.
+qint32 ringCounter(qint32 counter);
+
+// The hidden recorder window `mscom`: writes ProcessValues 0 .. 7 into the
+// pv_data ring once per whole second of the clock and into the Lpv_wdjl ring
+// once per ten seconds, whether the port is open or not.
+//
+// Connection states (tick() makes the transitions):
+//   open    --sl_void unreadable, or the file gone--> closed
+//   closed  --10 s after the last attempt, open() succeeds--> open
+// While closed nothing is recorded; the windows go on as ever.
 class Recorder : public QObject
 {
     Q_OBJECT
 public:
-    explicit Recorder(QObject *parent = nullptr);
+    static constexpr std::chrono::milliseconds kTimer1Interval{100};
+    static constexpr qint64 kPvIntervalSeconds = 1;
+    static constexpr qint64 kLpvIntervalSeconds = 10;
+    // How long a recorder without a working connection waits before it tries
+    // to open the database again.
+    static constexpr qint64 kReopenIntervalSeconds = 10;
+
+    // `connectionName` names the recorder's own database connection; tests give
+    // each instance a name of its own.
+    explicit Recorder(QObject *parent = nullptr,
+                      const QString &connectionName = QStringLiteral("mscom"));
+    ~Recorder() override;
+
+    // The window's load: opens the recorder's connection on `path` and starts
+    // Timer1. When the database cannot be opened, the timer runs all the same
+    // and the opening is tried again every 10 seconds.
+    void load(const QString &path = databasePath());
+
+    // Whole seconds since the last pv_data row (PvLastDate, PvLastTime).
+    qint64 okitime() const;
+    // Whole seconds since the last Lpv_wdjl row (LpvLastDate, LpvLastTime).
+    qint64 Rec1_time() const;
+
+    // The newest ids as the last tick read them from sl_void (after the wrap),
+    // advanced by that tick's recordings.
+    qint32 pvCounter() const { return m_pvCounter; }
+    qint32 lpvCounter() const { return m_lpvCounter; }
+    const RecordingStore &store() const { return m_store; }
+    const QTimer &timer1() const { return m_timer1; }
+
+public slots:
+    // One recording cycle of Timer1; tests call it directly with the clock set.
+    void tick();
+
+private:
+    bool ensureConnection(const QDateTime &now);
+    // Records one row of `table` when it is due. The counter, the last date and
+    // time and the flag change only when the row and sl_void were written.
+    void recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
+                     qint32 &counter, double &lastDate, double &lastTime, bool &recordedFlag);
+
+    RecordingStore m_store;
+    QTimer m_timer1;
+    QString m_path;
+    qint32 m_pvCounter = 0;
+    qint32 m_lpvCounter = 0;
+    std::optional<QDateTime> m_lastOpenAttempt;
 };
 
 // The recorder's single instance, created and loaded on first use.

@@ -1,11 +1,435 @@
 #include "store.h"
 
-// Placeholder until the SQLite implementation lands.
-QString databasePath() { return {}; }
+#include "numbers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QVariant>
+
+namespace {
+
+constexpr char kDatabaseFileName[] = "Rdatabj.db";
+constexpr char kDatabaseEnvironment[] = "ZELMAR_DB";
+
+// Kept short: every recording runs on the UI thread, and a database that
+// another program holds locked must not freeze the windows. A recording that
+// does not get the lock in time is tried again on the next 100 ms tick.
+constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
+
+// The first 16 bytes of every SQLite 3 file; anything else is not ours to touch.
+constexpr char kSqliteHeader[] = "SQLite format 3";
+constexpr int kSqliteHeaderLength = 16; // the text and its terminating zero
+
+// SQLite's primary result codes that mean "another connection holds the lock".
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+
+constexpr int kCounterColumns = 4;
+constexpr int kRingColumns = 3 + kRecordedValueCount; // id, date, time, values
+
+// How each table of the recording database must look. Columns are used by
+// position; the names listed are the ones that must stand at those positions.
+struct TableLayout
+{
+    const char *name;
+    int columnCount;
+    QStringList requiredNames; // names of the first columns, in order
+    bool firstColumnIsKey;     // the id column must be the primary key (the upsert needs it)
+    const char *createSql;
+};
+
+const TableLayout &counterLayout()
+{
+    static const TableLayout layout{
+        "sl_void", kCounterColumns, {}, false,
+        "CREATE TABLE IF NOT EXISTS sl_void (newest_pv INTEGER, newest_pv_copy INTEGER, "
+        "newest_lpv INTEGER, newest_lpv_copy INTEGER)"};
+    return layout;
+}
+
+const TableLayout &ringLayout(RecordTable table)
+{
+    static const TableLayout pv{
+        "pv_data", kRingColumns, {"w_id", "w_date", "w_time"}, true,
+        "CREATE TABLE IF NOT EXISTS pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL, "
+        "v0 REAL, v1 REAL, v2 REAL, v3 REAL, v4 REAL, v5 REAL, v6 REAL, v7 REAL)"};
+    static const TableLayout lpv{
+        "Lpv_wdjl", kRingColumns, {"lw_id"}, true,
+        "CREATE TABLE IF NOT EXISTS Lpv_wdjl (lw_id INTEGER PRIMARY KEY, lw_date REAL, lw_time REAL, "
+        "v0 REAL, v1 REAL, v2 REAL, v3 REAL, v4 REAL, v5 REAL, v6 REAL, v7 REAL)"};
+    return table == RecordTable::PvData ? pv : lpv;
+}
+
+QString quoted(const QString &identifier)
+{
+    QString escaped = identifier;
+    escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// What PRAGMA table_info tells about one table.
+struct TableCheck
+{
+    enum Outcome { Absent, Usable, Unusable, Unreadable } outcome = Unreadable;
+    QStringList columns; // the table's column names, in position order
+};
+
+TableCheck checkTable(const QSqlDatabase &db, const TableLayout &layout)
+{
+    TableCheck check;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quoted(layout.name))))
+        return check;
+    check.outcome = TableCheck::Unusable;
+    QList<bool> keyFlags;
+    while (query.next()) {
+        check.columns << query.value(1).toString();
+        keyFlags << (query.value(5).toInt() != 0);
+    }
+    if (check.columns.isEmpty()) {
+        check.outcome = TableCheck::Absent;
+        return check;
+    }
+    if (check.columns.size() < layout.columnCount)
+        return check;
+    for (int i = 0; i < layout.requiredNames.size(); ++i) {
+        if (check.columns.at(i).compare(layout.requiredNames.at(i), Qt::CaseInsensitive) != 0)
+            return check;
+    }
+    if (layout.firstColumnIsKey && (!keyFlags.at(0) || keyFlags.count(true) != 1))
+        return check;
+    check.outcome = TableCheck::Usable;
+    return check;
+}
+
+bool hasSqliteHeader(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(kSqliteHeaderLength);
+    return head == QByteArray(kSqliteHeader, kSqliteHeaderLength);
+}
+
+bool isLockError(const QSqlError &error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff; // extended codes keep the primary in the low byte
+    return code == kSqliteBusy || code == kSqliteLocked;
+}
+
+qint32 counterField(const QVariant &value)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok)
+        return 0;
+    return toInt32(number).value_or(0);
+}
+
+QString ringUpsertSql(const QString &table, const QStringList &columns)
+{
+    QStringList names, marks, updates;
+    for (int i = 0; i < kRingColumns; ++i) {
+        names << quoted(columns.at(i));
+        marks << QStringLiteral("?");
+        if (i > 0)
+            updates << QStringLiteral("%1 = excluded.%1").arg(quoted(columns.at(i)));
+    }
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT(%4) DO UPDATE SET %5")
+        .arg(quoted(table), names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
+             quoted(columns.at(0)), updates.join(QStringLiteral(", ")));
+}
+
+QString counterUpdateSql(const QStringList &counterColumns, int first)
+{
+    return QStringLiteral("UPDATE sl_void SET %1 = ?, %2 = ?")
+        .arg(quoted(counterColumns.at(first)), quoted(counterColumns.at(first + 1)));
+}
+
+using Layouts = std::array<const TableLayout *, 3>;
+using Checks = std::array<TableCheck, 3>;
+
+// Creates the missing tables and the counter row of zeros, as one transaction,
+// and reads the layout of the tables it created.
+QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
+{
+    QSqlQuery query(db);
+    if (!db.transaction())
+        return QStringLiteral("begin: ") + db.lastError().text();
+    bool created = true;
+    for (size_t i = 0; i < layouts.size() && created; ++i) {
+        if (checks[i].outcome == TableCheck::Absent)
+            created = query.exec(QLatin1String(layouts[i]->createSql));
+    }
+    // The one counter row; an existing row is never touched.
+    created = created
+              && query.exec(QStringLiteral("INSERT INTO sl_void SELECT 0, 0, 0, 0 WHERE NOT EXISTS "
+                                           "(SELECT 1 FROM sl_void)"));
+    if (!created || !db.commit()) {
+        const QString error = (created ? db.lastError() : query.lastError()).text();
+        db.rollback();
+        return QStringLiteral("create tables: ") + error;
+    }
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        if (checks[i].outcome == TableCheck::Absent)
+            checks[i] = checkTable(db, *layouts[i]);
+        if (checks[i].outcome != TableCheck::Usable)
+            return QStringLiteral("table %1 was not created").arg(layouts[i]->name);
+    }
+    return {};
+}
+
+} // namespace
+
+// The statements of one open connection, prepared once: the recorder runs them
+// ten times a second on the UI thread.
+struct RecordingStore::Statements
+{
+    explicit Statements(const QSqlDatabase &db)
+        : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db)
+    {
+    }
+    QSqlQuery readCounters;
+    QSqlQuery pvUpsert;
+    QSqlQuery lpvUpsert;
+    QSqlQuery pvCounters;
+    QSqlQuery lpvCounters;
+};
+
+QString databasePath()
+{
+    const QString fromEnvironment = qEnvironmentVariable(kDatabaseEnvironment);
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/')
+           + QLatin1String(kDatabaseFileName);
+}
+
 RecordingStore::RecordingStore(const QString &connectionName) : m_connectionName(connectionName) {}
-RecordingStore::~RecordingStore() = default;
-bool RecordingStore::open(const QString &) { return false; }
-void RecordingStore::close() {}
-bool RecordingStore::isOpen() const { return m_open; }
-std::optional<SlVoid> RecordingStore::readCounters() const { return std::nullopt; }
-QSqlDatabase RecordingStore::database() const { return QSqlDatabase::database(m_connectionName, false); }
+
+RecordingStore::~RecordingStore()
+{
+    close();
+}
+
+bool RecordingStore::open(const QString &path)
+{
+    close();
+    m_path = path;
+    m_lastError.clear();
+    if (path.isEmpty()) {
+        m_lastError = QStringLiteral("no database path");
+        return false;
+    }
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        m_lastError = QStringLiteral("not a file: ") + path;
+        return false;
+    }
+    if (!QDir().mkpath(info.absolutePath())) {
+        m_lastError = QStringLiteral("cannot create the folder of ") + path;
+        return false;
+    }
+    // Checked before SQLite sees the file: a file that is not ours is never
+    // opened, so nothing can be written into it. A zero-length file is an
+    // empty database and is set up like a missing one.
+    if (info.exists() && info.size() > 0 && !hasSqliteHeader(path)) {
+        m_lastError = QStringLiteral("not a SQLite database: ") + path;
+        return false;
+    }
+    if (!openConnection(path)) {
+        close();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+bool RecordingStore::openConnection(const QString &path)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QLatin1String(kConnectOptions));
+    if (!db.open()) {
+        fail(QStringLiteral("open"), db.lastError());
+        return false;
+    }
+
+    // The layout is checked with reads alone; only a database whose existing
+    // tables are all usable gets its missing tables and its journal mode.
+    const Layouts layouts{&counterLayout(), &ringLayout(RecordTable::PvData),
+                          &ringLayout(RecordTable::LpvWdjl)};
+    Checks checks;
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        checks[i] = checkTable(db, *layouts[i]);
+        if (checks[i].outcome == TableCheck::Unreadable) {
+            m_lastError = QStringLiteral("cannot read the layout of ") + layouts[i]->name;
+            return false;
+        }
+        if (checks[i].outcome == TableCheck::Unusable) {
+            m_lastError = QStringLiteral("table %1 lacks columns or its key").arg(layouts[i]->name);
+            return false;
+        }
+    }
+
+    QSqlQuery query(db);
+    // WAL lets the overview read while the recorder writes. With WAL,
+    // synchronous=NORMAL keeps every committed recording through a crash of
+    // the process (only a power cut may lose the last few) and spares the UI
+    // thread an fsync per recording. A database whose journal mode cannot be
+    // changed now (locked, read-only) keeps its mode; nothing depends on it.
+    query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    query.finish();
+
+    bool needsSetUp = false;
+    for (const TableCheck &check : checks)
+        needsSetUp = needsSetUp || check.outcome == TableCheck::Absent;
+    if (!needsSetUp) {
+        // An existing database is only written to when its counter row is missing.
+        if (!query.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM sl_void)")) || !query.next()) {
+            fail(QStringLiteral("read sl_void"), query.lastError());
+            return false;
+        }
+        needsSetUp = !query.value(0).toBool();
+        query.finish();
+    }
+    if (needsSetUp) {
+        m_lastError = setUpTables(db, layouts, checks);
+        if (!m_lastError.isEmpty())
+            return false;
+    }
+
+    const QStringList &counters = checks[0].columns;
+
+    // SQLite opens a file it may not write read-only without saying so; a
+    // write that changes nothing finds out, so that open() fails and is tried
+    // again later instead of every recording failing for good. A lock held by
+    // another program is no reason to fail: its writes wait their turn.
+    const QString probe =
+        QStringLiteral("UPDATE sl_void SET %1 = %1 WHERE 0").arg(quoted(counters.at(0)));
+    if (!query.exec(probe) && !isLockError(query.lastError())) {
+        fail(QStringLiteral("write"), query.lastError());
+        return false;
+    }
+    query.finish();
+
+    m_statements = std::make_unique<Statements>(db);
+    Statements &s = *m_statements;
+    const QString readSql = QStringLiteral("SELECT %1, %2, %3, %4 FROM sl_void LIMIT 1")
+                                .arg(quoted(counters.at(0)), quoted(counters.at(1)),
+                                     quoted(counters.at(2)), quoted(counters.at(3)));
+    const bool prepared = s.readCounters.prepare(readSql)
+                          && s.pvUpsert.prepare(ringUpsertSql(QStringLiteral("pv_data"), checks[1].columns))
+                          && s.lpvUpsert.prepare(ringUpsertSql(QStringLiteral("Lpv_wdjl"), checks[2].columns))
+                          && s.pvCounters.prepare(counterUpdateSql(counters, 0))
+                          && s.lpvCounters.prepare(counterUpdateSql(counters, 2));
+    if (!prepared) {
+        m_lastError = QStringLiteral("prepare failed");
+        return false;
+    }
+    return true;
+}
+
+void RecordingStore::close()
+{
+    m_statements.reset(); // queries must go before their connection is removed
+    m_open = false;
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool RecordingStore::isOpen() const
+{
+    return m_open;
+}
+
+std::optional<SlVoid> RecordingStore::readCounters() const
+{
+    if (!m_open)
+        return std::nullopt;
+    QSqlQuery &query = m_statements->readCounters;
+    if (!query.exec()) {
+        fail(QStringLiteral("read sl_void"), query.lastError());
+        return std::nullopt;
+    }
+    std::optional<SlVoid> counters;
+    if (query.next()) {
+        counters = SlVoid{counterField(query.value(0)), counterField(query.value(1)),
+                          counterField(query.value(2)), counterField(query.value(3))};
+        m_lastError.clear();
+    } else {
+        m_lastError = QStringLiteral("sl_void holds no row");
+    }
+    // Ends the read: an open statement would pin the recorder to an old
+    // snapshot and never see counters that another program changes.
+    query.finish();
+    return counters;
+}
+
+bool RecordingStore::recordRow(RecordTable table, qint32 id, double date, double time,
+                               const std::array<float, kRecordedValueCount> &values)
+{
+    if (!m_open) {
+        m_lastError = QStringLiteral("database not open");
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const bool pv = table == RecordTable::PvData;
+    QSqlQuery &upsert = pv ? m_statements->pvUpsert : m_statements->lpvUpsert;
+    QSqlQuery &counters = pv ? m_statements->pvCounters : m_statements->lpvCounters;
+
+    if (!db.transaction()) {
+        fail(QStringLiteral("begin"), db.lastError());
+        return false;
+    }
+    upsert.bindValue(0, id);
+    upsert.bindValue(1, date);
+    upsert.bindValue(2, time);
+    for (int i = 0; i < kRecordedValueCount; ++i)
+        upsert.bindValue(3 + i, static_cast<double>(values[i]));
+    counters.bindValue(0, id);
+    counters.bindValue(1, id);
+
+    bool done = upsert.exec();
+    if (!done) {
+        fail(QStringLiteral("write row"), upsert.lastError());
+    } else {
+        done = counters.exec() && counters.numRowsAffected() > 0;
+        if (!done)
+            fail(QStringLiteral("write sl_void"), counters.lastError());
+    }
+    if (done && !db.commit()) {
+        fail(QStringLiteral("commit"), db.lastError());
+        done = false;
+    }
+    upsert.finish();
+    counters.finish();
+    if (!done) {
+        db.rollback();
+        return false;
+    }
+    m_lastError.clear();
+    return true;
+}
+
+QSqlDatabase RecordingStore::database() const
+{
+    if (!m_open)
+        return {};
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void RecordingStore::fail(const QString &what, const QSqlError &error) const
+{
+    m_lastError = what + QStringLiteral(": ") + error.text();
+}

@@ -51,16 +51,21 @@ const TableLayout &counterLayout()
     return layout;
 }
 
+// The date, time and value columns carry no type on purpose: without a type
+// affinity SQLite keeps every bound value in its 8-byte float form, where a
+// REAL column would store whole numbers (the instrument's readings, the date)
+// as shorter integers. Every row then has the same size, so a round of the
+// ring rewrites each row in place and the file does not grow.
 const TableLayout &ringLayout(RecordTable table)
 {
     static const TableLayout pv{
         "pv_data", kRingColumns, {"w_id", "w_date", "w_time"}, true,
-        "CREATE TABLE IF NOT EXISTS pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL, "
-        "v0 REAL, v1 REAL, v2 REAL, v3 REAL, v4 REAL, v5 REAL, v6 REAL, v7 REAL)"};
+        "CREATE TABLE IF NOT EXISTS pv_data (w_id INTEGER PRIMARY KEY, w_date, w_time, "
+        "v0, v1, v2, v3, v4, v5, v6, v7)"};
     static const TableLayout lpv{
         "Lpv_wdjl", kRingColumns, {"lw_id"}, true,
-        "CREATE TABLE IF NOT EXISTS Lpv_wdjl (lw_id INTEGER PRIMARY KEY, lw_date REAL, lw_time REAL, "
-        "v0 REAL, v1 REAL, v2 REAL, v3 REAL, v4 REAL, v5 REAL, v6 REAL, v7 REAL)"};
+        "CREATE TABLE IF NOT EXISTS Lpv_wdjl (lw_id INTEGER PRIMARY KEY, lw_date, lw_time, "
+        "v0, v1, v2, v3, v4, v5, v6, v7)"};
     return table == RecordTable::PvData ? pv : lpv;
 }
 

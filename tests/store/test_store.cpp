@@ -387,6 +387,37 @@ private slots:
         QCOMPARE(PvLastTime, dayFraction(kStart.addSecs(1).time()));
     }
 
+    void lockedAtStartUpRecordsOnceReleased()
+    {
+        {
+            RecordingStore store(QStringLiteral("store"));
+            QVERIFY(store.open(dbPath()));
+        }
+        OtherProgram other(dbPath());
+        QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        Recorder &recorder = startRecorder(dbPath());
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        tickAt(kStart);
+        QCOMPARE(PvLastDate, 0.0);
+        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        tickAt(kStart);
+        QCOMPARE(other.counters(), counterRow(1, 1));
+    }
+
+    void databasePathFollowsTheEnvironment()
+    {
+        const QByteArray saved = qgetenv("ZELMAR_DB");
+        qputenv("ZELMAR_DB", "/somewhere/else.db");
+        const QString fromEnvironment = databasePath();
+        qunsetenv("ZELMAR_DB");
+        const QString fromDataFolder = databasePath();
+        if (!saved.isEmpty())
+            qputenv("ZELMAR_DB", saved);
+        QCOMPARE(fromEnvironment, QStringLiteral("/somewhere/else.db"));
+        QVERIFY(fromDataFolder.endsWith(QStringLiteral("/Rdatabj.db")));
+        QVERIFY(QFileInfo(fromDataFolder).isAbsolute());
+    }
+
     void existingDatabaseIsUsedAsItIs_data()
     {
         QTest::addColumn<QStringList>("setUp");

@@ -24,8 +24,8 @@
 namespace {
 
 constexpr int kPollIntervalMs = 200; // how often the loop looks at the stop flag
-// A request ends when the line has been quiet this long (3.5 characters at
-// 4800 bit/s is 8 ms; on the pseudo-terminal a request arrives in one piece).
+// A request of unknown length ends when the line has been quiet this long
+// (3.5 characters at 4800 bit/s is 8 ms).
 constexpr int kFrameGapMs = 10;
 constexpr int kMinFrameLength = 4; // address, function, CRC
 constexpr int kFunctionWriteSingle = 0x06;
@@ -219,25 +219,48 @@ uint16_t crc16(const uint8_t *data, int length)
     return crc;
 }
 
-// Reads one request: everything that arrives until the line goes quiet. Bytes
-// beyond the longest frame are read and dropped. Returns the length kept.
+// The length of a request once its first bytes are in, from its function code;
+// 0 while not yet known or for a function the instrument does not know.
+int expectedLength(const uint8_t *frame, int length)
+{
+    if (length < 2)
+        return 0;
+    const int function = frame[1];
+    if (function >= 0x01 && function <= 0x06)
+        return 8; // address, function, start, count or value, CRC
+    if ((function == 0x0F || function == kFunctionWriteMultiple) && length >= 7)
+        return 9 + frame[6]; // ... count, byte count, data, CRC
+    return 0;
+}
+
+// Reads one request: up to its expected length, or, for a request whose length
+// is unknown, everything until the line goes quiet. Returns the length kept.
 int readFrame(int fd, uint8_t *frame, int capacity)
 {
     int length = 0;
-    uint8_t chunk[256];
     for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            const int keep = std::min<int>(static_cast<int>(got), capacity - length);
-            std::memcpy(frame + length, chunk, static_cast<size_t>(keep));
-            length += keep;
-        } else if (got < 0 && errno != EINTR && errno != EAGAIN) {
+        const ssize_t got = read(fd, frame + length, static_cast<size_t>(capacity - length));
+        if (got > 0)
+            length += static_cast<int>(got);
+        else if (got < 0 && errno != EINTR && errno != EAGAIN)
             return length;
-        }
+        const int expected = expectedLength(frame, length);
+        if ((expected > 0 && length >= expected) || length == capacity)
+            return length;
         pollfd pfd{fd, POLLIN, 0};
         if (poll(&pfd, 1, kFrameGapMs) <= 0 || !(pfd.revents & POLLIN))
             return length;
     }
+}
+
+// Drops whatever arrives until the line goes quiet, to find the start of the next request.
+void drainUntilQuiet(int fd)
+{
+    uint8_t junk[256];
+    pollfd pfd{fd, POLLIN, 0};
+    while (poll(&pfd, 1, kFrameGapMs) > 0 && (pfd.revents & POLLIN))
+        if (read(fd, junk, sizeof junk) <= 0)
+            return;
 }
 
 // Whether a frame is a whole request with a good CRC (low byte first on the wire).
@@ -349,8 +372,12 @@ int main(int argc, char **argv)
         // for another address libmodbus waits for that slave's reply and would
         // swallow the next request as if it were one. No other slave is here.
         const int length = readFrame(pty->master, req, static_cast<int>(sizeof req));
-        if (!frameIntact(req, length) || req[0] != o.address)
-            continue; // broken, or for another slave: no answer
+        if (!frameIntact(req, length)) {
+            drainUntilQuiet(pty->master);
+            continue; // a broken frame gets no answer
+        }
+        if (req[0] != o.address)
+            continue; // for another slave: no answer
         logWrites(log, req, length);
         if (o.silent)
             continue;

@@ -65,6 +65,15 @@ private slots:
     void portDevicePathResolution();
     void timeoutsFitThePollTick_data();
     void timeoutsFitThePollTick();
+
+    // The simulator behaves as the instrument would.
+    void alarmsFollowValuesAndConfiguration_data();
+    void alarmsFollowValuesAndConfiguration();
+    void writingTheAlarmValueClearsTheAlarm();
+    void retransmissionFollowsItsChannel_data();
+    void retransmissionFollowsItsChannel();
+    void brokenFramesDoNotStopTheInstrument();
+    void channelValuesMove();
 };
 
 void TestLink::inputRegistersKeepTheirSign()
@@ -405,6 +414,114 @@ void TestLink::timeoutsFitThePollTick()
     QVERIFY(t.responseUs + kLongestReplyBytes * characterUs < kPollTickUs);
     // Also for no-baud codes: nothing.
     QCOMPARE(linkTimeouts(3).responseUs, 0);
+}
+
+void TestLink::alarmsFollowValuesAndConfiguration_data()
+{
+    // Start configuration: alarm values 250, 110, 130, 90; modes upper, upper,
+    // lower, upper; set values 200, 100, 150, 60; relays follow the alarms.
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<QStringList>("holds");
+    QTest::addColumn<qint32>("inputs1to8");
+    QTest::addColumn<qint32>("inputs9to16");
+    QTest::addColumn<qint32>("coils");
+    QTest::newRow("no alarm") << "100,50,200,50" << QStringList{} << 0 << 0 << 0;
+    QTest::newRow("channel 1 above its alarm value")
+        << "260,50,200,50" << QStringList{} << 0x01 << 0x10 << 0x01;
+    QTest::newRow("channel 3 below its alarm value (lower limit)")
+        << "100,50,120,50" << QStringList{} << 0x40 << 0x40 << 0x04;
+    QTest::newRow("alarm mode 0 raises nothing")
+        << "260,50,200,50" << QStringList{"--hold", "9=0"} << 0 << 0 << 0;
+    QTest::newRow("channel 4 outside its deviation band")
+        << "100,50,200,200" << QStringList{"--hold", "15=5"} << 0 << 0x82 << 0x08;
+    QTest::newRow("relays as on/off control below the set values")
+        << "100,50,200,50" << QStringList{"--hold", "49=1"} << 0 << 0 << 0x0B;
+}
+
+void TestLink::alarmsFollowValuesAndConfiguration()
+{
+    QFETCH(QString, values);
+    QFETCH(QStringList, holds);
+    Simulator sim(QStringList{"--values", values} + holds);
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_1X_B16(kPort, kAddress, 1, buf.data()), 0);
+    QTEST(buf[0], "inputs1to8");
+    QTEST(buf[1], "inputs9to16");
+    QCOMPARE(Get_0X_B16(kPort, kAddress, 1, buf.data()), 0);
+    QTEST(buf[0], "coils");
+}
+
+void TestLink::writingTheAlarmValueClearsTheAlarm()
+{
+    Simulator sim({"--values", "260,50,200,50"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_1X_B16(kPort, kAddress, 1, buf.data()), 0);
+    QCOMPARE(buf[0], 0x01);
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 2, 300), 0);
+    QCOMPARE(Get_1X_B16(kPort, kAddress, 1, buf.data()), 0);
+    QCOMPARE(buf[0], 0);
+    QCOMPARE(buf[1], 0);
+}
+
+void TestLink::retransmissionFollowsItsChannel_data()
+{
+    QTest::addColumn<QString>("values");
+    QTest::addColumn<QStringList>("holds");
+    QTest::addColumn<qint32>("percent");
+    QTest::newRow("channel 1 at 150 of 0..300") << "150,0" << QStringList{} << 50;
+    QTest::newRow("channel 2 chosen") << "150,75" << QStringList{"--hold", "21=2"} << 25;
+    QTest::newRow("other range") << "75" << QStringList{"--hold", "23=100", "--hold", "24=50"} << 50;
+    QTest::newRow("above the high end") << "400" << QStringList{} << 100;
+    QTest::newRow("below the low end") << "-20" << QStringList{} << 0;
+}
+
+void TestLink::retransmissionFollowsItsChannel()
+{
+    QFETCH(QString, values);
+    QFETCH(QStringList, holds);
+    Simulator sim(QStringList{"--values", values} + holds);
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 5, 1, buf.data()), 0);
+    QTEST(buf[0], "percent");
+}
+
+void TestLink::brokenFramesDoNotStopTheInstrument()
+{
+    Simulator sim({"--freeze"});
+    QVERIFY(sim.start(kPort));
+    {
+        QFile line(sim.linkPath());
+        QVERIFY(line.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        // A truncated request, bytes with a bad CRC, and a request missing its last byte.
+        line.write(QByteArray::fromHex("0103"));
+        line.write(QByteArray::fromHex("ffffffff0000"));
+        line.write(QByteArray::fromHex("01030000001000"));
+    }
+    QTest::qWait(50);
+    QVERIFY(sim.isRunning());
+    QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()), 0);
+    QCOMPARE(Set_4X_D1(kPort, kAddress, 4, 120), 0);
+    QCOMPARE(sim.writes(), QStringList{"write 4 120"});
+}
+
+void TestLink::channelValuesMove()
+{
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    Buffer first = untouchedBuffer();
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 4, first.data()), 0);
+    // Slow waves: within a few seconds at least one of the four channels changes.
+    Buffer now = first;
+    QTRY_VERIFY_WITH_TIMEOUT(Get_3X_DX(kPort, kAddress, 1, 4, now.data()) == 0
+                                 && !std::equal(now.begin(), now.begin() + 4, first.begin()),
+                             5000);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(now[i] > -200 && now[i] < 1300); // believable engineering values
 }
 
 QTEST_GUILESS_MAIN(TestLink)

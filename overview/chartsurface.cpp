@@ -25,6 +25,12 @@ void ChartSurface::addLine(const Stroke &stroke)
     update();
 }
 
+void ChartSurface::addLines(const QVector<Stroke> &strokes)
+{
+    m_strokes.append(strokes);
+    update();
+}
+
 void ChartSurface::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

@@ -37,6 +37,8 @@ public:
     void setBackground(const QColor &colour);
     QColor background() const { return m_background; }
     void addLine(const Stroke &stroke);
+    // Appends many strokes with one repaint request.
+    void addLines(const QVector<Stroke> &strokes);
     const QVector<Stroke> &strokes() const { return m_strokes; }
 
 protected:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store.h"
+
 #include <QSqlDatabase>
 #include <QVector>
 #include <QtGlobal>
@@ -15,6 +17,18 @@ struct PvRecord
     std::array<float, 8> values{};
 };
 
+// The ids a window of `length` records ending at `endId` covers: startId + 1 ..
+// endId, counted round the ring; `wraps` when the window crosses id 65500.
+struct PvWindowRange
+{
+    qint32 startId = 0; // WindowStartId: the id just before the window's first record
+    bool wraps = false; // ids 1..endId and startId + 1..65500
+};
+
+// WindowStartId = endId − length when endId ≥ length, else 65500 − (length − endId).
+PvWindowRange pvWindowRange(qint32 endId, qint32 length);
+
 // The `length` ids of the pv_data ring that end at `endId` (counted round the
-// ring of 65500 ids), in date and time order. nullopt when the query fails.
+// ring of 65500 ids), in date and time order; a value column without a value
+// reads as 0. nullopt when the database is not open or the query fails.
 std::optional<QVector<PvRecord>> readPvWindow(const QSqlDatabase &db, qint32 endId, qint32 length);

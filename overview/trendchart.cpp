@@ -1,0 +1,353 @@
+#include "trendchart.h"
+
+#include "chartsurface.h"
+#include "clock.h"
+#include "daytime.h"
+#include "history.h"
+#include "numbers.h"
+#include "shared.h"
+#include "store.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString kRulerOnCaption = QStringLiteral("F4 复原");
+const QString kRulerOffCaption = QStringLiteral("F4 标尺");
+
+// Line1: a short yellow mark when the ruler comes on, a short green one when it
+// goes off, and the full-height purple cursor where the slider stands.
+constexpr int kRulerMarkLength = 330;
+const RulerLine kRulerOnMark{QColor(255, 255, 0), 2, QPointF(1, 0), QPointF(1, kRulerMarkLength)};
+const RulerLine kRulerOffMark{QColor(0, 255, 0), 2, QPointF(0, 0), QPointF(0, kRulerMarkLength)};
+const QColor kCursorColour(192, 0, 192);
+
+// Live samples take the recorded values 0..5 (channels, retransmission, one more).
+constexpr int kLiveSampleValues = 6;
+
+template <typename T>
+void takeIfSet(std::optional<T> &into, const std::optional<T> &from)
+{
+    if (from)
+        into = from;
+}
+
+} // namespace
+
+void ChartUpdate::merge(const ChartUpdate &later)
+{
+    takeIfSet(sliderValue, later.sliderValue);
+    takeIfSet(rulerLine, later.rulerLine);
+    takeIfSet(sliderEnabled, later.sliderEnabled);
+    takeIfSet(focus, later.focus);
+    takeIfSet(zoomInEnabled, later.zoomInEnabled);
+    takeIfSet(zoomOutEnabled, later.zoomOutEnabled);
+    takeIfSet(towardsLiveEnabled, later.towardsLiveEnabled);
+    takeIfSet(stepBackEnabled, later.stepBackEnabled);
+    takeIfSet(sliderStep, later.sliderStep);
+    takeIfSet(liveTimerRunning, later.liveTimerRunning);
+    takeIfSet(rulerCaption, later.rulerCaption);
+    takeIfSet(axisLabels, later.axisLabels);
+    takeIfSet(readout, later.readout);
+    takeIfSet(values, later.values);
+}
+
+bool ChartUpdate::isEmpty() const
+{
+    return !sliderValue && !rulerLine && !sliderEnabled && !focus && !zoomInEnabled &&
+           !zoomOutEnabled && !towardsLiveEnabled && !stepBackEnabled && !sliderStep &&
+           !liveTimerRunning && !rulerCaption && !axisLabels && !readout && !values;
+}
+
+Chart::TrendView TrendChart::view() const
+{
+    Chart::TrendView v;
+    v.zoomLevel = m_zoomLevel;
+    v.sampleStep = m_sampleStep;
+    v.windowOffset = m_windowOffset;
+    v.writePosition = m_writePosition;
+    v.windowLength = m_windowLength;
+    return v;
+}
+
+ChartUpdate TrendChart::load(const RecordingStore &store)
+{
+    m_atOldest = false;
+    m_shiftCount = 0;
+    m_zoomLevel = 1;
+    m_rulerOn = false;
+    m_buffer.gapMarks.fill(0);
+
+    ChartUpdate update;
+    update.sliderValue = 0;
+    update.sliderEnabled = false;
+    update.zoomInEnabled = false;
+    update.zoomOutEnabled = true;
+    update.towardsLiveEnabled = false;
+    update.stepBackEnabled = true;
+    update.readout = reloadLive(store);
+    update.axisLabels = redraw();
+    // So that each arrow or page key moves the ruler by one sample from the start.
+    update.sliderStep = Chart::sliderStep(m_sampleStep);
+    return update;
+}
+
+void TrendChart::clearTrendBuffer()
+{
+    for (auto &row : m_buffer.values)
+        row.fill(0);
+    m_buffer.times.fill(0);
+    m_buffer.dates.fill(0);
+}
+
+Readout TrendChart::readoutAt(int position) const
+{
+    Readout readout;
+    if (Chart::isPosition(position)) {
+        readout.date = chartDateText(m_buffer.dates[position]);
+        readout.time = chartTimeText(m_buffer.times[position]);
+    }
+    return readout;
+}
+
+Readout TrendChart::loadTrendWindow(const QSqlDatabase &db)
+{
+    clearTrendBuffer();
+    m_buffer.gapMarks.fill(0);
+    m_windowStartId = pvWindowRange(m_windowEndId, m_windowLength).startId;
+
+    const int last = std::min<qint32>(m_windowLength, Chart::kShiftedLength);
+    if (const auto records = readPvWindow(db, m_windowEndId, m_windowLength)) {
+        const int filled = std::min<int>(records->size(), last);
+        for (int j = 1; j <= filled; ++j) {
+            const PvRecord &record = records->at(j - 1);
+            m_buffer.dates[j] = record.date;
+            m_buffer.times[j] = record.time;
+            for (int k = 0; k < int(record.values.size()); ++k)
+                m_buffer.values[k][j] = record.values[k];
+        }
+    }
+    // Full date and time, so that midnight between two records is no gap. The
+    // first record has no loaded neighbour before it; a position the database
+    // could not fill holds 0, so the first of those marks where the records end.
+    for (int j = 2; j <= last; ++j) {
+        const double now = m_buffer.dates[j] + m_buffer.times[j];
+        const double before = m_buffer.dates[j - 1] + m_buffer.times[j - 1];
+        if (std::fabs(now - before) > Chart::kGapDays)
+            m_buffer.gapMarks[j] = qint16(j);
+    }
+    return readoutAt(m_windowOffset + 1);
+}
+
+Readout TrendChart::reloadLive(const RecordingStore &store)
+{
+    if (const auto counters = store.readCounters()) {
+        m_newestPvId = counters->newestPv;
+        m_newestPvIdCopy = counters->newestPvCopy;
+    }
+    m_windowLength = Chart::kLiveLength;
+    m_windowEndId = m_newestPvId;
+    m_writePosition = Chart::kLivePosition;
+    return loadTrendWindow(store.database());
+}
+
+Chart::AxisLabels TrendChart::redraw()
+{
+    Chart::applyZoom(m_zoomLevel, m_sampleStep, m_windowOffset);
+    Chart::TrendDrawing drawing = Chart::drawTrend(m_buffer, view(), ChartSpan, ChartLow);
+    ChartOffset = drawing.chartOffset;
+    if (m_surface) {
+        m_surface->clear();
+        m_surface->setBackground(Chart::gridBackground());
+        m_surface->addLines(Chart::gridStrokes());
+        m_surface->addLines(drawing.strokes);
+    }
+    return drawing.labels;
+}
+
+ChartUpdate TrendChart::redrawChart()
+{
+    ChartUpdate update;
+    update.axisLabels = redraw();
+    return update;
+}
+
+ChartUpdate TrendChart::takeLiveSample(const RecordingStore &store)
+{
+    ChartUpdate update;
+    if (!PvRecorded)
+        return update;
+    if (m_writePosition < std::numeric_limits<qint16>::max())
+        ++m_writePosition;
+    // At or past the page end: a zoom-in can lower it below the newest sample,
+    // and the samples after it must not run off the buffer unstored.
+    if (m_writePosition >= m_zoomLevel * kPageTurnPerZoom + Chart::kLivePosition) {
+        update.readout = reloadLive(store);
+    }
+    if (Chart::isPosition(m_writePosition)) {
+        for (int k = 0; k < kLiveSampleValues; ++k)
+            m_buffer.values[k][m_writePosition] = ProcessValues[k];
+        const QDateTime now = SystemClock::now();
+        m_buffer.dates[m_writePosition] = daySerial(now.date());
+        m_buffer.times[m_writePosition] = dayFraction(now.time());
+    }
+    PvRecorded = false;
+    update.axisLabels = redraw();
+    return update;
+}
+
+ChartUpdate TrendChart::changeZoom(int delta)
+{
+    ChartUpdate update;
+    m_zoomLevel += delta;
+    update.axisLabels = redraw();
+    update.zoomInEnabled = canZoomIn();
+    update.zoomOutEnabled = canZoomOut();
+    update.sliderStep = Chart::sliderStep(m_sampleStep);
+    return update;
+}
+
+ChartUpdate TrendChart::zoomIn()
+{
+    return canZoomIn() ? changeZoom(-1) : ChartUpdate{};
+}
+
+ChartUpdate TrendChart::zoomOut()
+{
+    return canZoomOut() ? changeZoom(+1) : ChartUpdate{};
+}
+
+void TrendChart::setShiftedWindowEnd()
+{
+    // Steps count round the ring of 65500 ids from the newest record of the
+    // moment live viewing ended; at exactly NewestPvId the end stays as it was.
+    const qint32 s = kShiftStep * m_shiftCount;
+    if (m_newestPvId > s)
+        m_windowEndId = m_newestPvId - s;
+    else if (m_newestPvId < s)
+        m_windowEndId = kRecordRingIds - (s - m_newestPvId);
+}
+
+ChartUpdate TrendChart::stepBack(const RecordingStore &store)
+{
+    ChartUpdate update;
+    // Refused before anything changes: a window reaching back before record 1
+    // only disables F7, and a live window stays live.
+    const qint32 s = kShiftStep * (m_shiftCount + 1);
+    if (m_newestPvId > s && m_newestPvId - s <= Chart::kShiftedLength) {
+        m_atOldest = true;
+        update.stepBackEnabled = false;
+        return update;
+    }
+    ++m_shiftCount;
+    m_windowLength = Chart::kShiftedLength;
+    update.liveTimerRunning = false;
+    update.towardsLiveEnabled = true;
+    setShiftedWindowEnd();
+    m_writePosition = Chart::kShiftedPosition;
+    update.readout = loadTrendWindow(store.database());
+    update.axisLabels = redraw();
+    return update;
+}
+
+ChartUpdate TrendChart::returnToLive(const RecordingStore &store)
+{
+    ChartUpdate update;
+    update.readout = reloadLive(store);
+    update.axisLabels = redraw();
+    update.liveTimerRunning = true;
+    // The database has grown since F7 was refused: stepping back may work again.
+    m_atOldest = false;
+    update.stepBackEnabled = true;
+    return update;
+}
+
+ChartUpdate TrendChart::stepTowardsLive(const RecordingStore &store)
+{
+    ChartUpdate update;
+    if (!canStepTowardsLive())
+        return update;
+    --m_shiftCount;
+    m_windowLength = Chart::kShiftedLength;
+    if (m_shiftCount == 0) {
+        update = returnToLive(store);
+        update.towardsLiveEnabled = false;
+        return update;
+    }
+    setShiftedWindowEnd();
+    m_writePosition = Chart::kShiftedPosition;
+    update.readout = loadTrendWindow(store.database());
+    update.axisLabels = redraw();
+    m_atOldest = false;
+    update.stepBackEnabled = true;
+    return update;
+}
+
+ChartUpdate TrendChart::toggleRuler(const RecordingStore &store)
+{
+    return m_rulerOn ? rulerOff(store) : rulerOn();
+}
+
+ChartUpdate TrendChart::rulerOn()
+{
+    ChartUpdate update;
+    update.sliderValue = 0;
+    update.rulerLine = kRulerOnMark;
+    update.sliderEnabled = true;
+    m_rulerOn = true;
+    update.focus = ChartFocus::Slider;
+    update.liveTimerRunning = false;
+    update.rulerCaption = kRulerOnCaption;
+    return update;
+}
+
+ChartUpdate TrendChart::rulerOff(const RecordingStore &store)
+{
+    ChartUpdate update;
+    update.sliderValue = 0;
+    update.rulerLine = kRulerOffMark;
+    m_rulerOn = false;
+    update.sliderEnabled = false;
+    update.focus = ChartFocus::RulerButton;
+    update.rulerCaption = kRulerOffCaption;
+    // ShiftCount and F6 stay: F6's next press loads ShiftCount − 1 steps back.
+    update.merge(returnToLive(store));
+    return update;
+}
+
+ChartUpdate TrendChart::sliderChanged(const RecordingStore &store, int x)
+{
+    ChartUpdate update;
+    if (x == kSliderLeftEnd && !m_atOldest)
+        update.merge(stepBack(store));
+    else if (x == kSliderRightEnd && m_shiftCount > 0)
+        update.merge(stepTowardsLive(store));
+
+    update.rulerLine = RulerLine{kCursorColour, 2, QPointF(x, 0), QPointF(x, kRulerBottom)};
+
+    if (m_sampleStep == 0)
+        return update; // no zoom applied yet: there is no sample under the cursor
+    // The curve vertex nearest to x: vertex i lies at x = i × SampleStep.
+    const double vertex = roundHalfEven(double(x) / double(m_sampleStep));
+    const int p = int(vertex) + m_windowOffset;
+    if (!Chart::isPosition(p))
+        return update;
+    Readout readout = readoutAt(p);
+    readout.highlighted = true;
+    update.readout = readout;
+    std::array<QString, Chart::kDrawnValues> values;
+    for (int k = 0; k < Chart::kDrawnValues; ++k)
+        values[k] = singleText(m_buffer.values[k][p]);
+    update.values = values;
+    return update;
+}
+
+ChartUpdate TrendChart::clockTick(const QDateTime &now) const
+{
+    ChartUpdate update;
+    if (m_rulerOn)
+        return update;
+    update.readout = Readout{clockDateText(now), clockTimeText(now), false};
+    return update;
+}

@@ -1,7 +1,12 @@
+#include "splash.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setOrganizationName(QStringLiteral("ZELMAR"));
+    QCoreApplication::setApplicationName(QStringLiteral("zelmar"));
+    startTool();
+    return app.exec();
 }

@@ -1,7 +1,87 @@
 #include "poller.h"
 
-// Placeholder until the poller lands.
-Poller::Poller(QObject *parent) : QObject(parent) {}
+#include "modbuslink.h"
+#include "shared.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+// The instrument's first 16 input registers hold the four channel values, the
+// retransmission value and the rest; inputs and coils are numbered from 1.
+constexpr qint32 kFirstRegister = 1;
+constexpr qint32 kRegisterCount = 16;
+constexpr qint32 kFirstBit = 1;
+constexpr int kBitsPerSlot = 8;
+constexpr qint32 kLargestSlot = 255;
+} // namespace
+
+PollerReads PollerReads::link()
+{
+    return {Get_3X_DX, Get_1X_B16, Get_0X_B16};
+}
+
+Poller::Poller(QObject *parent) : QObject(parent), m_timer1(new QTimer(this))
+{
+    setObjectName(QStringLiteral("Met1"));
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(kPollInterval);
+    connect(m_timer1, &QTimer::timeout, this, &Poller::tick);
+}
+
+void Poller::startPolling()
+{
+    m_timer1->start();
+}
+
+void Poller::stopPolling()
+{
+    m_timer1->stop();
+}
+
+bool Poller::isPolling() const
+{
+    return m_timer1->isActive();
+}
+
+void Poller::D_Byte(quint8 b)
+{
+    for (int i = 0; i < kBitsPerSlot; ++i)
+        m_bits[i] = (b >> i) & 1;
+}
+
+template <typename Table>
+void Poller::storeBits(qint32 slot, Table &table, int first)
+{
+    if (slot < 0 || slot > kLargestSlot)
+        return;
+    D_Byte(quint8(slot));
+    for (int i = 0; i < kBitsPerSlot; ++i)
+        table.set(first + i, m_bits[i]);
+}
+
+void Poller::tick()
+{
+    // The settings are read anew for each exchange: "关闭" or a new "打开" may
+    // run during a yield.
+    m_reads.inputRegisters(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+                           kFirstRegister, kRegisterCount, InputRegisters.data());
+    for (int i = 0; i < kRegisterCount; ++i)
+        ProcessValues[i] = float(InputRegisters[i]);
+
+    QCoreApplication::processEvents();
+
+    m_reads.discreteInputs(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+                           kFirstBit, m_words.data());
+    storeBits(m_words[0], InputStates, 0);
+    storeBits(m_words[1], InputStates, kBitsPerSlot);
+
+    QCoreApplication::processEvents();
+
+    m_reads.coils(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], kFirstBit,
+                  m_words.data());
+    storeBits(m_words[0], CoilStates, 0);
+}
 
 Poller *Met1()
 {

@@ -1,0 +1,113 @@
+#include "splash.h"
+
+#include "overviewwindow.h"
+#include "poller.h"
+#include "recorder.h"
+#include "shared.h"
+#include "twips.h"
+#include "windowplacement.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+constexpr int kClientWidth = 14985; // twips
+constexpr int kClientHeight = 5220;
+
+QStringList &steps()
+{
+    static QStringList recorded;
+    return recorded;
+}
+} // namespace
+
+SplashWindow::SplashWindow(QWidget *parent)
+    : QWidget(parent), m_timer2(new QTimer(this)), m_timer1(new QTimer(this))
+{
+    setObjectName(QStringLiteral("frmSplash"));
+    setFixedSize(twipsRect(0, 0, kClientWidth, kClientHeight).size());
+
+    auto *label1 = new QLabel(QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"), this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    QFont font(QStringLiteral("宋体"));
+    font.setPointSize(15);
+    label1->setFont(font);
+    label1->setAlignment(Qt::AlignCenter);
+    label1->setGeometry(rect());
+
+    centreOnScreen(this);
+
+    m_timer2->setObjectName(QStringLiteral("Timer2"));
+    m_timer2->setInterval(kTickInterval);
+    connect(m_timer2, &QTimer::timeout, this, &SplashWindow::onTimer2);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(kHandOverInterval);
+    connect(m_timer1, &QTimer::timeout, this, &SplashWindow::onTimer1);
+
+    ChartSpan = kStartChartSpan;
+    m_timer2->start();
+}
+
+void SplashWindow::keyPressEvent(QKeyEvent *event)
+{
+    event->accept(); // nothing happens, Esc included
+}
+
+void SplashWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_unloading)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void SplashWindow::onTimer2()
+{
+    ++m_ticks;
+    if (m_ticks > kTicksShown) {
+        m_timer2->stop();
+        m_ticks = 0;
+        m_timer1->start();
+    }
+}
+
+void SplashWindow::onTimer1()
+{
+    m_timer2->stop();
+    m_timer1->stop();
+
+    m_unloading = true;
+    close();
+    deleteLater();
+    steps().append(QStringLiteral("frmSplash"));
+
+    ssqx()->show();
+    steps().append(QStringLiteral("ssqx"));
+    Met1();
+    steps().append(QStringLiteral("Met1"));
+    mscom();
+    steps().append(QStringLiteral("mscom"));
+}
+
+SplashWindow *frmSplash()
+{
+    static QPointer<SplashWindow> instance;
+    if (!instance)
+        instance = new SplashWindow;
+    return instance;
+}
+
+void startTool()
+{
+    // Closing a window never ends the process: only the overview's exit path does.
+    QApplication::setQuitOnLastWindowClosed(false);
+    frmSplash()->show();
+}
+
+const QStringList &handOverSteps()
+{
+    return steps();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The overview's function keys. The window sees every key first, whatever
+// control has the focus, and runs the action of a button directly: only the
+// conditions below count, never the button's enabled state.
+enum class KeyAction {
+    NotMapped,       // not one of the window's keys: the control gets it
+    Nothing,         // a mapped key whose condition fails, or F3/F5 (no action)
+    ZoomIn,          // F2 while ZoomLevel > 1       (Command3, "F2 放大")
+    ZoomOut,         // F1 while ZoomLevel < 4       (Command4, "F1 缩小")
+    StepTowardsLive, // F6 while ShiftCount > 0      (Command7, "F6 左移")
+    StepBack,        // F7 while AtOldest is false   (Command8, "F7 右移")
+    ToggleRuler,     // F4 always                    (Command5, "F4 标尺")
+    Exit,            // Esc always                   (Command1, "退出")
+};
+
+// The action of the Qt key code `key` for the chart state given; the shift
+// state plays no part.
+KeyAction keyAction(int key, int zoomLevel, int shiftCount, bool atOldest);

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "store.h"
+
+#include <QWidget>
+
+#include <array>
+#include <chrono>
+
+class ChartSurface;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
+
+// The operator's main window ssqx: the link settings and the buttons that open
+// and close the link, the live values and the alarm and relay panel, the trend
+// chart with its scale labels, slider and function buttons, the Y-axis range
+// editor, "CONFIG" and "退出".
+//
+// Lifetime: constructing the window is its load (lists filled, database
+// connection opened, close guard set, timers running). The close box is refused
+// and changes nothing; "退出" or Esc, from whichever control has the focus, is
+// the only way out, and it ends the process.
+class OverviewWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kDisplayInterval{200}; // Timer1
+    static constexpr std::chrono::milliseconds kChartInterval{1000};  // Timer2
+    static constexpr std::chrono::milliseconds kClockInterval{1000};  // Timer3
+
+    // A live window holds 241 records ending at the newest.
+    static constexpr qint32 kLiveWindowLength = 241;
+
+    explicit OverviewWindow(QWidget *parent = nullptr);
+    ~OverviewWindow() override;
+
+    // ---- Chart state, given its start values by the load. The trend chart
+    // takes it over when it lands; until then the key map reads it here. ----
+    struct ChartState
+    {
+        qint16 zoomLevel = 1;    // ZoomLevel, 1 (most magnified) .. 4
+        qint16 shiftCount = 0;   // ShiftCount: steps of 60 records behind live
+        bool atOldest = false;   // AtOldest: a step back was refused
+        bool rulerOn = false;    // RulerOn: ruler cursor mode
+        qint16 writePosition = kLiveWindowLength; // WritePosition
+        qint32 windowLength = kLiveWindowLength;  // WindowLength
+        qint32 windowEndId = 0;  // WindowEndId
+        qint32 newestPvId = 0;   // NewestPvId, from sl_void
+        qint32 newestPvIdCopy = 0; // NewestPvIdCopy, from sl_void
+    };
+    ChartState &chartState() { return m_chart; }
+    const ChartState &chartState() const { return m_chart; }
+
+    // The chart's actions, run by their buttons and by the key map. They come
+    // with the trend chart; for now they do nothing.
+    void zoomIn();          // Command3, F2
+    void zoomOut();         // Command4, F1
+    void stepTowardsLive(); // Command7, F6
+    void stepBack();        // Command8, F7
+    void toggleRuler();     // Command5, F4
+    // ----
+
+    // "打开" (Command9): the settings from the lists into CommSettings, the port
+    // opened, "CONFIG" enabled and the poller started, whether or not it opened.
+    void openLink();
+    // "关闭" (Command10): the port of the last opening closed, the poller
+    // stopped, "CONFIG" disabled.
+    void closeLink();
+    // "CONFIG" (Command21): the overview hidden, the configuration window shown;
+    // its return shows the overview again. The overview's timers keep running.
+    void showConfiguration();
+    // "退出" (Command1) and Esc: the database connection closed, the close guard
+    // cleared, the window unloaded, the link's port released, the process ended.
+    void exitTool();
+
+    // The value, status and relay boxes from the shared tables (the 200 ms
+    // tick's last step).
+    void refreshChannelDisplay();
+
+    // True from load until the exit path; the close box is refused while it holds.
+    bool closeGuard() const { return m_closeGuard; }
+    // The window's own connection to the recording database.
+    const RecordingStore &store() const { return m_store; }
+
+    QTimer *displayTimer() const { return m_timer1; }
+    QTimer *chartTimer() const { return m_timer2; }
+    QTimer *clockTimer() const { return m_timer3; }
+    ChartSurface *chartSurface() const { return m_pt; }
+    QSlider *rulerSlider() const { return m_hc; }
+    QFrame *rulerLine() const { return m_line1; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void buildLinkControls();
+    void buildValueStrip();
+    void buildStatusPanel();
+    void buildFunctionButtons();
+    void buildChart();
+    void buildScalePanel();
+    void buildAxisLabels();
+    void buildRangeEditor();
+    void buildExitButtons();
+
+    void load();
+    void readNewestIds();
+    void onDisplayTick();
+    void restoreReadoutColours();
+    void showScaleLabels();
+    bool runKey(int key);
+    bool isInsideWindow(const QObject *object) const;
+
+    // Hooks that the trend chart fills: the live sample of the 200 ms tick (taken
+    // while PvRecorded is raised), the chart load and redraw, and the clock.
+    void takeLiveSample();
+    void loadTrendWindow();
+    void redrawChart();
+    void showClock();
+
+    RecordingStore m_store{QStringLiteral("overview")};
+    bool m_closeGuard = false;
+    ChartState m_chart;
+
+    QTimer *m_timer1 = nullptr;
+    QTimer *m_timer2 = nullptr;
+    QTimer *m_timer3 = nullptr;
+
+    QComboBox *m_combo1 = nullptr;
+    QComboBox *m_combo2 = nullptr;
+    std::array<QRadioButton *, 3> m_option1{};
+    std::array<QRadioButton *, 3> m_option2{};
+    QPushButton *m_command9 = nullptr;
+    QPushButton *m_command10 = nullptr;
+    std::array<QLabel *, 2> m_readouts{}; // Label2(9), Label2(10)
+
+    std::array<QLabel *, 5> m_valueBoxes{};  // D_3W(0..4)
+    std::array<QLabel *, 16> m_statusBoxes{}; // D_2R(0..15)
+    std::array<QLabel *, 4> m_relayBoxes{};   // D_1R(0..3)
+
+    QPushButton *m_command4 = nullptr; // F1 缩小
+    QPushButton *m_command3 = nullptr; // F2 放大
+    QPushButton *m_command2 = nullptr; // F3 打印
+    QPushButton *m_command5 = nullptr; // F4 标尺
+    QPushButton *m_command6 = nullptr; // F5 选择
+    QPushButton *m_command7 = nullptr; // F6 左移
+    QPushButton *m_command8 = nullptr; // F7 右移
+    QPushButton *m_command29 = nullptr; // 历史曲线
+
+    QFrame *m_pt0 = nullptr;
+    ChartSurface *m_pt = nullptr;
+    QFrame *m_line1 = nullptr;
+    QSlider *m_hc = nullptr;
+
+    std::array<QLabel *, 7> m_scaleLabels{}; // Label5(0..6), 0 at the bottom
+    std::array<QLabel *, 9> m_timeLabels{};  // Label4(0..8)
+    std::array<QLabel *, 9> m_dateLabels{};  // Label7(0..8)
+
+    QLineEdit *m_ykd = nullptr;
+    QLineEdit *m_ykd1 = nullptr;
+    QPushButton *m_command26 = nullptr;
+
+    QPushButton *m_command21 = nullptr; // CONFIG
+    QPushButton *m_command1 = nullptr;  // 退出
+};
+
+// The overview's single instance, created and loaded on first use.
+OverviewWindow *ssqx();

@@ -75,7 +75,7 @@ OpenPort *portFor(qint32 port, qint32 address)
 
 bool validRange(qint32 first, qint32 count, int maxCount)
 {
-    return first >= 1 && count >= 1 && count <= maxCount && first - 1 + count <= 0x10000;
+    return count >= 1 && count <= maxCount && first >= 1 && first <= 0x10000 - count + 1;
 }
 
 void toTimeval(int us, uint32_t &sec, uint32_t &usec)

@@ -19,7 +19,7 @@ private:
     static constexpr qint32 kParityNone = 0;
     static constexpr qint32 kUntouched = 12345; // what a failed read must leave
 
-    using Buffer = std::array<qint32, 64>;
+    using Buffer = std::array<qint32, 130>; // room for any read a test asks for
     static Buffer untouchedBuffer()
     {
         Buffer b;
@@ -50,6 +50,8 @@ private slots:
     void writeReachesTheInstrument();
     void writeThatDoesNotFitIsNotSent_data();
     void writeThatDoesNotFitIsNotSent();
+    void readOutsideTheRegistersFails_data();
+    void readOutsideTheRegistersFails();
     void silentInstrumentFails();
     void portNeverOpenedFails();
     void closedPortFails();
@@ -193,6 +195,7 @@ void TestLink::writeThatDoesNotFitIsNotSent_data()
     QTest::newRow("65536") << 1 << 65536;
     QTest::newRow("-32769") << 1 << -32769;
     QTest::newRow("register 0") << 0 << 1;
+    QTest::newRow("register beyond the address space") << 65537 << 1;
 }
 
 void TestLink::writeThatDoesNotFitIsNotSent()
@@ -203,6 +206,30 @@ void TestLink::writeThatDoesNotFitIsNotSent()
     QVERIFY(startAndOpen(sim));
     QCOMPARE(Set_4X_D1(kPort, kAddress, reg, value), kLinkWriteFailed);
     QVERIFY(sim.writes().isEmpty());
+}
+
+void TestLink::readOutsideTheRegistersFails_data()
+{
+    QTest::addColumn<qint32>("first");
+    QTest::addColumn<qint32>("count");
+    QTest::newRow("register 0") << 0 << 1;
+    QTest::newRow("no registers") << 1 << 0;
+    QTest::newRow("more than one request can carry") << 1 << 126;
+    QTest::newRow("past the last address") << 65536 << 2;
+    QTest::newRow("past the instrument's 16 input registers") << 10 << 16;
+}
+
+void TestLink::readOutsideTheRegistersFails()
+{
+    QFETCH(qint32, first);
+    QFETCH(qint32, count);
+    Simulator sim;
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QVERIFY(Get_3X_DX(kPort, kAddress, first, count, buf.data()) != 0);
+    QVERIFY(allUntouched(buf));
+    QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, nullptr) != 0);
+    QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()), 0); // the line is still in step
 }
 
 void TestLink::silentInstrumentFails()
@@ -373,6 +400,7 @@ void TestLink::portDevicePathResolution_data()
     QTest::newRow("variable set") << 3 << QByteArray("/tmp/my-port") << "/tmp/my-port";
     QTest::newRow("port 20, variable set") << 20 << QByteArray("/dev/ttyACM0") << "/dev/ttyACM0";
     QTest::newRow("port 0 has no device") << 0 << QByteArray() << QString();
+    QTest::newRow("no variable: the serial port numbered from 0") << 18 << QByteArray() << "/dev/ttyS17";
     QTest::newRow("negative port") << -4 << QByteArray() << QString();
 }
 
@@ -381,6 +409,8 @@ void TestLink::portDevicePathResolution()
     QFETCH(qint32, port);
     QFETCH(QByteArray, variable);
     const QByteArray name = "ZELMAR_PORT_" + QByteArray::number(port);
+    if (QFile::exists(QStringLiteral("/dev/ttyUSB%1").arg(port - 1)))
+        QSKIP("a USB serial adapter is plugged in at this number");
     if (!variable.isEmpty())
         qputenv(name.constData(), variable);
     const QString path = portDevicePath(port);

@@ -28,7 +28,8 @@
 // No retries: libmodbus's error recovery is off, and a failed exchange is
 // reported at once; the configuration window repeats a failed write itself.
 
-namespace {
+namespace
+{
 
 constexpr int kBitsPerCharacter = 11;
 constexpr int kRequestBytes = 8;
@@ -46,8 +47,7 @@ constexpr int kReadFailed = -1;
 
 // An open port: its libmodbus context, and whether the instrument has been found
 // to hold only 8 coils (a 16-coil read was refused with "illegal data address").
-struct OpenPort
-{
+struct OpenPort {
     modbus_t *ctx = nullptr;
     bool eightCoils = false;
 };
@@ -119,7 +119,8 @@ LinkTimeouts linkTimeouts(qint32 baudCode)
         return {};
     const double characterUs = 1e6 * kBitsPerCharacter / kBaudRates[baudCode];
     LinkTimeouts t;
-    t.responseUs = static_cast<int>(kRequestBytes * characterUs) + kInstrumentDelayUs + kResponseMarginUs;
+    t.responseUs =
+        static_cast<int>(kRequestBytes * characterUs) + kInstrumentDelayUs + kResponseMarginUs;
     t.byteUs = static_cast<int>(kByteCharacters * characterUs) + kByteMarginUs;
     return t;
 }
@@ -127,8 +128,8 @@ LinkTimeouts linkTimeouts(qint32 baudCode)
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode)
 {
     ClosePort_Modbus(port);
-    if (baudCode < 0 || baudCode >= static_cast<qint32>(kBaudRates.size()) || parityCode < 0
-        || parityCode >= static_cast<qint32>(kParities.size()))
+    if (baudCode < 0 || baudCode >= static_cast<qint32>(kBaudRates.size()) || parityCode < 0 ||
+        parityCode >= static_cast<qint32>(kParities.size()))
         return kReadFailed;
     const QString path = portDevicePath(port);
     if (path.isEmpty())

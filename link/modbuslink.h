@@ -36,8 +36,7 @@ qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value);
 // The time-outs of one exchange at baud code 0/1/2, in microseconds: how long a
 // call waits for the first byte of a reply, and for each further byte. Zero for
 // a baud code outside 0..2.
-struct LinkTimeouts
-{
+struct LinkTimeouts {
     int responseUs = 0;
     int byteUs = 0;
 };

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -23,32 +24,31 @@ constexpr int kColdJunction = 25;
 
 // One slow wave per channel: centre, swing and period in seconds, chosen so that
 // each channel crosses its configured alarm value now and then.
-struct Wave
-{
+struct Wave {
     double centre;
     double swing;
     double period;
     double phase;
 };
 constexpr std::array<Wave, Instrument::kChannels> kWaves{{
-    {150.0, 120.0, 60.0, 0.0},  // thermocouple K, 30..270, alarm above 250
-    {80.0, 40.0, 45.0, 1.0},    // PT100, 40..120, alarm above 110
-    {200.0, 90.0, 90.0, 2.0},   // thermocouple J, 110..290, alarm below 130
-    {60.0, 35.0, 75.0, 3.0},    // 4-20 mA as 0..100 %, 25..95, alarm above 90
+    {150.0, 120.0, 60.0, 0.0}, // thermocouple K, 30..270, alarm above 250
+    {80.0, 40.0, 45.0, 1.0},   // PT100, 40..120, alarm above 110
+    {200.0, 90.0, 90.0, 2.0},  // thermocouple J, 110..290, alarm below 130
+    {60.0, 35.0, 75.0, 3.0},   // 4-20 mA as 0..100 %, 25..95, alarm above 90
 }};
 
 // A believable configuration, registers 1..53; 54..64 stay 0.
 constexpr std::array<int16_t, 53> kDefaultConfiguration{{
-    200, 250, 100, 110, 150, 130, 60, 90, // set values and alarm values
-    1, 2, 1, 2, 2, 2, 1, 2,               // alarm modes and delays per channel
-    1, 1, 0, 5,                           // address (replaced), baud 9600, no parity, delay
-    1, 0, 300, 0,                         // retransmit channel 1, 4-20 mA, 0..300
-    0, 0, 1300, -200, 0,                  // channel 1: K, no decimals, range, shift
-    11, 0, 850, -200, 0,                  // channel 2: PT100
-    5, 0, 1200, 0, -3,                    // channel 3: J
-    19, 0, 100, 0, 0,                     // channel 4: 4-20 mA
-    1234, 10, 25, 0,                      // password, screen time, filter 2.5 s, Celsius
-    0, 0, 0, 0, 0,                        // relay and open-input handling
+    200,  250, 100,  110,  150, 130, 60, 90, // set values and alarm values
+    1,    2,   1,    2,    2,   2,   1,  2,  // alarm modes and delays per channel
+    1,    1,   0,    5,                      // address (replaced), baud 9600, no parity, delay
+    1,    0,   300,  0,                      // retransmit channel 1, 4-20 mA, 0..300
+    0,    0,   1300, -200, 0,                // channel 1: K, no decimals, range, shift
+    11,   0,   850,  -200, 0,                // channel 2: PT100
+    5,    0,   1200, 0,    -3,               // channel 3: J
+    19,   0,   100,  0,    0,                // channel 4: 4-20 mA
+    1234, 10,  25,   0,                      // password, screen time, filter 2.5 s, Celsius
+    0,    0,   0,    0,    0,                // relay and open-input handling
 }};
 
 } // namespace
@@ -76,18 +76,25 @@ void Instrument::setHolding(int reg, int16_t value)
 int Instrument::channelValue(int channel, double seconds)
 {
     const Wave &w = kWaves.at(channel - 1);
-    return static_cast<int>(std::lround(w.centre + w.swing * std::sin(2.0 * kPi * seconds / w.period + w.phase)));
+    return static_cast<int>(
+        std::lround(w.centre + w.swing * std::sin(2.0 * kPi * seconds / w.period + w.phase)));
 }
 
 bool Instrument::alarmRaised(int mode, int value, int sv, int al)
 {
     switch (mode) {
-    case 1: return value > al;
-    case 2: return value < al;
-    case 3: return value > sv + al;
-    case 4: return value < sv - al;
-    case 5: return std::abs(value - sv) > al;
-    default: return false;
+    case 1:
+        return value > al;
+    case 2:
+        return value < al;
+    case 3:
+        return value > sv + al;
+    case 4:
+        return value < sv - al;
+    case 5:
+        return std::abs(value - sv) > al;
+    default:
+        return false;
     }
 }
 
@@ -124,11 +131,11 @@ void Instrument::update(double seconds)
     m_coils.fill(0);
     for (int ch = 0; ch < kChannels; ++ch) {
         const int shown = static_cast<int16_t>(m_inputs[ch]);
-        const bool alarm = alarmRaised(holding(kRegAlarmMode1 + 2 * ch), shown,
-                                       holding(kRegSetValue1 + 2 * ch),
-                                       holding(kRegAlarmValue1 + 2 * ch));
-        m_discrete[3 * ch] = alarm;     // channel alarm; open and short circuit stay 0
-        m_discrete[12 + ch] = alarm;    // alarm 1..4
+        const bool alarm =
+            alarmRaised(holding(kRegAlarmMode1 + 2 * ch), shown, holding(kRegSetValue1 + 2 * ch),
+                        holding(kRegAlarmValue1 + 2 * ch));
+        m_discrete[3 * ch] = alarm;  // channel alarm; open and short circuit stay 0
+        m_discrete[12 + ch] = alarm; // alarm 1..4
         const bool below = shown < holding(kRegSetValue1 + 2 * ch);
         m_coils[ch] = holding(kRegRelayFunction) == 1 ? below : alarm;
     }

@@ -21,7 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kPollIntervalMs = 200; // how often the loop looks at the stop flag
 // A request of unknown length ends when the line has been quiet this long
@@ -66,10 +67,12 @@ const char kHelp[] =
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void onSignal(int) { g_stop = 1; }
-
-struct Options
+void onSignal(int)
 {
+    g_stop = 1;
+}
+
+struct Options {
     std::string link;
     int address = 1;
     bool silent = false;
@@ -135,8 +138,9 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
             const std::string spec = argv[++i];
             const auto eq = spec.find('=');
             long reg = 0;
-            if (eq == std::string::npos || !parseInt(spec.substr(0, eq), 10, 1, Instrument::kHoldingRegisters, reg)
-                || !parseInt(spec.substr(eq + 1), 10, -32768, 65535, v))
+            if (eq == std::string::npos ||
+                !parseInt(spec.substr(0, eq), 10, 1, Instrument::kHoldingRegisters, reg) ||
+                !parseInt(spec.substr(eq + 1), 10, -32768, 65535, v))
                 return fail("bad --hold " + spec);
             o.holds.emplace_back(static_cast<int>(reg), static_cast<int>(v));
         } else if (arg == "--values") {
@@ -144,8 +148,8 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
             size_t start = 0;
             while (start <= list.size()) {
                 const size_t comma = std::min(list.find(',', start), list.size());
-                if (!parseInt(list.substr(start, comma - start), 10, -32768, 65535, v)
-                    || o.values.size() == Instrument::kInputRegisters)
+                if (!parseInt(list.substr(start, comma - start), 10, -32768, 65535, v) ||
+                    o.values.size() == Instrument::kInputRegisters)
                     return fail("bad --values " + list);
                 o.values.push_back(static_cast<int16_t>(v));
                 start = comma + 1;
@@ -161,8 +165,7 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
 
 // A pseudo-terminal whose slave side stays open in this process, so that the
 // tool may close and reopen its port without the terminal going away.
-struct PseudoTerminal
-{
+struct PseudoTerminal {
     int master = -1;
     int keepSlave = -1;
     std::string slaveName;
@@ -193,7 +196,8 @@ std::optional<PseudoTerminal> openPseudoTerminal()
 // Publishes the slave's name at `link`, replacing a stale symlink but never a real file.
 bool publishLink(const std::string &link, const std::string &target)
 {
-    struct stat st{};
+    struct stat st {
+    };
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::fprintf(stderr, "zelmar-sim: %s exists and is not a symlink\n", link.c_str());
@@ -202,7 +206,8 @@ bool publishLink(const std::string &link, const std::string &target)
         unlink(link.c_str());
     }
     if (symlink(target.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "zelmar-sim: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "zelmar-sim: cannot create %s: %s\n", link.c_str(),
+                     std::strerror(errno));
         return false;
     }
     return true;
@@ -214,7 +219,8 @@ uint16_t crc16(const uint8_t *data, int length)
     for (int i = 0; i < length; ++i) {
         crc ^= data[i];
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
     }
     return crc;
 }
@@ -281,12 +287,14 @@ void logWrites(FILE *log, const uint8_t *req, int length)
     const int function = req[header];
     auto word = [&](int at) { return static_cast<uint16_t>(req[at] << 8 | req[at + 1]); };
     if (function == kFunctionWriteSingle) {
-        std::fprintf(log, "write %d %d\n", word(header + 1) + 1, static_cast<int16_t>(word(header + 3)));
+        std::fprintf(log, "write %d %d\n", word(header + 1) + 1,
+                     static_cast<int16_t>(word(header + 3)));
     } else if (function == kFunctionWriteMultiple && length >= header + 6) {
         const int first = word(header + 1);
         const int count = word(header + 3);
         for (int i = 0; i < count && header + 6 + 2 * i + 1 < length; ++i)
-            std::fprintf(log, "write %d %d\n", first + i + 1, static_cast<int16_t>(word(header + 6 + 2 * i)));
+            std::fprintf(log, "write %d %d\n", first + i + 1,
+                         static_cast<int16_t>(word(header + 6 + 2 * i)));
     }
     std::fflush(log);
 }
@@ -333,24 +341,28 @@ int main(int argc, char **argv)
 
     const auto pty = openPseudoTerminal();
     if (!pty) {
-        std::fprintf(stderr, "zelmar-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "zelmar-sim: cannot create a pseudo-terminal: %s\n",
+                     std::strerror(errno));
         return 1;
     }
 
     // The RTU back end is given the pty's master as its descriptor; the device
     // name is never opened.
     modbus_t *ctx = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
-    modbus_mapping_t *map = modbus_mapping_new(Instrument::kCoils, Instrument::kDiscreteInputs,
-                                               Instrument::kHoldingRegisters, Instrument::kInputRegisters);
+    modbus_mapping_t *map =
+        modbus_mapping_new(Instrument::kCoils, Instrument::kDiscreteInputs,
+                           Instrument::kHoldingRegisters, Instrument::kInputRegisters);
     if (!ctx || !map) {
         std::fprintf(stderr, "zelmar-sim: libmodbus set-up failed\n");
         return 1;
     }
     modbus_set_slave(ctx, o.address);
     modbus_set_socket(ctx, pty->master);
-    std::copy(instrument.holdingRegisters().begin(), instrument.holdingRegisters().end(), map->tab_registers);
+    std::copy(instrument.holdingRegisters().begin(), instrument.holdingRegisters().end(),
+              map->tab_registers);
 
-    struct sigaction sa{};
+    struct sigaction sa {
+    };
     sa.sa_handler = onSignal; // no SA_RESTART: poll() returns so the loop sees the flag
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
@@ -381,13 +393,16 @@ int main(int argc, char **argv)
         logWrites(log, req, length);
         if (o.silent)
             continue;
-        const double seconds = o.freeze ? 0.0
-            : std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double seconds =
+            o.freeze
+                ? 0.0
+                : std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::copy(map->tab_registers, map->tab_registers + Instrument::kHoldingRegisters,
                   instrument.holdingRegisters().begin());
         instrument.update(seconds);
         copyToMapping(instrument, map);
-        modbus_reply(ctx, req, length, map); // writes land in the mapping, read back above next time
+        modbus_reply(ctx, req, length,
+                     map); // writes land in the mapping, read back above next time
     }
 
     unlink(o.link.c_str());

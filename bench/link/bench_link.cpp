@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr qint32 kPort = 1;
 constexpr qint32 kAddress = 1;
@@ -38,9 +39,9 @@ double timePoll()
     std::array<qint32, 2> words{};
     QElapsedTimer t;
     t.start();
-    const bool ok = Get_3X_DX(kPort, kAddress, 1, 16, registers.data()) == 0
-        && Get_1X_B16(kPort, kAddress, 1, words.data()) == 0
-        && Get_0X_B16(kPort, kAddress, 1, words.data()) == 0;
+    const bool ok = Get_3X_DX(kPort, kAddress, 1, 16, registers.data()) == 0 &&
+                    Get_1X_B16(kPort, kAddress, 1, words.data()) == 0 &&
+                    Get_0X_B16(kPort, kAddress, 1, words.data()) == 0;
     return ok ? t.nsecsElapsed() / 1e6 : -1;
 }
 
@@ -95,7 +96,8 @@ int main()
             writes.push_back(t.nsecsElapsed() / 1e6);
         }
         std::printf("  %-6d %8.1f ms    %8.1f ms    %8.1f ms\n", kBaudRates[code],
-                    linkTimeouts(code).responseUs / 1000.0, percentile(reads, 0.5), percentile(writes, 0.5));
+                    linkTimeouts(code).responseUs / 1000.0, percentile(reads, 0.5),
+                    percentile(writes, 0.5));
     }
     ClosePort_Modbus(kPort);
     return 0;

@@ -154,12 +154,12 @@ void TestLink::holdingRegistersNumberedAsTheInstrumentHoldsThem()
     QVERIFY(startAndOpen(sim));
     Buffer buf = untouchedBuffer();
     QCOMPARE(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()), 0);
-    QCOMPARE(buf[0], -150);    // register 1
-    QCOMPARE(buf[16], 1);      // register 17, the instrument's address
-    QCOMPARE(buf[17], 2);      // register 18, the baud-rate code
+    QCOMPARE(buf[0], -150); // register 1
+    QCOMPARE(buf[16], 1);   // register 17, the instrument's address
+    QCOMPARE(buf[17], 2);   // register 18, the baud-rate code
     QCOMPARE(buf[32], kUntouched);
     QCOMPARE(Get_4X_DX(kPort, kAddress, 33, 32, buf.data()), 0);
-    QCOMPARE(buf[31], -7);     // register 64
+    QCOMPARE(buf[31], -7); // register 64
 }
 
 void TestLink::writeReachesTheInstrument_data()
@@ -400,7 +400,8 @@ void TestLink::portDevicePathResolution_data()
     QTest::newRow("variable set") << 3 << QByteArray("/tmp/my-port") << "/tmp/my-port";
     QTest::newRow("port 20, variable set") << 20 << QByteArray("/dev/ttyACM0") << "/dev/ttyACM0";
     QTest::newRow("port 0 has no device") << 0 << QByteArray() << QString();
-    QTest::newRow("no variable: the serial port numbered from 0") << 18 << QByteArray() << "/dev/ttyS17";
+    QTest::newRow("no variable: the serial port numbered from 0")
+        << 18 << QByteArray() << "/dev/ttyS17";
     QTest::newRow("negative port") << -4 << QByteArray() << QString();
 }
 
@@ -502,7 +503,8 @@ void TestLink::retransmissionFollowsItsChannel_data()
     QTest::addColumn<qint32>("percent");
     QTest::newRow("channel 1 at 150 of 0..300") << "150,0" << QStringList{} << 50;
     QTest::newRow("channel 2 chosen") << "150,75" << QStringList{"--hold", "21=2"} << 25;
-    QTest::newRow("other range") << "75" << QStringList{"--hold", "23=100", "--hold", "24=50"} << 50;
+    QTest::newRow("other range") << "75" << QStringList{"--hold", "23=100", "--hold", "24=50"}
+                                 << 50;
     QTest::newRow("above the high end") << "400" << QStringList{} << 100;
     QTest::newRow("below the low end") << "-20" << QStringList{} << 0;
 }
@@ -547,8 +549,8 @@ void TestLink::channelValuesMove()
     QCOMPARE(Get_3X_DX(kPort, kAddress, 1, 4, first.data()), 0);
     // Slow waves: within a few seconds at least one of the four channels changes.
     Buffer now = first;
-    QTRY_VERIFY_WITH_TIMEOUT(Get_3X_DX(kPort, kAddress, 1, 4, now.data()) == 0
-                                 && !std::equal(now.begin(), now.begin() + 4, first.begin()),
+    QTRY_VERIFY_WITH_TIMEOUT(Get_3X_DX(kPort, kAddress, 1, 4, now.data()) == 0 &&
+                                 !std::equal(now.begin(), now.begin() + 4, first.begin()),
                              5000);
     for (int i = 0; i < 4; ++i)
         QVERIFY(now[i] > -200 && now[i] < 1300); // believable engineering values

@@ -1,11 +1,12 @@
 #include "simulator.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-#include <QElapsedTimer>
 
-namespace {
+namespace
+{
 
 constexpr int kReadyWaitMs = 3000;
 constexpr int kReadyPollMs = 10;
@@ -18,10 +19,7 @@ QByteArray portVariable(int port)
 
 } // namespace
 
-Simulator::Simulator(const QStringList &arguments)
-    : m_arguments(arguments)
-{
-}
+Simulator::Simulator(const QStringList &arguments) : m_arguments(arguments) {}
 
 Simulator::~Simulator()
 {

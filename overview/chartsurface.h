@@ -33,12 +33,17 @@ public:
 
     explicit ChartSurface(QWidget *parent = nullptr);
 
+    // Forgets every stroke drawn since the last clear.
     void clear();
+    // The colour the surface is filled with under the strokes.
     void setBackground(const QColor &colour);
+    // The current fill colour.
     QColor background() const { return m_background; }
+    // Appends one stroke on top of those drawn before.
     void addLine(const Stroke &stroke);
     // Appends many strokes with one repaint request.
     void addLines(const QVector<Stroke> &strokes);
+    // What was drawn since the last clear, in draw order.
     const QVector<Stroke> &strokes() const { return m_strokes; }
 
 protected:

@@ -33,7 +33,9 @@ struct Readout
 {
     QString date;
     QString time;
-    bool highlighted = false; // true: background RGB(255,255,0), the ruler's look
+    // true: the background becomes RGB(255,255,0), the ruler's look; false leaves
+    // the background to the 200 ms tick, which restores it while the ruler is off.
+    bool highlighted = false;
 };
 
 // Which control takes the focus.
@@ -57,7 +59,7 @@ struct ChartUpdate
     std::optional<QString> rulerCaption;            // Command5
     std::optional<Chart::AxisLabels> axisLabels;    // Label4(0..8), Label7(0..8)
     std::optional<Readout> readout;                 // Label2(9), Label2(10)
-    std::optional<std::array<QString, Chart::kDrawnValues>> values; // D_3W(0..4), yellow
+    std::optional<std::array<QString, Chart::kDrawnValues>> values; // D_3W(0..4) texts, RGB(255,255,0)
 
     // Takes every field that `later` sets, as if both updates ran one after the other.
     void merge(const ChartUpdate &later);
@@ -138,6 +140,7 @@ public:
     bool canStepTowardsLive() const { return m_shiftCount > 0; }
     bool canStepBack() const { return !m_atOldest; }
 
+    // The trend buffer and the view and navigation state, read-only, under their own names.
     const Chart::TrendBuffer &buffer() const { return m_buffer; }
     Chart::TrendView view() const;
     int zoomLevel() const { return m_zoomLevel; }

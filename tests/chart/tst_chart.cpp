@@ -113,8 +113,6 @@ private slots:
     void yRange();
 
     // History
-    void windowRange_data();
-    void windowRange();
     void readWindowIds_data();
     void readWindowIds();
     void readWindowNullValuesAndClosedDatabase();
@@ -132,7 +130,6 @@ private slots:
     void zoomSteps();
     void pageTurnAtTwentiethSample();
     void samplingGoesOnAfterZoomIn();
-    void clockReadout();
 
 private:
     std::unique_ptr<RecordingFixture> m_ring;
@@ -453,30 +450,6 @@ void TestChart::yRange()
 }
 
 // ---------------------------------------------------------------- history
-
-void TestChart::windowRange_data()
-{
-    QTest::addColumn<int>("endId");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("startId");
-    QTest::addColumn<bool>("wraps");
-    QTest::newRow("5000/241") << 5000 << 241 << 4759 << false;
-    QTest::newRow("100/241") << 100 << 241 << 65359 << true;
-    QTest::newRow("241/241") << 241 << 241 << 0 << false;
-    QTest::newRow("0/241") << 0 << 241 << 65259 << true;
-    QTest::newRow("65470/321") << 65470 << 321 << 65149 << false;
-}
-
-void TestChart::windowRange()
-{
-    QFETCH(int, endId);
-    QFETCH(int, length);
-    QFETCH(int, startId);
-    QFETCH(bool, wraps);
-    const PvWindowRange range = pvWindowRange(endId, length);
-    QCOMPARE(range.startId, startId);
-    QCOMPARE(range.wraps, wraps);
-}
 
 void TestChart::readWindowIds_data()
 {
@@ -842,16 +815,6 @@ void TestChart::samplingGoesOnAfterZoomIn()
     PvRecorded = true;
     chart.takeLiveSample(fixture.store());
     QCOMPARE(chart.writePosition(), 242);
-}
-
-void TestChart::clockReadout()
-{
-    TrendChart chart;
-    const ChartUpdate update = chart.clockTick(QDateTime(QDate(2026, 12, 6), QTime(8, 5, 9)));
-    QVERIFY(update.readout);
-    QCOMPARE(update.readout->date, QStringLiteral("12-06-2026"));
-    QCOMPARE(update.readout->time, QStringLiteral("08:05:09"));
-    QVERIFY(!update.readout->highlighted);
 }
 
 QTEST_MAIN(TestChart)

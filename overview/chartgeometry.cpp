@@ -3,16 +3,18 @@
 #include "daytime.h"
 #include "numbers.h"
 
-namespace Chart {
+namespace Chart
+{
 
-namespace {
+namespace
+{
 
 constexpr int kWidth = ChartSurface::kWidth;
 constexpr int kHeight = ChartSurface::kHeight;
 
-constexpr int kGridRows = 24;       // i = 0..24: y = 312.5 i, 0..7500
+constexpr int kGridRows = 24; // i = 0..24: y = 312.5 i, 0..7500
 constexpr double kGridRowStep = 312.5;
-constexpr int kGridColumns = 32;    // i = 0..32: x = 375 i, 0..12000
+constexpr int kGridColumns = 32; // i = 0..32: x = 375 i, 0..12000
 constexpr double kGridColumnStep = 375;
 constexpr int kGridBottom = 7500;
 constexpr int kGridLeftLine = 8;
@@ -34,16 +36,14 @@ constexpr double kLabelStepDays = kGapDays / 30;
 
 constexpr int kSamplesPerZoomLevel = 60;
 
-struct ZoomRow
-{
+struct ZoomRow {
     float sampleStep;
     int windowOffset;
 };
 // Zoom levels 1..4: the live window's positions ZoomLevel × 60 back from 240 fill x 0..9000.
 constexpr std::array<ZoomRow, 4> kZoomTable{{{150, 180}, {75, 120}, {50, 60}, {37.5F, 0}}};
 
-struct CurvePen
-{
+struct CurvePen {
     int value;
     QColor colour;
     int width;

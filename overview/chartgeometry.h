@@ -14,7 +14,8 @@
 // and DrawTrend put on the surface, computed from the trend buffer and the view
 // state, so that the window only hands the strokes to its ChartSurface.
 
-namespace Chart {
+namespace Chart
+{
 
 // Trend buffer positions 0..322; 1..321 hold records, 0 is never loaded.
 constexpr int kLastPosition = 322;
@@ -38,22 +39,29 @@ constexpr int kLiveWindowBelow = 320;
 constexpr double kGapDays = 0.00347222;
 
 // Colours of the chart.
-inline QColor gridBackground() { return QColor(192, 255, 255); }
-inline QColor gridPen() { return QColor(255, 128, 255); }
-inline QColor gapPen() { return QColor(255, 255, 0); }
+inline QColor gridBackground()
+{
+    return QColor(192, 255, 255);
+}
+inline QColor gridPen()
+{
+    return QColor(255, 128, 255);
+}
+inline QColor gapPen()
+{
+    return QColor(255, 255, 0);
+}
 
 // The samples the chart shows and the marks of gaps in the recording.
-struct TrendBuffer
-{
+struct TrendBuffer {
     std::array<std::array<float, kPositions>, kValueCount> values{}; // TrendValues[k][j]
-    std::array<double, kPositions> times{};                          // TrendTimes: fraction of a day
-    std::array<double, kPositions> dates{};                          // TrendDates: day serial
-    std::array<qint16, kPositions> gapMarks{};                       // GapMarks: non-zero after a gap
+    std::array<double, kPositions> times{};    // TrendTimes: fraction of a day
+    std::array<double, kPositions> dates{};    // TrendDates: day serial
+    std::array<qint16, kPositions> gapMarks{}; // GapMarks: non-zero after a gap
 };
 
 // The view state DrawTrend reads.
-struct TrendView
-{
+struct TrendView {
     int zoomLevel = 1;
     float sampleStep = 0;
     int windowOffset = 0;
@@ -62,22 +70,23 @@ struct TrendView
 };
 
 // Texts of Label4(j) (times) and Label7(j) (dates); nullopt leaves the label as it is.
-struct AxisLabels
-{
+struct AxisLabels {
     std::array<std::optional<QString>, kLabelCount> times;
     std::array<std::optional<QString>, kLabelCount> dates;
 };
 
 // What DrawTrend produces.
-struct TrendDrawing
-{
+struct TrendDrawing {
     QVector<Stroke> strokes; // gap markers, then the curves
     AxisLabels labels;
-    qint32 chartOffset = 0;  // the new ChartOffset
+    qint32 chartOffset = 0; // the new ChartOffset
 };
 
 // Whether a trend buffer position exists (0..322).
-constexpr bool isPosition(int p) { return p >= 0 && p <= kLastPosition; }
+constexpr bool isPosition(int p)
+{
+    return p >= 0 && p <= kLastPosition;
+}
 
 // DrawGrid: the 62 dotted grid lines in draw order (background: gridBackground()).
 QVector<Stroke> gridStrokes();

@@ -6,12 +6,11 @@
 #include <QWidget>
 
 // One line drawn on the chart, in chart units (x 0..12008 right, y 0..7508 down).
-struct Stroke
-{
+struct Stroke {
     QPointF from;
     QPointF to;
     QColor colour;
-    int width = 1;                   // pixels
+    int width = 1; // pixels
     Qt::PenStyle style = Qt::SolidLine;
 
     bool operator==(const Stroke &o) const

@@ -11,7 +11,8 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+namespace
+{
 
 const QString kRulerOnCaption = QStringLiteral("F4 复原");
 const QString kRulerOffCaption = QStringLiteral("F4 标尺");
@@ -26,8 +27,7 @@ const QColor kCursorColour(192, 0, 192);
 // Live samples take the recorded values 0..5 (channels, retransmission, one more).
 constexpr int kLiveSampleValues = 6;
 
-template <typename T>
-void takeIfSet(std::optional<T> &into, const std::optional<T> &from)
+template <typename T> void takeIfSet(std::optional<T> &into, const std::optional<T> &from)
 {
     if (from)
         into = from;

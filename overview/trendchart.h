@@ -15,8 +15,7 @@ class ChartSurface;
 class RecordingStore;
 
 // The ruler cursor Line1 on top of the chart, in chart units.
-struct RulerLine
-{
+struct RulerLine {
     QColor colour;
     int width = 2;
     QPointF from;
@@ -29,8 +28,7 @@ struct RulerLine
 };
 
 // The date and time read-out Label2(9) and Label2(10).
-struct Readout
-{
+struct Readout {
     QString date;
     QString time;
     // true: the background becomes RGB(255,255,0), the ruler's look; false leaves
@@ -44,22 +42,22 @@ enum class ChartFocus { Slider, RulerButton };
 // What the overview must do to its controls after a chart action. An unset field
 // leaves its control as it is. Apply the fields in the order they are declared:
 // setting the slider's value runs its change handler, as any change does.
-struct ChartUpdate
-{
-    std::optional<int> sliderValue;                 // hc value
-    std::optional<RulerLine> rulerLine;             // Line1
-    std::optional<bool> sliderEnabled;              // hc
+struct ChartUpdate {
+    std::optional<int> sliderValue;     // hc value
+    std::optional<RulerLine> rulerLine; // Line1
+    std::optional<bool> sliderEnabled;  // hc
     std::optional<ChartFocus> focus;
-    std::optional<bool> zoomInEnabled;              // Command3 "F2 放大"
-    std::optional<bool> zoomOutEnabled;             // Command4 "F1 缩小"
-    std::optional<bool> towardsLiveEnabled;         // Command7 "F6 左移"
-    std::optional<bool> stepBackEnabled;            // Command8 "F7 右移"
-    std::optional<int> sliderStep;                  // hc single and page step
-    std::optional<bool> liveTimerRunning;           // Timer1: start (true) or stop (false)
-    std::optional<QString> rulerCaption;            // Command5
-    std::optional<Chart::AxisLabels> axisLabels;    // Label4(0..8), Label7(0..8)
-    std::optional<Readout> readout;                 // Label2(9), Label2(10)
-    std::optional<std::array<QString, Chart::kDrawnValues>> values; // D_3W(0..4) texts, RGB(255,255,0)
+    std::optional<bool> zoomInEnabled;           // Command3 "F2 放大"
+    std::optional<bool> zoomOutEnabled;          // Command4 "F1 缩小"
+    std::optional<bool> towardsLiveEnabled;      // Command7 "F6 左移"
+    std::optional<bool> stepBackEnabled;         // Command8 "F7 右移"
+    std::optional<int> sliderStep;               // hc single and page step
+    std::optional<bool> liveTimerRunning;        // Timer1: start (true) or stop (false)
+    std::optional<QString> rulerCaption;         // Command5
+    std::optional<Chart::AxisLabels> axisLabels; // Label4(0..8), Label7(0..8)
+    std::optional<Readout> readout;              // Label2(9), Label2(10)
+    std::optional<std::array<QString, Chart::kDrawnValues>>
+        values; // D_3W(0..4) texts, RGB(255,255,0)
 
     // Takes every field that `later` sets, as if both updates ran one after the other.
     void merge(const ChartUpdate &later);
@@ -87,8 +85,8 @@ class TrendChart
 {
 public:
     static constexpr int kMaxZoomLevel = 4;
-    static constexpr int kShiftStep = 60;          // records per F6/F7 step
-    static constexpr int kPageTurnPerZoom = 20;    // the page turns at ZoomLevel × 20 + 241
+    static constexpr int kShiftStep = 60;       // records per F6/F7 step
+    static constexpr int kPageTurnPerZoom = 20; // the page turns at ZoomLevel × 20 + 241
     static constexpr int kSliderLeftEnd = -1;
     static constexpr int kSliderRightEnd = 12001;
     static constexpr int kRulerBottom = 7500;
@@ -103,7 +101,8 @@ public:
 
     // ClearTrendBuffer: every date, time and value of the buffer back to 0.
     void clearTrendBuffer();
-    // LoadTrendWindow: WindowLength records ending at WindowEndId into positions 1..n, with gap marks.
+    // LoadTrendWindow: WindowLength records ending at WindowEndId into positions 1..n, with gap
+    // marks.
     Readout loadTrendWindow(const QSqlDatabase &db);
     // ReloadLive: rereads NewestPvId and loads the live window of 241 records ending there.
     Readout reloadLive(const RecordingStore &store);
@@ -112,7 +111,8 @@ public:
     // RedrawChart as Timer2 runs it every second.
     ChartUpdate redrawChart();
 
-    // Timer1's chart step: when PvRecorded, a live sample at the next position (turning the page first).
+    // Timer1's chart step: when PvRecorded, a live sample at the next position (turning the page
+    // first).
     ChartUpdate takeLiveSample(const RecordingStore &store);
 
     // Command3 / F2: one zoom level in (towards 1).

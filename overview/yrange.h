@@ -6,8 +6,7 @@
 #include <optional>
 
 // The chart's vertical range as the Y-axis editor ("修改Y") accepts it.
-struct YRange
-{
+struct YRange {
     qint32 low = 0;  // ChartLow
     qint32 high = 0; // ChartHigh
     qint32 span = 0; // ChartSpan

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+namespace
+{
 
 // Positions in a pv_data row: w_id, w_date, w_time, then the eight values.
 constexpr int kDateColumn = 1;
@@ -26,9 +27,10 @@ PvWindowRange pvWindowRange(qint32 endId, qint32 length)
     PvWindowRange range;
     range.wraps = endId < length;
     // 64-bit intermediate: ids far outside the ring must not overflow.
-    const qint64 start = range.wraps ? qint64(kRecordRingIds) - (qint64(length) - endId)
-                                     : qint64(endId) - length;
-    range.startId = qint32(std::clamp<qint64>(start, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+    const qint64 start =
+        range.wraps ? qint64(kRecordRingIds) - (qint64(length) - endId) : qint64(endId) - length;
+    range.startId = qint32(std::clamp<qint64>(start, std::numeric_limits<qint32>::min(),
+                                              std::numeric_limits<qint32>::max()));
     return range;
 }
 

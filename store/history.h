@@ -10,8 +10,7 @@
 #include <optional>
 
 // One recorded pv_data row as the chart loads it.
-struct PvRecord
-{
+struct PvRecord {
     double date = 0; // day serial
     double time = 0; // fraction of a day
     std::array<float, 8> values{};
@@ -19,8 +18,7 @@ struct PvRecord
 
 // The ids a window of `length` records ending at `endId` covers: startId + 1 ..
 // endId, counted round the ring; `wraps` when the window crosses id 65500.
-struct PvWindowRange
-{
+struct PvWindowRange {
     qint32 startId = 0; // WindowStartId: the id just before the window's first record
     bool wraps = false; // ids 1..endId and startId + 1..65500
 };

@@ -15,7 +15,8 @@
 #include <functional>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kDefaultRuns = 200;
 constexpr qint32 kNewestId = 1000;
@@ -46,7 +47,8 @@ int main(int argc, char **argv)
 
     ChartSpan = kStartChartSpan;
     RecordingFixture fixture(QStringLiteral("bench-chart"));
-    if (!fixture.isReady() || !fixture.fillRing(kNewestId, 65500, RecordingFixture::noon(), kGapSeconds)) {
+    if (!fixture.isReady() ||
+        !fixture.fillRing(kNewestId, 65500, RecordingFixture::noon(), kGapSeconds)) {
         out << "cannot create the recording database\n";
         return 1;
     }

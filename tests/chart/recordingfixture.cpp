@@ -38,7 +38,8 @@ double RecordingFixture::timeOf(qint64 moment)
 bool RecordingFixture::addRecord(qint32 id, qint64 moment, bool nullValues)
 {
     QSqlQuery query(db());
-    query.prepare(QStringLiteral("insert or replace into pv_data values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    query.prepare(
+        QStringLiteral("insert or replace into pv_data values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     query.addBindValue(id);
     query.addBindValue(dateOf(moment));
     query.addBindValue(timeOf(moment));
@@ -54,7 +55,8 @@ bool RecordingFixture::fillRing(qint32 newestId, int count, qint64 newestMoment,
         return false;
     bool ok = true;
     for (int age = 0; age < count && ok; ++age) {
-        const qint32 id = ((newestId - 1 - age) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1;
+        const qint32 id =
+            ((newestId - 1 - age) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1;
         ok = addRecord(id, newestMoment - qint64(age) * secondsApart);
     }
     ok = ok && setNewest(newestId);

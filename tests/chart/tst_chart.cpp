@@ -14,7 +14,8 @@
 
 using namespace Chart;
 
-namespace {
+namespace
+{
 
 // A buffer whose time at position p reads 10:00:00 plus p seconds and whose
 // values tell their position and channel apart.
@@ -260,9 +261,12 @@ void TestChart::valueY_data()
     QTest::newRow("start range, 750") << 1500 << 0 << 750.0F << 3758.0 << 6883.0 - 46875;
     QTest::newRow("start range, 0 at the bottom") << 1500 << 0 << 0.0F << 7508.0 << 6883.0;
     QTest::newRow("start range, 1500 at the top") << 1500 << 0 << 1500.0F << 8.0 << 6883.0 - 93750;
-    QTest::newRow("-200..1000, lower limit at the bottom") << 1200 << -200 << -200.0F << 7508.0 << 6883.0 + 12500;
-    QTest::newRow("-200..1000, upper limit at the top") << 1200 << -200 << 1000.0F << 8.0 << 6883.0 - 62500;
-    QTest::newRow("span 0: channels on the bottom edge") << 0 << 0 << 750.0F << 7508.0 << 6883.0 - 46875;
+    QTest::newRow("-200..1000, lower limit at the bottom")
+        << 1200 << -200 << -200.0F << 7508.0 << 6883.0 + 12500;
+    QTest::newRow("-200..1000, upper limit at the top")
+        << 1200 << -200 << 1000.0F << 8.0 << 6883.0 - 62500;
+    QTest::newRow("span 0: channels on the bottom edge")
+        << 0 << 0 << 750.0F << 7508.0 << 6883.0 - 46875;
     QTest::newRow("span 0 with a lower limit") << 0 << 500 << 100.0F << 7508.0 << 633.0;
     QTest::newRow("retransmission 100 near the top") << 1500 << 0 << 100.0F << 7008.0 << 633.0;
     QTest::newRow("33000 wide range") << 33000 << 0 << 16500.0F << 3758.0 << 6883.0 - 1031250;
@@ -295,8 +299,10 @@ void TestChart::curveOrderAndPens()
     const TrendDrawing drawing = drawTrend(buffer, liveView(2), 1500, 0);
     const QVector<Stroke> curves = curveStrokes(drawing);
     QCOMPARE(curves.size(), 120 * 5);
-    const QVector<QPair<QColor, int>> pens{{QColor(0, 64, 0), 2}, {QColor(255, 0, 0), 2},
-                                           {QColor(128, 128, 0), 1}, {QColor(255, 0, 255), 1},
+    const QVector<QPair<QColor, int>> pens{{QColor(0, 64, 0), 2},
+                                           {QColor(255, 0, 0), 2},
+                                           {QColor(128, 128, 0), 1},
+                                           {QColor(255, 0, 255), 1},
                                            {QColor(255, 0, 0), 1}};
     for (int i = 0; i < curves.size(); ++i) {
         QCOMPARE(curves.at(i).colour, pens.at(i % 5).first);
@@ -317,7 +323,8 @@ void TestChart::gapMarkers()
             markers.append(s);
     QCOMPARE(markers.size(), 3);
     // Markers stand at i × SampleStep, not rounded, from 0 to 9000.
-    QCOMPARE(markers.at(0), (Stroke{QPointF(37.5, 0), QPointF(37.5, 9000), QColor(255, 255, 0), 1, Qt::DashLine}));
+    QCOMPARE(markers.at(0),
+             (Stroke{QPointF(37.5, 0), QPointF(37.5, 9000), QColor(255, 255, 0), 1, Qt::DashLine}));
     QCOMPARE(markers.at(1).from.x(), 112.5);
     QCOMPARE(markers.at(2).from.x(), 181 * 37.5);
     // The markers come before the curves.
@@ -349,11 +356,15 @@ void TestChart::axisLabels_data()
     QTest::addColumn<QVector<int>>("seconds"); // after 10:00:00, for labels 0..8
     // Live windows: labels 0..6 at positions 181 .. 241 (zoom 1); 7 and 8 just
     // under 10 × ZoomLevel and 20 × ZoomLevel seconds after position 241.
-    QTest::newRow("live, zoom 1") << 1 << 241 << QVector<int>{181, 191, 201, 211, 221, 231, 241, 251, 261};
-    QTest::newRow("live, zoom 2") << 2 << 241 << QVector<int>{121, 141, 161, 181, 201, 221, 241, 261, 281};
-    QTest::newRow("live, zoom 4") << 4 << 241 << QVector<int>{1, 41, 81, 121, 161, 201, 241, 281, 321};
+    QTest::newRow("live, zoom 1") << 1 << 241
+                                  << QVector<int>{181, 191, 201, 211, 221, 231, 241, 251, 261};
+    QTest::newRow("live, zoom 2") << 2 << 241
+                                  << QVector<int>{121, 141, 161, 181, 201, 221, 241, 261, 281};
+    QTest::newRow("live, zoom 4") << 4 << 241
+                                  << QVector<int>{1, 41, 81, 121, 161, 201, 241, 281, 321};
     // A shifted window reads labels 7 and 8 from the buffer too.
-    QTest::newRow("shifted, zoom 1") << 1 << 321 << QVector<int>{181, 191, 201, 211, 221, 231, 241, 251, 261};
+    QTest::newRow("shifted, zoom 1")
+        << 1 << 321 << QVector<int>{181, 191, 201, 211, 221, 231, 241, 251, 261};
 }
 
 void TestChart::axisLabels()
@@ -414,21 +425,36 @@ void TestChart::yRange_data()
     QTest::addColumn<int>("low");
     QTest::addColumn<int>("high");
     QTest::addColumn<int>("span");
-    QTest::newRow("1000 / -200") << "1000" << "-200" << true << -200 << 1000 << 1200;
-    QTest::newRow("upper 36001") << "36001" << "0" << false << 0 << 0 << 0;
-    QTest::newRow("upper -12001") << "-12001" << "-12001" << false << 0 << 0 << 0;
-    QTest::newRow("lower 35001") << "36000" << "35001" << false << 0 << 0 << 0;
-    QTest::newRow("lower -12001") << "1000" << "-12001" << false << 0 << 0 << 0;
-    QTest::newRow("upper below lower") << "100" << "200" << false << 0 << 0 << 0;
-    QTest::newRow("equal limits") << "100" << "100" << true << 100 << 100 << 0;
-    QTest::newRow("design texts") << "" << "0" << true << 0 << 0 << 0;
-    QTest::newRow("500abc") << "500abc" << "0" << true << 0 << 500 << 500;
-    QTest::newRow("abc") << "abc" << "-5" << true << -5 << 0 << 5;
-    QTest::newRow("1 000") << "1 000" << "0" << true << 0 << 1000 << 1000;
-    QTest::newRow("12.5 halves to even") << "12.5" << "0" << true << 0 << 12 << 12;
-    QTest::newRow("3.5 halves to even") << "3.5" << "-2.5" << true << -2 << 4 << 6;
-    QTest::newRow("33000 takes effect") << "33000" << "0" << true << 0 << 33000 << 33000;
-    QTest::newRow("widest range") << "36000" << "-12000" << true << -12000 << 36000 << 48000;
+    QTest::newRow("1000 / -200") << "1000"
+                                 << "-200" << true << -200 << 1000 << 1200;
+    QTest::newRow("upper 36001") << "36001"
+                                 << "0" << false << 0 << 0 << 0;
+    QTest::newRow("upper -12001") << "-12001"
+                                  << "-12001" << false << 0 << 0 << 0;
+    QTest::newRow("lower 35001") << "36000"
+                                 << "35001" << false << 0 << 0 << 0;
+    QTest::newRow("lower -12001") << "1000"
+                                  << "-12001" << false << 0 << 0 << 0;
+    QTest::newRow("upper below lower") << "100"
+                                       << "200" << false << 0 << 0 << 0;
+    QTest::newRow("equal limits") << "100"
+                                  << "100" << true << 100 << 100 << 0;
+    QTest::newRow("design texts") << ""
+                                  << "0" << true << 0 << 0 << 0;
+    QTest::newRow("500abc") << "500abc"
+                            << "0" << true << 0 << 500 << 500;
+    QTest::newRow("abc") << "abc"
+                         << "-5" << true << -5 << 0 << 5;
+    QTest::newRow("1 000") << "1 000"
+                           << "0" << true << 0 << 1000 << 1000;
+    QTest::newRow("12.5 halves to even") << "12.5"
+                                         << "0" << true << 0 << 12 << 12;
+    QTest::newRow("3.5 halves to even") << "3.5"
+                                        << "-2.5" << true << -2 << 4 << 6;
+    QTest::newRow("33000 takes effect") << "33000"
+                                        << "0" << true << 0 << 33000 << 33000;
+    QTest::newRow("widest range") << "36000"
+                                  << "-12000" << true << -12000 << 36000 << 48000;
 }
 
 void TestChart::yRange()
@@ -511,7 +537,8 @@ void TestChart::gapMarks_data()
     // Id 100 at 23:59:59, id 101 at 00:00:00 of the next day.
     QTest::newRow("midnight, 1 second") << RecordingFixture::noon() + 12 * 3600 + 140 << 1 << false;
     // 23:58 to 00:03: five minutes across midnight.
-    QTest::newRow("midnight, 5 minutes") << RecordingFixture::noon() + 12 * 3600 + 180 + 140 << 300 << true;
+    QTest::newRow("midnight, 5 minutes")
+        << RecordingFixture::noon() + 12 * 3600 + 180 + 140 << 300 << true;
 }
 
 void TestChart::gapMarks()
@@ -667,7 +694,8 @@ void TestChart::sliderEndsPage()
     QCOMPARE(chart.shiftCount(), 1);
     QCOMPARE(chart.windowEndId(), 940);
     QCOMPARE(left.liveTimerRunning, std::optional<bool>(false));
-    QCOMPARE(left.rulerLine, (std::optional<RulerLine>(RulerLine{QColor(192, 0, 192), 2, QPointF(-1, 0), QPointF(-1, 7500)})));
+    QCOMPARE(left.rulerLine, (std::optional<RulerLine>(RulerLine{
+                                 QColor(192, 0, 192), 2, QPointF(-1, 0), QPointF(-1, 7500)})));
 
     chart.sliderChanged(fixture.store(), TrendChart::kSliderLeftEnd);
     QCOMPARE(chart.shiftCount(), 2);

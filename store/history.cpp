@@ -14,11 +14,19 @@ constexpr int kDateColumn = 1;
 constexpr int kTimeColumn = 2;
 constexpr int kFirstValueColumn = 3;
 
-// SQLite's BETWEEN is ordered: the smaller bound always comes first.
-const char *const kInsideRange =
-    "select * from pv_data where w_id between :low and :high order by w_date, w_time";
-const char *const kOutsideRange =
-    "select * from pv_data where w_id not between :low and :high order by w_date, w_time";
+// A window across the ring's end is two id ranges, so that both use the id key instead
+// of a scan of the whole ring.
+const char *const kOneRange = "select * from pv_data where w_id between :low1 and :high1 "
+                              "order by w_date, w_time";
+const char *const kTwoRanges = "select * from pv_data where w_id between :low1 and :high1 "
+                               "or w_id between :low2 and :high2 order by w_date, w_time";
+
+// Ids low..high; SQLite's BETWEEN is ordered, so low > high selects nothing.
+void bindRange(QSqlQuery &query, int n, qint64 low, qint64 high)
+{
+    query.bindValue(QStringLiteral(":low%1").arg(n), low);
+    query.bindValue(QStringLiteral(":high%1").arg(n), high);
+}
 
 } // namespace
 
@@ -39,17 +47,17 @@ std::optional<QVector<PvRecord>> readPvWindow(const QSqlDatabase &db, qint32 end
     if (!db.isOpen())
         return std::nullopt;
     const PvWindowRange range = pvWindowRange(endId, length);
-    // Without wrap the window is startId + 1..endId; with wrap it is every id
-    // outside endId + 1..startId.
-    const qint64 a = range.wraps ? qint64(endId) + 1 : qint64(range.startId) + 1;
-    const qint64 b = range.wraps ? qint64(range.startId) : qint64(endId);
-
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(QLatin1String(range.wraps ? kOutsideRange : kInsideRange)))
+    if (!query.prepare(QLatin1String(range.wraps ? kTwoRanges : kOneRange)))
         return std::nullopt;
-    query.bindValue(QStringLiteral(":low"), std::min(a, b));
-    query.bindValue(QStringLiteral(":high"), std::max(a, b));
+    if (range.wraps) {
+        // Ids 1..endId and startId + 1..65500.
+        bindRange(query, 1, 1, endId);
+        bindRange(query, 2, qint64(range.startId) + 1, kRecordRingIds);
+    } else {
+        bindRange(query, 1, qint64(range.startId) + 1, endId);
+    }
     if (!query.exec())
         return std::nullopt;
 

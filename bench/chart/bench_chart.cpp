@@ -73,9 +73,17 @@ int main(int argc, char **argv)
         surface.grab();
     });
 
+    // A live window across the ring's end: ids 65360..65500 and 1..100.
+    TrendChart wrapped;
+    fixture.setNewest(100);
+    wrapped.reloadLive(fixture.store());
+    const double wrapLoad =
+        medianMicroseconds(runs, [&] { wrapped.loadTrendWindow(fixture.db()); });
+
     out << "runs " << runs << ", gap marks " << marks << ", strokes " << surface.strokes().size()
         << "\n";
     out << "LoadTrendWindow, 321 records of a full ring: median " << load << " us\n";
+    out << "LoadTrendWindow, 241 records across id 65500: median " << wrapLoad << " us\n";
     out << "RedrawChart into the stroke list:            median " << redraw << " us\n";
     out << "RedrawChart and painting 801 x 501 pixels:   median " << paint << " us\n";
     return 0;

@@ -486,6 +486,8 @@ void TestChart::readWindowIds_data()
     // Round the ring the older ids 65360..65500 come first in time.
     QTest::newRow("100/241") << 100 << 241 << idRange(65360, 65500) + idRange(1, 100);
     QTest::newRow("241/241") << 241 << 241 << idRange(1, 241);
+    // Nothing at or below id 0: only the ring's end.
+    QTest::newRow("0/241") << 0 << 241 << idRange(65260, 65500);
     QTest::newRow("340/321") << 340 << 321 << idRange(20, 340);
 }
 

@@ -3,7 +3,9 @@
 #include <cmath>
 
 namespace {
-const QDate kDayZero(1899, 12, 30);
+// 30 December 1899, day zero of the serials; a constant expression, so it is
+// ready even for other objects initialised before main().
+constexpr QDate kDayZero = QDate::fromJulianDay(2415019);
 }
 
 double daySerial(const QDate &date)

@@ -3,7 +3,6 @@
 #include "numbers.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -20,9 +19,9 @@ constexpr char kDatabaseEnvironment[] = "ZELMAR_DB";
 // does not get the lock in time is tried again on the next 100 ms tick.
 constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
-// The first 16 bytes of every SQLite 3 file; anything else is not ours to touch.
-constexpr char kSqliteHeader[] = "SQLite format 3";
-constexpr int kSqliteHeaderLength = 16; // the text and its terminating zero
+// An existing file is looked at through a connection that cannot write.
+constexpr char kInspectOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=50";
+constexpr char kInspectSuffix[] = "-inspect";
 
 // SQLite's primary result codes that mean "another connection holds the lock".
 constexpr int kSqliteBusy = 5;
@@ -111,15 +110,6 @@ TableCheck checkTable(const QSqlDatabase &db, const TableLayout &layout)
     return check;
 }
 
-bool hasSqliteHeader(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray head = file.read(kSqliteHeaderLength);
-    return head == QByteArray(kSqliteHeader, kSqliteHeaderLength);
-}
-
 bool isLockError(const QSqlError &error)
 {
     const int code = error.nativeErrorCode().toInt() & 0xff; // extended codes keep the primary in the low byte
@@ -157,6 +147,49 @@ QString counterUpdateSql(const QStringList &counterColumns, int first)
 
 using Layouts = std::array<const TableLayout *, 3>;
 using Checks = std::array<TableCheck, 3>;
+
+Layouts allLayouts()
+{
+    return {&counterLayout(), &ringLayout(RecordTable::PvData), &ringLayout(RecordTable::LpvWdjl)};
+}
+
+// Why no table is usable, or empty when every existing table is.
+QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &checks)
+{
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        checks[i] = checkTable(db, *layouts[i]);
+        if (checks[i].outcome == TableCheck::Unreadable)
+            return QStringLiteral("not a SQLite database, or unreadable");
+        if (checks[i].outcome == TableCheck::Unusable)
+            return QStringLiteral("table %1 lacks columns or its key").arg(layouts[i]->name);
+    }
+    return {};
+}
+
+// Checks an existing file through a connection that opens it read-only, so
+// that nothing can be written into a file that is not ours (not even a stray
+// journal played back into it). The file is never read with plain file I/O:
+// closing such a handle would drop the locks that SQLite holds on the same
+// file for the other connection of this process, and another program would
+// then take the database for unused and remove its WAL under our writes.
+QString inspect(const QString &path, const QString &connectionName)
+{
+    QString fault;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QLatin1String(kInspectOptions));
+        if (!db.open()) {
+            fault = QStringLiteral("cannot read: ") + db.lastError().text();
+        } else {
+            Checks checks;
+            fault = layoutFault(db, allLayouts(), checks);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return fault;
+}
 
 // Creates the missing tables and the counter row of zeros, as one transaction,
 // and reads the layout of the tables it created.
@@ -239,12 +272,11 @@ bool RecordingStore::open(const QString &path)
         m_lastError = QStringLiteral("cannot create the folder of ") + path;
         return false;
     }
-    // Checked before SQLite sees the file: a file that is not ours is never
-    // opened, so nothing can be written into it. A zero-length file is an
-    // empty database and is set up like a missing one.
-    if (info.exists() && info.size() > 0 && !hasSqliteHeader(path)) {
-        m_lastError = QStringLiteral("not a SQLite database: ") + path;
-        return false;
+    // A zero-length file is an empty database and is set up like a missing one.
+    if (info.exists() && info.size() > 0) {
+        m_lastError = inspect(path, m_connectionName + QLatin1String(kInspectSuffix));
+        if (!m_lastError.isEmpty())
+            return false;
     }
     if (!openConnection(path)) {
         close();
@@ -264,22 +296,14 @@ bool RecordingStore::openConnection(const QString &path)
         return false;
     }
 
-    // The layout is checked with reads alone; only a database whose existing
-    // tables are all usable gets its missing tables and its journal mode.
-    const Layouts layouts{&counterLayout(), &ringLayout(RecordTable::PvData),
-                          &ringLayout(RecordTable::LpvWdjl)};
+    // Checked again on this connection: another program may have changed the
+    // file since. Only a database whose existing tables are all usable gets
+    // its missing tables and its journal mode.
+    const Layouts layouts = allLayouts();
     Checks checks;
-    for (size_t i = 0; i < layouts.size(); ++i) {
-        checks[i] = checkTable(db, *layouts[i]);
-        if (checks[i].outcome == TableCheck::Unreadable) {
-            m_lastError = QStringLiteral("cannot read the layout of ") + layouts[i]->name;
-            return false;
-        }
-        if (checks[i].outcome == TableCheck::Unusable) {
-            m_lastError = QStringLiteral("table %1 lacks columns or its key").arg(layouts[i]->name);
-            return false;
-        }
-    }
+    m_lastError = layoutFault(db, layouts, checks);
+    if (!m_lastError.isEmpty())
+        return false;
 
     QSqlQuery query(db);
     // WAL lets the overview read while the recorder writes. With WAL,

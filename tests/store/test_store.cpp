@@ -608,6 +608,24 @@ private slots:
                  dayFraction(faultTime.addSecs(10).time()));
     }
 
+    // The overview and the recorder hold two connections in one process; a
+    // reading program that comes and goes must still see every recording.
+    void anotherProgramSeesEachRecording()
+    {
+        RecordingStore overview(QStringLiteral("overview"));
+        QVERIFY(overview.open(dbPath()));
+        startRecorder(dbPath());
+        for (int s = 0; s < 3; ++s) {
+            tickAt(kStart.addSecs(s));
+            QProcess reader;
+            reader.start(QStringLiteral(STORE_RECORDER_CHILD), {dbPath(), QStringLiteral("--read")});
+            QVERIFY(reader.waitForFinished());
+            QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray::number(s + 1));
+            QVERIFY(QFileInfo::exists(dbPath() + QStringLiteral("-wal")));
+        }
+        QCOMPARE(overview.readCounters()->newestPv, 3);
+    }
+
     void killedRecorderLeavesASoundDatabase_data()
     {
         QTest::addColumn<int>("runMilliseconds");

@@ -40,7 +40,8 @@ void Recorder::load(const QString &path)
 qint64 Recorder::okitime() const
 {
     const QDateTime now = SystemClock::now();
-    return secondsSinceRecording(daySerial(now.date()), dayFraction(now.time()), PvLastDate, PvLastTime);
+    return secondsSinceRecording(daySerial(now.date()), dayFraction(now.time()), PvLastDate,
+                                 PvLastTime);
 }
 
 qint64 Recorder::Rec1_time() const

@@ -9,7 +9,8 @@
 #include <QStandardPaths>
 #include <QVariant>
 
-namespace {
+namespace
+{
 
 constexpr char kDatabaseFileName[] = "Rdatabj.db";
 constexpr char kDatabaseEnvironment[] = "ZELMAR_DB";
@@ -32,8 +33,7 @@ constexpr int kRingColumns = 3 + kRecordedValueCount; // id, date, time, values
 
 // How each table of the recording database must look. Columns are used by
 // position; the names listed are the ones that must stand at those positions.
-struct TableLayout
-{
+struct TableLayout {
     const char *name;
     int columnCount;
     QStringList requiredNames; // names of the first columns, in order
@@ -44,7 +44,10 @@ struct TableLayout
 const TableLayout &counterLayout()
 {
     static const TableLayout layout{
-        "sl_void", kCounterColumns, {}, false,
+        "sl_void",
+        kCounterColumns,
+        {},
+        false,
         "CREATE TABLE IF NOT EXISTS sl_void (newest_pv INTEGER, newest_pv_copy INTEGER, "
         "newest_lpv INTEGER, newest_lpv_copy INTEGER)"};
     return layout;
@@ -58,11 +61,17 @@ const TableLayout &counterLayout()
 const TableLayout &ringLayout(RecordTable table)
 {
     static const TableLayout pv{
-        "pv_data", kRingColumns, {"w_id", "w_date", "w_time"}, true,
+        "pv_data",
+        kRingColumns,
+        {"w_id", "w_date", "w_time"},
+        true,
         "CREATE TABLE IF NOT EXISTS pv_data (w_id INTEGER PRIMARY KEY, w_date, w_time, "
         "v0, v1, v2, v3, v4, v5, v6, v7)"};
     static const TableLayout lpv{
-        "Lpv_wdjl", kRingColumns, {"lw_id"}, true,
+        "Lpv_wdjl",
+        kRingColumns,
+        {"lw_id"},
+        true,
         "CREATE TABLE IF NOT EXISTS Lpv_wdjl (lw_id INTEGER PRIMARY KEY, lw_date, lw_time, "
         "v0, v1, v2, v3, v4, v5, v6, v7)"};
     return table == RecordTable::PvData ? pv : lpv;
@@ -76,8 +85,7 @@ QString quoted(const QString &identifier)
 }
 
 // What PRAGMA table_info tells about one table.
-struct TableCheck
-{
+struct TableCheck {
     enum Outcome { Absent, Usable, Unusable, Unreadable } outcome = Unreadable;
     QStringList columns; // the table's column names, in position order
 };
@@ -112,7 +120,8 @@ TableCheck checkTable(const QSqlDatabase &db, const TableLayout &layout)
 
 bool isLockError(const QSqlError &error)
 {
-    const int code = error.nativeErrorCode().toInt() & 0xff; // extended codes keep the primary in the low byte
+    const int code =
+        error.nativeErrorCode().toInt() & 0xff; // extended codes keep the primary in the low byte
     return code == kSqliteBusy || code == kSqliteLocked;
 }
 
@@ -204,9 +213,9 @@ QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
             created = query.exec(QLatin1String(layouts[i]->createSql));
     }
     // The one counter row; an existing row is never touched.
-    created = created
-              && query.exec(QStringLiteral("INSERT INTO sl_void SELECT 0, 0, 0, 0 WHERE NOT EXISTS "
-                                           "(SELECT 1 FROM sl_void)"));
+    created = created &&
+              query.exec(QStringLiteral("INSERT INTO sl_void SELECT 0, 0, 0, 0 WHERE NOT EXISTS "
+                                        "(SELECT 1 FROM sl_void)"));
     if (!created || !db.commit()) {
         const QString error = (created ? db.lastError() : query.lastError()).text();
         db.rollback();
@@ -225,8 +234,7 @@ QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
 
 // The statements of one open connection, prepared once: the recorder runs them
 // ten times a second on the UI thread.
-struct RecordingStore::Statements
-{
+struct RecordingStore::Statements {
     explicit Statements(const QSqlDatabase &db)
         : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db)
     {
@@ -243,8 +251,8 @@ QString databasePath()
     const QString fromEnvironment = qEnvironmentVariable(kDatabaseEnvironment);
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/')
-           + QLatin1String(kDatabaseFileName);
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QLatin1Char('/') +
+           QLatin1String(kDatabaseFileName);
 }
 
 RecordingStore::RecordingStore(const QString &connectionName) : m_connectionName(connectionName) {}
@@ -352,11 +360,12 @@ bool RecordingStore::openConnection(const QString &path)
     const QString readSql = QStringLiteral("SELECT %1, %2, %3, %4 FROM sl_void LIMIT 1")
                                 .arg(quoted(counters.at(0)), quoted(counters.at(1)),
                                      quoted(counters.at(2)), quoted(counters.at(3)));
-    const bool prepared = s.readCounters.prepare(readSql)
-                          && s.pvUpsert.prepare(ringUpsertSql(QStringLiteral("pv_data"), checks[1].columns))
-                          && s.lpvUpsert.prepare(ringUpsertSql(QStringLiteral("Lpv_wdjl"), checks[2].columns))
-                          && s.pvCounters.prepare(counterUpdateSql(counters, 0))
-                          && s.lpvCounters.prepare(counterUpdateSql(counters, 2));
+    const bool prepared =
+        s.readCounters.prepare(readSql) &&
+        s.pvUpsert.prepare(ringUpsertSql(QStringLiteral("pv_data"), checks[1].columns)) &&
+        s.lpvUpsert.prepare(ringUpsertSql(QStringLiteral("Lpv_wdjl"), checks[2].columns)) &&
+        s.pvCounters.prepare(counterUpdateSql(counters, 0)) &&
+        s.lpvCounters.prepare(counterUpdateSql(counters, 2));
     if (!prepared) {
         m_lastError = QStringLiteral("prepare failed");
         return false;

@@ -19,8 +19,7 @@ constexpr int kRecordedValueCount = 8;
 
 // The counter row of the recording database: the newest pv_data id (twice) and
 // the newest Lpv_wdjl id (twice).
-struct SlVoid
-{
+struct SlVoid {
     qint32 newestPv = 0;
     qint32 newestPvCopy = 0;
     qint32 newestLpv = 0;

@@ -18,7 +18,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int kTicks = 1000;
 const QDateTime kStart(QDate(2026, 3, 14), QTime(8, 0, 0));
@@ -32,8 +33,9 @@ void fillRings(const QString &path)
         QSqlQuery query(db);
         db.transaction();
         for (const char *table : {"pv_data", "Lpv_wdjl"}) {
-            query.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                              .arg(QLatin1String(table)));
+            query.prepare(
+                QStringLiteral("INSERT OR REPLACE INTO %1 VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                    .arg(QLatin1String(table)));
             for (int id = 1; id <= kRecordRingIds; ++id) {
                 query.bindValue(0, id);
                 query.bindValue(1, 46000.0);
@@ -56,7 +58,8 @@ void fillRings(const QString &path)
 void checkpoint(const QString &path)
 {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("checkpoint"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("checkpoint"));
         db.setDatabaseName(path);
         db.open();
         QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
@@ -73,9 +76,11 @@ qint64 fileSize(const QString &path)
 void report(const char *what, std::vector<qint64> nanoseconds)
 {
     std::sort(nanoseconds.begin(), nanoseconds.end());
-    const auto at = [&](double q) { return nanoseconds[static_cast<size_t>(q * (nanoseconds.size() - 1))] / 1000.0; };
-    std::printf("%-34s n=%5zu  median %8.1f us  p99 %8.1f us  max %8.1f us\n", what, nanoseconds.size(),
-                at(0.5), at(0.99), nanoseconds.back() / 1000.0);
+    const auto at = [&](double q) {
+        return nanoseconds[static_cast<size_t>(q * (nanoseconds.size() - 1))] / 1000.0;
+    };
+    std::printf("%-34s n=%5zu  median %8.1f us  p99 %8.1f us  max %8.1f us\n", what,
+                nanoseconds.size(), at(0.5), at(0.99), nanoseconds.back() / 1000.0);
 }
 
 } // namespace
@@ -90,7 +95,8 @@ int main(int argc, char *argv[])
     {
         RecordingStore store(QStringLiteral("create"));
         if (!store.open(path)) {
-            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(store.lastError()));
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path),
+                         qPrintable(store.lastError()));
             return 1;
         }
     }
@@ -129,7 +135,8 @@ int main(int argc, char *argv[])
     timer.start();
     for (int i = 1; i <= kRecordRingIds; ++i) {
         SystemClock::setFixed(kStart.addSecs(kTicks + i));
-        ProcessValues[0] = static_cast<float>(i % 1000) / 7.0f; // values that vary in their stored width
+        ProcessValues[0] =
+            static_cast<float>(i % 1000) / 7.0f; // values that vary in their stored width
         recorder.tick();
         if (i % 1000 == 0)
             largestWal = std::max(largestWal, fileSize(path + QStringLiteral("-wal")));
@@ -137,9 +144,12 @@ int main(int argc, char *argv[])
     const double roundSeconds = timer.elapsed() / 1000.0;
     const qint64 walAfter = fileSize(path + QStringLiteral("-wal"));
     checkpoint(path);
-    std::printf("file after filling the rings:        %lld bytes\n", static_cast<long long>(sizeFull));
-    std::printf("file before one more round of pv_data: %lld bytes\n", static_cast<long long>(sizeBefore));
-    std::printf("file after that round (%d recordings, %.1f s): %lld bytes (WAL at most %lld, %lld at the end)\n",
+    std::printf("file after filling the rings:        %lld bytes\n",
+                static_cast<long long>(sizeFull));
+    std::printf("file before one more round of pv_data: %lld bytes\n",
+                static_cast<long long>(sizeBefore));
+    std::printf("file after that round (%d recordings, %.1f s): %lld bytes (WAL at most %lld, %lld "
+                "at the end)\n",
                 kRecordRingIds, roundSeconds, static_cast<long long>(fileSize(path)),
                 static_cast<long long>(largestWal), static_cast<long long>(walAfter));
     std::printf("pv_data counter after the round: %d\n", recorder.pvCounter());

@@ -20,9 +20,8 @@ int main(int argc, char *argv[])
         return 2;
     if (qstrcmp(argv[2], "--read") == 0) {
         RecordingStore store(QStringLiteral("reader"));
-        const std::optional<SlVoid> counters = store.open(QString::fromLocal8Bit(argv[1]))
-                                                   ? store.readCounters()
-                                                   : std::nullopt;
+        const std::optional<SlVoid> counters =
+            store.open(QString::fromLocal8Bit(argv[1])) ? store.readCounters() : std::nullopt;
         std::printf("%d\n", counters ? counters->newestPv : -1);
         return counters ? 0 : 3;
     }

@@ -20,7 +20,8 @@
 #include <memory>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const QDate kDay(2026, 3, 14);
 const QDateTime kStart(kDay, QTime(12, 0, 0));
@@ -67,7 +68,10 @@ public:
         }
         return values;
     }
-    qint64 count(const QString &table) { return value(QStringLiteral("SELECT COUNT(*) FROM ") + table).toLongLong(); }
+    qint64 count(const QString &table)
+    {
+        return value(QStringLiteral("SELECT COUNT(*) FROM ") + table).toLongLong();
+    }
     QVariantList counters() { return row(QStringLiteral("SELECT * FROM sl_void")); }
 
 private:
@@ -151,14 +155,16 @@ private slots:
         const double second = 1 / kSecondsPerDay;
         QTest::newRow("same second") << day << noon << day << noon << qint64(0);
         QTest::newRow("one second on") << day << noon + second << day << noon << qint64(1);
-        QTest::newRow("clock set back a second") << day << noon - second << day << noon << qint64(1);
+        QTest::newRow("clock set back a second")
+            << day << noon - second << day << noon << qint64(1);
         QTest::newRow("clock set back a day") << day - 1 << noon << day << noon << qint64(86400);
-        QTest::newRow("across midnight") << day + 1 << 0.0 << day << dayFraction(QTime(23, 59, 59))
-                                         << qint64(1);
-        QTest::newRow("first tick after start") << day << noon << 0.0 << 0.0
-                                                << qint64((day + noon) * kSecondsPerDay);
+        QTest::newRow("across midnight")
+            << day + 1 << 0.0 << day << dayFraction(QTime(23, 59, 59)) << qint64(1);
+        QTest::newRow("first tick after start")
+            << day << noon << 0.0 << 0.0 << qint64((day + noon) * kSecondsPerDay);
         QTest::newRow("inexact day fractions round to whole seconds")
-            << day << dayFraction(QTime(17, 23, 45)) << day << dayFraction(QTime(8, 0, 1)) << qint64(33824);
+            << day << dayFraction(QTime(17, 23, 45)) << day << dayFraction(QTime(8, 0, 1))
+            << qint64(33824);
     }
     void secondsSinceRecording()
     {
@@ -192,7 +198,8 @@ private slots:
         {
             OtherProgram other(path);
             QCOMPARE(other.counters(), counterRow(0, 0));
-            QCOMPARE(other.value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+            QCOMPARE(other.value(QStringLiteral("PRAGMA journal_mode")).toString(),
+                     QStringLiteral("wal"));
         }
         for (int s = 0; s <= 10; ++s)
             tickAt(kStart.addSecs(s));
@@ -201,9 +208,11 @@ private slots:
         QCOMPARE(other.count(QStringLiteral("pv_data")), 11);
         QCOMPARE(other.count(QStringLiteral("Lpv_wdjl")), 2);
         QCOMPARE(other.value(QStringLiteral("SELECT MIN(w_id) FROM pv_data")).toInt(), 1);
-        const QVariantList pv11 = other.row(QStringLiteral("SELECT w_id, w_date, w_time FROM pv_data WHERE w_id = 11"));
+        const QVariantList pv11 =
+            other.row(QStringLiteral("SELECT w_id, w_date, w_time FROM pv_data WHERE w_id = 11"));
         QCOMPARE(pv11, (QVariantList{11, daySerial(kDay), dayFraction(QTime(12, 0, 10))}));
-        const QVariantList lpv2 = other.row(QStringLiteral("SELECT lw_id, lw_date, lw_time FROM Lpv_wdjl WHERE lw_id = 2"));
+        const QVariantList lpv2 = other.row(
+            QStringLiteral("SELECT lw_id, lw_date, lw_time FROM Lpv_wdjl WHERE lw_id = 2"));
         QCOMPARE(lpv2, (QVariantList{2, daySerial(kDay), dayFraction(QTime(12, 0, 10))}));
     }
 
@@ -227,7 +236,8 @@ private slots:
         setValues({1, 1, 1, 1, 1, 1, 1, 1});
         tickAt(kStart); // writes row 1 of both rings
         OtherProgram other(dbPath());
-        QVERIFY(other.exec(QStringLiteral("UPDATE sl_void SET newest_pv = %1, newest_pv_copy = %1").arg(newestBefore)));
+        QVERIFY(other.exec(QStringLiteral("UPDATE sl_void SET newest_pv = %1, newest_pv_copy = %1")
+                               .arg(newestBefore)));
         const qint64 rowsBefore = other.count(QStringLiteral("pv_data"));
 
         setValues({2, 2, 2, 2, 2, 2, 2, 2});
@@ -239,9 +249,13 @@ private slots:
         // Row 1 is overwritten in place, never duplicated.
         const qint64 added = (firstId == 1 ? 0 : 1) + (secondId == 1 ? 0 : 1);
         QCOMPARE(other.count(QStringLiteral("pv_data")), rowsBefore + added);
-        QCOMPARE(other.value(QStringLiteral("SELECT v0 FROM pv_data WHERE w_id = %1").arg(secondId)).toDouble(), 2.0);
-        QCOMPARE(other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = %1").arg(secondId)).toDouble(),
-                 dayFraction(QTime(12, 0, 2)));
+        QCOMPARE(other.value(QStringLiteral("SELECT v0 FROM pv_data WHERE w_id = %1").arg(secondId))
+                     .toDouble(),
+                 2.0);
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = %1").arg(secondId))
+                .toDouble(),
+            dayFraction(QTime(12, 0, 2)));
     }
 
     void clockSteps_data()
@@ -338,8 +352,9 @@ private slots:
         startRecorder(dbPath());
         tickAt(kStart);
         OtherProgram other(dbPath());
-        QVERIFY(other.exec(QStringLiteral("UPDATE sl_void SET newest_pv = 500, newest_pv_copy = 500, "
-                                          "newest_lpv = 7, newest_lpv_copy = 7")));
+        QVERIFY(
+            other.exec(QStringLiteral("UPDATE sl_void SET newest_pv = 500, newest_pv_copy = 500, "
+                                      "newest_lpv = 7, newest_lpv_copy = 7")));
         tickAt(kStart.addSecs(10));
         QCOMPARE(other.counters(), counterRow(501, 8));
         QCOMPARE(m_recorder->pvCounter(), 501);
@@ -352,12 +367,15 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("mend");
         QTest::newRow("the row cannot be written")
-            << "CREATE TRIGGER fault BEFORE INSERT ON pv_data BEGIN SELECT RAISE(ABORT, 'fault'); END"
+            << "CREATE TRIGGER fault BEFORE INSERT ON pv_data BEGIN SELECT RAISE(ABORT, 'fault'); "
+               "END"
             << "DROP TRIGGER fault";
         QTest::newRow("sl_void cannot be written")
-            << "CREATE TRIGGER fault BEFORE UPDATE ON sl_void BEGIN SELECT RAISE(ABORT, 'fault'); END"
+            << "CREATE TRIGGER fault BEFORE UPDATE ON sl_void BEGIN SELECT RAISE(ABORT, 'fault'); "
+               "END"
             << "DROP TRIGGER fault";
-        QTest::newRow("locked by another program") << "BEGIN EXCLUSIVE" << "ROLLBACK";
+        QTest::newRow("locked by another program") << "BEGIN EXCLUSIVE"
+                                                   << "ROLLBACK";
     }
     void failedRecordingIsRetriedWithTheSameId()
     {
@@ -378,11 +396,13 @@ private slots:
         QCOMPARE(PvLastTime, dayFraction(kStart.time()));
         QVERIFY(other.exec(mend));
         QCOMPARE(other.counters(), counterRow(1, 1));
-        QCOMPARE(other.count(QStringLiteral("pv_data")), 1); // the half-done row went with its transaction
+        QCOMPARE(other.count(QStringLiteral("pv_data")),
+                 1); // the half-done row went with its transaction
 
         tickAt(kStart.addSecs(1)); // same second: still due, same id
         QCOMPARE(other.counters(), counterRow(2, 1));
-        QCOMPARE(other.value(QStringLiteral("SELECT v0 FROM pv_data WHERE w_id = 2")).toDouble(), 5.0);
+        QCOMPARE(other.value(QStringLiteral("SELECT v0 FROM pv_data WHERE w_id = 2")).toDouble(),
+                 5.0);
         QCOMPARE(PvRecorded, true);
         QCOMPARE(PvLastTime, dayFraction(kStart.addSecs(1).time()));
     }
@@ -427,10 +447,13 @@ private slots:
         QTest::newRow("our own tables with rows")
             << QStringList{"CREATE TABLE sl_void (a INTEGER, b INTEGER, c INTEGER, d INTEGER)",
                            "INSERT INTO sl_void VALUES (3, 3, 1, 1)",
-                           "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL, "
+                           "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time "
+                           "REAL, "
                            "p0, p1, p2, p3, p4, p5, p6, p7, remark TEXT)",
-                           "INSERT INTO pv_data (w_id, w_date, w_time) VALUES (1, 0, 0), (2, 0, 0), (3, 0, 0)",
-                           "CREATE TABLE Lpv_wdjl (lw_id INTEGER PRIMARY KEY, d, t, q0, q1, q2, q3, q4, q5, q6, q7)"}
+                           "INSERT INTO pv_data (w_id, w_date, w_time) VALUES (1, 0, 0), (2, 0, "
+                           "0), (3, 0, 0)",
+                           "CREATE TABLE Lpv_wdjl (lw_id INTEGER PRIMARY KEY, d, t, q0, q1, q2, "
+                           "q3, q4, q5, q6, q7)"}
             << counterRow(3, 1) << 3;
         QTest::newRow("tables present, counter row missing")
             << QStringList{"CREATE TABLE sl_void (a INTEGER, b INTEGER, c INTEGER, d INTEGER)"}
@@ -459,28 +482,39 @@ private slots:
 
         const std::array<float, 8> values{1, 2, 3, 4, 5, 6, 7, 8};
         const qint32 next = counters->newestPv + 1;
-        QVERIFY2(store.recordRow(RecordTable::PvData, next, 1, 0.5, values), qPrintable(store.lastError()));
+        QVERIFY2(store.recordRow(RecordTable::PvData, next, 1, 0.5, values),
+                 qPrintable(store.lastError()));
         QCOMPARE(other.counters().mid(0, 2), (QVariantList{next, next}));
-        QCOMPARE(other.value(QStringLiteral("SELECT COUNT(*) FROM pv_data WHERE w_id = %1").arg(next)).toInt(), 1);
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT COUNT(*) FROM pv_data WHERE w_id = %1").arg(next))
+                .toInt(),
+            1);
     }
 
     void unusableFileIsLeftAlone_data()
     {
-        QTest::addColumn<QByteArray>("bytes");    // written as the file when not empty
-        QTest::addColumn<QStringList>("setUp");   // run by another program otherwise
-        QTest::newRow("not a database") << QByteArray("ZELMAR readings, not a database\n") << QStringList{};
+        QTest::addColumn<QByteArray>("bytes");  // written as the file when not empty
+        QTest::addColumn<QStringList>("setUp"); // run by another program otherwise
+        QTest::newRow("not a database")
+            << QByteArray("ZELMAR readings, not a database\n") << QStringList{};
         QTest::newRow("a database header and garbage")
             << QByteArray("SQLite format 3\0garbage garbage garbage", 40) << QStringList{};
         QTest::newRow("pv_data lacks columns")
-            << QByteArray() << QStringList{"CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL)"};
+            << QByteArray()
+            << QStringList{
+                   "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL)"};
         QTest::newRow("sl_void lacks columns")
-            << QByteArray() << QStringList{"CREATE TABLE sl_void (a INTEGER, b INTEGER)", "INSERT INTO sl_void VALUES (1, 1)"};
+            << QByteArray()
+            << QStringList{"CREATE TABLE sl_void (a INTEGER, b INTEGER)",
+                           "INSERT INTO sl_void VALUES (1, 1)"};
         QTest::newRow("w_id not the key")
             << QByteArray()
-            << QStringList{"CREATE TABLE pv_data (w_id INTEGER, w_date, w_time, a, b, c, d, e, f, g, h)"};
+            << QStringList{
+                   "CREATE TABLE pv_data (w_id INTEGER, w_date, w_time, a, b, c, d, e, f, g, h)"};
         QTest::newRow("Lpv_wdjl without lw_id first")
             << QByteArray()
-            << QStringList{"CREATE TABLE Lpv_wdjl (id INTEGER PRIMARY KEY, a, b, c, d, e, f, g, h, i, j)"};
+            << QStringList{
+                   "CREATE TABLE Lpv_wdjl (id INTEGER PRIMARY KEY, a, b, c, d, e, f, g, h, i, j)"};
     }
     void unusableFileIsLeftAlone()
     {
@@ -518,7 +552,8 @@ private slots:
         QVERIFY(!recorder.store().isOpen());
         tickAt(kStart.addSecs(1));
         QCOMPARE(PvLastDate, 0.0);
-        QCOMPARE(fileBytes(m_dir->filePath(QStringLiteral("blocker"))), QByteArray("a file where the folder should be"));
+        QCOMPARE(fileBytes(m_dir->filePath(QStringLiteral("blocker"))),
+                 QByteArray("a file where the folder should be"));
     }
 
     void pathThatIsAFolder()
@@ -547,7 +582,8 @@ private slots:
         };
         if (root) {
             if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), dbPath()}) != 0)
-                QSKIP("running as root on a file system without immutable files: no read-only file to test");
+                QSKIP("running as root on a file system without immutable files: no read-only file "
+                      "to test");
         } else {
             QVERIFY(QFile::setPermissions(dbPath(), QFile::ReadOwner));
         }
@@ -604,8 +640,9 @@ private slots:
         QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
         OtherProgram other(path);
         QCOMPARE(other.counters().at(0).toInt(), 1);
-        QCOMPARE(other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = 1")).toDouble(),
-                 dayFraction(faultTime.addSecs(10).time()));
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = 1")).toDouble(),
+            dayFraction(faultTime.addSecs(10).time()));
     }
 
     // The overview and the recorder hold two connections in one process; a
@@ -618,7 +655,8 @@ private slots:
         for (int s = 0; s < 3; ++s) {
             tickAt(kStart.addSecs(s));
             QProcess reader;
-            reader.start(QStringLiteral(STORE_RECORDER_CHILD), {dbPath(), QStringLiteral("--read")});
+            reader.start(QStringLiteral(STORE_RECORDER_CHILD),
+                         {dbPath(), QStringLiteral("--read")});
             QVERIFY(reader.waitForFinished());
             QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray::number(s + 1));
             QVERIFY(QFileInfo::exists(dbPath() + QStringLiteral("-wal")));
@@ -641,7 +679,8 @@ private slots:
             RecordingStore store(QStringLiteral("store"));
             QVERIFY(store.open(dbPath()));
             OtherProgram other(dbPath());
-            QVERIFY(other.exec(QStringLiteral("UPDATE sl_void SET newest_pv = 65450, newest_pv_copy = 65450")));
+            QVERIFY(other.exec(
+                QStringLiteral("UPDATE sl_void SET newest_pv = 65450, newest_pv_copy = 65450")));
         }
         const QDateTime base(kDay, QTime(23, 0, 0));
         QProcess child;
@@ -654,20 +693,27 @@ private slots:
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
         OtherProgram other(dbPath());
-        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
         const QVariantList counters = other.counters();
         QCOMPARE(counters.at(0), counters.at(1));
         QCOMPARE(counters.at(2), counters.at(3));
-        struct Ring { QString table, id, date, time; int counter; };
+        struct Ring {
+            QString table, id, date, time;
+            int counter;
+        };
         const Ring rings[] = {{"pv_data", "w_id", "w_date", "w_time", counters.at(0).toInt()},
                               {"Lpv_wdjl", "lw_id", "lw_date", "lw_time", counters.at(2).toInt()}};
         for (const Ring &ring : rings) {
             const QVariantList row = other.row(QStringLiteral("SELECT * FROM %1 WHERE %2 = %3")
-                                                   .arg(ring.table, ring.id).arg(ring.counter));
+                                                   .arg(ring.table, ring.id)
+                                                   .arg(ring.counter));
             QCOMPARE(row.size(), 11);
             // The row sl_void names holds the newest recording, complete.
             const double s = row.at(3).toDouble();
-            QCOMPARE(other.value(QStringLiteral("SELECT MAX(v0) FROM %1").arg(ring.table)).toDouble(), s);
+            QCOMPARE(
+                other.value(QStringLiteral("SELECT MAX(v0) FROM %1").arg(ring.table)).toDouble(),
+                s);
             for (int k = 0; k < 8; ++k)
                 QCOMPARE(row.at(3 + k).toDouble(), s + k);
             const QDateTime when = base.addSecs(static_cast<qint64>(s));

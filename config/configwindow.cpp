@@ -137,7 +137,11 @@ void ConfigWindow::buildFrame()
     const int buttonWidth = kTabWidth / kTabsPerRow;
     const RowRange<TabRow> tabs = ParameterMap::tabs();
     for (int tab = 0; tab < tabs.size(); ++tab) {
-        auto *button = new QPushButton(QString::fromUtf8(tabs[tab].caption), tabControl);
+        // "2.输出-位式&报警" shows its ampersand: a button would take it for a
+        // mnemonic marker and underline the next character instead.
+        QString caption = QString::fromUtf8(tabs[tab].caption);
+        auto *button = new QPushButton(caption.replace(QLatin1Char('&'), QStringLiteral("&&")),
+                                       tabControl);
         button->setObjectName(indexed("SSTab2Tab", tab));
         button->setCheckable(true);
         button->setGeometry(twipRect((tab % kTabsPerRow) * buttonWidth,

@@ -2,6 +2,7 @@
 
 #include "modbuslink.h"
 #include "shared.h"
+#include "twips.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -19,20 +20,10 @@
 
 #include <functional>
 
-namespace {
+namespace
+{
 
 QPointer<ConfigWindow> s_instance;
-
-// Positions and sizes are laid out in twips, 15 to a logical pixel.
-constexpr int kTwipsPerPixel = 15;
-constexpr int px(int twips)
-{
-    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
-}
-QRect twipRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 constexpr int kClientWidth = 14610;
 constexpr int kClientHeight = 9540;
@@ -67,8 +58,8 @@ QString indexed(const char *name, int index)
 // each call, as the value is, so a retry sends what the handler staged.
 void writeRegister(int reg, const std::function<qint32()> &value)
 {
-    if (Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value())
-        == kLinkWriteFailed)
+    if (Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value()) ==
+        kLinkWriteFailed)
         Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value());
 }
 
@@ -76,8 +67,8 @@ void writeRegister(int reg, const std::function<qint32()> &value)
 // list opening, or another application taking the window's activation.
 bool isLeave(const QFocusEvent *event)
 {
-    return event->reason() != Qt::PopupFocusReason
-           && event->reason() != Qt::ActiveWindowFocusReason;
+    return event->reason() != Qt::PopupFocusReason &&
+           event->reason() != Qt::ActiveWindowFocusReason;
 }
 
 } // namespace
@@ -86,14 +77,14 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(QStringLiteral("ZELMAR CONFIG "));
-    resize(px(kClientWidth), px(kClientHeight));
+    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
 
     buildFrame();
     buildPictures();
 
     m_leaveButton = new QPushButton(QStringLiteral(" Esc 返回"), this);
     m_leaveButton->setObjectName(QStringLiteral("Command11"));
-    m_leaveButton->setGeometry(twipRect(kLeaveLeft, kLeaveTop, kLeaveWidth, kLeaveHeight));
+    m_leaveButton->setGeometry(twipsRect(kLeaveLeft, kLeaveTop, kLeaveWidth, kLeaveHeight));
     connect(m_leaveButton, &QPushButton::clicked, this, &ConfigWindow::leaveWindow);
 
     // Esc leaves as the button does; the focus goes to the button first, so a
@@ -126,11 +117,11 @@ void ConfigWindow::buildFrame()
 {
     auto *frame = new QGroupBox(QStringLiteral("CONFIG"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
-    frame->setGeometry(twipRect(kFrameLeft, kFrameTop, kFrameWidth, kFrameHeight));
+    frame->setGeometry(twipsRect(kFrameLeft, kFrameTop, kFrameWidth, kFrameHeight));
 
     auto *tabControl = new QWidget(frame);
     tabControl->setObjectName(QStringLiteral("SSTab2"));
-    tabControl->setGeometry(twipRect(kTabLeft, kTabTop, kTabWidth, kTabHeight));
+    tabControl->setGeometry(twipsRect(kTabLeft, kTabTop, kTabWidth, kTabHeight));
 
     m_tabButtons = new QButtonGroup(this);
     m_tabButtons->setExclusive(true);
@@ -140,13 +131,13 @@ void ConfigWindow::buildFrame()
         // "2.输出-位式&报警" shows its ampersand: a button would take it for a
         // mnemonic marker and underline the next character instead.
         QString caption = QString::fromUtf8(tabs[tab].caption);
-        auto *button = new QPushButton(caption.replace(QLatin1Char('&'), QStringLiteral("&&")),
-                                       tabControl);
+        auto *button =
+            new QPushButton(caption.replace(QLatin1Char('&'), QStringLiteral("&&")), tabControl);
         button->setObjectName(indexed("SSTab2Tab", tab));
         button->setCheckable(true);
-        button->setGeometry(twipRect((tab % kTabsPerRow) * buttonWidth,
-                                     (tab / kTabsPerRow) * kTabButtonHeight, buttonWidth,
-                                     kTabButtonHeight));
+        button->setGeometry(twipsRect((tab % kTabsPerRow) * buttonWidth,
+                                      (tab / kTabsPerRow) * kTabButtonHeight, buttonWidth,
+                                      kTabButtonHeight));
         m_tabButtons->addButton(button, tab);
     }
     connect(m_tabButtons, &QButtonGroup::idClicked, this, &ConfigWindow::showTab);
@@ -154,8 +145,8 @@ void ConfigWindow::buildFrame()
     m_pages = new QStackedWidget(tabControl);
     m_pages->setObjectName(QStringLiteral("SSTab2Pages"));
     m_pages->setFrameShape(QFrame::StyledPanel);
-    m_pages->setGeometry(twipRect(0, 2 * kTabButtonHeight, kTabWidth,
-                                  kTabHeight - 2 * kTabButtonHeight));
+    m_pages->setGeometry(
+        twipsRect(0, 2 * kTabButtonHeight, kTabWidth, kTabHeight - 2 * kTabButtonHeight));
     for (int tab = 0; tab < tabs.size(); ++tab)
         m_pages->addWidget(buildPage(tab));
 }
@@ -178,7 +169,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     auto *name = new QLabel(QString::fromUtf8(row.name), page);
     name->setObjectName(indexed("Label1", row.row));
     name->setFont(QFont(QStringLiteral("宋体")));
-    name->setGeometry(twipRect(kNameLeft, top, kNameWidth, kRowHeight));
+    name->setGeometry(twipsRect(kNameLeft, top, kNameWidth, kRowHeight));
 
     auto *value = new QLabel(page);
     value->setObjectName(indexed("D_4W", row.row));
@@ -187,7 +178,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     QPalette valuePalette = value->palette();
     valuePalette.setColor(QPalette::Window, kValueBackground);
     value->setPalette(valuePalette);
-    value->setGeometry(twipRect(kValueLeft, top, kValueWidth, kRowHeight));
+    value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
     m_valueLabels[row.row] = value;
 
     QWidget *entry = nullptr;
@@ -195,7 +186,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
         entry = buildCombo(page, row, *combo);
     else
         entry = buildEntry(page, row);
-    entry->setGeometry(twipRect(kEntryLeft, top, kEntryWidth, kRowHeight));
+    entry->setGeometry(twipsRect(kEntryLeft, top, kEntryWidth, kRowHeight));
 
     auto *hint = new QLabel(QString::fromUtf8(row.hint), page);
     hint->setObjectName(indexed("Label2", row.row));
@@ -204,7 +195,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     QPalette hintPalette = hint->palette();
     hintPalette.setColor(QPalette::WindowText, kHintText);
     hint->setPalette(hintPalette);
-    hint->setGeometry(twipRect(kHintLeft, top, kHintWidth, kHintHeight));
+    hint->setGeometry(twipsRect(kHintLeft, top, kHintWidth, kHintHeight));
 }
 
 QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int comboNumber)
@@ -257,8 +248,8 @@ void ConfigWindow::buildPictures()
         QPalette palette = picture->palette();
         palette.setColor(QPalette::Window, shades[i]);
         picture->setPalette(palette);
-        picture->setGeometry(twipRect(kFrameLeft + i * (kPictureWidth + 180), kPictureTop,
-                                      kPictureWidth, kPictureHeight));
+        picture->setGeometry(twipsRect(kFrameLeft + i * (kPictureWidth + 180), kPictureTop,
+                                       kPictureWidth, kPictureHeight));
     }
 }
 
@@ -295,8 +286,8 @@ void ConfigWindow::showValues()
 
 bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::FocusOut && !m_unloading
-        && isLeave(static_cast<QFocusEvent *>(event))) {
+    if (event->type() == QEvent::FocusOut && !m_unloading &&
+        isLeave(static_cast<QFocusEvent *>(event))) {
         for (int n = 1; n <= ParameterMap::kComboCount; ++n)
             if (watched == m_combos[n])
                 leaveCombo(n);

@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Option lists: code, entry text offered by the combo, text shown after a read.
 const OptionRow kAlarmMode[] = {
@@ -71,11 +72,8 @@ const OptionRow kInputType[] = {
     {31, "31:正负10V(-10-+10V) ", " 正负10V(-10-+10V)"},
 };
 const OptionRow kDecimalPoint[] = {
-    {0, "0:XXXXX ", "XXXXX"},
-    {1, "1:XXXX.X ", "XXXX.X"},
-    {2, "2:XXX.XX ", "XXX.XX"},
-    {3, "3:XX.XXX ", "XX.XXX"},
-    {4, "4:X.XXXX ", "X.XXXX"},
+    {0, "0:XXXXX ", "XXXXX"},   {1, "1:XXXX.X ", "XXXX.X"}, {2, "2:XXX.XX ", "XXX.XX"},
+    {3, "3:XX.XXX ", "XX.XXX"}, {4, "4:X.XXXX ", "X.XXXX"},
 };
 const OptionRow kTemperatureUnit[] = {
     {0, "0:摄氏度 ", "摄氏度"},
@@ -101,15 +99,9 @@ const OptionRow kOpenInputRetransmissionHandling[] = {
 
 // The pages of the tab control in the order of their buttons.
 const TabRow kTabs[] = {
-    {"1.Instrument ", 45, 48},
-    {"2.输出-位式&报警", 49, 53},
-    {"3.变送设置", 21, 24},
-    {"4.通道一设置", 25, 29},
-    {"5.通道二设置", 30, 34},
-    {"6.通道三设置", 35, 39},
-    {"7.通道四设置", 40, 44},
-    {"8.通讯设定", 17, 20},
-    {"9.继电器功能", 9, 16},
+    {"1.Instrument ", 45, 48}, {"2.输出-位式&报警", 49, 53}, {"3.变送设置", 21, 24},
+    {"4.通道一设置", 25, 29},  {"5.通道二设置", 30, 34},     {"6.通道三设置", 35, 39},
+    {"7.通道四设置", 40, 44},  {"8.通讯设定", 17, 20},       {"9.继电器功能", 9, 16},
     {"10.报警设置", 1, 8},
 };
 
@@ -123,51 +115,70 @@ const ParameterRow kParameters[] = {
     {6, 5, 9, "CH3报警值", "-10000 ~ 30000", "T_3RW(5)", ValueKind::Integer, OptionList::None},
     {7, 6, 9, "CH4设定值SV", "-10000 ~ 30000", "T_3RW(6)", ValueKind::Integer, OptionList::None},
     {8, 7, 9, "CH4报警值", "-10000 ~ 30000", "T_3RW(7)", ValueKind::Integer, OptionList::None},
-    {9, 8, 8, "CH1报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n", "Combo1", ValueKind::Coded, OptionList::AlarmMode},
+    {9, 8, 8, "CH1报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n",
+     "Combo1", ValueKind::Coded, OptionList::AlarmMode},
     {10, 9, 8, "CH1 报警延迟", "0 ~ 60 S", "T_3RW(9)", ValueKind::Integer, OptionList::None},
-    {11, 10, 8, "CH2报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n", "Combo2", ValueKind::Coded, OptionList::AlarmMode},
+    {11, 10, 8, "CH2报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n",
+     "Combo2", ValueKind::Coded, OptionList::AlarmMode},
     {12, 11, 8, "CH2 报警延迟", "0 ~ 60 S", "T_3RW(11)", ValueKind::Integer, OptionList::None},
-    {13, 12, 8, "CH3报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n", "Combo3", ValueKind::Coded, OptionList::AlarmMode},
+    {13, 12, 8, "CH3报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n",
+     "Combo3", ValueKind::Coded, OptionList::AlarmMode},
     {14, 13, 8, "CH3 报警延迟", "0 ~ 60 S", "T_3RW(13)", ValueKind::Integer, OptionList::None},
-    {15, 14, 8, "CH4报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n", "Combo4", ValueKind::Coded, OptionList::AlarmMode},
+    {15, 14, 8, "CH4报警方式", "0～5：0-无，1-上限，2-下限，3-上偏差，4-下偏差，5-偏差带\r\n",
+     "Combo4", ValueKind::Coded, OptionList::AlarmMode},
     {16, 15, 8, "CH4 报警延迟", "0 ~ 60 S", "T_3RW(15)", ValueKind::Integer, OptionList::None},
     {17, 16, 7, "通讯地址", "1 ~ 247", "T_3RW(16)", ValueKind::Integer, OptionList::None},
-    {18, 17, 7, "波特率", "0～2：--0: 4800bps。1: 9600bps。2: 19200bps\r\n", "Combo5", ValueKind::Coded, OptionList::BaudRate},
-    {19, 18, 7, "校验方式", "0～2：--0：无校验，1:奇校验，2:偶校验\r\n", "Combo6", ValueKind::Coded, OptionList::Parity},
+    {18, 17, 7, "波特率", "0～2：--0: 4800bps。1: 9600bps。2: 19200bps\r\n", "Combo5",
+     ValueKind::Coded, OptionList::BaudRate},
+    {19, 18, 7, "校验方式", "0～2：--0：无校验，1:奇校验，2:偶校验\r\n", "Combo6", ValueKind::Coded,
+     OptionList::Parity},
     {20, 19, 7, "通讯延迟", "0 ~ 60 MS", "T_3RW(19)", ValueKind::Integer, OptionList::None},
-    {21, 20, 2, "变送通道选择", "1～4，4选1通道测量值变送\r\n", "Combo7", ValueKind::Coded, OptionList::RetransmissionChannel},
-    {22, 21, 2, "变送输出量程", "0～2：0(4-20mA)，1(0-10mA)，2(0-20mA)\r\n", "Combo8", ValueKind::Coded, OptionList::RetransmissionRange},
+    {21, 20, 2, "变送通道选择", "1～4，4选1通道测量值变送\r\n", "Combo7", ValueKind::Coded,
+     OptionList::RetransmissionChannel},
+    {22, 21, 2, "变送输出量程", "0～2：0(4-20mA)，1(0-10mA)，2(0-20mA)\r\n", "Combo8",
+     ValueKind::Coded, OptionList::RetransmissionRange},
     {23, 22, 2, "变送上限", "-10000 ~ 30000", "T_3RW(22)", ValueKind::Integer, OptionList::None},
     {24, 23, 2, "变送下限", "-10000 ~ 30000", "T_3RW(23)", ValueKind::Integer, OptionList::None},
     {25, 24, 3, "CH1 输入类型", "0～31", "Combo9", ValueKind::Coded, OptionList::InputType},
-    {26, 25, 3, "CH1 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n", "Combo10", ValueKind::Coded, OptionList::DecimalPoint},
+    {26, 25, 3, "CH1 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n",
+     "Combo10", ValueKind::Coded, OptionList::DecimalPoint},
     {27, 26, 3, "输入上限", "-10000 ~ 30000", "T_3RW(26)", ValueKind::Integer, OptionList::None},
     {28, 27, 3, "输入下限", "-10000 ~ 30000", "T_3RW(27)", ValueKind::Integer, OptionList::None},
     {29, 28, 3, "平移修正", "-500 ~ 500", "T_3RW(28)", ValueKind::Integer, OptionList::None},
     {30, 29, 4, "CH2 输入类型", "0～31", "Combo12", ValueKind::Coded, OptionList::InputType},
-    {31, 30, 4, "CH2 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n", "Combo11", ValueKind::Coded, OptionList::DecimalPoint},
+    {31, 30, 4, "CH2 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n",
+     "Combo11", ValueKind::Coded, OptionList::DecimalPoint},
     {32, 31, 4, "输入上限", "-10000 ~ 30000", "T_3RW(31)", ValueKind::Integer, OptionList::None},
     {33, 32, 4, "输入下限", "-10000 ~ 30000", "T_3RW(32)", ValueKind::Integer, OptionList::None},
     {34, 33, 4, "平移修正", "-500 ~ 500", "T_3RW(33)", ValueKind::Integer, OptionList::None},
     {35, 34, 5, "CH3 输入类型", "0～31", "Combo14", ValueKind::Coded, OptionList::InputType},
-    {36, 35, 5, "CH3 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n", "Combo13", ValueKind::Coded, OptionList::DecimalPoint},
+    {36, 35, 5, "CH3 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n",
+     "Combo13", ValueKind::Coded, OptionList::DecimalPoint},
     {37, 36, 5, "输入上限", "-10000 ~ 30000", "T_3RW(36)", ValueKind::Integer, OptionList::None},
     {38, 37, 5, "输入下限", "-10000 ~ 30000", "T_3RW(37)", ValueKind::Integer, OptionList::None},
     {39, 38, 5, "平移修正", "-500 ~ 500", "T_3RW(38)", ValueKind::Integer, OptionList::None},
     {40, 39, 6, "CH4 输入类型", "0～31", "Combo16", ValueKind::Coded, OptionList::InputType},
-    {41, 40, 6, "CH4 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n", "Combo15", ValueKind::Coded, OptionList::DecimalPoint},
+    {41, 40, 6, "CH4 小数点", "0～4：0<10000>，1<1000.0>，2<100.00>，3<10.000>，4<1.0000>\r\n",
+     "Combo15", ValueKind::Coded, OptionList::DecimalPoint},
     {42, 41, 6, "输入上限", "-10000 ~ 30000", "T_3RW(41)", ValueKind::Integer, OptionList::None},
     {43, 42, 6, "输入下限", "-10000 ~ 30000", "T_3RW(42)", ValueKind::Integer, OptionList::None},
     {44, 43, 6, "平移修正", "-500 ~ 500", "T_3RW(43)", ValueKind::Integer, OptionList::None},
     {45, 44, 0, "CONFIG 密码", "0000-9999", "T_3RW(44)", ValueKind::Integer, OptionList::None},
-    {46, 45, 0, "屏幕点亮时间", "0～60min，0--常亮，1～60--定时关闭显示\r\n", "T_3RW(45)", ValueKind::Integer, OptionList::None},
+    {46, 45, 0, "屏幕点亮时间", "0～60min，0--常亮，1～60--定时关闭显示\r\n", "T_3RW(45)",
+     ValueKind::Integer, OptionList::None},
     {47, 46, 0, "输入数字滤波", "0～10 S", "T_3RW(46)", ValueKind::Tenths, OptionList::None},
-    {48, 47, 0, "温度单位", "0～2，0-摄氏度C，1-华氏度F，2-绝对温标K\r\n", "Combo17", ValueKind::Coded, OptionList::TemperatureUnit},
-    {49, 48, 1, "继电器功能切换", "0～1：0-报警方式，1-位式控制\r\n", "Combo18", ValueKind::Coded, OptionList::RelayFunction},
-    {50, 49, 1, "输入开路继电器状态", "0～1：0-转预置状态，1-保持不变", "Combo19", ValueKind::Coded, OptionList::OpenInputRelayHandling},
-    {51, 50, 1, "输入开路RELAY预置值", "0～1：0-断开，1-闭合", "Combo20", ValueKind::Coded, OptionList::OpenInputRelayPreset},
-    {52, 51, 1, "输入开路变送处理", "0～1：0-转预置值，1-保持不变", "Combo21", ValueKind::Coded, OptionList::OpenInputRetransmissionHandling},
-    {53, 52, 1, "输入开路变送预置值", "0.0-100.0%", "T_3RW(52)", ValueKind::Tenths, OptionList::None},
+    {48, 47, 0, "温度单位", "0～2，0-摄氏度C，1-华氏度F，2-绝对温标K\r\n", "Combo17",
+     ValueKind::Coded, OptionList::TemperatureUnit},
+    {49, 48, 1, "继电器功能切换", "0～1：0-报警方式，1-位式控制\r\n", "Combo18", ValueKind::Coded,
+     OptionList::RelayFunction},
+    {50, 49, 1, "输入开路继电器状态", "0～1：0-转预置状态，1-保持不变", "Combo19", ValueKind::Coded,
+     OptionList::OpenInputRelayHandling},
+    {51, 50, 1, "输入开路RELAY预置值", "0～1：0-断开，1-闭合", "Combo20", ValueKind::Coded,
+     OptionList::OpenInputRelayPreset},
+    {52, 51, 1, "输入开路变送处理", "0～1：0-转预置值，1-保持不变", "Combo21", ValueKind::Coded,
+     OptionList::OpenInputRetransmissionHandling},
+    {53, 52, 1, "输入开路变送预置值", "0.0-100.0%", "T_3RW(52)", ValueKind::Tenths,
+     OptionList::None},
 };
 
 // Whether operator text starts with a number at all ("abc" and "-" do not),
@@ -176,8 +187,8 @@ bool hasLeadingNumber(const QString &text)
 {
     int i = 0;
     auto skipBlanks = [&] {
-        while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')
-                                   || text[i] == QLatin1Char('\n')))
+        while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t') ||
+                                   text[i] == QLatin1Char('\n')))
             ++i;
     };
     skipBlanks();
@@ -190,15 +201,15 @@ bool hasLeadingNumber(const QString &text)
     return i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80;
 }
 
-template <typename Row, int N>
-RowRange<Row> rangeOf(const Row (&rows)[N])
+template <typename Row, int N> RowRange<Row> rangeOf(const Row (&rows)[N])
 {
     return RowRange<Row>{rows, N};
 }
 
 } // namespace
 
-namespace ParameterMap {
+namespace ParameterMap
+{
 
 RowRange<ParameterRow> parameters()
 {

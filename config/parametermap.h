@@ -34,24 +34,21 @@ enum class OptionList {
 
 // One entry of an option list. The combo offers entryText; the value label
 // shows readBackText, which differs from it (UTF-8, blanks included).
-struct OptionRow
-{
+struct OptionRow {
     qint32 code;
     const char *entryText;
     const char *readBackText;
 };
 
 // One page of the window's tab control and the registers it shows.
-struct TabRow
-{
+struct TabRow {
     const char *caption;
     int firstRegister;
     int lastRegister;
 };
 
 // One configuration register (UTF-8 captions; a hint may end in CR LF).
-struct ParameterRow
-{
+struct ParameterRow {
     int reg;             // holding register 1..53
     int row;             // ParameterTable row and D_4W index: reg - 1
     int tab;             // index into the tabs, 0..9
@@ -59,13 +56,11 @@ struct ParameterRow
     const char *hint;    // Label2 caption
     const char *control; // entry control's objectName: "T_3RW(n)" or "ComboN"
     ValueKind kind;
-    OptionList list;     // None unless kind is Coded
+    OptionList list; // None unless kind is Coded
 };
 
 // A contiguous run of table rows that range-for can walk.
-template <typename Row>
-struct RowRange
-{
+template <typename Row> struct RowRange {
     const Row *first = nullptr;
     int count = 0;
     const Row *begin() const { return first; }
@@ -74,11 +69,12 @@ struct RowRange
     const Row &operator[](int i) const { return first[i]; }
 };
 
-namespace ParameterMap {
+namespace ParameterMap
+{
 
-constexpr int kRegisterCount = 53;   // registers 1..53 are shown and written
-constexpr int kTableRows = 101;      // ParameterTable rows 0..100
-constexpr int kBlockSize = 32;       // registers per block read
+constexpr int kRegisterCount = 53; // registers 1..53 are shown and written
+constexpr int kTableRows = 101;    // ParameterTable rows 0..100
+constexpr int kBlockSize = 32;     // registers per block read
 constexpr int kSecondBlockFirst = 33;
 constexpr int kComboCount = 21;
 constexpr int kTabCount = 10;

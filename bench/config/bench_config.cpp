@@ -17,7 +17,8 @@
 #include <cstdlib>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr qint32 kPort = 1;
 constexpr qint32 kAddress = 1;
@@ -29,8 +30,7 @@ constexpr int kCycleWireBytes = 2 * (8 + 5 + 64);
 constexpr int kBitsPerCharacter = 10;
 constexpr int kBitsPerSecond = 9600;
 
-struct Figures
-{
+struct Figures {
     double median;
     double longest;
 };
@@ -41,8 +41,7 @@ Figures figuresOf(std::vector<double> ms)
     return {ms[ms.size() / 2], ms.back()};
 }
 
-template <typename Step>
-std::vector<double> timed(int rounds, Step step)
+template <typename Step> std::vector<double> timed(int rounds, Step step)
 {
     std::vector<double> ms;
     ms.reserve(rounds);
@@ -85,10 +84,12 @@ int main(int argc, char **argv)
 
     std::printf("zelmar-sim on a pseudo-terminal at 9600 baud (the pty does not pace the line)\n");
     std::printf("%d read cycles\n", cycles);
-    std::printf("read cycle (2 x 32 registers, yield, 53 labels): median %.3f ms, longest %.3f ms\n",
-                cycle.median, cycle.longest);
-    std::printf("the two block reads alone:                         median %.3f ms, longest %.3f ms\n",
-                reads.median, reads.longest);
+    std::printf(
+        "read cycle (2 x 32 registers, yield, 53 labels): median %.3f ms, longest %.3f ms\n",
+        cycle.median, cycle.longest);
+    std::printf(
+        "the two block reads alone:                         median %.3f ms, longest %.3f ms\n",
+        reads.median, reads.longest);
     std::printf("wire time of one cycle on a real 9600-baud line:   %.1f ms (%d bytes)\n",
                 kCycleWireBytes * kBitsPerCharacter * 1000.0 / kBitsPerSecond, kCycleWireBytes);
     delete window;

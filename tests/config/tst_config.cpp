@@ -19,7 +19,8 @@
 
 using namespace ParameterMap;
 
-namespace {
+namespace
+{
 
 constexpr int kPort = 1;
 constexpr int kAddress = 1;
@@ -93,13 +94,14 @@ private slots:
     void silentInstrumentGetsExactlyTwoAttempts();
     void typingThenLeavingWritesFirst_data();
     void typingThenLeavingWritesFirst();
+    void writeDuringTheYield();
+    void leaveDuringTheYield();
 
 private:
     ConfigWindow *openWindow();
     void connectTo(Simulator &sim);
     // Shows the page of the control and gives it the focus, as a click would.
-    template <typename Widget>
-    Widget *focusControl(const QString &name);
+    template <typename Widget> Widget *focusControl(const QString &name);
     void leaveByTab(QWidget *control);
     void stopReadCycle();
 
@@ -142,17 +144,16 @@ void TestConfig::connectTo(Simulator &sim)
     QCOMPARE(CommSettings[CommIndex::OpenResult], 0);
 }
 
-template <typename Widget>
-Widget *TestConfig::focusControl(const QString &name)
+template <typename Widget> Widget *TestConfig::focusControl(const QString &name)
 {
     Widget *control = m_window->findChild<Widget *>(name);
     if (!control)
         return nullptr;
     for (const ParameterRow &row : parameters())
         if (name == QLatin1String(row.control))
-            QTest::mouseClick(m_window->findChild<QPushButton *>(
-                                  QStringLiteral("SSTab2Tab(%1)").arg(row.tab)),
-                              Qt::LeftButton);
+            QTest::mouseClick(
+                m_window->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(row.tab)),
+                Qt::LeftButton);
     control->setFocus(Qt::MouseFocusReason);
     return control->hasFocus() ? control : nullptr;
 }
@@ -198,13 +199,13 @@ void TestConfig::parameterRows_data()
     QTest::newRow("17") << 17 << u("8.通讯设定") << u("通讯地址") << u("1 ~ 247") << "T_3RW(16)"
                         << integer << none;
     QTest::newRow("18") << 18 << u("8.通讯设定") << u("波特率")
-                        << u("0～2：--0: 4800bps。1: 9600bps。2: 19200bps\r\n") << "Combo5"
-                        << coded << int(OptionList::BaudRate);
+                        << u("0～2：--0: 4800bps。1: 9600bps。2: 19200bps\r\n") << "Combo5" << coded
+                        << int(OptionList::BaudRate);
     QTest::newRow("19") << 19 << u("8.通讯设定") << u("校验方式")
                         << u("0～2：--0：无校验，1:奇校验，2:偶校验\r\n") << "Combo6" << coded
                         << int(OptionList::Parity);
-    QTest::newRow("20") << 20 << u("8.通讯设定") << u("通讯延迟") << u("0 ~ 60 MS")
-                        << "T_3RW(19)" << integer << none;
+    QTest::newRow("20") << 20 << u("8.通讯设定") << u("通讯延迟") << u("0 ~ 60 MS") << "T_3RW(19)"
+                        << integer << none;
     QTest::newRow("21") << 21 << u("3.变送设置") << u("变送通道选择")
                         << u("1～4，4选1通道测量值变送\r\n") << "Combo7" << coded
                         << int(OptionList::RetransmissionChannel);
@@ -228,8 +229,8 @@ void TestConfig::parameterRows_data()
     QTest::newRow("45") << 45 << u("1.Instrument ") << u("CONFIG 密码") << u("0000-9999")
                         << "T_3RW(44)" << integer << none;
     QTest::newRow("46") << 46 << u("1.Instrument ") << u("屏幕点亮时间")
-                        << u("0～60min，0--常亮，1～60--定时关闭显示\r\n") << "T_3RW(45)"
-                        << integer << none;
+                        << u("0～60min，0--常亮，1～60--定时关闭显示\r\n") << "T_3RW(45)" << integer
+                        << none;
     QTest::newRow("47") << 47 << u("1.Instrument ") << u("输入数字滤波") << u("0～10 S")
                         << "T_3RW(46)" << tenths << none;
     QTest::newRow("48") << 48 << u("1.Instrument ") << u("温度单位")
@@ -247,8 +248,8 @@ void TestConfig::parameterRows_data()
     QTest::newRow("52") << 52 << u("2.输出-位式&报警") << u("输入开路变送处理")
                         << u("0～1：0-转预置值，1-保持不变") << "Combo21" << coded
                         << int(OptionList::OpenInputRetransmissionHandling);
-    QTest::newRow("53") << 53 << u("2.输出-位式&报警") << u("输入开路变送预置值")
-                        << u("0.0-100.0%") << "T_3RW(52)" << tenths << none;
+    QTest::newRow("53") << 53 << u("2.输出-位式&报警") << u("输入开路变送预置值") << u("0.0-100.0%")
+                        << "T_3RW(52)" << tenths << none;
 }
 
 void TestConfig::parameterRows()
@@ -349,8 +350,8 @@ void TestConfig::optionLists_data()
     QTest::newRow("relay function") << int(OptionList::RelayFunction) << 0 << 2;
     QTest::newRow("open relay handling") << int(OptionList::OpenInputRelayHandling) << 0 << 2;
     QTest::newRow("open relay preset") << int(OptionList::OpenInputRelayPreset) << 0 << 2;
-    QTest::newRow("open retransmission") << int(OptionList::OpenInputRetransmissionHandling) << 0
-                                         << 2;
+    QTest::newRow("open retransmission")
+        << int(OptionList::OpenInputRetransmissionHandling) << 0 << 2;
     QTest::newRow("none") << int(OptionList::None) << 0 << 0;
 }
 
@@ -386,13 +387,13 @@ void TestConfig::optionTexts_data()
     QTest::newRow("range 0") << int(OptionList::RetransmissionRange) << 0 << u("0:4MA20 ")
                              << u("4MA20");
     QTest::newRow("input 0, no blank") << input << 0 << u("0:K(-200-1300)") << u("K(-200~1300)");
-    QTest::newRow("input 8, blank for colon") << input << 8 << u("8 WRe325(0-2300)")
-                                              << u("WRe325(0~2300)");
+    QTest::newRow("input 8, blank for colon")
+        << input << 8 << u("8 WRe325(0-2300)") << u("WRe325(0~2300)");
     QTest::newRow("input 10") << input << 10 << u("10:Cu50(-50-150)") << u("Cu50(-50-150)");
-    QTest::newRow("input 13, three blanks") << input << 13 << u("13:PT1000(-200-850) ")
-                                            << u("PT1000(-200-850)   ");
-    QTest::newRow("input 14, blanks both ends") << input << 14 << u("14:0Ω80(0～80Ω) ")
-                                                << u(" 0Ω80(0～80Ω) ");
+    QTest::newRow("input 13, three blanks")
+        << input << 13 << u("13:PT1000(-200-850) ") << u("PT1000(-200-850)   ");
+    QTest::newRow("input 14, blanks both ends")
+        << input << 14 << u("14:0Ω80(0～80Ω) ") << u(" 0Ω80(0～80Ω) ");
     QTest::newRow("input 16, 4000 offered, 5000 read")
         << input << 16 << u("16:0Ω4000(0～4000Ω) ") << u(" 0Ω5000(0～5000Ω)");
     QTest::newRow("input 21") << input << 21 << u("21:0MV100(0-100MV)") << u(" 0MV100(0-100MV)");
@@ -549,13 +550,14 @@ void TestConfig::windowLayout()
 
     // Two rows of five tab buttons, in order.
     for (int tab = 0; tab < 10; ++tab) {
-        auto *button = tabControl->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(tab));
+        auto *button =
+            tabControl->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(tab));
         QVERIFY(button);
         QCOMPARE(button->text().replace(QStringLiteral("&&"), QStringLiteral("&")),
                  u(tabs()[tab].caption));
         QVERIFY(button->shortcut().isEmpty()); // the ampersand is shown, not a mnemonic
-        auto *first = tabControl->findChild<QPushButton *>(
-            QStringLiteral("SSTab2Tab(%1)").arg(tab % 5));
+        auto *first =
+            tabControl->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(tab % 5));
         QCOMPARE(button->x(), first->x());
         QCOMPARE(button->y() > first->y(), tab >= 5);
     }
@@ -637,7 +639,8 @@ void TestConfig::loadShowsFirstEntries()
         QCOMPARE(combo->currentText(), u(entries[0].entryText));
     }
     QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("Combo7"))->currentText(), u("1:CH1 变送 "));
-    QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("Combo9"))->currentText(), u("0:K(-200-1300)"));
+    QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("Combo9"))->currentText(),
+             u("0:K(-200-1300)"));
 }
 
 void TestConfig::tabButtonsSwitchPages()
@@ -753,9 +756,13 @@ void TestConfig::readCycleShowsInstrument()
     ConfigWindow *w = openWindow();
     stopReadCycle();
     w->readCycle();
-    const QPair<int, QString> expected[] = {
-        {44, "7"}, {46, "2.5"}, {52, "100"}, {20, u("通道4变送")}, {24, u(" 0Ω5000(0～5000Ω)")},
-        {28, "-500"}, {17, u("19200BPS")}};
+    const QPair<int, QString> expected[] = {{44, "7"},
+                                            {46, "2.5"},
+                                            {52, "100"},
+                                            {20, u("通道4变送")},
+                                            {24, u(" 0Ω5000(0～5000Ω)")},
+                                            {28, "-500"},
+                                            {17, u("19200BPS")}};
     for (const auto &[row, text] : expected)
         QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(%1)").arg(row))->text(), text);
     // Registers 54 to 64 are read into the table and shown nowhere.
@@ -790,12 +797,17 @@ void TestConfig::comboWrites_data()
     QTest::addColumn<QString>("picked");
     QTest::addColumn<QString>("write");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("baud") << "Combo5" << 2 << u("2:19200BPS ") << "write 18 2" << "2";
-    QTest::newRow("channel from 1") << "Combo7" << 3 << u("4:CH4 变送 ") << "write 21 4" << "4";
-    QTest::newRow("CH2 input type, Combo12") << "Combo12" << 16 << u("16:0Ω4000(0～4000Ω) ")
-                                             << "write 30 16" << "16";
-    QTest::newRow("CH2 point, Combo11") << "Combo11" << 1 << u("1:XXXX.X ") << "write 31 1" << "1";
-    QTest::newRow("open retransmission") << "Combo21" << 1 << u("1:保持 ") << "write 52 1" << "1";
+    QTest::newRow("baud") << "Combo5" << 2 << u("2:19200BPS ") << "write 18 2"
+                          << "2";
+    QTest::newRow("channel from 1") << "Combo7" << 3 << u("4:CH4 变送 ") << "write 21 4"
+                                    << "4";
+    QTest::newRow("CH2 input type, Combo12")
+        << "Combo12" << 16 << u("16:0Ω4000(0～4000Ω) ") << "write 30 16"
+        << "16";
+    QTest::newRow("CH2 point, Combo11") << "Combo11" << 1 << u("1:XXXX.X ") << "write 31 1"
+                                        << "1";
+    QTest::newRow("open retransmission") << "Combo21" << 1 << u("1:保持 ") << "write 52 1"
+                                         << "1";
 }
 
 void TestConfig::comboWrites()
@@ -831,12 +843,18 @@ void TestConfig::comboFreeText_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("writes");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("free text") << "Combo5" << "abc" << QStringList() << u("0:4800BPS ");
-    QTest::newRow("a code typed") << "Combo5" << "1" << QStringList{"write 18 1"} << "1";
-    QTest::newRow("a code with words") << "Combo6" << "2 even" << QStringList{"write 19 2"} << "2";
-    QTest::newRow("a number that is no code") << "Combo5" << "7" << QStringList() << u("0:4800BPS ");
-    QTest::newRow("channel 0") << "Combo7" << "0" << QStringList() << u("1:CH1 变送 ");
-    QTest::newRow("emptied") << "Combo8" << "" << QStringList() << u("0:4MA20 ");
+    QTest::newRow("free text") << "Combo5"
+                               << "abc" << QStringList() << u("0:4800BPS ");
+    QTest::newRow("a code typed") << "Combo5"
+                                  << "1" << QStringList{"write 18 1"} << "1";
+    QTest::newRow("a code with words") << "Combo6"
+                                       << "2 even" << QStringList{"write 19 2"} << "2";
+    QTest::newRow("a number that is no code") << "Combo5"
+                                              << "7" << QStringList() << u("0:4800BPS ");
+    QTest::newRow("channel 0") << "Combo7"
+                               << "0" << QStringList() << u("1:CH1 变送 ");
+    QTest::newRow("emptied") << "Combo8"
+                             << "" << QStringList() << u("0:4MA20 ");
 }
 
 void TestConfig::comboFreeText()
@@ -870,6 +888,9 @@ void TestConfig::entryWrites_data()
     QTest::newRow("outside the hint, sent as it is") << 15 << "99" << QStringList{"write 16 99"};
     QTest::newRow("a sign alone is 0") << 0 << "-" << QStringList{"write 1 0"};
     QTest::newRow("trailing words") << 9 << "12s" << QStringList{"write 10 12"};
+    // 1e9 fits 32 bits; the link refuses it as wider than a register, sends
+    // nothing, and the retry is refused the same way.
+    QTest::newRow("1e9 wider than a register") << 0 << "1e9" << QStringList();
     QTest::newRow("1e9 in tenths too wide") << 46 << "1e9" << QStringList();
     QTest::newRow("too wide for 32 bits") << 0 << "99999999999" << QStringList();
     QTest::newRow("blank") << 1 << "   " << QStringList();
@@ -999,6 +1020,43 @@ void TestConfig::typingThenLeavingWritesFirst()
     QTRY_VERIFY(!old);
     m_window = nullptr;
     QCOMPARE(sim.writes(), QStringList{"write 45 321"});
+}
+
+void TestConfig::writeDuringTheYield()
+{
+    // A leave that runs between the two block reads reaches the instrument
+    // before the second one, so a register from 33 up shows at once.
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    auto *box = focusControl<QLineEdit>(QStringLiteral("T_3RW(44)"));
+    QTest::keyClicks(box, QStringLiteral("77"));
+    QTimer::singleShot(0, this, [box] { QTest::keyClick(box, Qt::Key_Tab); });
+    w->readCycle();
+    QCOMPARE(sim.writes(), QStringList{"write 45 77"});
+    QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(44)"))->text(), QStringLiteral("77"));
+}
+
+void TestConfig::leaveDuringTheYield()
+{
+    // " Esc 返回" pressed while a read cycle yields unloads the window; the
+    // cycle stops there instead of touching the labels of a deleted window.
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    QPointer<ConfigWindow> old(w);
+    QSignalSpy returned(w, &ConfigWindow::returned);
+    QTimer::singleShot(0, this, [w] {
+        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command11")), Qt::LeftButton);
+    });
+    w->readCycle();
+    QCOMPARE(returned.count(), 1);
+    QTRY_VERIFY(!old);
+    m_window = nullptr;
+    QVERIFY(CONFIG1() != nullptr);
+    m_window = CONFIG1();
 }
 
 QTEST_MAIN(TestConfig)

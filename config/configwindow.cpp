@@ -4,6 +4,7 @@
 #include "shared.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -63,12 +64,14 @@ void writeRegister(int reg, const std::function<qint32()> &value)
         Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value());
 }
 
-// A focus change that is not the operator moving on: the combo's own drop-down
-// list opening, or another application taking the window's activation.
+// Whether a focus loss is the operator moving on to another control. Not so
+// while a drop-down list is open: opening it moves the focus into the list (a
+// popup loss, then another one to the list's view) and closing it gives the
+// focus back to the combo. Nor when another application takes the activation.
 bool isLeave(const QFocusEvent *event)
 {
     return event->reason() != Qt::PopupFocusReason &&
-           event->reason() != Qt::ActiveWindowFocusReason;
+           event->reason() != Qt::ActiveWindowFocusReason && !QApplication::activePopupWidget();
 }
 
 } // namespace

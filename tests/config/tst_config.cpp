@@ -4,6 +4,7 @@
 #include "shared.h"
 #include "simulator.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
@@ -94,6 +95,7 @@ private slots:
     void silentInstrumentGetsExactlyTwoAttempts();
     void typingThenLeavingWritesFirst_data();
     void typingThenLeavingWritesFirst();
+    void pickFromTheList();
     void writeDuringTheYield();
     void leaveDuringTheYield();
 
@@ -1020,6 +1022,32 @@ void TestConfig::typingThenLeavingWritesFirst()
     QTRY_VERIFY(!old);
     m_window = nullptr;
     QCOMPARE(sim.writes(), QStringList{"write 45 321"});
+}
+
+void TestConfig::pickFromTheList()
+{
+    // Opening the drop-down list takes the focus from the combo for a moment;
+    // that is no leave. The pick is written when the operator moves on.
+    Simulator sim;
+    connectTo(sim);
+    openWindow();
+    stopReadCycle();
+    auto *combo = focusControl<QComboBox>(QStringLiteral("Combo6"));
+    QVERIFY(combo);
+    QTest::keyClick(combo, Qt::Key_Down);
+    combo->showPopup();
+    QAbstractItemView *list = combo->view();
+    QTRY_VERIFY(list->isVisible());
+    QVERIFY(sim.writes().isEmpty());
+    const QRect item = list->visualRect(list->model()->index(2, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(combo->currentText(), u("2:偶校验 "));
+    QVERIFY(sim.writes().isEmpty());
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)")),
+                      Qt::LeftButton);
+    QCOMPARE(sim.writes(), QStringList{"write 19 2"});
+    QCOMPARE(combo->currentText(), QStringLiteral("2"));
 }
 
 void TestConfig::writeDuringTheYield()

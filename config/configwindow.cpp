@@ -287,6 +287,9 @@ void ConfigWindow::showValues()
             m_valueLabels[row.row]->setText(*text);
 }
 
+// A parameter is committed when the focus leaves its control. Watched as the
+// focus loss itself rather than QLineEdit::editingFinished, which fires on
+// Enter as well (no leave: the focus stays) and which the combos lack.
 bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::FocusOut && !m_unloading &&

@@ -1,0 +1,173 @@
+#include "overviewwindow.h"
+#include "poller.h"
+#include "shared.h"
+#include "splash.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+// The start-up sequence with the real event loop: the splash, its seven ticks
+// and its hand-over to the overview, the poller and the recorder; the refused
+// closes; the way out.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    static QWidget *topLevel(const QString &name)
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == name)
+                return widget;
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase();
+    void splashAsDesigned();
+    void keysOnTheSplashDoNothing_data();
+    void keysOnTheSplashDoNothing();
+    void startUpHandsOverInOrder();
+    void overviewRefusesTheCloseBox();
+    // Last: once the tool has ended, no event loop of this process runs again.
+    void exitEndsTheEventLoop();
+};
+
+void TestStartup::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    qputenv("ZELMAR_DB", QFile::encodeName(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
+    resetSharedState();
+}
+
+void TestStartup::splashAsDesigned()
+{
+    QCOMPARE(ChartSpan, 0);
+    QPointer<SplashWindow> splash = frmSplash();
+    // The chart span is set before the overview first draws its chart.
+    QCOMPARE(ChartSpan, kStartChartSpan);
+    QCOMPARE(splash->size(), QSize(999, 348));
+    QCOMPARE(splash->objectName(), QStringLiteral("frmSplash"));
+
+    auto *label1 = splash->findChild<QLabel *>(QStringLiteral("Label1"));
+    QVERIFY(label1);
+    QCOMPARE(label1->text(), QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"));
+    QCOMPARE(label1->font().family(), QStringLiteral("宋体"));
+    QCOMPARE(label1->font().pointSize(), 15);
+    QVERIFY(!label1->font().bold());
+
+    auto *timer2 = splash->findChild<QTimer *>(QStringLiteral("Timer2"));
+    auto *timer1 = splash->findChild<QTimer *>(QStringLiteral("Timer1"));
+    QVERIFY(timer2 && timer1);
+    QVERIFY(timer2->isActive());
+    QCOMPARE(timer2->interval(), 200);
+    QVERIFY(!timer1->isActive());
+    QCOMPARE(timer1->interval(), 100);
+
+    delete splash;
+    QVERIFY(handOverSteps().isEmpty());
+}
+
+void TestStartup::keysOnTheSplashDoNothing_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Esc") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+    QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Space") << int(Qt::Key_Space) << int(Qt::NoModifier);
+    QTest::newRow("Alt+F4") << int(Qt::Key_F4) << int(Qt::AltModifier);
+    QTest::newRow("a letter") << int(Qt::Key_Q) << int(Qt::ControlModifier);
+}
+
+void TestStartup::keysOnTheSplashDoNothing()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+
+    QPointer<SplashWindow> splash = frmSplash();
+    splash->show();
+    QVERIFY(QTest::qWaitForWindowExposed(splash));
+    splash->activateWindow();
+    QTest::keyClick(splash, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTest::keyClick(splash->findChild<QLabel *>(QStringLiteral("Label1")), Qt::Key(key),
+                    Qt::KeyboardModifiers(modifiers));
+    QCoreApplication::processEvents();
+    QVERIFY(splash);
+    QVERIFY(splash->isVisible());
+    QVERIFY(!topLevel(QStringLiteral("ssqx")));
+
+    // A close from the window manager is refused too.
+    QVERIFY(!splash->close());
+    QVERIFY(splash->isVisible());
+    delete splash;
+}
+
+void TestStartup::startUpHandsOverInOrder()
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    startTool();
+    QPointer<SplashWindow> splash = frmSplash();
+    QVERIFY(splash->isVisible());
+
+    // Seven 200 ms ticks, then one of 100 ms: nothing is handed over before
+    // the seventh tick.
+    QTest::qWait(1100);
+    QVERIFY(splash && splash->isVisible());
+    QVERIFY(!topLevel(QStringLiteral("ssqx")));
+    QVERIFY(handOverSteps().isEmpty());
+    QVERIFY(!OverviewOpen);
+
+    QTRY_VERIFY_WITH_TIMEOUT(topLevel(QStringLiteral("ssqx")) &&
+                                 topLevel(QStringLiteral("ssqx"))->isVisible(),
+                             5000);
+    // Qt's coarse timers may fire up to 5 % early.
+    QVERIFY2(sinceStart.elapsed() >= 1400 * 95 / 100, qPrintable(QString::number(sinceStart.elapsed())));
+
+    QTRY_VERIFY(!splash); // unloaded
+    QCOMPARE(handOverSteps(),
+             (QStringList{QStringLiteral("frmSplash"), QStringLiteral("ssqx"),
+                          QStringLiteral("Met1"), QStringLiteral("mscom")}));
+    QVERIFY(OverviewOpen);
+    QVERIFY(!Met1()->isPolling()); // until "打开"
+    QCOMPARE(ChartSpan, kStartChartSpan);
+    auto *top = ssqx()->findChild<QLabel *>(QStringLiteral("Label5(6)"));
+    QTRY_COMPARE(top->text(), QStringLiteral("1500"));
+}
+
+void TestStartup::overviewRefusesTheCloseBox()
+{
+    OverviewWindow *overview = ssqx();
+    QVERIFY(overview->isVisible());
+    QVERIFY(!overview->close());
+    QVERIFY(overview->isVisible());
+    QVERIFY(OverviewOpen);
+    QVERIFY(overview->closeGuard());
+    QCOMPARE(ssqx(), overview); // still the one instance
+}
+
+void TestStartup::exitEndsTheEventLoop()
+{
+    QPointer<OverviewWindow> overview = ssqx();
+    QEventLoop loop;
+    QTimer::singleShot(100, this, [&] {
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command1")),
+                          Qt::LeftButton);
+    });
+    QTimer::singleShot(10000, &loop, [&] { loop.exit(1); });
+    QCOMPARE(loop.exec(), 0);
+    QVERIFY(!OverviewOpen);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!overview);
+}
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"

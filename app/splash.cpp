@@ -13,7 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
-namespace {
+namespace
+{
 constexpr int kClientWidth = 14985; // twips
 constexpr int kClientHeight = 5220;
 

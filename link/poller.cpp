@@ -6,7 +6,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-namespace {
+namespace
+{
 // The instrument's first 16 input registers hold the four channel values, the
 // retransmission value and the rest; inputs and coils are numbered from 1.
 constexpr qint32 kFirstRegister = 1;
@@ -50,8 +51,7 @@ void Poller::D_Byte(quint8 b)
         m_bits[i] = (b >> i) & 1;
 }
 
-template <typename Table>
-void Poller::storeBits(qint32 slot, Table &table, int first)
+template <typename Table> void Poller::storeBits(qint32 slot, Table &table, int first)
 {
     if (slot < 0 || slot > kLargestSlot)
         return;

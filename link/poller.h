@@ -11,8 +11,7 @@ class QTimer;
 // The three link reads a poll makes. The poller calls them through this narrow
 // seam so that a test can deliver what a real exchange never does (a bit slot
 // outside 0..255); everything else uses the real link operations.
-struct PollerReads
-{
+struct PollerReads {
     qint32 (*inputRegisters)(qint32 port, qint32 address, qint32 first, qint32 count,
                              qint32 *buffer);
     qint32 (*discreteInputs)(qint32 port, qint32 address, qint32 first, qint32 *buffer);
@@ -53,8 +52,7 @@ public:
 private:
     // Unpacks one word slot into eight table elements from `first` on; a slot
     // outside 0..255 leaves them as they are.
-    template <typename Table>
-    void storeBits(qint32 slot, Table &table, int first);
+    template <typename Table> void storeBits(qint32 slot, Table &table, int first);
 
     QTimer *m_timer1 = nullptr;
     PollerReads m_reads = PollerReads::link();

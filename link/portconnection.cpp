@@ -4,7 +4,8 @@
 #include "numbers.h"
 #include "shared.h"
 
-namespace {
+namespace
+{
 constexpr int kOptionCount = 3; // baud 4800/9600/19200, parity none/odd/even
 
 // The option index is the code the link and the instrument use for the setting.
@@ -27,9 +28,9 @@ qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
     storeOptionCode(baudIndex, CommIndex::BaudCode);
     storeOptionCode(parityIndex, CommIndex::ParityCode);
     CommSettings[CommIndex::Address] = listNumber(addressText, CommSettings[CommIndex::Address]);
-    const qint32 result = OpenPort_Modbus(CommSettings[CommIndex::Port],
-                                          CommSettings[CommIndex::BaudCode],
-                                          CommSettings[CommIndex::ParityCode]);
+    const qint32 result =
+        OpenPort_Modbus(CommSettings[CommIndex::Port], CommSettings[CommIndex::BaudCode],
+                        CommSettings[CommIndex::ParityCode]);
     CommSettings[CommIndex::OpenResult] = result;
     return result;
 }

@@ -2,7 +2,8 @@
 
 #include <Qt>
 
-namespace {
+namespace
+{
 // The zoom levels run from 1 (most magnified) to 4.
 constexpr int kMostMagnified = 1;
 constexpr int kLeastMagnified = 4;

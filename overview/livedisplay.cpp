@@ -4,9 +4,11 @@
 
 #include <array>
 
-namespace LiveDisplay {
+namespace LiveDisplay
+{
 
-namespace {
+namespace
+{
 constexpr int kScaleIntervals = kScaleLabels - 1;
 
 // Discrete inputs 1..12 are, per channel in turn, alarm, open circuit and short

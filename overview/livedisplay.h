@@ -7,7 +7,8 @@
 // What the overview's 200 ms tick shows: the texts and colours of the value,
 // status and relay boxes and of the Y-axis scale labels, computed from the
 // shared tables.
-namespace LiveDisplay {
+namespace LiveDisplay
+{
 
 constexpr int kValueBoxes = 5;   // D_3W(0..4): channels 1..4, retransmission value
 constexpr int kStatusBoxes = 16; // D_2R(0..15): per channel alarm, open, short; alarms 1..4
@@ -20,15 +21,11 @@ constexpr QRgb kSetBackground = qRgb(255, 192, 192);     // status set, relay cl
 constexpr QRgb kClearBackground = qRgb(192, 255, 255);   // status clear
 constexpr QRgb kOpenBackground = qRgb(128, 255, 128);    // relay open
 
-struct BoxLook
-{
+struct BoxLook {
     QString text;
     QColor background;
 
-    bool operator==(const BoxLook &o) const
-    {
-        return text == o.text && background == o.background;
-    }
+    bool operator==(const BoxLook &o) const { return text == o.text && background == o.background; }
 };
 
 // Label5(index): round(index × s) + low with s = span / 6 rounded to single

@@ -25,13 +25,14 @@
 #include <QSlider>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 constexpr int kClientWidth = 16935; // twips
 constexpr int kClientHeight = 11085;
 
-constexpr int kPortCount = 20;    // port list "1 " .. "20 "
-constexpr int kAddressCount = 16; // address list "1 " .. "16 "
+constexpr int kPortCount = 20;          // port list "1 " .. "20 "
+constexpr int kAddressCount = 16;       // address list "1 " .. "16 "
 constexpr int kDefaultBaudOption = 1;   // "9600"
 constexpr int kDefaultParityOption = 0; // "无校验"
 
@@ -62,10 +63,9 @@ constexpr QRgb kMinorTick = qRgb(0, 0, 255);
 constexpr std::array<int, 7> kMajorValueTicks = {9540, 8295, 7065, 5820, 4575, 3345, 2100};
 constexpr std::array<int, 6> kMinorValueTicks = {2700, 3945, 5190, 6420, 7665, 8910};
 // Window x of the major time ticks, one under each time and date label.
-constexpr std::array<int, 9> kMajorTimeTicks = {1650, 3150, 4635, 6135, 7635,
+constexpr std::array<int, 9> kMajorTimeTicks = {1650, 3150,  4635,  6135, 7635,
                                                 9120, 10620, 12120, 13620};
-constexpr std::array<int, 8> kMinorTimeTicks = {2400, 3900, 5385, 6885,
-                                                8370, 9870, 11370, 12870};
+constexpr std::array<int, 8> kMinorTimeTicks = {2400, 3900, 5385, 6885, 8370, 9870, 11370, 12870};
 
 QString indexed(const char *name, int index)
 {
@@ -80,8 +80,7 @@ QFont songti(double points, bool bold = false)
     return font;
 }
 
-template <typename Widget>
-Widget *place(Widget *widget, const QString &name, const QRect &twips)
+template <typename Widget> Widget *place(Widget *widget, const QString &name, const QRect &twips)
 {
     widget->setObjectName(name);
     widget->setGeometry(twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
@@ -123,8 +122,8 @@ void setTextColour(QWidget *widget, QRgb colour)
 
 void setCaptionColour(QGroupBox *frame, QRgb colour)
 {
-    frame->setStyleSheet(QStringLiteral("QGroupBox::title { color: %1; }")
-                             .arg(QColor(colour).name()));
+    frame->setStyleSheet(
+        QStringLiteral("QGroupBox::title { color: %1; }").arg(QColor(colour).name()));
 }
 
 // A bordered box of the value strip or the "ALM" panel.
@@ -146,8 +145,7 @@ QComboBox *addList(QWidget *parent, const QString &name, int count, const QRect 
     return list;
 }
 
-template <std::size_t N>
-int checkedIndex(const std::array<QRadioButton *, N> &options)
+template <std::size_t N> int checkedIndex(const std::array<QRadioButton *, N> &options)
 {
     for (std::size_t i = 0; i < N; ++i)
         if (options[i]->isChecked())
@@ -155,8 +153,7 @@ int checkedIndex(const std::array<QRadioButton *, N> &options)
     return kNoOptionSelected;
 }
 
-struct TickLine
-{
+struct TickLine {
     QLine twips;
     QRgb colour;
 };
@@ -237,13 +234,13 @@ void OverviewWindow::buildLinkControls()
     addLabel(frame6, indexed("Label1", 0), QStringLiteral("通讯端口"), {90, 240, 870, 255});
     m_combo1 = addList(frame6, QStringLiteral("Combo1"), kPortCount, {990, 210, 1005, 300});
 
-    auto *frame50 = addFrame(this, indexed("Frame5", 0), QStringLiteral("模块地址"),
-                             {2220, 0, 2175, 585});
+    auto *frame50 =
+        addFrame(this, indexed("Frame5", 0), QStringLiteral("模块地址"), {2220, 0, 2175, 585});
     addLabel(frame50, indexed("Label1", 1), QStringLiteral("模块地址"), {90, 240, 855, 255});
     m_combo2 = addList(frame50, QStringLiteral("Combo2"), kAddressCount, {960, 210, 1095, 300});
 
-    auto *frame21 = addFrame(this, indexed("Frame2", 1), QStringLiteral("波特率"),
-                             {4470, 0, 2865, 585});
+    auto *frame21 =
+        addFrame(this, indexed("Frame2", 1), QStringLiteral("波特率"), {4470, 0, 2865, 585});
     setCaptionColour(frame21, kGreen);
     const std::array<const char *, 3> bauds = {"4800", "9600", "19200"};
     for (int i = 0; i < 3; ++i) {
@@ -251,8 +248,8 @@ void OverviewWindow::buildLinkControls()
                              indexed("Option1", i), {120 + 900 * i, 180, 870, 345});
     }
 
-    auto *frame51 = addFrame(this, indexed("Frame5", 1), QStringLiteral("校验方式"),
-                             {7410, 0, 3255, 585});
+    auto *frame51 =
+        addFrame(this, indexed("Frame5", 1), QStringLiteral("校验方式"), {7410, 0, 3255, 585});
     const std::array<QString, 3> parities = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
                                              QStringLiteral("偶校验")};
     for (int i = 0; i < 3; ++i) {
@@ -260,16 +257,16 @@ void OverviewWindow::buildLinkControls()
                              {120 + 1035 * i, 180, 1005, 345});
     }
 
-    m_command9 = addButton(this, QStringLiteral("Command9"), QStringLiteral("打开"),
-                           {10770, 120, 825, 435});
+    m_command9 =
+        addButton(this, QStringLiteral("Command9"), QStringLiteral("打开"), {10770, 120, 825, 435});
     m_command10 = addButton(this, QStringLiteral("Command10"), QStringLiteral("关闭"),
                             {11730, 120, 825, 435});
     connect(m_command9, &QPushButton::clicked, this, &OverviewWindow::openLink);
     connect(m_command10, &QPushButton::clicked, this, &OverviewWindow::closeLink);
 
     // The date and time read-out: the clock, or the sample under the ruler.
-    m_readouts[0] = addLabel(this, indexed("Label2", 9), QStringLiteral("2001-03-12"),
-                             {12750, 240, 1245, 285});
+    m_readouts[0] =
+        addLabel(this, indexed("Label2", 9), QStringLiteral("2001-03-12"), {12750, 240, 1245, 285});
     m_readouts[1] = addLabel(this, indexed("Label2", 10), QStringLiteral("18：42：00"),
                              {14010, 240, 1305, 285});
     QFont arial(QStringLiteral("Arial"));
@@ -286,8 +283,7 @@ void OverviewWindow::buildLinkControls()
 void OverviewWindow::buildValueStrip()
 {
     auto *frame4 = addFrame(this, QStringLiteral("Frame4"), QString(), {60, 690, 15315, 1005});
-    struct Channel
-    {
+    struct Channel {
         int titleIndex;
         QString title;
         QRgb colour;
@@ -309,8 +305,8 @@ void OverviewWindow::buildValueStrip()
         title->setFont(songti(9, true));
         setTextColour(title, c.colour);
 
-        m_valueBoxes[i] = addLabel(frame4, indexed("D_3W", i), QStringLiteral("0"),
-                                   {c.left, 360, 1200, 350});
+        m_valueBoxes[i] =
+            addLabel(frame4, indexed("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});
         makeBox(m_valueBoxes[i], LiveDisplay::kValueBoxBackground);
         m_valueBoxes[i]->setFont(songti(15, true));
     }
@@ -318,12 +314,12 @@ void OverviewWindow::buildValueStrip()
 
 void OverviewWindow::buildStatusPanel()
 {
-    auto *frame9 = addFrame(this, QStringLiteral("Frame9"), QStringLiteral("ALM"),
-                            {15480, 90, 1335, 9525});
+    auto *frame9 =
+        addFrame(this, QStringLiteral("Frame9"), QStringLiteral("ALM"), {15480, 90, 1335, 9525});
     for (int i = 0; i < LiveDisplay::kStatusBoxes; ++i) {
         const QString design = i == 0 ? QStringLiteral("报警一OFF") : QStringLiteral("报警二OFF");
-        m_statusBoxes[i] = addLabel(frame9, indexed("D_2R", i), design,
-                                    {105, 360 + 442 * i, 1125, 285});
+        m_statusBoxes[i] =
+            addLabel(frame9, indexed("D_2R", i), design, {105, 360 + 442 * i, 1125, 285});
         makeBox(m_statusBoxes[i], kStatusDesignBackground);
     }
     for (int i = 0; i < LiveDisplay::kRelayBoxes; ++i) {
@@ -335,10 +331,9 @@ void OverviewWindow::buildStatusPanel()
 
 void OverviewWindow::buildFunctionButtons()
 {
-    auto *frame3 = addFrame(this, QStringLiteral("Frame3"), QStringLiteral("功能"),
-                            {13920, 1860, 1395, 7725});
-    struct Button
-    {
+    auto *frame3 =
+        addFrame(this, QStringLiteral("Frame3"), QStringLiteral("功能"), {13920, 1860, 1395, 7725});
+    struct Button {
         QPushButton **member;
         const char *name;
         QString caption;
@@ -372,8 +367,8 @@ void OverviewWindow::buildFunctionButtons()
 
 void OverviewWindow::buildChart()
 {
-    m_pt0 = place(new QFrame(this), QStringLiteral("pt0"),
-                  {kPt0Left, kPt0Top, kPt0Width, kPt0Height});
+    m_pt0 =
+        place(new QFrame(this), QStringLiteral("pt0"), {kPt0Left, kPt0Top, kPt0Width, kPt0Height});
     setBackground(m_pt0, kPt0Background);
 
     m_pt = place(new ChartSurface(m_pt0), QStringLiteral("pt"),
@@ -399,14 +394,13 @@ void OverviewWindow::buildScalePanel()
         output->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(output, kBlue);
 
-        m_scaleLabels[i] = addLabel(frame20, indexed("Label5", i), QString::number(100 * i),
-                                    {525, top, 720, 240});
+        m_scaleLabels[i] =
+            addLabel(frame20, indexed("Label5", i), QString::number(100 * i), {525, top, 720, 240});
         m_scaleLabels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_scaleLabels[i]->setFont(songti(10.5, true));
         setTextColour(m_scaleLabels[i], kRed);
     }
-    struct Caption
-    {
+    struct Caption {
         QString name;
         QString text;
         QRgb colour;

@@ -42,17 +42,16 @@ public:
 
     // ---- Chart state, given its start values by the load. The trend chart
     // takes it over when it lands; until then the key map reads it here. ----
-    struct ChartState
-    {
-        qint16 zoomLevel = 1;    // ZoomLevel, 1 (most magnified) .. 4
-        qint16 shiftCount = 0;   // ShiftCount: steps of 60 records behind live
-        bool atOldest = false;   // AtOldest: a step back was refused
-        bool rulerOn = false;    // RulerOn: ruler cursor mode
+    struct ChartState {
+        qint16 zoomLevel = 1;                     // ZoomLevel, 1 (most magnified) .. 4
+        qint16 shiftCount = 0;                    // ShiftCount: steps of 60 records behind live
+        bool atOldest = false;                    // AtOldest: a step back was refused
+        bool rulerOn = false;                     // RulerOn: ruler cursor mode
         qint16 writePosition = kLiveWindowLength; // WritePosition
         qint32 windowLength = kLiveWindowLength;  // WindowLength
-        qint32 windowEndId = 0;  // WindowEndId
-        qint32 newestPvId = 0;   // NewestPvId, from sl_void
-        qint32 newestPvIdCopy = 0; // NewestPvIdCopy, from sl_void
+        qint32 windowEndId = 0;                   // WindowEndId
+        qint32 newestPvId = 0;                    // NewestPvId, from sl_void
+        qint32 newestPvIdCopy = 0;                // NewestPvIdCopy, from sl_void
     };
     ChartState &chartState() { return m_chart; }
     const ChartState &chartState() const { return m_chart; }
@@ -142,17 +141,17 @@ private:
     QPushButton *m_command10 = nullptr;
     std::array<QLabel *, 2> m_readouts{}; // Label2(9), Label2(10)
 
-    std::array<QLabel *, 5> m_valueBoxes{};  // D_3W(0..4)
+    std::array<QLabel *, 5> m_valueBoxes{};   // D_3W(0..4)
     std::array<QLabel *, 16> m_statusBoxes{}; // D_2R(0..15)
     std::array<QLabel *, 4> m_relayBoxes{};   // D_1R(0..3)
 
-    QPushButton *m_command4 = nullptr; // F1 缩小
-    QPushButton *m_command3 = nullptr; // F2 放大
-    QPushButton *m_command2 = nullptr; // F3 打印
-    QPushButton *m_command5 = nullptr; // F4 标尺
-    QPushButton *m_command6 = nullptr; // F5 选择
-    QPushButton *m_command7 = nullptr; // F6 左移
-    QPushButton *m_command8 = nullptr; // F7 右移
+    QPushButton *m_command4 = nullptr;  // F1 缩小
+    QPushButton *m_command3 = nullptr;  // F2 放大
+    QPushButton *m_command2 = nullptr;  // F3 打印
+    QPushButton *m_command5 = nullptr;  // F4 标尺
+    QPushButton *m_command6 = nullptr;  // F5 选择
+    QPushButton *m_command7 = nullptr;  // F6 左移
+    QPushButton *m_command8 = nullptr;  // F7 右移
     QPushButton *m_command29 = nullptr; // 历史曲线
 
     QFrame *m_pt0 = nullptr;

@@ -25,7 +25,8 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 constexpr int kPort = 1;
 
@@ -74,7 +75,7 @@ void measure(const char *what, const QStringList &simulatorArguments, int second
     OverviewWindow *overview = ssqx();
     overview->findChild<QComboBox *>(QStringLiteral("Combo1"))->setEditText(QStringLiteral("1 "));
     overview->findChild<QRadioButton *>(QStringLiteral("Option1(1)"))->setChecked(true); // 9600
-    overview->findChild<QPushButton *>(QStringLiteral("Command9"))->click();              // 打开
+    overview->findChild<QPushButton *>(QStringLiteral("Command9"))->click();             // 打开
     QTest::qWait(2000); // settle: first polls, first recordings
 
     const double cpu = cpuOver(seconds);

@@ -10,10 +10,10 @@
 #include "simulator.h"
 #include "twips.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
-#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -42,8 +42,7 @@ private:
     QTemporaryDir m_dir;
     OverviewWindow *m_window = nullptr;
 
-    template <typename T>
-    T *control(const QString &name) const
+    template <typename T> T *control(const QString &name) const
     {
         T *found = m_window->findChild<T *>(name);
         if (!found)
@@ -145,8 +144,7 @@ void TestOverview::scaleLabels_data()
         << 1200 << -200 << QStringList{"-200", "0", "200", "400", "600", "800", "1000"};
     QTest::newRow("zero span") << 0 << 0 << QStringList{"0", "0", "0", "0", "0", "0", "0"};
     // 15 / 6 = 2.5: the halves go to the even neighbour.
-    QTest::newRow("halves to even")
-        << 15 << 0 << QStringList{"0", "2", "5", "8", "10", "12", "15"};
+    QTest::newRow("halves to even") << 15 << 0 << QStringList{"0", "2", "5", "8", "10", "12", "15"};
     QTest::newRow("span beyond 16 bits")
         << 48000 << -12000
         << QStringList{"-12000", "-4000", "4000", "12000", "20000", "28000", "36000"};
@@ -215,27 +213,27 @@ void TestOverview::keyMap_data()
     QTest::addColumn<bool>("atOldest");
     QTest::addColumn<KeyAction>("action");
 
-    QTest::newRow("F2 at zoom 1 does nothing") << int(Qt::Key_F2) << 1 << 0 << false
-                                               << KeyAction::Nothing;
-    QTest::newRow("F2 at zoom 2 zooms in") << int(Qt::Key_F2) << 2 << 0 << false
-                                           << KeyAction::ZoomIn;
-    QTest::newRow("F1 at zoom 4 does nothing") << int(Qt::Key_F1) << 4 << 0 << false
-                                               << KeyAction::Nothing;
-    QTest::newRow("F1 at zoom 3 zooms out") << int(Qt::Key_F1) << 3 << 0 << false
-                                            << KeyAction::ZoomOut;
-    QTest::newRow("F6 when live does nothing") << int(Qt::Key_F6) << 1 << 0 << false
-                                               << KeyAction::Nothing;
-    QTest::newRow("F6 when shifted") << int(Qt::Key_F6) << 1 << 2 << false
-                                     << KeyAction::StepTowardsLive;
-    QTest::newRow("F7 at the oldest does nothing") << int(Qt::Key_F7) << 1 << 0 << true
-                                                   << KeyAction::Nothing;
+    QTest::newRow("F2 at zoom 1 does nothing")
+        << int(Qt::Key_F2) << 1 << 0 << false << KeyAction::Nothing;
+    QTest::newRow("F2 at zoom 2 zooms in")
+        << int(Qt::Key_F2) << 2 << 0 << false << KeyAction::ZoomIn;
+    QTest::newRow("F1 at zoom 4 does nothing")
+        << int(Qt::Key_F1) << 4 << 0 << false << KeyAction::Nothing;
+    QTest::newRow("F1 at zoom 3 zooms out")
+        << int(Qt::Key_F1) << 3 << 0 << false << KeyAction::ZoomOut;
+    QTest::newRow("F6 when live does nothing")
+        << int(Qt::Key_F6) << 1 << 0 << false << KeyAction::Nothing;
+    QTest::newRow("F6 when shifted")
+        << int(Qt::Key_F6) << 1 << 2 << false << KeyAction::StepTowardsLive;
+    QTest::newRow("F7 at the oldest does nothing")
+        << int(Qt::Key_F7) << 1 << 0 << true << KeyAction::Nothing;
     QTest::newRow("F7 steps back") << int(Qt::Key_F7) << 1 << 0 << false << KeyAction::StepBack;
     QTest::newRow("F4 always") << int(Qt::Key_F4) << 4 << 3 << true << KeyAction::ToggleRuler;
     QTest::newRow("F3 has no action") << int(Qt::Key_F3) << 1 << 0 << false << KeyAction::Nothing;
     QTest::newRow("F5 has no action") << int(Qt::Key_F5) << 1 << 0 << false << KeyAction::Nothing;
     QTest::newRow("Esc exits") << int(Qt::Key_Escape) << 2 << 1 << true << KeyAction::Exit;
-    QTest::newRow("a letter is the control's") << int(Qt::Key_A) << 1 << 0 << false
-                                               << KeyAction::NotMapped;
+    QTest::newRow("a letter is the control's")
+        << int(Qt::Key_A) << 1 << 0 << false << KeyAction::NotMapped;
 }
 
 void TestOverview::keyMap()
@@ -256,39 +254,72 @@ void TestOverview::designedControls_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("twips"); // left, top, width, height in the container
 
-    QTest::newRow("port frame") << "Frame6" << "通讯端口选择" << QRect(60, 0, 2115, 585);
-    QTest::newRow("port list") << "Combo1" << "1 " << QRect(990, 210, 1005, 300);
-    QTest::newRow("address frame") << "Frame5(0)" << "模块地址" << QRect(2220, 0, 2175, 585);
-    QTest::newRow("address list") << "Combo2" << "1 " << QRect(960, 210, 1095, 300);
-    QTest::newRow("baud frame") << "Frame2(1)" << "波特率" << QRect(4470, 0, 2865, 585);
-    QTest::newRow("parity frame") << "Frame5(1)" << "校验方式" << QRect(7410, 0, 3255, 585);
-    QTest::newRow("open") << "Command9" << "打开" << QRect(10770, 120, 825, 435);
-    QTest::newRow("close") << "Command10" << "关闭" << QRect(11730, 120, 825, 435);
-    QTest::newRow("date read-out") << "Label2(9)" << "2001-03-12" << QRect(12750, 240, 1245, 285);
-    QTest::newRow("time read-out") << "Label2(10)" << "18：42：00" << QRect(14010, 240, 1305, 285);
-    QTest::newRow("value strip") << "Frame4" << "" << QRect(60, 690, 15315, 1005);
-    QTest::newRow("channel 1 box") << "D_3W(0)" << "0" << QRect(1110, 360, 1200, 350);
-    QTest::newRow("retransmission box") << "D_3W(4)" << "0" << QRect(13950, 360, 1200, 350);
-    QTest::newRow("alarm panel") << "Frame9" << "ALM" << QRect(15480, 90, 1335, 9525);
-    QTest::newRow("function frame") << "Frame3" << "功能" << QRect(13920, 1860, 1395, 7725);
-    QTest::newRow("F1") << "Command4" << "F1 缩小" << QRect(150, 300, 1095, 405);
-    QTest::newRow("F2") << "Command3" << "F2 放大" << QRect(150, 1268, 1095, 405);
-    QTest::newRow("F3") << "Command2" << "F3 打印" << QRect(150, 2236, 1095, 405);
-    QTest::newRow("F4") << "Command5" << "F4 标尺" << QRect(150, 3204, 1095, 405);
-    QTest::newRow("F5") << "Command6" << "F5 选择" << QRect(150, 4172, 1095, 405);
-    QTest::newRow("F6") << "Command7" << "F6 左移" << QRect(150, 5140, 1095, 405);
-    QTest::newRow("F7") << "Command8" << "F7 右移" << QRect(150, 6108, 1095, 405);
-    QTest::newRow("history") << "Command29" << "历史曲线" << QRect(150, 7080, 1095, 405);
-    QTest::newRow("slider") << "hc" << "" << QRect(1500, 1740, 12255, 285);
-    QTest::newRow("outer chart") << "pt0" << "" << QRect(1620, 2040, 12010, 7510);
-    QTest::newRow("chart") << "pt" << "" << QRect(0, 30, 12008, 7508);
-    QTest::newRow("scale panel") << "Frame2(0)" << "" << QRect(60, 1740, 1275, 8025);
-    QTest::newRow("upper limit") << "YKD" << "" << QRect(1110, 10650, 615, 285);
-    QTest::newRow("lower limit") << "YKD1" << "0" << QRect(2820, 10650, 615, 285);
-    QTest::newRow("apply range") << "Command26" << "修改Y" << QRect(3480, 10650, 675, 315);
-    QTest::newRow("bottom frame") << "Frame11" << "" << QRect(4440, 10320, 8835, 645);
-    QTest::newRow("config") << "Command21" << "CONFIG" << QRect(360, 180, 1095, 405);
-    QTest::newRow("exit") << "Command1" << "退出" << QRect(7440, 180, 1095, 405);
+    QTest::newRow("port frame") << "Frame6"
+                                << "通讯端口选择" << QRect(60, 0, 2115, 585);
+    QTest::newRow("port list") << "Combo1"
+                               << "1 " << QRect(990, 210, 1005, 300);
+    QTest::newRow("address frame") << "Frame5(0)"
+                                   << "模块地址" << QRect(2220, 0, 2175, 585);
+    QTest::newRow("address list") << "Combo2"
+                                  << "1 " << QRect(960, 210, 1095, 300);
+    QTest::newRow("baud frame") << "Frame2(1)"
+                                << "波特率" << QRect(4470, 0, 2865, 585);
+    QTest::newRow("parity frame") << "Frame5(1)"
+                                  << "校验方式" << QRect(7410, 0, 3255, 585);
+    QTest::newRow("open") << "Command9"
+                          << "打开" << QRect(10770, 120, 825, 435);
+    QTest::newRow("close") << "Command10"
+                           << "关闭" << QRect(11730, 120, 825, 435);
+    QTest::newRow("date read-out") << "Label2(9)"
+                                   << "2001-03-12" << QRect(12750, 240, 1245, 285);
+    QTest::newRow("time read-out") << "Label2(10)"
+                                   << "18：42：00" << QRect(14010, 240, 1305, 285);
+    QTest::newRow("value strip") << "Frame4"
+                                 << "" << QRect(60, 690, 15315, 1005);
+    QTest::newRow("channel 1 box") << "D_3W(0)"
+                                   << "0" << QRect(1110, 360, 1200, 350);
+    QTest::newRow("retransmission box") << "D_3W(4)"
+                                        << "0" << QRect(13950, 360, 1200, 350);
+    QTest::newRow("alarm panel") << "Frame9"
+                                 << "ALM" << QRect(15480, 90, 1335, 9525);
+    QTest::newRow("function frame") << "Frame3"
+                                    << "功能" << QRect(13920, 1860, 1395, 7725);
+    QTest::newRow("F1") << "Command4"
+                        << "F1 缩小" << QRect(150, 300, 1095, 405);
+    QTest::newRow("F2") << "Command3"
+                        << "F2 放大" << QRect(150, 1268, 1095, 405);
+    QTest::newRow("F3") << "Command2"
+                        << "F3 打印" << QRect(150, 2236, 1095, 405);
+    QTest::newRow("F4") << "Command5"
+                        << "F4 标尺" << QRect(150, 3204, 1095, 405);
+    QTest::newRow("F5") << "Command6"
+                        << "F5 选择" << QRect(150, 4172, 1095, 405);
+    QTest::newRow("F6") << "Command7"
+                        << "F6 左移" << QRect(150, 5140, 1095, 405);
+    QTest::newRow("F7") << "Command8"
+                        << "F7 右移" << QRect(150, 6108, 1095, 405);
+    QTest::newRow("history") << "Command29"
+                             << "历史曲线" << QRect(150, 7080, 1095, 405);
+    QTest::newRow("slider") << "hc"
+                            << "" << QRect(1500, 1740, 12255, 285);
+    QTest::newRow("outer chart") << "pt0"
+                                 << "" << QRect(1620, 2040, 12010, 7510);
+    QTest::newRow("chart") << "pt"
+                           << "" << QRect(0, 30, 12008, 7508);
+    QTest::newRow("scale panel") << "Frame2(0)"
+                                 << "" << QRect(60, 1740, 1275, 8025);
+    QTest::newRow("upper limit") << "YKD"
+                                 << "" << QRect(1110, 10650, 615, 285);
+    QTest::newRow("lower limit") << "YKD1"
+                                 << "0" << QRect(2820, 10650, 615, 285);
+    QTest::newRow("apply range") << "Command26"
+                                 << "修改Y" << QRect(3480, 10650, 675, 315);
+    QTest::newRow("bottom frame") << "Frame11"
+                                  << "" << QRect(4440, 10320, 8835, 645);
+    QTest::newRow("config") << "Command21"
+                            << "CONFIG" << QRect(360, 180, 1095, 405);
+    QTest::newRow("exit") << "Command1"
+                          << "退出" << QRect(7440, 180, 1095, 405);
 }
 
 void TestOverview::designedControls()
@@ -299,8 +330,7 @@ void TestOverview::designedControls()
 
     QWidget *widget = control<QWidget>(name);
     QVERIFY(widget);
-    QCOMPARE(widget->geometry(),
-             twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    QCOMPARE(widget->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
     QString shown;
     if (auto *l = qobject_cast<QLabel *>(widget))
         shown = l->text();
@@ -445,8 +475,8 @@ void TestOverview::closeUsesThePortOfTheLastOpening()
 
 void TestOverview::pollerFillsTheTablesAndKeepsThemWhenClosed()
 {
-    Simulator sim({"--values", "100,-5,300,7,50", "--inputs", "0x8005", "--coils", "0x05",
-                   "--freeze"});
+    Simulator sim(
+        {"--values", "100,-5,300,7,50", "--inputs", "0x8005", "--coils", "0x05", "--freeze"});
     QVERIFY(sim.start(3));
     selectPort(QStringLiteral("3 "));
     clickOpen();
@@ -534,7 +564,8 @@ void TestOverview::badLinksKeepTheLastValues()
     QCOMPARE(label("D_1R(2)")->text(), QStringLiteral(" 闭合"));
 }
 
-namespace {
+namespace
+{
 // What the substitute reads deliver: a real exchange never gives a bit slot
 // outside 0..255.
 std::array<qint32, 2> s_inputWords{};
@@ -568,19 +599,17 @@ void TestOverview::bitSlotsOutsideAByteChangeNothing_data()
     // The tables start with input 2 and coil 2 set (see below).
     const QList<qint32> before16{0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
     const QList<qint32> before8{0, 1, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("0x05 and 0x80") << 0x05 << 0x80 << 0x81
-                                   << QList<qint32>{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}
-                                   << QList<qint32>{1, 0, 0, 0, 0, 0, 0, 1};
+    QTest::newRow("0x05 and 0x80")
+        << 0x05 << 0x80 << 0x81 << QList<qint32>{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}
+        << QList<qint32>{1, 0, 0, 0, 0, 0, 0, 1};
     QTest::newRow("256 changes nothing") << 256 << 256 << 256 << before16 << before8;
     QTest::newRow("-1 changes nothing") << -1 << -1 << -1 << before16 << before8;
     QTest::newRow("one slot out of range")
-        << 256 << 0xFF << 0
-        << QList<qint32>{0, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}
+        << 256 << 0xFF << 0 << QList<qint32>{0, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}
         << QList<qint32>{0, 0, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("0 and 255 are bytes") << 0 << 255 << 255
-                                         << QList<qint32>{0, 0, 0, 0, 0, 0, 0, 0,
-                                                          1, 1, 1, 1, 1, 1, 1, 1}
-                                         << QList<qint32>{1, 1, 1, 1, 1, 1, 1, 1};
+    QTest::newRow("0 and 255 are bytes")
+        << 0 << 255 << 255 << QList<qint32>{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}
+        << QList<qint32>{1, 1, 1, 1, 1, 1, 1, 1};
 }
 
 void TestOverview::bitSlotsOutsideAByteChangeNothing()
@@ -777,11 +806,13 @@ void TestOverview::exitEndsTheEventLoop()
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("exitEndsTheEventLoop:%1").arg(QString::fromUtf8(QTest::currentDataTag()))});
+                    {QStringLiteral("exitEndsTheEventLoop:%1")
+                         .arg(QString::fromUtf8(QTest::currentDataTag()))});
         QVERIFY(child.waitForFinished(30000));
         const QByteArray output = child.readAll();
         QVERIFY2(child.exitCode() == 0, output.constData());
-        QVERIFY2(output.contains("PASS   : TestOverview::exitEndsTheEventLoop("), output.constData());
+        QVERIFY2(output.contains("PASS   : TestOverview::exitEndsTheEventLoop("),
+                 output.constData());
         return;
     }
 

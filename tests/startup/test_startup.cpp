@@ -126,16 +126,15 @@ void TestStartup::startUpHandsOverInOrder()
     QVERIFY(handOverSteps().isEmpty());
     QVERIFY(!OverviewOpen);
 
-    QTRY_VERIFY_WITH_TIMEOUT(topLevel(QStringLiteral("ssqx")) &&
-                                 topLevel(QStringLiteral("ssqx"))->isVisible(),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        topLevel(QStringLiteral("ssqx")) && topLevel(QStringLiteral("ssqx"))->isVisible(), 5000);
     // Qt's coarse timers may fire up to 5 % early.
-    QVERIFY2(sinceStart.elapsed() >= 1400 * 95 / 100, qPrintable(QString::number(sinceStart.elapsed())));
+    QVERIFY2(sinceStart.elapsed() >= 1400 * 95 / 100,
+             qPrintable(QString::number(sinceStart.elapsed())));
 
     QTRY_VERIFY(!splash); // unloaded
-    QCOMPARE(handOverSteps(),
-             (QStringList{QStringLiteral("frmSplash"), QStringLiteral("ssqx"),
-                          QStringLiteral("Met1"), QStringLiteral("mscom")}));
+    QCOMPARE(handOverSteps(), (QStringList{QStringLiteral("frmSplash"), QStringLiteral("ssqx"),
+                                           QStringLiteral("Met1"), QStringLiteral("mscom")}));
     QVERIFY(OverviewOpen);
     QVERIFY(!Met1()->isPolling()); // until "打开"
     QCOMPARE(ChartSpan, kStartChartSpan);

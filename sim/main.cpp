@@ -135,13 +135,13 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
                 return fail("bad --coils mask");
             o.coils = static_cast<uint8_t>(v);
         } else if (arg == "--hold") {
-            const std::string spec = argv[++i];
-            const auto eq = spec.find('=');
+            const std::string preset = argv[++i];
+            const auto eq = preset.find('=');
             long reg = 0;
             if (eq == std::string::npos ||
-                !parseInt(spec.substr(0, eq), 10, 1, Instrument::kHoldingRegisters, reg) ||
-                !parseInt(spec.substr(eq + 1), 10, -32768, 65535, v))
-                return fail("bad --hold " + spec);
+                !parseInt(preset.substr(0, eq), 10, 1, Instrument::kHoldingRegisters, reg) ||
+                !parseInt(preset.substr(eq + 1), 10, -32768, 65535, v))
+                return fail("bad --hold " + preset);
             o.holds.emplace_back(static_cast<int>(reg), static_cast<int>(v));
         } else if (arg == "--values") {
             std::string list = argv[++i];

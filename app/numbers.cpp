@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-double leadingNumber(const QString &text)
+std::optional<double> leadingNumberIfAny(const QString &text)
 {
     std::string digits;
     bool seenDigit = false;
@@ -40,9 +40,14 @@ double leadingNumber(const QString &text)
         }
     }
     if (!seenDigit)
-        return 0;
+        return std::nullopt;
     // strtod stops on its own at a dangling exponent or sign ("12e", "3-").
     return std::strtod(digits.c_str(), nullptr);
+}
+
+double leadingNumber(const QString &text)
+{
+    return leadingNumberIfAny(text).value_or(0);
 }
 
 double roundHalfEven(double value)

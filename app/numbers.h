@@ -11,6 +11,10 @@
 // the first other character. Text with no leading number gives 0.
 double leadingNumber(const QString &text);
 
+// The same reading, but nullopt when the text has no leading number at all
+// ("", "abc", "-"), for callers that must tell "0" from no entry.
+std::optional<double> leadingNumberIfAny(const QString &text);
+
 // Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 double roundHalfEven(double value);
 

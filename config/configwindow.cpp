@@ -1,6 +1,7 @@
 #include "configwindow.h"
 
 #include "modbuslink.h"
+#include "numbers.h"
 #include "shared.h"
 #include "twips.h"
 
@@ -328,13 +329,13 @@ void ConfigWindow::leaveCombo(int comboNumber)
 
 void ConfigWindow::leaveEntry(int index)
 {
-    // Only text the operator edited since this box's last write, and never an
-    // empty box: a pass of the focus would otherwise write 0.
+    // Only text the operator edited since this box's last write, and only when it
+    // holds a number: an emptied box or a stray "-" would otherwise write 0.
     if (!m_entryEdited[index])
         return;
     m_entryEdited[index] = false;
     const QString text = m_entries[index]->text();
-    if (text.trimmed().isEmpty())
+    if (!leadingNumberIfAny(text))
         return;
     const ParameterRow *row = ParameterMap::parameterOf(index + 1);
     const std::optional<qint32> value = ParameterMap::entryValue(row->kind, text);

@@ -181,26 +181,6 @@ const ParameterRow kParameters[] = {
      OptionList::None},
 };
 
-// Whether operator text starts with a number at all ("abc" and "-" do not),
-// skipping the blanks that the leading-number parse skips.
-bool hasLeadingNumber(const QString &text)
-{
-    int i = 0;
-    auto skipBlanks = [&] {
-        while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t') ||
-                                   text[i] == QLatin1Char('\n')))
-            ++i;
-    };
-    skipBlanks();
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        ++i;
-    skipBlanks();
-    if (i < text.size() && text[i] == QLatin1Char('.'))
-        ++i;
-    skipBlanks();
-    return i < text.size() && text[i].isDigit() && text[i].unicode() < 0x80;
-}
-
 template <typename Row, int N> RowRange<Row> rangeOf(const Row (&rows)[N])
 {
     return RowRange<Row>{rows, N};
@@ -318,11 +298,11 @@ std::optional<qint32> comboCode(OptionList list, const QString &editText)
     for (const OptionRow &option : entries)
         if (editText == QString::fromUtf8(option.entryText))
             return option.code;
-    if (!hasLeadingNumber(editText))
+    const std::optional<double> number = leadingNumberIfAny(editText);
+    if (!number)
         return std::nullopt;
-    const double number = leadingNumber(editText);
     for (const OptionRow &option : entries)
-        if (number == option.code)
+        if (*number == option.code)
             return option.code;
     return std::nullopt;
 }

@@ -40,36 +40,40 @@ void TestShared::leadingNumberReadsTheFront_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("expected");
-    QTest::newRow("digits then letters") << "500abc" << 500.0;
-    QTest::newRow("no number") << "abc" << 0.0;
-    QTest::newRow("blank inside digits") << "1 000" << 1000.0;
-    QTest::newRow("decimal") << "12.5" << 12.5;
-    QTest::newRow("sign alone") << "-" << 0.0;
-    QTest::newRow("empty") << "" << 0.0;
-    QTest::newRow("blank, sign, exponent, tail") << " -3.5e2x" << -350.0;
-    QTest::newRow("exponent") << "1e9" << 1e9;
-    QTest::newRow("second point ends it") << "1.2.3" << 1.2;
-    QTest::newRow("tab and line feed inside") << "1\t2\n3" << 123.0;
-    QTest::newRow("plus sign") << "+7" << 7.0;
-    QTest::newRow("port list entry") << "1 " << 1.0;
-    QTest::newRow("COM3") << "COM3" << 0.0;
-    QTest::newRow("comma ends it") << "2,5" << 2.0;
-    QTest::newRow("leading point") << ".5" << 0.5;
-    QTest::newRow("point alone") << "." << 0.0;
-    QTest::newRow("dangling exponent") << "12e" << 12.0;
-    QTest::newRow("dangling exponent sign") << "12e-" << 12.0;
-    QTest::newRow("sign after digits ends it") << "3-4" << 3.0;
-    QTest::newRow("two signs") << "--5" << 0.0;
-    QTest::newRow("blank after sign") << "- 5" << -5.0;
-    QTest::newRow("Chinese text after the number") << "25秒" << 25.0;
-    QTest::newRow("negative exponent") << "25e-1" << 2.5;
+    QTest::addColumn<bool>("hasNumber");
+    QTest::newRow("digits then letters") << "500abc" << 500.0 << true;
+    QTest::newRow("no number") << "abc" << 0.0 << false;
+    QTest::newRow("blank inside digits") << "1 000" << 1000.0 << true;
+    QTest::newRow("decimal") << "12.5" << 12.5 << true;
+    QTest::newRow("sign alone") << "-" << 0.0 << false;
+    QTest::newRow("empty") << "" << 0.0 << false;
+    QTest::newRow("blank, sign, exponent, tail") << " -3.5e2x" << -350.0 << true;
+    QTest::newRow("exponent") << "1e9" << 1e9 << true;
+    QTest::newRow("second point ends it") << "1.2.3" << 1.2 << true;
+    QTest::newRow("tab and line feed inside") << "1\t2\n3" << 123.0 << true;
+    QTest::newRow("plus sign") << "+7" << 7.0 << true;
+    QTest::newRow("port list entry") << "1 " << 1.0 << true;
+    QTest::newRow("COM3") << "COM3" << 0.0 << false;
+    QTest::newRow("comma ends it") << "2,5" << 2.0 << true;
+    QTest::newRow("leading point") << ".5" << 0.5 << true;
+    QTest::newRow("point alone") << "." << 0.0 << false;
+    QTest::newRow("dangling exponent") << "12e" << 12.0 << true;
+    QTest::newRow("dangling exponent sign") << "12e-" << 12.0 << true;
+    QTest::newRow("sign after digits ends it") << "3-4" << 3.0 << true;
+    QTest::newRow("two signs") << "--5" << 0.0 << false;
+    QTest::newRow("blank after sign") << "- 5" << -5.0 << true;
+    QTest::newRow("Chinese text after the number") << "25秒" << 25.0 << true;
+    QTest::newRow("negative exponent") << "25e-1" << 2.5 << true;
 }
 
 void TestShared::leadingNumberReadsTheFront()
 {
     QFETCH(QString, text);
     QFETCH(double, expected);
+    QFETCH(bool, hasNumber);
     QCOMPARE(leadingNumber(text), expected);
+    // Text without a number reads as 0 but is told apart from a typed "0".
+    QCOMPARE(leadingNumberIfAny(text).has_value(), hasNumber);
 }
 
 void TestShared::roundHalfEvenGoesToTheEvenNeighbour_data()

@@ -888,7 +888,9 @@ void TestConfig::entryWrites_data()
     QTest::newRow("-500") << 28 << "-500" << QStringList{"write 29 -500"};
     QTest::newRow("preset 100 in tenths") << 52 << "100" << QStringList{"write 53 1000"};
     QTest::newRow("outside the hint, sent as it is") << 15 << "99" << QStringList{"write 16 99"};
-    QTest::newRow("a sign alone is 0") << 0 << "-" << QStringList{"write 1 0"};
+    QTest::newRow("a sign alone writes nothing") << 0 << "-" << QStringList();
+    QTest::newRow("letters write nothing") << 0 << "abc" << QStringList();
+    QTest::newRow("zero is a number") << 0 << " 0" << QStringList{"write 1 0"};
     QTest::newRow("trailing words") << 9 << "12s" << QStringList{"write 10 12"};
     // 1e9 fits 32 bits; the link refuses it as wider than a register, sends
     // nothing, and the retry is refused the same way.

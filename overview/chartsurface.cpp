@@ -2,6 +2,9 @@
 
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 ChartSurface::ChartSurface(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -29,6 +32,32 @@ void ChartSurface::addLines(const QVector<Stroke> &strokes)
 {
     m_strokes.append(strokes);
     update();
+}
+
+namespace
+{
+// One edge of a line object: the span [low, high] in pixels, widened round its
+// middle to the pen when it is thinner, with edges on whole pixels.
+std::pair<int, int> lineEdges(double low, double high, int penWidth)
+{
+    if (high - low < penWidth) {
+        const double middle = (low + high) / 2;
+        low = middle - penWidth / 2.0;
+        high = low + penWidth;
+    }
+    return {int(std::floor(low + 0.5)), int(std::floor(high + 0.5))};
+}
+} // namespace
+
+QRect ChartSurface::lineRect(const QPointF &from, const QPointF &to, int penWidth) const
+{
+    const double sx = width() / double(kWidth);
+    const double sy = height() / double(kHeight);
+    const auto [left, right] =
+        lineEdges(std::min(from.x(), to.x()) * sx, std::max(from.x(), to.x()) * sx, penWidth);
+    const auto [top, bottom] =
+        lineEdges(std::min(from.y(), to.y()) * sy, std::max(from.y(), to.y()) * sy, penWidth);
+    return QRect(left, top, right - left, bottom - top);
 }
 
 void ChartSurface::paintEvent(QPaintEvent *)

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPointF>
+#include <QRect>
 #include <QVector>
 #include <QWidget>
 
@@ -44,6 +45,10 @@ public:
     void addLines(const QVector<Stroke> &strokes);
     // What was drawn since the last clear, in draw order.
     const QVector<Stroke> &strokes() const { return m_strokes; }
+    // Where a straight line object from `from` to `to` (chart units) with a pen of
+    // `penWidth` pixels stands on the widget at its current size: the rectangle of a
+    // child widget that shows it, never thinner than the pen.
+    QRect lineRect(const QPointF &from, const QPointF &to, int penWidth) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

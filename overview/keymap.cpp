@@ -2,24 +2,17 @@
 
 #include <Qt>
 
-namespace
-{
-// The zoom levels run from 1 (most magnified) to 4.
-constexpr int kMostMagnified = 1;
-constexpr int kLeastMagnified = 4;
-} // namespace
-
-KeyAction keyAction(int key, int zoomLevel, int shiftCount, bool atOldest)
+KeyAction keyAction(int key, const KeyConditions &can)
 {
     switch (key) {
     case Qt::Key_F2:
-        return zoomLevel > kMostMagnified ? KeyAction::ZoomIn : KeyAction::Nothing;
+        return can.zoomIn ? KeyAction::ZoomIn : KeyAction::Nothing;
     case Qt::Key_F1:
-        return zoomLevel < kLeastMagnified ? KeyAction::ZoomOut : KeyAction::Nothing;
+        return can.zoomOut ? KeyAction::ZoomOut : KeyAction::Nothing;
     case Qt::Key_F6:
-        return shiftCount > 0 ? KeyAction::StepTowardsLive : KeyAction::Nothing;
+        return can.stepTowardsLive ? KeyAction::StepTowardsLive : KeyAction::Nothing;
     case Qt::Key_F7:
-        return atOldest ? KeyAction::Nothing : KeyAction::StepBack;
+        return can.stepBack ? KeyAction::StepBack : KeyAction::Nothing;
     case Qt::Key_F4:
         return KeyAction::ToggleRuler;
     case Qt::Key_Escape:

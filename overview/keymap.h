@@ -16,6 +16,14 @@ enum class KeyAction {
     Exit,            // Esc always                   (Command1, "退出")
 };
 
-// The action of the Qt key code `key` for the chart state given; the shift
+// The conditions of the four chart keys, as the trend chart states them.
+struct KeyConditions {
+    bool zoomIn = false;          // F2
+    bool zoomOut = false;         // F1
+    bool stepTowardsLive = false; // F6
+    bool stepBack = false;        // F7
+};
+
+// The action of the Qt key code `key` under the conditions given; the shift
 // state plays no part.
-KeyAction keyAction(int key, int zoomLevel, int shiftCount, bool atOldest);
+KeyAction keyAction(int key, const KeyConditions &can);

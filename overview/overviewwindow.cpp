@@ -1,6 +1,7 @@
 #include "overviewwindow.h"
 
 #include "chartsurface.h"
+#include "clock.h"
 #include "configwindow.h"
 #include "keymap.h"
 #include "livedisplay.h"
@@ -10,6 +11,7 @@
 #include "shared.h"
 #include "twips.h"
 #include "windowplacement.h"
+#include "yrange.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -24,6 +26,9 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <algorithm>
+#include <initializer_list>
 
 namespace
 {
@@ -43,8 +48,9 @@ constexpr int kPtTop = 30; // pt inside pt0
 constexpr int kPt0Left = 1620;
 constexpr int kPt0Top = 2040;
 
-constexpr int kSliderMinimum = -1; // one step past either end pages the chart
-constexpr int kSliderMaximum = 12001;
+// One step past either end of the chart pages the window.
+constexpr int kSliderMinimum = TrendChart::kSliderLeftEnd;
+constexpr int kSliderMaximum = TrendChart::kSliderRightEnd;
 
 constexpr QRgb kRed = qRgb(255, 0, 0);
 constexpr QRgb kBlue = qRgb(0, 0, 255);
@@ -53,6 +59,7 @@ constexpr QRgb kGrey = qRgb(128, 128, 128);
 constexpr QRgb kWhite = qRgb(255, 255, 255);
 constexpr QRgb kPt0Background = qRgb(192, 192, 255);
 constexpr QRgb kRulerDesignColour = qRgb(192, 192, 255);
+constexpr QRgb kRulerReadingBackground = qRgb(255, 255, 0); // read-outs under the ruler
 constexpr QRgb kStatusDesignBackground = qRgb(255, 224, 192);
 constexpr QRgb kConfigBackground = qRgb(255, 128, 0); // orange
 constexpr QRgb kExitBackground = qRgb(255, 192, 203); // pink
@@ -209,10 +216,11 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     connect(m_timer1, &QTimer::timeout, this, &OverviewWindow::onDisplayTick);
     m_timer2->setObjectName(QStringLiteral("Timer2"));
     m_timer2->setInterval(kChartInterval);
-    connect(m_timer2, &QTimer::timeout, this, &OverviewWindow::redrawChart);
+    connect(m_timer2, &QTimer::timeout, this, [this] { apply(m_chart.redrawChart()); });
     m_timer3->setObjectName(QStringLiteral("Timer3"));
     m_timer3->setInterval(kClockInterval);
-    connect(m_timer3, &QTimer::timeout, this, &OverviewWindow::showClock);
+    connect(m_timer3, &QTimer::timeout, this,
+            [this] { apply(m_chart.clockTick(SystemClock::now())); });
 
     // Key preview: the window sees every key before the control that has the
     // focus, also inside an open list.
@@ -380,6 +388,9 @@ void OverviewWindow::buildChart()
 
     m_hc = place(new QSlider(Qt::Horizontal, this), QStringLiteral("hc"), {1500, 1740, 12255, 285});
     m_hc->setRange(kSliderMinimum, kSliderMaximum);
+    // Any change, by the operator or by the chart's actions, moves the ruler.
+    connect(m_hc, &QSlider::valueChanged, this, &OverviewWindow::onSliderChanged);
+    m_chart.attachSurface(m_pt);
 }
 
 void OverviewWindow::buildScalePanel()
@@ -434,9 +445,11 @@ void OverviewWindow::buildAxisLabels()
 
 void OverviewWindow::buildRangeEditor()
 {
-    addLabel(this, QStringLiteral("Label9"), QStringLiteral("Y轴最大值"), {240, 10680, 855, 255});
+    m_label9 = addLabel(this, QStringLiteral("Label9"), QStringLiteral("Y轴最大值"),
+                        {240, 10680, 855, 255});
     m_ykd = place(new QLineEdit(this), QStringLiteral("YKD"), {1110, 10650, 615, 285});
-    addLabel(this, QStringLiteral("Label10"), QStringLiteral("Y轴最小值"), {1950, 10680, 855, 255});
+    m_label10 = addLabel(this, QStringLiteral("Label10"), QStringLiteral("Y轴最小值"),
+                         {1950, 10680, 855, 255});
     m_ykd1 = place(new QLineEdit(QStringLiteral("0"), this), QStringLiteral("YKD1"),
                    {2820, 10650, 615, 285});
     for (QLineEdit *entry : {m_ykd, m_ykd1}) {
@@ -446,6 +459,7 @@ void OverviewWindow::buildRangeEditor()
     }
     m_command26 = addButton(this, QStringLiteral("Command26"), QStringLiteral("修改Y"),
                             {3480, 10650, 675, 315});
+    connect(m_command26, &QPushButton::clicked, this, &OverviewWindow::applyRangeEntry);
 }
 
 void OverviewWindow::buildExitButtons()
@@ -480,60 +494,31 @@ void OverviewWindow::load()
     m_option2[kDefaultParityOption]->setChecked(true);
     m_combo2->setCurrentIndex(0);
 
-    m_chart.atOldest = false;
     OverviewOpen = true;
-    m_chart.shiftCount = 0;
-
-    m_hc->setEnabled(false);
-    m_command3->setEnabled(false);
-    m_command7->setEnabled(false);
-
-    m_chart.zoomLevel = 1;
-
     m_store.open();
-    readNewestIds();
-
-    m_chart.windowLength = kLiveWindowLength;
-    m_chart.writePosition = kLiveWindowLength;
-    m_chart.windowEndId = m_chart.newestPvId;
-
     m_closeGuard = true;
 
     // The chart pictures keep their design place; their size is set here.
     m_pt0->setGeometry(twipsRect(kPt0Left, kPt0Top, kPt0Width, kPt0Height));
     m_pt->setGeometry(twipsRect(0, kPtTop, ChartSurface::kWidth, ChartSurface::kHeight));
-
-    m_chart.rulerOn = false;
     m_hc->setFocusPolicy(Qt::ClickFocus); // out of the tab order
-    m_hc->setValue(0);
 
-    loadTrendWindow();
-    redrawChart();
+    // The chart's start values, the live window from the database, the first redraw.
+    apply(m_chart.load(m_store));
 
     m_timer1->start();
     m_timer2->start();
     m_timer3->start();
 }
 
-// NewestPvId and its copy from sl_void; when the row cannot be read they keep
-// their previous values.
-void OverviewWindow::readNewestIds()
-{
-    if (const std::optional<SlVoid> counters = m_store.readCounters()) {
-        m_chart.newestPvId = counters->newestPv;
-        m_chart.newestPvIdCopy = counters->newestPvCopy;
-    }
-}
-
 // ---- The 200 ms tick ----
 
 void OverviewWindow::onDisplayTick()
 {
-    if (!m_chart.rulerOn)
+    if (!m_chart.rulerIsOn())
         restoreReadoutColours();
     showScaleLabels();
-    if (PvRecorded)
-        takeLiveSample();
+    apply(m_chart.takeLiveSample(m_store));
     refreshChannelDisplay();
 }
 
@@ -568,20 +553,114 @@ void OverviewWindow::refreshChannelDisplay()
     }
 }
 
-// ---- Hooks of the trend chart ----
+// ---- The trend chart ----
 
-// The live chart sample belongs to the trend chart; until it lands PvRecorded
-// stays raised, as it does while the chart is not live.
-void OverviewWindow::takeLiveSample() {}
-void OverviewWindow::loadTrendWindow() {}
-void OverviewWindow::redrawChart() {}
-void OverviewWindow::showClock() {}
+void OverviewWindow::zoomIn()
+{
+    apply(m_chart.zoomIn());
+}
 
-void OverviewWindow::zoomIn() {}
-void OverviewWindow::zoomOut() {}
-void OverviewWindow::stepTowardsLive() {}
-void OverviewWindow::stepBack() {}
-void OverviewWindow::toggleRuler() {}
+void OverviewWindow::zoomOut()
+{
+    apply(m_chart.zoomOut());
+}
+
+void OverviewWindow::stepTowardsLive()
+{
+    apply(m_chart.stepTowardsLive(m_store));
+}
+
+void OverviewWindow::stepBack()
+{
+    apply(m_chart.stepBack(m_store));
+}
+
+void OverviewWindow::toggleRuler()
+{
+    apply(m_chart.toggleRuler(m_store));
+}
+
+void OverviewWindow::onSliderChanged(int x)
+{
+    apply(m_chart.sliderChanged(m_store, x));
+}
+
+void OverviewWindow::applyRangeEntry()
+{
+    // A rejected entry is ignored without a word; nothing is redrawn here.
+    applyYRange(m_ykd->text(), m_ykd1->text());
+}
+
+// The editor is visible from the start: the double-click changes nothing on screen.
+void OverviewWindow::showRangeEditor()
+{
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_label9, m_label10, m_ykd, m_ykd1, m_command26})
+        control->setVisible(true);
+}
+
+void OverviewWindow::placeRulerLine(const RulerLine &line)
+{
+    setBackground(m_line1, line.colour.rgb());
+    m_line1->setGeometry(m_pt->lineRect(line.from, line.to, line.width));
+    m_line1->raise();
+}
+
+void OverviewWindow::apply(const ChartUpdate &update)
+{
+    // Setting the slider's value runs its change handler, which applies its own update.
+    if (update.sliderValue)
+        m_hc->setValue(*update.sliderValue);
+    if (update.rulerLine)
+        placeRulerLine(*update.rulerLine);
+    if (update.sliderEnabled)
+        m_hc->setEnabled(*update.sliderEnabled);
+    if (update.focus)
+        (*update.focus == ChartFocus::Slider ? static_cast<QWidget *>(m_hc) : m_command5)
+            ->setFocus();
+    if (update.zoomInEnabled)
+        m_command3->setEnabled(*update.zoomInEnabled);
+    if (update.zoomOutEnabled)
+        m_command4->setEnabled(*update.zoomOutEnabled);
+    if (update.towardsLiveEnabled)
+        m_command7->setEnabled(*update.towardsLiveEnabled);
+    if (update.stepBackEnabled)
+        m_command8->setEnabled(*update.stepBackEnabled);
+    if (update.sliderStep) {
+        m_hc->setSingleStep(*update.sliderStep);
+        m_hc->setPageStep(*update.sliderStep);
+    }
+    if (update.liveTimerRunning) {
+        if (*update.liveTimerRunning)
+            m_timer1->start();
+        else
+            m_timer1->stop();
+    }
+    if (update.rulerCaption)
+        m_command5->setText(*update.rulerCaption);
+    if (update.axisLabels) {
+        for (int j = 0; j < Chart::kLabelCount; ++j) {
+            if (const auto &time = update.axisLabels->times[j])
+                m_timeLabels[j]->setText(*time);
+            if (const auto &date = update.axisLabels->dates[j])
+                m_dateLabels[j]->setText(*date);
+        }
+    }
+    if (update.readout) {
+        m_readouts[0]->setText(update.readout->date);
+        m_readouts[1]->setText(update.readout->time);
+        if (update.readout->highlighted) {
+            for (QLabel *readout : m_readouts)
+                setBackground(readout, kRulerReadingBackground);
+        }
+    }
+    if (update.values) {
+        for (int k = 0; k < Chart::kDrawnValues; ++k) {
+            m_valueBoxes[k]->setText((*update.values)[k]);
+            setBackground(m_valueBoxes[k], kRulerReadingBackground);
+        }
+    }
+}
 
 // ---- The link ----
 
@@ -624,6 +703,12 @@ bool OverviewWindow::isInsideWindow(const QObject *object) const
 
 bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // A double-click on a Y-axis scale label shows the range editor.
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        std::find(m_scaleLabels.begin(), m_scaleLabels.end(), watched) != m_scaleLabels.end()) {
+        showRangeEditor();
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || !isVisible() || !isInsideWindow(watched))
         return false;
     return runKey(static_cast<QKeyEvent *>(event)->key());
@@ -632,7 +717,9 @@ bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
 // Runs the key's action; true when the key is one of the window's own.
 bool OverviewWindow::runKey(int key)
 {
-    switch (keyAction(key, m_chart.zoomLevel, m_chart.shiftCount, m_chart.atOldest)) {
+    const KeyConditions can{m_chart.canZoomIn(), m_chart.canZoomOut(), m_chart.canStepTowardsLive(),
+                            m_chart.canStepBack()};
+    switch (keyAction(key, can)) {
     case KeyAction::NotMapped:
         return false;
     case KeyAction::Nothing:

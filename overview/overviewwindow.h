@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store.h"
+#include "trendchart.h"
 
 #include <QWidget>
 
@@ -34,36 +35,18 @@ public:
     static constexpr std::chrono::milliseconds kChartInterval{1000};  // Timer2
     static constexpr std::chrono::milliseconds kClockInterval{1000};  // Timer3
 
-    // A live window holds 241 records ending at the newest.
-    static constexpr qint32 kLiveWindowLength = 241;
-
     explicit OverviewWindow(QWidget *parent = nullptr);
     ~OverviewWindow() override;
 
-    // ---- Chart state, given its start values by the load. The trend chart
-    // takes it over when it lands; until then the key map reads it here. ----
-    struct ChartState {
-        qint16 zoomLevel = 1;                     // ZoomLevel, 1 (most magnified) .. 4
-        qint16 shiftCount = 0;                    // ShiftCount: steps of 60 records behind live
-        bool atOldest = false;                    // AtOldest: a step back was refused
-        bool rulerOn = false;                     // RulerOn: ruler cursor mode
-        qint16 writePosition = kLiveWindowLength; // WritePosition
-        qint32 windowLength = kLiveWindowLength;  // WindowLength
-        qint32 windowEndId = 0;                   // WindowEndId
-        qint32 newestPvId = 0;                    // NewestPvId, from sl_void
-        qint32 newestPvIdCopy = 0;                // NewestPvIdCopy, from sl_void
-    };
-    ChartState &chartState() { return m_chart; }
-    const ChartState &chartState() const { return m_chart; }
-
-    // The chart's actions, run by their buttons and by the key map. They come
-    // with the trend chart; for now they do nothing.
+    // The chart's actions, run by their buttons and by the key map.
     void zoomIn();          // Command3, F2
     void zoomOut();         // Command4, F1
     void stepTowardsLive(); // Command7, F6
     void stepBack();        // Command8, F7
     void toggleRuler();     // Command5, F4
-    // ----
+    // "修改Y" (Command26): the range in YKD and YKD1 into ChartLow, ChartHigh and
+    // ChartSpan when accepted; the scale labels and curves follow at their next tick.
+    void applyRangeEntry();
 
     // "打开" (Command9): the settings from the lists into CommSettings, the port
     // opened, "CONFIG" enabled and the poller started, whether or not it opened.
@@ -86,6 +69,8 @@ public:
     bool closeGuard() const { return m_closeGuard; }
     // The window's own connection to the recording database.
     const RecordingStore &store() const { return m_store; }
+    // The trend buffer, its view and navigation state.
+    const TrendChart &chart() const { return m_chart; }
 
     QTimer *displayTimer() const { return m_timer1; }
     QTimer *chartTimer() const { return m_timer2; }
@@ -111,23 +96,21 @@ private:
     void buildExitButtons();
 
     void load();
-    void readNewestIds();
     void onDisplayTick();
     void restoreReadoutColours();
     void showScaleLabels();
+    void showRangeEditor();
     bool runKey(int key);
     bool isInsideWindow(const QObject *object) const;
 
-    // Hooks that the trend chart fills: the live sample of the 200 ms tick (taken
-    // while PvRecorded is raised), the chart load and redraw, and the clock.
-    void takeLiveSample();
-    void loadTrendWindow();
-    void redrawChart();
-    void showClock();
+    // Does to the controls what a chart action asks, field by field in order.
+    void apply(const ChartUpdate &update);
+    void placeRulerLine(const RulerLine &line);
+    void onSliderChanged(int x);
 
     RecordingStore m_store{QStringLiteral("overview")};
     bool m_closeGuard = false;
-    ChartState m_chart;
+    TrendChart m_chart;
 
     QTimer *m_timer1 = nullptr;
     QTimer *m_timer2 = nullptr;
@@ -163,6 +146,8 @@ private:
     std::array<QLabel *, 9> m_timeLabels{};  // Label4(0..8)
     std::array<QLabel *, 9> m_dateLabels{};  // Label7(0..8)
 
+    QLabel *m_label9 = nullptr;  // Y轴最大值
+    QLabel *m_label10 = nullptr; // Y轴最小值
     QLineEdit *m_ykd = nullptr;
     QLineEdit *m_ykd1 = nullptr;
     QPushButton *m_command26 = nullptr;

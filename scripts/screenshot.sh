@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Takes the picture of the overview for the README, docs/overview.png: the tool
+# under a virtual X server with zelmar-sim on port 1 and a recording database
+# that already holds the hour before, "打开" pressed, then half a minute of live
+# chart. The hour is written with the simulator's own waves, counted back from
+# its start, so that the recorded curves run on into the live ones.
+#   scripts/screenshot.sh [build folder]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+out=docs/overview.png
+live_seconds=25
+history_seconds=3600
+
+for tool in Xvfb xdotool python3; do
+    command -v "$tool" > /dev/null || { echo "screenshot: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
+for program in zelmar zelmar-sim; do
+    [ -x "$build/$program" ] || { echo "screenshot: no $build/$program; build first" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+    wait 2> /dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+wait_for() { # path
+    for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.1; done
+    echo "screenshot: $1 did not appear" >&2
+    exit 1
+}
+
+# A free display; Xvfb keeps its screen as an XWD file in $work.
+for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
+done
+Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp 2> /dev/null &
+pids+=($!)
+wait_for "/tmp/.X11-unix/X$display"
+export DISPLAY=":$display"
+export ZELMAR_DB="$work/Rdatabj.db"
+
+# The first start creates the database and its tables; the tool ends only by
+# "退出", so it is stopped.
+"$build/zelmar" > /dev/null 2>&1 &
+first=$!
+xdotool search --sync --name 'ZELMAR  OverView' > /dev/null
+kill "$first"
+wait "$first" 2> /dev/null || true
+
+"$build/zelmar-sim" --link "$work/tty" &
+pids+=($!)
+wait_for "$work/tty"
+
+# The hour before: one pv_data row a second, ids 1 .. $history_seconds, the
+# newest one second ago; the simulator's time 0 is now.
+python3 - "$ZELMAR_DB" "$history_seconds" << 'EOF'
+import datetime, math, sqlite3, sys
+path, count = sys.argv[1], int(sys.argv[2])
+waves = [(150, 120, 60, 0), (80, 40, 45, 1), (200, 90, 90, 2), (60, 35, 75, 3)]
+day_zero = datetime.datetime(1899, 12, 30)
+now = datetime.datetime.now().replace(microsecond=0)
+db = sqlite3.connect(path)
+rows = []
+for age in range(count, 0, -1):
+    moment = now - datetime.timedelta(seconds=age)
+    since = moment - day_zero
+    values = [round(c + s * math.sin(2 * math.pi * -age / p + ph)) for c, s, p, ph in waves]
+    retransmission = round(min(100, max(0, 100 * values[0] / 300)))  # channel 1, 0..300
+    rows.append((count - age + 1, float(since.days), since.seconds / 86400,
+                 *map(float, values), float(retransmission), 25.0, 0.0, 0.0))
+with db:
+    db.executemany("insert or replace into pv_data values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", rows)
+    db.execute("delete from sl_void")
+    db.execute("insert into sl_void values (?, ?, 0, 0)", (count, count))
+EOF
+
+ZELMAR_PORT_1="$work/tty" "$build/zelmar" > /dev/null 2>&1 &
+pids+=($!)
+window=$(xdotool search --sync --onlyvisible --name 'ZELMAR  OverView' | head -1)
+# "打开" (Command9): 10770, 120, 825 × 435 twips, 15 twips to the pixel; then the
+# pointer out of the picture.
+xdotool mousemove --sync --window "$window" 745 22 click 1 mousemove 0 799
+sleep "$live_seconds"
+
+eval "$(xdotool getwindowgeometry --shell "$window")"
+mkdir -p "$(dirname "$out")"
+# The screen's XWD file to PNG, cropped to the window, with the standard library.
+python3 - "$work/Xvfb_screen0" "$out" "$X" "$Y" "$WIDTH" "$HEIGHT" << 'EOF'
+import struct, sys, zlib
+source, target = sys.argv[1], sys.argv[2]
+left, top, width, height = map(int, sys.argv[3:7])
+data = open(source, "rb").read()
+header = struct.unpack(">25I", data[:100])
+header_size, byte_order, bits_per_pixel, bytes_per_line = header[0], header[7], header[11], header[12]
+masks, ncolors = header[14:17], header[19]
+if bits_per_pixel != 32:
+    sys.exit("screenshot: the screen is not 32 bits a pixel")
+pixels = data[header_size + 12 * ncolors:]
+fmt = "<I" if byte_order == 0 else ">I"
+shifts = [(m & -m).bit_length() - 1 for m in masks]
+raw = bytearray()
+for y in range(top, top + height):
+    raw.append(0)  # no filter
+    row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
+    for x in range(left, left + width):
+        (p,) = struct.unpack_from(fmt, row, 4 * x)
+        raw += bytes((p & m) >> s for m, s in zip(masks, shifts))
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+png += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
+open(target, "wb").write(png)
+EOF
+echo "screenshot: $out ($(stat -c %s "$out") bytes)"

@@ -122,6 +122,7 @@ private slots:
     void rangeEditor();
     void doubleClickShowsTheRangeEditor();
     void clockReadout();
+    void chartWithoutDatabase();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -1107,6 +1108,39 @@ void TestOverview::clockReadout()
     SystemClock::setFixed(QDateTime(day, QTime(8, 0, 0)));
     QTest::qWait(1300);
     QCOMPARE(label("Label2(10)")->text(), QStringLiteral("23:59:58"));
+}
+
+// A file that is no SQLite database: every read fails and is skipped; the
+// chart still loads, navigates and samples, on an empty buffer.
+void TestOverview::chartWithoutDatabase()
+{
+    delete m_window;
+    m_window = nullptr;
+    const QString path = m_dir.filePath(QStringLiteral("not-a-database.db"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    qputenv("ZELMAR_DB", QFile::encodeName(path));
+    m_window = new OverviewWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(!m_window->store().isOpen());
+    QCOMPARE(chart().newestPvId(), 0);
+
+    // F7 from id 0 goes round the ring to a window that holds nothing.
+    press(Qt::Key_F7);
+    QCOMPARE(chart().windowEndId(), 65440);
+    QCOMPARE(bufferValue(321), 0.0f);
+    press(Qt::Key_F4);
+    control<QSlider>("hc")->setValue(12001);
+    QCOMPARE(chart().shiftCount(), 0);
+    press(Qt::Key_F4);
+    PvRecorded = true;
+    ProcessValues[0] = 3;
+    tick();
+    QCOMPARE(chart().writePosition(), 242);
+    QCOMPARE(bufferValue(242), 3.0f);
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

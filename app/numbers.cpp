@@ -1,5 +1,6 @@
 #include "numbers.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,8 +42,22 @@ std::optional<double> leadingNumberIfAny(const QString &text)
     }
     if (!seenDigit)
         return std::nullopt;
-    // strtod stops on its own at a dangling exponent or sign ("12e", "3-").
-    return std::strtod(digits.c_str(), nullptr);
+    // from_chars reads the full stop whatever the C library's locale (which Qt sets
+    // from the environment), and stops on its own at a dangling exponent ("12e").
+    const char *first = digits.c_str();
+    const char *last = first + digits.size();
+    const bool negative = *first == '-';
+    if (*first == '+')
+        ++first; // from_chars takes no plus sign
+    double value = 0;
+    if (std::from_chars(first, last, value).ec == std::errc::result_out_of_range) {
+        // Beyond a double: an exponent below zero makes it vanish, otherwise it overflows.
+        const bool tiny = digits.find("e-") != std::string::npos;
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+        if (negative)
+            value = -value;
+    }
+    return value;
 }
 
 double leadingNumber(const QString &text)
@@ -118,14 +133,18 @@ QString shortestText(Float value, int maxDigits, int fixedUpTo)
 {
     if (value == 0 || !std::isfinite(value))
         return value == 0 ? QStringLiteral("0") : QString::number(double(value));
+    // to_chars and from_chars write and read the full stop whatever the locale.
     char buf[64];
+    char *end = buf;
     for (int p = 1; p <= maxDigits; ++p) {
-        std::snprintf(buf, sizeof buf, "%.*e", p - 1, double(value));
-        if (static_cast<Float>(std::strtod(buf, nullptr)) == value || p == maxDigits)
+        end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, p - 1).ptr;
+        double back = 0;
+        std::from_chars(buf, end, back);
+        if (static_cast<Float>(back) == value || p == maxDigits)
             break;
     }
     // buf is [-]d[.ddd]e[+-]xx
-    std::string s(buf);
+    std::string s(buf, end);
     const bool negative = s[0] == '-';
     if (negative)
         s.erase(0, 1);

@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # fonts-liberation2 stands in for Arial with the same widths (the date and time
-# read-out); xdotool and python3 serve scripts/screenshot.sh.
+# read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
+# compile a locale with a decimal comma.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev
-          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3)
+          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,8 +3,11 @@
 #include "numbers.h"
 #include "sharedtable.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -27,6 +30,7 @@ private slots:
     void singleTextIsShortest();
     void doubleTextIsShortest_data();
     void doubleTextIsShortest();
+    void numbersIgnoreTheLocale();
     void daySerialsCountFromDayZero_data();
     void daySerialsCountFromDayZero();
     void timeFractionsRoundTrip_data();
@@ -64,6 +68,11 @@ void TestShared::leadingNumberReadsTheFront_data()
     QTest::newRow("blank after sign") << "- 5" << -5.0 << true;
     QTest::newRow("Chinese text after the number") << "25秒" << 25.0 << true;
     QTest::newRow("negative exponent") << "25e-1" << 2.5 << true;
+    QTest::newRow("too large for a double")
+        << "1e999" << std::numeric_limits<double>::infinity() << true;
+    QTest::newRow("too large, negative")
+        << "-1e999" << -std::numeric_limits<double>::infinity() << true;
+    QTest::newRow("too small for a double") << "1e-999" << 0.0 << true;
 }
 
 void TestShared::leadingNumberReadsTheFront()
@@ -189,6 +198,50 @@ void TestShared::doubleTextIsShortest()
 {
     QFETCH(double, value);
     QTEST(doubleText(value), "expected");
+}
+
+// The operator's locale may use a decimal comma (Qt takes the C library's locale
+// from the environment); operator text and shown values keep the full stop.
+void TestShared::numbersIgnoreTheLocale()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile source(dir.filePath(QStringLiteral("comma.src")));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write("LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3;3\n"
+                 "END LC_NUMERIC\n");
+    source.close();
+    // A locale of just a decimal comma, compiled here so that no installed locale is needed.
+    QProcess localedef; // its warnings about the categories left out are expected
+    localedef.start(QStringLiteral("localedef"),
+                    {QStringLiteral("-c"), QStringLiteral("-i"), source.fileName(),
+                     QStringLiteral("-f"), QStringLiteral("UTF-8"),
+                     dir.filePath(QStringLiteral("comma"))});
+    localedef.waitForFinished();
+    if (!QFileInfo::exists(dir.filePath(QStringLiteral("comma/LC_NUMERIC"))))
+        QSKIP("localedef or the locales package is missing");
+    const QByteArray previous = std::setlocale(LC_NUMERIC, nullptr);
+    qputenv("LOCPATH", QFile::encodeName(dir.path()));
+    QVERIFY(std::setlocale(LC_NUMERIC, "comma"));
+    QCOMPARE(QByteArray(std::localeconv()->decimal_point), QByteArray(","));
+
+    const double read = leadingNumber(QStringLiteral("12.5"));
+    const double readExponent = leadingNumber(QStringLiteral(" -3.5e2x"));
+    const double readComma = leadingNumber(QStringLiteral("2,5"));
+    const QString shown = singleText(123.5f);
+    const QString shownExponent = singleText(12345678.0f);
+    const QString shownThird = singleText(1.0f / 3.0f);
+    const QString shownTenths = doubleText(25 / 10.0);
+
+    std::setlocale(LC_NUMERIC, previous.constData());
+    qunsetenv("LOCPATH");
+    QCOMPARE(read, 12.5);
+    QCOMPARE(readExponent, -350.0);
+    QCOMPARE(readComma, 2.0);
+    QCOMPARE(shown, QStringLiteral("123.5"));
+    QCOMPARE(shownExponent, QStringLiteral("1.234568E+07"));
+    QCOMPARE(shownThird, QStringLiteral("0.3333333"));
+    QCOMPARE(shownTenths, QStringLiteral("2.5"));
 }
 
 void TestShared::daySerialsCountFromDayZero_data()

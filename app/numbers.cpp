@@ -71,27 +71,34 @@ double roundHalfEven(double value)
     return std::nearbyint(value);
 }
 
-std::optional<qint32> toInt32(double value)
+namespace
+{
+
+// Rounded (halves to even) and checked against the range of Int.
+template <typename Int> std::optional<Int> toFitting(double value)
 {
     if (!std::isfinite(value))
         return std::nullopt;
     const double r = roundHalfEven(value);
-    if (r < std::numeric_limits<qint32>::min() || r > std::numeric_limits<qint32>::max())
+    if (r < std::numeric_limits<Int>::min() || r > std::numeric_limits<Int>::max())
         return std::nullopt;
-    return static_cast<qint32>(r);
+    return static_cast<Int>(r);
+}
+
+} // namespace
+
+std::optional<qint32> toInt32(double value)
+{
+    return toFitting<qint32>(value);
 }
 
 std::optional<qint16> toInt16(double value)
 {
-    if (!std::isfinite(value))
-        return std::nullopt;
-    const double r = roundHalfEven(value);
-    if (r < std::numeric_limits<qint16>::min() || r > std::numeric_limits<qint16>::max())
-        return std::nullopt;
-    return static_cast<qint16>(r);
+    return toFitting<qint16>(value);
 }
 
-namespace {
+namespace
+{
 
 // Renders mantissa digits and a decimal exponent as plain decimal text when the
 // exponent is moderate, otherwise as d.dddE+xx.
@@ -128,8 +135,7 @@ QString renderDecimal(bool negative, const std::string &mantissa, int exponent, 
 }
 
 // Shortest round-tripping digits of value with at most maxDigits significant digits.
-template <typename Float>
-QString shortestText(Float value, int maxDigits, int fixedUpTo)
+template <typename Float> QString shortestText(Float value, int maxDigits, int fixedUpTo)
 {
     if (value == 0 || !std::isfinite(value))
         return value == 0 ? QStringLiteral("0") : QString::number(double(value));

@@ -100,15 +100,23 @@ qint32 readRegisters(RegisterRead read, qint32 port, qint32 address, qint32 firs
     return 0;
 }
 
-void packBits(const uint8_t *bits, int count, qint32 *buffer)
+using BitRead = int (*)(modbus_t *, int, int, uint8_t *);
+
+// Reads `count` bits (8 or 16) from number `first` on and packs them 8 per slot
+// into buffer[0..count/8-1]; false, with the buffer untouched, when the exchange failed.
+bool readPackedBits(BitRead read, modbus_t *ctx, qint32 first, int count, qint32 *buffer)
 {
+    std::array<uint8_t, kPackedBits> bits{};
+    if (read(ctx, first - 1, count, bits.data()) != count)
+        return false;
     for (int slot = 0; slot * kBitsPerSlot < count; ++slot) {
         qint32 packed = 0;
-        for (int i = 0; i < kBitsPerSlot && slot * kBitsPerSlot + i < count; ++i)
+        for (int i = 0; i < kBitsPerSlot; ++i)
             if (bits[slot * kBitsPerSlot + i])
                 packed |= 1 << i;
         buffer[slot] = packed;
     }
+    return true;
 }
 
 } // namespace
@@ -183,11 +191,9 @@ qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
     OpenPort *open = portFor(port, address);
     if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
         return kReadFailed;
-    std::array<uint8_t, kPackedBits> bits{};
-    if (modbus_read_input_bits(open->ctx, first - 1, kPackedBits, bits.data()) != kPackedBits)
-        return kReadFailed;
-    packBits(bits.data(), kPackedBits, buffer);
-    return 0;
+    return readPackedBits(modbus_read_input_bits, open->ctx, first, kPackedBits, buffer)
+               ? 0
+               : kReadFailed;
 }
 
 qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
@@ -195,22 +201,17 @@ qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
     OpenPort *open = portFor(port, address);
     if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
         return kReadFailed;
-    std::array<uint8_t, kPackedBits> bits{};
     // The instrument has 8 coils (its relays); a 16-coil read is refused, so after
     // the first refusal only slot 0 is read and slot 1 is left as it was.
     if (!open->eightCoils) {
-        if (modbus_read_bits(open->ctx, first - 1, kPackedBits, bits.data()) == kPackedBits) {
-            packBits(bits.data(), kPackedBits, buffer);
+        if (readPackedBits(modbus_read_bits, open->ctx, first, kPackedBits, buffer))
             return 0;
-        }
         if (errno != EMBXILADD)
             return kReadFailed;
         open->eightCoils = true;
     }
-    if (modbus_read_bits(open->ctx, first - 1, kBitsPerSlot, bits.data()) != kBitsPerSlot)
-        return kReadFailed;
-    packBits(bits.data(), kBitsPerSlot, buffer);
-    return 0;
+    return readPackedBits(modbus_read_bits, open->ctx, first, kBitsPerSlot, buffer) ? 0
+                                                                                    : kReadFailed;
 }
 
 qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value)

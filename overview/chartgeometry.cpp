@@ -3,6 +3,8 @@
 #include "daytime.h"
 #include "numbers.h"
 
+#include <cmath>
+
 namespace Chart
 {
 
@@ -111,7 +113,9 @@ AxisLabels axisLabels(const TrendBuffer &buffer, const TrendView &view)
             const float d = float(steps * view.zoomLevel * kLabelStepDays);
             double t = buffer.times[kLivePosition] + double(d);
             double date = buffer.dates[kLivePosition];
-            if (t > 1) {
+            // The label shows whole seconds: a time that reads as midnight is
+            // the next day's, also when it lies just under a whole day.
+            if (std::llround(t * kSecondsPerDay) >= std::llround(kSecondsPerDay)) {
                 date += 1;
                 t -= 1;
             }

@@ -106,6 +106,7 @@ private slots:
     void positionsBeyondBufferSkipped();
     void axisLabels_data();
     void axisLabels();
+    void liveLabelsRollOverMidnight_data();
     void liveLabelsRollOverMidnight();
     void surfaceKeepsRedraw();
 
@@ -386,18 +387,40 @@ void TestChart::axisLabels()
     }
 }
 
+void TestChart::liveLabelsRollOverMidnight_data()
+{
+    QTest::addColumn<int>("zoomLevel");
+    QTest::addColumn<QTime>("newest"); // the time of position 241, on 31 December 2026
+    QTest::addColumn<QStringList>("label7"); // time, date
+    QTest::addColumn<QStringList>("label8");
+    const QString today = QStringLiteral("2026/12/31");
+    const QString tomorrow = QStringLiteral("2027/01/01");
+    QTest::newRow("23:59:55") << 1 << QTime(23, 59, 55) << QStringList{"00:00:05", tomorrow}
+                              << QStringList{"00:00:15", tomorrow};
+    // Just under ten seconds later reads as midnight: the midnight of the next day.
+    QTest::newRow("23:59:50") << 1 << QTime(23, 59, 50) << QStringList{"00:00:00", tomorrow}
+                              << QStringList{"00:00:10", tomorrow};
+    QTest::newRow("23:59:40") << 1 << QTime(23, 59, 40) << QStringList{"23:59:50", today}
+                              << QStringList{"00:00:00", tomorrow};
+    QTest::newRow("zoom 2, 23:59:20") << 2 << QTime(23, 59, 20)
+                                      << QStringList{"23:59:40", today}
+                                      << QStringList{"00:00:00", tomorrow};
+}
+
 void TestChart::liveLabelsRollOverMidnight()
 {
+    QFETCH(int, zoomLevel);
+    QFETCH(QTime, newest);
+    QFETCH(QStringList, label7);
+    QFETCH(QStringList, label8);
     TrendBuffer buffer;
     buffer.dates[241] = daySerial(QDate(2026, 12, 31));
-    buffer.times[241] = dayFraction(QTime(23, 59, 55));
-    const AxisLabels labels = Chart::axisLabels(buffer, liveView(1));
-    QCOMPARE(*labels.times[6], QStringLiteral("23:59:55"));
+    buffer.times[241] = dayFraction(newest);
+    const AxisLabels labels = Chart::axisLabels(buffer, liveView(zoomLevel));
+    QCOMPARE(*labels.times[6], newest.toString(QStringLiteral("HH:mm:ss")));
     QCOMPARE(*labels.dates[6], QStringLiteral("2026/12/31"));
-    QCOMPARE(*labels.times[7], QStringLiteral("00:00:05"));
-    QCOMPARE(*labels.dates[7], QStringLiteral("2027/01/01"));
-    QCOMPARE(*labels.times[8], QStringLiteral("00:00:15"));
-    QCOMPARE(*labels.dates[8], QStringLiteral("2027/01/01"));
+    QCOMPARE((QStringList{*labels.times[7], *labels.dates[7]}), label7);
+    QCOMPARE((QStringList{*labels.times[8], *labels.dates[8]}), label8);
 }
 
 void TestChart::surfaceKeepsRedraw()

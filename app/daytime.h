@@ -10,7 +10,9 @@
 
 constexpr double kSecondsPerDay = 86400.0;
 
+// The serial of a date: whole days since day zero, negative before it.
 double daySerial(const QDate &date);
+// A time of day as the fraction of a day (12:00 -> 0.5).
 double dayFraction(const QTime &time);
 // The date of a serial's whole part (fractions are ignored).
 QDate dateFromSerial(double serial);

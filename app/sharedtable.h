@@ -13,8 +13,10 @@ public:
     static constexpr int kUpper = Upper;
     static constexpr int kSize = Upper + 1;
 
+    // Whether `index` lies within 0..Upper.
     static constexpr bool inRange(int index) { return index >= 0 && index <= Upper; }
 
+    // The element at `index`; nullopt when the index is out of bounds.
     std::optional<T> get(int index) const
     {
         if (!inRange(index))
@@ -35,9 +37,11 @@ public:
     T &operator[](int index) { return m_items.at(index); }
     const T &operator[](int index) const { return m_items.at(index); }
 
+    // The first element, for the link reads that fill consecutive elements.
     T *data() { return m_items.data(); }
     const T *data() const { return m_items.data(); }
 
+    // Sets every element to `value`.
     void fill(T value) { m_items.fill(value); }
 
 private:

@@ -24,8 +24,6 @@ public:
     // The load: ChartSpan set to its start value, Timer2 started.
     explicit SplashWindow(QWidget *parent = nullptr);
 
-    qint16 tickCount() const { return m_ticks; }
-
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

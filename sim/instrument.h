@@ -20,9 +20,11 @@ public:
 
     explicit Instrument(int address);
 
-    // Holding register `reg` (1-based) as the configuration holds it.
+    // Holding register `reg` (1-based) as the configuration holds it; 0 outside 1..64.
     int16_t holding(int reg) const;
+    // Sets holding register `reg` (1-based); a number outside 1..64 changes nothing.
     void setHolding(int reg, int16_t value);
+    // All 64 holding registers, for the serving loop to copy to and from libmodbus.
     std::array<uint16_t, kHoldingRegisters> &holdingRegisters() { return m_holding; }
 
     // Fixes input registers 1..n (--values) or discrete inputs / coils (--inputs, --coils).
@@ -33,6 +35,8 @@ public:
     // Recomputes every measured quantity for the moment `seconds` after start.
     void update(double seconds);
 
+    // What the last update() measured: input registers 1..16, discrete inputs
+    // 1..16 and coils 1..8, in number order.
     const std::array<uint16_t, kInputRegisters> &inputRegisters() const { return m_inputs; }
     const std::array<uint8_t, kDiscreteInputs> &discreteInputs() const { return m_discrete; }
     const std::array<uint8_t, kCoils> &coils() const { return m_coils; }

@@ -28,6 +28,7 @@ class ConfigWindow : public QWidget
 public:
     static constexpr std::chrono::milliseconds kReadInterval{1000};
 
+    // The window's load: builds the rows from the parameter map and starts Timer1.
     explicit ConfigWindow(QWidget *parent = nullptr);
     ~ConfigWindow() override;
 

@@ -13,7 +13,7 @@
 struct PvRecord {
     double date = 0; // day serial
     double time = 0; // fraction of a day
-    std::array<float, 8> values{};
+    std::array<float, kRecordedValueCount> values{}; // ProcessValues 0 .. 7 when recorded
 };
 
 // The ids a window of `length` records ending at `endId` covers: startId + 1 ..

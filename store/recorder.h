@@ -60,7 +60,9 @@ public:
     // advanced by that tick's recordings.
     qint32 pvCounter() const { return m_pvCounter; }
     qint32 lpvCounter() const { return m_lpvCounter; }
+    // The recorder's own connection, for tests to see whether it is open and why not.
     const RecordingStore &store() const { return m_store; }
+    // The 100 ms recording clock, running from load() on.
     const QTimer &timer1() const { return m_timer1; }
 
 public slots:

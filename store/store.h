@@ -41,6 +41,7 @@ QString databasePath();
 class RecordingStore
 {
 public:
+    // A closed store whose connection will carry `connectionName`, unique in the process.
     explicit RecordingStore(const QString &connectionName);
     ~RecordingStore();
 
@@ -56,6 +57,7 @@ public:
     bool open(const QString &path = databasePath());
     // Closes and releases the connection; harmless when it is not open.
     void close();
+    // True between a successful open() and close() or a failed open().
     bool isOpen() const;
     // The file named by the last open(), empty before.
     QString path() const { return m_path; }

@@ -218,7 +218,7 @@ ChartUpdate TrendChart::zoomOut()
     return canZoomOut() ? changeZoom(+1) : ChartUpdate{};
 }
 
-void TrendChart::setShiftedWindowEnd()
+ChartUpdate TrendChart::loadShiftedWindow(const RecordingStore &store)
 {
     // Steps count round the ring of 65500 ids from the newest record of the
     // moment live viewing ended; at exactly NewestPvId the end stays as it was.
@@ -227,27 +227,30 @@ void TrendChart::setShiftedWindowEnd()
         m_windowEndId = m_newestPvId - s;
     else if (m_newestPvId < s)
         m_windowEndId = kRecordRingIds - (s - m_newestPvId);
+    m_windowLength = Chart::kShiftedLength;
+    m_writePosition = Chart::kShiftedPosition;
+
+    ChartUpdate update;
+    update.readout = loadTrendWindow(store.database());
+    update.axisLabels = redraw();
+    return update;
 }
 
 ChartUpdate TrendChart::stepBack(const RecordingStore &store)
 {
-    ChartUpdate update;
     // Refused before anything changes: a window reaching back before record 1
     // only disables F7, and a live window stays live.
     const qint32 s = kShiftStep * (m_shiftCount + 1);
     if (m_newestPvId > s && m_newestPvId - s <= Chart::kShiftedLength) {
         m_atOldest = true;
-        update.stepBackEnabled = false;
-        return update;
+        ChartUpdate refused;
+        refused.stepBackEnabled = false;
+        return refused;
     }
     ++m_shiftCount;
-    m_windowLength = Chart::kShiftedLength;
+    ChartUpdate update = loadShiftedWindow(store);
     update.liveTimerRunning = false;
     update.towardsLiveEnabled = true;
-    setShiftedWindowEnd();
-    m_writePosition = Chart::kShiftedPosition;
-    update.readout = loadTrendWindow(store.database());
-    update.axisLabels = redraw();
     return update;
 }
 
@@ -265,20 +268,15 @@ ChartUpdate TrendChart::returnToLive(const RecordingStore &store)
 
 ChartUpdate TrendChart::stepTowardsLive(const RecordingStore &store)
 {
-    ChartUpdate update;
     if (!canStepTowardsLive())
-        return update;
+        return {};
     --m_shiftCount;
-    m_windowLength = Chart::kShiftedLength;
     if (m_shiftCount == 0) {
-        update = returnToLive(store);
+        ChartUpdate update = returnToLive(store);
         update.towardsLiveEnabled = false;
         return update;
     }
-    setShiftedWindowEnd();
-    m_writePosition = Chart::kShiftedPosition;
-    update.readout = loadTrendWindow(store.database());
-    update.axisLabels = redraw();
+    ChartUpdate update = loadShiftedWindow(store);
     m_atOldest = false;
     update.stepBackEnabled = true;
     return update;

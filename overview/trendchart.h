@@ -159,7 +159,8 @@ public:
 private:
     Readout readoutAt(int position) const;
     ChartUpdate changeZoom(int delta);
-    void setShiftedWindowEnd();
+    // The window ShiftCount steps of 60 records before NewestPvId, loaded and drawn.
+    ChartUpdate loadShiftedWindow(const RecordingStore &store);
     ChartUpdate returnToLive(const RecordingStore &store);
 
     ChartSurface *m_surface = nullptr;

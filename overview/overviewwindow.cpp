@@ -41,7 +41,7 @@ constexpr int kAddressCount = 16;       // address list "1 " .. "16 "
 constexpr int kDefaultBaudOption = 1;   // "9600"
 constexpr int kDefaultParityOption = 0; // "无校验"
 
-// The chart pictures as the load sizes them: one drawing unit per twip.
+// The chart pictures, built at the size the load gives them: one drawing unit per twip.
 constexpr int kPt0Width = 12010;
 constexpr int kPt0Height = 7510;
 constexpr int kPtTop = 30; // pt inside pt0
@@ -498,9 +498,6 @@ void OverviewWindow::load()
     m_store.open();
     m_closeGuard = true;
 
-    // The chart pictures keep their design place; their size is set here.
-    m_pt0->setGeometry(twipsRect(kPt0Left, kPt0Top, kPt0Width, kPt0Height));
-    m_pt->setGeometry(twipsRect(0, kPtTop, ChartSurface::kWidth, ChartSurface::kHeight));
     m_hc->setFocusPolicy(Qt::ClickFocus); // out of the tab order
 
     // The chart's start values, the live window from the database, the first redraw.

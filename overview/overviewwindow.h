@@ -72,11 +72,15 @@ public:
     // The trend buffer, its view and navigation state.
     const TrendChart &chart() const { return m_chart; }
 
+    // Timer1: the 200 ms live display and chart sampling.
     QTimer *displayTimer() const { return m_timer1; }
+    // Timer2: the chart redrawn every second.
     QTimer *chartTimer() const { return m_timer2; }
+    // Timer3: the date and time read-out every second.
     QTimer *clockTimer() const { return m_timer3; }
+    // pt: the surface the trend chart is drawn on.
     ChartSurface *chartSurface() const { return m_pt; }
-    QSlider *rulerSlider() const { return m_hc; }
+    // Line1: the ruler cursor on top of the chart.
     QFrame *rulerLine() const { return m_line1; }
 
 protected:

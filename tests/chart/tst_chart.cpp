@@ -390,7 +390,7 @@ void TestChart::axisLabels()
 void TestChart::liveLabelsRollOverMidnight_data()
 {
     QTest::addColumn<int>("zoomLevel");
-    QTest::addColumn<QTime>("newest"); // the time of position 241, on 31 December 2026
+    QTest::addColumn<QTime>("newest");       // the time of position 241, on 31 December 2026
     QTest::addColumn<QStringList>("label7"); // time, date
     QTest::addColumn<QStringList>("label8");
     const QString today = QStringLiteral("2026/12/31");
@@ -402,8 +402,7 @@ void TestChart::liveLabelsRollOverMidnight_data()
                               << QStringList{"00:00:10", tomorrow};
     QTest::newRow("23:59:40") << 1 << QTime(23, 59, 40) << QStringList{"23:59:50", today}
                               << QStringList{"00:00:00", tomorrow};
-    QTest::newRow("zoom 2, 23:59:20") << 2 << QTime(23, 59, 20)
-                                      << QStringList{"23:59:40", today}
+    QTest::newRow("zoom 2, 23:59:20") << 2 << QTime(23, 59, 20) << QStringList{"23:59:40", today}
                                       << QStringList{"00:00:00", tomorrow};
 }
 

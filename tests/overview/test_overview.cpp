@@ -62,6 +62,8 @@ private:
     void clickOpen() { QTest::mouseClick(button("Command9"), Qt::LeftButton); }
     void clickClose() { QTest::mouseClick(button("Command10"), Qt::LeftButton); }
 
+    // Loads the window anew on the database ZELMAR_DB names and shows it.
+    bool reloadWindow();
     // The recording database of the chart tests: value 0 of each record is its id.
     std::unique_ptr<RecordingFixture> m_recording;
     bool loadOnRecording(qint32 newestId, int count);
@@ -147,9 +149,7 @@ void TestOverview::init()
         qputenv(QByteArray("ZELMAR_PORT_") + QByteArray::number(port),
                 QFile::encodeName(m_dir.filePath(QStringLiteral("no-device-%1").arg(port))));
     }
-    m_window = new OverviewWindow;
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(reloadWindow());
 }
 
 void TestOverview::cleanup()
@@ -165,6 +165,14 @@ void TestOverview::cleanup()
     SystemClock::setSource({});
 }
 
+bool TestOverview::reloadWindow()
+{
+    delete m_window;
+    m_window = new OverviewWindow;
+    m_window->show();
+    return QTest::qWaitForWindowExposed(m_window);
+}
+
 // Loads the window again on a recording database of `count` records one second
 // apart, the newest, `newestId`, at noon of 7 December 2026.
 bool TestOverview::loadOnRecording(qint32 newestId, int count)
@@ -175,9 +183,7 @@ bool TestOverview::loadOnRecording(qint32 newestId, int count)
     if (!m_recording->isReady() || !m_recording->fillRing(newestId, count))
         return false;
     qputenv("ZELMAR_DB", QFile::encodeName(m_recording->path()));
-    m_window = new OverviewWindow;
-    m_window->show();
-    return QTest::qWaitForWindowExposed(m_window);
+    return reloadWindow();
 }
 
 // One recording as the recorder makes it, value 0 holding the id.
@@ -1114,17 +1120,13 @@ void TestOverview::clockReadout()
 // chart still loads, navigates and samples, on an empty buffer.
 void TestOverview::chartWithoutDatabase()
 {
-    delete m_window;
-    m_window = nullptr;
     const QString path = m_dir.filePath(QStringLiteral("not-a-database.db"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
     file.close();
     qputenv("ZELMAR_DB", QFile::encodeName(path));
-    m_window = new OverviewWindow;
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    QVERIFY(reloadWindow());
     QVERIFY(!m_window->store().isOpen());
     QCOMPARE(chart().newestPvId(), 0);
 

@@ -66,7 +66,7 @@ int main()
         }
         polls.push_back(ms);
     }
-    std::printf("one poll (3X 1..16, 1X 16, 0X 16), %d rounds:\n", kPollRounds);
+    std::printf("one poll (3X 1..16, 1X 1..16, 0X 1..8), %d rounds:\n", kPollRounds);
     std::printf("  median %.2f ms   p99 %.2f ms   max %.2f ms\n", percentile(polls, 0.5),
                 percentile(polls, 0.99), percentile(polls, 1.0));
     std::printf("  wire time on a real line (%d bytes): ", kPollWireBytes);

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <array>
 
 // The seven link operations against zelmar-sim on a pseudo-terminal.

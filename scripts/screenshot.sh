@@ -28,6 +28,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A window that does not open within a minute ends the script instead of hanging it.
+window_timeout=60
+
 wait_for() { # path
     for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.1; done
     echo "screenshot: $1 did not appear" >&2
@@ -35,9 +38,11 @@ wait_for() { # path
 }
 
 # A free display; Xvfb keeps its screen as an XWD file in $work.
+display=
 for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=$n; break; }
 done
+[ -n "$display" ] || { echo "screenshot: no free X display from :90 to :120" >&2; exit 1; }
 Xvfb ":$display" -screen 0 1280x800x24 -fbdir "$work" -nolisten tcp 2> /dev/null &
 pids+=($!)
 wait_for "/tmp/.X11-unix/X$display"
@@ -48,7 +53,9 @@ export ZELMAR_DB="$work/Rdatabj.db"
 # "退出", so it is stopped.
 "$build/zelmar" > /dev/null 2>&1 &
 first=$!
-xdotool search --sync --name 'ZELMAR  OverView' > /dev/null
+pids+=("$first")
+timeout "$window_timeout" xdotool search --sync --name 'ZELMAR  OverView' > /dev/null ||
+    { echo "screenshot: the overview did not open" >&2; exit 1; }
 kill "$first"
 wait "$first" 2> /dev/null || true
 
@@ -81,7 +88,9 @@ EOF
 
 ZELMAR_PORT_1="$work/tty" "$build/zelmar" > /dev/null 2>&1 &
 pids+=($!)
-window=$(xdotool search --sync --onlyvisible --name 'ZELMAR  OverView' | head -1)
+window=$(timeout "$window_timeout" xdotool search --sync --onlyvisible --name 'ZELMAR  OverView' |
+    head -1) || true
+[ -n "$window" ] || { echo "screenshot: the overview did not open" >&2; exit 1; }
 # "打开" (Command9): 10770, 120, 825 × 435 twips, 15 twips to the pixel; then the
 # pointer out of the picture.
 xdotool mousemove --sync --window "$window" 745 22 click 1 mousemove 0 799

@@ -544,6 +544,43 @@ private slots:
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{"Rdatabj.db"});
     }
 
+    // A rollback journal beside the file (a writer that died mid-transaction,
+    // or a journal that belongs to another file) would be played back into the
+    // file by any connection that may write. Until the file has been read as
+    // ours, neither is touched.
+    void hotJournalIsNotPlayedBack()
+    {
+        const QString source = m_dir->filePath(QStringLiteral("source.db"));
+        {
+            OtherProgram other(source);
+            QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
+            QVERIFY(other.exec(QStringLiteral("PRAGMA cache_size=1")));
+            QVERIFY(other.exec(QStringLiteral("CREATE TABLE notes (id INTEGER PRIMARY KEY, text)")));
+            QVERIFY(other.exec(QStringLiteral("BEGIN")));
+            QVERIFY(other.exec(
+                QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < 2000) INSERT INTO notes SELECT i, hex(randomblob(100)) "
+                               "FROM n")));
+            // The file and its journal as a crash at this moment leaves them.
+            QVERIFY(QFile::copy(source, dbPath()));
+            QVERIFY(QFile::copy(source + QStringLiteral("-journal"),
+                                dbPath() + QStringLiteral("-journal")));
+            QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        }
+        const QByteArray before = fileBytes(dbPath());
+        const QByteArray journal = fileBytes(dbPath() + QStringLiteral("-journal"));
+        QVERIFY(!before.isEmpty());
+        QVERIFY(!journal.isEmpty());
+
+        Recorder &recorder = startRecorder(dbPath());
+        for (int s = 0; s <= 20; s += 5) // includes the reopen attempts
+            tickAt(kStart.addSecs(s));
+        QVERIFY(!recorder.store().isOpen());
+        m_recorder.reset();
+        QCOMPARE(fileBytes(dbPath()), before);
+        QCOMPARE(fileBytes(dbPath() + QStringLiteral("-journal")), journal);
+    }
+
     void folderThatCannotBeCreated()
     {
         writeFile(m_dir->filePath(QStringLiteral("blocker")), "a file where the folder should be");

@@ -38,15 +38,17 @@ constexpr int kLiveWindowBelow = 320;
 // Just under five minutes in days: neighbouring records further apart mark a gap.
 constexpr double kGapDays = 0.00347222;
 
-// Colours of the chart.
+// The light cyan DrawGrid fills the chart with.
 inline QColor gridBackground()
 {
     return QColor(192, 255, 255);
 }
+// The pink of the dotted grid lines.
 inline QColor gridPen()
 {
     return QColor(255, 128, 255);
 }
+// The yellow of the dashed markers where the recording has a gap.
 inline QColor gapPen()
 {
     return QColor(255, 255, 0);

@@ -211,6 +211,9 @@ QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int 
     // completed behind the operator's back.
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
+    // A wheel turned over the window does not move the focus into a combo
+    // (see eventFilter for the wheel itself).
+    combo->setFocusPolicy(Qt::StrongFocus);
     for (const OptionRow &option : ParameterMap::options(row.list))
         combo->addItem(QString::fromUtf8(option.entryText));
     combo->setEditText(combo->itemText(0));
@@ -293,6 +296,14 @@ void ConfigWindow::showValues()
 // Enter as well (no leave: the focus stays) and which the combos lack.
 bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // Only the combo in use takes the wheel: the combos never show what the
+    // instrument holds, so an entry picked by a wheel turned over another one
+    // would go unseen and be written by the next pass of the focus.
+    if (event->type() == QEvent::Wheel) {
+        const auto *combo = qobject_cast<QComboBox *>(watched);
+        if (combo && !combo->hasFocus())
+            return true;
+    }
     if (event->type() == QEvent::FocusOut && !m_unloading &&
         isLeave(static_cast<QFocusEvent *>(event))) {
         for (int n = 1; n <= ParameterMap::kComboCount; ++n)

@@ -96,6 +96,7 @@ private slots:
     void typingThenLeavingWritesFirst_data();
     void typingThenLeavingWritesFirst();
     void pickFromTheList();
+    void wheelOnlyInTheFocusedCombo();
     void writeDuringTheYield();
     void leaveDuringTheYield();
 
@@ -1050,6 +1051,41 @@ void TestConfig::pickFromTheList()
                       Qt::LeftButton);
     QCOMPARE(sim.writes(), QStringList{"write 19 2"});
     QCOMPARE(combo->currentText(), QStringLiteral("2"));
+}
+
+void TestConfig::wheelOnlyInTheFocusedCombo()
+{
+    // The combos never show what the instrument holds, so an entry picked by a
+    // wheel turned over a combo the operator is not in would go unseen and be
+    // written by the next pass of the focus. Only the combo in use takes the wheel.
+    Simulator sim;
+    connectTo(sim);
+    openWindow();
+    stopReadCycle();
+    auto *combo = m_window->findChild<QComboBox *>(QStringLiteral("Combo5"));
+    QVERIFY(combo);
+    auto turnWheel = [combo] {
+        const QPoint centre = combo->rect().center();
+        QWheelEvent wheel(centre, combo->mapToGlobal(centre), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(combo, &wheel);
+    };
+    auto *box = focusControl<QLineEdit>(QStringLiteral("T_3RW(16)"));
+    QVERIFY(box);
+    turnWheel();
+    QCOMPARE(combo->currentText(), u("0:4800BPS "));
+    QVERIFY(box->hasFocus());
+    // Nor does a wheel move the focus there.
+    QVERIFY(combo->focusPolicy() != Qt::WheelFocus);
+    QVERIFY(focusControl<QComboBox>(QStringLiteral("Combo5")));
+    leaveByTab(combo);
+    QVERIFY(sim.writes().isEmpty());
+
+    QVERIFY(focusControl<QComboBox>(QStringLiteral("Combo5")));
+    turnWheel();
+    QCOMPARE(combo->currentText(), u("1:9600BPS "));
+    leaveByTab(combo);
+    QCOMPARE(sim.writes(), QStringList{"write 18 1"});
 }
 
 void TestConfig::writeDuringTheYield()

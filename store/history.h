@@ -13,7 +13,8 @@
 struct PvRecord {
     double date = 0; // day serial
     double time = 0; // fraction of a day
-    std::array<float, kRecordedValueCount> values{}; // ProcessValues 0 .. 7 when recorded
+    // ProcessValues 0 .. 7 when the row was recorded
+    std::array<float, kRecordedValueCount> values{};
 };
 
 // The ids a window of `length` records ending at `endId` covers: startId + 1 ..

@@ -555,7 +555,8 @@ private slots:
             OtherProgram other(source);
             QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
             QVERIFY(other.exec(QStringLiteral("PRAGMA cache_size=1")));
-            QVERIFY(other.exec(QStringLiteral("CREATE TABLE notes (id INTEGER PRIMARY KEY, text)")));
+            QVERIFY(
+                other.exec(QStringLiteral("CREATE TABLE notes (id INTEGER PRIMARY KEY, text)")));
             QVERIFY(other.exec(QStringLiteral("BEGIN")));
             QVERIFY(other.exec(
                 QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "

@@ -1,5 +1,6 @@
 #include "configwindow.h"
 
+#include "controlname.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
@@ -49,11 +50,6 @@ constexpr int kLeaveLeft = 12900, kLeaveTop = 8850, kLeaveWidth = 1560, kLeaveHe
 const QColor kValueBackground(255, 192, 255);
 const QColor kHintText(0, 0, 192);
 const QColor kEntryBackground(255, 255, 255);
-
-QString indexed(const char *name, int index)
-{
-    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
-}
 
 // One write transaction of a leave handler: the write, and exactly one retry
 // when the exchange failed. Port and address are read from CommSettings for
@@ -137,7 +133,7 @@ void ConfigWindow::buildFrame()
         QString caption = QString::fromUtf8(tabs[tab].caption);
         auto *button =
             new QPushButton(caption.replace(QLatin1Char('&'), QStringLiteral("&&")), tabControl);
-        button->setObjectName(indexed("SSTab2Tab", tab));
+        button->setObjectName(controlName("SSTab2Tab", tab));
         button->setCheckable(true);
         button->setGeometry(twipsRect((tab % kTabsPerRow) * buttonWidth,
                                       (tab / kTabsPerRow) * kTabButtonHeight, buttonWidth,
@@ -158,7 +154,7 @@ void ConfigWindow::buildFrame()
 QWidget *ConfigWindow::buildPage(int tab)
 {
     auto *page = new QWidget;
-    page->setObjectName(indexed("SSTab2Page", tab));
+    page->setObjectName(controlName("SSTab2Page", tab));
     const TabRow &tabRow = ParameterMap::tabs()[tab];
     const int rows = tabRow.lastRegister - tabRow.firstRegister + 1;
     const int pitch = rows > kTabsPerRow ? kRowPitchMany : kRowPitchFew;
@@ -171,12 +167,12 @@ QWidget *ConfigWindow::buildPage(int tab)
 void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
 {
     auto *name = new QLabel(QString::fromUtf8(row.name), page);
-    name->setObjectName(indexed("Label1", row.row));
+    name->setObjectName(controlName("Label1", row.row));
     name->setFont(QFont(QStringLiteral("宋体")));
     name->setGeometry(twipsRect(kNameLeft, top, kNameWidth, kRowHeight));
 
     auto *value = new QLabel(page);
-    value->setObjectName(indexed("D_4W", row.row));
+    value->setObjectName(controlName("D_4W", row.row));
     value->setFrameShape(QFrame::Box);
     value->setAutoFillBackground(true);
     QPalette valuePalette = value->palette();
@@ -193,7 +189,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     entry->setGeometry(twipsRect(kEntryLeft, top, kEntryWidth, kRowHeight));
 
     auto *hint = new QLabel(QString::fromUtf8(row.hint), page);
-    hint->setObjectName(indexed("Label2", row.row));
+    hint->setObjectName(controlName("Label2", row.row));
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QPalette hintPalette = hint->palette();
@@ -233,7 +229,7 @@ QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int 
 QLineEdit *ConfigWindow::buildEntry(QWidget *page, const ParameterRow &row)
 {
     auto *entry = new QLineEdit(page);
-    entry->setObjectName(indexed("T_3RW", row.row));
+    entry->setObjectName(controlName("T_3RW", row.row));
     QPalette palette = entry->palette();
     palette.setColor(QPalette::Base, kEntryBackground);
     entry->setPalette(palette);

@@ -3,6 +3,7 @@
 #include "chartsurface.h"
 #include "clock.h"
 #include "configwindow.h"
+#include "controlname.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "numbers.h"
@@ -73,11 +74,6 @@ constexpr std::array<int, 6> kMinorValueTicks = {2700, 3945, 5190, 6420, 7665, 8
 constexpr std::array<int, 9> kMajorTimeTicks = {1650, 3150,  4635,  6135, 7635,
                                                 9120, 10620, 12120, 13620};
 constexpr std::array<int, 8> kMinorTimeTicks = {2400, 3900, 5385, 6885, 8370, 9870, 11370, 12870};
-
-QString indexed(const char *name, int index)
-{
-    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
-}
 
 QFont songti(double points, bool bold = false)
 {
@@ -239,29 +235,29 @@ void OverviewWindow::buildLinkControls()
     auto *frame6 = addFrame(this, QStringLiteral("Frame6"), QStringLiteral("通讯端口选择"),
                             {60, 0, 2115, 585});
     setCaptionColour(frame6, kRed);
-    addLabel(frame6, indexed("Label1", 0), QStringLiteral("通讯端口"), {90, 240, 870, 255});
+    addLabel(frame6, controlName("Label1", 0), QStringLiteral("通讯端口"), {90, 240, 870, 255});
     m_combo1 = addList(frame6, QStringLiteral("Combo1"), kPortCount, {990, 210, 1005, 300});
 
     auto *frame50 =
-        addFrame(this, indexed("Frame5", 0), QStringLiteral("模块地址"), {2220, 0, 2175, 585});
-    addLabel(frame50, indexed("Label1", 1), QStringLiteral("模块地址"), {90, 240, 855, 255});
+        addFrame(this, controlName("Frame5", 0), QStringLiteral("模块地址"), {2220, 0, 2175, 585});
+    addLabel(frame50, controlName("Label1", 1), QStringLiteral("模块地址"), {90, 240, 855, 255});
     m_combo2 = addList(frame50, QStringLiteral("Combo2"), kAddressCount, {960, 210, 1095, 300});
 
     auto *frame21 =
-        addFrame(this, indexed("Frame2", 1), QStringLiteral("波特率"), {4470, 0, 2865, 585});
+        addFrame(this, controlName("Frame2", 1), QStringLiteral("波特率"), {4470, 0, 2865, 585});
     setCaptionColour(frame21, kGreen);
     const std::array<const char *, 3> bauds = {"4800", "9600", "19200"};
     for (int i = 0; i < 3; ++i) {
         m_option1[i] = place(new QRadioButton(QLatin1String(bauds[i]), frame21),
-                             indexed("Option1", i), {120 + 900 * i, 180, 870, 345});
+                             controlName("Option1", i), {120 + 900 * i, 180, 870, 345});
     }
 
     auto *frame51 =
-        addFrame(this, indexed("Frame5", 1), QStringLiteral("校验方式"), {7410, 0, 3255, 585});
+        addFrame(this, controlName("Frame5", 1), QStringLiteral("校验方式"), {7410, 0, 3255, 585});
     const std::array<QString, 3> parities = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
                                              QStringLiteral("偶校验")};
     for (int i = 0; i < 3; ++i) {
-        m_option2[i] = place(new QRadioButton(parities[i], frame51), indexed("Option2", i),
+        m_option2[i] = place(new QRadioButton(parities[i], frame51), controlName("Option2", i),
                              {120 + 1035 * i, 180, 1005, 345});
     }
 
@@ -274,8 +270,8 @@ void OverviewWindow::buildLinkControls()
 
     // The date and time read-out: the clock, or the sample under the ruler.
     m_readouts[0] =
-        addLabel(this, indexed("Label2", 9), QStringLiteral("2001-03-12"), {12750, 240, 1245, 285});
-    m_readouts[1] = addLabel(this, indexed("Label2", 10), QStringLiteral("18：42：00"),
+        addLabel(this, controlName("Label2", 9), QStringLiteral("2001-03-12"), {12750, 240, 1245, 285});
+    m_readouts[1] = addLabel(this, controlName("Label2", 10), QStringLiteral("18：42：00"),
                              {14010, 240, 1305, 285});
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSizeF(10.5);
@@ -307,14 +303,14 @@ void OverviewWindow::buildValueStrip()
     for (int i = 0; i < LiveDisplay::kValueBoxes; ++i) {
         const Channel &c = channels[i];
         // Each title stands left of its value box.
-        QLabel *title = addLabel(frame4, indexed("Label1", c.titleIndex), c.title,
+        QLabel *title = addLabel(frame4, controlName("Label1", c.titleIndex), c.title,
                                  {c.left - 1035, 405, 1005, 255});
         title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         title->setFont(songti(9, true));
         setTextColour(title, c.colour);
 
         m_valueBoxes[i] =
-            addLabel(frame4, indexed("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});
+            addLabel(frame4, controlName("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});
         makeBox(m_valueBoxes[i], LiveDisplay::kValueBoxBackground);
         m_valueBoxes[i]->setFont(songti(15, true));
     }
@@ -327,11 +323,11 @@ void OverviewWindow::buildStatusPanel()
     for (int i = 0; i < LiveDisplay::kStatusBoxes; ++i) {
         const QString design = i == 0 ? QStringLiteral("报警一OFF") : QStringLiteral("报警二OFF");
         m_statusBoxes[i] =
-            addLabel(frame9, indexed("D_2R", i), design, {105, 360 + 442 * i, 1125, 285});
+            addLabel(frame9, controlName("D_2R", i), design, {105, 360 + 442 * i, 1125, 285});
         makeBox(m_statusBoxes[i], kStatusDesignBackground);
     }
     for (int i = 0; i < LiveDisplay::kRelayBoxes; ++i) {
-        m_relayBoxes[i] = addLabel(frame9, indexed("D_1R", i), QStringLiteral("报警二OFF"),
+        m_relayBoxes[i] = addLabel(frame9, controlName("D_1R", i), QStringLiteral("报警二OFF"),
                                    {105, 7620 + 450 * i, 1125, 285});
         makeBox(m_relayBoxes[i], LiveDisplay::kOpenBackground);
     }
@@ -395,18 +391,18 @@ void OverviewWindow::buildChart()
 
 void OverviewWindow::buildScalePanel()
 {
-    auto *frame20 = addFrame(this, indexed("Frame2", 0), QString(), {60, 1740, 1275, 8025});
+    auto *frame20 = addFrame(this, controlName("Frame2", 0), QString(), {60, 1740, 1275, 8025});
     const int panelTop = 1740;
     const std::array<const char *, 7> outputScale = {"-10", "10", "30", "50", "70", "90", "110"};
     for (int i = 0; i < LiveDisplay::kScaleLabels; ++i) {
         const int top = kMajorValueTicks[i] - panelTop - 120;
-        QLabel *output = addLabel(frame20, indexed("Label6", i), QLatin1String(outputScale[i]),
+        QLabel *output = addLabel(frame20, controlName("Label6", i), QLatin1String(outputScale[i]),
                                   {30, top, 480, 240});
         output->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(output, kBlue);
 
         m_scaleLabels[i] =
-            addLabel(frame20, indexed("Label5", i), QString::number(100 * i), {525, top, 720, 240});
+            addLabel(frame20, controlName("Label5", i), QString::number(100 * i), {525, top, 720, 240});
         m_scaleLabels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_scaleLabels[i]->setFont(songti(10.5, true));
         setTextColour(m_scaleLabels[i], kRed);
@@ -419,9 +415,9 @@ void OverviewWindow::buildScalePanel()
         int width;
     };
     const std::array<Caption, 4> captions = {{
-        {indexed("Label8", 1), QStringLiteral("OP"), kBlue, 30, 300},
-        {indexed("Label8", 2), QStringLiteral("SV"), kGreen, 330, 300},
-        {indexed("Label8", 0), QStringLiteral("PV"), kRed, 630, 270},
+        {controlName("Label8", 1), QStringLiteral("OP"), kBlue, 30, 300},
+        {controlName("Label8", 2), QStringLiteral("SV"), kGreen, 330, 300},
+        {controlName("Label8", 0), QStringLiteral("PV"), kRed, 630, 270},
         {QStringLiteral("Label11"), QStringLiteral("量程"), kRed, 900, 360},
     }};
     for (const Caption &c : captions)
@@ -432,9 +428,9 @@ void OverviewWindow::buildAxisLabels()
 {
     for (int j = 0; j < int(kMajorTimeTicks.size()); ++j) {
         const int left = kMajorTimeTicks[j] - 500;
-        m_timeLabels[j] = addLabel(this, indexed("Label4", j), QStringLiteral("00:00:00"),
+        m_timeLabels[j] = addLabel(this, controlName("Label4", j), QStringLiteral("00:00:00"),
                                    {left, 9780, 1000, 255});
-        m_dateLabels[j] = addLabel(this, indexed("Label7", j), QStringLiteral("2001/07/19"),
+        m_dateLabels[j] = addLabel(this, controlName("Label7", j), QStringLiteral("2001/07/19"),
                                    {left, 10050, 1000, 255});
         for (QLabel *label : {m_timeLabels[j], m_dateLabels[j]}) {
             label->setAlignment(Qt::AlignCenter);

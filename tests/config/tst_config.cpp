@@ -107,6 +107,9 @@ private:
     template <typename Widget> Widget *focusControl(const QString &name);
     void leaveByTab(QWidget *control);
     void stopReadCycle();
+    // The two ways out of the window: a click on " Esc 返回", or Esc on `focused`.
+    static void addWaysOut();
+    void leaveWindow(bool byKey, QWidget *focused);
 
     ConfigWindow *m_window = nullptr;
 };
@@ -170,6 +173,22 @@ void TestConfig::stopReadCycle()
 {
     // The tests that count writes run the read cycle themselves.
     m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
+}
+
+void TestConfig::addWaysOut()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("button") << false;
+    QTest::newRow("Esc key") << true;
+}
+
+void TestConfig::leaveWindow(bool byKey, QWidget *focused)
+{
+    if (byKey)
+        QTest::keyClick(focused, Qt::Key_Escape);
+    else
+        QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("Command11")),
+                          Qt::LeftButton);
 }
 
 // ---------------------------------------------------------------- the map
@@ -671,9 +690,7 @@ void TestConfig::closeBoxRefused()
 
 void TestConfig::leaveButtonReturnsAndReopensFresh_data()
 {
-    QTest::addColumn<bool>("byKey");
-    QTest::newRow("button") << false;
-    QTest::newRow("Esc key") << true;
+    addWaysOut();
 }
 
 void TestConfig::leaveButtonReturnsAndReopensFresh()
@@ -687,10 +704,7 @@ void TestConfig::leaveButtonReturnsAndReopensFresh()
 
     QSignalSpy returned(w, &ConfigWindow::returned);
     QPointer<ConfigWindow> old(w);
-    if (byKey)
-        QTest::keyClick(w, Qt::Key_Escape);
-    else
-        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command11")), Qt::LeftButton);
+    leaveWindow(byKey, w);
     QCOMPARE(returned.count(), 1);
     QVERIFY(!w->isVisible());
     QVERIFY(!w->closeGuard());
@@ -995,9 +1009,7 @@ void TestConfig::silentInstrumentGetsExactlyTwoAttempts()
 
 void TestConfig::typingThenLeavingWritesFirst_data()
 {
-    QTest::addColumn<bool>("byKey");
-    QTest::newRow("click") << false;
-    QTest::newRow("Esc") << true;
+    addWaysOut();
 }
 
 void TestConfig::typingThenLeavingWritesFirst()
@@ -1016,10 +1028,7 @@ void TestConfig::typingThenLeavingWritesFirst()
         writtenWhenReturned = sim.writes();
     });
     QPointer<ConfigWindow> old(w);
-    if (byKey)
-        QTest::keyClick(box, Qt::Key_Escape);
-    else
-        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command11")), Qt::LeftButton);
+    leaveWindow(byKey, box);
     QCOMPARE(returned, 1);
     QCOMPARE(writtenWhenReturned, QStringList{"write 45 321"});
     QTRY_VERIFY(!old);
@@ -1114,9 +1123,7 @@ void TestConfig::leaveDuringTheYield()
     stopReadCycle();
     QPointer<ConfigWindow> old(w);
     QSignalSpy returned(w, &ConfigWindow::returned);
-    QTimer::singleShot(0, this, [w] {
-        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("Command11")), Qt::LeftButton);
-    });
+    QTimer::singleShot(0, this, [this] { leaveWindow(false, nullptr); });
     w->readCycle();
     QCOMPARE(returned.count(), 1);
     QTRY_VERIFY(!old);

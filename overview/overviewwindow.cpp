@@ -269,8 +269,8 @@ void OverviewWindow::buildLinkControls()
     connect(m_command10, &QPushButton::clicked, this, &OverviewWindow::closeLink);
 
     // The date and time read-out: the clock, or the sample under the ruler.
-    m_readouts[0] =
-        addLabel(this, controlName("Label2", 9), QStringLiteral("2001-03-12"), {12750, 240, 1245, 285});
+    m_readouts[0] = addLabel(this, controlName("Label2", 9), QStringLiteral("2001-03-12"),
+                             {12750, 240, 1245, 285});
     m_readouts[1] = addLabel(this, controlName("Label2", 10), QStringLiteral("18：42：00"),
                              {14010, 240, 1305, 285});
     QFont arial(QStringLiteral("Arial"));
@@ -401,8 +401,8 @@ void OverviewWindow::buildScalePanel()
         output->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(output, kBlue);
 
-        m_scaleLabels[i] =
-            addLabel(frame20, controlName("Label5", i), QString::number(100 * i), {525, top, 720, 240});
+        m_scaleLabels[i] = addLabel(frame20, controlName("Label5", i), QString::number(100 * i),
+                                    {525, top, 720, 240});
         m_scaleLabels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_scaleLabels[i]->setFont(songti(10.5, true));
         setTextColour(m_scaleLabels[i], kRed);

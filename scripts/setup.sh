@@ -1,25 +1,49 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (only those missing), then
-# configures and builds into build/.
+# configures and builds into build/. One line per stage; the full output of
+# every stage goes to build/setup.log, which is printed when a stage fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # fonts-liberation2 stands in for Arial with the same widths (the date and time
 # read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
-# compile a locale with a decimal comma.
+# compile a locale with a decimal comma; clang-format checks the formatting.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev
-          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales)
+          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
+          clang-format)
+
+mkdir -p build
+log=build/setup.log
+: > "$log"
+
+# Runs one stage quietly: its name on one line, its output into the log.
+stage() {
+    local name=$1
+    shift
+    printf 'setup: %s ... ' "$name"
+    if "$@" >> "$log" 2>&1; then
+        echo ok
+    else
+        echo FAILED
+        echo "---- $log ----"
+        tail -n 200 "$log"
+        exit 1
+    fi
+}
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    echo "setup: installing ${missing[*]}"
     sudo_cmd=()
     [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+    install_missing() {
+        "${sudo_cmd[@]}" apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+    }
+    stage "installing ${missing[*]}" install_missing
 fi
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build -j"$(nproc)"
+stage configuring cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+stage building cmake --build build -j"$(nproc)"

@@ -1255,4 +1255,4 @@ void TestOverview::exitEndsTheEventLoop()
 }
 
 QTEST_MAIN(TestOverview)
-#include "test_overview.moc"
+#include "tst_overview.moc"

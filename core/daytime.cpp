@@ -2,11 +2,12 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 // 30 December 1899, day zero of the serials; a constant expression, so it is
 // ready even for other objects initialised before main().
 constexpr QDate kDayZero = QDate::fromJulianDay(2415019);
-}
+} // namespace
 
 double daySerial(const QDate &date)
 {

@@ -762,4 +762,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestStore)
-#include "test_store.moc"
+#include "tst_store.moc"

@@ -6,8 +6,7 @@
 // A fixed table with a lower bound of 0 and an inclusive upper bound, as the
 // windows share them. Reading or writing outside the bounds fails: the checked
 // accessors report it, so the caller skips that one statement and goes on.
-template <typename T, int Upper>
-class SharedTable
+template <typename T, int Upper> class SharedTable
 {
 public:
     static constexpr int kUpper = Upper;

@@ -18,7 +18,8 @@ extern SharedTable<qint32, 100> InputStates;
 // Element i (0..7) is coil i+1, 0 or 1.
 extern SharedTable<qint32, 100> CoilStates;
 
-namespace CommIndex {
+namespace CommIndex
+{
 constexpr int Port = 0;
 constexpr int BaudCode = 1;
 constexpr int ParityCode = 2;
@@ -40,8 +41,8 @@ constexpr qint32 kStartChartSpan = 1500;
 extern bool OverviewOpen; // the overview window is loaded
 extern bool PvRecorded;   // a new pv_data row exists; the overview clears it
 extern bool LpvRecorded;  // a new Lpv_wdjl row exists; nothing reads it
-extern double PvLastTime;  // time of day (fraction of a day) of the last pv_data row
-extern double PvLastDate;  // day serial of the last pv_data row
+extern double PvLastTime; // time of day (fraction of a day) of the last pv_data row
+extern double PvLastDate; // day serial of the last pv_data row
 extern double LpvLastTime;
 extern double LpvLastDate;
 

@@ -6,7 +6,8 @@
 
 // The one clock that every reader of the date and time uses, at whole-second
 // resolution. Tests replace its source to set any date and time.
-namespace SystemClock {
+namespace SystemClock
+{
 
 // The current local date and time, milliseconds dropped.
 QDateTime now();

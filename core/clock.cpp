@@ -1,6 +1,7 @@
 #include "clock.h"
 
-namespace {
+namespace
+{
 std::function<QDateTime()> &source()
 {
     static std::function<QDateTime()> s;
@@ -8,7 +9,8 @@ std::function<QDateTime()> &source()
 }
 } // namespace
 
-namespace SystemClock {
+namespace SystemClock
+{
 
 QDateTime now()
 {

@@ -13,7 +13,7 @@
 
 // The helpers every window shares: the leading-number parse, rounding, the
 // fitting checks, the single-precision text form, day serials and date texts.
-class TestShared : public QObject
+class TestCore : public QObject
 {
     Q_OBJECT
 
@@ -40,7 +40,7 @@ private slots:
     void sharedTableRefusesOutOfBounds();
 };
 
-void TestShared::leadingNumberReadsTheFront_data()
+void TestCore::leadingNumberReadsTheFront_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("expected");
@@ -75,7 +75,7 @@ void TestShared::leadingNumberReadsTheFront_data()
     QTest::newRow("too small for a double") << "1e-999" << 0.0 << true;
 }
 
-void TestShared::leadingNumberReadsTheFront()
+void TestCore::leadingNumberReadsTheFront()
 {
     QFETCH(QString, text);
     QFETCH(double, expected);
@@ -85,7 +85,7 @@ void TestShared::leadingNumberReadsTheFront()
     QCOMPARE(leadingNumberIfAny(text).has_value(), hasNumber);
 }
 
-void TestShared::roundHalfEvenGoesToTheEvenNeighbour_data()
+void TestCore::roundHalfEvenGoesToTheEvenNeighbour_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<double>("expected");
@@ -101,14 +101,14 @@ void TestShared::roundHalfEvenGoesToTheEvenNeighbour_data()
     QTest::newRow("tenths entry 0.35 as single") << double(0.35f) * 10.0 << 3.0;
 }
 
-void TestShared::roundHalfEvenGoesToTheEvenNeighbour()
+void TestCore::roundHalfEvenGoesToTheEvenNeighbour()
 {
     QFETCH(double, value);
     QFETCH(double, expected);
     QCOMPARE(roundHalfEven(value), expected);
 }
 
-void TestShared::int32FitsOrFails_data()
+void TestCore::int32FitsOrFails_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<bool>("fits");
@@ -124,7 +124,7 @@ void TestShared::int32FitsOrFails_data()
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << false << 0;
 }
 
-void TestShared::int32FitsOrFails()
+void TestCore::int32FitsOrFails()
 {
     QFETCH(double, value);
     QFETCH(bool, fits);
@@ -134,7 +134,7 @@ void TestShared::int32FitsOrFails()
         QTEST(*r, "expected");
 }
 
-void TestShared::int16FitsOrFails_data()
+void TestCore::int16FitsOrFails_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<bool>("fits");
@@ -148,7 +148,7 @@ void TestShared::int16FitsOrFails_data()
     QTest::newRow("1500") << 1500.0 << true << 1500;
 }
 
-void TestShared::int16FitsOrFails()
+void TestCore::int16FitsOrFails()
 {
     QFETCH(double, value);
     QFETCH(bool, fits);
@@ -158,7 +158,7 @@ void TestShared::int16FitsOrFails()
         QTEST(int(*r), "expected");
 }
 
-void TestShared::singleTextIsShortest_data()
+void TestCore::singleTextIsShortest_data()
 {
     QTest::addColumn<float>("value");
     QTest::addColumn<QString>("expected");
@@ -176,13 +176,13 @@ void TestShared::singleTextIsShortest_data()
     QTest::newRow("single 1/3") << 1.0f / 3.0f << "0.3333333";
 }
 
-void TestShared::singleTextIsShortest()
+void TestCore::singleTextIsShortest()
 {
     QFETCH(float, value);
     QTEST(singleText(value), "expected");
 }
 
-void TestShared::doubleTextIsShortest_data()
+void TestCore::doubleTextIsShortest_data()
 {
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("expected");
@@ -194,7 +194,7 @@ void TestShared::doubleTextIsShortest_data()
     QTest::newRow("tenths 32767") << 32767 / 10.0 << "3276.7";
 }
 
-void TestShared::doubleTextIsShortest()
+void TestCore::doubleTextIsShortest()
 {
     QFETCH(double, value);
     QTEST(doubleText(value), "expected");
@@ -202,7 +202,7 @@ void TestShared::doubleTextIsShortest()
 
 // The operator's locale may use a decimal comma (Qt takes the C library's locale
 // from the environment); operator text and shown values keep the full stop.
-void TestShared::numbersIgnoreTheLocale()
+void TestCore::numbersIgnoreTheLocale()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -244,7 +244,7 @@ void TestShared::numbersIgnoreTheLocale()
     QCOMPARE(shownTenths, QStringLiteral("2.5"));
 }
 
-void TestShared::daySerialsCountFromDayZero_data()
+void TestCore::daySerialsCountFromDayZero_data()
 {
     QTest::addColumn<QDate>("date");
     QTest::addColumn<double>("serial");
@@ -256,7 +256,7 @@ void TestShared::daySerialsCountFromDayZero_data()
     QTest::newRow("6 December 2026") << QDate(2026, 12, 6) << 46362.0;
 }
 
-void TestShared::daySerialsCountFromDayZero()
+void TestCore::daySerialsCountFromDayZero()
 {
     QFETCH(QDate, date);
     QFETCH(double, serial);
@@ -267,7 +267,7 @@ void TestShared::daySerialsCountFromDayZero()
         QCOMPARE(dateFromSerial(serial + 0.75), date);
 }
 
-void TestShared::timeFractionsRoundTrip_data()
+void TestCore::timeFractionsRoundTrip_data()
 {
     QTest::addColumn<QTime>("time");
     QTest::addColumn<double>("fraction");
@@ -278,7 +278,7 @@ void TestShared::timeFractionsRoundTrip_data()
     QTest::newRow("one second") << QTime(0, 0, 1) << 1 / 86400.0;
 }
 
-void TestShared::timeFractionsRoundTrip()
+void TestCore::timeFractionsRoundTrip()
 {
     QFETCH(QTime, time);
     QFETCH(double, fraction);
@@ -287,7 +287,7 @@ void TestShared::timeFractionsRoundTrip()
     QCOMPARE(timeFromFraction(46362.0 + fraction), time);
 }
 
-void TestShared::chartAndClockTexts()
+void TestCore::chartAndClockTexts()
 {
     const QDateTime moment(QDate(2026, 12, 6), QTime(9, 5, 7));
     QCOMPARE(clockDateText(moment), QStringLiteral("12-06-2026"));
@@ -298,7 +298,7 @@ void TestShared::chartAndClockTexts()
     QCOMPARE(chartDateText(0.0), QStringLiteral("1899/12/30"));
 }
 
-void TestShared::clockCanStandStill()
+void TestCore::clockCanStandStill()
 {
     const QDateTime fixed(QDate(2026, 12, 6), QTime(23, 59, 59, 900));
     SystemClock::setFixed(fixed);
@@ -308,7 +308,7 @@ void TestShared::clockCanStandStill()
     QCOMPARE(SystemClock::now().time().msec(), 0);
 }
 
-void TestShared::sharedTableRefusesOutOfBounds()
+void TestCore::sharedTableRefusesOutOfBounds()
 {
     SharedTable<qint32, 500> table;
     QCOMPARE((SharedTable<qint32, 500>::kSize), 501);
@@ -323,5 +323,5 @@ void TestShared::sharedTableRefusesOutOfBounds()
     QCOMPARE(table.get(250), std::optional<qint32>(0)); // zero-filled at start
 }
 
-QTEST_GUILESS_MAIN(TestShared)
-#include "tst_shared.moc"
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"

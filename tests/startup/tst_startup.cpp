@@ -169,4 +169,4 @@ void TestStartup::exitEndsTheEventLoop()
 }
 
 QTEST_MAIN(TestStartup)
-#include "test_startup.moc"
+#include "tst_startup.moc"

@@ -41,7 +41,6 @@ constexpr std::array<int, 3> kBaudRates{4800, 9600, 19200};
 constexpr std::array<char, 3> kParities{'N', 'O', 'E'};
 constexpr int kFirstSlave = 1;
 constexpr int kLastSlave = 247;
-constexpr int kBitsPerSlot = 8;
 constexpr int kPackedBits = 16;
 constexpr int kReadFailed = -1;
 
@@ -109,14 +108,24 @@ bool readPackedBits(BitRead read, modbus_t *ctx, qint32 first, int count, qint32
     std::array<uint8_t, kPackedBits> bits{};
     if (read(ctx, first - 1, count, bits.data()) != count)
         return false;
-    for (int slot = 0; slot * kBitsPerSlot < count; ++slot) {
+    for (int slot = 0; slot * kLinkBitsPerSlot < count; ++slot) {
         qint32 packed = 0;
-        for (int i = 0; i < kBitsPerSlot; ++i)
-            if (bits[slot * kBitsPerSlot + i])
+        for (int i = 0; i < kLinkBitsPerSlot; ++i)
+            if (bits[slot * kLinkBitsPerSlot + i])
                 packed |= 1 << i;
         buffer[slot] = packed;
     }
     return true;
+}
+
+// A failed read of `count` bits: the slots it would have filled hold no byte.
+qint32 noBits(qint32 *buffer, int count)
+{
+    if (buffer) {
+        for (int slot = 0; slot * kLinkBitsPerSlot < count; ++slot)
+            buffer[slot] = kLinkNoBits;
+    }
+    return kReadFailed;
 }
 
 } // namespace
@@ -190,28 +199,29 @@ qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
 {
     OpenPort *open = portFor(port, address);
     if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
-        return kReadFailed;
+        return noBits(buffer, kPackedBits);
     return readPackedBits(modbus_read_input_bits, open->ctx, first, kPackedBits, buffer)
                ? 0
-               : kReadFailed;
+               : noBits(buffer, kPackedBits);
 }
 
 qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
 {
     OpenPort *open = portFor(port, address);
     if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
-        return kReadFailed;
+        return noBits(buffer, kPackedBits);
     // The instrument has 8 coils (its relays); a 16-coil read is refused, so after
     // the first refusal only slot 0 is read and slot 1 is left as it was.
     if (!open->eightCoils) {
         if (readPackedBits(modbus_read_bits, open->ctx, first, kPackedBits, buffer))
             return 0;
         if (errno != EMBXILADD)
-            return kReadFailed;
+            return noBits(buffer, kPackedBits);
         open->eightCoils = true;
     }
-    return readPackedBits(modbus_read_bits, open->ctx, first, kBitsPerSlot, buffer) ? 0
-                                                                                    : kReadFailed;
+    return readPackedBits(modbus_read_bits, open->ctx, first, kLinkBitsPerSlot, buffer)
+               ? 0
+               : noBits(buffer, kLinkBitsPerSlot);
 }
 
 qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value)

@@ -7,9 +7,15 @@
 // orders, 32-bit integers and buffer packing. `port` is the serial port number
 // (1..20, resolved by portDevicePath) and `address` the instrument's module
 // (slave) address, 1..247. Register, input and coil number n is protocol address n-1.
-// A read that fails leaves the caller's buffer untouched and returns -1.
+// A register read that fails leaves the caller's buffer untouched and returns -1;
+// a bit read that fails sets the slots it would have filled to kLinkNoBits.
 
 constexpr qint32 kLinkWriteFailed = -8888;
+// Bits packed into one slot of a bit read's buffer.
+constexpr int kLinkBitsPerSlot = 8;
+// What a failed bit read leaves in its slots: no byte, so that a caller that
+// takes only 0..255 keeps what it had instead of the buffer's older contents.
+constexpr qint32 kLinkNoBits = -1;
 
 // Opens the port with baud code 0/1/2 (4800/9600/19200 bit/s) and parity code
 // 0/1/2 (none/odd/even), 8 data bits, 1 stop bit. Opening an open port again
@@ -23,10 +29,10 @@ qint32 Get_3X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32
 // Holding registers first..first+count-1 into buffer[0..count-1] (signed 16-bit values).
 qint32 Get_4X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer);
 // 16 discrete inputs packed 8 per slot into buffer[0] and buffer[1]; bit i of a
-// slot is the i-th input of its eight.
+// slot is the i-th input of its eight. On failure both slots hold kLinkNoBits.
 qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
 // 16 coils, packed like Get_1X_B16. An instrument with only 8 coils fills slot 0
-// and leaves slot 1 untouched.
+// and leaves slot 1 untouched (also when that read fails: slot 0 holds kLinkNoBits).
 qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
 // Writes one holding register; kLinkWriteFailed when the exchange failed, the
 // port is not open, or the value does not fit 16 bits (-32768..65535 are sent as

@@ -13,7 +13,6 @@ namespace
 constexpr qint32 kFirstRegister = 1;
 constexpr qint32 kRegisterCount = 16;
 constexpr qint32 kFirstBit = 1;
-constexpr int kBitsPerSlot = 8;
 constexpr qint32 kLargestSlot = 255;
 } // namespace
 
@@ -47,7 +46,7 @@ bool Poller::isPolling() const
 
 void Poller::D_Byte(quint8 b)
 {
-    for (int i = 0; i < kBitsPerSlot; ++i)
+    for (int i = 0; i < kLinkBitsPerSlot; ++i)
         m_bits[i] = (b >> i) & 1;
 }
 
@@ -56,7 +55,7 @@ template <typename Table> void Poller::storeBits(qint32 slot, Table &table, int 
     if (slot < 0 || slot > kLargestSlot)
         return;
     D_Byte(quint8(slot));
-    for (int i = 0; i < kBitsPerSlot; ++i)
+    for (int i = 0; i < kLinkBitsPerSlot; ++i)
         table.set(first + i, m_bits[i]);
 }
 
@@ -74,7 +73,7 @@ void Poller::tick()
     m_reads.discreteInputs(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
                            kFirstBit, m_words.data());
     storeBits(m_words[0], InputStates, 0);
-    storeBits(m_words[1], InputStates, kBitsPerSlot);
+    storeBits(m_words[1], InputStates, kLinkBitsPerSlot);
 
     QCoreApplication::processEvents();
 

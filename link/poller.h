@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modbuslink.h"
+
 #include <QObject>
 #include <QtGlobal>
 
@@ -42,8 +44,6 @@ public:
 
     // Unpacks b into the bit buffer: bit i (value 2^i) becomes element i, 0 or 1.
     void D_Byte(quint8 b);
-    // The bit buffer as the last D_Byte left it.
-    const std::array<quint8, 8> &bits() const { return m_bits; }
 
     // Replaces the three reads (tests); PollerReads::link() restores the real ones.
     void setReads(const PollerReads &reads) { m_reads = reads; }
@@ -55,7 +55,7 @@ private:
 
     QTimer *m_timer1 = nullptr;
     PollerReads m_reads = PollerReads::link();
-    std::array<quint8, 8> m_bits{};
+    std::array<quint8, kLinkBitsPerSlot> m_bits{};
     // Receive buffer of the two packed bit reads, shared by them and never cleared.
     std::array<qint32, 8> m_words{};
 };

@@ -1,4 +1,6 @@
 #include "modbuslink.h"
+#include "poller.h"
+#include "shared.h"
 #include "simulator.h"
 
 #include <QFile>
@@ -31,6 +33,19 @@ private:
     {
         return std::all_of(b.begin(), b.end(), [](qint32 v) { return v == kUntouched; });
     }
+    // Both bit reads fail, each leaving its two slots without a byte and nothing
+    // beyond them changed.
+    static bool failedBitReadsHoldNoBits(qint32 address)
+    {
+        for (auto read : {Get_1X_B16, Get_0X_B16}) {
+            Buffer buf = untouchedBuffer();
+            if (read(kPort, address, 1, buf.data()) == 0 || buf[0] != kLinkNoBits ||
+                buf[1] != kLinkNoBits ||
+                !std::all_of(buf.begin() + 2, buf.end(), [](qint32 v) { return v == kUntouched; }))
+                return false;
+        }
+        return true;
+    }
     // Starts a simulator with `args` on kPort and opens the port at 9600, no parity.
     static bool startAndOpen(Simulator &sim)
     {
@@ -62,6 +77,9 @@ private slots:
     void otherSlaveAddressGetsNoAnswer_data();
     void otherSlaveAddressGetsNoAnswer();
     void instrumentAtAnotherAddress();
+    void failedBitReadsLeaveThePollersTablesAlone_data();
+    void failedBitReadsLeaveThePollersTablesAlone();
+    void failedEightCoilReadLeavesSlotOne();
     void deviceThatIsNotASerialPort_data();
     void deviceThatIsNotASerialPort();
     void portDevicePathResolution_data();
@@ -242,9 +260,8 @@ void TestLink::silentInstrumentFails()
     Buffer buf = untouchedBuffer();
     QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
     QVERIFY(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()) != 0);
-    QVERIFY(Get_1X_B16(kPort, kAddress, 1, buf.data()) != 0);
-    QVERIFY(Get_0X_B16(kPort, kAddress, 1, buf.data()) != 0);
     QVERIFY(allUntouched(buf));
+    QVERIFY(failedBitReadsHoldNoBits(kAddress));
 
     // When it speaks again, the same port works after reopening on the new terminal.
     QVERIFY(sim.restart({}));
@@ -260,9 +277,8 @@ void TestLink::portNeverOpenedFails()
     QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 1), kLinkWriteFailed);
     QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
     QVERIFY(Get_4X_DX(kPort, kAddress, 1, 32, buf.data()) != 0);
-    QVERIFY(Get_1X_B16(kPort, kAddress, 1, buf.data()) != 0);
-    QVERIFY(Get_0X_B16(kPort, kAddress, 1, buf.data()) != 0);
     QVERIFY(allUntouched(buf));
+    QVERIFY(failedBitReadsHoldNoBits(kAddress));
     // Port 0 and address 0: the settings before the operator first opens.
     QCOMPARE(Set_4X_D1(0, 0, 1, 1), kLinkWriteFailed);
     QVERIFY(Get_3X_DX(0, 0, 1, 16, buf.data()) != 0);
@@ -335,8 +351,8 @@ void TestLink::otherSlaveAddressGetsNoAnswer()
     QVERIFY(startAndOpen(sim));
     Buffer buf = untouchedBuffer();
     QVERIFY(Get_3X_DX(kPort, address, 1, 16, buf.data()) != 0);
-    QVERIFY(Get_1X_B16(kPort, address, 1, buf.data()) != 0);
     QVERIFY(allUntouched(buf));
+    QVERIFY(failedBitReadsHoldNoBits(address));
     QCOMPARE(Set_4X_D1(kPort, address, 1, 1), kLinkWriteFailed);
     QVERIFY(sim.writes().isEmpty());
     // The right address still works afterwards: no stale bytes are left behind.
@@ -352,6 +368,65 @@ void TestLink::instrumentAtAnotherAddress()
     QCOMPARE(buf[0], kUntouched);
     QCOMPARE(Get_4X_DX(kPort, 16, 17, 1, buf.data()), 0);
     QCOMPARE(buf[0], 16);
+}
+
+void TestLink::failedBitReadsLeaveThePollersTablesAlone_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("instrument hangs") << "stopped";
+    QTest::newRow("instrument answers from another address") << "address";
+}
+
+// The two bit reads share one receive buffer: after a good poll a failed input
+// read must not hand the coil byte to the inputs, nor anything else to a table.
+void TestLink::failedBitReadsLeaveThePollersTablesAlone()
+{
+    QFETCH(QString, fault);
+    // Relays 2, 4 and 5; inputs 1, 3 and 16: no slot of one looks like the other.
+    const QStringList patterns{"--inputs", "8005", "--coils", "1A", "--freeze"};
+    Simulator sim(patterns);
+    QVERIFY(startAndOpen(sim));
+    resetSharedState();
+    CommSettings[CommIndex::Port] = kPort;
+    CommSettings[CommIndex::Address] = kAddress;
+    Poller poller;
+    auto tables = [] {
+        QList<qint32> shown;
+        for (int i = 0; i < 16; ++i)
+            shown << InputStates[i];
+        for (int i = 0; i < 8; ++i)
+            shown << CoilStates[i];
+        return shown;
+    };
+    poller.tick();
+    const QList<qint32> good{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, // inputs
+                             0, 1, 0, 1, 1, 0, 0, 0};                        // relays
+    QCOMPARE(tables(), good);
+
+    if (fault == QLatin1String("stopped")) {
+        QVERIFY(sim.pause());
+    } else {
+        QVERIFY(sim.restart(QStringList{"--address", "2"} + patterns));
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+    }
+    poller.tick();
+    poller.tick();
+    QCOMPARE(tables(), good);
+    sim.resume();
+}
+
+void TestLink::failedEightCoilReadLeavesSlotOne()
+{
+    Simulator sim({"--coils", "1A"});
+    QVERIFY(startAndOpen(sim));
+    Buffer buf = untouchedBuffer();
+    QCOMPARE(Get_0X_B16(kPort, kAddress, 1, buf.data()), 0); // learns the 8 coils
+    QVERIFY(sim.pause());
+    buf = untouchedBuffer();
+    QVERIFY(Get_0X_B16(kPort, kAddress, 1, buf.data()) != 0);
+    QCOMPARE(buf[0], kLinkNoBits);
+    QCOMPARE(buf[1], kUntouched);
+    sim.resume();
 }
 
 void TestLink::deviceThatIsNotASerialPort_data()

@@ -106,8 +106,6 @@ private slots:
     void badLinksKeepTheLastValues();
     void bitSlotsOutsideAByteChangeNothing_data();
     void bitSlotsOutsideAByteChangeNothing();
-    void unpacksAByte_data();
-    void unpacksAByte();
     void displayShowsTheTables();
     void relaysCloseAndOpen();
     void scaleLabelsFollowTheRange();
@@ -725,30 +723,6 @@ void TestOverview::bitSlotsOutsideAByteChangeNothing()
     QCOMPARE(shownInputs, inputs);
     QCOMPARE(shownRelays, relays);
     QCOMPARE(InputStates[16], 0); // nothing beyond the sixteen inputs
-}
-
-void TestOverview::unpacksAByte_data()
-{
-    QTest::addColumn<int>("byte");
-    QTest::addColumn<QList<int>>("bits"); // element 0 first
-
-    QTest::newRow("0") << 0 << QList<int>{0, 0, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("0x05") << 0x05 << QList<int>{1, 0, 1, 0, 0, 0, 0, 0};
-    QTest::newRow("0x80") << 0x80 << QList<int>{0, 0, 0, 0, 0, 0, 0, 1};
-    QTest::newRow("0xFF") << 0xFF << QList<int>{1, 1, 1, 1, 1, 1, 1, 1};
-}
-
-void TestOverview::unpacksAByte()
-{
-    QFETCH(int, byte);
-    QFETCH(QList<int>, bits);
-    quint8 b = quint8(byte);
-    Met1()->D_Byte(b);
-    QList<int> shown;
-    for (quint8 bit : Met1()->bits())
-        shown << bit;
-    QCOMPARE(shown, bits);
-    QCOMPARE(b, quint8(byte));
 }
 
 void TestOverview::displayShowsTheTables()

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <csignal>
+
 namespace
 {
 
@@ -73,6 +75,7 @@ void Simulator::stop()
     if (!m_process)
         return;
     if (m_process->state() != QProcess::NotRunning) {
+        resume(); // a paused process would not act on the termination
         m_process->terminate();
         if (!m_process->waitForFinished(kStopWaitMs)) {
             m_process->kill();
@@ -89,6 +92,16 @@ bool Simulator::restart(const QStringList &arguments)
     stop();
     m_arguments = arguments;
     return start(port);
+}
+
+bool Simulator::pause()
+{
+    return isRunning() && ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
+}
+
+bool Simulator::resume()
+{
+    return isRunning() && ::kill(pid_t(m_process->processId()), SIGCONT) == 0;
 }
 
 QStringList Simulator::writes() const

@@ -27,6 +27,10 @@ public:
     // Stops it and starts it again on the same port with other arguments, e.g.
     // {"--silent"}. The pseudo-terminal is a new one: reopen the port afterwards.
     bool restart(const QStringList &arguments);
+    // Freezes the running simulator (SIGSTOP): it hears nothing and answers
+    // nothing until resume() (SIGCONT), as an instrument that hangs.
+    bool pause();
+    bool resume();
 
     // The lines "write REG VALUE" that the simulator logged, oldest first.
     QStringList writes() const;

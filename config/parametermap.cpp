@@ -260,12 +260,6 @@ const ParameterRow *comboParameter(int number)
     return nullptr;
 }
 
-std::optional<int> comboRegister(int number)
-{
-    const ParameterRow *row = comboParameter(number);
-    return row ? std::optional<int>(row->reg) : std::nullopt;
-}
-
 std::optional<QString> shownText(const ParameterRow &row, qint32 value)
 {
     switch (row.kind) {

@@ -90,10 +90,8 @@ RowRange<OptionRow> options(OptionList list);
 
 // N for a row entered through ComboN, nullopt for an entry box.
 std::optional<int> comboNumber(const ParameterRow &row);
-// The register that ComboN writes, nullopt when there is no such combo.
-// Combo numbers do not follow register order (Combo11 writes 31, Combo12 30).
-std::optional<int> comboRegister(int comboNumber);
 // The row entered through ComboN, nullptr when there is no such combo.
+// Combo numbers do not follow register order (Combo11 writes 31, Combo12 30).
 const ParameterRow *comboParameter(int comboNumber);
 
 // The text a value label shows for value v; nullopt when a coded value matches

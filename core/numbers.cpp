@@ -92,11 +92,6 @@ std::optional<qint32> toInt32(double value)
     return toFitting<qint32>(value);
 }
 
-std::optional<qint16> toInt16(double value)
-{
-    return toFitting<qint16>(value);
-}
-
 namespace
 {
 

@@ -21,7 +21,6 @@ double roundHalfEven(double value);
 // Rounded (halves to even) and checked against the width of the target; nullopt
 // when the value does not fit, so the storing statement is skipped.
 std::optional<qint32> toInt32(double value);
-std::optional<qint16> toInt16(double value);
 
 // The text form of a single-precision value: the shortest decimal that reads back
 // as the same float, at most seven significant digits, no trailing zeros, a

@@ -22,12 +22,6 @@ void ChartSurface::setBackground(const QColor &colour)
     update();
 }
 
-void ChartSurface::addLine(const Stroke &stroke)
-{
-    m_strokes.append(stroke);
-    update();
-}
-
 void ChartSurface::addLines(const QVector<Stroke> &strokes)
 {
     m_strokes.append(strokes);

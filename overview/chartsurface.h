@@ -39,8 +39,6 @@ public:
     void setBackground(const QColor &colour);
     // The current fill colour.
     QColor background() const { return m_background; }
-    // Appends one stroke on top of those drawn before.
-    void addLine(const Stroke &stroke);
     // Appends many strokes with one repaint request.
     void addLines(const QVector<Stroke> &strokes);
     // What was drawn since the last clear, in draw order.

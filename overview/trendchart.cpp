@@ -142,10 +142,8 @@ Readout TrendChart::loadTrendWindow(const QSqlDatabase &db)
 
 Readout TrendChart::reloadLive(const RecordingStore &store)
 {
-    if (const auto counters = store.readCounters()) {
+    if (const auto counters = store.readCounters())
         m_newestPvId = counters->newestPv;
-        m_newestPvIdCopy = counters->newestPvCopy;
-    }
     m_windowLength = Chart::kLiveLength;
     m_windowEndId = m_newestPvId;
     m_writePosition = Chart::kLivePosition;
@@ -223,10 +221,8 @@ ChartUpdate TrendChart::loadShiftedWindow(const RecordingStore &store)
     // Steps count round the ring of 65500 ids from the newest record of the
     // moment live viewing ended; at exactly NewestPvId the end stays as it was.
     const qint32 s = kShiftStep * m_shiftCount;
-    if (m_newestPvId > s)
-        m_windowEndId = m_newestPvId - s;
-    else if (m_newestPvId < s)
-        m_windowEndId = kRecordRingIds - (s - m_newestPvId);
+    if (m_newestPvId != s)
+        m_windowEndId = ringIdBefore(m_newestPvId, s);
     m_windowLength = Chart::kShiftedLength;
     m_writePosition = Chart::kShiftedPosition;
 

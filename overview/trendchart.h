@@ -154,7 +154,6 @@ public:
     bool atOldest() const { return m_atOldest; }
     bool rulerIsOn() const { return m_rulerOn; }
     qint32 newestPvId() const { return m_newestPvId; }
-    qint32 newestPvIdCopy() const { return m_newestPvIdCopy; }
 
 private:
     Readout readoutAt(int position) const;
@@ -177,5 +176,4 @@ private:
     bool m_atOldest = false;
     bool m_rulerOn = false;
     qint32 m_newestPvId = 0;
-    qint32 m_newestPvIdCopy = 0;
 };

@@ -30,15 +30,20 @@ void bindRange(QSqlQuery &query, int n, qint64 low, qint64 high)
 
 } // namespace
 
+qint32 ringIdBefore(qint32 id, qint32 steps)
+{
+    // 64-bit intermediate: ids far outside the ring must not overflow.
+    const qint64 before =
+        id >= steps ? qint64(id) - steps : qint64(kRecordRingIds) - (qint64(steps) - id);
+    return qint32(std::clamp<qint64>(before, std::numeric_limits<qint32>::min(),
+                                     std::numeric_limits<qint32>::max()));
+}
+
 PvWindowRange pvWindowRange(qint32 endId, qint32 length)
 {
     PvWindowRange range;
     range.wraps = endId < length;
-    // 64-bit intermediate: ids far outside the ring must not overflow.
-    const qint64 start =
-        range.wraps ? qint64(kRecordRingIds) - (qint64(length) - endId) : qint64(endId) - length;
-    range.startId = qint32(std::clamp<qint64>(start, std::numeric_limits<qint32>::min(),
-                                              std::numeric_limits<qint32>::max()));
+    range.startId = ringIdBefore(endId, length);
     return range;
 }
 

@@ -24,7 +24,11 @@ struct PvWindowRange {
     bool wraps = false; // ids 1..endId and startId + 1..65500
 };
 
-// WindowStartId = endId − length when endId ≥ length, else 65500 − (length − endId).
+// The id `steps` ids before `id`, counted back round the ring of 65500 ids:
+// id − steps when id ≥ steps, else 65500 − (steps − id); held within 32 bits.
+qint32 ringIdBefore(qint32 id, qint32 steps);
+
+// WindowStartId = ringIdBefore(endId, length).
 PvWindowRange pvWindowRange(qint32 endId, qint32 length);
 
 // The `length` ids of the pv_data ring that end at `endId` (counted round the

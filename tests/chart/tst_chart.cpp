@@ -428,7 +428,7 @@ void TestChart::surfaceKeepsRedraw()
     surface.resize(800, 500);
     TrendChart chart;
     chart.attachSurface(&surface);
-    surface.addLine(Stroke{QPointF(1, 1), QPointF(2, 2), Qt::black, 1, Qt::SolidLine});
+    surface.addLines({Stroke{QPointF(1, 1), QPointF(2, 2), Qt::black, 1, Qt::SolidLine}});
     chart.redraw();
     // Cleared, then the grid, then the curves of the 60 live steps at zoom 1.
     QCOMPARE(surface.strokes().size(), 62 + 60 * 5);

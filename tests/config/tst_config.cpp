@@ -351,9 +351,11 @@ void TestConfig::comboRegisters_data()
 void TestConfig::comboRegisters()
 {
     QFETCH(int, combo);
-    QTEST(comboRegister(combo).value_or(-1), "reg");
-    QVERIFY(!comboRegister(0));
-    QVERIFY(!comboRegister(22));
+    const ParameterRow *row = comboParameter(combo);
+    QVERIFY(row);
+    QTEST(row->reg, "reg");
+    QVERIFY(!comboParameter(0));
+    QVERIFY(!comboParameter(22));
 }
 
 void TestConfig::optionLists_data()

@@ -24,8 +24,6 @@ private slots:
     void roundHalfEvenGoesToTheEvenNeighbour();
     void int32FitsOrFails_data();
     void int32FitsOrFails();
-    void int16FitsOrFails_data();
-    void int16FitsOrFails();
     void singleTextIsShortest_data();
     void singleTextIsShortest();
     void doubleTextIsShortest_data();
@@ -132,30 +130,6 @@ void TestCore::int32FitsOrFails()
     QCOMPARE(r.has_value(), fits);
     if (fits)
         QTEST(*r, "expected");
-}
-
-void TestCore::int16FitsOrFails_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<bool>("fits");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("32767") << 32767.0 << true << 32767;
-    QTest::newRow("32767.5 rounds to 32768") << 32767.5 << false << 0;
-    QTest::newRow("32766.5 rounds to even") << 32766.5 << true << 32766;
-    QTest::newRow("-32768") << -32768.0 << true << -32768;
-    QTest::newRow("-32768.5 rounds to even, fits") << -32768.5 << true << -32768;
-    QTest::newRow("-32769") << -32769.0 << false << 0;
-    QTest::newRow("1500") << 1500.0 << true << 1500;
-}
-
-void TestCore::int16FitsOrFails()
-{
-    QFETCH(double, value);
-    QFETCH(bool, fits);
-    const auto r = toInt16(value);
-    QCOMPARE(r.has_value(), fits);
-    if (fits)
-        QTEST(int(*r), "expected");
 }
 
 void TestCore::singleTextIsShortest_data()

@@ -2,6 +2,7 @@
 // clock set by each test.
 #include "clock.h"
 #include "daytime.h"
+#include "history.h"
 #include "recorder.h"
 #include "shared.h"
 #include "store.h"
@@ -214,6 +215,30 @@ private slots:
         const QVariantList lpv2 = other.row(
             QStringLiteral("SELECT lw_id, lw_date, lw_time FROM Lpv_wdjl WHERE lw_id = 2"));
         QCOMPARE(lpv2, (QVariantList{2, daySerial(kDay), dayFraction(QTime(12, 0, 10))}));
+    }
+
+    void stepsBackRoundTheRing_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("before");
+        QTest::newRow("inside the ring") << 4000 << 60 << 3940;
+        QTest::newRow("to 0, the id before the first") << 60 << 60 << 0;
+        QTest::newRow("one past the start goes round") << 59 << 60 << 65499;
+        QTest::newRow("a live window from id 1") << 1 << 241 << 65260;
+        QTest::newRow("far below the ring stays within 32 bits")
+            << std::numeric_limits<int>::min() << std::numeric_limits<int>::max()
+            << std::numeric_limits<int>::min();
+        QTest::newRow("far above the ring stays within 32 bits")
+            << std::numeric_limits<int>::max() << std::numeric_limits<int>::min()
+            << std::numeric_limits<int>::max();
+    }
+    void stepsBackRoundTheRing()
+    {
+        QFETCH(int, id);
+        QFETCH(int, steps);
+        QTEST(int(ringIdBefore(id, steps)), "before");
+        QCOMPARE(pvWindowRange(id, steps).startId, ringIdBefore(id, steps));
     }
 
     void ringWraps_data()

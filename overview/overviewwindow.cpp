@@ -491,7 +491,7 @@ void OverviewWindow::load()
     m_combo2->setCurrentIndex(0);
 
     OverviewOpen = true;
-    m_store.open();
+    m_store.follow(databasePath(), SystemClock::now());
     m_closeGuard = true;
 
     m_hc->setFocusPolicy(Qt::ClickFocus); // out of the tab order
@@ -511,7 +511,7 @@ void OverviewWindow::onDisplayTick()
     if (!m_chart.rulerIsOn())
         restoreReadoutColours();
     showScaleLabels();
-    apply(m_chart.takeLiveSample(m_store));
+    apply(m_chart.takeLiveSample(currentStore()));
     refreshChannelDisplay();
 }
 
@@ -560,22 +560,28 @@ void OverviewWindow::zoomOut()
 
 void OverviewWindow::stepTowardsLive()
 {
-    apply(m_chart.stepTowardsLive(m_store));
+    apply(m_chart.stepTowardsLive(currentStore()));
 }
 
 void OverviewWindow::stepBack()
 {
-    apply(m_chart.stepBack(m_store));
+    apply(m_chart.stepBack(currentStore()));
 }
 
 void OverviewWindow::toggleRuler()
 {
-    apply(m_chart.toggleRuler(m_store));
+    apply(m_chart.toggleRuler(currentStore()));
 }
 
 void OverviewWindow::onSliderChanged(int x)
 {
-    apply(m_chart.sliderChanged(m_store, x));
+    apply(m_chart.sliderChanged(currentStore(), x));
+}
+
+const RecordingStore &OverviewWindow::currentStore()
+{
+    m_store.keepOpen(SystemClock::now());
+    return m_store;
 }
 
 void OverviewWindow::applyRangeEntry()

@@ -111,6 +111,9 @@ private:
     void apply(const ChartUpdate &update);
     void placeRulerLine(const RulerLine &line);
     void onSliderChanged(int x);
+    // The connection for a chart action, closed and reopened first as the
+    // recorder's is when it no longer serves the file at the database path.
+    const RecordingStore &currentStore();
 
     RecordingStore m_store{QStringLiteral("overview")};
     bool m_closeGuard = false;

@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 
 # fonts-liberation2 stands in for Arial with the same widths (the date and time
 # read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
-# compile a locale with a decimal comma; clang-format checks the formatting.
-packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev
+# compile a locale with a decimal comma; clang-format checks the formatting;
+# libsqlite3-dev serves the store's one direct SQLite call.
+packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
           clang-format)
 

@@ -5,8 +5,6 @@
 #include "numbers.h"
 #include "shared.h"
 
-#include <QFileInfo>
-
 #include <cmath>
 
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime)
@@ -31,9 +29,7 @@ Recorder::~Recorder() = default;
 
 void Recorder::load(const QString &path)
 {
-    m_path = path;
-    m_lastOpenAttempt = SystemClock::now();
-    m_store.open(m_path);
+    m_store.follow(path, SystemClock::now());
     m_timer1.start();
 }
 
@@ -56,15 +52,14 @@ void Recorder::tick()
     // One reading of the clock for the whole tick: a row never pairs the old
     // day's time with the new day's date at midnight.
     const QDateTime now = SystemClock::now();
-    if (!ensureConnection(now))
+    if (!m_store.keepOpen(now))
         return;
 
     // Read on every tick, so that counters changed by another program count.
     const std::optional<SlVoid> counters = m_store.readCounters();
     if (!counters) {
-        // A file that no longer answers is opened afresh after the wait.
-        m_store.close();
-        m_lastOpenAttempt = now;
+        // A file that no longer answers is closed now and opened afresh after the wait.
+        m_store.keepOpen(now);
         return;
     }
     m_pvCounter = ringCounter(counters->newestPv);
@@ -97,22 +92,6 @@ void Recorder::recordIfDue(RecordTable table, qint64 intervalSeconds, double dat
     lastTime = time;
     if (OverviewOpen)
         recordedFlag = true;
-}
-
-bool Recorder::ensureConnection(const QDateTime &now)
-{
-    if (m_store.isOpen()) {
-        if (QFileInfo::exists(m_path))
-            return true;
-        // Removed under the open connection: its writes would reach no file.
-        m_store.close();
-        m_lastOpenAttempt = now;
-        return false;
-    }
-    if (m_lastOpenAttempt && std::llabs(m_lastOpenAttempt->secsTo(now)) < kReopenIntervalSeconds)
-        return false;
-    m_lastOpenAttempt = now;
-    return m_store.open(m_path);
 }
 
 Recorder *mscom()

@@ -25,8 +25,9 @@ qint32 ringCounter(qint32 counter);
 // pv_data ring once per whole second of the clock and into the Lpv_wdjl ring
 // once per ten seconds, whether the port is open or not.
 //
-// Connection states (tick() makes the transitions):
-//   open    --sl_void unreadable, or the file gone--> closed
+// Connection states (tick() makes the transitions through RecordingStore::keepOpen):
+//   open    --sl_void unreadable, the file gone or replaced, or its
+//             shared-memory file unwritable--> closed
 //   closed  --10 s after the last attempt, open() succeeds--> open
 // While closed nothing is recorded; the windows go on as ever.
 class Recorder : public QObject
@@ -36,9 +37,6 @@ public:
     static constexpr std::chrono::milliseconds kTimer1Interval{100};
     static constexpr qint64 kPvIntervalSeconds = 1;
     static constexpr qint64 kLpvIntervalSeconds = 10;
-    // How long a recorder without a working connection waits before it tries
-    // to open the database again.
-    static constexpr qint64 kReopenIntervalSeconds = 10;
 
     // `connectionName` names the recorder's own database connection; tests give
     // each instance a name of its own.
@@ -70,7 +68,6 @@ public slots:
     void tick();
 
 private:
-    bool ensureConnection(const QDateTime &now);
     // Records one row of `table` when it is due. The counter, the last date and
     // time and the flag change only when the row and sl_void were written.
     void recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
@@ -78,10 +75,8 @@ private:
 
     RecordingStore m_store;
     QTimer m_timer1;
-    QString m_path;
     qint32 m_pvCounter = 0;
     qint32 m_lpvCounter = 0;
-    std::optional<QDateTime> m_lastOpenAttempt;
 };
 
 // The recorder's single instance, created and loaded on first use.

@@ -4,10 +4,21 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
 #include <QVariant>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -230,6 +241,41 @@ QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
     return {};
 }
 
+// SQLite maps the shared-memory file of a WAL database (the path + "-shm")
+// into memory and writes to the mapping directly: when the file can no longer
+// be written (made immutable, a read-only mount), the next such write kills
+// the process with SIGBUS instead of failing a statement. So the file is
+// looked at before SQLite touches it: missing (SQLite creates it) or a file
+// that this process may write. access() refuses an immutable file even to root.
+bool sharedMemoryWritable(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray shm = QFile::encodeName(path + QLatin1String("-shm"));
+    struct stat info {
+    };
+    if (::lstat(shm.constData(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode) && ::access(shm.constData(), W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
+// Closing the last connection of a WAL database checkpoints it, which writes
+// the mapped shared memory. Where that file cannot be written, the connection
+// closes without the checkpoint: the WAL keeps every recording for the next
+// opening, which recovers it.
+void skipCheckpointOnClose(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    if (sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData()))
+        sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
+                          static_cast<int *>(nullptr));
+}
+
 } // namespace
 
 // The statements of one open connection, prepared once: the recorder runs them
@@ -280,6 +326,11 @@ bool RecordingStore::open(const QString &path)
         m_lastError = QStringLiteral("cannot create the folder of ") + path;
         return false;
     }
+    if (!sharedMemoryWritable(path)) {
+        m_lastError = QStringLiteral("the shared-memory file cannot be written: ") + path +
+                      QLatin1String("-shm");
+        return false;
+    }
     // A zero-length file is an empty database and is set up like a missing one.
     if (info.exists() && info.size() > 0) {
         m_lastError = inspect(path, m_connectionName + QLatin1String(kInspectSuffix));
@@ -291,7 +342,52 @@ bool RecordingStore::open(const QString &path)
         return false;
     }
     m_open = true;
+    m_queryFailed = false;
+    m_file = identityOf(path);
     return true;
+}
+
+bool RecordingStore::follow(const QString &path, const QDateTime &now)
+{
+    m_lastOpenAttempt = now;
+    return open(path);
+}
+
+bool RecordingStore::keepOpen(const QDateTime &now)
+{
+    if (m_open) {
+        if (isCurrent())
+            return true;
+        // Its queries would fail again, or reach a file that is no longer the
+        // database, or crash on its shared memory: closed, and the wait starts.
+        close();
+        m_lastOpenAttempt = now;
+        return false;
+    }
+    if (m_lastOpenAttempt && std::llabs(m_lastOpenAttempt->secsTo(now)) < kReopenIntervalSeconds)
+        return false;
+    m_lastOpenAttempt = now;
+    return open(m_path);
+}
+
+bool RecordingStore::isCurrent() const
+{
+    return m_open && !m_queryFailed && m_file && identityOf(m_path) == m_file &&
+           sharedMemoryWritable(m_path);
+}
+
+std::optional<RecordingStore::FileIdentity> RecordingStore::identityOf(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
+#else
+    // Without inodes: the same file as long as one exists at the path.
+    return QFileInfo::exists(path) ? std::optional<FileIdentity>(FileIdentity{}) : std::nullopt;
+#endif
 }
 
 bool RecordingStore::openConnection(const QString &path)
@@ -381,6 +477,8 @@ void RecordingStore::close()
         return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (!sharedMemoryWritable(m_path))
+            skipCheckpointOnClose(db);
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
@@ -398,6 +496,7 @@ std::optional<SlVoid> RecordingStore::readCounters() const
     QSqlQuery &query = m_statements->readCounters;
     if (!query.exec()) {
         fail(QStringLiteral("read sl_void"), query.lastError());
+        m_queryFailed = true;
         return std::nullopt;
     }
     std::optional<SlVoid> counters;
@@ -407,6 +506,7 @@ std::optional<SlVoid> RecordingStore::readCounters() const
         m_lastError.clear();
     } else {
         m_lastError = QStringLiteral("sl_void holds no row");
+        m_queryFailed = true;
     }
     // Ends the read: an open statement would pin the recorder to an old
     // snapshot and never see counters that another program changes.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
@@ -38,9 +39,18 @@ QString databasePath();
 
 // One named connection to the recording database. The recorder and the
 // overview each hold their own. All SQL of the recording database lives here.
+//
+// Both follow one rule (keepOpen, called before each use):
+//   open    --a query failed, the file at the path is another one (deleted,
+//             replaced) or its shared-memory file cannot be written--> closed
+//   closed  --kReopenIntervalSeconds after the last attempt or closing,
+//             open() succeeds--> open
 class RecordingStore
 {
 public:
+    // How long a connection that is not open waits before it tries again.
+    static constexpr qint64 kReopenIntervalSeconds = 10;
+
     // A closed store whose connection will carry `connectionName`, unique in the process.
     explicit RecordingStore(const QString &connectionName);
     ~RecordingStore();
@@ -59,6 +69,14 @@ public:
     void close();
     // True between a successful open() and close() or a failed open().
     bool isOpen() const;
+    // open(path) as the first attempt of the rule, made at `now` (on the shared clock).
+    bool follow(const QString &path, const QDateTime &now);
+    // The rule: true when the connection is open and current; otherwise closes
+    // it and, once the wait since the last attempt is over, opens path() again.
+    bool keepOpen(const QDateTime &now);
+    // Open, no query failed since opening, the path still names the file that
+    // was opened, and its shared-memory file can be written.
+    bool isCurrent() const;
     // The file named by the last open(), empty before.
     QString path() const { return m_path; }
 
@@ -85,6 +103,17 @@ public:
 private:
     struct Statements;
 
+    // Which file a path names: its device and inode.
+    struct FileIdentity {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileIdentity &o) const
+        {
+            return device == o.device && inode == o.inode;
+        }
+    };
+    static std::optional<FileIdentity> identityOf(const QString &path);
+
     bool openConnection(const QString &path);
     void fail(const QString &what, const QSqlError &error) const;
 
@@ -93,4 +122,8 @@ private:
     bool m_open = false;
     std::unique_ptr<Statements> m_statements;
     mutable QString m_lastError;
+    // Set when a query of the open connection failed; cleared by open().
+    mutable bool m_queryFailed = false;
+    std::optional<FileIdentity> m_file;
+    std::optional<QDateTime> m_lastOpenAttempt;
 };

@@ -123,6 +123,8 @@ private slots:
     void doubleClickShowsTheRangeEditor();
     void clockReadout();
     void chartWithoutDatabase();
+    void chartFollowsTheRecordersDatabase_data();
+    void chartFollowsTheRecordersDatabase();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -1117,6 +1119,71 @@ void TestOverview::chartWithoutDatabase()
     tick();
     QCOMPARE(chart().writePosition(), 242);
     QCOMPARE(bufferValue(242), 3.0f);
+}
+
+void TestOverview::chartFollowsTheRecordersDatabase_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("file deleted and recreated by the recorder") << "deleted";
+    QTest::newRow("folder blocked at start, free later") << "blocked";
+}
+
+// The overview's connection follows the rule of the recorder's: after the file
+// is lost, or while it cannot be opened, it is opened again every 10 s, so the
+// next page turn loads what the recorder wrote into the new file.
+void TestOverview::chartFollowsTheRecordersDatabase()
+{
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString blocker = dir.filePath(QStringLiteral("data"));
+    const QString path = dir.filePath(QStringLiteral("data/Rdatabj.db"));
+    qputenv("ZELMAR_DB", QFile::encodeName(path));
+    if (fault == QLatin1String("blocked"))
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly)); // a file where the folder goes
+
+    const QDateTime start(QDate(2026, 12, 7), QTime(12, 0, 0));
+    SystemClock::setFixed(start);
+    delete m_window;
+    m_window = nullptr;
+    Recorder recorder(nullptr, QStringLiteral("test-recorder"));
+    recorder.load(path);
+    QVERIFY(reloadWindow());
+    // One second of the running tool: the recorder's tick, then the overview's.
+    qint64 second = 0;
+    auto run = [&](float value) {
+        SystemClock::setFixed(start.addSecs(++second));
+        ProcessValues[0] = value;
+        recorder.tick();
+        tick();
+    };
+    for (int s = 0; s < 5; ++s)
+        run(500.0f); // the old file's recordings
+    QCOMPARE(m_window->store().isOpen(), fault == QLatin1String("deleted"));
+
+    if (fault == QLatin1String("deleted")) {
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(path + QLatin1String(suffix));
+    } else {
+        QVERIFY(QFile::remove(blocker));
+    }
+    // Within the next 10 s both open the new file; from then on every second
+    // is recorded and sampled, and the page turns at the twentieth sample.
+    for (int s = 0; s < 10 + TrendChart::kPageTurnPerZoom; ++s) {
+        run(1000.0f); // the new file's
+        if (recorder.pvCounter() > 0 && chart().writePosition() == Chart::kLivePosition)
+            break;
+    }
+    QVERIFY(m_window->store().isOpen());
+    QCOMPARE(chart().writePosition(), Chart::kLivePosition);
+    QVERIFY(recorder.pvCounter() > 1);
+    QCOMPARE(chart().newestPvId(), recorder.pvCounter());
+    // The rows of the new file are loaded, none of the old one.
+    const auto &loaded = chart().buffer().values[0];
+    QVERIFY(std::count(loaded.begin(), loaded.end(), 1000.0f) >= recorder.pvCounter() - 1);
+    QCOMPARE(std::count(loaded.begin(), loaded.end(), 500.0f), 0);
+    delete m_window;
+    m_window = nullptr;
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

@@ -97,6 +97,17 @@ void writeFile(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
+// chattr +i / -i: an immutable file cannot be written, not even by root.
+bool setImmutable(const QString &file, bool immutable)
+{
+    QProcess chattr;
+    chattr.setStandardErrorFile(QProcess::nullDevice());
+    chattr.start(QStringLiteral("chattr"),
+                 {immutable ? QStringLiteral("+i") : QStringLiteral("-i"), file});
+    return chattr.waitForFinished() && chattr.exitStatus() == QProcess::NormalExit &&
+           chattr.exitCode() == 0;
+}
+
 void setValues(std::initializer_list<float> values)
 {
     int i = 0;
@@ -672,6 +683,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::newRow("folder blocked at start-up") << "blocked";
         QTest::newRow("file deleted while recording") << "deleted";
+        QTest::newRow("file replaced while recording") << "replaced";
         QTest::newRow("counter row deleted while recording") << "row";
     }
     void reopensEveryTenSeconds()
@@ -691,6 +703,12 @@ private slots:
         } else if (fault == QLatin1String("deleted")) {
             QDir(m_dir->filePath(QStringLiteral("data"))).removeRecursively();
             tickAt(faultTime);
+        } else if (fault == QLatin1String("replaced")) {
+            // Another connection finds the file gone and creates a new one.
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(path + QLatin1String(suffix));
+            RecordingStore(QStringLiteral("replacer")).open(path);
+            tickAt(faultTime);
         } else {
             OtherProgram other(path);
             QVERIFY(other.exec(QStringLiteral("DELETE FROM sl_void")));
@@ -706,6 +724,45 @@ private slots:
         QCOMPARE(
             other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = 1")).toDouble(),
             dayFraction(faultTime.addSecs(10).time()));
+    }
+
+    // SQLite writes the shared-memory file of a WAL database through a memory
+    // mapping; once that file is immutable, such a write would end the process
+    // with SIGBUS. The recorder stops recording instead and tries every 10 s.
+    void unwritableSharedMemoryStopsRecording()
+    {
+        const QString shm = dbPath() + QStringLiteral("-shm");
+        Recorder &recorder = startRecorder(dbPath());
+        for (int s = 0; s < 3; ++s)
+            tickAt(kStart.addSecs(s));
+        QVERIFY(recorder.store().isOpen());
+        QVERIFY(QFileInfo::exists(shm));
+        if (!setImmutable(shm, true))
+            QSKIP("no immutable files here (chattr +i needs root and a file system that has them)");
+        struct Writable {
+            QString file;
+            ~Writable() { setImmutable(file, false); }
+        } writableAtTheEnd{shm};
+        // Written back to disk, the mapped pages fault on their next write.
+        ::sync();
+
+        for (int s = 3; s <= 22; ++s)
+            tickAt(kStart.addSecs(s));
+        QVERIFY(!recorder.store().isOpen());
+        QVERIFY(recorder.store().lastError().contains(QStringLiteral("-shm")));
+        QCOMPARE(recorder.pvCounter(), 3);
+
+        QVERIFY(setImmutable(shm, false));
+        tickAt(kStart.addSecs(32)); // the next attempt
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        m_recorder.reset();
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(other.counters(), counterRow(4, 2));
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = 3")).toDouble(),
+            dayFraction(kStart.addSecs(2).time()));
     }
 
     // The overview and the recorder hold two connections in one process; a

@@ -176,7 +176,10 @@ ChartUpdate TrendChart::redrawChart()
 ChartUpdate TrendChart::takeLiveSample(const RecordingStore &store)
 {
     ChartUpdate update;
-    if (!PvRecorded)
+    // Only a live window grows and turns its page: a shifted one stays on screen
+    // until F6 returns to live or the ruler is used, and PvRecorded stays raised
+    // for the first live tick after that.
+    if (!PvRecorded || !isLive())
         return update;
     if (m_writePosition < std::numeric_limits<qint16>::max())
         ++m_writePosition;
@@ -277,6 +280,9 @@ ChartUpdate TrendChart::stepTowardsLive(const RecordingStore &store)
         return update;
     }
     ChartUpdate update = loadShiftedWindow(store);
+    // After the ruler left a live window with ShiftCount kept, Timer1 runs: the
+    // shifted window takes no samples.
+    update.liveTimerRunning = false;
     m_atOldest = false;
     update.stepBackEnabled = true;
     return update;

@@ -75,11 +75,13 @@ struct ChartUpdate {
  *     Live --F7--> Shifted --F6 down to 0--> Live
  *       |  <----- ruler off (ShiftCount kept) ---- Ruler
  *       +--F4--> Ruler <--F4-- Shifted
+ *     Live with ShiftCount kept --F6 above 0--> Shifted
  *
- * Live: 241 records ending at NewestPvId, Timer1 samples (takeLiveSample).
- * Shifted: 321 records ending ShiftCount × 60 ids before NewestPvId (stepBack,
- * stepTowardsLive), Timer1 stopped. Ruler: Timer1 stopped, the slider reads
- * values (rulerOn, sliderChanged); rulerOff returns to a live window.
+ * Live: 241 records ending at NewestPvId, Timer1 samples (takeLiveSample); only
+ * a live window turns its page. Shifted: 321 records ending ShiftCount × 60 ids
+ * before NewestPvId (stepBack, stepTowardsLive), Timer1 stopped. Ruler: Timer1
+ * stopped, the slider reads values (rulerOn, sliderChanged); rulerOff returns
+ * to a live window.
  */
 class TrendChart
 {
@@ -139,6 +141,8 @@ public:
     bool canZoomOut() const { return m_zoomLevel < kMaxZoomLevel; }
     bool canStepTowardsLive() const { return m_shiftCount > 0; }
     bool canStepBack() const { return !m_atOldest; }
+    // True while the window is a live one (241 records ending at NewestPvId).
+    bool isLive() const { return m_windowLength == Chart::kLiveLength; }
 
     // The trend buffer and the view and navigation state, read-only, under their own names.
     const Chart::TrendBuffer &buffer() const { return m_buffer; }

@@ -129,6 +129,7 @@ private slots:
     void sliderEndsPage();
     void sliderReadsSampleUnderCursor();
     void rulerWhileShifted();
+    void f6AfterTheRulerKeepsTheShiftedWindow();
     void zoomSteps();
     void pageTurnAtTwentiethSample();
     void samplingGoesOnAfterZoomIn();
@@ -796,6 +797,38 @@ void TestChart::rulerWhileShifted()
     QCOMPARE(chart.shiftCount(), 2);
     QCOMPARE(chart.windowEndId(), 1001 - 120);
     QCOMPARE(chart.writePosition(), 321);
+}
+
+void TestChart::f6AfterTheRulerKeepsTheShiftedWindow()
+{
+    RecordingFixture fixture(nextConnection());
+    TrendChart chart;
+    QVERIFY(loadRecorded(fixture, chart, 1000));
+    for (int i = 0; i < 3; ++i)
+        chart.stepBack(fixture.store());
+    chart.rulerOn();
+    QCOMPARE(chart.rulerOff(fixture.store()).liveTimerRunning, std::optional<bool>(true));
+
+    // F6 from the live window with ShiftCount 3 shows a shifted window: no sampling.
+    const ChartUpdate f6 = chart.stepTowardsLive(fixture.store());
+    QCOMPARE(f6.liveTimerRunning, std::optional<bool>(false));
+    QCOMPARE(chart.windowLength(), 321);
+    // A tick that still comes neither samples nor turns the page.
+    QVERIFY(fixture.addRecord(1001, RecordingFixture::noon() + 1));
+    QVERIFY(fixture.setNewest(1001));
+    PvRecorded = true;
+    QVERIFY(chart.takeLiveSample(fixture.store()).isEmpty());
+    QVERIFY(PvRecorded);
+    QCOMPARE(chart.shiftCount(), 2);
+    QCOMPARE(chart.writePosition(), 321);
+    QCOMPARE(loadedIds(chart.buffer(), 321), idRange(560, 880));
+
+    // Live again through F6 twice: the raised flag is the first live sample.
+    chart.stepTowardsLive(fixture.store());
+    chart.stepTowardsLive(fixture.store());
+    QCOMPARE(chart.windowLength(), 241);
+    QVERIFY(chart.takeLiveSample(fixture.store()).axisLabels);
+    QCOMPARE(chart.writePosition(), 242);
 }
 
 void TestChart::zoomSteps()

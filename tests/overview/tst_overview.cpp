@@ -1,6 +1,7 @@
 #include "chartsurface.h"
 #include "clock.h"
 #include "configwindow.h"
+#include "daytime.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "modbuslink.h"
@@ -125,6 +126,10 @@ private slots:
     void doubleClickShowsTheRangeEditor();
     void clockReadout();
     void chartWithoutDatabase();
+    void f6AfterTheRulerStaysShifted_data();
+    void f6AfterTheRulerStaysShifted();
+    void alarmPanelGoesOnWhileLookingAtHistory();
+    void scaleLabelsFollowTheCurvesWhileNotLive();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -1143,6 +1148,123 @@ void TestOverview::chartWithoutDatabase()
     tick();
     QCOMPARE(chart().writePosition(), 242);
     QCOMPARE(bufferValue(242), 3.0f);
+}
+
+void TestOverview::f6AfterTheRulerStaysShifted_data()
+{
+    QTest::addColumn<int>("zoomLevel");
+    QTest::newRow("zoom 1") << 1;
+    QTest::newRow("zoom 4") << 4;
+}
+
+// Three steps back, the ruler on and off (live, ShiftCount 3), F6: the window
+// two steps back stays on screen past the next recordings, whose WritePosition
+// would pass the page-turn test of a live window.
+void TestOverview::f6AfterTheRulerStaysShifted()
+{
+    QFETCH(int, zoomLevel);
+    QVERIFY(loadOnRecording(3000, 3000));
+    for (int level = 1; level < zoomLevel; ++level)
+        press(Qt::Key_F1);
+    for (int step = 0; step < 3; ++step)
+        press(Qt::Key_F7);
+    press(Qt::Key_F4);
+    press(Qt::Key_F4);
+    QCOMPARE(chart().shiftCount(), 3);
+    QVERIFY(m_window->displayTimer()->isActive());
+
+    press(Qt::Key_F6);
+    QCOMPARE(chart().shiftCount(), 2);
+    QCOMPARE(chart().windowEndId(), 2880);
+    QVERIFY(!m_window->displayTimer()->isActive());
+    for (qint32 id = 3001; id <= 3003; ++id) {
+        QVERIFY(recordPv(id, id - 3000));
+        PvRecorded = true;
+        QTest::qWait(300);
+    }
+    tick(); // even a tick that still comes leaves the shifted window alone
+    QCOMPARE(chart().windowEndId(), 2880);
+    QCOMPARE(chart().windowLength(), 321);
+    QCOMPARE(chart().writePosition(), 321);
+    QCOMPARE(bufferValue(321), 2880.0f);
+    QCOMPARE(chart().shiftCount(), 2);
+    QVERIFY(button("Command7")->isEnabled());
+    QCOMPARE(label("Label4(0)")->text(),
+             chartTimeText(chart().buffer().times[chart().windowOffset() + 1]));
+
+    // F6 down to 0 is live again, from the newest record, and samples the raised flag.
+    press(Qt::Key_F6);
+    QCOMPARE(chart().windowEndId(), 2940);
+    press(Qt::Key_F6);
+    QCOMPARE(chart().shiftCount(), 0);
+    QCOMPARE(chart().windowEndId(), 3003);
+    QVERIFY(m_window->displayTimer()->isActive());
+    QTRY_VERIFY(!PvRecorded);
+    QCOMPARE(chart().writePosition(), 242);
+}
+
+// The status and relay boxes follow the tables while the chart is shifted and
+// while the ruler is on; the value boxes follow while shifted and hold the
+// ruler's read-outs in ruler mode.
+void TestOverview::alarmPanelGoesOnWhileLookingAtHistory()
+{
+    QVERIFY(loadOnRecording(1000, 1000));
+    press(Qt::Key_F7);
+    QVERIFY(!m_window->displayTimer()->isActive());
+    InputStates[3] = 1;
+    CoilStates[1] = 1;
+    ProcessValues[0] = 42.5f;
+    QTRY_COMPARE(label("D_2R(3)")->text(), QStringLiteral("通道二报警"));
+    QCOMPARE(background(label("D_2R(3)")), QColor(255, 192, 192));
+    QTRY_COMPARE(label("D_1R(1)")->text(), QStringLiteral(" 闭合"));
+    QTRY_COMPARE(label("D_3W(0)")->text(), QStringLiteral("42.5"));
+    QCOMPARE(background(label("D_3W(0)")), QColor(255, 192, 255));
+
+    // The ruler on the shifted window 620 … 940: x 150 reads position 181, record 800.
+    press(Qt::Key_F4);
+    QTest::keyClick(control<QSlider>("hc"), Qt::Key_Right);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("800"));
+    InputStates[3] = 0;
+    InputStates[15] = 1;
+    CoilStates[1] = 0;
+    ProcessValues[0] = 7;
+    QTRY_COMPARE(label("D_2R(3)")->text(), QStringLiteral("   "));
+    QTRY_COMPARE(label("D_2R(15)")->text(), QStringLiteral("4有报警"));
+    QTRY_COMPARE(label("D_1R(1)")->text(), QStringLiteral(" 断开  "));
+    QCOMPARE(background(label("D_1R(1)")), QColor(128, 255, 128));
+    QTest::qWait(450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("800"));
+    QCOMPARE(background(label("D_3W(0)")), QColor(255, 255, 0));
+
+    // Stepping to live with the ruler still on starts Timer1; the boxes stay the ruler's.
+    control<QSlider>("hc")->setValue(TrendChart::kSliderRightEnd);
+    QVERIFY(m_window->displayTimer()->isActive());
+    control<QSlider>("hc")->setValue(150); // position 181 of the live window, record 940
+    QTest::qWait(450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("940"));
+}
+
+// A range entered while Timer1 is stopped: the scale labels change with the
+// curves at the next redraw.
+void TestOverview::scaleLabelsFollowTheCurvesWhileNotLive()
+{
+    QVERIFY(loadOnRecording(1000, 1000));
+    auto enterRange = [&](const char *upper, const char *lower) {
+        control<QLineEdit>("YKD")->setText(QLatin1String(upper));
+        control<QLineEdit>("YKD1")->setText(QLatin1String(lower));
+        QTest::mouseClick(button("Command26"), Qt::LeftButton);
+    };
+    press(Qt::Key_F7);
+    enterRange("3000", "0");
+    QTRY_COMPARE(texts("Label5", 7),
+                 (QStringList{"0", "500", "1000", "1500", "2000", "2500", "3000"}));
+    QCOMPARE(ChartOffset, 0);
+
+    press(Qt::Key_F4);
+    enterRange("1000", "-200");
+    QTRY_COMPARE(texts("Label5", 7),
+                 (QStringList{"-200", "0", "200", "400", "600", "800", "1000"}));
+    QCOMPARE(ChartOffset, -1250); // the curves were redrawn for the same range
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

@@ -101,10 +101,11 @@ public:
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
 
-    // ClearTrendBuffer: every date, time and value of the buffer back to 0.
+    // ClearTrendBuffer: every date, time and value of the buffer back to 0, and
+    // every position empty.
     void clearTrendBuffer();
     // LoadTrendWindow: WindowLength records ending at WindowEndId into positions 1..n, with gap
-    // marks.
+    // marks; fewer records fill the newest positions and leave the others empty.
     Readout loadTrendWindow(const QSqlDatabase &db);
     // ReloadLive: rereads NewestPvId and loads the live window of 241 records ending there.
     Readout reloadLive(const RecordingStore &store);

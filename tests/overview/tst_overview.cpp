@@ -130,6 +130,7 @@ private slots:
     void f6AfterTheRulerStaysShifted();
     void alarmPanelGoesOnWhileLookingAtHistory();
     void scaleLabelsFollowTheCurvesWhileNotLive();
+    void youngDatabaseShowsOnlyWhatItHolds();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -472,8 +473,9 @@ void TestOverview::defaultsAtStart()
     QCOMPARE(chart.writePosition(), 241);
     QCOMPARE(chart.windowLength(), 241);
     QCOMPARE(chart.windowEndId(), chart.newestPvId());
-    // The empty database still gives a drawn chart: grid and five flat curves.
-    QVERIFY(m_window->chartSurface()->strokes().size() > 62);
+    // The empty database still gives a drawn chart: the grid, and no curve where
+    // nothing was recorded.
+    QCOMPARE(m_window->chartSurface()->strokes().size(), 62);
     QVERIFY(m_window->chartTimer()->isActive());
     QCOMPARE(m_window->chartTimer()->interval(), 1000);
     QVERIFY(m_window->clockTimer()->isActive());
@@ -483,6 +485,8 @@ void TestOverview::defaultsAtStart()
     QVERIFY(m_window->closeGuard());
     QVERIFY(m_window->displayTimer()->isActive());
     QCOMPARE(m_window->displayTimer()->interval(), 200);
+    QVERIFY(m_window->panelTimer()->isActive());
+    QCOMPARE(m_window->panelTimer()->interval(), 200);
     QVERIFY(!Met1()->isPolling());
 
     // Before any poll the tables are zero: 0 in the value boxes, blank status
@@ -1265,6 +1269,71 @@ void TestOverview::scaleLabelsFollowTheCurvesWhileNotLive()
     QTRY_COMPARE(texts("Label5", 7),
                  (QStringList{"-200", "0", "200", "400", "600", "800", "1000"}));
     QCOMPARE(ChartOffset, -1250); // the curves were redrawn for the same range
+}
+
+// A database of 30 records, then of 40 and 60: the records fill the newest
+// positions of every window loaded, positions without a record are not drawn,
+// their labels and the ruler over them are blank.
+void TestOverview::youngDatabaseShowsOnlyWhatItHolds()
+{
+    QVERIFY(loadOnRecording(30, 30));
+    const QVector<Stroke> &strokes = m_window->chartSurface()->strokes();
+    auto count = [&](Qt::PenStyle style) {
+        return int(std::count_if(strokes.begin(), strokes.end(),
+                                 [style](const Stroke &s) { return s.style == style; }));
+    };
+    // Records 1 … 30 at positions 212 … 241; labels 0 … 3 stand over 181 … 211.
+    QCOMPARE(bufferValue(212), 1.0f);
+    QCOMPARE(bufferValue(241), 30.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 212) * 5);
+    QCOMPARE(count(Qt::DashLine), 0);
+    const QStringList times = texts("Label4", 9);
+    const QStringList dates = texts("Label7", 9);
+    for (int j = 0; j < 9; ++j) {
+        QCOMPARE(times[j].isEmpty(), j < 4);
+        QCOMPARE(dates[j].isEmpty(), j < 4);
+    }
+
+    // F7 goes round the ring to ids that hold nothing yet: an empty window.
+    press(Qt::Key_F7);
+    QCOMPARE(chart().windowEndId(), 65470);
+    QCOMPARE(count(Qt::SolidLine), 0);
+    QCOMPARE(texts("Label4", 9), QStringList(9, QString()));
+    QCOMPARE(texts("Label7", 9), QStringList(9, QString()));
+
+    // The recorder went on; F6 is live again with the 40 records at the right.
+    for (qint32 id = 31; id <= 40; ++id)
+        QVERIFY(recordPv(id, id - 30));
+    press(Qt::Key_F6);
+    QCOMPARE(chart().windowEndId(), 40);
+    QCOMPARE(bufferValue(202), 1.0f);
+    QCOMPARE(bufferValue(241), 40.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 202) * 5);
+
+    // The ruler: x 150 is position 181, empty; x 3450 is position 203, record 2.
+    press(Qt::Key_F4);
+    auto *slider = control<QSlider>("hc");
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(texts("D_3W", 5), QStringList(5, QString()));
+    QCOMPARE(label("Label2(9)")->text(), QString());
+    QCOMPARE(label("Label2(10)")->text(), QString());
+    slider->setValue(3450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("2"));
+    press(Qt::Key_F4);
+
+    // The page turn at the twentieth sample loads 60 records into 182 … 241.
+    for (qint32 id = 41; id <= 60; ++id) {
+        QVERIFY(recordPv(id, id - 30));
+        ProcessValues[0] = float(id);
+        PvRecorded = true;
+        tick();
+    }
+    QCOMPARE(chart().writePosition(), 241);
+    QCOMPARE(chart().windowEndId(), 60);
+    QCOMPARE(bufferValue(182), 1.0f);
+    QCOMPARE(bufferValue(240), 59.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 182) * 5);
+    QCOMPARE(count(Qt::DashLine), 0);
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

@@ -431,12 +431,16 @@ void OverviewWindow::buildScalePanel()
 
 void OverviewWindow::buildAxisLabels()
 {
+    // A date such as "2026/12/07" is about 1035 twips wide in the window's font:
+    // 1000-twip labels cut its last pixel column. Wider labels, still centred
+    // under their ticks, show it whole; neighbours stay about 300 twips apart.
+    constexpr int kAxisLabelWidth = 1200;
     for (int j = 0; j < int(kMajorTimeTicks.size()); ++j) {
-        const int left = kMajorTimeTicks[j] - 500;
+        const int left = kMajorTimeTicks[j] - kAxisLabelWidth / 2;
         m_timeLabels[j] = addLabel(this, controlName("Label4", j), QStringLiteral("00:00:00"),
-                                   {left, 9780, 1000, 255});
+                                   {left, 9780, kAxisLabelWidth, 255});
         m_dateLabels[j] = addLabel(this, controlName("Label7", j), QStringLiteral("2001/07/19"),
-                                   {left, 10050, 1000, 255});
+                                   {left, 10050, kAxisLabelWidth, 255});
         for (QLabel *label : {m_timeLabels[j], m_dateLabels[j]}) {
             label->setAlignment(Qt::AlignCenter);
             setTextColour(label, kGrey);

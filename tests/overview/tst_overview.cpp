@@ -131,6 +131,7 @@ private slots:
     void alarmPanelGoesOnWhileLookingAtHistory();
     void scaleLabelsFollowTheCurvesWhileNotLive();
     void youngDatabaseShowsOnlyWhatItHolds();
+    void axisLabelsShowTheirWholeText();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -1334,6 +1335,39 @@ void TestOverview::youngDatabaseShowsOnlyWhatItHolds()
     QCOMPARE(bufferValue(240), 59.0f);
     QCOMPARE(count(Qt::SolidLine), (240 - 182) * 5);
     QCOMPARE(count(Qt::DashLine), 0);
+}
+
+// Every time and date label shows its whole text, measured with the window's
+// real font: the text fits the label, and no ink touches its outer pixel columns.
+void TestOverview::axisLabelsShowTheirWholeText()
+{
+    const QStringList shown{"2026/12/07", "2000/08/28", "1999/11/30", "2088/10/10",
+                            "00:00:00",   "23:59:58",   "08:48:08"};
+    for (const char *row : {"Label4", "Label7"}) {
+        for (int j = 0; j < 9; ++j) {
+            QLabel *axis = label(QStringLiteral("%1(%2)").arg(QLatin1String(row)).arg(j));
+            for (const QString &text : shown) {
+                axis->setText(text);
+                const QString where = QStringLiteral("%1 \"%2\"").arg(axis->objectName(), text);
+                QVERIFY2(axis->fontMetrics().horizontalAdvance(text) <=
+                             axis->contentsRect().width(),
+                         qPrintable(where));
+                const QImage image = axis->grab().toImage();
+                const QRgb paper = axis->palette().color(QPalette::Window).rgb();
+                auto inkIn = [&](int x) {
+                    for (int y = 0; y < image.height(); ++y)
+                        if (image.pixel(x, y) != paper)
+                            return true;
+                    return false;
+                };
+                QVERIFY2(!inkIn(0) && !inkIn(image.width() - 1), qPrintable(where));
+                bool inked = false;
+                for (int x = 1; x < image.width() - 1 && !inked; ++x)
+                    inked = inkIn(x);
+                QVERIFY2(inked, qPrintable(where));
+            }
+        }
+    }
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

@@ -103,12 +103,17 @@ AxisLabels axisLabels(const TrendBuffer &buffer, const TrendView &view)
         const int p = kLabelSamples * view.zoomLevel * j + view.windowOffset + 1;
         if (!isPosition(p))
             continue;
-        labels.times[j] = chartTimeText(buffer.times[p]);
-        labels.dates[j] = chartDateText(buffer.dates[p]);
+        labels.times[j] = buffer.empty[p] ? QString() : chartTimeText(buffer.times[p]);
+        labels.dates[j] = buffer.empty[p] ? QString() : chartDateText(buffer.dates[p]);
     }
     if (view.windowLength < kLiveWindowBelow) {
         // No samples exist yet right of the "now" line: count on from the newest.
         for (int j = kFirstExtrapolated; j < kLabelCount; ++j) {
+            if (buffer.empty[kLivePosition]) { // no newest record to count on from
+                labels.times[j] = QString();
+                labels.dates[j] = QString();
+                continue;
+            }
             const int steps = j - kFirstExtrapolated + 1;
             const float d = float(steps * view.zoomLevel * kLabelStepDays);
             double t = buffer.times[kLivePosition] + double(d);
@@ -162,7 +167,7 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
 
     for (int i = 1; i <= n; ++i) {
         const int p = i + view.windowOffset;
-        if (!isPosition(p) || buffer.gapMarks[p] <= 0)
+        if (!isPosition(p) || buffer.gapMarks[p] <= 0 || buffer.empty[p])
             continue;
         const double x = double(i) * view.sampleStep; // the markers are not rounded
         drawing.strokes.append(
@@ -184,7 +189,7 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
     for (int i = 1; i <= n; ++i) {
         const int a = i - 1 + view.windowOffset;
         const int b = i + view.windowOffset;
-        if (!isPosition(a) || !isPosition(b))
+        if (!isPosition(a) || !isPosition(b) || buffer.empty[a] || buffer.empty[b])
             continue;
         const double x1 = roundHalfEven(double(i - 1) * view.sampleStep);
         const double x2 = roundHalfEven(double(i) * view.sampleStep);

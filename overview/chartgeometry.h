@@ -60,6 +60,9 @@ struct TrendBuffer {
     std::array<double, kPositions> times{};    // TrendTimes: fraction of a day
     std::array<double, kPositions> dates{};    // TrendDates: day serial
     std::array<qint16, kPositions> gapMarks{}; // GapMarks: non-zero after a gap
+    // No record at this position (a young database, or right of the newest
+    // sample): no segment to or from it, no gap marker, blank labels.
+    std::array<bool, kPositions> empty{};
 };
 
 // The view state DrawTrend reads.
@@ -104,7 +107,7 @@ int sliderStep(float sampleStep);
 int drawnSteps(const TrendView &view);
 
 // Step 1 and 2 of DrawTrend: the nine time and date labels, with labels 7 and 8
-// of a live window extrapolated from position 241.
+// of a live window extrapolated from position 241; blank over an empty position.
 AxisLabels axisLabels(const TrendBuffer &buffer, const TrendView &view);
 
 // The vertical scale 7500 / ChartSpan in single precision; 0 when the span is 0.

@@ -189,7 +189,7 @@ QVector<TickLine> tickLines()
 
 OverviewWindow::OverviewWindow(QWidget *parent)
     : QWidget(parent), m_timer1(new QTimer(this)), m_timer2(new QTimer(this)),
-      m_timer3(new QTimer(this))
+      m_timer3(new QTimer(this)), m_panelTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(QStringLiteral("过程控制仪表 ZELMAR  OverView"));
@@ -217,6 +217,11 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     m_timer3->setInterval(kClockInterval);
     connect(m_timer3, &QTimer::timeout, this,
             [this] { apply(m_chart.clockTick(SystemClock::now())); });
+    // The alarm panel keeps showing alarms while Timer1 is stopped for history
+    // or the ruler, so the boxes have a tick of their own.
+    m_panelTimer->setObjectName(QStringLiteral("PanelTimer"));
+    m_panelTimer->setInterval(kPanelInterval);
+    connect(m_panelTimer, &QTimer::timeout, this, &OverviewWindow::onPanelTick);
 
     // Key preview: the window sees every key before the control that has the
     // focus, also inside an open list.
@@ -426,12 +431,16 @@ void OverviewWindow::buildScalePanel()
 
 void OverviewWindow::buildAxisLabels()
 {
+    // A date such as "2026/12/07" is about 1035 twips wide in the window's font:
+    // 1000-twip labels cut its last pixel column. Wider labels, still centred
+    // under their ticks, show it whole; neighbours stay about 300 twips apart.
+    constexpr int kAxisLabelWidth = 1200;
     for (int j = 0; j < int(kMajorTimeTicks.size()); ++j) {
-        const int left = kMajorTimeTicks[j] - 500;
+        const int left = kMajorTimeTicks[j] - kAxisLabelWidth / 2;
         m_timeLabels[j] = addLabel(this, controlName("Label4", j), QStringLiteral("00:00:00"),
-                                   {left, 9780, 1000, 255});
+                                   {left, 9780, kAxisLabelWidth, 255});
         m_dateLabels[j] = addLabel(this, controlName("Label7", j), QStringLiteral("2001/07/19"),
-                                   {left, 10050, 1000, 255});
+                                   {left, 10050, kAxisLabelWidth, 255});
         for (QLabel *label : {m_timeLabels[j], m_dateLabels[j]}) {
             label->setAlignment(Qt::AlignCenter);
             setTextColour(label, kGrey);
@@ -502,16 +511,21 @@ void OverviewWindow::load()
     m_timer1->start();
     m_timer2->start();
     m_timer3->start();
+    m_panelTimer->start();
 }
 
 // ---- The 200 ms tick ----
 
 void OverviewWindow::onDisplayTick()
 {
-    if (!m_chart.rulerIsOn())
-        restoreReadoutColours();
     showScaleLabels();
     apply(m_chart.takeLiveSample(currentStore()));
+}
+
+void OverviewWindow::onPanelTick()
+{
+    if (!m_chart.rulerIsOn())
+        restoreReadoutColours();
     refreshChannelDisplay();
 }
 
@@ -532,8 +546,10 @@ void OverviewWindow::showScaleLabels()
 
 void OverviewWindow::refreshChannelDisplay()
 {
-    for (int i = 0; i < LiveDisplay::kValueBoxes; ++i)
-        m_valueBoxes[i]->setText(singleText(ProcessValues[i]));
+    if (!m_chart.rulerIsOn()) {
+        for (int i = 0; i < LiveDisplay::kValueBoxes; ++i)
+            m_valueBoxes[i]->setText(singleText(ProcessValues[i]));
+    }
     for (int i = 0; i < LiveDisplay::kStatusBoxes; ++i) {
         const LiveDisplay::BoxLook look = LiveDisplay::statusLook(i, InputStates[i]);
         m_statusBoxes[i]->setText(look.text);
@@ -638,6 +654,9 @@ void OverviewWindow::apply(const ChartUpdate &update)
     if (update.rulerCaption)
         m_command5->setText(*update.rulerCaption);
     if (update.axisLabels) {
+        // The scale belongs to the curves: a redraw that rescales them while
+        // Timer1 is stopped rewrites the scale labels too.
+        showScaleLabels();
         for (int j = 0; j < Chart::kLabelCount; ++j) {
             if (const auto &time = update.axisLabels->times[j])
                 m_timeLabels[j]->setText(*time);

@@ -34,6 +34,7 @@ public:
     static constexpr std::chrono::milliseconds kDisplayInterval{200}; // Timer1
     static constexpr std::chrono::milliseconds kChartInterval{1000};  // Timer2
     static constexpr std::chrono::milliseconds kClockInterval{1000};  // Timer3
+    static constexpr std::chrono::milliseconds kPanelInterval{200};   // the boxes' refresh
 
     explicit OverviewWindow(QWidget *parent = nullptr);
     ~OverviewWindow() override;
@@ -61,8 +62,8 @@ public:
     // cleared, the window unloaded, the link's port released, the process ended.
     void exitTool();
 
-    // The value, status and relay boxes from the shared tables (the 200 ms
-    // tick's last step).
+    // The value, status and relay boxes from the shared tables; in ruler mode the
+    // value boxes are left to the ruler's read-outs.
     void refreshChannelDisplay();
 
     // True from load until the exit path; the close box is refused while it holds.
@@ -72,8 +73,11 @@ public:
     // The trend buffer, its view and navigation state.
     const TrendChart &chart() const { return m_chart; }
 
-    // Timer1: the 200 ms live display and chart sampling.
+    // Timer1: the 200 ms scale labels and chart sampling, stopped while the
+    // window is not live.
     QTimer *displayTimer() const { return m_timer1; }
+    // The 200 ms refresh of the value, status and relay boxes, from load to end.
+    QTimer *panelTimer() const { return m_panelTimer; }
     // Timer2: the chart redrawn every second.
     QTimer *chartTimer() const { return m_timer2; }
     // Timer3: the date and time read-out every second.
@@ -101,6 +105,7 @@ private:
 
     void load();
     void onDisplayTick();
+    void onPanelTick();
     void restoreReadoutColours();
     void showScaleLabels();
     void showRangeEditor();
@@ -122,6 +127,7 @@ private:
     QTimer *m_timer1 = nullptr;
     QTimer *m_timer2 = nullptr;
     QTimer *m_timer3 = nullptr;
+    QTimer *m_panelTimer = nullptr;
 
     QComboBox *m_combo1 = nullptr;
     QComboBox *m_combo2 = nullptr;

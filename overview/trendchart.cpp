@@ -99,12 +99,13 @@ void TrendChart::clearTrendBuffer()
         row.fill(0);
     m_buffer.times.fill(0);
     m_buffer.dates.fill(0);
+    m_buffer.empty.fill(true);
 }
 
 Readout TrendChart::readoutAt(int position) const
 {
     Readout readout;
-    if (Chart::isPosition(position)) {
+    if (Chart::isPosition(position) && !m_buffer.empty[position]) {
         readout.date = chartDateText(m_buffer.dates[position]);
         readout.time = chartTimeText(m_buffer.times[position]);
     }
@@ -118,20 +119,31 @@ Readout TrendChart::loadTrendWindow(const QSqlDatabase &db)
     m_windowStartId = pvWindowRange(m_windowEndId, m_windowLength).startId;
 
     const int last = std::min<qint32>(m_windowLength, Chart::kShiftedLength);
+    // Fewer records than the window asks for (a young database) fill its newest
+    // positions, so that the live curve goes on from them.
+    int first = last + 1;
     if (const auto records = readPvWindow(db, m_windowEndId, m_windowLength)) {
         const int filled = std::min<int>(records->size(), last);
-        for (int j = 1; j <= filled; ++j) {
-            const PvRecord &record = records->at(j - 1);
+        first = last - filled + 1;
+        for (int i = 0; i < filled; ++i) {
+            const PvRecord &record = records->at(i);
+            const int j = first + i;
             m_buffer.dates[j] = record.date;
             m_buffer.times[j] = record.time;
             for (int k = 0; k < int(record.values.size()); ++k)
                 m_buffer.values[k][j] = record.values[k];
+            m_buffer.empty[j] = false;
         }
     }
+    // Position 0 is never loaded; before a full window the curves start from it
+    // at 0, as they always have.
+    if (first == 1)
+        m_buffer.empty[0] = false;
     // Full date and time, so that midnight between two records is no gap. The
-    // first record has no loaded neighbour before it; a position the database
-    // could not fill holds 0, so the first of those marks where the records end.
+    // first record has no loaded neighbour before it.
     for (int j = 2; j <= last; ++j) {
+        if (m_buffer.empty[j] || m_buffer.empty[j - 1])
+            continue;
         const double now = m_buffer.dates[j] + m_buffer.times[j];
         const double before = m_buffer.dates[j - 1] + m_buffer.times[j - 1];
         if (std::fabs(now - before) > Chart::kGapDays)
@@ -174,7 +186,10 @@ ChartUpdate TrendChart::redrawChart()
 ChartUpdate TrendChart::takeLiveSample(const RecordingStore &store)
 {
     ChartUpdate update;
-    if (!PvRecorded)
+    // Only a live window grows and turns its page: a shifted one stays on screen
+    // until F6 returns to live or the ruler is used, and PvRecorded stays raised
+    // for the first live tick after that.
+    if (!PvRecorded || !isLive())
         return update;
     if (m_writePosition < std::numeric_limits<qint16>::max())
         ++m_writePosition;
@@ -189,6 +204,7 @@ ChartUpdate TrendChart::takeLiveSample(const RecordingStore &store)
         const QDateTime now = SystemClock::now();
         m_buffer.dates[m_writePosition] = daySerial(now.date());
         m_buffer.times[m_writePosition] = dayFraction(now.time());
+        m_buffer.empty[m_writePosition] = false;
     }
     PvRecorded = false;
     update.axisLabels = redraw();
@@ -273,6 +289,9 @@ ChartUpdate TrendChart::stepTowardsLive(const RecordingStore &store)
         return update;
     }
     ChartUpdate update = loadShiftedWindow(store);
+    // After the ruler left a live window with ShiftCount kept, Timer1 runs: the
+    // shifted window takes no samples.
+    update.liveTimerRunning = false;
     m_atOldest = false;
     update.stepBackEnabled = true;
     return update;
@@ -330,8 +349,10 @@ ChartUpdate TrendChart::sliderChanged(const RecordingStore &store, int x)
     Readout readout = readoutAt(p);
     readout.highlighted = true;
     update.readout = readout;
+    // Over a position without a record the read-outs are blank: no zeros that
+    // were never measured.
     std::array<QString, Chart::kDrawnValues> values;
-    for (int k = 0; k < Chart::kDrawnValues; ++k)
+    for (int k = 0; k < Chart::kDrawnValues && !m_buffer.empty[p]; ++k)
         values[k] = singleText(m_buffer.values[k][p]);
     update.values = values;
     return update;

@@ -75,11 +75,13 @@ struct ChartUpdate {
  *     Live --F7--> Shifted --F6 down to 0--> Live
  *       |  <----- ruler off (ShiftCount kept) ---- Ruler
  *       +--F4--> Ruler <--F4-- Shifted
+ *     Live with ShiftCount kept --F6 above 0--> Shifted
  *
- * Live: 241 records ending at NewestPvId, Timer1 samples (takeLiveSample).
- * Shifted: 321 records ending ShiftCount × 60 ids before NewestPvId (stepBack,
- * stepTowardsLive), Timer1 stopped. Ruler: Timer1 stopped, the slider reads
- * values (rulerOn, sliderChanged); rulerOff returns to a live window.
+ * Live: 241 records ending at NewestPvId, Timer1 samples (takeLiveSample); only
+ * a live window turns its page. Shifted: 321 records ending ShiftCount × 60 ids
+ * before NewestPvId (stepBack, stepTowardsLive), Timer1 stopped. Ruler: Timer1
+ * stopped, the slider reads values (rulerOn, sliderChanged); rulerOff returns
+ * to a live window.
  */
 class TrendChart
 {
@@ -99,10 +101,11 @@ public:
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
 
-    // ClearTrendBuffer: every date, time and value of the buffer back to 0.
+    // ClearTrendBuffer: every date, time and value of the buffer back to 0, and
+    // every position empty.
     void clearTrendBuffer();
     // LoadTrendWindow: WindowLength records ending at WindowEndId into positions 1..n, with gap
-    // marks.
+    // marks; fewer records fill the newest positions and leave the others empty.
     Readout loadTrendWindow(const QSqlDatabase &db);
     // ReloadLive: rereads NewestPvId and loads the live window of 241 records ending there.
     Readout reloadLive(const RecordingStore &store);
@@ -139,6 +142,8 @@ public:
     bool canZoomOut() const { return m_zoomLevel < kMaxZoomLevel; }
     bool canStepTowardsLive() const { return m_shiftCount > 0; }
     bool canStepBack() const { return !m_atOldest; }
+    // True while the window is a live one (241 records ending at NewestPvId).
+    bool isLive() const { return m_windowLength == Chart::kLiveLength; }
 
     // The trend buffer and the view and navigation state, read-only, under their own names.
     const Chart::TrendBuffer &buffer() const { return m_buffer; }

@@ -121,6 +121,7 @@ private slots:
     void gapMarks_data();
     void gapMarks();
     void fewerRowsThanAsked();
+    void emptyPositionsAreNotDrawn();
 
     // Navigation and live sampling
     void stepBackThroughHistory();
@@ -129,9 +130,11 @@ private slots:
     void sliderEndsPage();
     void sliderReadsSampleUnderCursor();
     void rulerWhileShifted();
+    void f6AfterTheRulerKeepsTheShiftedWindow();
     void zoomSteps();
     void pageTurnAtTwentiethSample();
     void samplingGoesOnAfterZoomIn();
+    void youngDatabaseContinuesTheLiveCurve();
 
 private:
     std::unique_ptr<RecordingFixture> m_ring;
@@ -590,26 +593,55 @@ void TestChart::fewerRowsThanAsked()
 {
     RecordingFixture fixture(nextConnection());
     QVERIFY(fixture.isReady());
-    // Records long after midnight: the first one is not compared with empty position 0.
     QVERIFY(fixture.fillRing(100, 100));
     TrendChart chart;
     const Readout readout = chart.reloadLive(fixture.store());
     const TrendBuffer &buffer = chart.buffer();
     QCOMPARE(chart.newestPvId(), 100);
     QCOMPARE(chart.windowStartId(), 65359);
-    QCOMPARE(loadedIds(buffer, 100), idRange(1, 100));
-    for (int j = 101; j < kPositions; ++j) {
-        QCOMPARE(buffer.dates[j], 0.0);
-        QCOMPARE(buffer.times[j], 0.0);
-        QCOMPARE(buffer.values[0][j], 0.0F);
+    // The records fill the newest positions, 142 … 241; the others hold none.
+    QCOMPARE(loadedIds(buffer, 241).mid(141), idRange(1, 100));
+    for (int j = 0; j < kPositions; ++j) {
+        QCOMPARE(buffer.empty[j], j < 142 || j > 241);
+        if (buffer.empty[j]) {
+            QCOMPARE(buffer.dates[j], 0.0);
+            QCOMPARE(buffer.values[0][j], 0.0F);
+        }
+        // Neither where the records start nor anywhere else is a gap.
+        QCOMPARE(buffer.gapMarks[j], qint16(0));
     }
-    // Only where the records end is a gap.
-    for (int j = 0; j < kPositions; ++j)
-        QCOMPARE(buffer.gapMarks[j], qint16(j == 101 ? 101 : 0));
-    // Before the first redraw WindowOffset is 0: the read-out shows position 1.
-    QCOMPARE(readout.date, QStringLiteral("2026/12/07"));
-    QCOMPARE(readout.time, QStringLiteral("11:58:21"));
+    // Before the first redraw WindowOffset is 0: the read-out shows position 1, empty.
+    QCOMPARE(readout.date, QString());
+    QCOMPARE(readout.time, QString());
     QVERIFY(!readout.highlighted);
+}
+
+// Empty positions: no segment to or from them, no gap marker, blank labels.
+void TestChart::emptyPositionsAreNotDrawn()
+{
+    TrendBuffer buffer = numberedBuffer();
+    for (int p = 0; p < 200; ++p)
+        buffer.empty[p] = true;
+    buffer.gapMarks[100] = 100;
+    buffer.gapMarks[220] = 220;
+    const TrendDrawing zoom4 = drawTrend(buffer, liveView(4), 1500, 0);
+    const QVector<Stroke> curves = curveStrokes(zoom4);
+    // Steps 201 … 240 join positions 200 … 240.
+    QCOMPARE(curves.size(), 40 * 5);
+    QCOMPARE(curves.first().from.x(), 7500.0);
+    QCOMPARE(zoom4.strokes.size() - curves.size(), 1);
+    QCOMPARE(zoom4.strokes.first().from.x(), 220 * 37.5);
+    // Labels 0 … 4 stand over positions 1, 41, 81, 121 and 161.
+    for (int j = 0; j < kLabelCount; ++j) {
+        QCOMPARE(zoom4.labels.times[j].value_or(QStringLiteral("?")).isEmpty(), j < 5);
+        QCOMPARE(zoom4.labels.dates[j].value_or(QStringLiteral("?")).isEmpty(), j < 5);
+    }
+    // Without a newest record the live labels 7 and 8 have nothing to count on from.
+    buffer.empty[241] = true;
+    const AxisLabels labels = Chart::axisLabels(buffer, liveView(1));
+    QCOMPARE(*labels.times[5], timeAt(36000 + 231));
+    QVERIFY(labels.times[6]->isEmpty() && labels.times[8]->isEmpty());
+    QVERIFY(labels.dates[7]->isEmpty());
 }
 
 // ---------------------------------------------------------------- navigation
@@ -798,6 +830,38 @@ void TestChart::rulerWhileShifted()
     QCOMPARE(chart.writePosition(), 321);
 }
 
+void TestChart::f6AfterTheRulerKeepsTheShiftedWindow()
+{
+    RecordingFixture fixture(nextConnection());
+    TrendChart chart;
+    QVERIFY(loadRecorded(fixture, chart, 1000));
+    for (int i = 0; i < 3; ++i)
+        chart.stepBack(fixture.store());
+    chart.rulerOn();
+    QCOMPARE(chart.rulerOff(fixture.store()).liveTimerRunning, std::optional<bool>(true));
+
+    // F6 from the live window with ShiftCount 3 shows a shifted window: no sampling.
+    const ChartUpdate f6 = chart.stepTowardsLive(fixture.store());
+    QCOMPARE(f6.liveTimerRunning, std::optional<bool>(false));
+    QCOMPARE(chart.windowLength(), 321);
+    // A tick that still comes neither samples nor turns the page.
+    QVERIFY(fixture.addRecord(1001, RecordingFixture::noon() + 1));
+    QVERIFY(fixture.setNewest(1001));
+    PvRecorded = true;
+    QVERIFY(chart.takeLiveSample(fixture.store()).isEmpty());
+    QVERIFY(PvRecorded);
+    QCOMPARE(chart.shiftCount(), 2);
+    QCOMPARE(chart.writePosition(), 321);
+    QCOMPARE(loadedIds(chart.buffer(), 321), idRange(560, 880));
+
+    // Live again through F6 twice: the raised flag is the first live sample.
+    chart.stepTowardsLive(fixture.store());
+    chart.stepTowardsLive(fixture.store());
+    QCOMPARE(chart.windowLength(), 241);
+    QVERIFY(chart.takeLiveSample(fixture.store()).axisLabels);
+    QCOMPARE(chart.writePosition(), 242);
+}
+
 void TestChart::zoomSteps()
 {
     TrendChart chart;
@@ -867,6 +931,41 @@ void TestChart::samplingGoesOnAfterZoomIn()
     PvRecorded = true;
     chart.takeLiveSample(fixture.store());
     QCOMPARE(chart.writePosition(), 242);
+}
+
+// A page turn on a database of 100 records: the 120 rows it loads fill
+// positions 122 … 241, so the curve drawn at zoom 1 goes on from them.
+void TestChart::youngDatabaseContinuesTheLiveCurve()
+{
+    RecordingFixture fixture(nextConnection());
+    TrendChart chart;
+    QVERIFY(loadRecorded(fixture, chart, 100));
+    for (int id = 101; id <= 120; ++id) {
+        QVERIFY(fixture.addRecord(id, RecordingFixture::noon() + id - 100));
+        QVERIFY(fixture.setNewest(id));
+        ProcessValues[0] = float(id);
+        PvRecorded = true;
+        chart.takeLiveSample(fixture.store());
+    }
+    QCOMPARE(chart.writePosition(), 241);
+    const TrendBuffer &buffer = chart.buffer();
+    QCOMPARE(loadedIds(buffer, 241).mid(121), idRange(1, 120));
+    QVERIFY(buffer.empty[121] && !buffer.empty[122]);
+    const TrendDrawing drawn = drawTrend(buffer, chart.view(), ChartSpan, ChartLow);
+    QCOMPARE(curveStrokes(drawn).size(), 60 * 5);
+    QCOMPARE(drawn.strokes.size(), 60 * 5);
+    QCOMPARE(drawn.labels.times[0], std::optional<QString>(chartTimeText(buffer.times[181])));
+
+    // The ruler at zoom 4: x 0 is empty position 0, x 4575 position 122, record 1.
+    for (int level = 1; level < TrendChart::kMaxZoomLevel; ++level)
+        chart.zoomOut();
+    const ChartUpdate blank = chart.sliderChanged(fixture.store(), 0);
+    QVERIFY(blank.readout && blank.values);
+    QCOMPARE(blank.readout->date, QString());
+    QCOMPARE(blank.readout->time, QString());
+    QVERIFY(blank.readout->highlighted);
+    QCOMPARE(*blank.values, (std::array<QString, kDrawnValues>{}));
+    QCOMPARE(chart.sliderChanged(fixture.store(), 4575).values->at(0), QStringLiteral("1"));
 }
 
 QTEST_MAIN(TestChart)

@@ -1,6 +1,7 @@
 #include "chartsurface.h"
 #include "clock.h"
 #include "configwindow.h"
+#include "daytime.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "modbuslink.h"
@@ -125,6 +126,12 @@ private slots:
     void chartWithoutDatabase();
     void chartFollowsTheRecordersDatabase_data();
     void chartFollowsTheRecordersDatabase();
+    void f6AfterTheRulerStaysShifted_data();
+    void f6AfterTheRulerStaysShifted();
+    void alarmPanelGoesOnWhileLookingAtHistory();
+    void scaleLabelsFollowTheCurvesWhileNotLive();
+    void youngDatabaseShowsOnlyWhatItHolds();
+    void axisLabelsShowTheirWholeText();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -467,8 +474,9 @@ void TestOverview::defaultsAtStart()
     QCOMPARE(chart.writePosition(), 241);
     QCOMPARE(chart.windowLength(), 241);
     QCOMPARE(chart.windowEndId(), chart.newestPvId());
-    // The empty database still gives a drawn chart: grid and five flat curves.
-    QVERIFY(m_window->chartSurface()->strokes().size() > 62);
+    // The empty database still gives a drawn chart: the grid, and no curve where
+    // nothing was recorded.
+    QCOMPARE(m_window->chartSurface()->strokes().size(), 62);
     QVERIFY(m_window->chartTimer()->isActive());
     QCOMPARE(m_window->chartTimer()->interval(), 1000);
     QVERIFY(m_window->clockTimer()->isActive());
@@ -478,6 +486,8 @@ void TestOverview::defaultsAtStart()
     QVERIFY(m_window->closeGuard());
     QVERIFY(m_window->displayTimer()->isActive());
     QCOMPARE(m_window->displayTimer()->interval(), 200);
+    QVERIFY(m_window->panelTimer()->isActive());
+    QCOMPARE(m_window->panelTimer()->interval(), 200);
     QVERIFY(!Met1()->isPolling());
 
     // Before any poll the tables are zero: 0 in the value boxes, blank status
@@ -1184,6 +1194,221 @@ void TestOverview::chartFollowsTheRecordersDatabase()
     QCOMPARE(std::count(loaded.begin(), loaded.end(), 500.0f), 0);
     delete m_window;
     m_window = nullptr;
+}
+
+void TestOverview::f6AfterTheRulerStaysShifted_data()
+{
+    QTest::addColumn<int>("zoomLevel");
+    QTest::newRow("zoom 1") << 1;
+    QTest::newRow("zoom 4") << 4;
+}
+
+// Three steps back, the ruler on and off (live, ShiftCount 3), F6: the window
+// two steps back stays on screen past the next recordings, whose WritePosition
+// would pass the page-turn test of a live window.
+void TestOverview::f6AfterTheRulerStaysShifted()
+{
+    QFETCH(int, zoomLevel);
+    QVERIFY(loadOnRecording(3000, 3000));
+    for (int level = 1; level < zoomLevel; ++level)
+        press(Qt::Key_F1);
+    for (int step = 0; step < 3; ++step)
+        press(Qt::Key_F7);
+    press(Qt::Key_F4);
+    press(Qt::Key_F4);
+    QCOMPARE(chart().shiftCount(), 3);
+    QVERIFY(m_window->displayTimer()->isActive());
+
+    press(Qt::Key_F6);
+    QCOMPARE(chart().shiftCount(), 2);
+    QCOMPARE(chart().windowEndId(), 2880);
+    QVERIFY(!m_window->displayTimer()->isActive());
+    for (qint32 id = 3001; id <= 3003; ++id) {
+        QVERIFY(recordPv(id, id - 3000));
+        PvRecorded = true;
+        QTest::qWait(300);
+    }
+    tick(); // even a tick that still comes leaves the shifted window alone
+    QCOMPARE(chart().windowEndId(), 2880);
+    QCOMPARE(chart().windowLength(), 321);
+    QCOMPARE(chart().writePosition(), 321);
+    QCOMPARE(bufferValue(321), 2880.0f);
+    QCOMPARE(chart().shiftCount(), 2);
+    QVERIFY(button("Command7")->isEnabled());
+    QCOMPARE(label("Label4(0)")->text(),
+             chartTimeText(chart().buffer().times[chart().windowOffset() + 1]));
+
+    // F6 down to 0 is live again, from the newest record, and samples the raised flag.
+    press(Qt::Key_F6);
+    QCOMPARE(chart().windowEndId(), 2940);
+    press(Qt::Key_F6);
+    QCOMPARE(chart().shiftCount(), 0);
+    QCOMPARE(chart().windowEndId(), 3003);
+    QVERIFY(m_window->displayTimer()->isActive());
+    QTRY_VERIFY(!PvRecorded);
+    QCOMPARE(chart().writePosition(), 242);
+}
+
+// The status and relay boxes follow the tables while the chart is shifted and
+// while the ruler is on; the value boxes follow while shifted and hold the
+// ruler's read-outs in ruler mode.
+void TestOverview::alarmPanelGoesOnWhileLookingAtHistory()
+{
+    QVERIFY(loadOnRecording(1000, 1000));
+    press(Qt::Key_F7);
+    QVERIFY(!m_window->displayTimer()->isActive());
+    InputStates[3] = 1;
+    CoilStates[1] = 1;
+    ProcessValues[0] = 42.5f;
+    QTRY_COMPARE(label("D_2R(3)")->text(), QStringLiteral("通道二报警"));
+    QCOMPARE(background(label("D_2R(3)")), QColor(255, 192, 192));
+    QTRY_COMPARE(label("D_1R(1)")->text(), QStringLiteral(" 闭合"));
+    QTRY_COMPARE(label("D_3W(0)")->text(), QStringLiteral("42.5"));
+    QCOMPARE(background(label("D_3W(0)")), QColor(255, 192, 255));
+
+    // The ruler on the shifted window 620 … 940: x 150 reads position 181, record 800.
+    press(Qt::Key_F4);
+    QTest::keyClick(control<QSlider>("hc"), Qt::Key_Right);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("800"));
+    InputStates[3] = 0;
+    InputStates[15] = 1;
+    CoilStates[1] = 0;
+    ProcessValues[0] = 7;
+    QTRY_COMPARE(label("D_2R(3)")->text(), QStringLiteral("   "));
+    QTRY_COMPARE(label("D_2R(15)")->text(), QStringLiteral("4有报警"));
+    QTRY_COMPARE(label("D_1R(1)")->text(), QStringLiteral(" 断开  "));
+    QCOMPARE(background(label("D_1R(1)")), QColor(128, 255, 128));
+    QTest::qWait(450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("800"));
+    QCOMPARE(background(label("D_3W(0)")), QColor(255, 255, 0));
+
+    // Stepping to live with the ruler still on starts Timer1; the boxes stay the ruler's.
+    control<QSlider>("hc")->setValue(TrendChart::kSliderRightEnd);
+    QVERIFY(m_window->displayTimer()->isActive());
+    control<QSlider>("hc")->setValue(150); // position 181 of the live window, record 940
+    QTest::qWait(450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("940"));
+}
+
+// A range entered while Timer1 is stopped: the scale labels change with the
+// curves at the next redraw.
+void TestOverview::scaleLabelsFollowTheCurvesWhileNotLive()
+{
+    QVERIFY(loadOnRecording(1000, 1000));
+    auto enterRange = [&](const char *upper, const char *lower) {
+        control<QLineEdit>("YKD")->setText(QLatin1String(upper));
+        control<QLineEdit>("YKD1")->setText(QLatin1String(lower));
+        QTest::mouseClick(button("Command26"), Qt::LeftButton);
+    };
+    press(Qt::Key_F7);
+    enterRange("3000", "0");
+    QTRY_COMPARE(texts("Label5", 7),
+                 (QStringList{"0", "500", "1000", "1500", "2000", "2500", "3000"}));
+    QCOMPARE(ChartOffset, 0);
+
+    press(Qt::Key_F4);
+    enterRange("1000", "-200");
+    QTRY_COMPARE(texts("Label5", 7),
+                 (QStringList{"-200", "0", "200", "400", "600", "800", "1000"}));
+    QCOMPARE(ChartOffset, -1250); // the curves were redrawn for the same range
+}
+
+// A database of 30 records, then of 40 and 60: the records fill the newest
+// positions of every window loaded, positions without a record are not drawn,
+// their labels and the ruler over them are blank.
+void TestOverview::youngDatabaseShowsOnlyWhatItHolds()
+{
+    QVERIFY(loadOnRecording(30, 30));
+    const QVector<Stroke> &strokes = m_window->chartSurface()->strokes();
+    auto count = [&](Qt::PenStyle style) {
+        return int(std::count_if(strokes.begin(), strokes.end(),
+                                 [style](const Stroke &s) { return s.style == style; }));
+    };
+    // Records 1 … 30 at positions 212 … 241; labels 0 … 3 stand over 181 … 211.
+    QCOMPARE(bufferValue(212), 1.0f);
+    QCOMPARE(bufferValue(241), 30.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 212) * 5);
+    QCOMPARE(count(Qt::DashLine), 0);
+    const QStringList times = texts("Label4", 9);
+    const QStringList dates = texts("Label7", 9);
+    for (int j = 0; j < 9; ++j) {
+        QCOMPARE(times[j].isEmpty(), j < 4);
+        QCOMPARE(dates[j].isEmpty(), j < 4);
+    }
+
+    // F7 goes round the ring to ids that hold nothing yet: an empty window.
+    press(Qt::Key_F7);
+    QCOMPARE(chart().windowEndId(), 65470);
+    QCOMPARE(count(Qt::SolidLine), 0);
+    QCOMPARE(texts("Label4", 9), QStringList(9, QString()));
+    QCOMPARE(texts("Label7", 9), QStringList(9, QString()));
+
+    // The recorder went on; F6 is live again with the 40 records at the right.
+    for (qint32 id = 31; id <= 40; ++id)
+        QVERIFY(recordPv(id, id - 30));
+    press(Qt::Key_F6);
+    QCOMPARE(chart().windowEndId(), 40);
+    QCOMPARE(bufferValue(202), 1.0f);
+    QCOMPARE(bufferValue(241), 40.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 202) * 5);
+
+    // The ruler: x 150 is position 181, empty; x 3450 is position 203, record 2.
+    press(Qt::Key_F4);
+    auto *slider = control<QSlider>("hc");
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(texts("D_3W", 5), QStringList(5, QString()));
+    QCOMPARE(label("Label2(9)")->text(), QString());
+    QCOMPARE(label("Label2(10)")->text(), QString());
+    slider->setValue(3450);
+    QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("2"));
+    press(Qt::Key_F4);
+
+    // The page turn at the twentieth sample loads 60 records into 182 … 241.
+    for (qint32 id = 41; id <= 60; ++id) {
+        QVERIFY(recordPv(id, id - 30));
+        ProcessValues[0] = float(id);
+        PvRecorded = true;
+        tick();
+    }
+    QCOMPARE(chart().writePosition(), 241);
+    QCOMPARE(chart().windowEndId(), 60);
+    QCOMPARE(bufferValue(182), 1.0f);
+    QCOMPARE(bufferValue(240), 59.0f);
+    QCOMPARE(count(Qt::SolidLine), (240 - 182) * 5);
+    QCOMPARE(count(Qt::DashLine), 0);
+}
+
+// Every time and date label shows its whole text, measured with the window's
+// real font: the text fits the label, and no ink touches its outer pixel columns.
+void TestOverview::axisLabelsShowTheirWholeText()
+{
+    const QStringList shown{"2026/12/07", "2000/08/28", "1999/11/30", "2088/10/10",
+                            "00:00:00",   "23:59:58",   "08:48:08"};
+    for (const char *row : {"Label4", "Label7"}) {
+        for (int j = 0; j < 9; ++j) {
+            QLabel *axis = label(QStringLiteral("%1(%2)").arg(QLatin1String(row)).arg(j));
+            for (const QString &text : shown) {
+                axis->setText(text);
+                const QString where = QStringLiteral("%1 \"%2\"").arg(axis->objectName(), text);
+                QVERIFY2(axis->fontMetrics().horizontalAdvance(text) <=
+                             axis->contentsRect().width(),
+                         qPrintable(where));
+                const QImage image = axis->grab().toImage();
+                const QRgb paper = axis->palette().color(QPalette::Window).rgb();
+                auto inkIn = [&](int x) {
+                    for (int y = 0; y < image.height(); ++y)
+                        if (image.pixel(x, y) != paper)
+                            return true;
+                    return false;
+                };
+                QVERIFY2(!inkIn(0) && !inkIn(image.width() - 1), qPrintable(where));
+                bool inked = false;
+                for (int x = 1; x < image.width() - 1 && !inked; ++x)
+                    inked = inkIn(x);
+                QVERIFY2(inked, qPrintable(where));
+            }
+        }
+    }
 }
 
 void TestOverview::closeBoxIsRefusedAndChangesNothing()

@@ -694,6 +694,24 @@ bool OverviewWindow::isInsideWindow(const QObject *object) const
     return false;
 }
 
+namespace
+{
+
+// Whether a key goes to a drop-down list. The list may have closed itself on
+// this very Esc already (it does so before the key press arrives); the key
+// still goes to the list, not to the window.
+bool isInsideList(const QObject *object)
+{
+    for (auto *widget = qobject_cast<const QWidget *>(object); widget;
+         widget = widget->parentWidget()) {
+        if (widget->windowType() == Qt::Popup)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // A double-click on a Y-axis scale label shows the range editor.
@@ -704,14 +722,14 @@ bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (event->type() != QEvent::KeyPress || !isVisible() || !isInsideWindow(watched))
         return false;
-    return runKey(static_cast<QKeyEvent *>(event)->key());
+    return runKey(static_cast<QKeyEvent *>(event)->key(), isInsideList(watched));
 }
 
 // Runs the key's action; true when the key is one of the window's own.
-bool OverviewWindow::runKey(int key)
+bool OverviewWindow::runKey(int key, bool inList)
 {
     const KeyConditions can{m_chart.canZoomIn(), m_chart.canZoomOut(), m_chart.canStepTowardsLive(),
-                            m_chart.canStepBack()};
+                            m_chart.canStepBack(), inList};
     switch (keyAction(key, can)) {
     case KeyAction::NotMapped:
         return false;

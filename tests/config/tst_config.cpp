@@ -99,6 +99,8 @@ private slots:
     void wheelOnlyInTheFocusedCombo();
     void writeDuringTheYield();
     void leaveDuringTheYield();
+    void escClosesAnOpenListOnly_data();
+    void escClosesAnOpenListOnly();
 
 private:
     ConfigWindow *openWindow();
@@ -1130,6 +1132,51 @@ void TestConfig::leaveDuringTheYield()
     m_window = nullptr;
     QVERIFY(CONFIG1() != nullptr);
     m_window = CONFIG1();
+}
+
+void TestConfig::escClosesAnOpenListOnly_data()
+{
+    QTest::addColumn<int>("picksBefore"); // entries picked by key before the list opens
+    QTest::newRow("first entry shown") << 0;
+    QTest::newRow("a pick not yet written") << 2;
+}
+
+void TestConfig::escClosesAnOpenListOnly()
+{
+    // An operator dismissing a list means "not this one", not "leave the window".
+    QFETCH(int, picksBefore);
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    QSignalSpy returned(w, &ConfigWindow::returned);
+    auto *combo = focusControl<QComboBox>(QStringLiteral("Combo9"));
+    QVERIFY(combo);
+    for (int i = 0; i < picksBefore; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    const QString before = combo->currentText();
+    combo->showPopup();
+    QAbstractItemView *list = combo->view();
+    QTRY_VERIFY(list->isVisible());
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(!list->isVisible());
+    QVERIFY(w->isVisible());
+    QCOMPARE(returned.count(), 0);
+    QVERIFY(w->closeGuard());
+    QCOMPARE(combo->currentText(), before);
+    QVERIFY(combo->hasFocus());
+    QVERIFY(sim.writes().isEmpty());
+
+    // With no list open, Esc leaves as ever, writing the pick on the way out.
+    QPointer<ConfigWindow> old(w);
+    QTest::keyClick(combo, Qt::Key_Escape);
+    QCOMPARE(returned.count(), 1);
+    QTRY_VERIFY(!old);
+    m_window = nullptr;
+    QCOMPARE(sim.writes(), picksBefore ? QStringList{QStringLiteral("write 25 %1").arg(picksBefore)}
+                                       : QStringList());
 }
 
 QTEST_MAIN(TestConfig)

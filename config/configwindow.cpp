@@ -1,5 +1,6 @@
 #include "configwindow.h"
 
+#include "colours.h"
 #include "controlname.h"
 #include "modbuslink.h"
 #include "numbers.h"
@@ -49,7 +50,6 @@ constexpr int kHintLeft = 6600, kHintWidth = 7335, kHintHeight = 435;
 constexpr int kPictureTop = 5400, kPictureWidth = 3600, kPictureHeight = 2900;
 constexpr int kLeaveLeft = 12900, kLeaveTop = 8850, kLeaveWidth = 1560, kLeaveHeight = 540;
 
-const QColor kValueBackground(255, 192, 255);
 const QColor kHintText(0, 0, 192);
 const QColor kEntryBackground(255, 255, 255);
 
@@ -179,7 +179,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     value->setFrameShape(QFrame::Box);
     value->setAutoFillBackground(true);
     QPalette valuePalette = value->palette();
-    valuePalette.setColor(QPalette::Window, kValueBackground);
+    valuePalette.setColor(QPalette::Window, QColor(UiColour::kValueBox));
     value->setPalette(valuePalette);
     value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
     m_valueLabels[row.row] = value;

@@ -2,6 +2,7 @@
 
 #include "chartsurface.h"
 #include "clock.h"
+#include "colours.h"
 #include "configwindow.h"
 #include "controlname.h"
 #include "keymap.h"
@@ -10,6 +11,7 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "shared.h"
+#include "style.h"
 #include "twips.h"
 #include "windowplacement.h"
 #include "yrange.h"
@@ -311,7 +313,7 @@ void OverviewWindow::buildValueStrip()
 
         m_valueBoxes[i] =
             addLabel(frame4, controlName("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});
-        makeBox(m_valueBoxes[i], LiveDisplay::kValueBoxBackground);
+        makeBox(m_valueBoxes[i], UiColour::kValueBox);
         m_valueBoxes[i]->setFont(songti(15, true));
     }
 }
@@ -463,10 +465,10 @@ void OverviewWindow::buildExitButtons()
     auto *frame11 = addFrame(this, QStringLiteral("Frame11"), QString(), {4440, 10320, 8835, 645});
     m_command21 = addButton(frame11, QStringLiteral("Command21"), QStringLiteral("CONFIG"),
                             {360, 180, 1095, 405});
-    setBackground(m_command21, kConfigBackground);
+    colourButton(m_command21, kConfigBackground);
     m_command1 = addButton(frame11, QStringLiteral("Command1"), QStringLiteral("退出"),
                            {7440, 180, 1095, 405});
-    setBackground(m_command1, kExitBackground);
+    colourButton(m_command1, kExitBackground);
     connect(m_command21, &QPushButton::clicked, this, &OverviewWindow::showConfiguration);
     connect(m_command1, &QPushButton::clicked, this, &OverviewWindow::exitTool);
 }
@@ -521,7 +523,7 @@ void OverviewWindow::restoreReadoutColours()
     for (QLabel *readout : m_readouts)
         setBackground(readout, LiveDisplay::kReadoutBackground);
     for (QLabel *box : m_valueBoxes)
-        setBackground(box, LiveDisplay::kValueBoxBackground);
+        setBackground(box, UiColour::kValueBox);
 }
 
 void OverviewWindow::showScaleLabels()

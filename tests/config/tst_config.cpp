@@ -1,4 +1,5 @@
 #include "configwindow.h"
+#include "grabbedcolours.h"
 #include "modbuslink.h"
 #include "parametermap.h"
 #include "shared.h"
@@ -73,6 +74,7 @@ private slots:
     // The window without an instrument.
     void windowLayout();
     void rowsOnTheirTabs();
+    void colouredControlsShowTheirColours();
     void loadShowsFirstEntries();
     void tabButtonsSwitchPages();
     void closeBoxRefused();
@@ -647,6 +649,25 @@ void TestConfig::rowsOnTheirTabs()
     }
     QCOMPARE(w->findChild<QStackedWidget *>(QStringLiteral("SSTab2Pages"))->currentIndex(), 0);
     QVERIFY(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)"))->isChecked());
+}
+
+// What the operator sees, read from the grabbed pixels of the real controls.
+void TestConfig::colouredControlsShowTheirColours()
+{
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    w->readCycle(); // the value labels hold text, as they do from the first tick
+    for (const ParameterRow &row : parameters()) {
+        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(row.tab)),
+                          Qt::LeftButton);
+        auto *value = w->findChild<QLabel *>(QStringLiteral("D_4W(%1)").arg(row.row));
+        QCOMPARE(mostFrequentColour(value), QColor(255, 192, 255));
+        QVERIFY2(showsColour(w->findChild<QLabel *>(QStringLiteral("Label2(%1)").arg(row.row)),
+                             QColor(0, 0, 192)),
+                 row.control);
+        if (auto *entry = w->findChild<QLineEdit *>(QLatin1String(row.control)))
+            QCOMPARE(mostFrequentColour(entry), QColor(Qt::white));
+    }
 }
 
 void TestConfig::loadShowsFirstEntries()

@@ -1,6 +1,7 @@
 #include "chartsurface.h"
 #include "clock.h"
 #include "configwindow.h"
+#include "grabbedcolours.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "modbuslink.h"
@@ -112,6 +113,8 @@ private slots:
     void displayShowsTheTables();
     void relaysCloseAndOpen();
     void scaleLabelsFollowTheRange();
+    void colouredControlsShowTheirColours_data();
+    void colouredControlsShowTheirColours();
 
     // The trend chart on the window, against a recording database.
     void stepBackThroughHistory();
@@ -1198,6 +1201,46 @@ void TestOverview::configHidesTheOverviewWhileTheDisplayRuns()
     back->click();
     QTRY_VERIFY(m_window->isVisible());
     QTRY_VERIFY(!config || !config->isVisible());
+}
+
+void TestOverview::colouredControlsShowTheirColours_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<bool>("filled"); // a background colour, else a text colour
+    QTest::newRow("CONFIG orange") << "Command21" << QColor(255, 128, 0) << true;
+    QTest::newRow("退出 pink") << "Command1" << QColor(255, 192, 203) << true;
+    QTest::newRow("value box") << "D_3W(0)" << QColor(255, 192, 255) << true;
+    QTest::newRow("retransmission value box") << "D_3W(4)" << QColor(255, 192, 255) << true;
+    QTest::newRow("date read-out") << "Label2(9)" << QColor(128, 255, 128) << true;
+    QTest::newRow("time read-out") << "Label2(10)" << QColor(128, 255, 128) << true;
+    QTest::newRow("chart") << "pt" << QColor(192, 255, 255) << true;
+    QTest::newRow("Y range entry") << "YKD" << QColor(Qt::white) << true;
+    QTest::newRow("port frame caption") << "Frame6" << QColor(255, 0, 0) << false;
+    QTest::newRow("baud frame caption") << "Frame2(1)" << QColor(0, 128, 0) << false;
+    QTest::newRow("CH1 title") << "Label1(2)" << QColor(255, 0, 0) << false;
+    QTest::newRow("CH4 title") << "Label1(12)" << QColor(255, 0, 255) << false;
+    QTest::newRow("scale label") << "Label5(3)" << QColor(255, 0, 0) << false;
+    QTest::newRow("output scale label") << "Label6(3)" << QColor(0, 0, 255) << false;
+}
+
+// What the operator sees, read from the grabbed pixels of the real controls.
+void TestOverview::colouredControlsShowTheirColours()
+{
+    QFETCH(QString, name);
+    QFETCH(QColor, colour);
+    QFETCH(bool, filled);
+    auto *widget = control<QWidget>(name);
+    QVERIFY(widget);
+    if (filled)
+        QCOMPARE(mostFrequentColour(widget), colour);
+    else
+        QVERIFY(showsColour(widget, colour));
+    // Greyed, the buttons keep their colour.
+    if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        button->setEnabled(false);
+        QCOMPARE(mostFrequentColour(widget), colour);
+    }
 }
 
 void TestOverview::escInAnOpenListClosesTheListOnly_data()

@@ -1,11 +1,13 @@
 #include "configwindow.h"
 
+#include "colours.h"
 #include "controlname.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
 #include "twips.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -13,6 +15,7 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -47,7 +50,6 @@ constexpr int kHintLeft = 6600, kHintWidth = 7335, kHintHeight = 435;
 constexpr int kPictureTop = 5400, kPictureWidth = 3600, kPictureHeight = 2900;
 constexpr int kLeaveLeft = 12900, kLeaveTop = 8850, kLeaveWidth = 1560, kLeaveHeight = 540;
 
-const QColor kValueBackground(255, 192, 255);
 const QColor kHintText(0, 0, 192);
 const QColor kEntryBackground(255, 255, 255);
 
@@ -88,7 +90,8 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent)
     connect(m_leaveButton, &QPushButton::clicked, this, &ConfigWindow::leaveWindow);
 
     // Esc leaves as the button does; the focus goes to the button first, so a
-    // box the operator typed into is written just as with a click.
+    // box the operator typed into is written just as with a click. Over an open
+    // drop-down list it does not get here (see eventFilter).
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
         m_leaveButton->setFocus(Qt::ShortcutFocusReason);
@@ -176,7 +179,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     value->setFrameShape(QFrame::Box);
     value->setAutoFillBackground(true);
     QPalette valuePalette = value->palette();
-    valuePalette.setColor(QPalette::Window, kValueBackground);
+    valuePalette.setColor(QPalette::Window, QColor(UiColour::kValueBox));
     value->setPalette(valuePalette);
     value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
     m_valueLabels[row.row] = value;
@@ -223,6 +226,7 @@ QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int 
     connect(combo->lineEdit(), &QLineEdit::textEdited, this,
             [this, comboNumber] { m_comboChanged[comboNumber] = true; });
     combo->installEventFilter(this);
+    combo->view()->installEventFilter(this);
     return combo;
 }
 
@@ -299,6 +303,19 @@ bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
         const auto *combo = qobject_cast<QComboBox *>(watched);
         if (combo && !combo->hasFocus())
             return true;
+    }
+    // Esc over an open drop-down list dismisses the list only: the combo keeps
+    // what it showed and nothing is written. The list closes itself on Esc but
+    // lets the key go on to the window's Esc, which would leave and write.
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel)) {
+        for (int n = 1; n <= ParameterMap::kComboCount; ++n) {
+            if (watched == m_combos[n]->view()) {
+                m_combos[n]->hidePopup();
+                event->accept();
+                return true;
+            }
+        }
     }
     if (event->type() == QEvent::FocusOut && !m_unloading &&
         isLeave(static_cast<QFocusEvent *>(event))) {

@@ -16,7 +16,7 @@ KeyAction keyAction(int key, const KeyConditions &can)
     case Qt::Key_F4:
         return KeyAction::ToggleRuler;
     case Qt::Key_Escape:
-        return KeyAction::Exit;
+        return can.inList ? KeyAction::NotMapped : KeyAction::Exit;
     case Qt::Key_F3: // the print button has no action
     case Qt::Key_F5: // nor has the select button
         return KeyAction::Nothing;

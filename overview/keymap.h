@@ -13,7 +13,7 @@ enum class KeyAction {
     StepTowardsLive, // F6 while ShiftCount > 0      (Command7, "F6 左移")
     StepBack,        // F7 while AtOldest is false   (Command8, "F7 右移")
     ToggleRuler,     // F4 always                    (Command5, "F4 标尺")
-    Exit,            // Esc always                   (Command1, "退出")
+    Exit,            // Esc, unless aimed at a list  (Command1, "退出")
 };
 
 // The conditions of the four chart keys, as the trend chart states them.
@@ -22,6 +22,9 @@ struct KeyConditions {
     bool zoomOut = false;         // F1
     bool stepTowardsLive = false; // F6
     bool stepBack = false;        // F7
+    // The key was aimed at an open drop-down list: Esc there dismisses the
+    // list and is no exit; the function keys work as anywhere else.
+    bool inList = false;
 };
 
 // The action of the Qt key code `key` under the conditions given; the shift

@@ -15,7 +15,6 @@ constexpr int kStatusBoxes = 16; // D_2R(0..15): per channel alarm, open, short;
 constexpr int kRelayBoxes = 4;   // D_1R(0..3)
 constexpr int kScaleLabels = 7;  // Label5(0..6), 0 at the bottom of the chart
 
-constexpr QRgb kValueBoxBackground = qRgb(255, 192, 255);
 constexpr QRgb kReadoutBackground = qRgb(128, 255, 128); // Label2(9), Label2(10)
 constexpr QRgb kSetBackground = qRgb(255, 192, 192);     // status set, relay closed
 constexpr QRgb kClearBackground = qRgb(192, 255, 255);   // status clear

@@ -2,6 +2,7 @@
 
 #include "chartsurface.h"
 #include "clock.h"
+#include "colours.h"
 #include "configwindow.h"
 #include "controlname.h"
 #include "keymap.h"
@@ -10,6 +11,7 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "shared.h"
+#include "style.h"
 #include "twips.h"
 #include "windowplacement.h"
 #include "yrange.h"
@@ -316,7 +318,7 @@ void OverviewWindow::buildValueStrip()
 
         m_valueBoxes[i] =
             addLabel(frame4, controlName("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});
-        makeBox(m_valueBoxes[i], LiveDisplay::kValueBoxBackground);
+        makeBox(m_valueBoxes[i], UiColour::kValueBox);
         m_valueBoxes[i]->setFont(songti(15, true));
     }
 }
@@ -472,10 +474,10 @@ void OverviewWindow::buildExitButtons()
     auto *frame11 = addFrame(this, QStringLiteral("Frame11"), QString(), {4440, 10320, 8835, 645});
     m_command21 = addButton(frame11, QStringLiteral("Command21"), QStringLiteral("CONFIG"),
                             {360, 180, 1095, 405});
-    setBackground(m_command21, kConfigBackground);
+    colourButton(m_command21, kConfigBackground);
     m_command1 = addButton(frame11, QStringLiteral("Command1"), QStringLiteral("退出"),
                            {7440, 180, 1095, 405});
-    setBackground(m_command1, kExitBackground);
+    colourButton(m_command1, kExitBackground);
     connect(m_command21, &QPushButton::clicked, this, &OverviewWindow::showConfiguration);
     connect(m_command1, &QPushButton::clicked, this, &OverviewWindow::exitTool);
 }
@@ -535,7 +537,7 @@ void OverviewWindow::restoreReadoutColours()
     for (QLabel *readout : m_readouts)
         setBackground(readout, LiveDisplay::kReadoutBackground);
     for (QLabel *box : m_valueBoxes)
-        setBackground(box, LiveDisplay::kValueBoxBackground);
+        setBackground(box, UiColour::kValueBox);
 }
 
 void OverviewWindow::showScaleLabels()
@@ -719,6 +721,24 @@ bool OverviewWindow::isInsideWindow(const QObject *object) const
     return false;
 }
 
+namespace
+{
+
+// Whether a key goes to a drop-down list. The list may have closed itself on
+// this very Esc already (it does so before the key press arrives); the key
+// still goes to the list, not to the window.
+bool isInsideList(const QObject *object)
+{
+    for (auto *widget = qobject_cast<const QWidget *>(object); widget;
+         widget = widget->parentWidget()) {
+        if (widget->windowType() == Qt::Popup)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // A double-click on a Y-axis scale label shows the range editor.
@@ -729,14 +749,14 @@ bool OverviewWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (event->type() != QEvent::KeyPress || !isVisible() || !isInsideWindow(watched))
         return false;
-    return runKey(static_cast<QKeyEvent *>(event)->key());
+    return runKey(static_cast<QKeyEvent *>(event)->key(), isInsideList(watched));
 }
 
 // Runs the key's action; true when the key is one of the window's own.
-bool OverviewWindow::runKey(int key)
+bool OverviewWindow::runKey(int key, bool inList)
 {
     const KeyConditions can{m_chart.canZoomIn(), m_chart.canZoomOut(), m_chart.canStepTowardsLive(),
-                            m_chart.canStepBack()};
+                            m_chart.canStepBack(), inList};
     switch (keyAction(key, can)) {
     case KeyAction::NotMapped:
         return false;

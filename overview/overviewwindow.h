@@ -109,7 +109,7 @@ private:
     void restoreReadoutColours();
     void showScaleLabels();
     void showRangeEditor();
-    bool runKey(int key);
+    bool runKey(int key, bool inList);
     bool isInsideWindow(const QObject *object) const;
 
     // Does to the controls what a chart action asks, field by field in order.

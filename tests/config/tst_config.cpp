@@ -1,4 +1,5 @@
 #include "configwindow.h"
+#include "grabbedcolours.h"
 #include "modbuslink.h"
 #include "parametermap.h"
 #include "shared.h"
@@ -73,6 +74,7 @@ private slots:
     // The window without an instrument.
     void windowLayout();
     void rowsOnTheirTabs();
+    void colouredControlsShowTheirColours();
     void loadShowsFirstEntries();
     void tabButtonsSwitchPages();
     void closeBoxRefused();
@@ -99,6 +101,8 @@ private slots:
     void wheelOnlyInTheFocusedCombo();
     void writeDuringTheYield();
     void leaveDuringTheYield();
+    void escClosesAnOpenListOnly_data();
+    void escClosesAnOpenListOnly();
 
 private:
     ConfigWindow *openWindow();
@@ -649,6 +653,25 @@ void TestConfig::rowsOnTheirTabs()
     QVERIFY(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)"))->isChecked());
 }
 
+// What the operator sees, read from the grabbed pixels of the real controls.
+void TestConfig::colouredControlsShowTheirColours()
+{
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    w->readCycle(); // the value labels hold text, as they do from the first tick
+    for (const ParameterRow &row : parameters()) {
+        QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(row.tab)),
+                          Qt::LeftButton);
+        auto *value = w->findChild<QLabel *>(QStringLiteral("D_4W(%1)").arg(row.row));
+        QCOMPARE(mostFrequentColour(value), QColor(255, 192, 255));
+        QVERIFY2(showsColour(w->findChild<QLabel *>(QStringLiteral("Label2(%1)").arg(row.row)),
+                             QColor(0, 0, 192)),
+                 row.control);
+        if (auto *entry = w->findChild<QLineEdit *>(QLatin1String(row.control)))
+            QCOMPARE(mostFrequentColour(entry), QColor(Qt::white));
+    }
+}
+
 void TestConfig::loadShowsFirstEntries()
 {
     ConfigWindow *w = openWindow();
@@ -1132,6 +1155,51 @@ void TestConfig::leaveDuringTheYield()
     m_window = nullptr;
     QVERIFY(CONFIG1() != nullptr);
     m_window = CONFIG1();
+}
+
+void TestConfig::escClosesAnOpenListOnly_data()
+{
+    QTest::addColumn<int>("picksBefore"); // entries picked by key before the list opens
+    QTest::newRow("first entry shown") << 0;
+    QTest::newRow("a pick not yet written") << 2;
+}
+
+void TestConfig::escClosesAnOpenListOnly()
+{
+    // An operator dismissing a list means "not this one", not "leave the window".
+    QFETCH(int, picksBefore);
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    QSignalSpy returned(w, &ConfigWindow::returned);
+    auto *combo = focusControl<QComboBox>(QStringLiteral("Combo9"));
+    QVERIFY(combo);
+    for (int i = 0; i < picksBefore; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    const QString before = combo->currentText();
+    combo->showPopup();
+    QAbstractItemView *list = combo->view();
+    QTRY_VERIFY(list->isVisible());
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTRY_VERIFY(!list->isVisible());
+    QVERIFY(w->isVisible());
+    QCOMPARE(returned.count(), 0);
+    QVERIFY(w->closeGuard());
+    QCOMPARE(combo->currentText(), before);
+    QVERIFY(combo->hasFocus());
+    QVERIFY(sim.writes().isEmpty());
+
+    // With no list open, Esc leaves as ever, writing the pick on the way out.
+    QPointer<ConfigWindow> old(w);
+    QTest::keyClick(combo, Qt::Key_Escape);
+    QCOMPARE(returned.count(), 1);
+    QTRY_VERIFY(!old);
+    m_window = nullptr;
+    QCOMPARE(sim.writes(), picksBefore ? QStringList{QStringLiteral("write 25 %1").arg(picksBefore)}
+                                       : QStringList());
 }
 
 QTEST_MAIN(TestConfig)

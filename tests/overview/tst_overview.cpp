@@ -2,6 +2,7 @@
 #include "clock.h"
 #include "configwindow.h"
 #include "daytime.h"
+#include "grabbedcolours.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "modbuslink.h"
@@ -93,6 +94,7 @@ private slots:
     void boxLooks();
     void keyMap_data();
     void keyMap();
+    void keyMapInAList();
 
     // The window.
     void designedControls_data();
@@ -110,6 +112,8 @@ private slots:
     void displayShowsTheTables();
     void relaysCloseAndOpen();
     void scaleLabelsFollowTheRange();
+    void colouredControlsShowTheirColours_data();
+    void colouredControlsShowTheirColours();
 
     // The trend chart on the window, against a recording database.
     void stepBackThroughHistory();
@@ -136,6 +140,8 @@ private slots:
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
     void configHidesTheOverviewWhileTheDisplayRuns();
+    void escInAnOpenListClosesTheListOnly_data();
+    void escInAnOpenListClosesTheListOnly();
     void exitEndsTheEventLoop_data();
     void exitEndsTheEventLoop();
 };
@@ -300,6 +306,20 @@ void TestOverview::keyMap_data()
     QTest::newRow("F5 has no action") << int(Qt::Key_F5) << true << KeyAction::Nothing;
     QTest::newRow("Esc exits") << int(Qt::Key_Escape) << false << KeyAction::Exit;
     QTest::newRow("a letter is the control's") << int(Qt::Key_A) << true << KeyAction::NotMapped;
+}
+
+void TestOverview::keyMapInAList()
+{
+    // Esc aimed at an open list is the list's; every other key is as anywhere.
+    for (bool holds : {false, true}) {
+        const KeyConditions outside{holds, holds, holds, holds, false};
+        KeyConditions inList = outside;
+        inList.inList = true;
+        QCOMPARE(keyAction(Qt::Key_Escape, inList), KeyAction::NotMapped);
+        for (int key : {Qt::Key_F1, Qt::Key_F2, Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F6,
+                        Qt::Key_F7, Qt::Key_A})
+            QCOMPARE(keyAction(key, inList), keyAction(key, outside));
+    }
 }
 
 void TestOverview::keyMap()
@@ -1449,12 +1469,91 @@ void TestOverview::configHidesTheOverviewWhileTheDisplayRuns()
     QTRY_VERIFY(!config || !config->isVisible());
 }
 
+void TestOverview::colouredControlsShowTheirColours_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QColor>("colour");
+    QTest::addColumn<bool>("filled"); // a background colour, else a text colour
+    QTest::newRow("CONFIG orange") << "Command21" << QColor(255, 128, 0) << true;
+    QTest::newRow("退出 pink") << "Command1" << QColor(255, 192, 203) << true;
+    QTest::newRow("value box") << "D_3W(0)" << QColor(255, 192, 255) << true;
+    QTest::newRow("retransmission value box") << "D_3W(4)" << QColor(255, 192, 255) << true;
+    QTest::newRow("date read-out") << "Label2(9)" << QColor(128, 255, 128) << true;
+    QTest::newRow("time read-out") << "Label2(10)" << QColor(128, 255, 128) << true;
+    QTest::newRow("chart") << "pt" << QColor(192, 255, 255) << true;
+    QTest::newRow("Y range entry") << "YKD" << QColor(Qt::white) << true;
+    QTest::newRow("port frame caption") << "Frame6" << QColor(255, 0, 0) << false;
+    QTest::newRow("baud frame caption") << "Frame2(1)" << QColor(0, 128, 0) << false;
+    QTest::newRow("CH1 title") << "Label1(2)" << QColor(255, 0, 0) << false;
+    QTest::newRow("CH4 title") << "Label1(12)" << QColor(255, 0, 255) << false;
+    QTest::newRow("scale label") << "Label5(3)" << QColor(255, 0, 0) << false;
+    QTest::newRow("output scale label") << "Label6(3)" << QColor(0, 0, 255) << false;
+}
+
+// What the operator sees, read from the grabbed pixels of the real controls.
+void TestOverview::colouredControlsShowTheirColours()
+{
+    QFETCH(QString, name);
+    QFETCH(QColor, colour);
+    QFETCH(bool, filled);
+    auto *widget = control<QWidget>(name);
+    QVERIFY(widget);
+    if (filled)
+        QCOMPARE(mostFrequentColour(widget), colour);
+    else
+        QVERIFY(showsColour(widget, colour));
+    // Greyed, the buttons keep their colour.
+    if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        button->setEnabled(false);
+        QCOMPARE(mostFrequentColour(widget), colour);
+    }
+}
+
+void TestOverview::escInAnOpenListClosesTheListOnly_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("port list") << "Combo1"
+                               << "3 ";
+    QTest::newRow("address list") << "Combo2"
+                                  << "12";
+}
+
+// An operator dismissing a list means "not this one", not "end the tool".
+void TestOverview::escInAnOpenListClosesTheListOnly()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, typed);
+    m_window->activateWindow();
+    auto *combo = control<QComboBox>(list);
+    combo->setFocus();
+    combo->setEditText(typed);
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    QTRY_VERIFY(view->isVisible());
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Escape);
+    QTRY_VERIFY(!view->isVisible());
+    QVERIFY(m_window->isVisible());
+    QVERIFY(m_window->closeGuard());
+    QVERIFY(OverviewOpen);
+    QCOMPARE(combo->currentText(), typed);
+    // The function keys still work in an open list.
+    combo->showPopup();
+    QTRY_VERIFY(view->isVisible());
+    QTest::keyClick(view, Qt::Key_F1);
+    QCOMPARE(chart().zoomLevel(), 2);
+    QTest::keyClick(view, Qt::Key_Escape);
+    QTRY_VERIFY(!view->isVisible());
+    QVERIFY(m_window->isVisible());
+}
+
 // Each way out ends the process, so each runs in a child process of this test
 // program: the event loop it starts must end with code 0.
 void TestOverview::exitEndsTheEventLoop_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("Esc in the open port list") << "escOpenList";
+    QTest::newRow("Esc after Esc closed the port list") << "escAfterList";
     QTest::newRow("Esc in the address list's edit field") << "escEditField";
     QTest::newRow("Esc on a function button") << "escButton";
     QTest::newRow("退出 after 打开 releases the port") << "exitButton";
@@ -1488,12 +1587,12 @@ void TestOverview::exitEndsTheEventLoop()
 
     QPointer<OverviewWindow> window = m_window;
     auto press = [&] {
-        if (how == QLatin1String("escOpenList")) {
+        if (how == QLatin1String("escAfterList")) {
             auto *list = control<QComboBox>("Combo1");
             list->setFocus();
             list->showPopup();
-            QWidget *popup = list->view();
-            QTest::keyClick(popup, Qt::Key_Escape);
+            QTest::keyClick(list->view(), Qt::Key_Escape);
+            QTest::keyClick(list, Qt::Key_Escape);
         } else if (how == QLatin1String("escEditField")) {
             auto *list = control<QComboBox>("Combo2");
             list->setFocus();

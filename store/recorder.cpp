@@ -6,6 +6,7 @@
 #include "shared.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <cmath>
 
@@ -56,6 +57,7 @@ void Recorder::tick()
     // One reading of the clock for the whole tick: a row never pairs the old
     // day's time with the new day's date at midnight.
     const QDateTime now = SystemClock::now();
+    const auto tellOutcome = qScopeGuard([this] { emit ticked(); });
     if (!ensureConnection(now))
         return;
 

@@ -69,6 +69,11 @@ public slots:
     // One recording cycle of Timer1; tests call it directly with the clock set.
     void tick();
 
+signals:
+    // After every tick, whatever it did: the store's isOpen() and lastError()
+    // then tell whether the tick recorded or why not.
+    void ticked();
+
 private:
     bool ensureConnection(const QDateTime &now);
     // Records one row of `table` when it is due. The counter, the last date and

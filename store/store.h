@@ -77,6 +77,9 @@ public:
 
     // The error of the last failed call; empty after a success.
     QString lastError() const { return m_lastError; }
+    // SQLite's result code behind lastError() when a statement failed (8
+    // read-only, 13 disk full, 5 and 6 locked, 26 not a database); 0 otherwise.
+    int lastErrorCode() const { return m_lastErrorCode; }
 
     // The connection, for the history queries that live beside this class.
     // Invalid when the store is not open.
@@ -93,4 +96,5 @@ private:
     bool m_open = false;
     std::unique_ptr<Statements> m_statements;
     mutable QString m_lastError;
+    mutable int m_lastErrorCode = 0;
 };

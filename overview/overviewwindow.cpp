@@ -10,6 +10,7 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "shared.h"
+#include "statusstrip.h"
 #include "twips.h"
 #include "windowplacement.h"
 #include "yrange.h"
@@ -205,6 +206,7 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     buildAxisLabels();
     buildRangeEditor();
     buildExitButtons();
+    attachStatusStrip(this);
     centreOnScreen(this);
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));

@@ -4,8 +4,10 @@
 #include "clock.h"
 #include "configwindow.h"
 #include "controlname.h"
+#include "healthmonitor.h"
 #include "keymap.h"
 #include "livedisplay.h"
+#include "notliveband.h"
 #include "numbers.h"
 #include "poller.h"
 #include "portconnection.h"
@@ -389,6 +391,9 @@ void OverviewWindow::buildChart()
     // Any change, by the operator or by the chart's actions, moves the ruler.
     connect(m_hc, &QSlider::valueChanged, this, &OverviewWindow::onSliderChanged);
     m_chart.attachSurface(m_pt);
+    m_chart.setUnderlay([](const Chart::TrendBuffer &buffer, const Chart::TrendView &view) {
+        return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor()));
+    });
 }
 
 void OverviewWindow::buildScalePanel()

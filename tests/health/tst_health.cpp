@@ -3,12 +3,14 @@
 // the details view, the configuration window's share, and the events written.
 #include "clock.h"
 #include "configwindow.h"
+#include "daytime.h"
 #include "detailsview.h"
 #include "events.h"
 #include "healthmonitor.h"
 #include "healthtexts.h"
 #include "linkhealth.h"
 #include "modbuslink.h"
+#include "notliveband.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "portconnection.h"
@@ -17,6 +19,7 @@
 #include "simulator.h"
 #include "stalemarker.h"
 #include "statusstrip.h"
+#include "trendchart.h"
 #include "twips.h"
 
 #include <QLabel>
@@ -179,6 +182,82 @@ private slots:
         QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("未记录: disk full"));
         QCOMPARE(newestRowText(std::nullopt), QStringLiteral("无记录"));
         QCOMPARE(newestRowText(kNoon), QStringLiteral("最新记录 2026-03-14 12:00:00"));
+    }
+
+    // ---- The band behind the curves ----
+
+    void bandCoversTheSamplesOfNotLiveSpans()
+    {
+        Chart::TrendBuffer buffer;
+        Chart::TrendView view;
+        view.sampleStep = 150;
+        view.windowOffset = 0;
+        view.writePosition = Chart::kLivePosition;
+        const double day = 46000;
+        // Positions 1..60 recorded one second apart from noon; 61 on never loaded.
+        for (int p = 1; p <= 60; ++p) {
+            buffer.dates[p] = day;
+            buffer.times[p] = 0.5 + p / 86400.0;
+        }
+        const std::vector<Chart::TimeSpan> spans{
+            {day + 0.5 + 10 / 86400.0, day + 0.5 + 12 / 86400.0},
+            {day + 0.5 + 59.5 / 86400.0, day + 1}};
+        const QVector<Stroke> band = Chart::notLiveBand(buffer, view, spans);
+        QCOMPARE(band.size(), 4); // positions 10, 11, 12 and 60
+        QCOMPARE(band[0].from, QPointF(10 * 150.0, 0));
+        QCOMPARE(band[0].to, QPointF(10 * 150.0, ChartSurface::kHeight));
+        QCOMPARE(band[3].from.x(), 60 * 150.0);
+        QCOMPARE(band[0].width, 10); // one sample step of 150 twips
+        QCOMPARE(band[0].colour, Chart::notLiveBandColour());
+        QVERIFY(band[0].colour.alpha() < 255); // the grid shows through
+        QVERIFY(Chart::notLiveBand(buffer, view, {}).isEmpty());
+        // A span before the first sample shades nothing.
+        QVERIFY(Chart::notLiveBand(buffer, view, {{day - 1, day}}).isEmpty());
+    }
+
+    void bandLiesBetweenTheGridAndTheCurves()
+    {
+        ChartSurface surface;
+        TrendChart chart;
+        chart.attachSurface(&surface);
+        const Stroke mark{QPointF(150, 0), QPointF(150, ChartSurface::kHeight),
+                          Chart::notLiveBandColour(), 10, Qt::SolidLine};
+        chart.setUnderlay([&](const Chart::TrendBuffer &, const Chart::TrendView &) {
+            return QVector<Stroke>{mark};
+        });
+        chart.redraw();
+        const QVector<Stroke> grid = Chart::gridStrokes();
+        const QVector<Stroke> &strokes = surface.strokes();
+        QVERIFY(strokes.size() > grid.size() + 1);
+        QCOMPARE(strokes.mid(0, grid.size()), grid);
+        QCOMPARE(strokes.at(grid.size()), mark);
+        for (int i = grid.size() + 1; i < strokes.size(); ++i)
+            QVERIFY(strokes.at(i).colour != Chart::notLiveBandColour());
+    }
+
+    void overviewChartShadesWhileNotLive()
+    {
+        // A live window of rows recorded after this moment, while the link
+        // was not live (it has not been opened since).
+        const QDateTime now = SystemClock::now();
+        {
+            RecordingStore store(QStringLiteral("band-writer"));
+            QVERIFY(store.open(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
+            for (int id = 1; id <= Chart::kLiveLength; ++id) {
+                const QDateTime at = now.addSecs(id);
+                QVERIFY(store.recordRow(RecordTable::PvData, id, daySerial(at.date()),
+                                        dayFraction(at.time()), {}));
+            }
+        }
+        SystemClock::setFixed(now.addSecs(Chart::kLiveLength + 1));
+        delete m_window;
+        m_window = new OverviewWindow;
+        const QVector<Stroke> &strokes = m_window->chartSurface()->strokes();
+        const auto band = std::count_if(strokes.begin(), strokes.end(), [](const Stroke &s) {
+            return s.colour == Chart::notLiveBandColour();
+        });
+        // Zoom 1 draws 60 sample steps, each of them shaded.
+        QCOMPARE(band, Chart::drawnSteps(m_window->chart().view()));
     }
 
     // ---- The strip on the overview ----

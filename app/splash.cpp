@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "healthmonitor.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -89,7 +90,7 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("ssqx"));
     Met1();
     steps().append(QStringLiteral("Met1"));
-    mscom();
+    healthMonitor()->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
 }
 

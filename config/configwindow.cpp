@@ -1,6 +1,7 @@
 #include "configwindow.h"
 
 #include "colours.h"
+#include "confighealth.h"
 #include "controlname.h"
 #include "modbuslink.h"
 #include "numbers.h"
@@ -107,6 +108,7 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent)
     connect(m_timer1, &QTimer::timeout, this, &ConfigWindow::readCycle);
     m_timer1->start();
     showTab(0);
+    attachConfigHealth(this);
 }
 
 ConfigWindow::~ConfigWindow()
@@ -269,18 +271,21 @@ void ConfigWindow::showTab(int tab)
 
 void ConfigWindow::readCycle()
 {
-    Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], 1,
-              ParameterMap::kBlockSize, &m_parameterTable[0]);
+    const bool firstRead =
+        Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], 1,
+                  ParameterMap::kBlockSize, &m_parameterTable[0]) == 0;
     // The operator's leaves and the poller's tick may run here, and so may
     // " Esc 返回", which unloads this window.
     QPointer<ConfigWindow> self(this);
     QCoreApplication::processEvents();
     if (!self || m_unloading)
         return;
-    Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
-              ParameterMap::kSecondBlockFirst, ParameterMap::kBlockSize,
-              &m_parameterTable[ParameterMap::kSecondBlockFirst - 1]);
+    const bool secondRead =
+        Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+                  ParameterMap::kSecondBlockFirst, ParameterMap::kBlockSize,
+                  &m_parameterTable[ParameterMap::kSecondBlockFirst - 1]) == 0;
     showValues();
+    noteReadCycle(this, firstRead && secondRead);
 }
 
 void ConfigWindow::showValues()

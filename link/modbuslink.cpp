@@ -1,5 +1,7 @@
 #include "modbuslink.h"
 
+#include "linkhealth.h"
+
 #include <modbus/modbus.h>
 
 #include <QFileInfo>
@@ -92,7 +94,8 @@ qint32 readRegisters(RegisterRead read, qint32 port, qint32 address, qint32 firs
     if (!open || !buffer || !validRange(first, count, MODBUS_MAX_READ_REGISTERS))
         return kReadFailed;
     std::array<uint16_t, MODBUS_MAX_READ_REGISTERS> words{};
-    if (read(open->ctx, first - 1, count, words.data()) != count)
+    ExchangeWatch watch(port, address);
+    if (!watch.done(read(open->ctx, first - 1, count, words.data()) == count))
         return kReadFailed;
     for (int i = 0; i < count; ++i)
         buffer[i] = static_cast<int16_t>(words[i]); // the instrument's values are signed
@@ -200,7 +203,9 @@ qint32 Get_1X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
     OpenPort *open = portFor(port, address);
     if (!open || !buffer || !validRange(first, kPackedBits, MODBUS_MAX_READ_BITS))
         return noBits(buffer, kPackedBits);
-    return readPackedBits(modbus_read_input_bits, open->ctx, first, kPackedBits, buffer)
+    return ExchangeWatch(port, address)
+                   .done(readPackedBits(modbus_read_input_bits, open->ctx, first, kPackedBits,
+                                        buffer))
                ? 0
                : noBits(buffer, kPackedBits);
 }
@@ -213,13 +218,16 @@ qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
     // The instrument has 8 coils (its relays); a 16-coil read is refused, so after
     // the first refusal only slot 0 is read and slot 1 is left as it was.
     if (!open->eightCoils) {
-        if (readPackedBits(modbus_read_bits, open->ctx, first, kPackedBits, buffer))
+        if (ExchangeWatch(port, address)
+                .done(readPackedBits(modbus_read_bits, open->ctx, first, kPackedBits, buffer)))
             return 0;
         if (errno != EMBXILADD)
             return noBits(buffer, kPackedBits);
         open->eightCoils = true;
     }
-    return readPackedBits(modbus_read_bits, open->ctx, first, kLinkBitsPerSlot, buffer)
+    return ExchangeWatch(port, address)
+                   .done(readPackedBits(modbus_read_bits, open->ctx, first, kLinkBitsPerSlot,
+                                        buffer))
                ? 0
                : noBits(buffer, kLinkBitsPerSlot);
 }
@@ -233,7 +241,8 @@ qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value)
     OpenPort *open = portFor(port, address);
     if (!open)
         return kLinkWriteFailed;
-    if (modbus_write_register(open->ctx, reg - 1, static_cast<uint16_t>(value)) != 1)
+    ExchangeWatch watch(port, address);
+    if (!watch.done(modbus_write_register(open->ctx, reg - 1, static_cast<uint16_t>(value)) == 1))
         return kLinkWriteFailed;
     return 0;
 }

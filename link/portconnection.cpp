@@ -1,8 +1,11 @@
 #include "portconnection.h"
 
+#include "linkhealth.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
+
+#include <cerrno>
 
 namespace
 {
@@ -28,9 +31,14 @@ qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
     storeOptionCode(baudIndex, CommIndex::BaudCode);
     storeOptionCode(parityIndex, CommIndex::ParityCode);
     CommSettings[CommIndex::Address] = listNumber(addressText, CommSettings[CommIndex::Address]);
-    const qint32 result =
-        OpenPort_Modbus(CommSettings[CommIndex::Port], CommSettings[CommIndex::BaudCode],
-                        CommSettings[CommIndex::ParityCode]);
+    const LinkSettings settings{CommSettings[CommIndex::Port], CommSettings[CommIndex::BaudCode],
+                                CommSettings[CommIndex::ParityCode],
+                                CommSettings[CommIndex::Address],
+                                portDevicePath(CommSettings[CommIndex::Port])};
+    linkHealth()->openPressed(settings);
+    errno = 0;
+    const qint32 result = OpenPort_Modbus(settings.port, settings.baudCode, settings.parityCode);
+    linkHealth()->opened(result == 0, errno);
     CommSettings[CommIndex::OpenResult] = result;
     return result;
 }
@@ -38,4 +46,5 @@ qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
 void closeConnection()
 {
     ClosePort_Modbus(CommSettings[CommIndex::Port]);
+    linkHealth()->closed();
 }

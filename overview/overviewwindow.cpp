@@ -5,12 +5,15 @@
 #include "colours.h"
 #include "configwindow.h"
 #include "controlname.h"
+#include "healthmonitor.h"
 #include "keymap.h"
 #include "livedisplay.h"
+#include "notliveband.h"
 #include "numbers.h"
 #include "poller.h"
 #include "portconnection.h"
 #include "shared.h"
+#include "statusstrip.h"
 #include "style.h"
 #include "twips.h"
 #include "windowplacement.h"
@@ -207,6 +210,7 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     buildAxisLabels();
     buildRangeEditor();
     buildExitButtons();
+    attachStatusStrip(this);
     centreOnScreen(this);
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -394,6 +398,9 @@ void OverviewWindow::buildChart()
     // Any change, by the operator or by the chart's actions, moves the ruler.
     connect(m_hc, &QSlider::valueChanged, this, &OverviewWindow::onSliderChanged);
     m_chart.attachSurface(m_pt);
+    m_chart.setUnderlay([](const Chart::TrendBuffer &buffer, const Chart::TrendView &view) {
+        return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor()));
+    });
 }
 
 void OverviewWindow::buildScalePanel()

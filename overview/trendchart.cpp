@@ -171,6 +171,8 @@ Chart::AxisLabels TrendChart::redraw()
         m_surface->clear();
         m_surface->setBackground(Chart::gridBackground());
         m_surface->addLines(Chart::gridStrokes());
+        if (m_underlay)
+            m_surface->addLines(m_underlay(m_buffer, view()));
         m_surface->addLines(drawing.strokes);
     }
     return drawing.labels;

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class ChartSurface;
@@ -97,6 +98,11 @@ public:
 
     // The surface RedrawChart draws on; nullptr draws nothing (labels are still computed).
     void attachSurface(ChartSurface *surface) { m_surface = surface; }
+    // Strokes drawn behind the curves on every redraw, after the grid (the
+    // band where the link was not live); an empty function draws none.
+    using Underlay =
+        std::function<QVector<Stroke>(const Chart::TrendBuffer &, const Chart::TrendView &)>;
+    void setUnderlay(Underlay underlay) { m_underlay = std::move(underlay); }
 
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
@@ -168,6 +174,7 @@ private:
     ChartUpdate returnToLive(const RecordingStore &store);
 
     ChartSurface *m_surface = nullptr;
+    Underlay m_underlay;
     Chart::TrendBuffer m_buffer;
 
     int m_zoomLevel = 1;

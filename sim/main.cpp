@@ -24,7 +24,9 @@
 namespace
 {
 
-constexpr int kPollIntervalMs = 200; // how often the loop looks at the stop flag
+// How often the loop looks at the stop, vanish and return flags: a device
+// that returns is back within this time.
+constexpr int kPollIntervalMs = 50;
 // A request of unknown length ends when the line has been quiet this long
 // (3.5 characters at 4800 bit/s is 8 ms).
 constexpr int kFrameGapMs = 10;
@@ -51,6 +53,26 @@ const char kHelp[] =
     "  --freeze            stop the channel values from moving\n"
     "  --help              show this text\n"
     "\n"
+    "Faults (for tests and demonstrations):\n"
+    "  --delay MS          wait MS milliseconds before each reply\n"
+    "  --drop PERCENT      answer nothing to PERCENT of the requests (0..100); a\n"
+    "                      dropped request is not carried out either\n"
+    "  --corrupt PERCENT   send PERCENT of the replies with a wrong CRC (0..100)\n"
+    "                      Both are spread evenly and predictably: with 25, the\n"
+    "                      4th, 8th, 12th ... request is dropped; --corrupt counts\n"
+    "                      only the requests that were not dropped.\n"
+    "  --exception FIRST-LAST[:CODE]\n"
+    "                      answer any read or write of registers FIRST..LAST\n"
+    "                      (input or holding, numbered from 1) with exception\n"
+    "                      CODE (1..255, default 2, illegal data address)\n"
+    "  --reply-address N   put slave address N in the replies (a wrong address)\n"
+    "  --vanish-after S    after S seconds the device vanishes: the pseudo-terminal\n"
+    "                      closes and the link is removed, as when a USB adapter\n"
+    "                      is pulled out\n"
+    "  --return-after S    S seconds after vanishing it returns on a new\n"
+    "                      pseudo-terminal, published at the same link\n"
+    "  SIGUSR1 makes the device vanish at once, SIGUSR2 makes it return.\n"
+    "\n"
     "Registers (number n = protocol address n-1):\n"
     "  input 1..4    channel values, slow waves that cross their alarm values\n"
     "  input 5       retransmission 0..100 % of the channel in holding 21,\n"
@@ -66,10 +88,35 @@ const char kHelp[] =
     "                parity, delay) are stored but do not change how it answers.\n";
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_vanish = 0;
+volatile std::sig_atomic_t g_return = 0;
 
 void onSignal(int)
 {
     g_stop = 1;
+}
+
+void onVanishSignal(int)
+{
+    g_vanish = 1;
+}
+
+void onReturnSignal(int)
+{
+    g_return = 1;
+}
+
+bool parseInt(const std::string &text, int base, long min, long max, long &out)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || v < min || v > max)
+        return false;
+    out = v;
+    return true;
 }
 
 struct Options {
@@ -82,16 +129,41 @@ struct Options {
     std::optional<uint8_t> coils;
     std::vector<int16_t> values;
     bool freeze = false;
+    int delayMs = 0;
+    int dropPercent = 0;
+    int corruptPercent = 0;
+    int exceptionFirst = 0; // 0: no exception range
+    int exceptionLast = 0;
+    int exceptionCode = MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+    int replyAddress = 0;    // 0: the own address
+    double vanishAfter = -1; // seconds; negative: never
+    double returnAfter = -1;
 };
 
-bool parseInt(const std::string &text, int base, long min, long max, long &out)
+// Parses "FIRST-LAST[:CODE]" into the options' exception range.
+bool parseExceptionRange(const std::string &text, Options &o)
 {
-    if (text.empty())
+    const auto dash = text.find('-');
+    const auto colon = text.find(':');
+    long first = 0, last = 0, code = MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS;
+    if (dash == std::string::npos || !parseInt(text.substr(0, dash), 10, 1, 65536, first) ||
+        !parseInt(text.substr(dash + 1,
+                              colon == std::string::npos ? std::string::npos : colon - dash - 1),
+                  10, first, 65536, last) ||
+        (colon != std::string::npos && !parseInt(text.substr(colon + 1), 10, 1, 255, code)))
         return false;
+    o.exceptionFirst = static_cast<int>(first);
+    o.exceptionLast = static_cast<int>(last);
+    o.exceptionCode = static_cast<int>(code);
+    return true;
+}
+
+bool parseSeconds(const std::string &text, double &out)
+{
     char *end = nullptr;
     errno = 0;
-    const long v = std::strtol(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || v < min || v > max)
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || v < 0)
         return false;
     out = v;
     return true;
@@ -143,6 +215,24 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
                 !parseInt(preset.substr(eq + 1), 10, -32768, 65535, v))
                 return fail("bad --hold " + preset);
             o.holds.emplace_back(static_cast<int>(reg), static_cast<int>(v));
+        } else if (arg == "--delay") {
+            if (!parseInt(argv[++i], 10, 0, 60000, v))
+                return fail("bad --delay");
+            o.delayMs = static_cast<int>(v);
+        } else if (arg == "--drop" || arg == "--corrupt") {
+            if (!parseInt(argv[++i], 10, 0, 100, v))
+                return fail("bad " + arg);
+            (arg == "--drop" ? o.dropPercent : o.corruptPercent) = static_cast<int>(v);
+        } else if (arg == "--exception") {
+            if (!parseExceptionRange(argv[++i], o))
+                return fail(std::string("bad --exception ") + argv[i]);
+        } else if (arg == "--reply-address") {
+            if (!parseInt(argv[++i], 10, 1, 247, v))
+                return fail("bad --reply-address");
+            o.replyAddress = static_cast<int>(v);
+        } else if (arg == "--vanish-after" || arg == "--return-after") {
+            if (!parseSeconds(argv[++i], arg == "--vanish-after" ? o.vanishAfter : o.returnAfter))
+                return fail("bad " + arg);
         } else if (arg == "--values") {
             std::string list = argv[++i];
             size_t start = 0;
@@ -309,6 +399,90 @@ void copyToMapping(const Instrument &ins, modbus_mapping_t *map)
         map->tab_bits[i] = ins.coils()[i];
 }
 
+// Whether request number n (1, 2, ...) is one of `percent` in a hundred,
+// spread evenly: with 25 the 4th, 8th, 12th ... The same n always gives the
+// same answer, so a test knows exactly which requests fail.
+bool evenShare(long n, int percent)
+{
+    return (n * percent) / 100 > ((n - 1) * percent) / 100;
+}
+
+// Whether a register request (read or write of input or holding registers)
+// touches registers first..last (numbered from 1).
+bool touchesRegisters(const uint8_t *req, int length, int first, int last)
+{
+    if (first == 0 || length < 6)
+        return false;
+    const int function = req[1];
+    const int start = (req[2] << 8 | req[3]) + 1;
+    int count = 0;
+    if (function == 0x03 || function == 0x04 || function == kFunctionWriteMultiple)
+        count = req[4] << 8 | req[5];
+    else if (function == kFunctionWriteSingle)
+        count = 1;
+    return count > 0 && start <= last && start + count - 1 >= first;
+}
+
+// The reply that libmodbus wrote into the pipe, as it would go on the line.
+std::vector<uint8_t> takeReply(int pipeRead)
+{
+    std::vector<uint8_t> reply;
+    uint8_t chunk[MODBUS_RTU_MAX_ADU_LENGTH];
+    ssize_t got = 0;
+    while ((got = read(pipeRead, chunk, sizeof chunk)) > 0)
+        reply.insert(reply.end(), chunk, chunk + got);
+    return reply;
+}
+
+void setCrc(std::vector<uint8_t> &frame)
+{
+    if (frame.size() < kMinFrameLength)
+        return;
+    const uint16_t crc = crc16(frame.data(), static_cast<int>(frame.size()) - 2);
+    frame[frame.size() - 2] = static_cast<uint8_t>(crc & 0xFF);
+    frame[frame.size() - 1] = static_cast<uint8_t>(crc >> 8);
+}
+
+// The instrument's serial line: a pseudo-terminal published at the link, or
+// nothing while the device has vanished.
+class Device
+{
+public:
+    explicit Device(std::string link) : m_link(std::move(link)) {}
+    ~Device() { vanish(); }
+
+    // Opens a fresh pseudo-terminal and publishes it; false after saying why.
+    bool appear()
+    {
+        const auto pty = openPseudoTerminal();
+        if (!pty) {
+            std::fprintf(stderr, "zelmar-sim: cannot create a pseudo-terminal: %s\n",
+                         std::strerror(errno));
+            return false;
+        }
+        m_pty = *pty;
+        return publishLink(m_link, m_pty->slaveName);
+    }
+    // Removes the link and closes the terminal: the tool's open port reads and
+    // writes fail with EIO from now on, and reopening finds no device.
+    void vanish()
+    {
+        if (!m_pty)
+            return;
+        unlink(m_link.c_str());
+        close(m_pty->keepSlave);
+        close(m_pty->master);
+        m_pty.reset();
+    }
+    bool present() const { return m_pty.has_value(); }
+    int master() const { return m_pty ? m_pty->master : -1; }
+    const std::string &slaveName() const { return m_pty->slaveName; }
+
+private:
+    std::string m_link;
+    std::optional<PseudoTerminal> m_pty;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -339,15 +513,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const auto pty = openPseudoTerminal();
-    if (!pty) {
-        std::fprintf(stderr, "zelmar-sim: cannot create a pseudo-terminal: %s\n",
-                     std::strerror(errno));
-        return 1;
-    }
-
-    // The RTU back end is given the pty's master as its descriptor; the device
-    // name is never opened.
+    // The RTU back end writes its replies into a pipe, from which they go to
+    // the line late, damaged or not at all; the device name is never opened.
     modbus_t *ctx = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
     modbus_mapping_t *map =
         modbus_mapping_new(Instrument::kCoils, Instrument::kDiscreteInputs,
@@ -356,8 +523,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "zelmar-sim: libmodbus set-up failed\n");
         return 1;
     }
+    int replyPipe[2] = {-1, -1};
+    if (pipe2(replyPipe, O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "zelmar-sim: cannot create a pipe: %s\n", std::strerror(errno));
+        return 1;
+    }
     modbus_set_slave(ctx, o.address);
-    modbus_set_socket(ctx, pty->master);
+    modbus_set_socket(ctx, replyPipe[1]);
     std::copy(instrument.holdingRegisters().begin(), instrument.holdingRegisters().end(),
               map->tab_registers);
 
@@ -366,51 +538,99 @@ int main(int argc, char **argv)
     sa.sa_handler = onSignal; // no SA_RESTART: poll() returns so the loop sees the flag
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = onVanishSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
+    sa.sa_handler = onReturnSignal;
+    sigaction(SIGUSR2, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (!publishLink(o.link, pty->slaveName))
+    Device device(o.link);
+    if (!device.appear())
         return 1;
     std::fprintf(stderr, "zelmar-sim: address %d on %s -> %s%s\n", o.address, o.link.c_str(),
-                 pty->slaveName.c_str(), o.silent ? " (silent)" : "");
+                 device.slaveName().c_str(), o.silent ? " (silent)" : "");
 
-    const auto started = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    auto secondsSince = [](Clock::time_point t) {
+        return std::chrono::duration<double>(Clock::now() - t).count();
+    };
+    std::optional<Clock::time_point> vanishedAt;
+    bool timedVanishDone = false;
+    long requests = 0; // requests for this address with a good CRC
+    long answered = 0; // of those, the ones not dropped
     uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
     while (!g_stop) {
-        pollfd pfd{pty->master, POLLIN, 0};
+        if (device.present() && (g_vanish || (!timedVanishDone && o.vanishAfter >= 0 &&
+                                              secondsSince(started) >= o.vanishAfter))) {
+            timedVanishDone = timedVanishDone || !g_vanish;
+            g_vanish = 0;
+            device.vanish();
+            vanishedAt = Clock::now();
+            std::fprintf(stderr, "zelmar-sim: vanished\n");
+        }
+        if (!device.present()) {
+            const bool timedReturn =
+                o.returnAfter >= 0 && secondsSince(*vanishedAt) >= o.returnAfter;
+            if ((g_return || timedReturn) && device.appear()) {
+                std::fprintf(stderr, "zelmar-sim: returned -> %s\n", device.slaveName().c_str());
+            } else {
+                g_return = 0;
+                poll(nullptr, 0, kPollIntervalMs);
+                continue;
+            }
+            g_return = 0;
+        }
+        pollfd pfd{device.master(), POLLIN, 0};
         const int ready = poll(&pfd, 1, kPollIntervalMs);
         if (ready <= 0 || !(pfd.revents & POLLIN))
             continue;
         // The framing is done here rather than by modbus_receive(): on a request
         // for another address libmodbus waits for that slave's reply and would
         // swallow the next request as if it were one. No other slave is here.
-        const int length = readFrame(pty->master, req, static_cast<int>(sizeof req));
+        const int length = readFrame(device.master(), req, static_cast<int>(sizeof req));
         if (!frameIntact(req, length)) {
-            drainUntilQuiet(pty->master);
+            drainUntilQuiet(device.master());
             continue; // a broken frame gets no answer
         }
         if (req[0] != o.address)
             continue; // for another slave: no answer
+        if (evenShare(++requests, o.dropPercent))
+            continue; // lost on the way: not applied, no answer
         logWrites(log, req, length);
         if (o.silent)
             continue;
-        const double seconds =
-            o.freeze
-                ? 0.0
-                : std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const bool corrupt = evenShare(++answered, o.corruptPercent);
+        const double seconds = o.freeze ? 0.0 : secondsSince(started);
         std::copy(map->tab_registers, map->tab_registers + Instrument::kHoldingRegisters,
                   instrument.holdingRegisters().begin());
         instrument.update(seconds);
         copyToMapping(instrument, map);
-        modbus_reply(ctx, req, length,
-                     map); // writes land in the mapping, read back above next time
+        if (touchesRegisters(req, length, o.exceptionFirst, o.exceptionLast))
+            modbus_reply_exception(ctx, req, static_cast<unsigned>(o.exceptionCode));
+        else
+            modbus_reply(ctx, req, length, map); // writes land in the mapping
+        std::vector<uint8_t> reply = takeReply(replyPipe[0]);
+        if (reply.size() < kMinFrameLength)
+            continue;
+        if (o.replyAddress > 0) {
+            reply[0] = static_cast<uint8_t>(o.replyAddress);
+            setCrc(reply);
+        }
+        if (corrupt)
+            reply.back() ^= 0xFF;
+        if (o.delayMs > 0)
+            poll(nullptr, 0, o.delayMs);
+        if (write(device.master(), reply.data(), reply.size()) < 0)
+            continue; // nobody listens: the reply is lost like on a real line
     }
 
-    unlink(o.link.c_str());
+    device.vanish();
     modbus_mapping_free(map);
     modbus_free(ctx);
     if (log)
         std::fclose(log);
-    close(pty->keepSlave);
-    close(pty->master);
+    close(replyPipe[0]);
+    close(replyPipe[1]);
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "numbers.h"
 #include "shared.h"
 
+#include <QScopeGuard>
+
 #include <cmath>
 
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime)
@@ -52,6 +54,7 @@ void Recorder::tick()
     // One reading of the clock for the whole tick: a row never pairs the old
     // day's time with the new day's date at midnight.
     const QDateTime now = SystemClock::now();
+    const auto tellOutcome = qScopeGuard([this] { emit ticked(); });
     if (!m_store.keepOpen(now))
         return;
 

@@ -67,6 +67,11 @@ public slots:
     // One recording cycle of Timer1; tests call it directly with the clock set.
     void tick();
 
+signals:
+    // After every tick, whatever it did: the store's isOpen() and lastError()
+    // then tell whether the tick recorded or why not.
+    void ticked();
+
 private:
     // Records one row of `table` when it is due. The counter, the last date and
     // time and the flag change only when the row and sl_void were written.

@@ -313,6 +313,7 @@ bool RecordingStore::open(const QString &path)
     close();
     m_path = path;
     m_lastError.clear();
+    m_lastErrorCode = 0;
     if (path.isEmpty()) {
         m_lastError = QStringLiteral("no database path");
         return false;
@@ -570,4 +571,5 @@ QSqlDatabase RecordingStore::database() const
 void RecordingStore::fail(const QString &what, const QSqlError &error) const
 {
     m_lastError = what + QStringLiteral(": ") + error.text();
+    m_lastErrorCode = error.nativeErrorCode().toInt() & 0xff;
 }

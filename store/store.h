@@ -95,6 +95,9 @@ public:
 
     // The error of the last failed call; empty after a success.
     QString lastError() const { return m_lastError; }
+    // SQLite's result code behind lastError() when a statement failed (8
+    // read-only, 13 disk full, 5 and 6 locked, 26 not a database); 0 otherwise.
+    int lastErrorCode() const { return m_lastErrorCode; }
 
     // The connection, for the history queries that live beside this class.
     // Invalid when the store is not open.
@@ -126,4 +129,5 @@ private:
     mutable bool m_queryFailed = false;
     std::optional<FileIdentity> m_file;
     std::optional<QDateTime> m_lastOpenAttempt;
+    mutable int m_lastErrorCode = 0;
 };

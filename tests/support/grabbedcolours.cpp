@@ -8,9 +8,19 @@
 namespace
 {
 
+// The control's own pixels: the stale marking over a control whose link is not
+// live is a layer above its colours, lifted for the grab.
 QImage grabbed(QWidget *widget)
 {
-    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QWidget *mark =
+        widget->findChild<QWidget *>(QStringLiteral("StaleMark"), Qt::FindDirectChildrenOnly);
+    const bool marked = mark && !mark->isHidden();
+    if (marked)
+        mark->hide();
+    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (marked)
+        mark->show();
+    return image;
 }
 
 } // namespace

@@ -4,7 +4,8 @@
 
 class QWidget;
 
-// What a widget shows on screen, read from its grabbed pixels (QWidget::grab()).
+// What a widget shows on screen, read from its grabbed pixels (QWidget::grab()),
+// beneath the stale marking when the control carries one.
 
 // The colour that covers most of the widget: its background for a filled control.
 QColor mostFrequentColour(QWidget *widget);

@@ -58,16 +58,33 @@ bool Simulator::start(int port)
         return false;
     qputenv(portVariable(port).constData(), QFile::encodeName(linkPath()));
     // The link appears once the simulator is ready to answer.
+    return waitForLink(true);
+}
+
+bool Simulator::waitForLink(bool present) const
+{
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < kReadyWaitMs) {
-        if (QFileInfo::exists(linkPath()))
+        if (QFileInfo::exists(linkPath()) == present)
             return true;
-        if (m_process->state() != QProcess::Running)
+        if (!isRunning())
             return false;
         QThread::msleep(kReadyPollMs);
     }
     return false;
+}
+
+bool Simulator::vanish()
+{
+    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGUSR1) == 0 &&
+           waitForLink(false);
+}
+
+bool Simulator::comeBack()
+{
+    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGUSR2) == 0 &&
+           waitForLink(true);
 }
 
 void Simulator::stop()

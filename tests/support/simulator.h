@@ -32,6 +32,14 @@ public:
     bool pause();
     bool resume();
 
+    // Makes the device vanish (SIGUSR1): its pseudo-terminal closes and the link
+    // goes, as when a USB adapter is pulled out. Waits (up to about 3 s) until
+    // the link is gone; false when it did not go.
+    bool vanish();
+    // Makes the device return (SIGUSR2) on a new pseudo-terminal at the same
+    // link, and waits until the link exists again.
+    bool comeBack();
+
     // The lines "write REG VALUE" that the simulator logged, oldest first.
     QStringList writes() const;
     // The symlink that stands for the simulator's serial port.
@@ -42,6 +50,9 @@ public:
     static QString program();
 
 private:
+    // Waits until the link exists (or is gone), or the simulator ended.
+    bool waitForLink(bool present) const;
+
     QStringList m_arguments;
     int m_port = 0;
     QTemporaryDir m_dir;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+
+class HealthMonitor;
+class QLabel;
+class QWidget;
+class StaleMarker;
+
+// The configuration window's share of the link's health: the link state in
+// words and colour at the foot of the window, and the read-back labels marked
+// stale while the link is not live or their last read cycle failed (and
+// before the first one, when they show what no instrument said).
+class ConfigHealth : public QObject
+{
+    Q_OBJECT
+public:
+    // Adds the state to `configWindow` and marks its read-back labels D_4W(..).
+    ConfigHealth(HealthMonitor *monitor, QWidget *configWindow);
+
+    // The read cycle just ended: both blocks read (`ok`) or not.
+    void readCycleDone(bool ok);
+    // Puts the link state and the marking on screen.
+    void refresh();
+
+private:
+    HealthMonitor *m_monitor = nullptr;
+    QLabel *m_state = nullptr;
+    QLabel *m_detail = nullptr;
+    StaleMarker *m_marker = nullptr;
+    bool m_lastCycleRead = false;
+};
+
+// Attaches the link's health (of healthMonitor()) to the configuration window.
+ConfigHealth *attachConfigHealth(QWidget *configWindow);
+// Tells the configuration window's health whether its last read cycle read
+// everything; harmless for a window without one.
+void noteReadCycle(QWidget *configWindow, bool ok);

@@ -1,0 +1,76 @@
+#include "healthmonitor.h"
+
+#include "clock.h"
+#include "healthtexts.h"
+#include "recorder.h"
+
+HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection)
+    : QObject(parent), m_link(link), m_events(eventsConnection)
+{
+    if (link->state() != LinkState::Live)
+        m_spans.push_back({SystemClock::now(), std::nullopt});
+    connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
+}
+
+HealthMonitor::~HealthMonitor() = default;
+
+void HealthMonitor::watchRecorder(Recorder *recorder)
+{
+    m_recording = std::make_unique<RecordingWatch>(recorder);
+    connect(m_recording.get(), &RecordingWatch::stateChanged, this,
+            &HealthMonitor::onRecordingChanged);
+}
+
+void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason)
+{
+    const QDateTime now = SystemClock::now();
+    const bool spanOpen = !m_spans.empty() && !m_spans.back().to;
+    if (to == LinkState::Live && spanOpen)
+        m_spans.back().to = now;
+    else if (to != LinkState::Live && !spanOpen)
+        m_spans.push_back({now, std::nullopt});
+    if (static_cast<int>(m_spans.size()) > kSpanLimit)
+        m_spans.erase(m_spans.begin());
+    append(Event{now, EventKind::Link, HealthTexts::linkEventSource(m_link->settings()),
+                 HealthTexts::linkEventDetail(to, reason)});
+    emit changed();
+}
+
+void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
+{
+    const bool resumed = status.recording && m_recordingKnown && !m_wasRecording;
+    m_wasRecording = status.recording;
+    m_recordingKnown = true;
+    // The events go into the database the recorder writes, once it works.
+    if (status.recording && (!m_events.isOpen() || m_events.path() != status.path))
+        m_events.open(status.path);
+    append(Event{SystemClock::now(), EventKind::Recording, status.path,
+                 HealthTexts::recordingEventDetail(status, resumed)});
+    emit changed();
+}
+
+void HealthMonitor::append(const Event &event)
+{
+    m_events.appendEvent(event);
+}
+
+std::vector<Event> HealthMonitor::recentEvents(int count) const
+{
+    std::vector<Event> events;
+    const std::deque<Event> &waiting = m_events.pending();
+    for (auto it = waiting.rbegin(); it != waiting.rend() && int(events.size()) < count; ++it)
+        events.push_back(*it);
+    for (const Event &event : m_events.newestEvents(count)) {
+        if (int(events.size()) >= count)
+            break;
+        if (event.kind == EventKind::Link || event.kind == EventKind::Recording)
+            events.push_back(event);
+    }
+    return events;
+}
+
+HealthMonitor *healthMonitor()
+{
+    static HealthMonitor *const instance = new HealthMonitor(linkHealth());
+    return instance;
+}

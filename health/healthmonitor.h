@@ -1,0 +1,73 @@
+#pragma once
+
+#include "events.h"
+#include "linkhealth.h"
+#include "recordingstate.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Recorder;
+
+// A stretch of time in which the link was not live; `to` is empty while it lasts.
+struct NotLiveSpan {
+    QDateTime from;
+    std::optional<QDateTime> to;
+};
+
+// Brings the link's and the recorder's health together for the windows:
+// writes every change of either to the events table (queued while the
+// database cannot take it), keeps the spans in which the link was not live,
+// and answers the strip and the details view.
+class HealthMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    // Events the details view lists.
+    static constexpr int kRecentEvents = 200;
+    // Spans kept for the chart; the oldest go first.
+    static constexpr int kSpanLimit = 2000;
+
+    // Follows `link` from now on; `eventsConnection` names the events table's
+    // own database connection.
+    explicit HealthMonitor(LinkHealth *link, QObject *parent = nullptr,
+                           const QString &eventsConnection = QStringLiteral("events"));
+    ~HealthMonitor() override;
+
+    // Follows the recorder's ticks too; its database receives the events.
+    void watchRecorder(Recorder *recorder);
+
+    LinkHealth *link() const { return m_link; }
+    // The recording state; nullptr before watchRecorder().
+    const RecordingWatch *recording() const { return m_recording.get(); }
+    // The events table (the journal of later changes appends to it as well).
+    EventLog &events() { return m_events; }
+    // The newest link and recording events, newest first: stored ones after
+    // those still waiting for the database.
+    std::vector<Event> recentEvents(int count = kRecentEvents) const;
+    // The spans in which the link was not live since the monitor started, oldest first.
+    const std::vector<NotLiveSpan> &notLiveSpans() const { return m_spans; }
+
+signals:
+    // The link or the recording changed state.
+    void changed();
+
+private:
+    void onLinkChanged(LinkState from, LinkState to, const QString &reason);
+    void onRecordingChanged(const RecordingStatus &status);
+    void append(const Event &event);
+
+    LinkHealth *m_link = nullptr;
+    std::unique_ptr<RecordingWatch> m_recording;
+    EventLog m_events;
+    std::vector<NotLiveSpan> m_spans;
+    bool m_wasRecording = false;
+    bool m_recordingKnown = false;
+};
+
+// The health monitor of the tool, following linkHealth(); created on first use.
+HealthMonitor *healthMonitor();

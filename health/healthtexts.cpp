@@ -1,0 +1,169 @@
+#include "healthtexts.h"
+
+#include <array>
+
+namespace HealthTexts
+{
+
+namespace
+{
+constexpr qint64 kSecondsPerMinute = 60;
+constexpr qint64 kSecondsPerHour = 3600;
+const std::array<const char *, 3> kBauds{"4800", "9600", "19200"};
+const std::array<const char *, 3> kParities{"无校验", "奇校验", "偶校验"};
+
+QString codeText(const std::array<const char *, 3> &names, qint32 code)
+{
+    return code >= 0 && code < qint32(names.size()) ? QString::fromUtf8(names[code])
+                                                    : QStringLiteral("?");
+}
+} // namespace
+
+QString linkStateText(LinkState state)
+{
+    switch (state) {
+    case LinkState::NotOpened:
+        return QStringLiteral("未打开");
+    case LinkState::Opening:
+        return QStringLiteral("正在打开");
+    case LinkState::Live:
+        return QStringLiteral("在线");
+    case LinkState::NoAnswer:
+        return QStringLiteral("无应答");
+    case LinkState::PortLost:
+        return QStringLiteral("端口丢失");
+    case LinkState::OpenFailed:
+        return QStringLiteral("打开失败");
+    }
+    return {};
+}
+
+QColor linkStateColour(LinkState state)
+{
+    switch (state) {
+    case LinkState::Live:
+        return QColor(kLiveColour);
+    case LinkState::NoAnswer:
+        return QColor(kNoAnswerColour);
+    case LinkState::PortLost:
+    case LinkState::OpenFailed:
+        return QColor(kFaultColour);
+    case LinkState::NotOpened:
+    case LinkState::Opening:
+        break;
+    }
+    return QColor(kIdleColour);
+}
+
+QString linkSettingsText(const LinkSettings &settings)
+{
+    return QStringLiteral("端口 %1 %2  %3 %4  地址 %5")
+        .arg(settings.port)
+        .arg(settings.path, codeText(kBauds, settings.baudCode),
+             codeText(kParities, settings.parityCode))
+        .arg(settings.address);
+}
+
+QString ageText(const QDateTime &then, const QDateTime &now)
+{
+    const qint64 seconds = qMax<qint64>(0, then.secsTo(now));
+    if (seconds < kSecondsPerMinute)
+        return QStringLiteral("%1 秒前").arg(seconds);
+    if (seconds < kSecondsPerHour)
+        return QStringLiteral("%1 分钟前").arg(seconds / kSecondsPerMinute);
+    return QStringLiteral("%1 小时前").arg(seconds / kSecondsPerHour);
+}
+
+QString linkDetailText(LinkState state, const QString &reason,
+                       const std::optional<QDateTime> &lastGood, const QDateTime &now)
+{
+    if (state == LinkState::Live || state == LinkState::NotOpened)
+        return {};
+    const QString age = lastGood ? QStringLiteral("最后应答 ") + ageText(*lastGood, now)
+                                 : QStringLiteral("从未应答");
+    if (state == LinkState::Opening || reason.isEmpty())
+        return age;
+    return reason + QStringLiteral("  ") + age;
+}
+
+QString recordingText(const RecordingStatus &status, bool known, const QDateTime &now)
+{
+    if (!known)
+        return QStringLiteral("记录状态未知");
+    if (!status.recording)
+        return QStringLiteral("未记录: ") + status.reason;
+    const bool resumed =
+        status.resumedAt && qAbs(status.resumedAt->secsTo(now)) < kResumedShownSeconds;
+    return (resumed ? QStringLiteral("记录已恢复  ") : QStringLiteral("记录中  ")) +
+           QStringLiteral("%1 行/分钟").arg(status.rowsLastMinute);
+}
+
+QColor recordingColour(const RecordingStatus &status, bool known)
+{
+    if (!known)
+        return QColor(kIdleColour);
+    return QColor(status.recording ? kLiveColour : kNotRecordingColour);
+}
+
+QString newestRowText(const std::optional<QDateTime> &newestRow)
+{
+    if (!newestRow)
+        return QStringLiteral("无记录");
+    return QStringLiteral("最新记录 ") + newestRow->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString linkEventDetail(LinkState state, const QString &reason)
+{
+    return reason.isEmpty() ? linkStateText(state)
+                            : linkStateText(state) + QStringLiteral(": ") + reason;
+}
+
+QString linkEventSource(const LinkSettings &settings)
+{
+    return QStringLiteral("端口 %1 %2").arg(settings.port).arg(settings.path);
+}
+
+QString recordingEventDetail(const RecordingStatus &status, bool resumed)
+{
+    if (!status.recording)
+        return QStringLiteral("未记录: ") + status.reason;
+    return resumed ? QStringLiteral("记录已恢复") : QStringLiteral("记录中");
+}
+
+QString countersText(const LinkCounters &c)
+{
+    return QStringLiteral(
+               "请求 %1  应答 %2  超时 %3  校验/帧错误 %4  异常应答 %5  其他 %6  重连 %7\n"
+               "应答时间 最近 %8 ms  平均 %9 ms  最大 %10 ms")
+        .arg(c.requests)
+        .arg(c.goodReplies)
+        .arg(c.timeouts)
+        .arg(c.damaged)
+        .arg(c.exceptions)
+        .arg(c.otherFailures)
+        .arg(c.reopens)
+        .arg(c.lastReplyMs, 0, 'f', 1)
+        .arg(c.meanReplyMs, 0, 'f', 1)
+        .arg(c.maxReplyMs, 0, 'f', 1);
+}
+
+QString eventLine(const Event &event)
+{
+    QString kind;
+    switch (event.kind) {
+    case EventKind::Link:
+        kind = QStringLiteral("链路");
+        break;
+    case EventKind::Recording:
+        kind = QStringLiteral("记录");
+        break;
+    default:
+        kind = eventKindName(event.kind);
+        break;
+    }
+    return QStringLiteral("%1  %2  %3  %4")
+        .arg(event.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), kind, event.source,
+             event.detail);
+}
+
+} // namespace HealthTexts

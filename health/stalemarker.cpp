@@ -1,0 +1,68 @@
+#include "stalemarker.h"
+
+#include <QEvent>
+#include <QPainter>
+
+namespace
+{
+
+constexpr char kOverlayName[] = "StaleMark";
+const QColor kWash(235, 235, 235, 170); // greys the text and dims the colour beneath
+const QColor kHatch(120, 120, 120, 110);
+
+// The marking over one control: follows its size, lets clicks through.
+class StaleOverlay : public QWidget
+{
+public:
+    explicit StaleOverlay(QWidget *target) : QWidget(target)
+    {
+        setObjectName(QLatin1String(kOverlayName));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setGeometry(target->rect());
+        target->installEventFilter(this);
+        hide();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parent() && event->type() == QEvent::Resize)
+            setGeometry(parentWidget()->rect());
+        return false;
+    }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), kWash);
+        painter.fillRect(rect(), QBrush(kHatch, Qt::BDiagPattern));
+    }
+};
+
+} // namespace
+
+StaleMarker::StaleMarker(const QList<QWidget *> &targets, QObject *parent) : QObject(parent)
+{
+    for (QWidget *target : targets)
+        if (target)
+            m_overlays.append(new StaleOverlay(target));
+}
+
+void StaleMarker::setStale(bool stale)
+{
+    m_stale = stale;
+    for (const QPointer<QWidget> &overlay : m_overlays) {
+        if (!overlay)
+            continue;
+        overlay->setVisible(stale);
+        if (stale)
+            overlay->raise();
+    }
+}
+
+bool StaleMarker::isMarked(const QWidget *target)
+{
+    const auto *overlay =
+        target->findChild<QWidget *>(QLatin1String(kOverlayName), Qt::FindDirectChildrenOnly);
+    return overlay && !overlay->isHidden();
+}

@@ -1,0 +1,149 @@
+#include "statusstrip.h"
+
+#include "clock.h"
+#include "controlname.h"
+#include "detailsview.h"
+#include "healthmonitor.h"
+#include "healthtexts.h"
+#include "stalemarker.h"
+#include "twips.h"
+
+#include <QLabel>
+#include <QShortcut>
+#include <QTimer>
+
+namespace
+{
+
+constexpr int kValueBoxes = 5;   // D_3W(0..4)
+constexpr int kStatusBoxes = 16; // D_2R(0..15)
+constexpr int kRelayBoxes = 4;   // D_1R(0..3)
+
+// Left edge and width of each field in twips, top and height shared.
+struct Field {
+    const char *name;
+    int left;
+    int width;
+};
+constexpr Field kStateField{"StripLink", 60, 1200};
+constexpr Field kSettingsField{"StripSettings", 1320, 3900};
+constexpr Field kDetailField{"StripDetail", 5280, 4560};
+constexpr Field kRecordingField{"StripRecording", 9900, 3780};
+constexpr Field kNewestField{"StripNewest", 13740, 3135};
+constexpr int kFieldTop = 30;
+constexpr int kFieldHeight = 315;
+
+QLabel *addField(QWidget *strip, const Field &field)
+{
+    auto *label = new QLabel(strip);
+    label->setObjectName(QLatin1String(field.name));
+    label->setGeometry(twipsRect(field.left, kFieldTop, field.width, kFieldHeight));
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    return label;
+}
+
+void setColours(QLabel *label, const QColor &background, const QColor &text)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    label->setPalette(palette);
+    label->setAutoFillBackground(true);
+}
+
+// Text that may not fit its field: all of it in the tool tip.
+void setFieldText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    label->setToolTip(text);
+}
+
+} // namespace
+
+StatusStrip::StatusStrip(HealthMonitor *monitor, QWidget *parent)
+    : QFrame(parent), m_monitor(monitor), m_timer(new QTimer(this)),
+      m_state(addField(this, kStateField)), m_detail(addField(this, kDetailField)),
+      m_settings(addField(this, kSettingsField)), m_recording(addField(this, kRecordingField)),
+      m_newest(addField(this, kNewestField))
+{
+    setObjectName(QStringLiteral("StatusStrip"));
+    setCursor(Qt::PointingHandCursor);
+    m_state->setAlignment(Qt::AlignCenter);
+    QFont bold = m_state->font();
+    bold.setBold(true);
+    m_state->setFont(bold);
+    m_timer->setInterval(kRefreshInterval);
+    connect(m_timer, &QTimer::timeout, this, &StatusStrip::refresh);
+    connect(monitor, &HealthMonitor::changed, this, &StatusStrip::refresh);
+    m_timer->start();
+    refresh();
+}
+
+void StatusStrip::refresh()
+{
+    using namespace HealthTexts;
+    const QDateTime now = SystemClock::now();
+    const LinkHealth *link = m_monitor->link();
+    const LinkState state = link->state();
+    setFieldText(m_state, linkStateText(state));
+    setColours(m_state, linkStateColour(state), Qt::white);
+    setFieldText(m_settings,
+                 state == LinkState::NotOpened ? QString() : linkSettingsText(link->settings()));
+    setFieldText(m_detail,
+                 linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
+
+    const RecordingWatch *recording = m_monitor->recording();
+    const RecordingStatus status = recording ? recording->status() : RecordingStatus{};
+    const bool known = recording && recording->known();
+    setFieldText(m_recording, recordingText(status, known, now));
+    m_recording->setToolTip(status.path);
+    setColours(m_recording, palette().color(QPalette::Window), recordingColour(status, known));
+    setFieldText(m_newest, newestRowText(status.newestRow));
+
+    if (m_staleMarker)
+        m_staleMarker->setStale(state != LinkState::Live);
+}
+
+void StatusStrip::showDetails()
+{
+    if (!m_details)
+        m_details = new DetailsView(m_monitor, window());
+    m_details->show();
+    m_details->raise();
+    m_details->activateWindow();
+}
+
+DetailsView *StatusStrip::details() const
+{
+    return m_details;
+}
+
+void StatusStrip::mousePressEvent(QMouseEvent *event)
+{
+    showDetails();
+    QFrame::mousePressEvent(event);
+}
+
+StatusStrip *attachStatusStrip(QWidget *overview)
+{
+    const QSize designed = overview->size();
+    const int height = twipsToPixels(StatusStrip::kHeightTwips);
+    auto *strip = new StatusStrip(healthMonitor(), overview);
+    strip->setGeometry(0, designed.height(), designed.width(), height);
+    overview->setFixedSize(designed.width(), designed.height() + height);
+
+    QList<QWidget *> boxes;
+    auto addBoxes = [&](const char *name, int count) {
+        for (int i = 0; i < count; ++i)
+            boxes << overview->findChild<QWidget *>(controlName(name, i));
+    };
+    addBoxes("D_3W", kValueBoxes);
+    addBoxes("D_2R", kStatusBoxes);
+    addBoxes("D_1R", kRelayBoxes);
+    strip->setStaleMarker(new StaleMarker(boxes, strip));
+
+    auto *key = new QShortcut(QKeySequence(StatusStrip::kDetailsKey), overview);
+    QObject::connect(key, &QShortcut::activated, strip, &StatusStrip::showDetails);
+    strip->refresh();
+    return strip;
+}

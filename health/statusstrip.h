@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFrame>
+#include <QPointer>
+
+#include <chrono>
+
+class DetailsView;
+class HealthMonitor;
+class QLabel;
+class QTimer;
+class StaleMarker;
+
+// The overview's status strip: the link state in words and colour, the port
+// and its settings, the reason and the age of the last good reply when not
+// live, the recording state and the newest recorded row's time. A click (or
+// kDetailsKey on the overview) opens the details view "通讯状态".
+class StatusStrip : public QFrame
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kRefreshInterval{250};
+    static constexpr int kHeightTwips = 375;
+    static constexpr int kDetailsKey = Qt::Key_F8; // not one of the overview's keys
+
+    // A strip showing `monitor`'s health, its texts refreshed every 250 ms
+    // and at once on every change of state.
+    explicit StatusStrip(HealthMonitor *monitor, QWidget *parent = nullptr);
+
+    // Marks `marker`'s controls stale whenever the link is not live.
+    void setStaleMarker(StaleMarker *marker) { m_staleMarker = marker; }
+    // Puts the current health on screen.
+    void refresh();
+    // Shows the details view (created on first use) and brings it to the front.
+    void showDetails();
+    // The details view, nullptr before it was first shown.
+    DetailsView *details() const;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    HealthMonitor *m_monitor = nullptr;
+    StaleMarker *m_staleMarker = nullptr;
+    QTimer *m_timer = nullptr;
+    QLabel *m_state = nullptr;
+    QLabel *m_detail = nullptr;
+    QLabel *m_settings = nullptr;
+    QLabel *m_recording = nullptr;
+    QLabel *m_newest = nullptr;
+    QPointer<DetailsView> m_details;
+};
+
+// Puts a status strip of healthMonitor() below everything in `overview`, the
+// window growing by its height, marks the overview's value, status and relay
+// boxes stale while the link is not live, and binds kDetailsKey to the details view.
+StatusStrip *attachStatusStrip(QWidget *overview);

@@ -1,0 +1,212 @@
+#include "linkhealth.h"
+
+#include "clock.h"
+#include "modbuslink.h"
+
+#include <modbus/modbus.h>
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+ExchangeOutcome classifyExchangeError(int err)
+{
+    if (err >= EMBXILFUN && err <= EMBXGTAR)
+        return ExchangeOutcome::Exception;
+    switch (err) {
+    case ETIMEDOUT:
+        return ExchangeOutcome::Timeout;
+    case EMBBADCRC:
+    case EMBBADDATA:
+    case EMBMDATA:
+    case EMBBADSLAVE:
+    case EMBBADEXC:
+    case EMBUNKEXC:
+        return ExchangeOutcome::Damaged;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EBADF:
+    case ECONNRESET:
+    case EPIPE:
+        return ExchangeOutcome::PortGone;
+    default:
+        return ExchangeOutcome::Other;
+    }
+}
+
+QString exchangeFailureText(int err, qint32 address, int responseTimeoutMs)
+{
+    if (err == ETIMEDOUT)
+        return QStringLiteral("no reply from address %1 in %2 ms")
+            .arg(address)
+            .arg(responseTimeoutMs);
+    if (err == EMBBADCRC)
+        return QStringLiteral("CRC error");
+    if (err >= EMBXILFUN && err <= EMBXGTAR) {
+        QString what = QString::fromLocal8Bit(modbus_strerror(err));
+        if (!what.isEmpty())
+            what[0] = what[0].toLower();
+        return QStringLiteral("exception %1 (%2)").arg(err - MODBUS_ENOBASE).arg(what);
+    }
+    return QString::fromLocal8Bit(modbus_strerror(err));
+}
+
+QString openFailureText(const QString &path, int err)
+{
+    const QString what =
+        err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("cannot be opened");
+    return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
+}
+
+LinkHealth::LinkHealth(QObject *parent) : QObject(parent)
+{
+    m_retryTimer.setInterval(kRetryInterval);
+    connect(&m_retryTimer, &QTimer::timeout, this, &LinkHealth::retry);
+}
+
+void LinkHealth::resetCounters()
+{
+    m_counters = LinkCounters{};
+}
+
+void LinkHealth::openPressed(const LinkSettings &settings)
+{
+    m_settings = settings;
+    m_everOpened = false;
+    m_lastGood.reset();
+    resetCounters();
+}
+
+void LinkHealth::opened(bool ok, int err)
+{
+    if (ok) {
+        m_everOpened = true;
+        m_retryTimer.stop();
+        setState(LinkState::Opening, {});
+        return;
+    }
+    m_lastFailure = openFailureText(m_settings.path, err);
+    // A port that worked before stays "lost" while it cannot be opened again.
+    setState(m_everOpened ? LinkState::PortLost : LinkState::OpenFailed, m_lastFailure);
+    startRetrying();
+}
+
+void LinkHealth::closed()
+{
+    m_retryTimer.stop();
+    setState(LinkState::NotOpened, {});
+}
+
+void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
+                           std::chrono::microseconds took)
+{
+    // A lost port's context is being closed: its last calls change nothing.
+    if (port != m_settings.port || m_state == LinkState::NotOpened ||
+        m_state == LinkState::PortLost || m_state == LinkState::OpenFailed)
+        return;
+    ++m_counters.requests;
+    if (ok) {
+        const double ms = took.count() / 1000.0;
+        ++m_counters.goodReplies;
+        m_counters.lastReplyMs = ms;
+        m_counters.maxReplyMs = qMax(m_counters.maxReplyMs, ms);
+        m_counters.meanReplyMs += (ms - m_counters.meanReplyMs) / m_counters.goodReplies;
+        m_lastGood = SystemClock::now();
+        setState(LinkState::Live, {});
+        return;
+    }
+    ExchangeOutcome outcome = classifyExchangeError(err);
+    m_lastFailure =
+        exchangeFailureText(err, address, linkTimeouts(m_settings.baudCode).responseUs / 1000);
+    switch (outcome) {
+    case ExchangeOutcome::Exception:
+        // The instrument answered: the link works, the request did not.
+        ++m_counters.exceptions;
+        setState(LinkState::Live, {});
+        return;
+    case ExchangeOutcome::Timeout:
+        ++m_counters.timeouts;
+        break;
+    case ExchangeOutcome::Damaged:
+        ++m_counters.damaged;
+        break;
+    case ExchangeOutcome::PortGone:
+    case ExchangeOutcome::Other:
+        ++m_counters.otherFailures;
+        break;
+    case ExchangeOutcome::Good:
+        break;
+    }
+    // An unplugged adapter takes its device node with it.
+    if (outcome != ExchangeOutcome::PortGone && !QFileInfo::exists(m_settings.path)) {
+        outcome = ExchangeOutcome::PortGone;
+        m_lastFailure = openFailureText(m_settings.path, ENOENT);
+    }
+    if (outcome != ExchangeOutcome::PortGone) {
+        setState(LinkState::NoAnswer, m_lastFailure);
+        return;
+    }
+    setState(LinkState::PortLost, m_lastFailure);
+    // Closed once the current call has returned: it may still hold the context.
+    QTimer::singleShot(0, this, &LinkHealth::closeLostPort);
+    startRetrying();
+}
+
+void LinkHealth::setState(LinkState state, const QString &reason)
+{
+    if (state == m_state)
+        return;
+    const LinkState from = m_state;
+    m_state = state;
+    emit stateChanged(from, state, reason);
+}
+
+void LinkHealth::startRetrying()
+{
+    if (!m_retryTimer.isActive())
+        m_retryTimer.start();
+}
+
+void LinkHealth::closeLostPort()
+{
+    if (m_state == LinkState::PortLost)
+        ClosePort_Modbus(m_settings.port);
+}
+
+void LinkHealth::retry()
+{
+    if (m_state != LinkState::PortLost && m_state != LinkState::OpenFailed) {
+        m_retryTimer.stop();
+        return;
+    }
+    errno = 0;
+    const bool ok =
+        OpenPort_Modbus(m_settings.port, m_settings.baudCode, m_settings.parityCode) == 0;
+    const int err = errno;
+    if (ok)
+        ++m_counters.reopens;
+    opened(ok, err);
+}
+
+LinkHealth *linkHealth()
+{
+    static LinkHealth *const instance = new LinkHealth;
+    return instance;
+}
+
+ExchangeWatch::ExchangeWatch(qint32 port, qint32 address)
+    : m_port(port), m_address(address), m_start(std::chrono::steady_clock::now())
+{
+}
+
+bool ExchangeWatch::done(bool ok)
+{
+    const int err = errno;
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - m_start);
+    linkHealth()->exchanged(m_port, m_address, ok, err, took);
+    errno = err;
+    return ok;
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QtGlobal>
+
+#include <chrono>
+#include <optional>
+
+// Whether the link to the instrument works, kept by the link itself from
+// every exchange: the windows only show it.
+enum class LinkState {
+    NotOpened,  // never opened, or closed by "关闭"
+    Opening,    // the port is open; no exchange has ended yet
+    Live,       // the last exchange got a reply
+    NoAnswer,   // the last exchange got no reply, or a damaged one
+    PortLost,   // the device went away under the open port; reopened every 2 s
+    OpenFailed, // the port could not be opened; tried again every 2 s
+};
+
+// What one exchange came to, from libmodbus's errno.
+enum class ExchangeOutcome {
+    Good,      // a reply
+    Exception, // the instrument refused the request (EMBXILFUN .. EMBXGTAR)
+    Timeout,   // ETIMEDOUT: no reply in time
+    Damaged,   // EMBBADCRC, EMBBADDATA, EMBMDATA, EMBBADSLAVE, EMBBADEXC, EMBUNKEXC
+    PortGone,  // EIO, ENXIO, ENODEV, EBADF, ECONNRESET, EPIPE: the device is gone
+    Other,     // anything else
+};
+
+// The outcome of an exchange that failed with `err` (errno after the call).
+ExchangeOutcome classifyExchangeError(int err);
+// The reason of a failed exchange in the system's words: "no reply from
+// address 1 in 94 ms", "CRC error", "exception 2 (illegal data address)", or
+// libmodbus's own text.
+QString exchangeFailureText(int err, qint32 address, int responseTimeoutMs);
+// The reason of a failed opening: "<path>: <strerror>".
+QString openFailureText(const QString &path, int err);
+
+// The numbers of one opened port since "打开" or the last reset.
+struct LinkCounters {
+    qint64 requests = 0;    // exchanges started on the line
+    qint64 goodReplies = 0; // replies that carried the data asked for
+    qint64 timeouts = 0;
+    qint64 damaged = 0; // CRC and framing errors
+    qint64 exceptions = 0;
+    qint64 otherFailures = 0; // port gone and anything else
+    qint64 reopens = 0;       // successful reopenings by the link itself
+    double lastReplyMs = 0;
+    double meanReplyMs = 0;
+    double maxReplyMs = 0;
+};
+
+// The settings of the port the link watches, as the last opening used them.
+struct LinkSettings {
+    qint32 port = 0;
+    qint32 baudCode = 1;
+    qint32 parityCode = 0;
+    qint32 address = 1;
+    QString path;
+};
+
+// The link's health: state, counters, last good exchange, last failure, and
+// the reconnection of a port whose device went away or never opened.
+//
+// States and the function behind each transition:
+//   NotOpened  --opened(ok)-->                     Opening
+//   NotOpened  --opened(fail)-->                   OpenFailed  (retries start)
+//   Opening, NoAnswer, Live --exchanged(reply or exception)--> Live
+//   Opening, Live --exchanged(time-out, damaged, other)-->    NoAnswer
+//   Opening, Live, NoAnswer --exchanged(port gone, or the
+//              device node gone)-->             PortLost    (context closed by
+//                                                            closeLostPort, retries start)
+//   PortLost, OpenFailed --retry() opens-->        Opening     (reopens + 1)
+//   PortLost, OpenFailed --retry() fails-->        unchanged   (next try in 2 s)
+//   any        --opened() of "打开" again-->         Opening or OpenFailed
+//   any        --closed() by "关闭"-->              NotOpened   (retries stop)
+class LinkHealth : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kRetryInterval{2000};
+
+    explicit LinkHealth(QObject *parent = nullptr);
+
+    LinkState state() const { return m_state; }
+    // The counters of the watched port.
+    const LinkCounters &counters() const { return m_counters; }
+    const LinkSettings &settings() const { return m_settings; }
+    // When the last exchange got a reply; nullopt before the first.
+    std::optional<QDateTime> lastGoodExchange() const { return m_lastGood; }
+    // The reason of the last failure (exchange or opening); empty before any.
+    QString lastFailure() const { return m_lastFailure; }
+    // Whether the link is trying to open the port again every 2 s.
+    bool retrying() const { return m_retryTimer.isActive(); }
+    // Sets every counter to zero.
+    void resetCounters();
+
+    // "打开": the operator opens `settings`; counters start from zero.
+    void openPressed(const LinkSettings &settings);
+    // The outcome of opening the watched port (by "打开" or by a retry); `err`
+    // is errno after a failed opening.
+    void opened(bool ok, int err);
+    // "关闭": the watched port is closed and no longer retried.
+    void closed();
+    // One exchange on `port` with `address` ended: `ok`, or failed with `err`
+    // (errno), after `took`. Exchanges on other ports are not counted.
+    void exchanged(qint32 port, qint32 address, bool ok, int err, std::chrono::microseconds took);
+
+signals:
+    // The state changed; `reason` is the failure behind it, empty when live.
+    void stateChanged(LinkState from, LinkState to, const QString &reason);
+
+private:
+    void setState(LinkState state, const QString &reason);
+    void startRetrying();
+    void retry();
+    void closeLostPort();
+
+    LinkState m_state = LinkState::NotOpened;
+    LinkCounters m_counters;
+    LinkSettings m_settings;
+    std::optional<QDateTime> m_lastGood;
+    QString m_lastFailure;
+    bool m_everOpened = false;
+    QTimer m_retryTimer;
+};
+
+// The link's single health record, created on first use.
+LinkHealth *linkHealth();
+
+// Times one exchange with the instrument and reports it to linkHealth():
+//   ExchangeWatch watch(port, address);
+//   if (!watch.done(modbus_read_registers(...) == count)) ...
+// done() leaves errno as the call left it, for the caller to look at.
+class ExchangeWatch
+{
+public:
+    ExchangeWatch(qint32 port, qint32 address);
+    // Reports the exchange as good (`ok`) or failed with the current errno; returns `ok`.
+    bool done(bool ok);
+
+private:
+    qint32 m_port;
+    qint32 m_address;
+    std::chrono::steady_clock::time_point m_start;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "chartgeometry.h"
+
+#include <QColor>
+#include <QVector>
+
+#include <vector>
+
+class HealthMonitor;
+
+namespace Chart
+{
+
+// A stretch of time as day serials (date + fraction of a day), `from` <= `to`.
+struct TimeSpan {
+    double from = 0;
+    double to = 0;
+};
+
+// The light band's colour: translucent, so that the grid shows through.
+QColor notLiveBandColour();
+
+// The band behind the curves where the link was not live: for every drawn
+// sample (as DrawTrend draws them) whose recording time lies in one of
+// `spans`, a vertical stroke over the chart's height, as wide as one sample
+// step. Samples of positions never loaded (date and time 0) get none.
+QVector<Stroke> notLiveBand(const TrendBuffer &buffer, const TrendView &view,
+                            const std::vector<TimeSpan> &spans);
+
+// The spans in which `monitor`'s link was not live; one still open ends now.
+std::vector<TimeSpan> notLiveSpans(const HealthMonitor &monitor);
+
+} // namespace Chart

@@ -1,0 +1,298 @@
+#include "events.h"
+
+#include "clock.h"
+#include "daytime.h"
+#include "sqliteresult.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <array>
+#include <cstdlib>
+#include <utility>
+
+namespace
+{
+
+// As short as the recorder's wait: events are written on the UI thread, and a
+// database that another program holds locked must not freeze the windows.
+constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
+
+const std::array<std::pair<EventKind, const char *>, 7> &kindNames()
+{
+    static const std::array<std::pair<EventKind, const char *>, 7> names{{
+        {EventKind::Link, "link"},
+        {EventKind::Recording, "recording"},
+        {EventKind::Alarm, "alarm"},
+        {EventKind::Relay, "relay"},
+        {EventKind::ConfigWrite, "config"},
+        {EventKind::ToolStart, "start"},
+        {EventKind::ToolEnd, "end"},
+    }};
+    return names;
+}
+
+// Date and time are stored as day serials in untyped columns, like the
+// recording rings, so that a history query can join them on the same scale.
+constexpr char kCreateEvents[] =
+    "CREATE TABLE IF NOT EXISTS events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, "
+    "ev_kind TEXT, ev_source TEXT, ev_detail TEXT)";
+constexpr char kCreateCounter[] = "CREATE TABLE IF NOT EXISTS events_void (newest_event INTEGER)";
+constexpr char kCounterRow[] = "INSERT INTO events_void SELECT 0 WHERE NOT EXISTS "
+                               "(SELECT 1 FROM events_void)";
+constexpr char kUpsert[] =
+    "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
+    "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(ev_id) DO UPDATE SET ev_date = excluded.ev_date, "
+    "ev_time = excluded.ev_time, ev_kind = excluded.ev_kind, ev_source = excluded.ev_source, "
+    "ev_detail = excluded.ev_detail";
+constexpr char kReadCounter[] = "SELECT newest_event FROM events_void LIMIT 1";
+constexpr char kWriteCounter[] = "UPDATE events_void SET newest_event = ?";
+
+QDateTime momentOf(double date, double time)
+{
+    return QDateTime(dateFromSerial(date), timeFromFraction(time));
+}
+
+} // namespace
+
+QString eventKindName(EventKind kind)
+{
+    for (const auto &[k, name] : kindNames())
+        if (k == kind)
+            return QLatin1String(name);
+    return {};
+}
+
+std::optional<EventKind> eventKindFromName(const QString &name)
+{
+    for (const auto &[k, n] : kindNames())
+        if (name == QLatin1String(n))
+            return k;
+    return std::nullopt;
+}
+
+qint32 nextEventId(qint32 newest)
+{
+    return (newest < 1 || newest >= EventLog::kEventRingIds) ? 1 : newest + 1;
+}
+
+EventLog::EventLog(const QString &connectionName) : m_connectionName(connectionName) {}
+
+EventLog::~EventLog()
+{
+    close();
+}
+
+bool EventLog::open(const QString &path)
+{
+    close();
+    m_path = path;
+    m_lastOpenAttempt = SystemClock::now();
+    // Only a database the recorder has set up gets an events table: a missing
+    // file or someone else's file is never created or changed from here.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile()) {
+        m_lastError = QStringLiteral("no database file: ") + path;
+        return false;
+    }
+    if (!openConnection()) {
+        close();
+        return false;
+    }
+    m_open = true;
+    m_lastError.clear();
+    writeQueue();
+    return true;
+}
+
+bool EventLog::openConnection()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(QLatin1String(kConnectOptions));
+    if (!db.open()) {
+        m_lastError = QStringLiteral("open: ") + db.lastError().text();
+        return false;
+    }
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral(
+            "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = 'sl_void'")) ||
+        !query.next()) {
+        m_lastError = QStringLiteral("not a recording database: ") + query.lastError().text();
+        return false;
+    }
+    if (query.value(0).toInt() != 1) {
+        m_lastError = QStringLiteral("not a recording database");
+        return false;
+    }
+    query.finish();
+    if (!db.transaction()) {
+        m_lastError = QStringLiteral("begin: ") + db.lastError().text();
+        return false;
+    }
+    const bool created = query.exec(QLatin1String(kCreateEvents)) &&
+                         query.exec(QLatin1String(kCreateCounter)) &&
+                         query.exec(QLatin1String(kCounterRow));
+    if (!created || !db.commit()) {
+        m_lastError = QStringLiteral("create events: ") +
+                      (created ? db.lastError() : query.lastError()).text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+void EventLog::close()
+{
+    m_open = false;
+    releaseSqlConnection(m_connectionName);
+}
+
+bool EventLog::appendEvent(const Event &event)
+{
+    if (static_cast<int>(m_queue.size()) >= kQueueLimit) {
+        m_queue.pop_front();
+        ++m_dropped;
+    }
+    m_queue.push_back(event);
+    return flush() == 0;
+}
+
+int EventLog::flush()
+{
+    if (m_queue.empty())
+        return 0;
+    if (!m_open) {
+        const QDateTime now = SystemClock::now();
+        const bool due = !m_lastOpenAttempt ||
+                         std::llabs(m_lastOpenAttempt->secsTo(now)) >= kReopenIntervalSeconds;
+        if (m_path.isEmpty() || !due || !open(m_path))
+            return static_cast<int>(m_queue.size());
+    }
+    writeQueue();
+    return static_cast<int>(m_queue.size());
+}
+
+bool EventLog::writeQueue()
+{
+    while (!m_queue.empty()) {
+        if (!writeOne(m_queue.front()))
+            return false;
+        m_queue.pop_front();
+    }
+    return true;
+}
+
+// One event as one transaction: the row at the id after the newest, and the
+// counter row naming it. A lock keeps the connection (the next event tries
+// again); any other failure closes it, to be opened afresh after the wait.
+bool EventLog::writeOne(const Event &event)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    QSqlQuery query(db);
+    QSqlError error;
+    bool done = db.transaction();
+    if (!done)
+        error = db.lastError();
+    if (done) {
+        done = query.exec(QLatin1String(kReadCounter)) && query.next();
+        const qint32 id = done ? nextEventId(query.value(0).toInt()) : 0;
+        query.finish();
+        if (done) {
+            query.prepare(QLatin1String(kUpsert));
+            query.addBindValue(id);
+            query.addBindValue(daySerial(event.when.date()));
+            query.addBindValue(dayFraction(event.when.time()));
+            query.addBindValue(eventKindName(event.kind));
+            query.addBindValue(event.source);
+            query.addBindValue(event.detail);
+            done = query.exec();
+        }
+        if (done) {
+            query.prepare(QLatin1String(kWriteCounter));
+            query.addBindValue(id);
+            done = query.exec() && query.numRowsAffected() > 0;
+        }
+        if (!done)
+            error = query.lastError();
+        query.finish();
+        if (done && !db.commit()) {
+            error = db.lastError();
+            done = false;
+        }
+    }
+    if (done) {
+        m_lastError.clear();
+        return true;
+    }
+    db.rollback();
+    m_lastError = QStringLiteral("write event: ") + error.text();
+    if (!isSqliteLockError(error))
+        close();
+    return false;
+}
+
+std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
+                                        const QVariantList &values) const
+{
+    std::vector<Event> events;
+    if (!m_open || limit <= 0)
+        return events;
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail FROM "
+                                 "events %1 ORDER BY %2 LIMIT %3")
+                      .arg(where, order)
+                      .arg(limit));
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        m_lastError = QStringLiteral("read events: ") + query.lastError().text();
+        return events;
+    }
+    while (query.next()) {
+        // A row of a kind this build does not know is shown as a link event's
+        // neighbour would be: kept, with its name in the detail.
+        const QString name = query.value(2).toString();
+        const std::optional<EventKind> kind = eventKindFromName(name);
+        Event event{momentOf(query.value(0).toDouble(), query.value(1).toDouble()),
+                    kind.value_or(EventKind::Link), query.value(3).toString(),
+                    query.value(4).toString()};
+        if (!kind)
+            event.detail = name + QStringLiteral(": ") + event.detail;
+        events.push_back(event);
+    }
+    return events;
+}
+
+std::vector<Event> EventLog::newestEvents(int count) const
+{
+    const std::optional<qint32> newest = newestId();
+    if (!newest)
+        return {};
+    // Ring order: the newest id first, then downwards, wrapping past 1.
+    return readEvents({}, QStringLiteral("(? - ev_id + %1) % %1").arg(kEventRingIds), count,
+                      {*newest});
+}
+
+std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTime &to) const
+{
+    const double lo = daySerial(from.date()) + dayFraction(from.time());
+    const double hi = daySerial(to.date()) + dayFraction(to.time());
+    return readEvents(QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
+                      QStringLiteral("ev_date + ev_time, ev_id"), kEventRingIds,
+                      {qMin(lo, hi), qMax(lo, hi)});
+}
+
+std::optional<qint32> EventLog::newestId() const
+{
+    if (!m_open)
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    if (!query.exec(QLatin1String(kReadCounter)) || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+// What happened, for the `events` table of the recording database. Each kind
+// is stored by its name (eventKindName), so that rows stay readable by other
+// programs and a kind added later never renumbers the older rows.
+enum class EventKind {
+    Link,        // the link to the instrument changed state
+    Recording,   // the recorder started or stopped recording
+    Alarm,       // an alarm of the instrument came or went
+    Relay,       // a relay closed or opened
+    ConfigWrite, // a configuration parameter was written to the instrument
+    ToolStart,   // the tool started
+    ToolEnd,     // the tool ended
+};
+
+// One row of the events table. `when` is the local date and time of the
+// happening (whole seconds), `source` what it happened to (a port, a database
+// file, a channel), `detail` the new state and its reason in the system's words.
+struct Event {
+    QDateTime when;
+    EventKind kind = EventKind::Link;
+    QString source;
+    QString detail;
+};
+
+// The stored name of a kind ("link", "recording", "alarm", "relay", "config",
+// "start", "end").
+QString eventKindName(EventKind kind);
+// The kind of a stored name; nullopt for a name this build does not know.
+std::optional<EventKind> eventKindFromName(const QString &name);
+
+// The id that follows `newest` in the events ring 1..kEventRingIds (1 after
+// the last id, and after anything outside the ring, 0 included).
+qint32 nextEventId(qint32 newest);
+
+// The events table of the recording database: a ring of 100000 rows with its
+// own counter row (table events_void), on a connection of its own. Each event
+// is one transaction, like a recording; an event that cannot be written now
+// (database missing, read-only, locked, not yet opened) waits in a bounded
+// queue in memory and is written later with its original time.
+//
+// Connection states:
+//   closed --open() on a recording database--> open
+//   open   --a write fails for any reason but a lock, or close()--> closed
+//   closed --appendEvent()/flush() 10 s after the last attempt, open(path())--> open
+class EventLog
+{
+public:
+    static constexpr qint32 kEventRingIds = 100000;
+    // Events kept in memory while the database cannot take them; beyond this
+    // the oldest waiting event is dropped (and counted in droppedCount()).
+    static constexpr int kQueueLimit = 2000;
+    static constexpr qint64 kReopenIntervalSeconds = 10;
+
+    // A closed log whose connection will carry `connectionName`, unique in the process.
+    explicit EventLog(const QString &connectionName = QStringLiteral("events"));
+    ~EventLog();
+    EventLog(const EventLog &) = delete;
+    EventLog &operator=(const EventLog &) = delete;
+
+    // Opens the events of the recording database at `path`, creating the
+    // events table and its counter row when missing, then writes what waits
+    // in the queue. False, with nothing written, when the file does not exist
+    // or is not a recording database (no sl_void table), or cannot be written.
+    bool open(const QString &path);
+    // Closes the connection; queued events stay queued.
+    void close();
+    bool isOpen() const { return m_open; }
+    // The file named by the last open().
+    QString path() const { return m_path; }
+
+    // Appends one event after whatever waits in the queue. True when it and
+    // every event before it are in the database; false when it was queued
+    // (the database is closed, read-only, locked or full).
+    bool appendEvent(const Event &event);
+    // Writes queued events, oldest first, reopening path() when closed and the
+    // reopen interval has passed. Returns how many still wait.
+    int flush();
+    // Events waiting in memory, oldest first.
+    const std::deque<Event> &pending() const { return m_queue; }
+    // Events dropped because the queue was full.
+    qint64 droppedCount() const { return m_dropped; }
+
+    // The newest `count` stored events, newest first (ring order, so a clock
+    // set back does not reorder them). Empty when closed or the read fails.
+    std::vector<Event> newestEvents(int count) const;
+    // The stored events from `from` to `to` inclusive, oldest first.
+    std::vector<Event> eventsBetween(const QDateTime &from, const QDateTime &to) const;
+
+    // The newest id as events_void holds it; nullopt when closed or unreadable.
+    std::optional<qint32> newestId() const;
+    // Why the last open or write failed; empty after a success.
+    QString lastError() const { return m_lastError; }
+
+private:
+    bool openConnection();
+    bool writeOne(const Event &event);
+    bool writeQueue();
+    std::vector<Event> readEvents(const QString &where, const QString &order, int limit,
+                                  const QVariantList &values) const;
+
+    QString m_connectionName;
+    QString m_path;
+    bool m_open = false;
+    std::deque<Event> m_queue;
+    qint64 m_dropped = 0;
+    std::optional<QDateTime> m_lastOpenAttempt;
+    mutable QString m_lastError;
+};

@@ -1,0 +1,405 @@
+// The events table and the recording state, on real SQLite files with the
+// clock set by each test.
+#include "clock.h"
+#include "events.h"
+#include "recorder.h"
+#include "recordingstate.h"
+#include "shared.h"
+#include "store.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+const QDateTime kStart(QDate(2026, 3, 14), QTime(12, 0, 0));
+
+// Another program's connection to the same file.
+class OtherProgram
+{
+public:
+    explicit OtherProgram(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~OtherProgram()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool exec(const QString &sql)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        return query.exec(sql);
+    }
+    QVariant value(const QString &sql)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        if (!query.exec(sql) || !query.next())
+            return {};
+        return query.value(0);
+    }
+
+private:
+    QString m_name = QStringLiteral("other");
+};
+
+Event linkEvent(const QDateTime &when, const QString &detail)
+{
+    return Event{when, EventKind::Link, QStringLiteral("port 1"), detail};
+}
+
+QStringList details(const std::vector<Event> &events)
+{
+    QStringList list;
+    for (const Event &e : events)
+        list << e.detail;
+    return list;
+}
+
+// Makes a file that even root cannot write; false where the file system has no such flag.
+bool makeImmutable(const QString &path, bool on)
+{
+    return QProcess::execute(QStringLiteral("chattr"),
+                             {on ? QStringLiteral("+i") : QStringLiteral("-i"), path}) == 0;
+}
+
+} // namespace
+
+class TestEvents : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("Rdatabj.db")); }
+    // A recording database as the recorder leaves it.
+    void makeRecordingDatabase()
+    {
+        RecordingStore store(QStringLiteral("maker"));
+        QVERIFY(store.open(dbPath()));
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        resetSharedState();
+        SystemClock::setFixed(kStart);
+    }
+    void cleanup()
+    {
+        SystemClock::setSource({});
+        m_dir.reset();
+    }
+
+    void ringIdsWrap_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("next");
+        QTest::newRow("empty ring") << 0 << 1;
+        QTest::newRow("middle") << 41 << 42;
+        QTest::newRow("last id") << 100000 << 1;
+        QTest::newRow("beyond the ring") << 100001 << 1;
+        QTest::newRow("negative") << -5 << 1;
+    }
+    void ringIdsWrap()
+    {
+        QFETCH(int, newest);
+        QFETCH(int, next);
+        QCOMPARE(nextEventId(newest), next);
+    }
+
+    void everyKindKeepsItsName()
+    {
+        for (EventKind kind :
+             {EventKind::Link, EventKind::Recording, EventKind::Alarm, EventKind::Relay,
+              EventKind::ConfigWrite, EventKind::ToolStart, EventKind::ToolEnd}) {
+            QVERIFY(!eventKindName(kind).isEmpty());
+            QCOMPARE(eventKindFromName(eventKindName(kind)), std::optional<EventKind>(kind));
+        }
+        QCOMPARE(eventKindFromName(QStringLiteral("nonsense")), std::nullopt);
+    }
+
+    void eventIsOneRowAndTheCounter()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(Event{kStart.addSecs(5), EventKind::Recording,
+                                      QStringLiteral("/data/x.db"),
+                                      QStringLiteral("not recording: disk full")}));
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("SELECT COUNT(*) FROM events")).toInt(), 1);
+        QCOMPARE(other.value(QStringLiteral("SELECT newest_event FROM events_void")).toInt(), 1);
+        QCOMPARE(other.value(QStringLiteral("SELECT COUNT(*) FROM events_void")).toInt(), 1);
+        QCOMPARE(other.value(QStringLiteral("SELECT ev_kind FROM events")).toString(),
+                 QStringLiteral("recording"));
+        const std::vector<Event> read = log.newestEvents(10);
+        QCOMPARE(read.size(), size_t(1));
+        QCOMPARE(read[0].when, kStart.addSecs(5));
+        QCOMPARE(read[0].kind, EventKind::Recording);
+        QCOMPARE(read[0].source, QStringLiteral("/data/x.db"));
+        QCOMPARE(read[0].detail, QStringLiteral("not recording: disk full"));
+        // The recording tables are as the recorder left them.
+        QCOMPARE(other.value(QStringLiteral("SELECT COUNT(*) FROM pv_data")).toInt(), 0);
+    }
+
+    void ringWrapsAtItsLastId()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("first"))));
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 99999")));
+        }
+        for (const char *detail : {"a", "b", "c"})
+            QVERIFY(log.appendEvent(linkEvent(kStart.addSecs(1), QLatin1String(detail))));
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("SELECT ev_detail FROM events WHERE ev_id = 100000"))
+                     .toString(),
+                 QStringLiteral("a"));
+        // Id 1 held the oldest event; the ring overwrote it.
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT ev_detail FROM events WHERE ev_id = 1")).toString(),
+            QStringLiteral("b"));
+        QCOMPARE(other.value(QStringLiteral("SELECT newest_event FROM events_void")).toInt(), 2);
+        QCOMPARE(details(log.newestEvents(3)), (QStringList{"c", "b", "a"}));
+        QCOMPARE(log.newestId(), std::optional<qint32>(2));
+    }
+
+    void newestFirstFollowsTheRingNotTheClock()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("noon"))));
+        // The clock was set back an hour between the two events.
+        QVERIFY(log.appendEvent(linkEvent(kStart.addSecs(-3600), QStringLiteral("later"))));
+        QCOMPARE(details(log.newestEvents(5)), (QStringList{"later", "noon"}));
+        QCOMPARE(details(log.newestEvents(1)), QStringList{"later"});
+    }
+
+    void eventsBetweenTwoMoments()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(log.appendEvent(linkEvent(kStart.addSecs(10 * i), QString::number(i))));
+        QCOMPARE(details(log.eventsBetween(kStart.addSecs(10), kStart.addSecs(30))),
+                 (QStringList{"1", "2", "3"}));
+        // Bounds in either order.
+        QCOMPARE(details(log.eventsBetween(kStart.addSecs(30), kStart.addSecs(10))),
+                 (QStringList{"1", "2", "3"}));
+        QVERIFY(log.eventsBetween(kStart.addDays(1), kStart.addDays(2)).empty());
+    }
+
+    void foreignFilesAreNotTouched_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("text file") << QByteArray("not a database at all\n");
+        QTest::newRow("empty file") << QByteArray();
+    }
+    void foreignFilesAreNotTouched()
+    {
+        QFETCH(QByteArray, content);
+        QFile file(dbPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        EventLog log;
+        QVERIFY(!log.open(dbPath()));
+        QVERIFY(!log.appendEvent(linkEvent(kStart, QStringLiteral("kept"))));
+        QCOMPARE(log.pending().size(), size_t(1));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+
+    void otherSqliteDatabaseGetsNoEventsTable()
+    {
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("CREATE TABLE notes (x)")));
+        }
+        EventLog log;
+        QVERIFY(!log.open(dbPath()));
+        QCOMPARE(log.lastError(), QStringLiteral("not a recording database"));
+        OtherProgram other(dbPath());
+        QCOMPARE(other
+                     .value(QStringLiteral(
+                         "SELECT COUNT(*) FROM sqlite_master WHERE name LIKE 'events%'"))
+                     .toInt(),
+                 0);
+    }
+
+    void queuedWhileMissingWrittenLaterWithTheirTime()
+    {
+        EventLog log;
+        QVERIFY(!log.open(dbPath()));
+        QVERIFY(!log.appendEvent(linkEvent(kStart.addSecs(1), QStringLiteral("one"))));
+        QVERIFY(!log.appendEvent(linkEvent(kStart.addSecs(2), QStringLiteral("two"))));
+        makeRecordingDatabase();
+        // Not yet: the file is looked at again only after the reopen interval.
+        QCOMPARE(log.flush(), 2);
+        SystemClock::setFixed(kStart.addSecs(EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        QVERIFY(log.isOpen());
+        const std::vector<Event> read = log.newestEvents(5);
+        QCOMPARE(details(read), (QStringList{"two", "one"}));
+        QCOMPARE(read[1].when, kStart.addSecs(1));
+    }
+
+    void queueIsBoundedDroppingTheOldest()
+    {
+        EventLog log;
+        const int extra = 5;
+        for (int i = 0; i < EventLog::kQueueLimit + extra; ++i)
+            log.appendEvent(linkEvent(kStart, QString::number(i)));
+        QCOMPARE(int(log.pending().size()), EventLog::kQueueLimit);
+        QCOMPARE(log.droppedCount(), qint64(extra));
+        QCOMPARE(log.pending().front().detail, QString::number(extra));
+    }
+
+    void lockedDatabaseQueuesAndKeepsTheConnection()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QVERIFY(!log.appendEvent(linkEvent(kStart, QStringLiteral("while locked"))));
+            QVERIFY(log.isOpen());
+            QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        }
+        QVERIFY(log.appendEvent(linkEvent(kStart.addSecs(1), QStringLiteral("after"))));
+        QCOMPARE(details(log.newestEvents(5)), (QStringList{"after", "while locked"}));
+    }
+
+    void readOnlyDatabaseQueuesUntilWritable()
+    {
+        makeRecordingDatabase();
+        if (!makeImmutable(dbPath(), true))
+            QSKIP("no immutable files here: no read-only database to test");
+        EventLog log;
+        log.open(dbPath());
+        const bool written = log.appendEvent(linkEvent(kStart, QStringLiteral("queued")));
+        makeImmutable(dbPath(), false);
+        QVERIFY(!written);
+        QVERIFY(!log.isOpen());
+        SystemClock::setFixed(kStart.addSecs(EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        QCOMPARE(details(log.newestEvents(5)), QStringList{"queued"});
+    }
+
+    void recordingFaultsInTheSystemsWords_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no error") << 0 << ""
+                                  << "";
+        QTest::newRow("read-only") << 8 << "write: attempt to write a readonly database"
+                                   << "database read-only";
+        QTest::newRow("disk full") << 13 << "commit: database or disk is full"
+                                   << "disk full";
+        QTest::newRow("busy") << 5 << "begin: database is locked"
+                              << "locked by another program";
+        QTest::newRow("locked table") << 6 << "x"
+                                      << "locked by another program";
+        QTest::newRow("not sqlite") << 0 << "not a SQLite database, or unreadable"
+                                    << "not a recording database";
+        QTest::newRow("foreign table") << 0 << "table pv_data lacks columns or its key"
+                                       << "not a recording database";
+        QTest::newRow("other") << 14 << "open: unable to open database file"
+                               << "open: unable to open database file";
+    }
+    void recordingFaultsInTheSystemsWords()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, error);
+        QFETCH(QString, reason);
+        QCOMPARE(recordingFaultText(classifyRecordingError(code, error), error), reason);
+    }
+
+    void recordingStateFollowsTheRecorder()
+    {
+        Recorder recorder(nullptr, QStringLiteral("rec"));
+        RecordingWatch watch(&recorder);
+        QSignalSpy changes(&watch, &RecordingWatch::stateChanged);
+        recorder.load(dbPath());
+        recorder.tick();
+        QVERIFY(watch.status().recording);
+        QCOMPARE(watch.status().path, dbPath());
+        QCOMPARE(watch.status().rowsLastMinute, 1);
+        QCOMPARE(watch.status().newestRow, std::optional<QDateTime>(kStart));
+        QCOMPARE(watch.status().resumedAt, std::nullopt);
+
+        OtherProgram other(dbPath());
+        QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        SystemClock::setFixed(kStart.addSecs(1));
+        recorder.tick();
+        QVERIFY(!watch.status().recording);
+        QCOMPARE(watch.status().reason, QStringLiteral("locked by another program"));
+        QCOMPARE(watch.status().rowsLastMinute, 1);
+        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+
+        SystemClock::setFixed(kStart.addSecs(2));
+        recorder.tick();
+        QVERIFY(watch.status().recording);
+        QCOMPARE(watch.status().resumedAt, std::optional<QDateTime>(kStart.addSecs(2)));
+        QCOMPARE(watch.status().rowsLastMinute, 2);
+        QCOMPARE(changes.count(), 3);
+
+        // Rows older than a minute no longer count.
+        SystemClock::setFixed(kStart.addSecs(61));
+        recorder.tick();
+        QCOMPARE(watch.status().rowsLastMinute, 2);
+        QCOMPARE(changes.count(), 3);
+    }
+
+    void notARecordingDatabaseIsSaid()
+    {
+        QFile file(dbPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("text, not a database\n");
+        file.close();
+        Recorder recorder(nullptr, QStringLiteral("rec"));
+        RecordingWatch watch(&recorder);
+        recorder.load(dbPath());
+        recorder.tick();
+        QVERIFY(watch.known());
+        QVERIFY(!watch.status().recording);
+        QCOMPARE(watch.status().reason, QStringLiteral("not a recording database"));
+        QCOMPARE(watch.status().rowsLastMinute, 0);
+    }
+
+    void readOnlyDatabaseIsSaid()
+    {
+        makeRecordingDatabase();
+        if (!makeImmutable(dbPath(), true))
+            QSKIP("no immutable files here: no read-only database to test");
+        Recorder recorder(nullptr, QStringLiteral("rec"));
+        RecordingWatch watch(&recorder);
+        recorder.load(dbPath());
+        recorder.tick();
+        makeImmutable(dbPath(), false);
+        QVERIFY(!watch.status().recording);
+        QCOMPARE(watch.status().reason, QStringLiteral("database read-only"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEvents)
+#include "tst_events.moc"

@@ -1,0 +1,443 @@
+// The health as the operator sees it: the strip's texts, the strip and the
+// stale marking on the real overview with the real link against zelmar-sim,
+// the details view, the configuration window's share, and the events written.
+#include "clock.h"
+#include "configwindow.h"
+#include "daytime.h"
+#include "detailsview.h"
+#include "events.h"
+#include "healthmonitor.h"
+#include "healthtexts.h"
+#include "linkhealth.h"
+#include "modbuslink.h"
+#include "notliveband.h"
+#include "overviewwindow.h"
+#include "poller.h"
+#include "portconnection.h"
+#include "recorder.h"
+#include "shared.h"
+#include "simulator.h"
+#include "stalemarker.h"
+#include "statusstrip.h"
+#include "trendchart.h"
+#include "twips.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace HealthTexts;
+
+namespace
+{
+const QDateTime kNoon(QDate(2026, 3, 14), QTime(12, 0, 0));
+// The poller's first tick comes 500 ms after "打开"; a retry every 2 s.
+constexpr int kLiveWaitMs = 3000;
+constexpr int kRecoveryWaitMs = 6000;
+
+QString boxName(const char *name, int index)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+} // namespace
+
+class TestHealth : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    OverviewWindow *m_window = nullptr;
+
+    QLabel *stripLabel(const char *name) const
+    {
+        return m_window->findChild<QLabel *>(QLatin1String(name));
+    }
+    QString stripText(const char *name) const
+    {
+        const QLabel *label = stripLabel(name);
+        return label ? label->text() : QStringLiteral("<none>");
+    }
+    QWidget *box(const char *name, int index) const
+    {
+        return m_window->findChild<QWidget *>(boxName(name, index));
+    }
+    bool allBoxesMarked(bool marked) const
+    {
+        for (int i = 0; i < 5; ++i)
+            if (StaleMarker::isMarked(box("D_3W", i)) != marked)
+                return false;
+        for (int i = 0; i < 16; ++i)
+            if (StaleMarker::isMarked(box("D_2R", i)) != marked)
+                return false;
+        for (int i = 0; i < 4; ++i)
+            if (StaleMarker::isMarked(box("D_1R", i)) != marked)
+                return false;
+        return true;
+    }
+    void pressOpen()
+    {
+        QTest::mouseClick(m_window->findChild<QPushButton *>("Command9"), Qt::LeftButton);
+    }
+    void pressClose()
+    {
+        QTest::mouseClick(m_window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("ZELMAR_DB", QFile::encodeName(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void init()
+    {
+        resetSharedState();
+        qputenv("ZELMAR_PORT_1", QFile::encodeName(m_dir.filePath(QStringLiteral("no-device"))));
+        m_window = new OverviewWindow;
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+    void cleanup()
+    {
+        Met1()->stopPolling();
+        closeConnection();
+        delete m_window;
+        m_window = nullptr;
+        SystemClock::setSource({});
+    }
+
+    // ---- Texts ----
+
+    void agesInWords_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("now") << 0 << "0 秒前";
+        QTest::newRow("12 s") << 12 << "12 秒前";
+        QTest::newRow("last second of the minute") << 59 << "59 秒前";
+        QTest::newRow("a minute") << 60 << "1 分钟前";
+        QTest::newRow("last minute of the hour") << 3599 << "59 分钟前";
+        QTest::newRow("an hour") << 3600 << "1 小时前";
+        QTest::newRow("clock set back") << -30 << "0 秒前";
+    }
+    void agesInWords()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(ageText(kNoon, kNoon.addSecs(seconds)), text);
+    }
+
+    void detailBesideTheState()
+    {
+        const QString reason = QStringLiteral("no reply from address 1 in 94 ms");
+        QCOMPARE(linkDetailText(LinkState::Live, reason, kNoon, kNoon.addSecs(5)), QString());
+        QCOMPARE(linkDetailText(LinkState::NotOpened, reason, kNoon, kNoon), QString());
+        QCOMPARE(linkDetailText(LinkState::NoAnswer, reason, kNoon, kNoon.addSecs(12)),
+                 reason + QStringLiteral("  最后应答 12 秒前"));
+        QCOMPARE(linkDetailText(LinkState::OpenFailed,
+                                QStringLiteral("/dev/ttyUSB0: Permission denied"), std::nullopt,
+                                kNoon),
+                 QStringLiteral("/dev/ttyUSB0: Permission denied  从未应答"));
+        QCOMPARE(linkDetailText(LinkState::Opening, reason, std::nullopt, kNoon),
+                 QStringLiteral("从未应答"));
+    }
+
+    void stateColours()
+    {
+        QCOMPARE(linkStateColour(LinkState::Live), QColor(kLiveColour));
+        QCOMPARE(linkStateColour(LinkState::NoAnswer), QColor(kNoAnswerColour));
+        QCOMPARE(linkStateColour(LinkState::PortLost), QColor(kFaultColour));
+        QCOMPARE(linkStateColour(LinkState::OpenFailed), QColor(kFaultColour));
+        QCOMPARE(linkStateColour(LinkState::NotOpened), QColor(kIdleColour));
+        QVERIFY(linkStateColour(LinkState::Live) != linkStateColour(LinkState::NoAnswer));
+    }
+
+    void settingsInWords()
+    {
+        QCOMPARE(linkSettingsText({3, 2, 1, 7, QStringLiteral("/dev/ttyUSB2")}),
+                 QStringLiteral("端口 3 /dev/ttyUSB2  19200 奇校验  地址 7"));
+        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}),
+                 QStringLiteral("端口 1   ? ?  地址 1"));
+    }
+
+    void recordingInWords()
+    {
+        RecordingStatus status;
+        QCOMPARE(recordingText(status, false, kNoon), QStringLiteral("记录状态未知"));
+        status.recording = true;
+        status.rowsLastMinute = 60;
+        QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("记录中  60 行/分钟"));
+        status.resumedAt = kNoon;
+        QCOMPARE(recordingText(status, true, kNoon.addSecs(59)),
+                 QStringLiteral("记录已恢复  60 行/分钟"));
+        QCOMPARE(recordingText(status, true, kNoon.addSecs(60)),
+                 QStringLiteral("记录中  60 行/分钟"));
+        status.recording = false;
+        status.reason = QStringLiteral("disk full");
+        QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("未记录: disk full"));
+        QCOMPARE(newestRowText(std::nullopt), QStringLiteral("无记录"));
+        QCOMPARE(newestRowText(kNoon), QStringLiteral("最新记录 2026-03-14 12:00:00"));
+    }
+
+    // ---- The band behind the curves ----
+
+    void bandCoversTheSamplesOfNotLiveSpans()
+    {
+        Chart::TrendBuffer buffer;
+        Chart::TrendView view;
+        view.sampleStep = 150;
+        view.windowOffset = 0;
+        view.writePosition = Chart::kLivePosition;
+        const double day = 46000;
+        // Positions 1..60 recorded one second apart from noon; 61 on never loaded.
+        for (int p = 1; p <= 60; ++p) {
+            buffer.dates[p] = day;
+            buffer.times[p] = 0.5 + p / 86400.0;
+        }
+        const std::vector<Chart::TimeSpan> spans{
+            {day + 0.5 + 10 / 86400.0, day + 0.5 + 12 / 86400.0},
+            {day + 0.5 + 59.5 / 86400.0, day + 1}};
+        const QVector<Stroke> band = Chart::notLiveBand(buffer, view, spans);
+        QCOMPARE(band.size(), 4); // positions 10, 11, 12 and 60
+        QCOMPARE(band[0].from, QPointF(10 * 150.0, 0));
+        QCOMPARE(band[0].to, QPointF(10 * 150.0, ChartSurface::kHeight));
+        QCOMPARE(band[3].from.x(), 60 * 150.0);
+        QCOMPARE(band[0].width, 10); // one sample step of 150 twips
+        QCOMPARE(band[0].colour, Chart::notLiveBandColour());
+        QVERIFY(band[0].colour.alpha() < 255); // the grid shows through
+        QVERIFY(Chart::notLiveBand(buffer, view, {}).isEmpty());
+        // A span before the first sample shades nothing.
+        QVERIFY(Chart::notLiveBand(buffer, view, {{day - 1, day}}).isEmpty());
+    }
+
+    void bandLiesBetweenTheGridAndTheCurves()
+    {
+        ChartSurface surface;
+        TrendChart chart;
+        chart.attachSurface(&surface);
+        const Stroke mark{QPointF(150, 0), QPointF(150, ChartSurface::kHeight),
+                          Chart::notLiveBandColour(), 10, Qt::SolidLine};
+        chart.setUnderlay([&](const Chart::TrendBuffer &, const Chart::TrendView &) {
+            return QVector<Stroke>{mark};
+        });
+        chart.redraw();
+        const QVector<Stroke> grid = Chart::gridStrokes();
+        const QVector<Stroke> &strokes = surface.strokes();
+        QVERIFY(strokes.size() > grid.size() + 1);
+        QCOMPARE(strokes.mid(0, grid.size()), grid);
+        QCOMPARE(strokes.at(grid.size()), mark);
+        for (int i = grid.size() + 1; i < strokes.size(); ++i)
+            QVERIFY(strokes.at(i).colour != Chart::notLiveBandColour());
+    }
+
+    void overviewChartShadesWhileNotLive()
+    {
+        // A live window of rows recorded after this moment, while the link
+        // was not live (it has not been opened since).
+        const QDateTime now = SystemClock::now();
+        {
+            RecordingStore store(QStringLiteral("band-writer"));
+            QVERIFY(store.open(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
+            for (int id = 1; id <= Chart::kLiveLength; ++id) {
+                const QDateTime at = now.addSecs(id);
+                QVERIFY(store.recordRow(RecordTable::PvData, id, daySerial(at.date()),
+                                        dayFraction(at.time()), {}));
+            }
+        }
+        SystemClock::setFixed(now.addSecs(Chart::kLiveLength + 1));
+        delete m_window;
+        m_window = new OverviewWindow;
+        const QVector<Stroke> &strokes = m_window->chartSurface()->strokes();
+        const auto band = std::count_if(strokes.begin(), strokes.end(), [](const Stroke &s) {
+            return s.colour == Chart::notLiveBandColour();
+        });
+        // Zoom 1 draws 60 sample steps, each of them shaded.
+        QCOMPARE(band, Chart::drawnSteps(m_window->chart().view()));
+    }
+
+    // ---- The strip on the overview ----
+
+    void stripBelowTheLayoutCoversNothing()
+    {
+        auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        QVERIFY(strip);
+        const int designedHeight = twipsToPixels(11085);
+        QCOMPARE(strip->geometry().top(), designedHeight);
+        QCOMPARE(m_window->height(), designedHeight + strip->height());
+        QCOMPARE(strip->width(), m_window->width());
+        // No control of the layout reaches into the strip.
+        for (QWidget *child : m_window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (child != strip && child->isVisible())
+                QVERIFY2(!child->geometry().intersects(strip->geometry()),
+                         qPrintable(child->objectName()));
+        }
+        QCOMPARE(stripText("StripLink"), QStringLiteral("未打开"));
+        QVERIFY(allBoxesMarked(true)); // the zeros at start are no reading
+    }
+
+    void liveLostAndBackWithoutTheOperator()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        QVERIFY(allBoxesMarked(false));
+        QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window), QColor(kLiveColour));
+        QVERIFY(stripText("StripSettings").startsWith(QStringLiteral("端口 1 ")));
+        QCOMPARE(stripText("StripDetail"), QString());
+
+        // What the boxes show and their computed colours, before the device goes.
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QLabel *>(box("D_3W", 0))->text() != "0",
+                                 kLiveWaitMs);
+        QVERIFY(sim.vanish());
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("端口丢失"), kLiveWaitMs);
+        QTRY_VERIFY(allBoxesMarked(true));
+        const auto *value = qobject_cast<QLabel *>(box("D_3W", 0));
+        const QString shown = value->text();
+        const QColor relayColour = box("D_1R", 0)->palette().color(QPalette::Window);
+        QTest::qWait(600); // a display tick and a poll later, nothing was changed underneath
+        QCOMPARE(value->text(), shown);
+        QCOMPARE(box("D_1R", 0)->palette().color(QPalette::Window), relayColour);
+        QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window), QColor(kFaultColour));
+        QVERIFY(stripText("StripDetail").contains(QStringLiteral("最后应答")));
+
+        QVERIFY(sim.comeBack());
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kRecoveryWaitMs);
+        QVERIFY(allBoxesMarked(false));
+        QCOMPARE(linkHealth()->counters().reopens, qint64(1));
+    }
+
+    void silentInstrumentIsAmber()
+    {
+        Simulator sim({"--silent"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("无应答"), kLiveWaitMs);
+        QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window),
+                 QColor(kNoAnswerColour));
+        QVERIFY(stripText("StripDetail")
+                    .startsWith(QStringLiteral("no reply from address 1 in 94 ms")));
+        QVERIFY(allBoxesMarked(true));
+        pressClose();
+        QCOMPARE(stripText("StripLink"), QStringLiteral("未打开"));
+        QVERIFY(allBoxesMarked(true));
+    }
+
+    void failedOpeningSaysWhy()
+    {
+        pressOpen();
+        QCOMPARE(stripText("StripLink"), QStringLiteral("打开失败"));
+        QVERIFY(stripText("StripDetail")
+                    .startsWith(m_dir.filePath(QStringLiteral("no-device")) +
+                                QStringLiteral(": No such file or directory")));
+        // Polling started all the same, and the port is tried again.
+        QVERIFY(Met1()->isPolling());
+        QVERIFY(linkHealth()->retrying());
+    }
+
+    void detailsViewFromClickAndKey()
+    {
+        Simulator sim({"--drop", "50"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_VERIFY_WITH_TIMEOUT(linkHealth()->counters().timeouts > 0, kLiveWaitMs);
+        auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        QTest::mouseClick(strip, Qt::LeftButton);
+        DetailsView *details = strip->details();
+        QVERIFY(details);
+        QVERIFY(details->isVisible());
+        QCOMPARE(details->windowTitle(), QStringLiteral("通讯状态"));
+        auto *events = details->findChild<QListWidget *>(QStringLiteral("DetailEvents"));
+        QVERIFY(events->count() >= 2);
+        // Newest first: the last change of the link leads the list.
+        QVERIFY(events->item(0)->text().contains(QStringLiteral("链路")));
+        auto *counters = details->findChild<QLabel *>(QStringLiteral("DetailCounters"));
+        QVERIFY(counters->text().startsWith(QStringLiteral("请求 ")));
+
+        Met1()->stopPolling();
+        QTest::mouseClick(details->findChild<QPushButton *>(QStringLiteral("DetailReset")),
+                          Qt::LeftButton);
+        QCOMPARE(linkHealth()->counters().requests, qint64(0));
+        QCOMPARE(counters->text(), countersText(LinkCounters{}));
+
+        details->hide();
+        QTest::keyClick(m_window, Qt::Key_F8);
+        QVERIFY(details->isVisible());
+        details->hide();
+    }
+
+    void configurationWindowShowsTheLinkAndMarksReadBack()
+    {
+        auto config = std::make_unique<ConfigWindow>();
+        config->show();
+        auto *state = config->findChild<QLabel *>(QStringLiteral("ConfigLinkState"));
+        QVERIFY(state);
+        QCOMPARE(state->text(), QStringLiteral("未打开"));
+        QWidget *readBack = config->findChild<QWidget *>(QStringLiteral("D_4W(0)"));
+        QVERIFY(StaleMarker::isMarked(readBack)); // "0" before any read is no reading
+
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        pressOpen();
+        config->readCycle();
+        QCOMPARE(state->text(), QStringLiteral("在线"));
+        QVERIFY(!StaleMarker::isMarked(readBack));
+
+        // A read cycle that fails marks them again, whatever the link did since.
+        QVERIFY(sim.vanish());
+        config->readCycle();
+        QVERIFY(StaleMarker::isMarked(readBack));
+        QCOMPARE(state->text(), QStringLiteral("端口丢失"));
+    }
+
+    void eventsRowsForEachTransition()
+    {
+        Recorder recorder(nullptr, QStringLiteral("health-recorder"));
+        healthMonitor()->watchRecorder(&recorder);
+        recorder.load(m_dir.filePath(QStringLiteral("events.db")));
+        recorder.tick();
+        QCOMPARE(stripText("StripRecording").left(3), QStringLiteral("记录中"));
+
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Live, kLiveWaitMs);
+        pressClose();
+        const std::vector<Event> stored = healthMonitor()->events().newestEvents(3);
+        QCOMPARE(stored.size(), size_t(3));
+        QCOMPARE(stored[0].kind, EventKind::Link);
+        QCOMPARE(stored[0].detail, QStringLiteral("未打开"));
+        QCOMPARE(stored[1].detail, QStringLiteral("在线"));
+        QCOMPARE(stored[2].detail, QStringLiteral("正在打开"));
+        QVERIFY(stored[0].source.startsWith(QStringLiteral("端口 1 ")));
+        QVERIFY(healthMonitor()->events().pending().empty());
+        // The spans for the chart: not live until the first good poll, and since "关闭".
+        const std::vector<NotLiveSpan> &spans = healthMonitor()->notLiveSpans();
+        QVERIFY(!spans.empty());
+        QVERIFY(!spans.back().to.has_value());
+    }
+
+    void notRecordingIsSaidInTheStrip()
+    {
+        QFile file(m_dir.filePath(QStringLiteral("foreign.db")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a letter, not a database\n");
+        file.close();
+        Recorder recorder(nullptr, QStringLiteral("foreign-recorder"));
+        healthMonitor()->watchRecorder(&recorder);
+        recorder.load(file.fileName());
+        recorder.tick();
+        QTRY_COMPARE(stripText("StripRecording"),
+                     QStringLiteral("未记录: not a recording database"));
+        QCOMPARE(stripLabel("StripRecording")->toolTip(), file.fileName());
+        QCOMPARE(stripText("StripNewest"), QStringLiteral("无记录"));
+    }
+};
+
+QTEST_MAIN(TestHealth)
+#include "tst_health.moc"

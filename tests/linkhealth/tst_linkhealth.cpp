@@ -1,0 +1,346 @@
+// The link's health against zelmar-sim's faults: states, counters, reasons,
+// reconnection, and the faults themselves as the link sees them.
+#include "linkhealth.h"
+#include "modbuslink.h"
+#include "portconnection.h"
+#include "shared.h"
+#include "simulator.h"
+
+#include <modbus/modbus.h>
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(LinkState)
+
+namespace
+{
+constexpr qint32 kPort = 1;
+constexpr qint32 kAddress = 1;
+constexpr int kBaud9600 = 1;
+constexpr int kParityNone = 0;
+// Long enough for a retry (every 2 s) and the exchange after it.
+constexpr int kRecoveryWaitMs = 6000;
+
+using Buffer = std::array<qint32, 64>;
+
+// One input-register read as the poller makes it; true when it got a reply.
+bool readValues()
+{
+    Buffer buf{};
+    return Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) == 0;
+}
+
+// "打开" on port 1, 9600 bit/s, no parity, address 1.
+void pressOpen()
+{
+    openConnection(QStringLiteral("1 "), kBaud9600, kParityNone, QStringLiteral("1 "));
+}
+
+// Opens the simulator's port, polls once, makes the device vanish and polls
+// again: the link is then "port lost".
+bool loseThePort(Simulator &sim)
+{
+    if (!sim.start(kPort))
+        return false;
+    pressOpen();
+    const bool polled = readValues();
+    return polled && sim.vanish() && !readValues() && linkHealth()->state() == LinkState::PortLost;
+}
+
+QList<LinkState> statesOf(const QSignalSpy &spy)
+{
+    QList<LinkState> states;
+    for (const QList<QVariant> &args : spy)
+        states << args.at(1).value<LinkState>();
+    return states;
+}
+} // namespace
+
+class TestLinkHealth : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qRegisterMetaType<LinkState>(); }
+    void init() { resetSharedState(); }
+    void cleanup()
+    {
+        closeConnection();
+        qunsetenv("ZELMAR_PORT_1");
+    }
+
+    void failureReasonsInTheSystemsWords_data()
+    {
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("time-out") << int(ETIMEDOUT) << "no reply from address 1 in 94 ms"
+                                  << int(ExchangeOutcome::Timeout);
+        QTest::newRow("crc") << int(EMBBADCRC) << "CRC error" << int(ExchangeOutcome::Damaged);
+        QTest::newRow("exception 2") << int(EMBXILADD) << "exception 2 (illegal data address)"
+                                     << int(ExchangeOutcome::Exception);
+        QTest::newRow("exception 1") << int(EMBXILFUN) << "exception 1 (illegal function)"
+                                     << int(ExchangeOutcome::Exception);
+        QTest::newRow("unplugged")
+            << int(EIO) << "Input/output error" << int(ExchangeOutcome::PortGone);
+        QTest::newRow("wrong slave")
+            << int(EMBBADSLAVE) << QString::fromLocal8Bit(modbus_strerror(EMBBADSLAVE))
+            << int(ExchangeOutcome::Damaged);
+    }
+    void failureReasonsInTheSystemsWords()
+    {
+        QFETCH(int, err);
+        QFETCH(QString, text);
+        QFETCH(int, outcome);
+        QCOMPARE(exchangeFailureText(err, 1, 94), text);
+        QCOMPARE(int(classifyExchangeError(err)), outcome);
+    }
+
+    void openFailureNamesThePath()
+    {
+        QCOMPARE(openFailureText(QStringLiteral("/dev/ttyUSB0"), ENOENT),
+                 QStringLiteral("/dev/ttyUSB0: No such file or directory"));
+        QCOMPARE(openFailureText({}, EACCES), QStringLiteral("Permission denied"));
+    }
+
+    // The simulator's faults, as libmodbus reports them.
+    void simulatorFaults_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("err");
+        QTest::newRow("late reply") << QStringList{"--delay", "300"} << int(ETIMEDOUT);
+        QTest::newRow("dropped") << QStringList{"--drop", "100"} << int(ETIMEDOUT);
+        QTest::newRow("corrupted") << QStringList{"--corrupt", "100"} << int(EMBBADCRC);
+        QTest::newRow("exception range") << QStringList{"--exception", "3-4"} << int(EMBXILADD);
+        QTest::newRow("exception code") << QStringList{"--exception", "16-16:4"} << int(EMBXSFAIL);
+    }
+    void simulatorFaults()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, err);
+        Simulator sim(args);
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+        errno = 0;
+        QVERIFY(!readValues());
+        QCOMPARE(errno, err);
+    }
+
+    void shortDelayAndRegistersOutsideTheRangeAnswer()
+    {
+        Simulator sim({"--delay", "20", "--exception", "17-20"});
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+        QVERIFY(readValues());
+        Buffer buf{};
+        QVERIFY(Get_4X_DX(kPort, kAddress, 1, 16, buf.data()) == 0);
+        QVERIFY(Get_4X_DX(kPort, kAddress, 17, 1, buf.data()) != 0);
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 18, 1), kLinkWriteFailed);
+    }
+
+    void replyFromAnotherAddressIsNotTaken()
+    {
+        Simulator sim({"--reply-address", "2"});
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->counters().goodReplies, 0);
+    }
+
+    void vanishedDeviceFailsWithIo()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+        QVERIFY(readValues());
+        QVERIFY(sim.vanish());
+        errno = 0;
+        QVERIFY(!readValues());
+        QCOMPARE(classifyExchangeError(errno), ExchangeOutcome::PortGone);
+        QVERIFY(OpenPort_Modbus(kPort, kBaud9600, kParityNone) != 0);
+        QVERIFY(sim.comeBack());
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+        QVERIFY(readValues());
+    }
+
+    void eachStateReachedAndLeft()
+    {
+        // Every second request is lost: good, lost, good, lost ...
+        Simulator sim({"--drop", "50"});
+        QVERIFY(sim.start(kPort));
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::Opening);
+        QVERIFY(readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QVERIFY(linkHealth()->lastGoodExchange().has_value());
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->lastFailure(), QStringLiteral("no reply from address 1 in 94 ms"));
+        QCOMPARE(changes.last().at(2).toString(), linkHealth()->lastFailure());
+        QVERIFY(readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        closeConnection();
+        QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
+        QCOMPARE(statesOf(changes),
+                 (QList<LinkState>{LinkState::Opening, LinkState::Live, LinkState::NoAnswer,
+                                   LinkState::Live, LinkState::NotOpened}));
+    }
+
+    void countersAfterAKnownSequence()
+    {
+        // Requests 4, 8, 12, 16 are dropped; of the 12 answered, the 4th, 8th
+        // and 12th come back with a bad CRC.
+        Simulator sim({"--drop", "25", "--corrupt", "25"});
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        int good = 0;
+        for (int i = 0; i < 16; ++i)
+            good += readValues() ? 1 : 0;
+        const LinkCounters c = linkHealth()->counters();
+        QCOMPARE(good, 9);
+        QCOMPARE(c.requests, qint64(16));
+        QCOMPARE(c.goodReplies, qint64(9));
+        QCOMPARE(c.timeouts, qint64(4));
+        QCOMPARE(c.damaged, qint64(3));
+        QCOMPARE(c.exceptions, qint64(0));
+        QCOMPARE(c.reopens, qint64(0));
+        QVERIFY(c.lastReplyMs > 0);
+        QVERIFY(c.meanReplyMs > 0 && c.meanReplyMs <= c.maxReplyMs);
+
+        linkHealth()->resetCounters();
+        QCOMPARE(linkHealth()->counters().requests, qint64(0));
+        QCOMPARE(linkHealth()->counters().maxReplyMs, 0.0);
+        // "打开" starts the counters afresh as well.
+        readValues();
+        pressOpen();
+        QCOMPARE(linkHealth()->counters().requests, qint64(0));
+    }
+
+    void exceptionRepliesKeepTheLinkLive()
+    {
+        Simulator sim({"--exception", "1-16"});
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().exceptions, qint64(1));
+        QCOMPARE(linkHealth()->lastFailure(), QStringLiteral("exception 2 (illegal data address)"));
+    }
+
+    void vanishAndReturnRecoverWithoutTheOperator()
+    {
+        Simulator sim;
+        QVERIFY(loseThePort(sim));
+        QVERIFY(linkHealth()->retrying());
+        // The context is closed at once: further calls fail without touching the line.
+        QCoreApplication::processEvents();
+        const qint64 requests = linkHealth()->counters().requests;
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->counters().requests, requests);
+
+        QVERIFY(sim.comeBack());
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, kRecoveryWaitMs);
+        QVERIFY(!linkHealth()->retrying());
+        QCOMPARE(linkHealth()->counters().reopens, qint64(1));
+        QVERIFY(readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+    }
+
+    void closeStopsTheRetries()
+    {
+        Simulator sim;
+        QVERIFY(loseThePort(sim));
+        closeConnection();
+        QVERIFY(!linkHealth()->retrying());
+        QVERIFY(sim.comeBack());
+        QTest::qWait(int(LinkHealth::kRetryInterval.count()) + 500);
+        QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
+        QVERIFY(!readValues()); // the port stayed closed
+    }
+
+    void portThatCannotBeOpened_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("folder") << "folder"
+                                << "Is a directory";
+        QTest::newRow("regular file") << "file"
+                                      << "Inappropriate ioctl for device";
+        QTest::newRow("/dev/null") << "/dev/null"
+                                   << "Inappropriate ioctl for device";
+        QTest::newRow("missing node") << "missing"
+                                      << "No such file or directory";
+    }
+    void portThatCannotBeOpened()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QString path = kind;
+        if (kind == "folder") {
+            path = dir.path();
+        } else if (kind == "file") {
+            path = dir.filePath("regular");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind == "missing") {
+            path = dir.filePath("ttyUSB0");
+        }
+        qputenv("ZELMAR_PORT_1", QFile::encodeName(path));
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::OpenFailed);
+        QCOMPARE(linkHealth()->lastFailure(), path + QStringLiteral(": ") + reason);
+        QVERIFY(linkHealth()->retrying());
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->counters().requests, qint64(0));
+    }
+
+    void ptyWithNothingBehindItGivesNoAnswer()
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+        qputenv("ZELMAR_PORT_1", ptsname(master));
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::Opening);
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->counters().timeouts, qint64(1));
+        closeConnection();
+        close(master);
+    }
+
+    void portThatAppearsLaterIsPickedUp()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("later");
+        qputenv("ZELMAR_PORT_1", QFile::encodeName(path));
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::OpenFailed);
+        // The simulator publishes its terminal at that very path.
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(Simulator::program(), {"--link", path});
+        QVERIFY(sim.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, kRecoveryWaitMs);
+        QVERIFY(readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        closeConnection();
+        sim.terminate();
+        sim.waitForFinished();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinkHealth)
+#include "tst_linkhealth.moc"

@@ -47,7 +47,6 @@ constexpr std::array<ZoomRow, 4> kZoomTable{{{150, 180}, {75, 120}, {50, 60}, {3
 
 struct CurvePen {
     int value;
-    QColor colour;
     int width;
 };
 
@@ -178,12 +177,12 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
     drawing.chartOffset = chartOffset(s, chartLow);
 
     // Draw order: later colours lie on top where the curves cross.
-    static const std::array<CurvePen, kDrawnValues> pens{{
-        {2, QColor(0, 64, 0), 2},
-        {0, QColor(255, 0, 0), 2},
-        {1, QColor(128, 128, 0), 1},
-        {3, QColor(255, 0, 255), 1},
-        {4, QColor(255, 0, 0), 1},
+    static constexpr std::array<CurvePen, kDrawnValues> pens{{
+        {2, 2},
+        {0, 2},
+        {1, 1},
+        {3, 1},
+        {4, 1},
     }};
     constexpr int kRetransmission = 4;
     for (int i = 1; i <= n; ++i) {
@@ -199,8 +198,9 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
             const bool fixed = pen.value == kRetransmission;
             const double y1 = fixed ? retransmissionY(va) : channelY(va, s, drawing.chartOffset);
             const double y2 = fixed ? retransmissionY(vb) : channelY(vb, s, drawing.chartOffset);
-            drawing.strokes.append(
-                Stroke{QPointF(x1, y1), QPointF(x2, y2), pen.colour, pen.width, Qt::SolidLine});
+            drawing.strokes.append(Stroke{QPointF(x1, y1), QPointF(x2, y2),
+                                          QColor(kChannelColours[pen.value]), pen.width,
+                                          Qt::SolidLine});
         }
     }
     return drawing;

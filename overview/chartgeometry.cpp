@@ -47,6 +47,7 @@ constexpr std::array<ZoomRow, 4> kZoomTable{{{150, 180}, {75, 120}, {50, 60}, {3
 
 struct CurvePen {
     int value;
+    QColor colour;
     int width;
 };
 
@@ -177,12 +178,12 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
     drawing.chartOffset = chartOffset(s, chartLow);
 
     // Draw order: later colours lie on top where the curves cross.
-    static constexpr std::array<CurvePen, kDrawnValues> pens{{
-        {2, 2},
-        {0, 2},
-        {1, 1},
-        {3, 1},
-        {4, 1},
+    static const std::array<CurvePen, kDrawnValues> pens{{
+        {2, QColor(kChannelColours[2]), 2},
+        {0, QColor(kChannelColours[0]), 2},
+        {1, QColor(kChannelColours[1]), 1},
+        {3, QColor(kChannelColours[3]), 1},
+        {4, QColor(kChannelColours[4]), 1},
     }};
     constexpr int kRetransmission = 4;
     for (int i = 1; i <= n; ++i) {
@@ -198,9 +199,8 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
             const bool fixed = pen.value == kRetransmission;
             const double y1 = fixed ? retransmissionY(va) : channelY(va, s, drawing.chartOffset);
             const double y2 = fixed ? retransmissionY(vb) : channelY(vb, s, drawing.chartOffset);
-            drawing.strokes.append(Stroke{QPointF(x1, y1), QPointF(x2, y2),
-                                          QColor(kChannelColours[pen.value]), pen.width,
-                                          Qt::SolidLine});
+            drawing.strokes.append(
+                Stroke{QPointF(x1, y1), QPointF(x2, y2), pen.colour, pen.width, Qt::SolidLine});
         }
     }
     return drawing;

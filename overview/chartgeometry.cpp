@@ -179,11 +179,11 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
 
     // Draw order: later colours lie on top where the curves cross.
     static const std::array<CurvePen, kDrawnValues> pens{{
-        {2, QColor(0, 64, 0), 2},
-        {0, QColor(255, 0, 0), 2},
-        {1, QColor(128, 128, 0), 1},
-        {3, QColor(255, 0, 255), 1},
-        {4, QColor(255, 0, 0), 1},
+        {2, QColor(kChannelColours[2]), 2},
+        {0, QColor(kChannelColours[0]), 2},
+        {1, QColor(kChannelColours[1]), 1},
+        {3, QColor(kChannelColours[3]), 1},
+        {4, QColor(kChannelColours[4]), 1},
     }};
     constexpr int kRetransmission = 4;
     for (int i = 1; i <= n; ++i) {

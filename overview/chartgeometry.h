@@ -38,6 +38,16 @@ constexpr int kLiveWindowBelow = 320;
 // Just under five minutes in days: neighbouring records further apart mark a gap.
 constexpr double kGapDays = 0.00347222;
 
+// The colours of the drawn values, channels 1..4 and the retransmission value:
+// each curve has the colour of its title in the value strip.
+constexpr std::array<QRgb, kDrawnValues> kChannelColours = {
+    qRgb(255, 0, 0),   // CH1 red
+    qRgb(128, 128, 0), // CH2 olive
+    qRgb(0, 64, 0),    // CH3 dark green
+    qRgb(255, 0, 255), // CH4 magenta
+    qRgb(255, 0, 0),   // DA red
+};
+
 // The light cyan DrawGrid fills the chart with.
 inline QColor gridBackground()
 {

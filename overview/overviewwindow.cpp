@@ -301,15 +301,14 @@ void OverviewWindow::buildValueStrip()
     struct Channel {
         int titleIndex;
         QString title;
-        QRgb colour;
         int left;
     };
     const std::array<Channel, LiveDisplay::kValueBoxes> channels = {{
-        {2, QStringLiteral("通道一 CH1"), qRgb(255, 0, 0), 1110},
-        {4, QStringLiteral("通道二 CH2"), qRgb(128, 128, 0), 4320},
-        {3, QStringLiteral("通道三 CH3"), qRgb(0, 64, 0), 7530},
-        {12, QStringLiteral("通道四 CH4"), qRgb(255, 0, 255), 10740},
-        {23, QStringLiteral("变送值 DA"), qRgb(255, 0, 0), 13950},
+        {2, QStringLiteral("通道一 CH1"), 1110},
+        {4, QStringLiteral("通道二 CH2"), 4320},
+        {3, QStringLiteral("通道三 CH3"), 7530},
+        {12, QStringLiteral("通道四 CH4"), 10740},
+        {23, QStringLiteral("变送值 DA"), 13950},
     }};
     for (int i = 0; i < LiveDisplay::kValueBoxes; ++i) {
         const Channel &c = channels[i];
@@ -318,7 +317,7 @@ void OverviewWindow::buildValueStrip()
                                  {c.left - 1035, 405, 1005, 255});
         title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         title->setFont(songti(9, true));
-        setTextColour(title, c.colour);
+        setTextColour(title, Chart::kChannelColours[i]);
 
         m_valueBoxes[i] =
             addLabel(frame4, controlName("D_3W", i), QStringLiteral("0"), {c.left, 360, 1200, 350});

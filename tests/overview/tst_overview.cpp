@@ -138,6 +138,7 @@ private slots:
     void scaleLabelsFollowTheCurvesWhileNotLive();
     void youngDatabaseShowsOnlyWhatItHolds();
     void axisLabelsShowTheirWholeText();
+    void curvesHaveTheColoursOfTheirTitles();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -1438,6 +1439,26 @@ void TestOverview::axisLabelsShowTheirWholeText()
                 QVERIFY2(inked, qPrintable(where));
             }
         }
+    }
+}
+
+// Each channel's curve is drawn in the colour of its title in the value strip.
+void TestOverview::curvesHaveTheColoursOfTheirTitles()
+{
+    QVERIFY(loadOnRecording(1000, 1000));
+    // Titles of values 0 … 4 and their designed colours.
+    const std::array<const char *, 5> titles = {"Label1(2)", "Label1(4)", "Label1(3)", "Label1(12)",
+                                                "Label1(23)"};
+    const std::array<QColor, 5> colours = {QColor(255, 0, 0), QColor(128, 128, 0), QColor(0, 64, 0),
+                                           QColor(255, 0, 255), QColor(255, 0, 0)};
+    // After the 62 grid lines, each sample step draws values 2, 0, 1, 3, 4.
+    const std::array<int, 5> drawOrder = {2, 0, 1, 3, 4};
+    const QVector<Stroke> &strokes = m_window->chartSurface()->strokes();
+    QVERIFY(strokes.size() > 62 + 5);
+    for (int order = 0; order < 5; ++order) {
+        const int value = drawOrder[order];
+        QCOMPARE(label(titles[value])->palette().color(QPalette::WindowText), colours[value]);
+        QCOMPARE(strokes.at(62 + order).colour, colours[value]);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "colours.h"
 #include "controlname.h"
+#include "fittedtext.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
@@ -174,7 +175,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     name->setFont(QFont(QStringLiteral("宋体")));
     name->setGeometry(twipsRect(kNameLeft, top, kNameWidth, kRowHeight));
 
-    auto *value = new QLabel(page);
+    auto *value = new FittedLabel(page);
     value->setObjectName(controlName("D_4W", row.row));
     value->setFrameShape(QFrame::Box);
     value->setAutoFillBackground(true);
@@ -215,6 +216,7 @@ QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int 
     combo->setFocusPolicy(Qt::StrongFocus);
     for (const OptionRow &option : ParameterMap::options(row.list))
         combo->addItem(QString::fromUtf8(option.entryText));
+    fitCombo(combo);
     combo->setEditText(combo->itemText(0));
     m_combos[comboNumber] = combo;
     m_comboShown[comboNumber] = combo->itemText(0);
@@ -288,7 +290,7 @@ void ConfigWindow::showValues()
     for (const ParameterRow &row : ParameterMap::parameters())
         if (const std::optional<QString> text =
                 ParameterMap::shownText(row, m_parameterTable[row.row]))
-            m_valueLabels[row.row]->setText(*text);
+            m_valueLabels[row.row]->setWholeText(*text);
 }
 
 // A parameter is committed when the focus leaves its control. Watched as the

@@ -7,9 +7,9 @@
 #include <array>
 #include <chrono>
 
+class FittedLabel;
 class QButtonGroup;
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -76,7 +76,7 @@ private:
     QPushButton *m_leaveButton = nullptr;
 
     // Indexed by table row; entries only on integer and tenths rows.
-    std::array<QLabel *, ParameterMap::kRegisterCount> m_valueLabels{};
+    std::array<FittedLabel *, ParameterMap::kRegisterCount> m_valueLabels{};
     std::array<QLineEdit *, ParameterMap::kRegisterCount> m_entries{};
     std::array<bool, ParameterMap::kRegisterCount> m_entryEdited{};
 

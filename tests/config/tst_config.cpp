@@ -1,7 +1,9 @@
 #include "configwindow.h"
+#include "fittedtext.h"
 #include "grabbedcolours.h"
 #include "modbuslink.h"
 #include "parametermap.h"
+#include "readabletext.h"
 #include "shared.h"
 #include "simulator.h"
 
@@ -75,6 +77,7 @@ private slots:
     void windowLayout();
     void rowsOnTheirTabs();
     void colouredControlsShowTheirColours();
+    void everyListEntryReadable();
     void loadShowsFirstEntries();
     void tabButtonsSwitchPages();
     void closeBoxRefused();
@@ -86,6 +89,7 @@ private slots:
     // The window against the simulator.
     void readCycleShowsInstrument();
     void codedLabelKeptOnUnknownCode();
+    void everyReadBackTextReadable();
     void comboWrites_data();
     void comboWrites();
     void comboFreeText_data();
@@ -670,6 +674,20 @@ void TestConfig::colouredControlsShowTheirColours()
     }
 }
 
+void TestConfig::everyListEntryReadable()
+{
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    for (int n = 1; n <= kComboCount; ++n) {
+        auto *tab = w->findChild<QPushButton *>(
+            QStringLiteral("SSTab2Tab(%1)").arg(comboParameter(n)->tab));
+        QTest::mouseClick(tab, Qt::LeftButton);
+        QVERIFY(tab->hasFocus()); // the operator is not in the combo
+        auto *combo = w->findChild<QComboBox *>(QStringLiteral("Combo%1").arg(n));
+        QCOMPARE(unreadableComboEntry(combo), QString());
+    }
+}
+
 void TestConfig::loadShowsFirstEntries()
 {
     ConfigWindow *w = openWindow();
@@ -828,6 +846,41 @@ void TestConfig::codedLabelKeptOnUnknownCode()
     QCOMPARE(w->parameterTable()[20], 0);
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(20)"))->text(), u("通道4变送"));
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(8)"))->text(), u("下限报警"));
+}
+
+void TestConfig::everyReadBackTextReadable()
+{
+    // One register of each option list: every value label has the same width
+    // and font. Each code in turn is written to the instrument and read back.
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    std::map<OptionList, const ParameterRow *> oneOfEach;
+    for (const ParameterRow &row : parameters())
+        if (row.kind == ValueKind::Coded)
+            oneOfEach.emplace(row.list, &row);
+    QCOMPARE(int(oneOfEach.size()), 12);
+    int shown = 0, cut = 0;
+    for (qint32 code = 0; code < options(OptionList::InputType).size(); ++code) {
+        for (const auto &[list, row] : oneOfEach)
+            if (optionOf(list, code))
+                QCOMPARE(Set_4X_D1(kPort, kAddress, row->reg, code), 0);
+        w->readCycle();
+        for (const auto &[list, row] : oneOfEach) {
+            const OptionRow *option = optionOf(list, code);
+            if (!option)
+                continue;
+            auto *label = w->findChild<FittedLabel *>(QStringLiteral("D_4W(%1)").arg(row->row));
+            QVERIFY(label);
+            QCOMPARE(label->text(), u(option->readBackText));
+            QCOMPARE(unreadableLabelText(label), QString());
+            ++shown;
+            cut += label->shownText() != label->text();
+        }
+    }
+    QCOMPARE(shown, 67);
+    QVERIFY(cut > 0); // " 正负100MV(-100-+100MV)" does not fit whole
 }
 
 void TestConfig::comboWrites_data()

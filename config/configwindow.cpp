@@ -195,7 +195,15 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     auto *hint = new QLabel(QString::fromUtf8(row.hint), page);
     hint->setObjectName(controlName("Label2", row.row));
     hint->setWordWrap(true);
+    // The hint's first line stands on the baseline of the name and the value,
+    // which are centred in the row. A hint that ends in a line break is two
+    // lines to the label, so it cannot be centred itself: it hangs from the top,
+    // lowered to that baseline.
+    const QRect nameText = name->style()->itemTextRect(name->fontMetrics(), name->contentsRect(),
+                                                       int(name->alignment()), true, name->text());
+    const int baseline = nameText.top() + name->fontMetrics().ascent();
     hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    hint->setContentsMargins(0, qMax(0, baseline - hint->fontMetrics().ascent()), 0, 0);
     QPalette hintPalette = hint->palette();
     hintPalette.setColor(QPalette::WindowText, kHintText);
     hint->setPalette(hintPalette);

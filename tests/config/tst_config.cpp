@@ -76,6 +76,7 @@ private slots:
     // The window without an instrument.
     void windowLayout();
     void rowsOnTheirTabs();
+    void rowTextsOnOneLine();
     void colouredControlsShowTheirColours();
     void everyListEntryReadable();
     void loadShowsFirstEntries();
@@ -653,6 +654,40 @@ void TestConfig::rowsOnTheirTabs()
     }
     QCOMPARE(w->findChild<QStackedWidget *>(QStringLiteral("SSTab2Pages"))->currentIndex(), 0);
     QVERIFY(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)"))->isChecked());
+}
+
+// The baseline of a label's first line of text in window coordinates, where
+// QLabel puts it (the style's item text rectangle, with the label's own font).
+static int firstBaseline(const QLabel *label)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect text =
+        label->style()->itemTextRect(metrics, label->contentsRect(), flags, true, label->text());
+    return label->mapTo(label->window(), QPoint(0, text.top() + metrics.ascent())).y();
+}
+
+void TestConfig::rowTextsOnOneLine()
+{
+    // Name, value and hint of a row read as one line, whether or not the hint
+    // ends in a line break.
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    w->readCycle();
+    for (const ParameterRow &row : parameters()) {
+        auto *name = w->findChild<QLabel *>(QStringLiteral("Label1(%1)").arg(row.row));
+        auto *value = w->findChild<QLabel *>(QStringLiteral("D_4W(%1)").arg(row.row));
+        auto *hint = w->findChild<QLabel *>(QStringLiteral("Label2(%1)").arg(row.row));
+        QVERIFY(!value->text().isEmpty() || row.row == 20); // channel: no code 0
+        if (!value->text().isEmpty())
+            QVERIFY2(qAbs(firstBaseline(value) - firstBaseline(name)) <= 1, row.control);
+        QVERIFY2(qAbs(firstBaseline(hint) - firstBaseline(name)) <= 1,
+                 qPrintable(QStringLiteral("%1: hint %2, name %3")
+                                .arg(row.control)
+                                .arg(firstBaseline(hint))
+                                .arg(firstBaseline(name))));
+        QCOMPARE(hint->text(), u(row.hint)); // the caption as it is, line break included
+    }
 }
 
 // What the operator sees, read from the grabbed pixels of the real controls.

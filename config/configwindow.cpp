@@ -3,6 +3,7 @@
 #include "colours.h"
 #include "confighealth.h"
 #include "controlname.h"
+#include "fittedtext.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
@@ -176,7 +177,7 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     name->setFont(QFont(QStringLiteral("宋体")));
     name->setGeometry(twipsRect(kNameLeft, top, kNameWidth, kRowHeight));
 
-    auto *value = new QLabel(page);
+    auto *value = new FittedLabel(page);
     value->setObjectName(controlName("D_4W", row.row));
     value->setFrameShape(QFrame::Box);
     value->setAutoFillBackground(true);
@@ -196,7 +197,15 @@ void ConfigWindow::buildRow(QWidget *page, const ParameterRow &row, int top)
     auto *hint = new QLabel(QString::fromUtf8(row.hint), page);
     hint->setObjectName(controlName("Label2", row.row));
     hint->setWordWrap(true);
+    // The hint's first line stands on the baseline of the name and the value,
+    // which are centred in the row. A hint that ends in a line break is two
+    // lines to the label, so it cannot be centred itself: it hangs from the top,
+    // lowered to that baseline.
+    const QRect nameText = name->style()->itemTextRect(name->fontMetrics(), name->contentsRect(),
+                                                       int(name->alignment()), true, name->text());
+    const int baseline = nameText.top() + name->fontMetrics().ascent();
     hint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    hint->setContentsMargins(0, qMax(0, baseline - hint->fontMetrics().ascent()), 0, 0);
     QPalette hintPalette = hint->palette();
     hintPalette.setColor(QPalette::WindowText, kHintText);
     hint->setPalette(hintPalette);
@@ -217,6 +226,7 @@ QComboBox *ConfigWindow::buildCombo(QWidget *page, const ParameterRow &row, int 
     combo->setFocusPolicy(Qt::StrongFocus);
     for (const OptionRow &option : ParameterMap::options(row.list))
         combo->addItem(QString::fromUtf8(option.entryText));
+    fitCombo(combo);
     combo->setEditText(combo->itemText(0));
     m_combos[comboNumber] = combo;
     m_comboShown[comboNumber] = combo->itemText(0);
@@ -293,7 +303,7 @@ void ConfigWindow::showValues()
     for (const ParameterRow &row : ParameterMap::parameters())
         if (const std::optional<QString> text =
                 ParameterMap::shownText(row, m_parameterTable[row.row]))
-            m_valueLabels[row.row]->setText(*text);
+            m_valueLabels[row.row]->setWholeText(*text);
 }
 
 // A parameter is committed when the focus leaves its control. Watched as the

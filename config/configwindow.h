@@ -7,9 +7,9 @@
 #include <array>
 #include <chrono>
 
+class FittedLabel;
 class QButtonGroup;
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
@@ -18,10 +18,24 @@ class QTimer;
 // The configuration window: reads the instrument's 53 parameters every second
 // and writes the one the operator changed.
 //
-// Lifetime: constructing the window is its load (close guard set, combos on
-// their first entries, Timer1 running). " Esc 返回" (or the Esc key) is the only
-// way out: it unloads the window, which is then deleted; CONFIG1() builds a
-// fresh one on the next opening.
+// Lifetime (the function behind each transition in brackets):
+//
+//   none     --"CONFIG", first or after a leave--> loaded    [CONFIG1(), ConfigWindow()]
+//   loaded   --Timer1 tick, registers 1..32-->     yielding  [readCycle()]
+//   yielding --pending events ran, still loaded--> loaded    [readCycle(): 33..64, labels]
+//   yielding --" Esc 返回" ran in the yield-->      unloading [leaveWindow(); readCycle() stops]
+//   loaded   --" Esc 返回" or Esc-->                unloading [leaveWindow()]
+//   unloading --deferred delete-->                 none      [~ConfigWindow()]
+//   loaded   --close box-->                        loaded    [closeEvent() refuses]
+//
+// Loaded: close guard set, Timer1 running, a leave of an entry control writes
+// (eventFilter, leaveCombo, leaveEntry); Esc over an open drop-down list only
+// closes the list (eventFilter), so it neither leaves nor writes.
+// Yielding: between the two block reads; the operator's leaves, " Esc 返回"
+// and other windows' ticks may run.
+// Unloading: guard cleared, Timer1 stopped, hidden, returned() emitted, no
+// more writes; CONFIG1() already builds a fresh window, combos on their first
+// entries.
 class ConfigWindow : public QWidget
 {
     Q_OBJECT
@@ -76,7 +90,7 @@ private:
     QPushButton *m_leaveButton = nullptr;
 
     // Indexed by table row; entries only on integer and tenths rows.
-    std::array<QLabel *, ParameterMap::kRegisterCount> m_valueLabels{};
+    std::array<FittedLabel *, ParameterMap::kRegisterCount> m_valueLabels{};
     std::array<QLineEdit *, ParameterMap::kRegisterCount> m_entries{};
     std::array<bool, ParameterMap::kRegisterCount> m_entryEdited{};
 

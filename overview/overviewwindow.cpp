@@ -5,6 +5,7 @@
 #include "colours.h"
 #include "configwindow.h"
 #include "controlname.h"
+#include "fittedtext.h"
 #include "healthmonitor.h"
 #include "keymap.h"
 #include "livedisplay.h"
@@ -150,6 +151,7 @@ QComboBox *addList(QWidget *parent, const QString &name, int count, const QRect 
     list->setInsertPolicy(QComboBox::NoInsert);
     for (int n = 1; n <= count; ++n)
         list->addItem(QStringLiteral("%1 ").arg(n));
+    fitCombo(list);
     return list;
 }
 

@@ -1,7 +1,9 @@
 #include "configwindow.h"
+#include "fittedtext.h"
 #include "grabbedcolours.h"
 #include "modbuslink.h"
 #include "parametermap.h"
+#include "readabletext.h"
 #include "shared.h"
 #include "simulator.h"
 
@@ -74,7 +76,9 @@ private slots:
     // The window without an instrument.
     void windowLayout();
     void rowsOnTheirTabs();
+    void rowTextsOnOneLine();
     void colouredControlsShowTheirColours();
+    void everyListEntryReadable();
     void loadShowsFirstEntries();
     void tabButtonsSwitchPages();
     void closeBoxRefused();
@@ -86,6 +90,7 @@ private slots:
     // The window against the simulator.
     void readCycleShowsInstrument();
     void codedLabelKeptOnUnknownCode();
+    void everyReadBackTextReadable();
     void comboWrites_data();
     void comboWrites();
     void comboFreeText_data();
@@ -653,6 +658,40 @@ void TestConfig::rowsOnTheirTabs()
     QVERIFY(w->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)"))->isChecked());
 }
 
+// The baseline of a label's first line of text in window coordinates, where
+// QLabel puts it (the style's item text rectangle, with the label's own font).
+static int firstBaseline(const QLabel *label)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect text =
+        label->style()->itemTextRect(metrics, label->contentsRect(), flags, true, label->text());
+    return label->mapTo(label->window(), QPoint(0, text.top() + metrics.ascent())).y();
+}
+
+void TestConfig::rowTextsOnOneLine()
+{
+    // Name, value and hint of a row read as one line, whether or not the hint
+    // ends in a line break.
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    w->readCycle();
+    for (const ParameterRow &row : parameters()) {
+        auto *name = w->findChild<QLabel *>(QStringLiteral("Label1(%1)").arg(row.row));
+        auto *value = w->findChild<QLabel *>(QStringLiteral("D_4W(%1)").arg(row.row));
+        auto *hint = w->findChild<QLabel *>(QStringLiteral("Label2(%1)").arg(row.row));
+        QVERIFY(!value->text().isEmpty() || row.row == 20); // channel: no code 0
+        if (!value->text().isEmpty())
+            QVERIFY2(qAbs(firstBaseline(value) - firstBaseline(name)) <= 1, row.control);
+        QVERIFY2(qAbs(firstBaseline(hint) - firstBaseline(name)) <= 1,
+                 qPrintable(QStringLiteral("%1: hint %2, name %3")
+                                .arg(row.control)
+                                .arg(firstBaseline(hint))
+                                .arg(firstBaseline(name))));
+        QCOMPARE(hint->text(), u(row.hint)); // the caption as it is, line break included
+    }
+}
+
 // What the operator sees, read from the grabbed pixels of the real controls.
 void TestConfig::colouredControlsShowTheirColours()
 {
@@ -669,6 +708,20 @@ void TestConfig::colouredControlsShowTheirColours()
                  row.control);
         if (auto *entry = w->findChild<QLineEdit *>(QLatin1String(row.control)))
             QCOMPARE(mostFrequentColour(entry), QColor(Qt::white));
+    }
+}
+
+void TestConfig::everyListEntryReadable()
+{
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    for (int n = 1; n <= kComboCount; ++n) {
+        auto *tab = w->findChild<QPushButton *>(
+            QStringLiteral("SSTab2Tab(%1)").arg(comboParameter(n)->tab));
+        QTest::mouseClick(tab, Qt::LeftButton);
+        QVERIFY(tab->hasFocus()); // the operator is not in the combo
+        auto *combo = w->findChild<QComboBox *>(QStringLiteral("Combo%1").arg(n));
+        QCOMPARE(unreadableComboEntry(combo), QString());
     }
 }
 
@@ -830,6 +883,41 @@ void TestConfig::codedLabelKeptOnUnknownCode()
     QCOMPARE(w->parameterTable()[20], 0);
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(20)"))->text(), u("通道4变送"));
     QCOMPARE(w->findChild<QLabel *>(QStringLiteral("D_4W(8)"))->text(), u("下限报警"));
+}
+
+void TestConfig::everyReadBackTextReadable()
+{
+    // One register of each option list: every value label has the same width
+    // and font. Each code in turn is written to the instrument and read back.
+    Simulator sim;
+    connectTo(sim);
+    ConfigWindow *w = openWindow();
+    stopReadCycle();
+    std::map<OptionList, const ParameterRow *> oneOfEach;
+    for (const ParameterRow &row : parameters())
+        if (row.kind == ValueKind::Coded)
+            oneOfEach.emplace(row.list, &row);
+    QCOMPARE(int(oneOfEach.size()), 12);
+    int shown = 0, cut = 0;
+    for (qint32 code = 0; code < options(OptionList::InputType).size(); ++code) {
+        for (const auto &[list, row] : oneOfEach)
+            if (optionOf(list, code))
+                QCOMPARE(Set_4X_D1(kPort, kAddress, row->reg, code), 0);
+        w->readCycle();
+        for (const auto &[list, row] : oneOfEach) {
+            const OptionRow *option = optionOf(list, code);
+            if (!option)
+                continue;
+            auto *label = w->findChild<FittedLabel *>(QStringLiteral("D_4W(%1)").arg(row->row));
+            QVERIFY(label);
+            QCOMPARE(label->text(), u(option->readBackText));
+            QCOMPARE(unreadableLabelText(label), QString());
+            ++shown;
+            cut += label->shownText() != label->text();
+        }
+    }
+    QCOMPARE(shown, 67);
+    QVERIFY(cut > 0); // " 正负100MV(-100-+100MV)" does not fit whole
 }
 
 void TestConfig::comboWrites_data()

@@ -9,6 +9,7 @@
 #include "notliveband.h"
 #include "overviewwindow.h"
 #include "poller.h"
+#include "readabletext.h"
 #include "recorder.h"
 #include "recordingfixture.h"
 #include "shared.h"
@@ -116,6 +117,7 @@ private slots:
     void scaleLabelsFollowTheRange();
     void colouredControlsShowTheirColours_data();
     void colouredControlsShowTheirColours();
+    void everyListEntryReadable();
 
     // The trend chart on the window, against a recording database.
     void stepBackThroughHistory();
@@ -1538,6 +1540,13 @@ void TestOverview::colouredControlsShowTheirColours()
         button->setEnabled(false);
         QCOMPARE(mostFrequentColour(widget), colour);
     }
+}
+
+void TestOverview::everyListEntryReadable()
+{
+    button("Command5")->setFocus(); // the operator is in no list
+    for (const char *list : {"Combo1", "Combo2"})
+        QCOMPARE(unreadableComboEntry(control<QComboBox>(list)), QString());
 }
 
 void TestOverview::escInAnOpenListClosesTheListOnly_data()

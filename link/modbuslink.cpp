@@ -226,8 +226,8 @@ qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer)
         open->eightCoils = true;
     }
     return ExchangeWatch(port, address)
-                   .done(readPackedBits(modbus_read_bits, open->ctx, first, kLinkBitsPerSlot,
-                                        buffer))
+                   .done(
+                       readPackedBits(modbus_read_bits, open->ctx, first, kLinkBitsPerSlot, buffer))
                ? 0
                : noBits(buffer, kLinkBitsPerSlot);
 }

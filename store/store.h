@@ -45,6 +45,8 @@ QString databasePath();
 //             replaced) or its shared-memory file cannot be written--> closed
 //   closed  --kReopenIntervalSeconds after the last attempt or closing,
 //             open() succeeds--> open
+// An open connection without WAL (the file was locked when it opened) asks
+// for WAL again every kReopenIntervalSeconds.
 class RecordingStore
 {
 public:
@@ -124,6 +126,8 @@ private:
     mutable QString m_lastError;
     // Set when a query of the open connection failed; cleared by open().
     mutable bool m_queryFailed = false;
+    // The connection writes through a WAL journal (else a rollback journal).
+    bool m_wal = false;
     std::optional<FileIdentity> m_file;
     std::optional<QDateTime> m_lastOpenAttempt;
 };

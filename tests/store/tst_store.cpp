@@ -618,6 +618,82 @@ private slots:
         QCOMPARE(fileBytes(dbPath() + QStringLiteral("-journal")), journal);
     }
 
+    // The tool in rollback mode (WAL could not be set at its opening) dies
+    // mid-recording: at the next start SQLite plays the file's own journal
+    // back, the file is as before the transaction and recording resumes in WAL.
+    void hotJournalOfTheRecordingIsPlayedBack()
+    {
+        {
+            RecordingStore store(QStringLiteral("store"));
+            QVERIFY(store.open(dbPath()));
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                "INSERT INTO pv_data SELECT i, 46000, i / 86400.0, i, 1, 2, 3, 4, 5, 6, 7 FROM "
+                "n")));
+            QVERIFY(other.exec(
+                QStringLiteral("UPDATE sl_void SET newest_pv = 2000, newest_pv_copy = 2000")));
+        }
+        const QByteArray before = fileBytes(dbPath());
+        QProcess child;
+        child.start(QStringLiteral(STORE_RECORDER_CHILD),
+                    {dbPath(), QStringLiteral("--die-mid-transaction")});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("mid-transaction"));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QVERIFY(QFileInfo(dbPath() + QStringLiteral("-journal")).size() > 0);
+        QVERIFY(fileBytes(dbPath()) != before); // changed pages reached the file
+
+        Recorder &recorder = startRecorder(dbPath());
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        tickAt(kStart);
+        m_recorder.reset();
+        QVERIFY(!QFileInfo::exists(dbPath() + QStringLiteral("-journal")));
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(other.counters(), counterRow(2001, 1));
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT COUNT(*) FROM pv_data WHERE v0 = w_id")).toInt(),
+            2000);
+        QCOMPARE(other.value(QStringLiteral("PRAGMA journal_mode")).toString(),
+                 QStringLiteral("wal"));
+    }
+
+    // Opened while another program read the file, the connection could not set
+    // WAL; it asks again after each wait of 10 s.
+    void rollbackJournalGivesWayToWal()
+    {
+        {
+            RecordingStore store(QStringLiteral("store"));
+            QVERIFY(store.open(dbPath()));
+        }
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
+        }
+        auto journalMode = [this] {
+            OtherProgram probe(dbPath(), QStringLiteral("probe"));
+            probe.value(QStringLiteral("SELECT COUNT(*) FROM sl_void"));
+            return probe.value(QStringLiteral("PRAGMA journal_mode")).toString();
+        };
+        OtherProgram reader(dbPath(), QStringLiteral("reader"));
+        QVERIFY(reader.exec(QStringLiteral("BEGIN")));
+        QVERIFY(reader.value(QStringLiteral("SELECT COUNT(*) FROM sl_void")).isValid());
+        Recorder &recorder = startRecorder(dbPath());
+        QVERIFY(reader.exec(QStringLiteral("COMMIT")));
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        QCOMPARE(journalMode(), QStringLiteral("delete"));
+        tickAt(kStart.addSecs(1));
+        tickAt(kStart.addSecs(9));
+        QCOMPARE(journalMode(), QStringLiteral("delete"));
+        tickAt(kStart.addSecs(10));
+        QCOMPARE(journalMode(), QStringLiteral("wal"));
+        tickAt(kStart.addSecs(11));
+        QCOMPARE(reader.counters(), counterRow(4, 2));
+    }
+
     void folderThatCannotBeCreated()
     {
         writeFile(m_dir->filePath(QStringLiteral("blocker")), "a file where the folder should be");

@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "daytime.h"
 #include "history.h"
+#include "immutablefile.h"
 #include "recorder.h"
 #include "shared.h"
 #include "store.h"
@@ -95,17 +96,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
-}
-
-// chattr +i / -i: an immutable file cannot be written, not even by root.
-bool setImmutable(const QString &file, bool immutable)
-{
-    QProcess chattr;
-    chattr.setStandardErrorFile(QProcess::nullDevice());
-    chattr.start(QStringLiteral("chattr"),
-                 {immutable ? QStringLiteral("+i") : QStringLiteral("-i"), file});
-    return chattr.waitForFinished() && chattr.exitStatus() == QProcess::NormalExit &&
-           chattr.exitCode() == 0;
 }
 
 void setValues(std::initializer_list<float> values)
@@ -813,14 +803,9 @@ private slots:
             tickAt(kStart.addSecs(s));
         QVERIFY(recorder.store().isOpen());
         QVERIFY(QFileInfo::exists(shm));
-        if (!setImmutable(shm, true))
+        ImmutableFile immutable(shm);
+        if (!immutable.isImmutable())
             QSKIP("no immutable files here (chattr +i needs root and a file system that has them)");
-        struct Writable {
-            QString file;
-            ~Writable() { setImmutable(file, false); }
-        } writableAtTheEnd{shm};
-        // Written back to disk, the mapped pages fault on their next write.
-        ::sync();
 
         for (int s = 3; s <= 22; ++s)
             tickAt(kStart.addSecs(s));
@@ -828,7 +813,7 @@ private slots:
         QVERIFY(recorder.store().lastError().contains(QStringLiteral("-shm")));
         QCOMPARE(recorder.pvCounter(), 3);
 
-        QVERIFY(setImmutable(shm, false));
+        QVERIFY(immutable.release());
         tickAt(kStart.addSecs(32)); // the next attempt
         QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
         m_recorder.reset();

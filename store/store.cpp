@@ -193,6 +193,20 @@ QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &chec
     return {};
 }
 
+// The three tables present and usable, and no other table beside them.
+bool holdsOnlyTheRecordingTables(const QSqlDatabase &db, const Checks &checks)
+{
+    const bool allUsable = std::all_of(checks.begin(), checks.end(), [](const TableCheck &c) {
+        return c.outcome == TableCheck::Usable;
+    });
+    QSqlQuery others(db);
+    return allUsable &&
+           others.exec(
+               QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
+                              "AND lower(name) NOT IN ('sl_void', 'pv_data', 'lpv_wdjl')")) &&
+           others.next() && others.value(0).toInt() == 0;
+}
+
 // Opens `name` read-only with `options` and checks its tables. `allOurs`
 // asks for more: the three tables present and usable, and no other table.
 QString inspectWith(const QString &name, const char *options, const QString &connectionName,
@@ -208,17 +222,7 @@ QString inspectWith(const QString &name, const char *options, const QString &con
         } else {
             Checks checks;
             fault = layoutFault(db, allLayouts(), checks);
-            QSqlQuery others(db);
-            const bool onlyOurs =
-                others.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = "
-                                           "'table' AND name NOT IN ('sl_void', 'pv_data', "
-                                           "'Lpv_wdjl') COLLATE NOCASE")) &&
-                others.next() && others.value(0).toInt() == 0;
-            others.finish();
-            const bool allPresent = std::all_of(checks.begin(), checks.end(), [](const auto &c) {
-                return c.outcome == TableCheck::Usable;
-            });
-            if (fault.isEmpty() && allOurs && !(onlyOurs && allPresent))
+            if (fault.isEmpty() && allOurs && !holdsOnlyTheRecordingTables(db, checks))
                 fault = QStringLiteral("not only the recording tables");
         }
         db.close();

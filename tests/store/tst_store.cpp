@@ -574,9 +574,18 @@ private slots:
     // or a journal that belongs to another file) would be played back into the
     // file by any connection that may write. Until the file has been read as
     // ours, neither is touched.
+    void hotJournalIsNotPlayedBack_data()
+    {
+        QTest::addColumn<bool>("recordingTables");
+        QTest::newRow("another program's file") << false;
+        QTest::newRow("the recording tables and another") << true;
+    }
     void hotJournalIsNotPlayedBack()
     {
+        QFETCH(bool, recordingTables);
         const QString source = m_dir->filePath(QStringLiteral("source.db"));
+        if (recordingTables)
+            QVERIFY(RecordingStore(QStringLiteral("source")).open(source));
         {
             OtherProgram other(source);
             QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));

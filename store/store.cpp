@@ -8,10 +8,12 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QUrl>
 #include <QVariant>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -34,6 +36,11 @@ constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 // An existing file is looked at through a connection that cannot write.
 constexpr char kInspectOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=50";
 constexpr char kInspectSuffix[] = "-inspect";
+// The same look at a file as it lies on disk, without its rollback journal:
+// SQLite then neither locks the file nor looks for a journal to play back.
+constexpr char kAsItLiesOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI";
+constexpr char kAsItLiesQuery[] = "immutable=1";
+constexpr char kJournalSuffix[] = "-journal";
 
 // SQLite's primary result codes that mean "another connection holds the lock".
 constexpr int kSqliteBusy = 5;
@@ -186,29 +193,67 @@ QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &chec
     return {};
 }
 
+// The three tables present and usable, and no other table beside them.
+bool holdsOnlyTheRecordingTables(const QSqlDatabase &db, const Checks &checks)
+{
+    const bool allUsable = std::all_of(checks.begin(), checks.end(), [](const TableCheck &c) {
+        return c.outcome == TableCheck::Usable;
+    });
+    QSqlQuery others(db);
+    return allUsable &&
+           others.exec(
+               QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
+                              "AND lower(name) NOT IN ('sl_void', 'pv_data', 'lpv_wdjl')")) &&
+           others.next() && others.value(0).toInt() == 0;
+}
+
+// Opens `name` read-only with `options` and checks its tables. `allOurs`
+// asks for more: the three tables present and usable, and no other table.
+QString inspectWith(const QString &name, const char *options, const QString &connectionName,
+                    bool allOurs)
+{
+    QString fault;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(name);
+        db.setConnectOptions(QLatin1String(options));
+        if (!db.open()) {
+            fault = QStringLiteral("cannot read: ") + db.lastError().text();
+        } else {
+            Checks checks;
+            fault = layoutFault(db, allLayouts(), checks);
+            if (fault.isEmpty() && allOurs && !holdsOnlyTheRecordingTables(db, checks))
+                fault = QStringLiteral("not only the recording tables");
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return fault;
+}
+
 // Checks an existing file through a connection that opens it read-only, so
 // that nothing can be written into a file that is not ours (not even a stray
 // journal played back into it). The file is never read with plain file I/O:
 // closing such a handle would drop the locks that SQLite holds on the same
 // file for the other connection of this process, and another program would
 // then take the database for unused and remove its WAL under our writes.
+//
+// A read-only connection refuses a file with a hot rollback journal (a writer
+// died mid-transaction, for instance this tool while WAL could not be set).
+// When the file as it lies holds the recording tables and nothing else, the
+// journal is its own: the connection that opens it next plays it back, as
+// SQLite does after any crash. Any other file stays untouched with its journal.
 QString inspect(const QString &path, const QString &connectionName)
 {
-    QString fault;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QLatin1String(kInspectOptions));
-        if (!db.open()) {
-            fault = QStringLiteral("cannot read: ") + db.lastError().text();
-        } else {
-            Checks checks;
-            fault = layoutFault(db, allLayouts(), checks);
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connectionName);
-    return fault;
+    const QString fault = inspectWith(path, kInspectOptions, connectionName, false);
+    if (fault.isEmpty() || !QFileInfo::exists(path + QLatin1String(kJournalSuffix)))
+        return fault;
+    QUrl asItLies = QUrl::fromLocalFile(path);
+    asItLies.setQuery(QLatin1String(kAsItLiesQuery));
+    if (!inspectWith(asItLies.toString(QUrl::FullyEncoded), kAsItLiesOptions, connectionName, true)
+             .isEmpty())
+        return fault;
+    return {};
 }
 
 // Creates the missing tables and the counter row of zeros, as one transaction,
@@ -274,6 +319,14 @@ void skipCheckpointOnClose(const QSqlDatabase &db)
     if (sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData()))
         sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
                           static_cast<int *>(nullptr));
+}
+
+// Asks for the WAL journal; true when the connection uses it.
+bool switchToWal(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && query.next() &&
+           query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -356,16 +409,25 @@ bool RecordingStore::follow(const QString &path, const QDateTime &now)
 
 bool RecordingStore::keepOpen(const QDateTime &now)
 {
+    const bool waitIsOver =
+        !m_lastOpenAttempt || std::llabs(m_lastOpenAttempt->secsTo(now)) >= kReopenIntervalSeconds;
     if (m_open) {
-        if (isCurrent())
+        if (isCurrent()) {
+            // Opened with a rollback journal because the file was locked then:
+            // WAL is asked for again after each wait, until it is set.
+            if (!m_wal && waitIsOver) {
+                m_lastOpenAttempt = now;
+                m_wal = switchToWal(database());
+            }
             return true;
+        }
         // Its queries would fail again, or reach a file that is no longer the
         // database, or crash on its shared memory: closed, and the wait starts.
         close();
         m_lastOpenAttempt = now;
         return false;
     }
-    if (m_lastOpenAttempt && std::llabs(m_lastOpenAttempt->secsTo(now)) < kReopenIntervalSeconds)
+    if (!waitIsOver)
         return false;
     m_lastOpenAttempt = now;
     return open(m_path);
@@ -415,8 +477,8 @@ bool RecordingStore::openConnection(const QString &path)
     // synchronous=NORMAL keeps every committed recording through a crash of
     // the process (only a power cut may lose the last few) and spares the UI
     // thread an fsync per recording. A database whose journal mode cannot be
-    // changed now (locked, read-only) keeps its mode; nothing depends on it.
-    query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    // changed now (locked, read-only) keeps its mode until keepOpen asks again.
+    m_wal = switchToWal(db);
     query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     query.finish();
 

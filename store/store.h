@@ -45,6 +45,8 @@ QString databasePath();
 //             replaced) or its shared-memory file cannot be written--> closed
 //   closed  --kReopenIntervalSeconds after the last attempt or closing,
 //             open() succeeds--> open
+// An open connection without WAL (the file was locked when it opened) asks
+// for WAL again every kReopenIntervalSeconds.
 class RecordingStore
 {
 public:
@@ -62,8 +64,10 @@ public:
     // sl_void without its row gets the row of zeros. False, with the
     // connection closed, when the folder cannot be created, the file is not a
     // SQLite database, a table lacks columns or its id is not its primary key,
-    // or the file cannot be written; nothing is deleted or rewritten then.
-    // A database locked by another program is opened (its writes wait their turn).
+    // or the file cannot be written, or its shared-memory file cannot; nothing
+    // is deleted or rewritten then. A database locked by another program is
+    // opened (its writes wait their turn); a rollback journal left by a crash is
+    // played back when the file holds the recording tables and nothing else.
     bool open(const QString &path = databasePath());
     // Closes and releases the connection; harmless when it is not open.
     void close();
@@ -72,13 +76,9 @@ public:
     // open(path) as the first attempt of the rule, made at `now` (on the shared clock).
     bool follow(const QString &path, const QDateTime &now);
     // The rule: true when the connection is open and current; otherwise closes
-    // it and, once the wait since the last attempt is over, opens path() again.
+    // it and, once the wait since the last attempt is over, opens the last
+    // opened path again. Also asks a connection without WAL for WAL again.
     bool keepOpen(const QDateTime &now);
-    // Open, no query failed since opening, the path still names the file that
-    // was opened, and its shared-memory file can be written.
-    bool isCurrent() const;
-    // The file named by the last open(), empty before.
-    QString path() const { return m_path; }
 
     // The counter row. nullopt when the database is not open, the query fails
     // or sl_void holds no row. A field that holds no number or does not fit a
@@ -116,6 +116,9 @@ private:
         }
     };
     static std::optional<FileIdentity> identityOf(const QString &path);
+    // Open, no query failed since opening, the path still names the file that
+    // was opened, and its shared-memory file can be written.
+    bool isCurrent() const;
 
     bool openConnection(const QString &path);
     void fail(const QString &what, const QSqlError &error) const;
@@ -127,6 +130,8 @@ private:
     mutable QString m_lastError;
     // Set when a query of the open connection failed; cleared by open().
     mutable bool m_queryFailed = false;
+    // The connection writes through a WAL journal (else a rollback journal).
+    bool m_wal = false;
     std::optional<FileIdentity> m_file;
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable int m_lastErrorCode = 0;

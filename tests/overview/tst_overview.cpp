@@ -3,6 +3,7 @@
 #include "configwindow.h"
 #include "daytime.h"
 #include "grabbedcolours.h"
+#include "immutablefile.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "modbuslink.h"
@@ -19,6 +20,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
@@ -73,6 +75,15 @@ private:
     std::unique_ptr<RecordingFixture> m_recording;
     bool loadOnRecording(qint32 newestId, int count);
     bool recordPv(qint32 id, int secondsAfterNoon);
+    // The overview and a recorder of its own on `path`, the clock fixed at noon
+    // of 7 December 2026.
+    std::unique_ptr<Recorder> m_recorder;
+    QTemporaryDir m_toolDir;
+    qint64 m_secondsRun = 0;
+    bool startToolOn(const QString &path);
+    // One second of that tool: ProcessValues[0] = value, the recorder's tick,
+    // then the overview's.
+    void runSecond(float value);
     void press(Qt::Key key) { QTest::keyClick(m_window, key); }
     // One 200 ms tick of the live display, run at once.
     void tick() { QMetaObject::invokeMethod(m_window->displayTimer(), "timeout"); }
@@ -141,6 +152,7 @@ private slots:
     void youngDatabaseShowsOnlyWhatItHolds();
     void axisLabelsShowTheirWholeText();
     void curvesHaveTheColoursOfTheirTitles();
+    void unwritableSharedMemoryClosesTheChartsConnection();
 
     // The recorder: created once, it runs until the program ends.
     void closeBoxIsRefusedAndChangesNothing();
@@ -178,6 +190,7 @@ void TestOverview::cleanup()
         ClosePort_Modbus(port);
     delete m_window;
     m_window = nullptr;
+    m_recorder.reset();
     m_recording.reset();
     qputenv("ZELMAR_DB", QFile::encodeName(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
     SystemClock::setSource({});
@@ -212,6 +225,26 @@ bool TestOverview::recordPv(qint32 id, int secondsAfterNoon)
     values[0] = float(id);
     return m_recording->store().recordRow(RecordTable::PvData, id, RecordingFixture::dateOf(moment),
                                           RecordingFixture::timeOf(moment), values);
+}
+
+bool TestOverview::startToolOn(const QString &path)
+{
+    qputenv("ZELMAR_DB", QFile::encodeName(path));
+    SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)));
+    m_secondsRun = 0;
+    delete m_window;
+    m_window = nullptr;
+    m_recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("test-recorder"));
+    m_recorder->load(path);
+    return reloadWindow();
+}
+
+void TestOverview::runSecond(float value)
+{
+    SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)).addSecs(++m_secondsRun));
+    ProcessValues[0] = value;
+    m_recorder->tick();
+    tick();
 }
 
 // ---- Plain computation ----
@@ -1177,31 +1210,16 @@ void TestOverview::chartFollowsTheRecordersDatabase_data()
 void TestOverview::chartFollowsTheRecordersDatabase()
 {
     QFETCH(QString, fault);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString blocker = dir.filePath(QStringLiteral("data"));
-    const QString path = dir.filePath(QStringLiteral("data/Rdatabj.db"));
-    qputenv("ZELMAR_DB", QFile::encodeName(path));
+    const QString folder = m_toolDir.filePath(fault);
+    QVERIFY(QDir().mkpath(folder));
+    const QString blocker = folder + QStringLiteral("/data");
+    const QString path = blocker + QStringLiteral("/Rdatabj.db");
     if (fault == QLatin1String("blocked"))
         QVERIFY(QFile(blocker).open(QIODevice::WriteOnly)); // a file where the folder goes
-
-    const QDateTime start(QDate(2026, 12, 7), QTime(12, 0, 0));
-    SystemClock::setFixed(start);
-    delete m_window;
-    m_window = nullptr;
-    Recorder recorder(nullptr, QStringLiteral("test-recorder"));
-    recorder.load(path);
-    QVERIFY(reloadWindow());
-    // One second of the running tool: the recorder's tick, then the overview's.
-    qint64 second = 0;
-    auto run = [&](float value) {
-        SystemClock::setFixed(start.addSecs(++second));
-        ProcessValues[0] = value;
-        recorder.tick();
-        tick();
-    };
+    QVERIFY(startToolOn(path));
+    const Recorder &recorder = *m_recorder;
     for (int s = 0; s < 5; ++s)
-        run(500.0f); // the old file's recordings
+        runSecond(500.0f); // the old file's recordings
     QCOMPARE(m_window->store().isOpen(), fault == QLatin1String("deleted"));
 
     if (fault == QLatin1String("deleted")) {
@@ -1213,7 +1231,7 @@ void TestOverview::chartFollowsTheRecordersDatabase()
     // Within the next 10 s both open the new file; from then on every second
     // is recorded and sampled, and the page turns at the twentieth sample.
     for (int s = 0; s < 10 + TrendChart::kPageTurnPerZoom; ++s) {
-        run(1000.0f); // the new file's
+        runSecond(1000.0f); // the new file's
         if (recorder.pvCounter() > 0 && chart().writePosition() == Chart::kLivePosition)
             break;
     }
@@ -1225,8 +1243,36 @@ void TestOverview::chartFollowsTheRecordersDatabase()
     const auto &loaded = chart().buffer().values[0];
     QVERIFY(std::count(loaded.begin(), loaded.end(), 1000.0f) >= recorder.pvCounter() - 1);
     QCOMPARE(std::count(loaded.begin(), loaded.end(), 500.0f), 0);
-    delete m_window;
-    m_window = nullptr;
+}
+
+// SQLite writes the shared-memory file through a memory mapping; made
+// immutable under the running tool, the next such write of either connection
+// would end the tool with SIGBUS. Both close instead and open again once the
+// file can be written.
+void TestOverview::unwritableSharedMemoryClosesTheChartsConnection()
+{
+    const QString path = m_toolDir.filePath(QStringLiteral("shm/Rdatabj.db"));
+    QVERIFY(startToolOn(path));
+    const Recorder &recorder = *m_recorder;
+    for (int s = 0; s < 3; ++s)
+        runSecond(0);
+    QVERIFY(m_window->store().isOpen());
+
+    ImmutableFile immutable(path + QStringLiteral("-shm"));
+    if (!immutable.isImmutable())
+        QSKIP("no immutable files here (chattr +i needs root and a file system that has them)");
+
+    runSecond(0);
+    press(Qt::Key_F7); // reads the history through the overview's connection
+    press(Qt::Key_F6);
+    QVERIFY(!m_window->store().isOpen());
+    QVERIFY(!recorder.store().isOpen());
+
+    QVERIFY(immutable.release());
+    for (int s = 0; s < RecordingStore::kReopenIntervalSeconds; ++s)
+        runSecond(0);
+    QVERIFY(m_window->store().isOpen());
+    QVERIFY(recorder.store().isOpen());
 }
 
 void TestOverview::f6AfterTheRulerStaysShifted_data()

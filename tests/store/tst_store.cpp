@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "daytime.h"
 #include "history.h"
+#include "immutablefile.h"
 #include "recorder.h"
 #include "shared.h"
 #include "store.h"
@@ -95,17 +96,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
-}
-
-// chattr +i / -i: an immutable file cannot be written, not even by root.
-bool setImmutable(const QString &file, bool immutable)
-{
-    QProcess chattr;
-    chattr.setStandardErrorFile(QProcess::nullDevice());
-    chattr.start(QStringLiteral("chattr"),
-                 {immutable ? QStringLiteral("+i") : QStringLiteral("-i"), file});
-    return chattr.waitForFinished() && chattr.exitStatus() == QProcess::NormalExit &&
-           chattr.exitCode() == 0;
 }
 
 void setValues(std::initializer_list<float> values)
@@ -584,9 +574,18 @@ private slots:
     // or a journal that belongs to another file) would be played back into the
     // file by any connection that may write. Until the file has been read as
     // ours, neither is touched.
+    void hotJournalIsNotPlayedBack_data()
+    {
+        QTest::addColumn<bool>("recordingTables");
+        QTest::newRow("another program's file") << false;
+        QTest::newRow("the recording tables and another") << true;
+    }
     void hotJournalIsNotPlayedBack()
     {
+        QFETCH(bool, recordingTables);
         const QString source = m_dir->filePath(QStringLiteral("source.db"));
+        if (recordingTables)
+            QVERIFY(RecordingStore(QStringLiteral("source")).open(source));
         {
             OtherProgram other(source);
             QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
@@ -616,6 +615,82 @@ private slots:
         m_recorder.reset();
         QCOMPARE(fileBytes(dbPath()), before);
         QCOMPARE(fileBytes(dbPath() + QStringLiteral("-journal")), journal);
+    }
+
+    // The tool in rollback mode (WAL could not be set at its opening) dies
+    // mid-recording: at the next start SQLite plays the file's own journal
+    // back, the file is as before the transaction and recording resumes in WAL.
+    void hotJournalOfTheRecordingIsPlayedBack()
+    {
+        {
+            RecordingStore store(QStringLiteral("store"));
+            QVERIFY(store.open(dbPath()));
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                "INSERT INTO pv_data SELECT i, 46000, i / 86400.0, i, 1, 2, 3, 4, 5, 6, 7 FROM "
+                "n")));
+            QVERIFY(other.exec(
+                QStringLiteral("UPDATE sl_void SET newest_pv = 2000, newest_pv_copy = 2000")));
+        }
+        const QByteArray before = fileBytes(dbPath());
+        QProcess child;
+        child.start(QStringLiteral(STORE_RECORDER_CHILD),
+                    {dbPath(), QStringLiteral("--die-mid-transaction")});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("mid-transaction"));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QVERIFY(QFileInfo(dbPath() + QStringLiteral("-journal")).size() > 0);
+        QVERIFY(fileBytes(dbPath()) != before); // changed pages reached the file
+
+        Recorder &recorder = startRecorder(dbPath());
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        tickAt(kStart);
+        m_recorder.reset();
+        QVERIFY(!QFileInfo::exists(dbPath() + QStringLiteral("-journal")));
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(other.counters(), counterRow(2001, 1));
+        QCOMPARE(
+            other.value(QStringLiteral("SELECT COUNT(*) FROM pv_data WHERE v0 = w_id")).toInt(),
+            2000);
+        QCOMPARE(other.value(QStringLiteral("PRAGMA journal_mode")).toString(),
+                 QStringLiteral("wal"));
+    }
+
+    // Opened while another program read the file, the connection could not set
+    // WAL; it asks again after each wait of 10 s.
+    void rollbackJournalGivesWayToWal()
+    {
+        {
+            RecordingStore store(QStringLiteral("store"));
+            QVERIFY(store.open(dbPath()));
+        }
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
+        }
+        auto journalMode = [this] {
+            OtherProgram probe(dbPath(), QStringLiteral("probe"));
+            probe.value(QStringLiteral("SELECT COUNT(*) FROM sl_void"));
+            return probe.value(QStringLiteral("PRAGMA journal_mode")).toString();
+        };
+        OtherProgram reader(dbPath(), QStringLiteral("reader"));
+        QVERIFY(reader.exec(QStringLiteral("BEGIN")));
+        QVERIFY(reader.value(QStringLiteral("SELECT COUNT(*) FROM sl_void")).isValid());
+        Recorder &recorder = startRecorder(dbPath());
+        QVERIFY(reader.exec(QStringLiteral("COMMIT")));
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        QCOMPARE(journalMode(), QStringLiteral("delete"));
+        tickAt(kStart.addSecs(1));
+        tickAt(kStart.addSecs(9));
+        QCOMPARE(journalMode(), QStringLiteral("delete"));
+        tickAt(kStart.addSecs(10));
+        QCOMPARE(journalMode(), QStringLiteral("wal"));
+        tickAt(kStart.addSecs(11));
+        QCOMPARE(reader.counters(), counterRow(4, 2));
     }
 
     void folderThatCannotBeCreated()
@@ -737,14 +812,9 @@ private slots:
             tickAt(kStart.addSecs(s));
         QVERIFY(recorder.store().isOpen());
         QVERIFY(QFileInfo::exists(shm));
-        if (!setImmutable(shm, true))
+        ImmutableFile immutable(shm);
+        if (!immutable.isImmutable())
             QSKIP("no immutable files here (chattr +i needs root and a file system that has them)");
-        struct Writable {
-            QString file;
-            ~Writable() { setImmutable(file, false); }
-        } writableAtTheEnd{shm};
-        // Written back to disk, the mapped pages fault on their next write.
-        ::sync();
 
         for (int s = 3; s <= 22; ++s)
             tickAt(kStart.addSecs(s));
@@ -752,7 +822,7 @@ private slots:
         QVERIFY(recorder.store().lastError().contains(QStringLiteral("-shm")));
         QCOMPARE(recorder.pvCounter(), 3);
 
-        QVERIFY(setImmutable(shm, false));
+        QVERIFY(immutable.release());
         tickAt(kStart.addSecs(32)); // the next attempt
         QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
         m_recorder.reset();

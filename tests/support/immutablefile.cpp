@@ -1,0 +1,35 @@
+#include "immutablefile.h"
+
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace
+{
+bool chattr(const QString &flag, const QString &file)
+{
+    QProcess process;
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(QStringLiteral("chattr"), {flag, file});
+    return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+} // namespace
+
+ImmutableFile::ImmutableFile(const QString &file)
+    : m_file(file), m_immutable(chattr(QStringLiteral("+i"), file))
+{
+    ::sync();
+}
+
+ImmutableFile::~ImmutableFile()
+{
+    release();
+}
+
+bool ImmutableFile::release()
+{
+    if (m_immutable && chattr(QStringLiteral("-i"), m_file))
+        m_immutable = false;
+    return !m_immutable;
+}

@@ -50,6 +50,9 @@ StaleMarker::StaleMarker(const QList<QWidget *> &targets, QObject *parent) : QOb
 
 void StaleMarker::setStale(bool stale)
 {
+    // Called on every refresh of the strip: only a change touches the overlays.
+    if (stale == m_stale)
+        return;
     m_stale = stale;
     for (const QPointer<QWidget> &overlay : m_overlays) {
         if (!overlay)

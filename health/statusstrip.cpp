@@ -44,6 +44,9 @@ QLabel *addField(QWidget *strip, const Field &field)
 
 void setColours(QLabel *label, const QColor &background, const QColor &text)
 {
+    if (label->autoFillBackground() && label->palette().color(QPalette::Window) == background &&
+        label->palette().color(QPalette::WindowText) == text)
+        return;
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, text);

@@ -66,6 +66,15 @@ LinkHealth::LinkHealth(QObject *parent) : QObject(parent)
     connect(&m_retryTimer, &QTimer::timeout, this, &LinkHealth::retry);
 }
 
+std::optional<QDateTime> LinkHealth::lastGoodExchange() const
+{
+    if (!m_lastGood)
+        return std::nullopt;
+    const auto ago = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - *m_lastGood);
+    return SystemClock::now().addMSecs(-ago.count());
+}
+
 void LinkHealth::resetCounters()
 {
     m_counters = LinkCounters{};
@@ -113,7 +122,7 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
         m_counters.lastReplyMs = ms;
         m_counters.maxReplyMs = qMax(m_counters.maxReplyMs, ms);
         m_counters.meanReplyMs += (ms - m_counters.meanReplyMs) / m_counters.goodReplies;
-        m_lastGood = SystemClock::now();
+        m_lastGood = std::chrono::steady_clock::now();
         setState(LinkState::Live, {});
         return;
     }

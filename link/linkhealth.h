@@ -90,7 +90,7 @@ public:
     const LinkCounters &counters() const { return m_counters; }
     const LinkSettings &settings() const { return m_settings; }
     // When the last exchange got a reply; nullopt before the first.
-    std::optional<QDateTime> lastGoodExchange() const { return m_lastGood; }
+    std::optional<QDateTime> lastGoodExchange() const;
     // The reason of the last failure (exchange or opening); empty before any.
     QString lastFailure() const { return m_lastFailure; }
     // Whether the link is trying to open the port again every 2 s.
@@ -122,7 +122,9 @@ private:
     LinkState m_state = LinkState::NotOpened;
     LinkCounters m_counters;
     LinkSettings m_settings;
-    std::optional<QDateTime> m_lastGood;
+    // The last good exchange on the steady clock: taking the date and time of
+    // day on every exchange would cost more than the rest of the bookkeeping.
+    std::optional<std::chrono::steady_clock::time_point> m_lastGood;
     QString m_lastFailure;
     bool m_everOpened = false;
     QTimer m_retryTimer;

@@ -21,10 +21,11 @@ struct TimeSpan {
 // The light band's colour: translucent, so that the grid shows through.
 QColor notLiveBandColour();
 
-// The band behind the curves where the link was not live: for every drawn
-// sample (as DrawTrend draws them) whose recording time lies in one of
-// `spans`, a vertical stroke over the chart's height, as wide as one sample
-// step. Samples of positions never loaded (date and time 0) get none.
+// The band behind the curves where the link was not live: for every run of
+// drawn samples (as DrawTrend draws them) whose recording times lie in
+// `spans`, one vertical stroke over the chart's height, centred on the run
+// and as wide as its sample steps. Positions never loaded (date and time 0)
+// are not shaded.
 QVector<Stroke> notLiveBand(const TrendBuffer &buffer, const TrendView &view,
                             const std::vector<TimeSpan> &spans);
 

@@ -7,20 +7,17 @@
 //
 // Run by hand: ./bench_overview [seconds per phase, default 60]
 
+#include "benchtool.h"
 #include "overviewwindow.h"
 #include "simulator.h"
 #include "splash.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,14 +26,6 @@ namespace
 {
 
 constexpr int kPort = 1;
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Runs the event loop for `seconds` and returns the CPU seconds used.
 double cpuOver(int seconds)
@@ -73,9 +62,7 @@ void measure(const char *what, const QStringList &simulatorArguments, int second
         return;
     }
     OverviewWindow *overview = ssqx();
-    overview->findChild<QComboBox *>(QStringLiteral("Combo1"))->setEditText(QStringLiteral("1 "));
-    overview->findChild<QRadioButton *>(QStringLiteral("Option1(1)"))->setChecked(true); // 9600
-    overview->findChild<QPushButton *>(QStringLiteral("Command9"))->click();             // 打开
+    openPortOneAt9600(overview);
     QTest::qWait(2000); // settle: first polls, first recordings
 
     const double cpu = cpuOver(seconds);

@@ -203,11 +203,12 @@ private slots:
             {day + 0.5 + 10 / 86400.0, day + 0.5 + 12 / 86400.0},
             {day + 0.5 + 59.5 / 86400.0, day + 1}};
         const QVector<Stroke> band = Chart::notLiveBand(buffer, view, spans);
-        QCOMPARE(band.size(), 4); // positions 10, 11, 12 and 60
-        QCOMPARE(band[0].from, QPointF(10 * 150.0, 0));
-        QCOMPARE(band[0].to, QPointF(10 * 150.0, ChartSurface::kHeight));
-        QCOMPARE(band[3].from.x(), 60 * 150.0);
-        QCOMPARE(band[0].width, 10); // one sample step of 150 twips
+        QCOMPARE(band.size(), 2); // positions 10 to 12, and 60
+        QCOMPARE(band[0].from, QPointF(11 * 150.0, 0));
+        QCOMPARE(band[0].to, QPointF(11 * 150.0, ChartSurface::kHeight));
+        QCOMPARE(band[0].width, 30); // three sample steps of 150 twips
+        QCOMPARE(band[1].from.x(), 60 * 150.0);
+        QCOMPARE(band[1].width, 10);
         QCOMPARE(band[0].colour, Chart::notLiveBandColour());
         QVERIFY(band[0].colour.alpha() < 255); // the grid shows through
         QVERIFY(Chart::notLiveBand(buffer, view, {}).isEmpty());
@@ -256,8 +257,13 @@ private slots:
         const auto band = std::count_if(strokes.begin(), strokes.end(), [](const Stroke &s) {
             return s.colour == Chart::notLiveBandColour();
         });
-        // Zoom 1 draws 60 sample steps, each of them shaded.
-        QCOMPARE(band, Chart::drawnSteps(m_window->chart().view()));
+        // Zoom 1 draws 60 sample steps, all of them shaded: one stroke over
+        // the whole width.
+        QCOMPARE(band, 1);
+        const auto it = std::find_if(strokes.begin(), strokes.end(), [](const Stroke &s) {
+            return s.colour == Chart::notLiveBandColour();
+        });
+        QCOMPARE(it->width, 600); // 60 steps of 150 twips
     }
 
     // ---- The strip on the overview ----

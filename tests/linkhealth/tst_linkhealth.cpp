@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(LinkState)
@@ -42,6 +43,17 @@ bool readValues()
 void pressOpen()
 {
     openConnection(QStringLiteral("1 "), kBaud9600, kParityNone, QStringLiteral("1 "));
+}
+
+// A pseudo-terminal with nothing behind it, as port 1; its master side (to
+// close when done), or -1.
+int barePseudoTerminal()
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return -1;
+    qputenv("ZELMAR_PORT_1", ptsname(master));
+    return master;
 }
 
 // Opens the simulator's port, polls once, makes the device vanish and polls
@@ -308,15 +320,54 @@ private slots:
 
     void ptyWithNothingBehindItGivesNoAnswer()
     {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        const int master = barePseudoTerminal();
         QVERIFY(master >= 0);
-        QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
-        qputenv("ZELMAR_PORT_1", ptsname(master));
         pressOpen();
         QCOMPARE(linkHealth()->state(), LinkState::Opening);
         QVERIFY(!readValues());
         QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
         QCOMPARE(linkHealth()->counters().timeouts, qint64(1));
+        closeConnection();
+        close(master);
+    }
+
+    void vanishingDuringAConfigurationWrite()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 5), 0);
+        QVERIFY(sim.vanish());
+        // The write and its one repeat fail; the link is lost, nothing else happens.
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 6), kLinkWriteFailed);
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 1, 6), kLinkWriteFailed);
+        QCOMPARE(linkHealth()->state(), LinkState::PortLost);
+        QCOMPARE(sim.writes(), QStringList{"write 1 5"});
+    }
+
+    void garbageOnTheLineIsNoAnswer()
+    {
+        const int master = barePseudoTerminal();
+        QVERIFY(master >= 0);
+        pressOpen();
+        // Bytes that are no reply arrive while the link waits for one: a
+        // plausible header with nonsense after it, then bytes of no frame at all.
+        const std::array<QByteArray, 2> garbage{QByteArray("\x01\x04\x20\x13\x37\x00", 6),
+                                                QByteArray("\xff\x00\xaa\x55\x99", 5)};
+        Buffer buf{};
+        buf.fill(7);
+        for (const QByteArray &bytes : garbage) {
+            std::thread line([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                (void)!write(master, bytes.data(), size_t(bytes.size()));
+            });
+            QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
+            line.join();
+        }
+        QCOMPARE(buf[0], 7); // the caller's buffer is untouched
+        QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->counters().goodReplies, qint64(0));
+        QCOMPARE(linkHealth()->counters().requests, qint64(2));
         closeConnection();
         close(master);
     }

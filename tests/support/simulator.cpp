@@ -75,16 +75,29 @@ bool Simulator::waitForLink(bool present) const
     return false;
 }
 
+bool Simulator::signal(int number) const
+{
+    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), number) == 0;
+}
+
 bool Simulator::vanish()
 {
-    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGUSR1) == 0 &&
-           waitForLink(false);
+    return signal(SIGUSR1) && waitForLink(false);
 }
 
 bool Simulator::comeBack()
 {
-    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGUSR2) == 0 &&
-           waitForLink(true);
+    return signal(SIGUSR2) && waitForLink(true);
+}
+
+bool Simulator::pause()
+{
+    return signal(SIGSTOP);
+}
+
+bool Simulator::resume()
+{
+    return signal(SIGCONT);
 }
 
 void Simulator::stop()

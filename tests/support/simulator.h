@@ -40,6 +40,11 @@ public:
     // link, and waits until the link exists again.
     bool comeBack();
 
+    // Stops the simulator's process (SIGSTOP): the instrument falls silent at
+    // once, its terminal staying open. resume() (SIGCONT) lets it answer again.
+    bool pause();
+    bool resume();
+
     // The lines "write REG VALUE" that the simulator logged, oldest first.
     QStringList writes() const;
     // The symlink that stands for the simulator's serial port.
@@ -52,6 +57,8 @@ public:
 private:
     // Waits until the link exists (or is gone), or the simulator ended.
     bool waitForLink(bool present) const;
+    // Sends signal `number` to the running simulator.
+    bool signal(int number) const;
 
     QStringList m_arguments;
     int m_port = 0;

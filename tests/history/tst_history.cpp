@@ -1,0 +1,553 @@
+// Ranges on the two recording rings, decimation, the history chart's axes and
+// the CSV export, against real SQLite files written by the store's own writer.
+#include "chartsurface.h"
+#include "csvexport.h"
+#include "daytime.h"
+#include "decimate.h"
+#include "historyaxis.h"
+#include "historyrange.h"
+#include "ringquery.h"
+#include "shared.h"
+#include "store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace History;
+
+namespace
+{
+
+// Noon of 7 December 2026 in seconds after day zero of the serials.
+qint64 noon()
+{
+    return qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
+}
+
+double serialAt(qint64 second)
+{
+    return double(second / 86400) + double(second % 86400) / 86400.0;
+}
+
+qint32 ringId(qint64 n)
+{
+    return qint32(((n - 1) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1);
+}
+
+// A recording database in a temporary folder, written through RecordingStore
+// exactly as the recorder writes it; value 0 of a row is its id, value k id + k.
+class Recording
+{
+public:
+    Recording() : m_path(m_dir.filePath(QStringLiteral("Rdatabj.db")))
+    {
+        m_ready = m_dir.isValid() && m_store.open(m_path);
+    }
+    ~Recording() { m_store.close(); }
+
+    bool isReady() const { return m_ready; }
+    QString path() const { return m_path; }
+    QString folder() const { return m_dir.path(); }
+
+    bool record(RecordTable table, qint32 id, qint64 second)
+    {
+        std::array<float, kRecordedValueCount> values{};
+        for (int k = 0; k < kRecordedValueCount; ++k)
+            values[k] = float(id + k);
+        return record(table, id, second, values);
+    }
+    bool record(RecordTable table, qint32 id, qint64 second,
+                const std::array<float, kRecordedValueCount> &values)
+    {
+        return m_store.recordRow(table, id, double(second / 86400),
+                                 double(second % 86400) / 86400.0, values);
+    }
+    // `count` rows ending with `newestId` at `newestSecond`, `apart` seconds apart.
+    bool fill(RecordTable table, qint32 newestId, int count, qint64 newestSecond, int apart)
+    {
+        bool ok = true;
+        for (int age = count - 1; age >= 0 && ok; --age)
+            ok = record(table, ringId(qint64(newestId) - age), newestSecond - qint64(age) * apart);
+        return ok;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    RecordingStore m_store{QStringLiteral("history-test-writer")};
+    bool m_ready = false;
+};
+
+class Reader
+{
+public:
+    explicit Reader(const QString &path) { m_result = m_reader.open(path); }
+    ~Reader() { m_reader.close(); }
+    RingReader &operator*() { return m_reader; }
+    RingReader *operator->() { return &m_reader; }
+    RingReader::OpenResult result() const { return m_result; }
+
+private:
+    static int next()
+    {
+        static int n = 0;
+        return ++n;
+    }
+    RingReader m_reader{QStringLiteral("history-test-reader-%1").arg(next())};
+    RingReader::OpenResult m_result;
+};
+
+QVector<qint32> idsOf(const QVector<RingRow> &rows)
+{
+    QVector<qint32> ids;
+    for (const RingRow &row : rows)
+        ids << row.id;
+    return ids;
+}
+
+QVector<qint32> idSequence(qint64 first, int count)
+{
+    QVector<qint32> ids;
+    for (int i = 0; i < count; ++i)
+        ids << ringId(first + i);
+    return ids;
+}
+
+RingRow rowAt(qint64 second, std::array<float, kRecordedValueCount> values = {})
+{
+    RingRow row;
+    row.date = double(second / 86400);
+    row.time = double(second % 86400) / 86400.0;
+    row.values = values;
+    return row;
+}
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+private slots:
+    void wrapIsFound_data();
+    void wrapIsFound();
+    void rangeAcrossTheWrapIsInTimeOrder();
+    void rangeEndsIncludeTheirRows_data();
+    void rangeEndsIncludeTheirRows();
+    void rangeOutsideTheRingIsEmpty();
+    void clockSetBackKeepsDateAndTimeOrder();
+    void ringChoiceAtTheBoundary_data();
+    void ringChoiceAtTheBoundary();
+    void gapRuleOfEachRing_data();
+    void gapRuleOfEachRing();
+    void decimationKeepsEveryColumnsExtremes();
+    void tracesBreakAtGapsAndKeepPeaks();
+    void timeLabelsFitTheSpan_data();
+    void timeLabelsFitTheSpan();
+    void automaticRangeHoldsTheShownChannels();
+
+    void readerRefusesWhatIsNotARecording();
+    void readerFailsOnALockedDatabase();
+
+    void csvByteForByte();
+    void csvCancelLeavesNoFile();
+    void csvFailsWithoutAFolderOrWriteAccess_data();
+    void csvFailsWithoutAFolderOrWriteAccess();
+};
+
+void TestHistory::wrapIsFound_data()
+{
+    QTest::addColumn<qint32>("newestId");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<qint32>("oldestId");
+    QTest::newRow("young ring") << 50 << 50 << 51;
+    QTest::newRow("across id 65500") << 100 << 200 << 101;
+    QTest::newRow("newest just after the wrap") << 1 << 30 << 2;
+    QTest::newRow("newest at 65500") << 65500 << 40 << 1;
+}
+
+void TestHistory::wrapIsFound()
+{
+    QFETCH(qint32, newestId);
+    QFETCH(int, count);
+    QFETCH(qint32, oldestId);
+    Recording recording;
+    QVERIFY(recording.isReady());
+    QVERIFY(recording.fill(RecordTable::PvData, newestId, count, noon(), 1));
+    Reader reader(recording.path());
+    QCOMPARE(reader.result(), RingReader::OpenResult::Opened);
+    const MomentLookup momentOf = [&](qint32 id) {
+        return reader->momentAt(RecordTable::PvData, id);
+    };
+    // From the recorder's counter, and searched for without it. Time order
+    // starts after the newest id; ids never written stand before the oldest row.
+    QCOMPARE(reader->newestId(RecordTable::PvData), std::optional<qint32>(newestId));
+    QCOMPARE(findRingOrder(momentOf, newestId).oldestId, oldestId);
+    QCOMPARE(findRingOrder(momentOf).oldestId, oldestId);
+}
+
+void TestHistory::rangeAcrossTheWrapIsInTimeOrder()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 200, noon(), 1));
+    Reader reader(recording.path());
+    // Rows of ids 65451 .. 65500 and 1 .. 50: 100 seconds ending 50 s before the newest.
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon() - 149), serialAt(noon() - 50));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), idSequence(65451, 100));
+    QVERIFY(read.oldest);
+    QCOMPARE(*read.oldest, serialAt(noon() - 199));
+}
+
+void TestHistory::rangeEndsIncludeTheirRows_data()
+{
+    QTest::addColumn<int>("fromAge"); // seconds before the newest row
+    QTest::addColumn<int>("toAge");
+    QTest::addColumn<int>("firstId");
+    QTest::addColumn<int>("count");
+    QTest::newRow("ends on rows") << 20 << 10 << 980 << 11;
+    QTest::newRow("one moment") << 5 << 5 << 995 << 1;
+    QTest::newRow("from before the oldest") << 5000 << 90 << 901 << 10;
+    QTest::newRow("to after the newest") << 3 << -100 << 997 << 4;
+}
+
+void TestHistory::rangeEndsIncludeTheirRows()
+{
+    QFETCH(int, fromAge);
+    QFETCH(int, toAge);
+    QFETCH(int, firstId);
+    QFETCH(int, count);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 1000, 100, noon(), 1));
+    Reader reader(recording.path());
+    const RangeRead read = readRange(*reader, RecordTable::PvData, serialAt(noon() - fromAge),
+                                     serialAt(noon() - toAge));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), idSequence(firstId, count));
+}
+
+void TestHistory::rangeOutsideTheRingIsEmpty()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 10, 10, noon(), 10));
+    Reader reader(recording.path());
+    QVERIFY(readRange(*reader, RecordTable::LpvWdjl, serialAt(noon() + 10), serialAt(noon() + 99))
+                .rows.isEmpty());
+    QVERIFY(readRange(*reader, RecordTable::PvData, serialAt(noon() - 99), serialAt(noon()))
+                .rows.isEmpty());
+    QVERIFY(!oldestMoment(*reader, RecordTable::PvData));
+}
+
+void TestHistory::clockSetBackKeepsDateAndTimeOrder()
+{
+    Recording recording;
+    // Ids 1 .. 5 a second apart, then the clock set back by three seconds.
+    QVERIFY(recording.fill(RecordTable::PvData, 5, 5, noon(), 1));
+    QVERIFY(recording.record(RecordTable::PvData, 6, noon() - 3));
+    QVERIFY(recording.record(RecordTable::PvData, 7, noon() - 2));
+    Reader reader(recording.path());
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon() - 100), serialAt(noon() + 100));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), (QVector<qint32>{1, 2, 6, 3, 7, 4, 5}));
+}
+
+void TestHistory::ringChoiceAtTheBoundary_data()
+{
+    QTest::addColumn<int>("fromAfterOldest"); // seconds
+    QTest::addColumn<bool>("pvRecorded");
+    QTest::addColumn<RecordTable>("ring");
+    QTest::newRow("from on the oldest second") << 0 << true << RecordTable::PvData;
+    QTest::newRow("one second before it") << -1 << true << RecordTable::LpvWdjl;
+    QTest::newRow("well inside") << 500 << true << RecordTable::PvData;
+    QTest::newRow("no second rows") << 0 << false << RecordTable::LpvWdjl;
+}
+
+void TestHistory::ringChoiceAtTheBoundary()
+{
+    QFETCH(int, fromAfterOldest);
+    QFETCH(bool, pvRecorded);
+    QFETCH(RecordTable, ring);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 500, 500, noon(), 10));
+    if (pvRecorded)
+        QVERIFY(recording.fill(RecordTable::PvData, 65500, 1000, noon(), 1));
+    Reader reader(recording.path());
+    const qint64 oldestSecond = noon() - 999;
+    QCOMPARE(chooseRing(oldestMoment(*reader, RecordTable::PvData),
+                        serialAt(oldestSecond + fromAfterOldest)),
+             ring);
+}
+
+void TestHistory::gapRuleOfEachRing_data()
+{
+    QTest::addColumn<RecordTable>("ring");
+    QTest::addColumn<int>("apart");
+    QTest::addColumn<bool>("gap");
+    QTest::newRow("1 s ring, 4 min") << RecordTable::PvData << 240 << false;
+    QTest::newRow("1 s ring, 4:59") << RecordTable::PvData << 299 << false;
+    QTest::newRow("1 s ring, 5 min") << RecordTable::PvData << 300 << true;
+    QTest::newRow("10 s ring, 29 intervals") << RecordTable::LpvWdjl << 290 << false;
+    QTest::newRow("10 s ring, 30 intervals") << RecordTable::LpvWdjl << 300 << true;
+    QTest::newRow("10 s ring, an hour") << RecordTable::LpvWdjl << 3600 << true;
+}
+
+void TestHistory::gapRuleOfEachRing()
+{
+    QFETCH(RecordTable, ring);
+    QFETCH(int, apart);
+    QFETCH(bool, gap);
+    Recording recording;
+    const int step = sampleSeconds(ring);
+    // Ten rows, a stretch of `apart` seconds, ten more rows.
+    QVERIFY(recording.fill(ring, 10, 10, noon(), step));
+    QVERIFY(recording.fill(ring, 20, 10, noon() + apart + 9 * step, step));
+    Reader reader(recording.path());
+    const double from = serialAt(noon() - 9 * step);
+    const double to = serialAt(noon() + apart + 9 * step);
+    const RangeRead read = readRange(*reader, ring, from, to);
+    QCOMPARE(read.rows.size(), 20);
+    const QVector<Run> runs = decimate(read.rows, from, to, 400, ring);
+    QCOMPARE(runs.size(), gap ? 2 : 1);
+}
+
+void TestHistory::decimationKeepsEveryColumnsExtremes()
+{
+    // 1000 rows of a saw on channel 1 with one spike up and one down in
+    // between, over 7 pixel columns (an uneven share of rows per column).
+    QVector<RingRow> rows;
+    for (int i = 0; i < 1000; ++i) {
+        float v = float(i % 17);
+        if (i == 333)
+            v = 5000;
+        if (i == 777)
+            v = -4000;
+        rows << rowAt(noon() + i, {v, 0, 0, 0, float(i), 0, 0, 0});
+    }
+    const double from = rows.first().moment();
+    const double to = rows.last().moment();
+    const int width = 7;
+    const QVector<Run> runs = decimate(rows, from, to, width, RecordTable::PvData);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().size(), width);
+    int total = 0;
+    for (const PixelColumn &column : runs.first()) {
+        float low = 1e9F, high = -1e9F;
+        for (int i = column.firstRow; i < column.firstRow + column.rowCount; ++i) {
+            QCOMPARE(columnOf(rows.at(i).moment(), from, to, width), column.x);
+            low = std::min(low, rows.at(i).values[0]);
+            high = std::max(high, rows.at(i).values[0]);
+        }
+        QCOMPARE(column.lowest[0], low);
+        QCOMPARE(column.highest[0], high);
+        QCOMPARE(column.first[4], float(column.firstRow));
+        QCOMPARE(column.last[4], float(column.firstRow + column.rowCount - 1));
+        total += column.rowCount;
+    }
+    QCOMPARE(total, 1000);
+    QCOMPARE(runs.first().at(columnOf(rows.at(333).moment(), from, to, width)).highest[0], 5000.F);
+    QCOMPARE(runs.first().at(columnOf(rows.at(777).moment(), from, to, width)).lowest[0], -4000.F);
+}
+
+void TestHistory::tracesBreakAtGapsAndKeepPeaks()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 100; ++i)
+        rows << rowAt(noon() + i, {i == 50 ? 1500.F : 750.F, 0, 0, 0, 0, 0, 0, 0});
+    for (int i = 0; i < 100; ++i)
+        rows << rowAt(noon() + 1000 + i, {750.F, 0, 0, 0, 0, 0, 0, 0});
+    const double from = rows.first().moment();
+    const double to = rows.last().moment();
+    const QVector<Run> runs = decimate(rows, from, to, 50, RecordTable::PvData);
+    QCOMPARE(runs.size(), 2);
+    const std::array<bool, kCurveCount> onlyChannel1 = {true, false, false, false, false};
+    // The overview's start range 0 .. 1500 on a chart as tall as the overview's.
+    const QVector<Trace> drawn = traces(runs, onlyChannel1, {0, 1500}, 50, ChartSurface::kHeight);
+    QCOMPARE(drawn.size(), 2); // one polyline per run: nothing bridges the gap
+    QCOMPARE(drawn.first().colour, QColor(255, 0, 0));
+    QCOMPARE(drawn.first().width, 2);
+    double top = ChartSurface::kHeight;
+    for (const QPointF &point : drawn.first().points)
+        top = std::min(top, point.y());
+    QCOMPARE(top, 8.0); // ChartLow + ChartSpan maps to y = 8, as on the overview
+    QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
+}
+
+void TestHistory::timeLabelsFitTheSpan_data()
+{
+    QTest::addColumn<int>("spanSeconds");
+    QTest::addColumn<int>("stepSeconds");
+    QTest::addColumn<QString>("firstTime");
+    QTest::newRow("one minute") << 60 << 10 << "12:00:00";
+    QTest::newRow("ten minutes") << 600 << 60 << "12:00";
+    QTest::newRow("twenty minutes") << 1200 << 120 << "12:00";
+    QTest::newRow("eight hours") << 8 * 3600 << 3600 << "12:00";
+    QTest::newRow("seven days") << 7 * 86400 << 86400 << "00:00";
+}
+
+void TestHistory::timeLabelsFitTheSpan()
+{
+    QFETCH(int, spanSeconds);
+    QFETCH(int, stepSeconds);
+    QFETCH(QString, firstTime);
+    const QVector<TimeTick> ticks = timeTicks(serialAt(noon()), serialAt(noon() + spanSeconds), 10);
+    QVERIFY(ticks.size() >= 2 && ticks.size() <= 11);
+    QCOMPARE(ticks.first().time, firstTime);
+    QCOMPARE(qRound64((ticks.at(1).moment - ticks.at(0).moment) * 86400), qint64(stepSeconds));
+    QCOMPARE(ticks.first().date,
+             spanSeconds >= 86400 ? QString("2026/12/08") : QString("2026/12/07"));
+}
+
+void TestHistory::automaticRangeHoldsTheShownChannels()
+{
+    QVector<RingRow> rows;
+    rows << rowAt(noon(), {100, -50, 0, 0, 90, 0, 0, 0})
+         << rowAt(noon() + 1, {300, 20, 0, 0, 10, 0, 0, 0});
+    const QVector<Run> runs =
+        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+    const ValueRange both = automaticRange(runs, {true, true, false, false, true});
+    QVERIFY(both.low < -50 && both.low + both.span > 300);
+    const ValueRange one = automaticRange(runs, {true, false, true, false, false});
+    QVERIFY(one.low < 0 && one.low > -50 && one.low + one.span > 300);
+    const ValueRange none = automaticRange(runs, {false, false, false, false, true});
+    QCOMPARE(none.span, kStartChartSpan);
+}
+
+void TestHistory::readerRefusesWhatIsNotARecording()
+{
+    QTemporaryDir dir;
+    Reader missing(dir.filePath("absent.db"));
+    QCOMPARE(missing.result(), RingReader::OpenResult::NoFile);
+    QVERIFY(!QFile::exists(dir.filePath("absent.db"))); // not created
+
+    QFile text(dir.filePath("notes.db"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not a database at all, just some text that is long enough\n");
+    text.close();
+    Reader foreign(text.fileName());
+    QCOMPARE(foreign.result(), RingReader::OpenResult::NotRecording);
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other-tables");
+        db.setDatabaseName(dir.filePath("other.db"));
+        QVERIFY(db.open());
+        QSqlQuery(db).exec("create table pv_data (a, b)");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("other-tables");
+    Reader other(dir.filePath("other.db"));
+    QCOMPARE(other.result(), RingReader::OpenResult::NotRecording);
+    QVERIFY(other->lastError().contains("not a recording database"));
+}
+
+void TestHistory::readerFailsOnALockedDatabase()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 10, 10, noon(), 1));
+    QSqlDatabase::database("history-test-writer").close(); // the writer's WAL mode goes too
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        db.setDatabaseName(recording.path());
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec("pragma journal_mode=delete"));
+        QVERIFY(query.exec("begin exclusive"));
+        QVERIFY(query.exec("update pv_data set v0 = 1"));
+        Reader reader(recording.path());
+        QCOMPARE(reader.result(), RingReader::OpenResult::Unreadable);
+        QVERIFY(reader->lastError().contains("locked"));
+        query.exec("rollback");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    Reader reader(recording.path());
+    QCOMPARE(reader.result(), RingReader::OpenResult::Opened);
+}
+
+void TestHistory::csvByteForByte()
+{
+    Recording recording;
+    // 23:59:59 and midnight across the wrap, then a row without values, a
+    // fraction and a negative value.
+    QVERIFY(recording.record(RecordTable::PvData, 65500, noon() + 43199,
+                             {12.5F, -3, 0, 250, 40, 1, 2, 3}));
+    QVERIFY(recording.record(RecordTable::PvData, 1, noon() + 43200,
+                             {0.1F, 100000, -0.5F, 7, 8, 9, 10, 11}));
+    QVERIFY(recording.record(RecordTable::PvData, 2, noon() + 43201));
+    {
+        QSqlDatabase db = QSqlDatabase::database("history-test-writer");
+        QVERIFY(QSqlQuery(db).exec("update pv_data set v2 = null where w_id = 2"));
+    }
+    Reader reader(recording.path());
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon()), serialAt(noon() + 86400));
+    QCOMPARE(read.rows.size(), 3);
+    const QString path = recording.folder() + "/out.csv";
+    const ExportResult result = writeCsv(path, read.rows);
+    QCOMPARE(result.outcome, ExportResult::Written);
+    QCOMPARE(result.rows, qint64(3));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected =
+        "\xEF\xBB\xBF" +
+        QString("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8").toUtf8() +
+        "\r\n"
+        "2026-12-07T23:59:59,12.5,-3,0,250,40,1,2,3\r\n"
+        "2026-12-08T00:00:00,0.1,100000,-0.5,7,8,9,10,11\r\n"
+        "2026-12-08T00:00:01,2,3,,5,6,7,8,9\r\n";
+    QCOMPARE(file.readAll(), expected);
+}
+
+void TestHistory::csvCancelLeavesNoFile()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 10000; ++i)
+        rows << rowAt(noon() + i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cancelled.csv");
+    int reports = 0;
+    const ExportResult result = writeCsv(path, rows, [&](qint64 done, qint64 total) {
+        ++reports;
+        return done < total / 2;
+    });
+    QCOMPARE(result.outcome, ExportResult::Cancelled);
+    QVERIFY(reports > 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+
+    // An existing file stays as it was.
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("yesterday");
+    old.close();
+    writeCsv(path, rows, [](qint64, qint64) { return false; });
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("yesterday"));
+}
+
+void TestHistory::csvFailsWithoutAFolderOrWriteAccess_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing folder") << QDir::tempPath() + "/no-such-folder-zelmar/x.csv";
+    // Not even root may create files there.
+    QTest::newRow("folder not writable") << "/proc/zelmar-export.csv";
+    QTest::newRow("a folder's name") << QDir::tempPath();
+}
+
+void TestHistory::csvFailsWithoutAFolderOrWriteAccess()
+{
+    QFETCH(QString, path);
+    const ExportResult result = writeCsv(path, {rowAt(noon())});
+    QCOMPARE(result.outcome, ExportResult::Failed);
+    QVERIFY(result.error.startsWith("cannot write"));
+    if (!QFileInfo(path).isDir())
+        QVERIFY(!QFile::exists(path));
+}
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"

@@ -1,6 +1,7 @@
 #include "csvexport.h"
 
 #include "daytime.h"
+#include "historyrange.h"
 #include "numbers.h"
 
 #include <QSaveFile>
@@ -69,6 +70,53 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
     result.outcome = ExportResult::Written;
     result.rows = rows.size();
     return result;
+}
+
+QString ringName(RecordTable ring)
+{
+    return QStringLiteral("%1 s").arg(sampleSeconds(ring));
+}
+
+RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
+                        const QString &path, const ExportProgress &progress)
+{
+    RangeExport done;
+    if (from > to) {
+        done.fault = RangeFault::FromAfterTo;
+        done.message = QStringLiteral("from after to");
+        return done;
+    }
+    done.ring = ring ? *ring : chooseRing(oldestMoment(reader, RecordTable::PvData), from);
+    const double ringDays = double(kRecordRingIds) * sampleSeconds(done.ring) / kSecondsPerDay;
+    if (to - from > ringDays) {
+        done.fault = RangeFault::LongerThanRing;
+        done.message = QStringLiteral("range longer than the %1 ring holds (%2 days)")
+                           .arg(ringName(done.ring))
+                           .arg(ringDays, 0, 'f', 2);
+        return done;
+    }
+    const RangeRead read = readRange(reader, done.ring, from, to);
+    if (!read.ok) {
+        done.fault = RangeFault::ReadFailed;
+        done.message = QStringLiteral("cannot read the database: ") + read.error;
+        return done;
+    }
+    if (read.rows.isEmpty()) {
+        done.fault = RangeFault::EmptyRange;
+        done.message = QStringLiteral("empty range: no recording of the %1 ring in it")
+                           .arg(ringName(done.ring));
+        return done;
+    }
+    const ExportResult written = writeCsv(path, read.rows, progress);
+    done.rows = written.rows;
+    if (written.outcome == ExportResult::Cancelled) {
+        done.fault = RangeFault::Cancelled;
+        done.message = QStringLiteral("cancelled");
+    } else if (written.outcome == ExportResult::Failed) {
+        done.fault = RangeFault::WriteFailed;
+        done.message = written.error;
+    }
+    return done;
 }
 
 } // namespace History

@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 // The recorded rows as a CSV file for spreadsheet programs: UTF-8 with a
 // byte-order mark (so the Chinese header shows right), one header row, one row
@@ -36,5 +37,32 @@ struct ExportResult {
 // writable, a disk full) leaves no file and an existing file as it was.
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
                       const ExportProgress &progress = {});
+
+// Why an export of a range wrote nothing.
+enum class RangeFault {
+    None,
+    FromAfterTo,
+    LongerThanRing, // longer than the ring holds (about 18 h, 7.5 days)
+    EmptyRange,     // no recording in the range
+    ReadFailed,     // the database failed or was locked during the read
+    WriteFailed,    // the file could not be written (folder, access, disk full)
+    Cancelled,
+};
+
+// What exportRange() did.
+struct RangeExport {
+    RangeFault fault = RangeFault::None;
+    QString message;                        // one line, why, when it failed
+    RecordTable ring = RecordTable::PvData; // the ring the rows came from
+    qint64 rows = 0;
+};
+
+// The rows from `from` to `to` (day serials, inclusive) of `ring`, or of the
+// ring chooseRing() picks when none is given, written to `path` as CSV.
+RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
+                        const QString &path, const ExportProgress &progress = {});
+
+// "1 s" or "10 s": how the exports and the history window name a ring.
+QString ringName(RecordTable ring);
 
 } // namespace History

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -158,6 +159,12 @@ private slots:
     void csvCancelLeavesNoFile();
     void csvFailsWithoutAFolderOrWriteAccess_data();
     void csvFailsWithoutAFolderOrWriteAccess();
+
+    void exportRangeRefusesBadRanges_data();
+    void exportRangeRefusesBadRanges();
+    void commandLineExport();
+    void commandLineExitCodes_data();
+    void commandLineExitCodes();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -547,6 +554,155 @@ void TestHistory::csvFailsWithoutAFolderOrWriteAccess()
     QVERIFY(result.error.startsWith("cannot write"));
     if (!QFileInfo(path).isDir())
         QVERIFY(!QFile::exists(path));
+}
+
+void TestHistory::exportRangeRefusesBadRanges_data()
+{
+    QTest::addColumn<int>("fromAge");
+    QTest::addColumn<int>("toAge");
+    QTest::addColumn<bool>("forceSeconds");
+    QTest::addColumn<RangeFault>("fault");
+    QTest::newRow("from after to") << 10 << 20 << false << RangeFault::FromAfterTo;
+    QTest::newRow("no rows") << -1000 << -2000 << false << RangeFault::EmptyRange;
+    QTest::newRow("two days from the 1 s ring")
+        << 2 * 86400 << 0 << true << RangeFault::LongerThanRing;
+    QTest::newRow("nine days") << 9 * 86400 << 0 << false << RangeFault::LongerThanRing;
+    QTest::newRow("two days from the 10 s ring") << 2 * 86400 << 0 << false << RangeFault::None;
+}
+
+void TestHistory::exportRangeRefusesBadRanges()
+{
+    QFETCH(int, fromAge);
+    QFETCH(int, toAge);
+    QFETCH(bool, forceSeconds);
+    QFETCH(RangeFault, fault);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 100, noon(), 1));
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 100, 100, noon(), 10));
+    Reader reader(recording.path());
+    const QString path = recording.folder() + "/range.csv";
+    const RangeExport done =
+        exportRange(*reader, serialAt(noon() - fromAge), serialAt(noon() - toAge),
+                    forceSeconds ? std::optional(RecordTable::PvData) : std::nullopt, path);
+    QCOMPARE(done.fault, fault);
+    QCOMPARE(QFile::exists(path), fault == RangeFault::None);
+    if (fault == RangeFault::None) {
+        QCOMPARE(done.ring, RecordTable::LpvWdjl);
+        QCOMPARE(done.rows, qint64(100));
+    }
+}
+
+namespace
+{
+struct ProgramRun {
+    int code = -1;
+    QString error;
+};
+
+// The real program without a display: an action must not need one.
+ProgramRun runProgram(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("ZELMAR_DB");
+    process.setProcessEnvironment(environment);
+    process.start(ZELMAR_PROGRAM, arguments);
+    if (!process.waitForFinished(30000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QString minuteText(qint64 second)
+{
+    return QDateTime(dateFromSerial(double(second / 86400)), timeFromFraction(serialAt(second)))
+        .toString("yyyy-MM-dd HH:mm");
+}
+} // namespace
+
+void TestHistory::commandLineExport()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 200, 200, noon() + 60, 1));
+    const QString path = recording.folder() + "/noon.csv";
+    // 11:59 .. 12:00: the rows of 11:58:41 .. 11:59:59 lie before 12:00 and after 11:59.
+    const ProgramRun run = runProgram({"--export-csv", path, "--from", minuteText(noon() - 60),
+                                       "--to", minuteText(noon()), "--db", recording.path()});
+    QCOMPARE(run.error, QString());
+    QCOMPARE(run.code, 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + 61 + 1); // header, 11:59:00 .. 12:00:00, the empty rest
+    QVERIFY(lines.first().startsWith("\xEF\xBB\xBF"));
+    QVERIFY(lines.at(1).startsWith("2026-12-07T11:59:00,"));
+    QVERIFY(lines.at(61).startsWith("2026-12-07T12:00:00,"));
+}
+
+void TestHistory::commandLineExitCodes_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // DB and OUT stand for the paths
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("reason");
+    const QString from = minuteText(noon() - 60);
+    const QString to = minuteText(noon());
+    QTest::newRow("no --to") << QStringList{"--export-csv", "OUT", "--from", from, "--db", "DB"}
+                             << 1 << "--export-csv needs --from and --to";
+    QTest::newRow("unreadable time")
+        << QStringList{"--export-csv", "OUT", "--from", "noon", "--to", to, "--db", "DB"} << 1
+        << "unreadable date-time";
+    QTest::newRow("bad ring") << QStringList{"--export-csv", "OUT", "--from", from, "--to", to,
+                                             "--ring",       "5s",  "--db",   "DB"}
+                              << 1 << "--ring is 1s or 10s";
+    QTest::newRow("from after to")
+        << QStringList{"--export-csv", "OUT", "--from", to, "--to", from, "--db", "DB"} << 2
+        << "from after to";
+    QTest::newRow("no such database")
+        << QStringList{"--export-csv", "OUT", "--from", from, "--to", to, "--db", "DB.missing"} << 3
+        << "no such database";
+    QTest::newRow("not a recording database")
+        << QStringList{"--export-csv", "OUT", "--from", from, "--to", to, "--db", "OUT.txt"} << 4
+        << "not a recording database";
+    QTest::newRow("empty range") << QStringList{"--export-csv", "OUT",
+                                                "--from",       "2020-01-01 00:00",
+                                                "--to",         "2020-01-01 08:00",
+                                                "--db",         "DB"}
+                                 << 5 << "empty range";
+    QTest::newRow("longer than the ring")
+        << QStringList{"--export-csv", "OUT", "--from", "2026-11-01 00:00",
+                       "--to",         to,    "--db",   "DB"}
+        << 5 << "range longer than the 10 s ring";
+    QTest::newRow("folder missing") << QStringList{"--export-csv", "OUT.dir/none/x.csv",
+                                                   "--from",       from,
+                                                   "--to",         to,
+                                                   "--db",         "DB"}
+                                    << 6 << "cannot write";
+    QTest::newRow("folder not writable")
+        << QStringList{"--export-csv", "/proc/zelmar.csv", "--from", from, "--to", to, "--db", "DB"}
+        << 6 << "cannot write";
+}
+
+void TestHistory::commandLineExitCodes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, reason);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 200, 200, noon(), 1));
+    const QString out = recording.folder() + "/out.csv";
+    QFile text(out + ".txt");
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("date,value\n2026-12-07,1\n");
+    text.close();
+    for (QString &argument : arguments)
+        argument.replace("OUT", out).replace("DB", recording.path());
+    const ProgramRun run = runProgram(arguments);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.error.startsWith("zelmar: " + reason), qPrintable(run.error));
+    QCOMPARE(run.error.count('\n'), 1);
+    QVERIFY(!QFile::exists(out));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "historywindow.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -86,6 +87,7 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("frmSplash"));
 
     ssqx()->show();
+    attachHistory(ssqx());
     steps().append(QStringLiteral("ssqx"));
     Met1();
     steps().append(QStringLiteral("Met1"));

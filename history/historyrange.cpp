@@ -12,6 +12,8 @@ namespace
 {
 // Rows further apart than this many sample intervals are a gap in either ring.
 constexpr int kGapIntervals = 30;
+// A millisecond in days.
+constexpr double kEndTolerance = 0.001 / kSecondsPerDay;
 
 MomentLookup lookupIn(const RingReader &reader, RecordTable ring)
 {
@@ -117,6 +119,10 @@ std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring)
 
 RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to)
 {
+    // Rows stand on whole seconds; a range end computed in days may miss its
+    // row by the last bit of the double.
+    from -= kEndTolerance;
+    to += kEndTolerance;
     RangeRead read;
     if (!reader.beginSnapshot()) {
         read.error = reader.lastError();

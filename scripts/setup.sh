@@ -7,10 +7,11 @@ cd "$(dirname "$0")/.."
 
 # fonts-liberation2 stands in for Arial with the same widths (the date and time
 # read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
-# compile a locale with a decimal comma; clang-format checks the formatting.
+# compile a locale with a decimal comma; clang-format checks the formatting;
+# poppler-utils' pdftotext reads a printed PDF back in the history tests.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format)
+          clang-format poppler-utils)
 
 mkdir -p build
 log=build/setup.log

@@ -1,18 +1,30 @@
 // Ranges on the two recording rings, decimation, the history chart's axes and
 // the CSV export, against real SQLite files written by the store's own writer.
+#include "chartprint.h"
 #include "chartsurface.h"
+#include "clock.h"
 #include "csvexport.h"
 #include "daytime.h"
 #include "decimate.h"
 #include "historyaxis.h"
+#include "historychart.h"
 #include "historyrange.h"
+#include "historywindow.h"
+#include "overviewwindow.h"
 #include "ringquery.h"
 #include "shared.h"
 #include "store.h"
 
+#include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -165,6 +177,16 @@ private slots:
     void commandLineExport();
     void commandLineExitCodes_data();
     void commandLineExitCodes();
+
+    void windowOpensOnTheLastHourOfTheSecondRing();
+    void windowChoosesTheTenSecondRingForOlderRanges();
+    void dragZoomsInAndBackOutReturns();
+    void arrowKeysPan();
+    void cursorAndMarkersReadValues();
+    void windowExportsTheMarkerRange();
+    void picturesAtOnceAndTwiceTheSize();
+    void printToPdfHoldsTheTitleLine();
+    void overviewAsksForHistoryAndPrint();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -705,5 +727,221 @@ void TestHistory::commandLineExitCodes()
     QVERIFY(!QFile::exists(out));
 }
 
-QTEST_GUILESS_MAIN(TestHistory)
+namespace
+{
+// A recording of the last 2 hours in the 1-second ring and of 26 hours in the
+// 10-second ring, up to noon, and a window over it with the clock at noon.
+struct WindowFixture {
+    Recording recording;
+    std::unique_ptr<HistoryWindow> window;
+    bool exposed = false;
+
+    WindowFixture()
+    {
+        SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
+        recording.fill(RecordTable::PvData, 7200, 7200, noon(), 1);
+        recording.fill(RecordTable::LpvWdjl, 9360, 9360, noon(), 10);
+        window = std::make_unique<HistoryWindow>(nullptr, recording.path());
+        window->resize(1000, 600);
+        window->show();
+        exposed = QTest::qWaitForWindowExposed(window.get());
+    }
+    ~WindowFixture() { SystemClock::setSource({}); }
+
+    HistoryChart *chart() const { return window->chart(); }
+    template <typename T> T *find(const char *name) const
+    {
+        return window->findChild<T *>(QString::fromLatin1(name));
+    }
+    QPoint at(double moment) const
+    {
+        const QRect plot = HistoryChart::plotRect(chart()->size());
+        const double share = (moment - chart()->from()) / (chart()->to() - chart()->from());
+        return QPoint(plot.left() + int(share * plot.width()), plot.center().y());
+    }
+};
+
+QString pdfText(const QString &path)
+{
+    QProcess process;
+    process.start("pdftotext", {"-layout", path, "-"});
+    if (!process.waitForFinished(20000))
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+} // namespace
+
+void TestHistory::windowOpensOnTheLastHourOfTheSecondRing()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    QCOMPARE(f.window->windowTitle(), QString("历史曲线"));
+    QCOMPARE(f.window->ring(), RecordTable::PvData);
+    QVERIFY(f.find<QLabel>("ringLabel")->text().contains("1 s"));
+    QCOMPARE(f.chart()->rows().size(), 3601); // 11:00:00 .. 12:00:00
+    QCOMPARE(f.chart()->rows().last().id, 7200);
+    QCOMPARE(f.find<QDateTimeEdit>("fromEdit")->dateTime(),
+             QDateTime(QDate(2026, 12, 7), QTime(11, 0)));
+}
+
+void TestHistory::windowChoosesTheTenSecondRingForOlderRanges()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    QTest::mouseClick(f.find<QPushButton>("quick(3)"), Qt::LeftButton); // the last 24 h
+    QCOMPARE(f.window->ring(), RecordTable::LpvWdjl);
+    QVERIFY(f.find<QLabel>("ringLabel")->text().contains("10 s"));
+    QCOMPARE(f.chart()->rows().size(), 8641);
+    // Back inside the 1-second ring, it is used again.
+    QVERIFY(f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 10)),
+                                QDateTime(QDate(2026, 12, 7), QTime(10, 30))));
+    QCOMPARE(f.window->ring(), RecordTable::PvData);
+    QVERIFY(!f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 30)),
+                                 QDateTime(QDate(2026, 12, 7), QTime(10, 0))));
+    QCOMPARE(f.chart()->rows().size(), 1201); // unchanged by the refused range
+}
+
+void TestHistory::dragZoomsInAndBackOutReturns()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const double to = f.chart()->to();
+    const double quarter = (to - from) / 4;
+    const QPoint start = f.at(from + quarter);
+    const QPoint end = f.at(from + 2 * quarter);
+    QTest::mousePress(f.chart(), Qt::LeftButton, {}, start);
+    QTest::mouseMove(f.chart(), end);
+    QTest::mouseRelease(f.chart(), Qt::LeftButton, {}, end);
+    QVERIFY(std::abs(f.chart()->from() - (from + quarter)) < quarter / 50);
+    QVERIFY(std::abs(f.chart()->to() - (from + 2 * quarter)) < quarter / 50);
+    QVERIFY(f.chart()->rows().size() < 1000);
+    QVERIFY(f.find<QPushButton>("backButton")->isEnabled());
+    QTest::mouseClick(f.find<QPushButton>("backButton"), Qt::LeftButton);
+    QCOMPARE(f.chart()->from(), from);
+    QCOMPARE(f.chart()->to(), to);
+}
+
+void TestHistory::arrowKeysPan()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const double span = f.chart()->to() - from;
+    f.chart()->setFocus();
+    QTest::keyClick(f.chart(), Qt::Key_Left);
+    QVERIFY(std::abs(f.chart()->from() - (from - span / 4)) < 1e-9);
+    QCOMPARE(f.chart()->rows().first().moment(), serialAt(noon() - 3600 - 900));
+    QTest::keyClick(f.chart(), Qt::Key_Backspace); // back out
+    QCOMPARE(f.chart()->from(), from);
+}
+
+void TestHistory::cursorAndMarkersReadValues()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    // The row of 11:30:00 is id 7200 − 1800.
+    const double half = serialAt(noon() - 1800);
+    QTest::mouseMove(f.chart(), f.at(half));
+    const QString readout = f.find<QLabel>("cursorReadout")->text();
+    QVERIFY2(readout.startsWith("2026-12-07 11:"), qPrintable(readout));
+    const int row = nearestRow(f.chart()->rows(), f.chart()->momentAt(f.at(half).x()));
+    QVERIFY(readout.contains(QString("CH1 %1").arg(f.chart()->rows().at(row).id)));
+    QVERIFY(readout.contains(QString("变送值 DA %1").arg(f.chart()->rows().at(row).id + 4)));
+
+    QTest::mouseClick(f.chart(), Qt::LeftButton, {}, f.at(serialAt(noon() - 3000)));
+    QTest::mouseClick(f.chart(), Qt::RightButton, {}, f.at(serialAt(noon() - 600)));
+    QVERIFY(f.chart()->marker(0) && f.chart()->marker(1));
+    const double seconds = std::round((*f.chart()->marker(1) - *f.chart()->marker(0)) * 86400);
+    const QString markers = f.find<QLabel>("markerReadout")->text();
+    QVERIFY2(markers.contains(QString("Δt %1 s").arg(seconds)), qPrintable(markers));
+    QVERIFY(markers.contains(QString("ΔCH1 %1").arg(seconds))); // value 0 is the id
+}
+
+void TestHistory::windowExportsTheMarkerRange()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    f.chart()->setMarker(0, serialAt(noon() - 20));
+    f.chart()->setMarker(1, serialAt(noon() - 11));
+    const QString path = f.recording.folder() + "/markers.csv";
+    const RangeExport done = f.window->exportCsvTo(path);
+    QCOMPARE(done.fault, RangeFault::None);
+    QCOMPARE(done.rows, qint64(10));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count('\n'), 11);
+}
+
+void TestHistory::picturesAtOnceAndTwiceTheSize()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const QString once = f.recording.folder() + "/once.png";
+    const QString twice = f.recording.folder() + "/twice.png";
+    QVERIFY(f.window->saveHistoryPicture(once, 1));
+    QVERIFY(f.window->saveHistoryPicture(twice, 2));
+    QCOMPARE(QImage(once).size(), f.chart()->size());
+    QCOMPARE(QImage(twice).size(), f.chart()->size() * 2);
+    // The picture holds the curves in the overview's colours.
+    const QImage picture(once);
+    bool red = false;
+    for (int y = 0; y < picture.height() && !red; ++y)
+        for (int x = 0; x < picture.width() && !red; ++x)
+            red = picture.pixelColor(x, y) == QColor(255, 0, 0);
+    QVERIFY(red);
+    QVERIFY(!f.window->saveHistoryPicture("/proc/zelmar.png", 1));
+}
+
+void TestHistory::printToPdfHoldsTheTitleLine()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    CommSettings[CommIndex::Port] = 3;
+    CommSettings[CommIndex::Address] = 7;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = f.recording.folder() + "/history.pdf";
+    printer.setOutputFileName(path);
+    QVERIFY(f.window->printTo(printer));
+    QVERIFY(QFileInfo(path).size() > 1000);
+    const QString text = pdfText(path);
+    QVERIFY2(text.contains("通讯端口 3") && text.contains("模块地址 7"), qPrintable(text));
+    QVERIFY(text.contains("2026-12-07 11:00:00 至 2026-12-07 12:00:00"));
+}
+
+void TestHistory::overviewAsksForHistoryAndPrint()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 600, 600, noon(), 1));
+    qputenv("ZELMAR_DB", recording.path().toLocal8Bit());
+    OverviewWindow overview;
+    overview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&overview));
+    QSignalSpy history(&overview, &OverviewWindow::historyRequested);
+    QSignalSpy print(&overview, &OverviewWindow::printRequested);
+    auto *command29 = overview.findChild<QPushButton *>("Command29");
+    auto *command2 = overview.findChild<QPushButton *>("Command2");
+    QVERIFY(command29->isEnabled() && command2->isEnabled());
+    QTest::mouseClick(command29, Qt::LeftButton);
+    QTest::keyClick(overview.findChild<QWidget *>("Combo1"), Qt::Key_F8);
+    QCOMPARE(history.count(), 2);
+    QTest::mouseClick(command2, Qt::LeftButton);
+    QTest::keyClick(overview.findChild<QWidget *>("Combo1"), Qt::Key_F3);
+    QCOMPARE(print.count(), 2);
+
+    // The print of the overview's chart: its range is the records it loaded.
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = recording.folder() + "/overview.pdf";
+    printer.setOutputFileName(path);
+    QVERIFY(printOverview(&overview, printer));
+    const QString text = pdfText(path);
+    QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
+    QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
+    qunsetenv("ZELMAR_DB");
+}
+
+QTEST_MAIN(TestHistory)
 #include "tst_history.moc"

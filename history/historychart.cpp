@@ -132,10 +132,17 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
     for (const History::Trace &trace :
          History::traces(runs, m_shown, range, plot.width(), plot.height())) {
         painter.setPen(QPen(trace.colour, trace.width));
-        if (trace.points.size() == 1)
+        if (trace.points.size() == 1) {
             painter.drawPoint(trace.points.first());
-        else
-            painter.drawPolyline(trace.points);
+            continue;
+        }
+        // Separate segments: a wide pen strokes a polyline with joins between
+        // its many overlapping vertical segments, many times slower.
+        QVector<QLineF> segments;
+        segments.reserve(trace.points.size() - 1);
+        for (int i = 1; i < trace.points.size(); ++i)
+            segments.append(QLineF(trace.points.at(i - 1), trace.points.at(i)));
+        painter.drawLines(segments);
     }
     painter.restore();
 

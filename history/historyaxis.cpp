@@ -21,6 +21,7 @@ constexpr int kSecondsPerMinute = 60;
 
 // A margin of a twentieth of the values' spread above and below them.
 constexpr double kMarginFraction = 0.05;
+constexpr int kValueDivisions = 6; // grid lines of value, as on the overview's scale
 constexpr qint32 kSmallestSpan = 10;
 } // namespace
 
@@ -68,9 +69,21 @@ ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurv
     if (lowest > highest)
         return {0, kStartChartSpan};
     const double margin = std::max(1.0, (double(highest) - lowest) * kMarginFraction);
-    const qint32 low = qint32(std::floor(lowest - margin));
-    const qint32 high = qint32(std::ceil(highest + margin));
-    return {low, std::max(kSmallestSpan, high - low)};
+    const double low = lowest - margin;
+    const double high = highest + margin;
+    // Six divisions of a round step (1, 2 or 5 times a power of ten), so that
+    // the seven value labels read as round numbers.
+    double step = std::pow(10.0, std::floor(std::log10((high - low) / kValueDivisions)));
+    for (const double factor : {1.0, 2.0, 5.0, 10.0, 20.0}) {
+        const double candidate = step * factor;
+        if (std::floor(low / candidate) * candidate + kValueDivisions * candidate >= high) {
+            step = candidate;
+            break;
+        }
+    }
+    step = std::max(step, 1.0);
+    const qint32 roundLow = qint32(std::floor(low / step) * step);
+    return {roundLow, std::max(kSmallestSpan, qint32(kValueDivisions * step))};
 }
 
 QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown,

@@ -34,8 +34,8 @@ struct ValueRange {
     qint32 span = 0;
 };
 
-// A range that holds every drawn channel value of the runs with a margin; the
-// overview's start range when nothing is drawn.
+// A range that holds every drawn channel value of the runs with a margin, in
+// six round steps; the overview's start range when nothing is drawn.
 ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown);
 
 // One polyline of one curve, in pixels of a chart `width` × `height`.

@@ -33,6 +33,8 @@ namespace
 constexpr int kPanDivisor = 4; // a pan moves a quarter of the span
 constexpr int kMinimumSpanSeconds = 10;
 constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
+constexpr int kOverviewRange = 0;     // the entries of the Y range choice
+constexpr int kAutomaticRange = 1;
 constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
 
 const std::array<const char *, History::kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
@@ -129,10 +131,14 @@ void HistoryWindow::buildControls()
     m_rangeChoice = new QComboBox(this);
     m_rangeChoice->setObjectName(QStringLiteral("rangeChoice"));
     m_rangeChoice->addItems({QStringLiteral("Y 范围同总览"), QStringLiteral("Y 范围自动")});
+    // Automatic at first: the overview's start range (0 .. 1500) would press
+    // most recordings into the bottom of the chart.
+    m_rangeChoice->setCurrentIndex(kAutomaticRange);
     viewRow->addWidget(m_rangeChoice);
     connect(m_rangeChoice, &QComboBox::currentIndexChanged, this, [this](int choice) {
-        m_chart->setValueRange(choice == 0 ? std::optional(History::ValueRange{ChartLow, ChartSpan})
-                                           : std::nullopt);
+        m_chart->setValueRange(choice == kOverviewRange
+                                   ? std::optional(History::ValueRange{ChartLow, ChartSpan})
+                                   : std::nullopt);
     });
     viewRow->addStretch();
     m_backButton = addButton(viewRow, QStringLiteral("backButton"), QStringLiteral("后退"));
@@ -158,7 +164,7 @@ void HistoryWindow::buildControls()
 
     m_chart = new HistoryChart(this);
     m_chart->setObjectName(QStringLiteral("historyChart"));
-    m_chart->setValueRange(History::ValueRange{ChartLow, ChartSpan});
+    m_chart->setValueRange(std::nullopt);
     column->addWidget(m_chart, 1);
     connect(m_chart, &HistoryChart::zoomRequested, this, &HistoryWindow::applyRange);
     connect(m_chart, &HistoryChart::panRequested, this, &HistoryWindow::pan);

@@ -436,14 +436,15 @@ void TestHistory::timeLabelsFitTheSpan()
 void TestHistory::automaticRangeHoldsTheShownChannels()
 {
     QVector<RingRow> rows;
-    rows << rowAt(noon(), {100, -50, 0, 0, 90, 0, 0, 0})
+    rows << rowAt(noon(), {100, -5000, 0, 0, 90, 0, 0, 0})
          << rowAt(noon() + 1, {300, 20, 0, 0, 10, 0, 0, 0});
     const QVector<Run> runs =
         decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
     const ValueRange both = automaticRange(runs, {true, true, false, false, true});
-    QVERIFY(both.low < -50 && both.low + both.span > 300);
+    QVERIFY(both.low < -5000 && both.low + both.span > 300);
     const ValueRange one = automaticRange(runs, {true, false, true, false, false});
-    QVERIFY(one.low < 0 && one.low > -50 && one.low + one.span > 300);
+    QVERIFY(one.low < 0 && one.low > -5000 && one.low + one.span > 300);
+    QCOMPARE(both.low % (both.span / 6), 0); // round labels
     const ValueRange none = automaticRange(runs, {false, false, false, false, true});
     QCOMPARE(none.span, kStartChartSpan);
 }

@@ -86,7 +86,7 @@ RangeExport exportRange(RingReader &reader, double from, double to, std::optiona
         done.message = QStringLiteral("from after to");
         return done;
     }
-    done.ring = ring ? *ring : chooseRing(oldestMoment(reader, RecordTable::PvData), from);
+    done.ring = ring ? *ring : chooseRing(reader, from, to);
     const double ringDays = double(kRecordRingIds) * sampleSeconds(done.ring) / kSecondsPerDay;
     if (to - from > ringDays) {
         done.fault = RangeFault::LongerThanRing;

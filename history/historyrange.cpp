@@ -93,9 +93,23 @@ QVector<IdSpan> idSpans(const RingOrder &order, int first, int end)
     return spans;
 }
 
-RecordTable chooseRing(std::optional<double> oldestPv, double from)
+RecordTable chooseRing(std::optional<double> oldestPv, std::optional<double> oldestLpv, double from,
+                       double to)
 {
-    return oldestPv && *oldestPv <= from ? RecordTable::PvData : RecordTable::LpvWdjl;
+    const double pvRingDays = kRecordRingIds * sampleSeconds(RecordTable::PvData) / kSecondsPerDay;
+    if (!oldestPv || to - from > pvRingDays)
+        return RecordTable::LpvWdjl;
+    if (*oldestPv <= from)
+        return RecordTable::PvData;
+    const double lpvInterval = sampleSeconds(RecordTable::LpvWdjl) / kSecondsPerDay;
+    return oldestLpv && *oldestLpv < *oldestPv - lpvInterval ? RecordTable::LpvWdjl
+                                                             : RecordTable::PvData;
+}
+
+RecordTable chooseRing(const RingReader &reader, double from, double to)
+{
+    return chooseRing(oldestMoment(reader, RecordTable::PvData),
+                      oldestMoment(reader, RecordTable::LpvWdjl), from, to);
 }
 
 double gapDays(RecordTable ring)

@@ -56,9 +56,16 @@ struct IdSpan {
 // cross id 65500 (the older first).
 QVector<IdSpan> idSpans(const RingOrder &order, int first, int end);
 
-// The ring the history reads a range from: the 1-second ring when its oldest row
-// is at or before `from` (it covers the range), otherwise the 10-second ring.
-RecordTable chooseRing(std::optional<double> oldestPv, double from);
+// The ring the history reads `from` .. `to` from: the 10-second ring for a range
+// longer than the 1-second ring holds; else the 1-second ring when its oldest
+// row is at or before `from` (it covers the range); else the 10-second ring
+// when that reaches back further (an older range). In a young database both
+// rings start together and the 1-second ring has the detail.
+RecordTable chooseRing(std::optional<double> oldestPv, std::optional<double> oldestLpv, double from,
+                       double to);
+
+// chooseRing() with the oldest rows of the rings read through `reader`.
+RecordTable chooseRing(const RingReader &reader, double from, double to);
 
 // The largest spacing of two neighbouring rows that is not a gap, in days: just
 // under 5 minutes, or 30 sample intervals where those are shorter.

@@ -236,7 +236,7 @@ void HistoryWindow::load(double from, double to)
         m_chart->setContent({}, m_ring, from, to);
         return;
     }
-    m_ring = History::chooseRing(History::oldestMoment(m_reader, RecordTable::PvData), from);
+    m_ring = History::chooseRing(m_reader, from, to);
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
     m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
@@ -375,8 +375,12 @@ void attachHistory(OverviewWindow *overview)
 {
     QObject::connect(overview, &OverviewWindow::historyRequested, overview, [overview] {
         static QPointer<HistoryWindow> window;
-        if (!window)
+        if (!window) {
+            // A window of its own, not a child: the overview's key map sees
+            // every key inside the overview, Esc included.
             window = new HistoryWindow(overview, databasePath());
+            QObject::connect(overview, &QObject::destroyed, window, &QObject::deleteLater);
+        }
         window->show();
         window->raise();
         window->activateWindow();

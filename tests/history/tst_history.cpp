@@ -15,6 +15,7 @@
 #include "shared.h"
 #include "store.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDir>
@@ -28,9 +29,13 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace History;
 
@@ -169,6 +174,8 @@ private slots:
 
     void csvByteForByte();
     void csvCancelLeavesNoFile();
+    void csvOnAFullDiskLeavesNoFile();
+    void exportWhileTheRecorderHoldsItsLock();
     void csvFailsWithoutAFolderOrWriteAccess_data();
     void csvFailsWithoutAFolderOrWriteAccess();
 
@@ -289,29 +296,33 @@ void TestHistory::clockSetBackKeepsDateAndTimeOrder()
 
 void TestHistory::ringChoiceAtTheBoundary_data()
 {
-    QTest::addColumn<int>("fromAfterOldest"); // seconds
-    QTest::addColumn<bool>("pvRecorded");
+    QTest::addColumn<int>("fromAfterOldest"); // seconds after the 1 s ring's oldest row
+    QTest::addColumn<int>("pvRows");
+    QTest::addColumn<int>("lpvRows");
     QTest::addColumn<RecordTable>("ring");
-    QTest::newRow("from on the oldest second") << 0 << true << RecordTable::PvData;
-    QTest::newRow("one second before it") << -1 << true << RecordTable::LpvWdjl;
-    QTest::newRow("well inside") << 500 << true << RecordTable::PvData;
-    QTest::newRow("no second rows") << 0 << false << RecordTable::LpvWdjl;
+    QTest::newRow("from on the oldest second") << 0 << 1000 << 500 << RecordTable::PvData;
+    QTest::newRow("one second before it") << -1 << 1000 << 500 << RecordTable::LpvWdjl;
+    QTest::newRow("well inside") << 500 << 1000 << 500 << RecordTable::PvData;
+    QTest::newRow("no second rows") << 0 << 0 << 500 << RecordTable::LpvWdjl;
+    // A young database: the rings started together, the older range has no rows in either.
+    QTest::newRow("young, both rings alike") << -3600 << 1000 << 100 << RecordTable::PvData;
+    QTest::newRow("young, no ten-second rows") << -3600 << 1000 << 0 << RecordTable::PvData;
 }
 
 void TestHistory::ringChoiceAtTheBoundary()
 {
     QFETCH(int, fromAfterOldest);
-    QFETCH(bool, pvRecorded);
+    QFETCH(int, pvRows);
+    QFETCH(int, lpvRows);
     QFETCH(RecordTable, ring);
     Recording recording;
-    QVERIFY(recording.fill(RecordTable::LpvWdjl, 500, 500, noon(), 10));
-    if (pvRecorded)
-        QVERIFY(recording.fill(RecordTable::PvData, 65500, 1000, noon(), 1));
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 500, lpvRows, noon(), 10));
+    QVERIFY(recording.fill(RecordTable::PvData, 65500, pvRows, noon(), 1));
     Reader reader(recording.path());
     const qint64 oldestSecond = noon() - 999;
-    QCOMPARE(chooseRing(oldestMoment(*reader, RecordTable::PvData),
-                        serialAt(oldestSecond + fromAfterOldest)),
-             ring);
+    QCOMPARE(chooseRing(*reader, serialAt(oldestSecond + fromAfterOldest), serialAt(noon())), ring);
+    // A range longer than the 1-second ring holds is the 10-second ring's.
+    QCOMPARE(chooseRing(*reader, serialAt(noon() - 65501), serialAt(noon())), RecordTable::LpvWdjl);
 }
 
 void TestHistory::gapRuleOfEachRing_data()
@@ -558,6 +569,49 @@ void TestHistory::csvCancelLeavesNoFile()
     writeCsv(path, rows, [](qint64, qint64) { return false; });
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("yesterday"));
+}
+
+void TestHistory::csvOnAFullDiskLeavesNoFile()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows << rowAt(noon() + i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("full.csv");
+    // A file size limit of 64 KiB fails the writes past it as a full disk would.
+    struct rlimit old {
+    };
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+    const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const ExportResult result = writeCsv(path, rows);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldSignal);
+    QCOMPARE(result.outcome, ExportResult::Failed);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestHistory::exportWhileTheRecorderHoldsItsLock()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 100, noon(), 1));
+    Reader reader(recording.path());
+    // The recorder in the middle of a recording: its write transaction open.
+    QSqlDatabase writer = QSqlDatabase::database("history-test-writer");
+    QSqlQuery query(writer);
+    QVERIFY(query.exec("begin immediate"));
+    QVERIFY(query.exec("update pv_data set v0 = -1"));
+    const QString path = recording.folder() + "/during.csv";
+    const RangeExport done =
+        exportRange(*reader, serialAt(noon() - 99), serialAt(noon()), std::nullopt, path);
+    QVERIFY(query.exec("rollback"));
+    QCOMPARE(done.fault, RangeFault::None);
+    QCOMPARE(done.rows, qint64(100));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains(",-1,")); // only what was committed
 }
 
 void TestHistory::csvFailsWithoutAFolderOrWriteAccess_data()
@@ -930,6 +984,19 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QTest::mouseClick(command2, Qt::LeftButton);
     QTest::keyClick(overview.findChild<QWidget *>("Combo1"), Qt::Key_F3);
     QCOMPARE(print.count(), 2);
+
+    // Served: the history window opens beside the overview, which keeps running.
+    attachHistory(&overview);
+    SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
+    QTest::mouseClick(command29, Qt::LeftButton);
+    SystemClock::setSource({});
+    HistoryWindow *window = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        window = window ? window : qobject_cast<HistoryWindow *>(top);
+    QVERIFY(window && window->isVisible());
+    QVERIFY(overview.isVisible() && overview.displayTimer()->isActive());
+    QVERIFY2(window->chart()->rows().size() == 600,
+             qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
 
     // The print of the overview's chart: its range is the records it loaded.
     QPrinter printer(QPrinter::HighResolution);

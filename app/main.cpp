@@ -1,12 +1,15 @@
+#include "commandline.h"
 #include "splash.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // An action on the command line runs without a window (and without a display).
+    if (isCommandLineAction(argc, argv))
+        return runCommandLine(argc, argv);
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ZELMAR"));
-    QCoreApplication::setApplicationName(QStringLiteral("zelmar"));
+    nameTool();
     startTool();
     return app.exec();
 }

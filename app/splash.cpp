@@ -1,6 +1,7 @@
 #include "splash.h"
 
 #include "healthmonitor.h"
+#include "historywindow.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -87,6 +88,7 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("frmSplash"));
 
     ssqx()->show();
+    attachHistory(ssqx());
     steps().append(QStringLiteral("ssqx"));
     Met1();
     steps().append(QStringLiteral("Met1"));

@@ -21,7 +21,7 @@ class StatusStrip : public QFrame
 public:
     static constexpr std::chrono::milliseconds kRefreshInterval{250};
     static constexpr int kHeightTwips = 375;
-    static constexpr int kDetailsKey = Qt::Key_F8; // not one of the overview's keys
+    static constexpr int kDetailsKey = Qt::Key_F10; // not one of the overview's keys
 
     // A strip showing `monitor`'s health, its texts refreshed every 250 ms
     // and at once on every change of state.

@@ -45,18 +45,25 @@ struct ZoomRow {
 // Zoom levels 1..4: the live window's positions ZoomLevel × 60 back from 240 fill x 0..9000.
 constexpr std::array<ZoomRow, 4> kZoomTable{{{150, 180}, {75, 120}, {50, 60}, {37.5F, 0}}};
 
-struct CurvePen {
-    int value;
-    QColor colour;
-    int width;
-};
-
 Stroke dottedGridLine(double x1, double y1, double x2, double y2)
 {
     return Stroke{QPointF(x1, y1), QPointF(x2, y2), gridPen(), 1, Qt::DotLine};
 }
 
 } // namespace
+
+const std::array<CurvePen, kDrawnValues> &curvePens()
+{
+    // Draw order: later colours lie on top where the curves cross.
+    static const std::array<CurvePen, kDrawnValues> pens{{
+        {2, QColor(kChannelColours[2]), 2},
+        {0, QColor(kChannelColours[0]), 2},
+        {1, QColor(kChannelColours[1]), 1},
+        {3, QColor(kChannelColours[3]), 1},
+        {4, QColor(kChannelColours[4]), 1},
+    }};
+    return pens;
+}
 
 QVector<Stroke> gridStrokes()
 {
@@ -177,14 +184,7 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
     const float s = verticalScale(chartSpan);
     drawing.chartOffset = chartOffset(s, chartLow);
 
-    // Draw order: later colours lie on top where the curves cross.
-    static const std::array<CurvePen, kDrawnValues> pens{{
-        {2, QColor(kChannelColours[2]), 2},
-        {0, QColor(kChannelColours[0]), 2},
-        {1, QColor(kChannelColours[1]), 1},
-        {3, QColor(kChannelColours[3]), 1},
-        {4, QColor(kChannelColours[4]), 1},
-    }};
+    const std::array<CurvePen, kDrawnValues> &pens = curvePens();
     constexpr int kRetransmission = 4;
     for (int i = 1; i <= n; ++i) {
         const int a = i - 1 + view.windowOffset;

@@ -64,6 +64,16 @@ inline QColor gapPen()
     return QColor(255, 255, 0);
 }
 
+// The pen of one curve: which value it draws, its colour and width in pixels.
+struct CurvePen {
+    int value;
+    QColor colour;
+    int width;
+};
+
+// The five curves' pens in draw order (channel 3, 1, 2, 4, the retransmission value).
+const std::array<CurvePen, kDrawnValues> &curvePens();
+
 // The samples the chart shows and the marks of gaps in the recording.
 struct TrendBuffer {
     std::array<std::array<float, kPositions>, kValueCount> values{}; // TrendValues[k][j]

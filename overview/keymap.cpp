@@ -17,8 +17,11 @@ KeyAction keyAction(int key, const KeyConditions &can)
         return KeyAction::ToggleRuler;
     case Qt::Key_Escape:
         return can.inList ? KeyAction::NotMapped : KeyAction::Exit;
-    case Qt::Key_F3: // the print button has no action
-    case Qt::Key_F5: // nor has the select button
+    case Qt::Key_F3:
+        return KeyAction::Print;
+    case Qt::Key_F8: // free in the key map; the history window's key
+        return KeyAction::History;
+    case Qt::Key_F5: // the select button has no action
         return KeyAction::Nothing;
     default:
         return KeyAction::NotMapped;

@@ -369,10 +369,11 @@ void OverviewWindow::buildFunctionButtons()
         *buttons[i].member = addButton(frame3, QLatin1String(buttons[i].name), buttons[i].caption,
                                        {150, tops[i], 1095, 405});
     }
-    // Printing, selecting and the history window have no action in this system.
-    m_command2->setEnabled(false);
+    // Selecting has no action in this system. Printing and the history window
+    // are asked for here and served by whoever listens.
     m_command6->setEnabled(false);
-    m_command29->setEnabled(false);
+    connect(m_command2, &QPushButton::clicked, this, &OverviewWindow::printRequested);
+    connect(m_command29, &QPushButton::clicked, this, &OverviewWindow::historyRequested);
 
     connect(m_command3, &QPushButton::clicked, this, &OverviewWindow::zoomIn);
     connect(m_command4, &QPushButton::clicked, this, &OverviewWindow::zoomOut);
@@ -787,6 +788,12 @@ bool OverviewWindow::runKey(int key, bool inList)
         break;
     case KeyAction::Exit:
         exitTool();
+        break;
+    case KeyAction::Print:
+        emit printRequested();
+        break;
+    case KeyAction::History:
+        emit historyRequested();
         break;
     }
     return true;

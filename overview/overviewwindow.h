@@ -87,6 +87,12 @@ public:
     // Line1: the ruler cursor on top of the chart.
     QFrame *rulerLine() const { return m_line1; }
 
+signals:
+    // "历史曲线" (Command29) or F8: the operator asks for the history window.
+    void historyRequested();
+    // "F3 打印" (Command2) or F3: the operator asks for a print of the chart.
+    void printRequested();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Takes the picture of the overview for the README, docs/overview.png: the tool
-# under a virtual X server with zelmar-sim on port 1 and a recording database
-# that already holds the hour before, "打开" pressed, then half a minute of live
-# chart. The hour is written with the simulator's own waves, counted back from
-# its start, so that the recorded curves run on into the live ones.
+# Takes the pictures of the overview and the history window for the README,
+# docs/overview.png and docs/history.png: the tool under a virtual X server with
+# zelmar-sim on port 1 and a recording database that already holds the hour
+# before, "打开" pressed, then half a minute of live chart; then "历史曲线", which
+# opens on the last hour, with the cursor on it. The hour is written with the
+# simulator's own waves, counted back from its start, so that the recorded
+# curves run on into the live ones.
 #   scripts/screenshot.sh [build folder]     (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 out=docs/overview.png
+history_out=docs/history.png
 live_seconds=25
 history_seconds=3600
 
@@ -96,10 +99,11 @@ window=$(timeout "$window_timeout" xdotool search --sync --onlyvisible --name 'Z
 xdotool mousemove --sync --window "$window" 745 22 click 1 mousemove 0 799
 sleep "$live_seconds"
 
-eval "$(xdotool getwindowgeometry --shell "$window")"
-mkdir -p "$(dirname "$out")"
-# The screen's XWD file to PNG, cropped to the window, with the standard library.
-python3 - "$work/Xvfb_screen0" "$out" "$X" "$Y" "$WIDTH" "$HEIGHT" << 'EOF'
+# The screen's XWD file to PNG, cropped to a window, with the standard library.
+save_window() { # window file
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    mkdir -p "$(dirname "$2")"
+    python3 - "$work/Xvfb_screen0" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT" << 'EOF'
 import struct, sys, zlib
 source, target = sys.argv[1], sys.argv[2]
 left, top, width, height = map(int, sys.argv[3:7])
@@ -125,4 +129,19 @@ png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, heigh
 png += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
 open(target, "wb").write(png)
 EOF
-echo "screenshot: $out ($(stat -c %s "$out") bytes)"
+}
+save_window "$window" "$out"
+
+# "历史曲线" (Command29): 150, 7080, 1095 × 405 twips inside the function frame at
+# 13920, 1860. The window opens on the last hour; the pointer on its chart
+# shows the cursor and its read-out.
+xdotool mousemove --sync --window "$window" 974 609 click 1
+history=$(timeout "$window_timeout" xdotool search --sync --onlyvisible --name '^历史曲线$' |
+    head -1) || true
+[ -n "$history" ] || { echo "screenshot: the history window did not open" >&2; exit 1; }
+xdotool windowmove --sync "$history" 90 60
+sleep 2
+xdotool mousemove --sync --window "$history" 640 330
+sleep 1
+save_window "$history" "$history_out"
+echo "screenshot: $out ($(stat -c %s "$out") bytes), $history_out ($(stat -c %s "$history_out") bytes)"

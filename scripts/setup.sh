@@ -9,9 +9,10 @@ cd "$(dirname "$0")/.."
 # read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
 # compile a locale with a decimal comma; clang-format checks the formatting;
 # libsqlite3-dev serves the store's one direct SQLite call.
+# poppler-utils' pdftotext reads a printed PDF back in the history tests.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format)
+          clang-format poppler-utils)
 
 mkdir -p build
 log=build/setup.log

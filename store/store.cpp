@@ -354,6 +354,31 @@ QString databasePath()
            QLatin1String(kDatabaseFileName);
 }
 
+void removeConnection(const QString &connectionName)
+{
+    if (!QSqlDatabase::contains(connectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+}
+
+QString recordingTablesFault(const QSqlDatabase &db)
+{
+    const Layouts layouts = allLayouts();
+    Checks checks;
+    const QString fault = layoutFault(db, layouts, checks);
+    if (!fault.isEmpty())
+        return fault;
+    for (size_t i = 0; i < layouts.size(); ++i) {
+        if (checks[i].outcome == TableCheck::Absent)
+            return QStringLiteral("no table %1").arg(layouts[i]->name);
+    }
+    return {};
+}
+
 RecordingStore::RecordingStore(const QString &connectionName) : m_connectionName(connectionName) {}
 
 RecordingStore::~RecordingStore()

@@ -37,6 +37,14 @@ enum class RecordTable {
 // in the per-user application data folder.
 QString databasePath();
 
+// Closes and removes the named connection; harmless when there is none. Every
+// query on it must be gone first.
+void removeConnection(const QString &connectionName);
+
+// Why the tables of an open database are not those of a recording database (a
+// table missing, lacking columns or its key, or unreadable); empty when they are.
+QString recordingTablesFault(const QSqlDatabase &db);
+
 // One named connection to the recording database. The recorder and the
 // overview each hold their own. All SQL of the recording database lives here.
 //
@@ -79,6 +87,8 @@ public:
     // it and, once the wait since the last attempt is over, opens the last
     // opened path again. Also asks a connection without WAL for WAL again.
     bool keepOpen(const QDateTime &now);
+    // The file named by the last open(), empty before.
+    QString path() const { return m_path; }
 
     // The counter row. nullopt when the database is not open, the query fails
     // or sl_void holds no row. A field that holds no number or does not fit a

@@ -3,6 +3,7 @@
 //   QT_QPA_PLATFORM=offscreen build/bench_chart [runs]
 
 #include "chartsurface.h"
+#include "median.h"
 #include "recordingfixture.h"
 #include "shared.h"
 #include "trendchart.h"
@@ -25,16 +26,7 @@ constexpr int kGapSeconds = 360;
 
 double medianMicroseconds(int runs, const std::function<void()> &step)
 {
-    std::vector<qint64> times;
-    times.reserve(runs);
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        step();
-        times.push_back(timer.nsecsElapsed());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2] / 1000.0;
+    return medianNanoseconds(runs, step) / 1000.0;
 }
 
 } // namespace

@@ -372,7 +372,7 @@ private slots:
         QCOMPARE(counters->text(), countersText(LinkCounters{}));
 
         details->hide();
-        QTest::keyClick(m_window, Qt::Key_F8);
+        QTest::keyClick(m_window, Qt::Key_F10);
         QVERIFY(details->isVisible());
         details->hide();
     }

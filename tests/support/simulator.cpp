@@ -124,16 +124,6 @@ bool Simulator::restart(const QStringList &arguments)
     return start(port);
 }
 
-bool Simulator::pause()
-{
-    return isRunning() && ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
-}
-
-bool Simulator::resume()
-{
-    return isRunning() && ::kill(pid_t(m_process->processId()), SIGCONT) == 0;
-}
-
 QStringList Simulator::writes() const
 {
     QFile log(m_dir.filePath(QStringLiteral("writes.log")));

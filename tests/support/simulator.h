@@ -40,11 +40,6 @@ public:
     // link, and waits until the link exists again.
     bool comeBack();
 
-    // Stops the simulator's process (SIGSTOP): the instrument falls silent at
-    // once, its terminal staying open. resume() (SIGCONT) lets it answer again.
-    bool pause();
-    bool resume();
-
     // The lines "write REG VALUE" that the simulator logged, oldest first.
     QStringList writes() const;
     // The symlink that stands for the simulator's serial port.

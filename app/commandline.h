@@ -1,0 +1,14 @@
+#pragma once
+
+// Actions the tool runs from the command line without a window, for scripts
+// and scheduled jobs: zelmar --export-csv FILE --from "…" --to "…" [--ring 1s|10s] [--db PATH].
+
+// Names the organisation and application, which place the default database.
+void nameTool();
+
+// True when the command line asks for an action that runs without a window.
+bool isCommandLineAction(int argc, char *argv[]);
+
+// Runs that action and returns the process's exit code: 0, or non-zero with a
+// one-line reason on standard error.
+int runCommandLine(int argc, char *argv[]);

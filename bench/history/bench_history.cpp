@@ -1,0 +1,162 @@
+// Speed of the history window's steps on full rings (65500 rows each): finding
+// the ids of a from/to, reading and drawing a long range decimated to the
+// chart's width, and the CSV export of the whole 1-second ring. Run by hand:
+//   QT_QPA_PLATFORM=offscreen build/bench_history [runs]
+
+#include "csvexport.h"
+#include "daytime.h"
+#include "historychart.h"
+#include "historyrange.h"
+#include "median.h"
+#include "ringquery.h"
+#include "store.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QVariant>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace
+{
+
+constexpr int kDefaultRuns = 50;
+constexpr int kChartWidth = 1000; // about the history chart's plot on a 1280-pixel screen
+constexpr int kChartHeight = 520;
+// The newest ids: both rings have gone round and wrap in the middle.
+constexpr qint32 kNewestPv = 30000;
+constexpr qint32 kNewestLpv = 40000;
+
+double medianMilliseconds(int runs, const std::function<void()> &step)
+{
+    return medianNanoseconds(runs, step) / 1e6;
+}
+
+// A full ring ending at `newestSecond`, written in one transaction beside the
+// store's connection, with slowly moving values; sl_void names the newest id.
+bool fillRing(QSqlDatabase db, RecordTable ring, qint32 newestId, qint64 newestSecond)
+{
+    const int step = History::sampleSeconds(ring);
+    const QString table = ring == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
+    QSqlQuery query(db);
+    if (!db.transaction() ||
+        !query.prepare("insert or replace into " + table + " values (?,?,?,?,?,?,?,?,?,?,?)"))
+        return false;
+    for (int age = kRecordRingIds - 1; age >= 0; --age) {
+        const qint32 id =
+            ((newestId - 1 - age) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1;
+        const qint64 second = newestSecond - qint64(age) * step;
+        query.addBindValue(id);
+        query.addBindValue(double(second / 86400));
+        query.addBindValue(double(second % 86400) / 86400.0);
+        for (int k = 0; k < kRecordedValueCount; ++k)
+            query.addBindValue(
+                double(std::lround(300 + 200 * std::sin(second / (600.0 + 97 * k)))));
+        if (!query.exec())
+            return false;
+    }
+    const QString counter = ring == RecordTable::PvData
+                                ? "update sl_void set newest_pv = ?, newest_pv_copy = ?"
+                                : "update sl_void set newest_lpv = ?, newest_lpv_copy = ?";
+    query.prepare(counter);
+    query.addBindValue(newestId);
+    query.addBindValue(newestId);
+    return query.exec() && db.commit();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : kDefaultRuns;
+    QTextStream out(stdout);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    const qint64 now = qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
+    {
+        RecordingStore store("bench-history-writer");
+        if (!store.open(path) || !fillRing(store.database(), RecordTable::PvData, kNewestPv, now) ||
+            !fillRing(store.database(), RecordTable::LpvWdjl, kNewestLpv, now)) {
+            out << "cannot create the recording database\n";
+            return 1;
+        }
+    }
+    RingReader reader("bench-history");
+    if (reader.open(path) != RingReader::OpenResult::Opened) {
+        out << "cannot read the recording database\n";
+        return 1;
+    }
+
+    QRandomGenerator random(7);
+    const auto findIds = [&](RecordTable ring) {
+        const double span = kRecordRingIds * History::sampleSeconds(ring) / kSecondsPerDay;
+        const double nowSerial = now / kSecondsPerDay;
+        return medianMilliseconds(runs * 4, [&] {
+            const double from = nowSerial - span * random.generateDouble();
+            const double to = std::min(nowSerial, from + span * random.generateDouble());
+            const History::MomentLookup momentOf = [&](qint32 id) {
+                return reader.momentAt(ring, id);
+            };
+            const History::RingOrder order =
+                History::findRingOrder(momentOf, reader.newestId(ring));
+            History::searchPosition(order, momentOf, from);
+            History::searchPosition(order, momentOf, to, true);
+        });
+    };
+    const double findPv = findIds(RecordTable::PvData);
+    const double findLpv = findIds(RecordTable::LpvWdjl);
+
+    // The 1-second ring holds 18.2 hours: its longest range is the whole ring.
+    const double nowSerial = now / kSecondsPerDay;
+    struct Range {
+        const char *name;
+        RecordTable ring;
+        double from;
+    };
+    const Range ranges[] = {
+        {"whole 1 s ring (18.2 h)", RecordTable::PvData,
+         nowSerial - (kRecordRingIds - 1) / kSecondsPerDay},
+        {"24 h, 10 s ring        ", RecordTable::LpvWdjl, nowSerial - 1},
+        {"7 days, 10 s ring      ", RecordTable::LpvWdjl, nowSerial - 7},
+    };
+    HistoryChart chart;
+    chart.resize(kChartWidth + HistoryChart::kLeftMargin + HistoryChart::kRightMargin,
+                 kChartHeight + HistoryChart::kTopMargin + HistoryChart::kBottomMargin);
+    QImage picture(chart.size(), QImage::Format_RGB32);
+    out << "runs " << runs << ", plot " << kChartWidth << " x " << kChartHeight << " pixels\n";
+    out << "finding the ids of a from/to, 1 s ring:  median " << findPv << " ms\n";
+    out << "finding the ids of a from/to, 10 s ring: median " << findLpv << " ms\n";
+    for (const Range &range : ranges) {
+        History::RangeRead read;
+        const double load = medianMilliseconds(
+            runs, [&] { read = History::readRange(reader, range.ring, range.from, nowSerial); });
+        chart.setContent(read.rows, range.ring, range.from, nowSerial);
+        const double draw = medianMilliseconds(runs, [&] {
+            QPainter painter(&picture);
+            chart.render(painter, chart.size());
+        });
+        out << range.name << " " << read.rows.size() << " rows: read median " << load
+            << " ms, decimate and draw median " << draw << " ms\n";
+    }
+
+    const QString csv = dir.filePath("ring.csv");
+    History::RangeExport done;
+    const double exportMs = medianMilliseconds(std::max(1, runs / 10), [&] {
+        done = History::exportRange(reader, ranges[0].from, nowSerial, RecordTable::PvData, csv);
+    });
+    out << "CSV of the whole 1 s ring, " << done.rows << " rows: median " << exportMs << " ms, "
+        << qint64(done.rows / (exportMs / 1000)) << " rows/s\n";
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "csvexport.h"
+
+#include "daytime.h"
+#include "historyrange.h"
+#include "numbers.h"
+
+#include <QSaveFile>
+
+namespace History
+{
+
+namespace
+{
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr char kLineEnd[] = "\r\n";
+// Rows between two progress reports: often enough for a smooth bar, rarely
+// enough to cost nothing.
+constexpr int kProgressEvery = 2048;
+} // namespace
+
+QString csvHeader()
+{
+    // Recorded values 5 .. 7 are input registers 6 .. 8 of the instrument.
+    return QStringLiteral("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8");
+}
+
+QByteArray csvLine(const RingRow &row)
+{
+    QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    line += 'T';
+    line += timeFromFraction(row.time).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    for (int k = 0; k < kRecordedValueCount; ++k) {
+        line += ',';
+        if (!(row.missing & (1u << k)))
+            line += singleText(row.values[k]).toLatin1();
+    }
+    line += kLineEnd;
+    return line;
+}
+
+ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
+                      const ExportProgress &progress)
+{
+    ExportResult result;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return result;
+    }
+    QByteArray head(kByteOrderMark);
+    head += csvHeader().toUtf8();
+    head += kLineEnd;
+    bool written = file.write(head) == head.size();
+    for (int i = 0; i < rows.size() && written; ++i) {
+        if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
+            file.cancelWriting();
+            result.outcome = ExportResult::Cancelled;
+            return result;
+        }
+        const QByteArray line = csvLine(rows.at(i));
+        written = file.write(line) == line.size();
+    }
+    if (!written || !file.commit()) {
+        result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        file.cancelWriting();
+        return result;
+    }
+    if (progress)
+        progress(rows.size(), rows.size());
+    result.outcome = ExportResult::Written;
+    result.rows = rows.size();
+    return result;
+}
+
+QString ringName(RecordTable ring)
+{
+    return QStringLiteral("%1 s").arg(sampleSeconds(ring));
+}
+
+RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
+                        const QString &path, const ExportProgress &progress)
+{
+    RangeExport done;
+    if (from > to) {
+        done.fault = RangeFault::FromAfterTo;
+        done.message = QStringLiteral("from after to");
+        return done;
+    }
+    done.ring = ring ? *ring : chooseRing(reader, from, to);
+    const double ringDays = double(kRecordRingIds) * sampleSeconds(done.ring) / kSecondsPerDay;
+    if (to - from > ringDays) {
+        done.fault = RangeFault::LongerThanRing;
+        done.message = QStringLiteral("range longer than the %1 ring holds (%2 days)")
+                           .arg(ringName(done.ring))
+                           .arg(ringDays, 0, 'f', 2);
+        return done;
+    }
+    const RangeRead read = readRange(reader, done.ring, from, to);
+    if (!read.ok) {
+        done.fault = RangeFault::ReadFailed;
+        done.message = QStringLiteral("cannot read the database: ") + read.error;
+        return done;
+    }
+    if (read.rows.isEmpty()) {
+        done.fault = RangeFault::EmptyRange;
+        done.message = QStringLiteral("empty range: no recording of the %1 ring in it")
+                           .arg(ringName(done.ring));
+        return done;
+    }
+    const ExportResult written = writeCsv(path, read.rows, progress);
+    done.rows = written.rows;
+    if (written.outcome == ExportResult::Cancelled) {
+        done.fault = RangeFault::Cancelled;
+        done.message = QStringLiteral("cancelled");
+    } else if (written.outcome == ExportResult::Failed) {
+        done.fault = RangeFault::WriteFailed;
+        done.message = written.error;
+    }
+    return done;
+}
+
+} // namespace History

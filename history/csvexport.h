@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ringquery.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <optional>
+
+// The recorded rows as a CSV file for spreadsheet programs: UTF-8 with a
+// byte-order mark (so the Chinese header shows right), one header row, one row
+// per recording with its ISO 8601 local date-time and the values as recorded.
+
+namespace History
+{
+
+// The header row, without its line end.
+QString csvHeader();
+
+// One row's line, with its CRLF line end; a value column without a value is an empty field.
+QByteArray csvLine(const RingRow &row);
+
+// Told the rows written so far and their total; returning false cancels the export.
+using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// What an export did.
+struct ExportResult {
+    enum Outcome { Written, Cancelled, Failed } outcome = Failed;
+    QString error; // why, when Failed
+    qint64 rows = 0;
+};
+
+// Writes `rows` to `path` through a temporary file that replaces it only when
+// every byte is written: a cancelled or failed export (a folder missing or not
+// writable, a disk full) leaves no file and an existing file as it was.
+ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
+                      const ExportProgress &progress = {});
+
+// Why an export of a range wrote nothing.
+enum class RangeFault {
+    None,
+    FromAfterTo,
+    LongerThanRing, // longer than the ring holds (about 18 h, 7.5 days)
+    EmptyRange,     // no recording in the range
+    ReadFailed,     // the database failed or was locked during the read
+    WriteFailed,    // the file could not be written (folder, access, disk full)
+    Cancelled,
+};
+
+// What exportRange() did.
+struct RangeExport {
+    RangeFault fault = RangeFault::None;
+    QString message;                        // one line, why, when it failed
+    RecordTable ring = RecordTable::PvData; // the ring the rows came from
+    qint64 rows = 0;
+};
+
+// The rows from `from` to `to` (day serials, inclusive) of `ring`, or of the
+// ring chooseRing() picks when none is given, written to `path` as CSV.
+RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
+                        const QString &path, const ExportProgress &progress = {});
+
+// "1 s" or "10 s": how the exports and the history window name a ring.
+QString ringName(RecordTable ring);
+
+} // namespace History

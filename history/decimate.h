@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ringquery.h"
+#include "store.h"
+
+#include <QVector>
+
+#include <array>
+
+// Ranges of any length drawn at the cost of the chart's width: the rows are
+// reduced to one column per pixel holding the first, last, lowest and highest
+// value of each curve, so that no peak between two pixels is lost.
+
+namespace History
+{
+
+// Channels 1 .. 4 and the retransmission value: recorded values 0 .. 4.
+constexpr int kCurveCount = 5;
+
+// The rows that fall into one pixel column.
+struct PixelColumn {
+    int x = 0;                                // 0 .. width − 1
+    int firstRow = 0;                         // index of its first row
+    int rowCount = 0;                         // rows in it
+    std::array<float, kCurveCount> first{};   // value of its first row
+    std::array<float, kCurveCount> last{};    // value of its last row
+    std::array<float, kCurveCount> lowest{};  // lowest value in it
+    std::array<float, kCurveCount> highest{}; // highest value in it
+};
+
+// Columns that follow each other without a gap in the recording; a line joins
+// them, and never the last column of one run to the first of the next.
+using Run = QVector<PixelColumn>;
+
+// The rows (in time order) from `from` to `to` spread over `width` pixel
+// columns, one run per stretch without a gap of `ring`'s gap rule.
+QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int width,
+                      RecordTable ring);
+
+// The pixel column of a moment in a range drawn `width` pixels wide.
+int columnOf(double moment, double from, double to, int width);
+
+// Index of the row nearest to `moment` in rows sorted by time; −1 when there are none.
+int nearestRow(const QVector<RingRow> &rows, double moment);
+
+} // namespace History

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "decimate.h"
+
+#include <QColor>
+#include <QPolygonF>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+#include <array>
+
+// The axes and curves of the history chart as plain functions: the window's
+// chart only paints what these compute.
+
+namespace History
+{
+
+// One label of the time axis.
+struct TimeTick {
+    double moment = 0; // day serial
+    QString time;      // "HH:mm:ss" below a minute's step, else "HH:mm"
+    QString date;      // "yyyy/MM/dd", as the overview's date row
+};
+
+// Labels at round local times (1 s up to 7 days apart) that fit the span, at
+// most `maxLabels` of them.
+QVector<TimeTick> timeTicks(double from, double to, int maxLabels);
+
+// The vertical range of the four channel curves: ChartLow and ChartSpan as the
+// overview has them (Y轴最小值, Y轴最大值 − Y轴最小值).
+struct ValueRange {
+    qint32 low = 0;
+    qint32 span = 0;
+};
+
+// A range that holds every drawn channel value of the runs with a margin, in
+// six round steps; the overview's start range when nothing is drawn.
+ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown);
+
+// One polyline of one curve, in pixels of a chart `width` × `height`.
+struct Trace {
+    int curve = 0; // 0 .. 3 channels, 4 the retransmission value
+    QColor colour; // the overview's pen of that curve
+    int width = 1; // pixels
+    QPolygonF points;
+};
+
+// The polylines of the shown curves, in the overview's drawing order (channel 3,
+// 1, 2, 4, then the retransmission value): per pixel column its first, lowest,
+// highest and last value, the channels scaled as the overview scales them to
+// `range`, the retransmission value on its fixed scale.
+QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown,
+                      const ValueRange &range, int width, int height);
+
+} // namespace History

@@ -1,0 +1,252 @@
+#include "historychart.h"
+
+#include "chartgeometry.h"
+#include "chartsurface.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRubberBand>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+// One value label per grid line, seven as on the overview's scale panel.
+constexpr int kValueDivisions = 6;
+constexpr int kTimeLabelWidth = 70;               // pixels a time label needs
+constexpr QRgb kCursorColour = qRgb(192, 0, 192); // the overview's ruler
+constexpr QRgb kMarkerColours[2] = {qRgb(0, 0, 255), qRgb(0, 128, 0)};
+constexpr QRgb kLabelColour = qRgb(128, 128, 128);
+constexpr QRgb kValueLabelColour = qRgb(255, 0, 0);
+} // namespace
+
+HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_band = new QRubberBand(QRubberBand::Rectangle, this);
+}
+
+void HistoryChart::setContent(const QVector<RingRow> &rows, RecordTable ring, double from,
+                              double to)
+{
+    m_rows = rows;
+    m_ring = ring;
+    m_from = from;
+    m_to = to;
+    update();
+}
+
+void HistoryChart::setShown(const std::array<bool, History::kCurveCount> &shown)
+{
+    m_shown = shown;
+    update();
+}
+
+void HistoryChart::setValueRange(std::optional<History::ValueRange> range)
+{
+    m_range = range;
+    update();
+}
+
+void HistoryChart::setMarker(int which, std::optional<double> moment)
+{
+    m_markers.at(std::clamp(which, 0, 1)) = moment;
+    update();
+}
+
+QRect HistoryChart::plotRect(const QSize &size)
+{
+    return QRect(kLeftMargin, kTopMargin, std::max(1, size.width() - kLeftMargin - kRightMargin),
+                 std::max(1, size.height() - kTopMargin - kBottomMargin));
+}
+
+double HistoryChart::momentAt(int x) const
+{
+    return momentAt(x, size());
+}
+
+double HistoryChart::momentAt(int x, const QSize &size) const
+{
+    const QRect plot = plotRect(size);
+    const double share = std::clamp(double(x - plot.left()) / plot.width(), 0.0, 1.0);
+    return m_from + share * (m_to - m_from);
+}
+
+double HistoryChart::xOf(double moment, const QRect &plot) const
+{
+    if (m_to <= m_from)
+        return plot.left();
+    return plot.left() + (moment - m_from) / (m_to - m_from) * plot.width();
+}
+
+History::ValueRange HistoryChart::rangeFor(const QVector<History::Run> &runs) const
+{
+    return m_range ? *m_range : History::automaticRange(runs, m_shown);
+}
+
+History::ValueRange HistoryChart::valueRange() const
+{
+    return rangeFor(History::decimate(m_rows, m_from, m_to, plotRect(size()).width(), m_ring));
+}
+
+void HistoryChart::render(QPainter &painter, const QSize &size) const
+{
+    const QRect plot = plotRect(size);
+    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    painter.fillRect(plot, Chart::gridBackground());
+
+    const QVector<History::Run> runs =
+        History::decimate(m_rows, m_from, m_to, plot.width(), m_ring);
+    const History::ValueRange range = rangeFor(runs);
+    const QVector<History::TimeTick> ticks =
+        History::timeTicks(m_from, m_to, std::max(2, plot.width() / kTimeLabelWidth));
+
+    // Grid: dotted pink, a vertical line at each time label, six divisions of value.
+    painter.setPen(QPen(Chart::gridPen(), 1, Qt::DotLine));
+    for (const History::TimeTick &tick : ticks)
+        painter.drawLine(QPointF(xOf(tick.moment, plot), plot.top()),
+                         QPointF(xOf(tick.moment, plot), plot.bottom()));
+    for (int i = 0; i <= kValueDivisions; ++i) {
+        const double y = plot.top() + plot.height() * double(i) / kValueDivisions;
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+    }
+
+    // Spans without a live link are shaded and the journal's events marked along
+    // the top edge here, under the gap marks and curves, once the journal exists.
+
+    // Gap marks: where a run starts after a gap, the overview's yellow dashed line.
+    painter.setPen(QPen(Chart::gapPen(), 1, Qt::DashLine));
+    for (int i = 1; i < runs.size(); ++i) {
+        const double x = plot.left() + runs.at(i).first().x + 0.5;
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+
+    painter.save();
+    painter.setClipRect(plot);
+    painter.translate(plot.topLeft());
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (const History::Trace &trace :
+         History::traces(runs, m_shown, range, plot.width(), plot.height())) {
+        painter.setPen(QPen(trace.colour, trace.width));
+        if (trace.points.size() == 1) {
+            painter.drawPoint(trace.points.first());
+            continue;
+        }
+        // Separate segments: a wide pen strokes a polyline with joins between
+        // its many overlapping vertical segments, many times slower.
+        QVector<QLineF> segments;
+        segments.reserve(trace.points.size() - 1);
+        for (int i = 1; i < trace.points.size(); ++i)
+            segments.append(QLineF(trace.points.at(i - 1), trace.points.at(i)));
+        painter.drawLines(segments);
+    }
+    painter.restore();
+
+    for (int which = 0; which < 2; ++which) {
+        if (!m_markers[which])
+            continue;
+        painter.setPen(QPen(QColor(kMarkerColours[which]), 1, Qt::DashDotLine));
+        const double x = xOf(*m_markers[which], plot);
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        painter.drawText(QPointF(x + 3, plot.top() + 12),
+                         which == 0 ? QStringLiteral("A") : QStringLiteral("B"));
+    }
+
+    // Labels: values on the left in the overview's red, times and dates below.
+    const QFontMetrics metrics(painter.font());
+    painter.setPen(QColor(kValueLabelColour));
+    for (int i = 0; i <= kValueDivisions; ++i) {
+        const double y = plot.bottom() - plot.height() * double(i) / kValueDivisions;
+        const double value = range.low + double(range.span) * i / kValueDivisions;
+        painter.drawText(QRectF(0, y - 8, kLeftMargin - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(value, 'g', 6));
+    }
+    painter.setPen(QColor(kLabelColour));
+    for (const History::TimeTick &tick : ticks) {
+        const double x = xOf(tick.moment, plot);
+        const QRectF timeBox(x - kTimeLabelWidth / 2.0, plot.bottom() + 3, kTimeLabelWidth,
+                             metrics.height());
+        painter.drawText(timeBox, Qt::AlignHCenter | Qt::AlignTop, tick.time);
+        painter.drawText(timeBox.translated(0, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
+                         tick.date);
+    }
+    painter.setPen(Qt::black);
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+}
+
+void HistoryChart::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    render(painter, size());
+    if (m_cursorX) {
+        const QRect plot = plotRect(size());
+        painter.setPen(QPen(QColor(kCursorColour), 1));
+        painter.drawLine(*m_cursorX, plot.top(), *m_cursorX, plot.bottom());
+    }
+}
+
+void HistoryChart::mouseMoveEvent(QMouseEvent *event)
+{
+    const int x = event->position().toPoint().x();
+    const QRect plot = plotRect(size());
+    m_cursorX = std::clamp(x, plot.left(), plot.right());
+    if (m_pressX) {
+        const int left = std::min(*m_pressX, *m_cursorX);
+        m_band->setGeometry(
+            QRect(left, plot.top(), std::abs(*m_cursorX - *m_pressX) + 1, plot.height()));
+        m_band->show();
+    }
+    const int row = History::nearestRow(m_rows, momentAt(*m_cursorX));
+    if (row >= 0)
+        m_cursorX = int(std::lround(xOf(m_rows.at(row).moment(), plot)));
+    emit cursorMoved(row);
+    update();
+}
+
+void HistoryChart::mousePressEvent(QMouseEvent *event)
+{
+    const int x = event->position().toPoint().x();
+    if (event->button() == Qt::RightButton) {
+        emit markerPlaced(1, momentAt(x));
+        return;
+    }
+    if (event->button() == Qt::LeftButton)
+        m_pressX = x;
+}
+
+void HistoryChart::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_pressX)
+        return;
+    const int x = event->position().toPoint().x();
+    const int pressed = *m_pressX;
+    m_pressX.reset();
+    m_band->hide();
+    if (std::abs(x - pressed) < kSmallestDrag) {
+        emit markerPlaced(0, momentAt(x));
+        return;
+    }
+    const double a = momentAt(pressed);
+    const double b = momentAt(x);
+    if (a != b)
+        emit zoomRequested(std::min(a, b), std::max(a, b));
+}
+
+void HistoryChart::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+        emit panRequested(event->key() == Qt::Key_Left ? -1 : 1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void HistoryChart::leaveEvent(QEvent *)
+{
+    m_cursorX.reset();
+    update();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "decimate.h"
+#include "historyaxis.h"
+#include "ringquery.h"
+
+#include <QRect>
+#include <QVector>
+#include <QWidget>
+
+#include <array>
+#include <optional>
+
+class QPainter;
+class QRubberBand;
+
+// The history window's chart: the rows of a range drawn as the overview draws
+// its trend (colours, pens, Y mapping, yellow dashed gap marks, the lines broken
+// at gaps), decimated to the pixel width, with time labels fitting the span.
+// The mouse shows a cursor; a drag over the plot is a zoom box; a click places
+// marker A, a right click marker B.
+class HistoryChart : public QWidget
+{
+    Q_OBJECT
+public:
+    // Margins of the plot inside the widget, for the value and time labels.
+    static constexpr int kLeftMargin = 56;
+    static constexpr int kRightMargin = 12;
+    static constexpr int kTopMargin = 10;
+    static constexpr int kBottomMargin = 40;
+    // A press and release closer than this is a click, not a zoom box.
+    static constexpr int kSmallestDrag = 4;
+
+    explicit HistoryChart(QWidget *parent = nullptr);
+
+    // The rows of `ring` to draw over `from` .. `to` (day serials); rows in time order.
+    void setContent(const QVector<RingRow> &rows, RecordTable ring, double from, double to);
+    // Which of the five curves are drawn.
+    void setShown(const std::array<bool, History::kCurveCount> &shown);
+    // The channels' vertical range; nullopt: automatic, from the values drawn.
+    void setValueRange(std::optional<History::ValueRange> range);
+    // Marker 0 (A) or 1 (B) at a moment; nullopt removes it.
+    void setMarker(int which, std::optional<double> moment);
+
+    // The rows, the range and the markers shown.
+    const QVector<RingRow> &rows() const { return m_rows; }
+    double from() const { return m_from; }
+    double to() const { return m_to; }
+    std::optional<double> marker(int which) const { return m_markers.at(which); }
+    // The vertical range in use (the automatic one computed at the last draw).
+    History::ValueRange valueRange() const;
+
+    // Where the plot stands in a picture of `size`.
+    static QRect plotRect(const QSize &size);
+    // The moment under pixel column `x` of the widget.
+    double momentAt(int x) const;
+
+    // Paints the whole chart into `painter` at `size`, as on screen; the PNG
+    // export and the print use it at other sizes.
+    void render(QPainter &painter, const QSize &size) const;
+
+signals:
+    // A zoom box was drawn from one moment to a later one.
+    void zoomRequested(double from, double to);
+    // The cursor stands at row `row` of rows(), −1 when there is none.
+    void cursorMoved(int row);
+    // A click placed marker 0 (A) or 1 (B).
+    void markerPlaced(int which, double moment);
+    // Left or right arrow: pan by a quarter of the span, towards −1 older or +1 newer.
+    void panRequested(int direction);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    double momentAt(int x, const QSize &size) const;
+    double xOf(double moment, const QRect &plot) const;
+    History::ValueRange rangeFor(const QVector<History::Run> &runs) const;
+
+    QVector<RingRow> m_rows;
+    RecordTable m_ring = RecordTable::PvData;
+    double m_from = 0;
+    double m_to = 0;
+    std::array<bool, History::kCurveCount> m_shown{true, true, true, true, true};
+    std::optional<History::ValueRange> m_range;
+    std::array<std::optional<double>, 2> m_markers{};
+    std::optional<int> m_cursorX;
+    std::optional<int> m_pressX;
+    QRubberBand *m_band = nullptr;
+};

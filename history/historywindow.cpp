@@ -1,0 +1,392 @@
+#include "historywindow.h"
+
+#include "chartprint.h"
+#include "clock.h"
+#include "controlname.h"
+#include "daytime.h"
+#include "historychart.h"
+#include "historyrange.h"
+#include "numbers.h"
+#include "overviewwindow.h"
+#include "shared.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace
+{
+constexpr int kPanDivisor = 4; // a pan moves a quarter of the span
+constexpr int kMinimumSpanSeconds = 10;
+constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
+constexpr int kOverviewRange = 0;     // the entries of the Y range choice
+constexpr int kAutomaticRange = 1;
+constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
+
+const std::array<const char *, History::kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
+                                                                    "变送值 DA"};
+const std::array<const char *, 5> kQuickCaptions = {"10 分钟", "1 小时", "8 小时", "24 小时",
+                                                    "7 天"};
+
+QString momentText(double serial)
+{
+    return History::dateTimeOf(serial).toString(QLatin1String(kMomentFormat));
+}
+
+QString ringText(RecordTable ring)
+{
+    return ring == RecordTable::PvData ? QStringLiteral("1 秒记录 pv_data，采样间隔 1 s")
+                                       : QStringLiteral("10 秒记录 Lpv_wdjl，采样间隔 10 s");
+}
+
+QString secondsText(double days)
+{
+    return doubleText(std::round(days * kSecondsPerDay)) + QStringLiteral(" s");
+}
+} // namespace
+
+HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePath, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_overview(overview), m_databasePath(databasePath)
+{
+    setObjectName(QStringLiteral("HistoryWindow"));
+    setWindowTitle(QStringLiteral("历史曲线"));
+    buildControls();
+    resize(1100, 680);
+    showLast(kDefaultSeconds);
+}
+
+HistoryWindow::~HistoryWindow()
+{
+    m_reader.close();
+}
+
+void HistoryWindow::buildControls()
+{
+    auto *column = new QVBoxLayout(this);
+    auto *rangeRow = new QHBoxLayout;
+    column->addLayout(rangeRow);
+    const auto dateEdit = [this](const QString &name) {
+        auto *edit = new QDateTimeEdit(this);
+        edit->setObjectName(name);
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QLatin1String(kMomentFormat));
+        return edit;
+    };
+    m_fromEdit = dateEdit(QStringLiteral("fromEdit"));
+    m_toEdit = dateEdit(QStringLiteral("toEdit"));
+    rangeRow->addWidget(new QLabel(QStringLiteral("从"), this));
+    rangeRow->addWidget(m_fromEdit);
+    rangeRow->addWidget(new QLabel(QStringLiteral("到"), this));
+    rangeRow->addWidget(m_toEdit);
+    const auto addButton = [this](QHBoxLayout *row, const QString &name, const QString &caption) {
+        auto *button = new QPushButton(caption, this);
+        button->setObjectName(name);
+        row->addWidget(button);
+        return button;
+    };
+    connect(addButton(rangeRow, QStringLiteral("showButton"), QStringLiteral("显示")),
+            &QPushButton::clicked, this,
+            [this] { showRange(m_fromEdit->dateTime(), m_toEdit->dateTime()); });
+    for (std::size_t i = 0; i < kQuickSeconds.size(); ++i) {
+        const int seconds = kQuickSeconds[i];
+        connect(addButton(rangeRow, controlName("quick", int(i)),
+                          QStringLiteral("最近 ") + QString::fromUtf8(kQuickCaptions[i])),
+                &QPushButton::clicked, this, [this, seconds] { showLast(seconds); });
+    }
+    // "现在": the span shown, moved to end now.
+    connect(addButton(rangeRow, QStringLiteral("nowButton"), QStringLiteral("现在")),
+            &QPushButton::clicked, this, [this] {
+                const qint64 span = m_fromEdit->dateTime().secsTo(m_toEdit->dateTime());
+                showLast(int(std::max<qint64>(kMinimumSpanSeconds, span)));
+            });
+    rangeRow->addStretch();
+    m_ringLabel = new QLabel(this);
+    m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
+    rangeRow->addWidget(m_ringLabel);
+
+    auto *viewRow = new QHBoxLayout;
+    column->addLayout(viewRow);
+    for (int k = 0; k < History::kCurveCount; ++k) {
+        m_curveBoxes[k] = new QCheckBox(QString::fromUtf8(kCurveNames[k]), this);
+        m_curveBoxes[k]->setObjectName(controlName("curve", k));
+        m_curveBoxes[k]->setChecked(true);
+        viewRow->addWidget(m_curveBoxes[k]);
+        connect(m_curveBoxes[k], &QCheckBox::toggled, this,
+                [this] { m_chart->setShown(shownCurves()); });
+    }
+    m_rangeChoice = new QComboBox(this);
+    m_rangeChoice->setObjectName(QStringLiteral("rangeChoice"));
+    m_rangeChoice->addItems({QStringLiteral("Y 范围同总览"), QStringLiteral("Y 范围自动")});
+    // Automatic at first: the overview's start range (0 .. 1500) would press
+    // most recordings into the bottom of the chart.
+    m_rangeChoice->setCurrentIndex(kAutomaticRange);
+    viewRow->addWidget(m_rangeChoice);
+    connect(m_rangeChoice, &QComboBox::currentIndexChanged, this, [this](int choice) {
+        m_chart->setValueRange(choice == kOverviewRange
+                                   ? std::optional(History::ValueRange{ChartLow, ChartSpan})
+                                   : std::nullopt);
+    });
+    viewRow->addStretch();
+    m_backButton = addButton(viewRow, QStringLiteral("backButton"), QStringLiteral("后退"));
+    connect(m_backButton, &QPushButton::clicked, this, &HistoryWindow::backOut);
+    connect(addButton(viewRow, QStringLiteral("exportCsvButton"), QStringLiteral("导出 CSV")),
+            &QPushButton::clicked, this, &HistoryWindow::askCsv);
+    auto *pngButton =
+        addButton(viewRow, QStringLiteral("exportPngButton"), QStringLiteral("导出 PNG"));
+    auto *pngMenu = new QMenu(pngButton);
+    pngMenu->addAction(QStringLiteral("历史曲线"), this, [this] { askPng(false, 1); });
+    pngMenu->addAction(QStringLiteral("历史曲线 ×2"), this, [this] { askPng(false, 2); });
+    if (m_overview) {
+        pngMenu->addAction(QStringLiteral("总览曲线"), this, [this] { askPng(true, 1); });
+        pngMenu->addAction(QStringLiteral("总览曲线 ×2"), this, [this] { askPng(true, 2); });
+    }
+    pngButton->setMenu(pngMenu);
+    const auto print = [this] {
+        History::askAndPrint(this, [this](QPrinter &printer) { printTo(printer); });
+    };
+    connect(addButton(viewRow, QStringLiteral("printButton"), QStringLiteral("F3 打印")),
+            &QPushButton::clicked, this, print);
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, print);
+
+    m_chart = new HistoryChart(this);
+    m_chart->setObjectName(QStringLiteral("historyChart"));
+    m_chart->setValueRange(std::nullopt);
+    column->addWidget(m_chart, 1);
+    connect(m_chart, &HistoryChart::zoomRequested, this, &HistoryWindow::applyRange);
+    connect(m_chart, &HistoryChart::panRequested, this, &HistoryWindow::pan);
+    connect(m_chart, &HistoryChart::cursorMoved, this, &HistoryWindow::showCursor);
+    connect(m_chart, &HistoryChart::markerPlaced, this, &HistoryWindow::placeMarker);
+    connect(new QShortcut(QKeySequence(Qt::Key_Backspace), m_chart), &QShortcut::activated, this,
+            &HistoryWindow::backOut);
+
+    m_cursorReadout = new QLabel(this);
+    m_cursorReadout->setObjectName(QStringLiteral("cursorReadout"));
+    m_markerReadout = new QLabel(
+        QStringLiteral("单击: 标记 A，右键单击: 标记 B；拖动: 放大；←/→: 平移；退格: 后退"), this);
+    m_markerReadout->setObjectName(QStringLiteral("markerReadout"));
+    column->addWidget(m_cursorReadout);
+    column->addWidget(m_markerReadout);
+}
+
+std::array<bool, History::kCurveCount> HistoryWindow::shownCurves() const
+{
+    std::array<bool, History::kCurveCount> shown{};
+    for (int k = 0; k < History::kCurveCount; ++k)
+        shown[k] = m_curveBoxes[k]->isChecked();
+    return shown;
+}
+
+bool HistoryWindow::showRange(const QDateTime &from, const QDateTime &to)
+{
+    if (!from.isValid() || !to.isValid() || from > to)
+        return false;
+    applyRange(History::serialOf(from), History::serialOf(to));
+    return true;
+}
+
+void HistoryWindow::showLast(int seconds)
+{
+    const QDateTime now = SystemClock::now();
+    showRange(now.addSecs(-seconds), now);
+}
+
+void HistoryWindow::applyRange(double from, double to)
+{
+    if (m_chart->to() > m_chart->from())
+        m_steps.append({m_chart->from(), m_chart->to()});
+    load(from, to);
+}
+
+void HistoryWindow::backOut()
+{
+    if (m_steps.isEmpty())
+        return;
+    const auto [from, to] = m_steps.takeLast();
+    load(from, to);
+}
+
+void HistoryWindow::pan(int direction)
+{
+    const double shift = (m_chart->to() - m_chart->from()) / kPanDivisor * (direction < 0 ? -1 : 1);
+    applyRange(m_chart->from() + shift, m_chart->to() + shift);
+}
+
+void HistoryWindow::load(double from, double to)
+{
+    m_fromEdit->setDateTime(History::dateTimeOf(from));
+    m_toEdit->setDateTime(History::dateTimeOf(to));
+    m_backButton->setEnabled(!m_steps.isEmpty());
+    // Opened on each load while it fails: the recorder may create the file later.
+    if (!m_reader.isOpen() && m_reader.open(m_databasePath) != RingReader::OpenResult::Opened) {
+        m_ringLabel->setText(m_reader.lastError());
+        m_chart->setContent({}, m_ring, from, to);
+        return;
+    }
+    m_ring = History::chooseRing(m_reader, from, to);
+    const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
+    m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
+    m_chart->setContent(read.rows, m_ring, from, to);
+    m_cursorReadout->clear();
+}
+
+void HistoryWindow::showCursor(int row)
+{
+    if (row < 0) {
+        m_cursorReadout->clear();
+        return;
+    }
+    const RingRow &r = m_chart->rows().at(row);
+    QString text = momentText(r.moment());
+    for (int k = 0; k < History::kCurveCount; ++k)
+        text += QStringLiteral("   %1 %2")
+                    .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
+    m_cursorReadout->setText(text);
+}
+
+void HistoryWindow::placeMarker(int which, double moment)
+{
+    const int row = History::nearestRow(m_chart->rows(), moment);
+    m_chart->setMarker(which, row < 0 ? std::optional<double>()
+                                      : std::optional(m_chart->rows().at(row).moment()));
+    showMarkers();
+}
+
+void HistoryWindow::showMarkers()
+{
+    const auto a = m_chart->marker(0);
+    const auto b = m_chart->marker(1);
+    if (!a || !b)
+        return;
+    const RingRow &ra = m_chart->rows().at(History::nearestRow(m_chart->rows(), *a));
+    const RingRow &rb = m_chart->rows().at(History::nearestRow(m_chart->rows(), *b));
+    QString text = QStringLiteral("A %1   B %2   Δt %3")
+                       .arg(momentText(*a), momentText(*b), secondsText(*b - *a));
+    for (int k = 0; k < History::kCurveCount; ++k)
+        text +=
+            QStringLiteral("   Δ%1 %2")
+                .arg(QString::fromUtf8(kCurveNames[k]), singleText(rb.values[k] - ra.values[k]));
+    m_markerReadout->setText(text);
+}
+
+History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
+{
+    double from = m_chart->from();
+    double to = m_chart->to();
+    if (m_chart->marker(0) && m_chart->marker(1)) {
+        from = std::min(*m_chart->marker(0), *m_chart->marker(1));
+        to = std::max(*m_chart->marker(0), *m_chart->marker(1));
+    }
+    QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    const History::RangeExport done = History::exportRange(
+        m_reader, from, to, m_ring, path, [&progress](qint64 rows, qint64 total) {
+            progress.setValue(total > 0 ? int(rows * 100 / total) : 100);
+            QCoreApplication::processEvents();
+            return !progress.wasCanceled();
+        });
+    m_markerReadout->setText(done.fault == History::RangeFault::None
+                                 ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
+                                 : done.message);
+    return done;
+}
+
+bool HistoryWindow::saveHistoryPicture(const QString &path, int scale)
+{
+    QImage picture(m_chart->size() * scale, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    painter.scale(scale, scale);
+    m_chart->render(painter, m_chart->size());
+    painter.end();
+    return History::savePng(picture, path);
+}
+
+bool HistoryWindow::saveOverviewPicture(const QString &path, int scale)
+{
+    if (!m_overview)
+        return false;
+    return History::savePng(
+        History::widgetPicture(m_overview, History::overviewChartArea(m_overview), scale), path);
+}
+
+bool HistoryWindow::printTo(QPrinter &printer)
+{
+    QImage picture(m_chart->size() * 2, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    painter.scale(2, 2);
+    m_chart->render(painter, m_chart->size());
+    painter.end();
+    return History::printPicture(printer,
+                                 History::printTitle(CommSettings[CommIndex::Port],
+                                                     CommSettings[CommIndex::Address],
+                                                     m_chart->from(), m_chart->to()),
+                                 picture);
+}
+
+void HistoryWindow::askCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出 CSV"),
+        QStringLiteral("zelmar-%1.csv")
+            .arg(History::dateTimeOf(m_chart->from()).toString(QStringLiteral("yyyyMMdd-HHmm"))),
+        QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty())
+        exportCsvTo(path);
+}
+
+void HistoryWindow::askPng(bool overview, int scale)
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 PNG"),
+                                                      QStringLiteral("zelmar-chart.png"),
+                                                      QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty())
+        return;
+    const bool saved =
+        overview ? saveOverviewPicture(path, scale) : saveHistoryPicture(path, scale);
+    m_markerReadout->setText(saved ? QStringLiteral("已保存 ") + path
+                                   : QStringLiteral("无法保存 ") + path);
+}
+
+bool printOverview(OverviewWindow *overview, QPrinter &printer)
+{
+    const auto [from, to] = History::overviewRange(overview->chart());
+    return History::printPicture(
+        printer,
+        History::printTitle(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], from,
+                            to),
+        History::widgetPicture(overview, History::overviewChartArea(overview), 2));
+}
+
+void attachHistory(OverviewWindow *overview)
+{
+    QObject::connect(overview, &OverviewWindow::historyRequested, overview, [overview] {
+        static QPointer<HistoryWindow> window;
+        if (!window) {
+            // A window of its own, not a child: the overview's key map sees
+            // every key inside the overview, Esc included.
+            window = new HistoryWindow(overview, databasePath());
+            QObject::connect(overview, &QObject::destroyed, window, &QObject::deleteLater);
+        }
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+    QObject::connect(overview, &OverviewWindow::printRequested, overview, [overview] {
+        History::askAndPrint(overview,
+                             [overview](QPrinter &printer) { printOverview(overview, printer); });
+    });
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "csvexport.h"
+#include "historyaxis.h"
+#include "ringquery.h"
+
+#include <QDateTime>
+#include <QVector>
+#include <QWidget>
+
+#include <array>
+#include <optional>
+#include <utility>
+
+class HistoryChart;
+class OverviewWindow;
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QPrinter;
+class QPushButton;
+
+// The history window "历史曲线": any recorded range of either ring as a chart,
+// beside the overview, which keeps running, recording and polling underneath.
+// The operator picks from and to (or a quick choice), the window picks the
+// ring; a drag zooms in, "后退" backs out one step, the arrow keys pan; the
+// cursor reads the five values, two markers give differences. It exports the
+// range as CSV and the charts as PNG, and prints. It only reads the database.
+class HistoryWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    // Quick choices: the last 10 min, 1 h, 8 h, 24 h, 7 days.
+    static constexpr std::array<int, 5> kQuickSeconds = {600, 3600, 8 * 3600, 86400, 7 * 86400};
+
+    // A window over the recording database at `databasePath`, printing and
+    // picturing `overview`'s chart too when one is given.
+    explicit HistoryWindow(OverviewWindow *overview, const QString &databasePath,
+                           QWidget *parent = nullptr);
+    ~HistoryWindow() override;
+
+    // Shows the range from .. to (local date-times) and remembers the one shown
+    // before for "后退"; false (the chart as it was) when from is after to.
+    bool showRange(const QDateTime &from, const QDateTime &to);
+    // The last `seconds` up to now.
+    void showLast(int seconds);
+    // Back to the range shown before the last zoom or pan.
+    void backOut();
+    // Moves the range by a quarter of its span, older (−1) or newer (+1).
+    void pan(int direction);
+
+    // The ring of the range shown.
+    RecordTable ring() const { return m_ring; }
+    // The chart.
+    HistoryChart *chart() const { return m_chart; }
+
+    // Writes the marker range when both markers are set, else the range shown,
+    // as CSV to `path`, with a progress dialog that can cancel.
+    History::RangeExport exportCsvTo(const QString &path);
+    // The history chart at `scale` times its on-screen size as PNG.
+    bool saveHistoryPicture(const QString &path, int scale);
+    // The overview's chart at `scale` times its on-screen size as PNG.
+    bool saveOverviewPicture(const QString &path, int scale);
+    // Prints the history chart with its title line on `printer`.
+    bool printTo(QPrinter &printer);
+
+private:
+    void buildControls();
+    void load(double from, double to);
+    void applyRange(double from, double to);
+    void showCursor(int row);
+    void placeMarker(int which, double moment);
+    void showMarkers();
+    void askCsv();
+    void askPng(bool overview, int scale);
+    std::array<bool, History::kCurveCount> shownCurves() const;
+
+    OverviewWindow *m_overview = nullptr;
+    QString m_databasePath;
+    RingReader m_reader{QStringLiteral("history-window")};
+    RecordTable m_ring = RecordTable::PvData;
+    QVector<std::pair<double, double>> m_steps; // ranges to back out to
+
+    QDateTimeEdit *m_fromEdit = nullptr;
+    QDateTimeEdit *m_toEdit = nullptr;
+    QLabel *m_ringLabel = nullptr;
+    std::array<QCheckBox *, History::kCurveCount> m_curveBoxes{};
+    QComboBox *m_rangeChoice = nullptr;
+    QPushButton *m_backButton = nullptr;
+    HistoryChart *m_chart = nullptr;
+    QLabel *m_cursorReadout = nullptr;
+    QLabel *m_markerReadout = nullptr;
+};
+
+// Prints the overview's chart with its title line (port, address, the range it shows).
+bool printOverview(OverviewWindow *overview, QPrinter &printer);
+
+// Serves the overview's "历史曲线" (F8) with the history window and its
+// "F3 打印" (F3) with a print of its chart.
+void attachHistory(OverviewWindow *overview);

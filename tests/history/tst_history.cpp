@@ -1,0 +1,1015 @@
+// Ranges on the two recording rings, decimation, the history chart's axes and
+// the CSV export, against real SQLite files written by the store's own writer.
+#include "chartprint.h"
+#include "chartsurface.h"
+#include "clock.h"
+#include "csvexport.h"
+#include "daytime.h"
+#include "decimate.h"
+#include "historyaxis.h"
+#include "historychart.h"
+#include "historyrange.h"
+#include "historywindow.h"
+#include "overviewwindow.h"
+#include "ringquery.h"
+#include "shared.h"
+#include "store.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace History;
+
+namespace
+{
+
+// Noon of 7 December 2026 in seconds after day zero of the serials.
+qint64 noon()
+{
+    return qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
+}
+
+double serialAt(qint64 second)
+{
+    return double(second / 86400) + double(second % 86400) / 86400.0;
+}
+
+qint32 ringId(qint64 n)
+{
+    return qint32(((n - 1) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1);
+}
+
+// A recording database in a temporary folder, written through RecordingStore
+// exactly as the recorder writes it; value 0 of a row is its id, value k id + k.
+class Recording
+{
+public:
+    Recording() : m_path(m_dir.filePath(QStringLiteral("Rdatabj.db")))
+    {
+        m_ready = m_dir.isValid() && m_store.open(m_path);
+    }
+    ~Recording() { m_store.close(); }
+
+    bool isReady() const { return m_ready; }
+    QString path() const { return m_path; }
+    QString folder() const { return m_dir.path(); }
+
+    bool record(RecordTable table, qint32 id, qint64 second)
+    {
+        std::array<float, kRecordedValueCount> values{};
+        for (int k = 0; k < kRecordedValueCount; ++k)
+            values[k] = float(id + k);
+        return record(table, id, second, values);
+    }
+    bool record(RecordTable table, qint32 id, qint64 second,
+                const std::array<float, kRecordedValueCount> &values)
+    {
+        return m_store.recordRow(table, id, double(second / 86400),
+                                 double(second % 86400) / 86400.0, values);
+    }
+    // `count` rows ending with `newestId` at `newestSecond`, `apart` seconds apart.
+    bool fill(RecordTable table, qint32 newestId, int count, qint64 newestSecond, int apart)
+    {
+        bool ok = true;
+        for (int age = count - 1; age >= 0 && ok; --age)
+            ok = record(table, ringId(qint64(newestId) - age), newestSecond - qint64(age) * apart);
+        return ok;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    RecordingStore m_store{QStringLiteral("history-test-writer")};
+    bool m_ready = false;
+};
+
+class Reader
+{
+public:
+    explicit Reader(const QString &path) { m_result = m_reader.open(path); }
+    ~Reader() { m_reader.close(); }
+    RingReader &operator*() { return m_reader; }
+    RingReader *operator->() { return &m_reader; }
+    RingReader::OpenResult result() const { return m_result; }
+
+private:
+    static int next()
+    {
+        static int n = 0;
+        return ++n;
+    }
+    RingReader m_reader{QStringLiteral("history-test-reader-%1").arg(next())};
+    RingReader::OpenResult m_result;
+};
+
+QVector<qint32> idsOf(const QVector<RingRow> &rows)
+{
+    QVector<qint32> ids;
+    for (const RingRow &row : rows)
+        ids << row.id;
+    return ids;
+}
+
+QVector<qint32> idSequence(qint64 first, int count)
+{
+    QVector<qint32> ids;
+    for (int i = 0; i < count; ++i)
+        ids << ringId(first + i);
+    return ids;
+}
+
+RingRow rowAt(qint64 second, std::array<float, kRecordedValueCount> values = {})
+{
+    RingRow row;
+    row.date = double(second / 86400);
+    row.time = double(second % 86400) / 86400.0;
+    row.values = values;
+    return row;
+}
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+private slots:
+    void wrapIsFound_data();
+    void wrapIsFound();
+    void rangeAcrossTheWrapIsInTimeOrder();
+    void rangeEndsIncludeTheirRows_data();
+    void rangeEndsIncludeTheirRows();
+    void rangeOutsideTheRingIsEmpty();
+    void clockSetBackKeepsDateAndTimeOrder();
+    void ringChoiceAtTheBoundary_data();
+    void ringChoiceAtTheBoundary();
+    void gapRuleOfEachRing_data();
+    void gapRuleOfEachRing();
+    void decimationKeepsEveryColumnsExtremes();
+    void tracesBreakAtGapsAndKeepPeaks();
+    void timeLabelsFitTheSpan_data();
+    void timeLabelsFitTheSpan();
+    void automaticRangeHoldsTheShownChannels();
+
+    void readerRefusesWhatIsNotARecording();
+    void readerFailsOnALockedDatabase();
+
+    void csvByteForByte();
+    void csvCancelLeavesNoFile();
+    void csvOnAFullDiskLeavesNoFile();
+    void exportWhileTheRecorderHoldsItsLock();
+    void csvFailsWithoutAFolderOrWriteAccess_data();
+    void csvFailsWithoutAFolderOrWriteAccess();
+
+    void exportRangeRefusesBadRanges_data();
+    void exportRangeRefusesBadRanges();
+    void commandLineExport();
+    void commandLineExitCodes_data();
+    void commandLineExitCodes();
+
+    void windowOpensOnTheLastHourOfTheSecondRing();
+    void windowChoosesTheTenSecondRingForOlderRanges();
+    void dragZoomsInAndBackOutReturns();
+    void arrowKeysPan();
+    void cursorAndMarkersReadValues();
+    void windowExportsTheMarkerRange();
+    void picturesAtOnceAndTwiceTheSize();
+    void printToPdfHoldsTheTitleLine();
+    void overviewAsksForHistoryAndPrint();
+};
+
+void TestHistory::wrapIsFound_data()
+{
+    QTest::addColumn<qint32>("newestId");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<qint32>("oldestId");
+    QTest::newRow("young ring") << 50 << 50 << 51;
+    QTest::newRow("across id 65500") << 100 << 200 << 101;
+    QTest::newRow("newest just after the wrap") << 1 << 30 << 2;
+    QTest::newRow("newest at 65500") << 65500 << 40 << 1;
+}
+
+void TestHistory::wrapIsFound()
+{
+    QFETCH(qint32, newestId);
+    QFETCH(int, count);
+    QFETCH(qint32, oldestId);
+    Recording recording;
+    QVERIFY(recording.isReady());
+    QVERIFY(recording.fill(RecordTable::PvData, newestId, count, noon(), 1));
+    Reader reader(recording.path());
+    QCOMPARE(reader.result(), RingReader::OpenResult::Opened);
+    const MomentLookup momentOf = [&](qint32 id) {
+        return reader->momentAt(RecordTable::PvData, id);
+    };
+    // From the recorder's counter, and searched for without it. Time order
+    // starts after the newest id; ids never written stand before the oldest row.
+    QCOMPARE(reader->newestId(RecordTable::PvData), std::optional<qint32>(newestId));
+    QCOMPARE(findRingOrder(momentOf, newestId).oldestId, oldestId);
+    QCOMPARE(findRingOrder(momentOf).oldestId, oldestId);
+}
+
+void TestHistory::rangeAcrossTheWrapIsInTimeOrder()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 200, noon(), 1));
+    Reader reader(recording.path());
+    // Rows of ids 65451 .. 65500 and 1 .. 50: 100 seconds ending 50 s before the newest.
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon() - 149), serialAt(noon() - 50));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), idSequence(65451, 100));
+    QVERIFY(read.oldest);
+    QCOMPARE(*read.oldest, serialAt(noon() - 199));
+}
+
+void TestHistory::rangeEndsIncludeTheirRows_data()
+{
+    QTest::addColumn<int>("fromAge"); // seconds before the newest row
+    QTest::addColumn<int>("toAge");
+    QTest::addColumn<int>("firstId");
+    QTest::addColumn<int>("count");
+    QTest::newRow("ends on rows") << 20 << 10 << 980 << 11;
+    QTest::newRow("one moment") << 5 << 5 << 995 << 1;
+    QTest::newRow("from before the oldest") << 5000 << 90 << 901 << 10;
+    QTest::newRow("to after the newest") << 3 << -100 << 997 << 4;
+}
+
+void TestHistory::rangeEndsIncludeTheirRows()
+{
+    QFETCH(int, fromAge);
+    QFETCH(int, toAge);
+    QFETCH(int, firstId);
+    QFETCH(int, count);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 1000, 100, noon(), 1));
+    Reader reader(recording.path());
+    const RangeRead read = readRange(*reader, RecordTable::PvData, serialAt(noon() - fromAge),
+                                     serialAt(noon() - toAge));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), idSequence(firstId, count));
+}
+
+void TestHistory::rangeOutsideTheRingIsEmpty()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 10, 10, noon(), 10));
+    Reader reader(recording.path());
+    QVERIFY(readRange(*reader, RecordTable::LpvWdjl, serialAt(noon() + 10), serialAt(noon() + 99))
+                .rows.isEmpty());
+    QVERIFY(readRange(*reader, RecordTable::PvData, serialAt(noon() - 99), serialAt(noon()))
+                .rows.isEmpty());
+    QVERIFY(!oldestMoment(*reader, RecordTable::PvData));
+}
+
+void TestHistory::clockSetBackKeepsDateAndTimeOrder()
+{
+    Recording recording;
+    // Ids 1 .. 5 a second apart, then the clock set back by three seconds.
+    QVERIFY(recording.fill(RecordTable::PvData, 5, 5, noon(), 1));
+    QVERIFY(recording.record(RecordTable::PvData, 6, noon() - 3));
+    QVERIFY(recording.record(RecordTable::PvData, 7, noon() - 2));
+    Reader reader(recording.path());
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon() - 100), serialAt(noon() + 100));
+    QVERIFY(read.ok);
+    QCOMPARE(idsOf(read.rows), (QVector<qint32>{1, 2, 6, 3, 7, 4, 5}));
+}
+
+void TestHistory::ringChoiceAtTheBoundary_data()
+{
+    QTest::addColumn<int>("fromAfterOldest"); // seconds after the 1 s ring's oldest row
+    QTest::addColumn<int>("pvRows");
+    QTest::addColumn<int>("lpvRows");
+    QTest::addColumn<RecordTable>("ring");
+    QTest::newRow("from on the oldest second") << 0 << 1000 << 500 << RecordTable::PvData;
+    QTest::newRow("one second before it") << -1 << 1000 << 500 << RecordTable::LpvWdjl;
+    QTest::newRow("well inside") << 500 << 1000 << 500 << RecordTable::PvData;
+    QTest::newRow("no second rows") << 0 << 0 << 500 << RecordTable::LpvWdjl;
+    // A young database: the rings started together, the older range has no rows in either.
+    QTest::newRow("young, both rings alike") << -3600 << 1000 << 100 << RecordTable::PvData;
+    QTest::newRow("young, no ten-second rows") << -3600 << 1000 << 0 << RecordTable::PvData;
+}
+
+void TestHistory::ringChoiceAtTheBoundary()
+{
+    QFETCH(int, fromAfterOldest);
+    QFETCH(int, pvRows);
+    QFETCH(int, lpvRows);
+    QFETCH(RecordTable, ring);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 500, lpvRows, noon(), 10));
+    QVERIFY(recording.fill(RecordTable::PvData, 65500, pvRows, noon(), 1));
+    Reader reader(recording.path());
+    const qint64 oldestSecond = noon() - 999;
+    QCOMPARE(chooseRing(*reader, serialAt(oldestSecond + fromAfterOldest), serialAt(noon())), ring);
+    // A range longer than the 1-second ring holds is the 10-second ring's.
+    QCOMPARE(chooseRing(*reader, serialAt(noon() - 65501), serialAt(noon())), RecordTable::LpvWdjl);
+}
+
+void TestHistory::gapRuleOfEachRing_data()
+{
+    QTest::addColumn<RecordTable>("ring");
+    QTest::addColumn<int>("apart");
+    QTest::addColumn<bool>("gap");
+    QTest::newRow("1 s ring, 4 min") << RecordTable::PvData << 240 << false;
+    QTest::newRow("1 s ring, 4:59") << RecordTable::PvData << 299 << false;
+    QTest::newRow("1 s ring, 5 min") << RecordTable::PvData << 300 << true;
+    QTest::newRow("10 s ring, 29 intervals") << RecordTable::LpvWdjl << 290 << false;
+    QTest::newRow("10 s ring, 30 intervals") << RecordTable::LpvWdjl << 300 << true;
+    QTest::newRow("10 s ring, an hour") << RecordTable::LpvWdjl << 3600 << true;
+}
+
+void TestHistory::gapRuleOfEachRing()
+{
+    QFETCH(RecordTable, ring);
+    QFETCH(int, apart);
+    QFETCH(bool, gap);
+    Recording recording;
+    const int step = sampleSeconds(ring);
+    // Ten rows, a stretch of `apart` seconds, ten more rows.
+    QVERIFY(recording.fill(ring, 10, 10, noon(), step));
+    QVERIFY(recording.fill(ring, 20, 10, noon() + apart + 9 * step, step));
+    Reader reader(recording.path());
+    const double from = serialAt(noon() - 9 * step);
+    const double to = serialAt(noon() + apart + 9 * step);
+    const RangeRead read = readRange(*reader, ring, from, to);
+    QCOMPARE(read.rows.size(), 20);
+    const QVector<Run> runs = decimate(read.rows, from, to, 400, ring);
+    QCOMPARE(runs.size(), gap ? 2 : 1);
+}
+
+void TestHistory::decimationKeepsEveryColumnsExtremes()
+{
+    // 1000 rows of a saw on channel 1 with one spike up and one down in
+    // between, over 7 pixel columns (an uneven share of rows per column).
+    QVector<RingRow> rows;
+    for (int i = 0; i < 1000; ++i) {
+        float v = float(i % 17);
+        if (i == 333)
+            v = 5000;
+        if (i == 777)
+            v = -4000;
+        rows << rowAt(noon() + i, {v, 0, 0, 0, float(i), 0, 0, 0});
+    }
+    const double from = rows.first().moment();
+    const double to = rows.last().moment();
+    const int width = 7;
+    const QVector<Run> runs = decimate(rows, from, to, width, RecordTable::PvData);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().size(), width);
+    int total = 0;
+    for (const PixelColumn &column : runs.first()) {
+        float low = 1e9F, high = -1e9F;
+        for (int i = column.firstRow; i < column.firstRow + column.rowCount; ++i) {
+            QCOMPARE(columnOf(rows.at(i).moment(), from, to, width), column.x);
+            low = std::min(low, rows.at(i).values[0]);
+            high = std::max(high, rows.at(i).values[0]);
+        }
+        QCOMPARE(column.lowest[0], low);
+        QCOMPARE(column.highest[0], high);
+        QCOMPARE(column.first[4], float(column.firstRow));
+        QCOMPARE(column.last[4], float(column.firstRow + column.rowCount - 1));
+        total += column.rowCount;
+    }
+    QCOMPARE(total, 1000);
+    QCOMPARE(runs.first().at(columnOf(rows.at(333).moment(), from, to, width)).highest[0], 5000.F);
+    QCOMPARE(runs.first().at(columnOf(rows.at(777).moment(), from, to, width)).lowest[0], -4000.F);
+}
+
+void TestHistory::tracesBreakAtGapsAndKeepPeaks()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 100; ++i)
+        rows << rowAt(noon() + i, {i == 50 ? 1500.F : 750.F, 0, 0, 0, 0, 0, 0, 0});
+    for (int i = 0; i < 100; ++i)
+        rows << rowAt(noon() + 1000 + i, {750.F, 0, 0, 0, 0, 0, 0, 0});
+    const double from = rows.first().moment();
+    const double to = rows.last().moment();
+    const QVector<Run> runs = decimate(rows, from, to, 50, RecordTable::PvData);
+    QCOMPARE(runs.size(), 2);
+    const std::array<bool, kCurveCount> onlyChannel1 = {true, false, false, false, false};
+    // The overview's start range 0 .. 1500 on a chart as tall as the overview's.
+    const QVector<Trace> drawn = traces(runs, onlyChannel1, {0, 1500}, 50, ChartSurface::kHeight);
+    QCOMPARE(drawn.size(), 2); // one polyline per run: nothing bridges the gap
+    QCOMPARE(drawn.first().colour, QColor(255, 0, 0));
+    QCOMPARE(drawn.first().width, 2);
+    double top = ChartSurface::kHeight;
+    for (const QPointF &point : drawn.first().points)
+        top = std::min(top, point.y());
+    QCOMPARE(top, 8.0); // ChartLow + ChartSpan maps to y = 8, as on the overview
+    QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
+}
+
+void TestHistory::timeLabelsFitTheSpan_data()
+{
+    QTest::addColumn<int>("spanSeconds");
+    QTest::addColumn<int>("stepSeconds");
+    QTest::addColumn<QString>("firstTime");
+    QTest::newRow("one minute") << 60 << 10 << "12:00:00";
+    QTest::newRow("ten minutes") << 600 << 60 << "12:00";
+    QTest::newRow("twenty minutes") << 1200 << 120 << "12:00";
+    QTest::newRow("eight hours") << 8 * 3600 << 3600 << "12:00";
+    QTest::newRow("seven days") << 7 * 86400 << 86400 << "00:00";
+}
+
+void TestHistory::timeLabelsFitTheSpan()
+{
+    QFETCH(int, spanSeconds);
+    QFETCH(int, stepSeconds);
+    QFETCH(QString, firstTime);
+    const QVector<TimeTick> ticks = timeTicks(serialAt(noon()), serialAt(noon() + spanSeconds), 10);
+    QVERIFY(ticks.size() >= 2 && ticks.size() <= 11);
+    QCOMPARE(ticks.first().time, firstTime);
+    QCOMPARE(qRound64((ticks.at(1).moment - ticks.at(0).moment) * 86400), qint64(stepSeconds));
+    QCOMPARE(ticks.first().date,
+             spanSeconds >= 86400 ? QString("2026/12/08") : QString("2026/12/07"));
+}
+
+void TestHistory::automaticRangeHoldsTheShownChannels()
+{
+    QVector<RingRow> rows;
+    rows << rowAt(noon(), {100, -5000, 0, 0, 90, 0, 0, 0})
+         << rowAt(noon() + 1, {300, 20, 0, 0, 10, 0, 0, 0});
+    const QVector<Run> runs =
+        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+    const ValueRange both = automaticRange(runs, {true, true, false, false, true});
+    QVERIFY(both.low < -5000 && both.low + both.span > 300);
+    const ValueRange one = automaticRange(runs, {true, false, true, false, false});
+    QVERIFY(one.low < 0 && one.low > -5000 && one.low + one.span > 300);
+    QCOMPARE(both.low % (both.span / 6), 0); // round labels
+    const ValueRange none = automaticRange(runs, {false, false, false, false, true});
+    QCOMPARE(none.span, kStartChartSpan);
+}
+
+void TestHistory::readerRefusesWhatIsNotARecording()
+{
+    QTemporaryDir dir;
+    Reader missing(dir.filePath("absent.db"));
+    QCOMPARE(missing.result(), RingReader::OpenResult::NoFile);
+    QVERIFY(!QFile::exists(dir.filePath("absent.db"))); // not created
+
+    QFile text(dir.filePath("notes.db"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not a database at all, just some text that is long enough\n");
+    text.close();
+    Reader foreign(text.fileName());
+    QCOMPARE(foreign.result(), RingReader::OpenResult::NotRecording);
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other-tables");
+        db.setDatabaseName(dir.filePath("other.db"));
+        QVERIFY(db.open());
+        QSqlQuery(db).exec("create table pv_data (a, b)");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("other-tables");
+    Reader other(dir.filePath("other.db"));
+    QCOMPARE(other.result(), RingReader::OpenResult::NotRecording);
+    QVERIFY(other->lastError().contains("not a recording database"));
+}
+
+void TestHistory::readerFailsOnALockedDatabase()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 10, 10, noon(), 1));
+    QSqlDatabase::database("history-test-writer").close(); // the writer's WAL mode goes too
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        db.setDatabaseName(recording.path());
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec("pragma journal_mode=delete"));
+        QVERIFY(query.exec("begin exclusive"));
+        QVERIFY(query.exec("update pv_data set v0 = 1"));
+        Reader reader(recording.path());
+        QCOMPARE(reader.result(), RingReader::OpenResult::Unreadable);
+        QVERIFY(reader->lastError().contains("locked"));
+        query.exec("rollback");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    Reader reader(recording.path());
+    QCOMPARE(reader.result(), RingReader::OpenResult::Opened);
+}
+
+void TestHistory::csvByteForByte()
+{
+    Recording recording;
+    // 23:59:59 and midnight across the wrap, then a row without values, a
+    // fraction and a negative value.
+    QVERIFY(recording.record(RecordTable::PvData, 65500, noon() + 43199,
+                             {12.5F, -3, 0, 250, 40, 1, 2, 3}));
+    QVERIFY(recording.record(RecordTable::PvData, 1, noon() + 43200,
+                             {0.1F, 100000, -0.5F, 7, 8, 9, 10, 11}));
+    QVERIFY(recording.record(RecordTable::PvData, 2, noon() + 43201));
+    {
+        QSqlDatabase db = QSqlDatabase::database("history-test-writer");
+        QVERIFY(QSqlQuery(db).exec("update pv_data set v2 = null where w_id = 2"));
+    }
+    Reader reader(recording.path());
+    const RangeRead read =
+        readRange(*reader, RecordTable::PvData, serialAt(noon()), serialAt(noon() + 86400));
+    QCOMPARE(read.rows.size(), 3);
+    const QString path = recording.folder() + "/out.csv";
+    const ExportResult result = writeCsv(path, read.rows);
+    QCOMPARE(result.outcome, ExportResult::Written);
+    QCOMPARE(result.rows, qint64(3));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray expected =
+        "\xEF\xBB\xBF" +
+        QString("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8").toUtf8() +
+        "\r\n"
+        "2026-12-07T23:59:59,12.5,-3,0,250,40,1,2,3\r\n"
+        "2026-12-08T00:00:00,0.1,100000,-0.5,7,8,9,10,11\r\n"
+        "2026-12-08T00:00:01,2,3,,5,6,7,8,9\r\n";
+    QCOMPARE(file.readAll(), expected);
+}
+
+void TestHistory::csvCancelLeavesNoFile()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 10000; ++i)
+        rows << rowAt(noon() + i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cancelled.csv");
+    int reports = 0;
+    const ExportResult result = writeCsv(path, rows, [&](qint64 done, qint64 total) {
+        ++reports;
+        return done < total / 2;
+    });
+    QCOMPARE(result.outcome, ExportResult::Cancelled);
+    QVERIFY(reports > 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+
+    // An existing file stays as it was.
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("yesterday");
+    old.close();
+    writeCsv(path, rows, [](qint64, qint64) { return false; });
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("yesterday"));
+}
+
+void TestHistory::csvOnAFullDiskLeavesNoFile()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows << rowAt(noon() + i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("full.csv");
+    // A file size limit of 64 KiB fails the writes past it as a full disk would.
+    struct rlimit old {
+    };
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+    const auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const ExportResult result = writeCsv(path, rows);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldSignal);
+    QCOMPARE(result.outcome, ExportResult::Failed);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestHistory::exportWhileTheRecorderHoldsItsLock()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 100, noon(), 1));
+    Reader reader(recording.path());
+    // The recorder in the middle of a recording: its write transaction open.
+    QSqlDatabase writer = QSqlDatabase::database("history-test-writer");
+    QSqlQuery query(writer);
+    QVERIFY(query.exec("begin immediate"));
+    QVERIFY(query.exec("update pv_data set v0 = -1"));
+    const QString path = recording.folder() + "/during.csv";
+    const RangeExport done =
+        exportRange(*reader, serialAt(noon() - 99), serialAt(noon()), std::nullopt, path);
+    QVERIFY(query.exec("rollback"));
+    QCOMPARE(done.fault, RangeFault::None);
+    QCOMPARE(done.rows, qint64(100));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains(",-1,")); // only what was committed
+}
+
+void TestHistory::csvFailsWithoutAFolderOrWriteAccess_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing folder") << QDir::tempPath() + "/no-such-folder-zelmar/x.csv";
+    // Not even root may create files there.
+    QTest::newRow("folder not writable") << "/proc/zelmar-export.csv";
+    QTest::newRow("a folder's name") << QDir::tempPath();
+}
+
+void TestHistory::csvFailsWithoutAFolderOrWriteAccess()
+{
+    QFETCH(QString, path);
+    const ExportResult result = writeCsv(path, {rowAt(noon())});
+    QCOMPARE(result.outcome, ExportResult::Failed);
+    QVERIFY(result.error.startsWith("cannot write"));
+    if (!QFileInfo(path).isDir())
+        QVERIFY(!QFile::exists(path));
+}
+
+void TestHistory::exportRangeRefusesBadRanges_data()
+{
+    QTest::addColumn<int>("fromAge");
+    QTest::addColumn<int>("toAge");
+    QTest::addColumn<bool>("forceSeconds");
+    QTest::addColumn<RangeFault>("fault");
+    QTest::newRow("from after to") << 10 << 20 << false << RangeFault::FromAfterTo;
+    QTest::newRow("no rows") << -1000 << -2000 << false << RangeFault::EmptyRange;
+    QTest::newRow("two days from the 1 s ring")
+        << 2 * 86400 << 0 << true << RangeFault::LongerThanRing;
+    QTest::newRow("nine days") << 9 * 86400 << 0 << false << RangeFault::LongerThanRing;
+    QTest::newRow("two days from the 10 s ring") << 2 * 86400 << 0 << false << RangeFault::None;
+}
+
+void TestHistory::exportRangeRefusesBadRanges()
+{
+    QFETCH(int, fromAge);
+    QFETCH(int, toAge);
+    QFETCH(bool, forceSeconds);
+    QFETCH(RangeFault, fault);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 100, 100, noon(), 1));
+    QVERIFY(recording.fill(RecordTable::LpvWdjl, 100, 100, noon(), 10));
+    Reader reader(recording.path());
+    const QString path = recording.folder() + "/range.csv";
+    const RangeExport done =
+        exportRange(*reader, serialAt(noon() - fromAge), serialAt(noon() - toAge),
+                    forceSeconds ? std::optional(RecordTable::PvData) : std::nullopt, path);
+    QCOMPARE(done.fault, fault);
+    QCOMPARE(QFile::exists(path), fault == RangeFault::None);
+    if (fault == RangeFault::None) {
+        QCOMPARE(done.ring, RecordTable::LpvWdjl);
+        QCOMPARE(done.rows, qint64(100));
+    }
+}
+
+namespace
+{
+struct ProgramRun {
+    int code = -1;
+    QString error;
+};
+
+// The real program without a display: an action must not need one.
+ProgramRun runProgram(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("ZELMAR_DB");
+    process.setProcessEnvironment(environment);
+    process.start(ZELMAR_PROGRAM, arguments);
+    if (!process.waitForFinished(30000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QString minuteText(qint64 second)
+{
+    return QDateTime(dateFromSerial(double(second / 86400)), timeFromFraction(serialAt(second)))
+        .toString("yyyy-MM-dd HH:mm");
+}
+} // namespace
+
+void TestHistory::commandLineExport()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 200, 200, noon() + 60, 1));
+    const QString path = recording.folder() + "/noon.csv";
+    // 11:59 .. 12:00: the rows of 11:58:41 .. 11:59:59 lie before 12:00 and after 11:59.
+    const ProgramRun run = runProgram({"--export-csv", path, "--from", minuteText(noon() - 60),
+                                       "--to", minuteText(noon()), "--db", recording.path()});
+    QCOMPARE(run.error, QString());
+    QCOMPARE(run.code, 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 1 + 61 + 1); // header, 11:59:00 .. 12:00:00, the empty rest
+    QVERIFY(lines.first().startsWith("\xEF\xBB\xBF"));
+    QVERIFY(lines.at(1).startsWith("2026-12-07T11:59:00,"));
+    QVERIFY(lines.at(61).startsWith("2026-12-07T12:00:00,"));
+}
+
+void TestHistory::commandLineExitCodes_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // DB and OUT stand for the paths
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("reason");
+    const QString from = minuteText(noon() - 60);
+    const QString to = minuteText(noon());
+    QTest::newRow("no --to") << QStringList{"--export-csv", "OUT", "--from", from, "--db", "DB"}
+                             << 1 << "--export-csv needs --from and --to";
+    QTest::newRow("unreadable time")
+        << QStringList{"--export-csv", "OUT", "--from", "noon", "--to", to, "--db", "DB"} << 1
+        << "unreadable date-time";
+    QTest::newRow("bad ring") << QStringList{"--export-csv", "OUT", "--from", from, "--to", to,
+                                             "--ring",       "5s",  "--db",   "DB"}
+                              << 1 << "--ring is 1s or 10s";
+    QTest::newRow("from after to")
+        << QStringList{"--export-csv", "OUT", "--from", to, "--to", from, "--db", "DB"} << 2
+        << "from after to";
+    QTest::newRow("no such database")
+        << QStringList{"--export-csv", "OUT", "--from", from, "--to", to, "--db", "DB.missing"} << 3
+        << "no such database";
+    QTest::newRow("not a recording database")
+        << QStringList{"--export-csv", "OUT", "--from", from, "--to", to, "--db", "OUT.txt"} << 4
+        << "not a recording database";
+    QTest::newRow("empty range") << QStringList{"--export-csv", "OUT",
+                                                "--from",       "2020-01-01 00:00",
+                                                "--to",         "2020-01-01 08:00",
+                                                "--db",         "DB"}
+                                 << 5 << "empty range";
+    QTest::newRow("longer than the ring")
+        << QStringList{"--export-csv", "OUT", "--from", "2026-11-01 00:00",
+                       "--to",         to,    "--db",   "DB"}
+        << 5 << "range longer than the 10 s ring";
+    QTest::newRow("folder missing") << QStringList{"--export-csv", "OUT.dir/none/x.csv",
+                                                   "--from",       from,
+                                                   "--to",         to,
+                                                   "--db",         "DB"}
+                                    << 6 << "cannot write";
+    QTest::newRow("folder not writable")
+        << QStringList{"--export-csv", "/proc/zelmar.csv", "--from", from, "--to", to, "--db", "DB"}
+        << 6 << "cannot write";
+}
+
+void TestHistory::commandLineExitCodes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, reason);
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 200, 200, noon(), 1));
+    const QString out = recording.folder() + "/out.csv";
+    QFile text(out + ".txt");
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("date,value\n2026-12-07,1\n");
+    text.close();
+    for (QString &argument : arguments)
+        argument.replace("OUT", out).replace("DB", recording.path());
+    const ProgramRun run = runProgram(arguments);
+    QCOMPARE(run.code, code);
+    QVERIFY2(run.error.startsWith("zelmar: " + reason), qPrintable(run.error));
+    QCOMPARE(run.error.count('\n'), 1);
+    QVERIFY(!QFile::exists(out));
+}
+
+namespace
+{
+// A recording of the last 2 hours in the 1-second ring and of 26 hours in the
+// 10-second ring, up to noon, and a window over it with the clock at noon.
+struct WindowFixture {
+    Recording recording;
+    std::unique_ptr<HistoryWindow> window;
+    bool exposed = false;
+
+    WindowFixture()
+    {
+        SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
+        recording.fill(RecordTable::PvData, 7200, 7200, noon(), 1);
+        recording.fill(RecordTable::LpvWdjl, 9360, 9360, noon(), 10);
+        window = std::make_unique<HistoryWindow>(nullptr, recording.path());
+        window->resize(1000, 600);
+        window->show();
+        exposed = QTest::qWaitForWindowExposed(window.get());
+    }
+    ~WindowFixture() { SystemClock::setSource({}); }
+
+    HistoryChart *chart() const { return window->chart(); }
+    template <typename T> T *find(const char *name) const
+    {
+        return window->findChild<T *>(QString::fromLatin1(name));
+    }
+    QPoint at(double moment) const
+    {
+        const QRect plot = HistoryChart::plotRect(chart()->size());
+        const double share = (moment - chart()->from()) / (chart()->to() - chart()->from());
+        return QPoint(plot.left() + int(share * plot.width()), plot.center().y());
+    }
+};
+
+QString pdfText(const QString &path)
+{
+    QProcess process;
+    process.start("pdftotext", {"-layout", path, "-"});
+    if (!process.waitForFinished(20000))
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+} // namespace
+
+void TestHistory::windowOpensOnTheLastHourOfTheSecondRing()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    QCOMPARE(f.window->windowTitle(), QString("历史曲线"));
+    QCOMPARE(f.window->ring(), RecordTable::PvData);
+    QVERIFY(f.find<QLabel>("ringLabel")->text().contains("1 s"));
+    QCOMPARE(f.chart()->rows().size(), 3601); // 11:00:00 .. 12:00:00
+    QCOMPARE(f.chart()->rows().last().id, 7200);
+    QCOMPARE(f.find<QDateTimeEdit>("fromEdit")->dateTime(),
+             QDateTime(QDate(2026, 12, 7), QTime(11, 0)));
+}
+
+void TestHistory::windowChoosesTheTenSecondRingForOlderRanges()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    QTest::mouseClick(f.find<QPushButton>("quick(3)"), Qt::LeftButton); // the last 24 h
+    QCOMPARE(f.window->ring(), RecordTable::LpvWdjl);
+    QVERIFY(f.find<QLabel>("ringLabel")->text().contains("10 s"));
+    QCOMPARE(f.chart()->rows().size(), 8641);
+    // Back inside the 1-second ring, it is used again.
+    QVERIFY(f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 10)),
+                                QDateTime(QDate(2026, 12, 7), QTime(10, 30))));
+    QCOMPARE(f.window->ring(), RecordTable::PvData);
+    QVERIFY(!f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 30)),
+                                 QDateTime(QDate(2026, 12, 7), QTime(10, 0))));
+    QCOMPARE(f.chart()->rows().size(), 1201); // unchanged by the refused range
+}
+
+void TestHistory::dragZoomsInAndBackOutReturns()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const double to = f.chart()->to();
+    const double quarter = (to - from) / 4;
+    const QPoint start = f.at(from + quarter);
+    const QPoint end = f.at(from + 2 * quarter);
+    QTest::mousePress(f.chart(), Qt::LeftButton, {}, start);
+    QTest::mouseMove(f.chart(), end);
+    QTest::mouseRelease(f.chart(), Qt::LeftButton, {}, end);
+    QVERIFY(std::abs(f.chart()->from() - (from + quarter)) < quarter / 50);
+    QVERIFY(std::abs(f.chart()->to() - (from + 2 * quarter)) < quarter / 50);
+    QVERIFY(f.chart()->rows().size() < 1000);
+    QVERIFY(f.find<QPushButton>("backButton")->isEnabled());
+    QTest::mouseClick(f.find<QPushButton>("backButton"), Qt::LeftButton);
+    QCOMPARE(f.chart()->from(), from);
+    QCOMPARE(f.chart()->to(), to);
+}
+
+void TestHistory::arrowKeysPan()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const double span = f.chart()->to() - from;
+    f.chart()->setFocus();
+    QTest::keyClick(f.chart(), Qt::Key_Left);
+    QVERIFY(std::abs(f.chart()->from() - (from - span / 4)) < 1e-9);
+    QCOMPARE(f.chart()->rows().first().moment(), serialAt(noon() - 3600 - 900));
+    QTest::keyClick(f.chart(), Qt::Key_Backspace); // back out
+    QCOMPARE(f.chart()->from(), from);
+}
+
+void TestHistory::cursorAndMarkersReadValues()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    // The row of 11:30:00 is id 7200 − 1800.
+    const double half = serialAt(noon() - 1800);
+    QTest::mouseMove(f.chart(), f.at(half));
+    const QString readout = f.find<QLabel>("cursorReadout")->text();
+    QVERIFY2(readout.startsWith("2026-12-07 11:"), qPrintable(readout));
+    const int row = nearestRow(f.chart()->rows(), f.chart()->momentAt(f.at(half).x()));
+    QVERIFY(readout.contains(QString("CH1 %1").arg(f.chart()->rows().at(row).id)));
+    QVERIFY(readout.contains(QString("变送值 DA %1").arg(f.chart()->rows().at(row).id + 4)));
+
+    QTest::mouseClick(f.chart(), Qt::LeftButton, {}, f.at(serialAt(noon() - 3000)));
+    QTest::mouseClick(f.chart(), Qt::RightButton, {}, f.at(serialAt(noon() - 600)));
+    QVERIFY(f.chart()->marker(0) && f.chart()->marker(1));
+    const double seconds = std::round((*f.chart()->marker(1) - *f.chart()->marker(0)) * 86400);
+    const QString markers = f.find<QLabel>("markerReadout")->text();
+    QVERIFY2(markers.contains(QString("Δt %1 s").arg(seconds)), qPrintable(markers));
+    QVERIFY(markers.contains(QString("ΔCH1 %1").arg(seconds))); // value 0 is the id
+}
+
+void TestHistory::windowExportsTheMarkerRange()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    f.chart()->setMarker(0, serialAt(noon() - 20));
+    f.chart()->setMarker(1, serialAt(noon() - 11));
+    const QString path = f.recording.folder() + "/markers.csv";
+    const RangeExport done = f.window->exportCsvTo(path);
+    QCOMPARE(done.fault, RangeFault::None);
+    QCOMPARE(done.rows, qint64(10));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count('\n'), 11);
+}
+
+void TestHistory::picturesAtOnceAndTwiceTheSize()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const QString once = f.recording.folder() + "/once.png";
+    const QString twice = f.recording.folder() + "/twice.png";
+    QVERIFY(f.window->saveHistoryPicture(once, 1));
+    QVERIFY(f.window->saveHistoryPicture(twice, 2));
+    QCOMPARE(QImage(once).size(), f.chart()->size());
+    QCOMPARE(QImage(twice).size(), f.chart()->size() * 2);
+    // The picture holds the curves in the overview's colours.
+    const QImage picture(once);
+    bool red = false;
+    for (int y = 0; y < picture.height() && !red; ++y)
+        for (int x = 0; x < picture.width() && !red; ++x)
+            red = picture.pixelColor(x, y) == QColor(255, 0, 0);
+    QVERIFY(red);
+    QVERIFY(!f.window->saveHistoryPicture("/proc/zelmar.png", 1));
+}
+
+void TestHistory::printToPdfHoldsTheTitleLine()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    CommSettings[CommIndex::Port] = 3;
+    CommSettings[CommIndex::Address] = 7;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = f.recording.folder() + "/history.pdf";
+    printer.setOutputFileName(path);
+    QVERIFY(f.window->printTo(printer));
+    QVERIFY(QFileInfo(path).size() > 1000);
+    const QString text = pdfText(path);
+    QVERIFY2(text.contains("通讯端口 3") && text.contains("模块地址 7"), qPrintable(text));
+    QVERIFY(text.contains("2026-12-07 11:00:00 至 2026-12-07 12:00:00"));
+}
+
+void TestHistory::overviewAsksForHistoryAndPrint()
+{
+    Recording recording;
+    QVERIFY(recording.fill(RecordTable::PvData, 600, 600, noon(), 1));
+    qputenv("ZELMAR_DB", recording.path().toLocal8Bit());
+    OverviewWindow overview;
+    overview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&overview));
+    QSignalSpy history(&overview, &OverviewWindow::historyRequested);
+    QSignalSpy print(&overview, &OverviewWindow::printRequested);
+    auto *command29 = overview.findChild<QPushButton *>("Command29");
+    auto *command2 = overview.findChild<QPushButton *>("Command2");
+    QVERIFY(command29->isEnabled() && command2->isEnabled());
+    QTest::mouseClick(command29, Qt::LeftButton);
+    QTest::keyClick(overview.findChild<QWidget *>("Combo1"), Qt::Key_F8);
+    QCOMPARE(history.count(), 2);
+    QTest::mouseClick(command2, Qt::LeftButton);
+    QTest::keyClick(overview.findChild<QWidget *>("Combo1"), Qt::Key_F3);
+    QCOMPARE(print.count(), 2);
+
+    // Served: the history window opens beside the overview, which keeps running.
+    attachHistory(&overview);
+    SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
+    QTest::mouseClick(command29, Qt::LeftButton);
+    SystemClock::setSource({});
+    HistoryWindow *window = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        window = window ? window : qobject_cast<HistoryWindow *>(top);
+    QVERIFY(window && window->isVisible());
+    QVERIFY(overview.isVisible() && overview.displayTimer()->isActive());
+    QVERIFY2(window->chart()->rows().size() == 600,
+             qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
+
+    // The print of the overview's chart: its range is the records it loaded.
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString path = recording.folder() + "/overview.pdf";
+    printer.setOutputFileName(path);
+    QVERIFY(printOverview(&overview, printer));
+    const QString text = pdfText(path);
+    QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
+    QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
+    qunsetenv("ZELMAR_DB");
+}
+
+QTEST_MAIN(TestHistory)
+#include "tst_history.moc"

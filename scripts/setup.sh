@@ -7,10 +7,12 @@ cd "$(dirname "$0")/.."
 
 # fonts-liberation2 stands in for Arial with the same widths (the date and time
 # read-out); xdotool and python3 serve scripts/screenshot.sh; locales lets a test
-# compile a locale with a decimal comma; clang-format checks the formatting.
+# compile a locale with a decimal comma; clang-format checks the formatting;
+# libqt6sql6-psql lets the historian reach PostgreSQL, and postgresql gives the
+# historian tests and benchmark a throw-away server of their own.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format)
+          clang-format libqt6sql6-psql postgresql)
 
 mkdir -p build
 log=build/setup.log

@@ -318,6 +318,174 @@ private slots:
         QVERIFY(historianStatusText(bad.status()).contains(QStringLiteral("postgresql://")));
         QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("PW")), 0);
     }
+
+    // ---- forwarding ----
+    void forwardsARecordingExactly()
+    {
+        const QString file = path(QStringLiteral("exact.db"));
+        RecordingStore store(QStringLiteral("exact-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 25, kStart));
+        Historian historian(settings(file, QStringLiteral("EXACT")), QStringLiteral("exact-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            serverCount(QStringLiteral("samples_1s"), QStringLiteral("EXACT")), 25, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("samples_10s"), QStringLiteral("EXACT")), 3);
+        historian.stop();
+
+        HistorianServer server(QStringLiteral("exact-read"));
+        QVERIFY(server.open(parseHistorianUrl(m_cluster.url())));
+        const auto samples = server.readSamples(QStringLiteral("EXACT"), SampleTable::Seconds,
+                                                kStart.addSecs(-60), kStart.addSecs(60));
+        QVERIFY(samples);
+        QCOMPARE(samples->size(), 25);
+        for (int i = 0; i < 25; ++i) {
+            QCOMPARE(samples->at(i).ts, kStart.addSecs(i));
+            QVERIFY(samples->at(i).values == valuesFor(i)); // bit for bit, no tolerance
+        }
+        // The server's own reading of the times: the recording machine's local time.
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT to_char(min(ts) AT TIME ZONE 'UTC', "
+                                               "'YYYY-MM-DD HH24:MI:SS') FROM samples_1s WHERE "
+                                               "station = 'EXACT'")),
+                 kStart.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT port || ' ' || address || ' ' || settings "
+                                               "FROM stations WHERE station = 'EXACT'")),
+                 QStringLiteral("1 1 9600 none"));
+    }
+    void resumesWhereItStopped()
+    {
+        const QString file = path(QStringLiteral("resume.db"));
+        RecordingStore store(QStringLiteral("resume-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 30, kStart));
+        {
+            Historian historian(settings(file, QStringLiteral("RESUME")),
+                                QStringLiteral("resume-1"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                serverCount(QStringLiteral("samples_1s"), QStringLiteral("RESUME")), 30, kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QVERIFY(record(store, 30, 20, kStart.addSecs(30), 30));
+        ForwardSource source(QStringLiteral("resume-look"));
+        QVERIFY(source.open(file));
+        const auto position = source.readPosition(parseHistorianUrl(m_cluster.url()).address() +
+                                                      QStringLiteral("#RESUME"),
+                                                  RecordTable::PvData);
+        QVERIFY(position);
+        QCOMPARE(position->id, 30);
+        source.close();
+
+        Historian again(settings(file, QStringLiteral("RESUME")), QStringLiteral("resume-2"));
+        again.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            serverCount(QStringLiteral("samples_1s"), QStringLiteral("RESUME")), 50, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(again.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        // Nothing was sent twice: no batch met rows that were there already.
+        QCOMPARE(serverCount(QStringLiteral("events"), QStringLiteral("RESUME")), 0);
+    }
+    void serverOutageLosesNothing()
+    {
+        const QString file = path(QStringLiteral("outage.db"));
+        RecordingStore store(QStringLiteral("outage-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 4000, kStart));
+        ForwarderSettings s = settings(file, QStringLiteral("OUTAGE"));
+        s.batchRows = 40;
+        Historian historian(s, QStringLiteral("outage-fwd"));
+        historian.start();
+        // Stopped while it catches up, so that a batch is cut off.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            serverCount(QStringLiteral("samples_1s"), QStringLiteral("OUTAGE")) > 0, kWaitMs);
+        QVERIFY(m_cluster.stop());
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Unreachable,
+                                  kWaitMs);
+        // Longer than the retry ceiling; the recorder goes on meanwhile.
+        QVERIFY(record(store, 4000, 60, kStart.addSecs(4000), 4000));
+        QTest::qWait(1500);
+        QCOMPARE(historian.status().state, HistorianStatus::State::Unreachable);
+        QVERIFY(historian.status().rowsBehind > 0);
+        QVERIFY(m_cluster.start());
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("OUTAGE")), 4060);
+        QCOMPARE(serverCount(QStringLiteral("samples_10s"), QStringLiteral("OUTAGE")), 406);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(DISTINCT ts) FROM samples_1s WHERE "
+                                               "station = 'OUTAGE'")),
+                 QStringLiteral("4060"));
+    }
+    void sameStationFromTwoTools()
+    {
+        const QString first = path(QStringLiteral("twin1.db"));
+        const QString second = path(QStringLiteral("twin2.db"));
+        RecordingStore store1(QStringLiteral("twin1-store"));
+        RecordingStore store2(QStringLiteral("twin2-store"));
+        QVERIFY(store1.open(first));
+        QVERIFY(store2.open(second));
+        QVERIFY(record(store1, 0, 40, kStart));
+        QVERIFY(record(store2, 0, 40, kStart.addSecs(20), 500)); // overlaps 20 s of the first
+        Historian one(settings(first, QStringLiteral("TWIN")), QStringLiteral("twin-1"));
+        one.start();
+        QTRY_COMPARE_WITH_TIMEOUT(one.status().state, HistorianStatus::State::Forwarding, kWaitMs);
+        Historian two(settings(second, QStringLiteral("TWIN")), QStringLiteral("twin-2"));
+        QSignalSpy events(&two, &Historian::eventWritten);
+        two.start();
+        QTRY_COMPARE_WITH_TIMEOUT(two.status().state, HistorianStatus::State::Forwarding, kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("TWIN")), 60);
+        // Said once for each ring that met the first tool's rows.
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT kind FROM events WHERE station = 'TWIN'")),
+                 QStringLiteral("duplicate\nduplicate"));
+        QCOMPARE(events.size(), 2);
+        // The first tool's values stand.
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT v1 FROM samples_1s WHERE station = 'TWIN' "
+                                               "AND ts = '%1'::timestamptz")
+                                    .arg(timestampText(kStart.addSecs(25)))),
+                 QString::number(valuesFor(25)[0]));
+    }
+    void ringWrapWhileDownIsALostSpan()
+    {
+        const QString file = path(QStringLiteral("wrap.db"));
+        RecordingStore store(QStringLiteral("wrap-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 10, kStart));
+        {
+            Historian historian(settings(file, QStringLiteral("WRAP")), QStringLiteral("wrap-1"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        // While nothing forwards, the ring comes round past the last row sent:
+        // rows 11 .. 30 of the first round are overwritten before they went.
+        const QDateTime later = kStart.addSecs(100);
+        QVERIFY(record(store, 10, kRecordRingIds + 20, later));
+
+        ForwarderSettings s = settings(file, QStringLiteral("WRAP"));
+        s.batchRows = 5000;
+        Historian historian(s, QStringLiteral("wrap-2"));
+        QSignalSpy events(&historian, &Historian::eventWritten);
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("WRAP")),
+                 10 + kRecordRingIds);
+        QVERIFY(events.size() >= 1);
+        const ServerEvent event = events.first().at(1).value<ServerEvent>();
+        QCOMPARE(event.kind, QStringLiteral("lost-span"));
+        // From the last row sent to the oldest row the ring still holds.
+        QVERIFY2(event.detail.contains(
+                     kStart.addSecs(9).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                 qPrintable(event.detail));
+        QVERIFY2(event.detail.contains(
+                     later.addSecs(20).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                 qPrintable(event.detail));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
+                                               "'WRAP' AND kind = 'lost-span'")),
+                 QStringLiteral("1")); // Lpv_wdjl, a tenth as fast, did not come round
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHistorian)

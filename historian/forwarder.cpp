@@ -209,12 +209,13 @@ qint64 Forwarder::forwardRing(RecordTable table)
     bool &reported = m_duplicatesReported[ringIndex(table)];
     if (*inserted < rows.size() && !reported) {
         // Rows of this station at these times were there already: another tool
-        // forwards under the same station name, or a batch whose commit was
-        // not confirmed went again. Said once until batches go in whole again.
+        // forwards under the same station name, a batch whose commit was not
+        // confirmed went again, or a restart recorded one second twice. Said
+        // once until batches go in whole again.
         const QString detail =
             QStringLiteral("%1 of %2 rows of %3 from %4 to %5 were on the server already for "
                            "this station and were dropped (another tool with the same station "
-                           "name, or a batch sent again)")
+                           "name, a batch sent again, or one second recorded twice)")
                 .arg(rows.size() - *inserted)
                 .arg(rows.size())
                 .arg(QLatin1String(tableText(table)),

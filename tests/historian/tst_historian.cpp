@@ -4,6 +4,7 @@
 #include "daytime.h"
 #include "forwarder.h"
 #include "forwardsource.h"
+#include "historianreader.h"
 #include "historianserver.h"
 #include "historianstatus.h"
 #include "historianurl.h"
@@ -485,6 +486,49 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
                                                "'WRAP' AND kind = 'lost-span'")),
                  QStringLiteral("1")); // Lpv_wdjl, a tenth as fast, did not come round
+    }
+
+    // ---- reading a station back ----
+    void readsAStationBack()
+    {
+        const QString file = path(QStringLiteral("back.db"));
+        RecordingStore store(QStringLiteral("back-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 40, kStart));
+        {
+            Historian historian(settings(file, QStringLiteral("BACK")), QStringLiteral("back-fwd"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        const QString source = m_cluster.url() + QStringLiteral("&station=BACK");
+        QVERIFY(isHistorianSource(source));
+        QVERIFY(!isHistorianSource(file));
+        QString error;
+        const auto rows = readStationRecords(source, RecordTable::PvData, kStart.addSecs(5),
+                                             kStart.addSecs(14), &error);
+        QVERIFY2(rows, qPrintable(error));
+        QCOMPARE(rows->size(), 10); // both ends included
+        for (int i = 0; i < rows->size(); ++i) {
+            const QDateTime at = kStart.addSecs(5 + i);
+            QCOMPARE(rows->at(i).date, daySerial(at.date()));
+            QCOMPARE(rows->at(i).time, dayFraction(at.time()));
+            QVERIFY(rows->at(i).values == valuesFor(5 + i));
+        }
+        const auto tens =
+            readStationRecords(source, RecordTable::LpvWdjl, kStart, kStart.addSecs(3600), &error);
+        QVERIFY(tens);
+        QCOMPARE(tens->size(), 4);
+
+        const auto unknown = readStationRecords(m_cluster.url() + QStringLiteral("&station=NONE"),
+                                                RecordTable::PvData, kStart, kStart.addSecs(60));
+        QVERIFY(unknown && unknown->isEmpty());
+        QVERIFY(!readStationRecords(m_cluster.url(), RecordTable::PvData, kStart, kStart, &error));
+        QVERIFY(error.contains(QStringLiteral("station")));
+        QVERIFY(!readStationRecords(m_cluster.url(QStringLiteral("wrong")) +
+                                        QStringLiteral("&station=BACK"),
+                                    RecordTable::PvData, kStart, kStart, &error));
+        QVERIFY(error.contains(QStringLiteral("password")));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "forwarder.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -91,6 +92,8 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("Met1"));
     mscom();
     steps().append(QStringLiteral("mscom"));
+    // After the recorder, which creates the database that the forwarder reads.
+    toolHistorian();
 }
 
 SplashWindow *frmSplash()

@@ -3,6 +3,7 @@
 #include "daytime.h"
 #include "recorder.h"
 
+#include <QCoreApplication>
 #include <QSysInfo>
 
 namespace
@@ -305,4 +306,16 @@ void Historian::stop()
     m_thread.wait();
     delete m_forwarder;
     m_forwarder = nullptr;
+}
+
+Historian *toolHistorian()
+{
+    static Historian *const instance = [] {
+        auto *historian = new Historian(forwarderSettingsFromEnvironment(databasePath(), 1, 1, {}));
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, historian,
+                         &Historian::stop);
+        historian->start();
+        return historian;
+    }();
+    return instance;
 }

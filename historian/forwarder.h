@@ -128,3 +128,9 @@ private:
     Forwarder *m_forwarder = nullptr;
     HistorianStatus m_status;
 };
+
+// The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,
+// $ZELMAR_STATION; the station's default names serial port 1, the first of the
+// overview's list) for the recording database, started, and stopped when the
+// application quits. Its status is Off when no historian is configured.
+Historian *toolHistorian();

@@ -245,9 +245,12 @@ void RecordSession::record()
     }
     for (auto &instrument : m_instruments) {
         swapIn(*instrument);
+        const qint32 before = instrument->recorder->pvCounter();
         instrument->recorder->tick();
         swapOut(*instrument);
         noteState(*instrument);
+        if (instrument->historian && instrument->recorder->pvCounter() != before)
+            instrument->historian->recorded();
     }
 }
 

@@ -79,6 +79,14 @@ void Forwarder::stop()
     m_source.close();
 }
 
+void Forwarder::recorded()
+{
+    const bool waitingForRows = m_status.state == HistorianStatus::State::Forwarding ||
+                                m_status.state == HistorianStatus::State::Behind;
+    if (waitingForRows && m_server.isOpen() && m_timer.isActive())
+        m_timer.start(std::chrono::milliseconds(0));
+}
+
 QString Forwarder::positionKey() const
 {
     return m_settings.target.address() + QLatin1Char('#') + m_settings.station;
@@ -294,6 +302,12 @@ void Historian::start()
     connect(m_forwarder, &Forwarder::eventWritten, this, &Historian::eventWritten);
     m_thread.start();
     QMetaObject::invokeMethod(m_forwarder, &Forwarder::start, Qt::QueuedConnection);
+}
+
+void Historian::recorded()
+{
+    if (m_forwarder)
+        QMetaObject::invokeMethod(m_forwarder, &Forwarder::recorded, Qt::QueuedConnection);
 }
 
 void Historian::stop()

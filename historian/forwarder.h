@@ -61,6 +61,9 @@ public slots:
     void start();
     // Ends forwarding after the batch under way and closes both connections.
     void stop();
+    // The recorder wrote a row: look at once instead of at the next check,
+    // unless a back-off wait is running (a new row does not bring a server back).
+    void recorded();
 
 signals:
     void statusChanged(const HistorianStatus &status);
@@ -108,6 +111,8 @@ public:
     void start();
     // Stops it; the batch under way completes first.
     void stop();
+    // Tells the forwarder that the recorder wrote a row (never waits).
+    void recorded();
 
     // The last status the forwarder reported.
     HistorianStatus status() const { return m_status; }

@@ -174,3 +174,11 @@ QString PgCluster::psql(const QString &sql, const QString &database) const
     }
     return QString::fromLocal8Bit(process.readAll()).trimmed();
 }
+
+qint64 PgCluster::serverPid() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!m_running || !file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readLine().trimmed().toLongLong();
+}

@@ -43,6 +43,8 @@ public:
     QString psql(const QString &sql, const QString &database = QLatin1String(kDatabase)) const;
 
     QString error() const { return m_error; }
+    // The process id of the running server (its postmaster); 0 when not running.
+    qint64 serverPid() const;
 
     // The folder of the server binaries: $ZELMAR_PG_BIN, else the newest
     // /usr/lib/postgresql/<n>/bin holding pg_ctl.

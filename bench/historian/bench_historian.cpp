@@ -32,15 +32,21 @@ namespace
 
 constexpr int kObservePeriodMs = 100;
 
-// User and system CPU seconds of one process so far; -1 when it is gone.
-double cpuSeconds(qint64 pid)
+// The fields of /proc/<pid>/stat after the command name (which may hold
+// blanks): state, parent, ...; empty when the process is gone.
+QList<QByteArray> statFields(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
-        return -1;
+        return {};
     const QByteArray text = file.readAll();
-    // Fields after the command name (which may hold blanks) start after ") ".
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
+// User and system CPU seconds of one process so far; -1 when it is gone.
+double cpuSeconds(qint64 pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
     if (fields.size() < 13)
         return -1;
     return (fields.at(11).toDouble() + fields.at(12).toDouble()) / sysconf(_SC_CLK_TCK);
@@ -48,11 +54,7 @@ double cpuSeconds(qint64 pid)
 
 qint64 parentOf(qint64 pid)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = file.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const QList<QByteArray> fields = statFields(pid);
     return fields.size() > 1 ? fields.at(1).toLongLong() : -1;
 }
 

@@ -146,7 +146,7 @@ void Forwarder::cycle()
     for (RecordTable table : {RecordTable::PvData, RecordTable::LpvWdjl}) {
         const qint64 pending = forwardRing(table);
         if (pending < 0) {
-            if (m_server.lastError().isEmpty()) {
+            if (pending == kLocalFailed) {
                 // The local file failed, not the server: open it afresh later.
                 m_source.close();
                 m_timer.start(m_settings.checkInterval);
@@ -168,7 +168,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
 {
     const std::optional<SlVoid> counters = m_source.readCounters();
     if (!counters)
-        return -1;
+        return kLocalFailed;
     const qint32 newest =
         ringCounter(table == RecordTable::PvData ? counters->newestPv : counters->newestLpv);
     ForwardPosition &last = m_positions[ringIndex(table)];
@@ -177,7 +177,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
     if (last.id > 0) {
         const std::optional<RecordedRow> row = m_source.readRow(table, last.id);
         if (!row && !m_source.lastError().isEmpty())
-            return -1;
+            return kLocalFailed;
         intact = row && row->date == last.date && row->time == last.time;
     }
     bool ringFull = false;
@@ -185,12 +185,15 @@ qint64 Forwarder::forwardRing(RecordTable table)
     if (!intact && newest > 0) {
         ringFull = m_source.readRow(table, oldestIfFull).has_value();
         if (!m_source.lastError().isEmpty())
-            return -1;
+            return kLocalFailed;
     }
     const RingSpan span = pendingSpan(last.id, intact, newest, ringFull);
-    if (last.id > 0 && !intact && newest > 0 &&
-        !reportLostSpan(table, last, ringFull ? oldestIfFull : 1))
-        return -1;
+    if (last.id > 0 && !intact && newest > 0) {
+        if (!reportLostSpan(table, last, ringFull ? oldestIfFull : 1))
+            return kServerFailed;
+        // Said once: from here on the ring is sent from its oldest row, as on a first run.
+        last = {};
+    }
 
     const BatchRanges ranges = batchRanges(span, m_settings.batchRows);
     QVector<RecordedRow> rows;
@@ -200,7 +203,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
         const std::optional<QVector<RecordedRow>> part =
             m_source.readRows(table, range.afterId, range.lastId);
         if (!part)
-            return -1;
+            return kLocalFailed;
         rows += *part;
     }
     if (rows.isEmpty())
@@ -213,7 +216,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
     const std::optional<int> inserted =
         m_server.insertSamples(m_settings.station, sampleTable(table), samples);
     if (!inserted)
-        return -1;
+        return kServerFailed;
 
     bool &reported = m_duplicatesReported[ringIndex(table)];
     if (*inserted < rows.size() && !reported) {
@@ -231,7 +234,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
                      momentText(rows.first().date, rows.first().time),
                      momentText(rows.last().date, rows.last().time));
         if (!writeEvent(QStringLiteral("duplicate"), detail))
-            return -1;
+            return kServerFailed;
         reported = true;
     } else if (*inserted == rows.size()) {
         reported = false;

@@ -75,8 +75,11 @@ private:
     void cycle();
     bool connectServer();
     void retryLater(const QString &reason);
+    // forwardRing's results below zero.
+    static constexpr qint64 kLocalFailed = -1;  // the recording database could not be read
+    static constexpr qint64 kServerFailed = -2; // the reason is in the server's lastError()
     // Sends one batch of `table`'s ring; the rows still pending after it, or
-    // -1 when the server failed (the reason in the server's lastError()).
+    // one of the failures above.
     qint64 forwardRing(RecordTable table);
     bool reportLostSpan(RecordTable table, const ForwardPosition &last, qint32 oldestId);
     bool writeEvent(const QString &kind, const QString &detail);

@@ -9,8 +9,13 @@
 namespace
 {
 
-// A login that takes longer is taken for an unreachable server.
-constexpr char kConnectOptions[] = "connect_timeout=5";
+// A login that takes longer is taken for an unreachable server; a line that
+// drops without a word (no reset from the far end) is noticed within about
+// 30 s instead of the system's retransmission time of many minutes, so that
+// a batch under way fails and is tried again rather than hanging.
+constexpr char kConnectOptions[] =
+    "connect_timeout=5;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
+    "tcp_user_timeout=30000";
 // Any number, the same for every tool: two tools that set up the schema at the
 // same moment take turns.
 constexpr qint64 kSchemaLock = 0x5a454c4d4152; // "ZELMAR"

@@ -135,11 +135,10 @@ void RecordSession::start()
             connect(
                 in.historian.get(), &Historian::statusChanged, this,
                 [this, target](const HistorianStatus &status) { noteHistorian(*target, status); });
-            logLine(QStringLiteral("address %1: forwarding as station %2 to %3")
-                        .arg(address)
-                        .arg(settings.station, settings.target.isValid()
-                                                   ? settings.target.address()
-                                                   : QStringLiteral("(no usable address)")));
+            if (settings.target.isValid())
+                logLine(QStringLiteral("address %1: forwarding as station %2 to %3")
+                            .arg(address)
+                            .arg(settings.station, settings.target.address()));
             in.historian->start();
         }
         m_instruments.push_back(std::move(instrument));
@@ -274,7 +273,7 @@ void RecordSession::noteHistorian(Instrument &in, const HistorianStatus &status)
     if (state == in.historianState)
         return;
     in.historianState = state;
-    logLine(QStringLiteral("address %1: historian %2")
+    logLine(QStringLiteral("address %1: forwarder: %2")
                 .arg(in.address)
                 .arg(historianStatusText(status)));
 }

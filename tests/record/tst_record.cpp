@@ -43,10 +43,12 @@ class TestRecord : public QObject
 
 private:
     // Starts `zelmar --record` with `arguments`, forwarding to the cluster as `station`.
-    void startRecorder(QProcess &process, const QStringList &arguments, const QString &station)
+    void startRecorder(QProcess &process, const QStringList &arguments, const QString &station,
+                       const QString &historian = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ZELMAR_HISTORIAN"), m_cluster.url());
+        environment.insert(QStringLiteral("ZELMAR_HISTORIAN"),
+                           historian.isEmpty() ? m_cluster.url() : historian);
         environment.insert(QStringLiteral("ZELMAR_STATION"), station);
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -139,7 +141,7 @@ private slots:
         QCOMPARE(recorder.exitCode(), 0);
         const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
         QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
-        QVERIFY2(log.contains(QStringLiteral("historian forwarding")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("forwarder: forwarding")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("stopped; port 1 released")), qPrintable(log));
 
         // The recording is whole: sl_void names the newest row, and every row
@@ -192,6 +194,26 @@ private slots:
                                                "ORDER BY station) FROM stations WHERE station "
                                                "LIKE 'LINE%'")),
                  QStringLiteral("LINE-a3:3,LINE-a4:4"));
+    }
+
+    // A historian address that cannot be used is said once; recording goes on.
+    void badHistorianAddressRecordsLocally()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(3));
+        const QString db = m_dir.filePath(QStringLiteral("local.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "3", "--db", db}, "LOCAL",
+                      QStringLiteral("mysql://u:p@h:3306/d"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= 3, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 0);
+        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("forwarder: historian address invalid: historian "
+                                          "address must start with postgresql://")),
+                 1);
     }
 };
 

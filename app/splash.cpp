@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "forwarder.h"
 #include "healthmonitor.h"
 #include "historywindow.h"
 #include "overviewwindow.h"
@@ -94,6 +95,8 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("Met1"));
     healthMonitor()->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
+    // After the recorder, which creates the database that the forwarder reads.
+    toolHistorian();
 }
 
 SplashWindow *frmSplash()

@@ -10,9 +10,11 @@ cd "$(dirname "$0")/.."
 # compile a locale with a decimal comma; clang-format checks the formatting;
 # libsqlite3-dev serves the store's one direct SQLite call.
 # poppler-utils' pdftotext reads a printed PDF back in the history tests.
+# libqt6sql6-psql lets the historian reach PostgreSQL, and postgresql gives the
+# historian tests and benchmark a throw-away server of their own.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format poppler-utils)
+          clang-format poppler-utils libqt6sql6-psql postgresql)
 
 mkdir -p build
 log=build/setup.log

@@ -193,7 +193,13 @@ QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &chec
     return {};
 }
 
-// The three tables present and usable, and no other table beside them.
+// Every table this tool creates in a recording database, in lower case: the
+// three recording tables, the events ring and its counter, the forwarder's position.
+constexpr char kToolTables[] =
+    "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', 'forward_position'";
+
+// The three tables present and usable, and no table beside them that this
+// tool does not create.
 bool holdsOnlyTheRecordingTables(const QSqlDatabase &db, const Checks &checks)
 {
     const bool allUsable = std::all_of(checks.begin(), checks.end(), [](const TableCheck &c) {
@@ -201,9 +207,9 @@ bool holdsOnlyTheRecordingTables(const QSqlDatabase &db, const Checks &checks)
     });
     QSqlQuery others(db);
     return allUsable &&
-           others.exec(
-               QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
-                              "AND lower(name) NOT IN ('sl_void', 'pv_data', 'lpv_wdjl')")) &&
+           others.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
+                                      "AND lower(name) NOT IN (%1)")
+                           .arg(QLatin1String(kToolTables))) &&
            others.next() && others.value(0).toInt() == 0;
 }
 

@@ -2,6 +2,7 @@
 // clock set by each test.
 #include "clock.h"
 #include "daytime.h"
+#include "events.h"
 #include "history.h"
 #include "immutablefile.h"
 #include "recorder.h"
@@ -620,11 +621,20 @@ private slots:
     // The tool in rollback mode (WAL could not be set at its opening) dies
     // mid-recording: at the next start SQLite plays the file's own journal
     // back, the file is as before the transaction and recording resumes in WAL.
+    void hotJournalOfTheRecordingIsPlayedBack_data()
+    {
+        QTest::addColumn<bool>("eventTables");
+        QTest::newRow("the recording tables") << false;
+        QTest::newRow("with the events ring beside them") << true;
+    }
     void hotJournalOfTheRecordingIsPlayedBack()
     {
+        QFETCH(bool, eventTables);
         {
             RecordingStore store(QStringLiteral("store"));
             QVERIFY(store.open(dbPath()));
+            if (eventTables)
+                QVERIFY(EventLog(QStringLiteral("events")).open(dbPath()));
             OtherProgram other(dbPath());
             QVERIFY(other.exec(QStringLiteral(
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "

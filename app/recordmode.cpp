@@ -1,0 +1,331 @@
+#include "recordmode.h"
+
+#include "forwarder.h"
+#include "historianurl.h"
+#include "modbuslink.h"
+#include "poller.h"
+#include "portconnection.h"
+#include "recorder.h"
+#include "shared.h"
+#include "store.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int kPolledRegisters = 16;
+constexpr int kPolledInputs = 16;
+constexpr int kPolledCoils = 8;
+const char *const kBaudTexts[] = {"4800", "9600", "19200"};
+const char *const kParityTexts[] = {"none", "odd", "even"};
+
+// The result of the last input-register read, seen through the poller's seam:
+// the poller itself examines no result, but the log says when an instrument
+// stops or starts answering.
+qint32 g_lastRegisterRead = 0;
+
+qint32 watchedRegisterRead(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer)
+{
+    g_lastRegisterRead = Get_3X_DX(port, address, first, count, buffer);
+    return g_lastRegisterRead;
+}
+
+PollerReads watchedReads()
+{
+    PollerReads reads = PollerReads::link();
+    reads.inputRegisters = watchedRegisterRead;
+    return reads;
+}
+
+// SIGTERM and SIGINT reach the event loop through a socket pair: a signal
+// handler may only write a byte.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+} // namespace
+
+// One instrument on the line: its poller, its recorder and forwarder, and its
+// copy of the tables that the poller fills and the recorder reads.
+struct RecordSession::Instrument {
+    int address = 0;
+    QString databasePath;
+    std::unique_ptr<Poller> poller;
+    std::unique_ptr<Recorder> recorder;
+    std::unique_ptr<Historian> historian;
+    std::array<qint32, kPolledRegisters> registers{};
+    std::array<float, kPolledRegisters> values{};
+    std::array<qint32, kPolledInputs> inputs{};
+    std::array<qint32, kPolledCoils> coils{};
+    double pvLastDate = 0, pvLastTime = 0, lpvLastDate = 0, lpvLastTime = 0;
+    // What the log said last, so that only changes are logged.
+    int answering = -1; // -1 unknown, 0 no, 1 yes
+    int recording = -1;
+    int historianState = -1;
+};
+
+void logLine(const QString &text)
+{
+    const QString line =
+        QStringLiteral("zelmar: %1 %2\n")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                 text);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+RecordSession::RecordSession(const RecordOptions &options, QObject *parent)
+    : QObject(parent), m_options(options)
+{
+    m_pollTimer.setInterval(Poller::kPollInterval);
+    m_recordTimer.setInterval(Recorder::kTimer1Interval);
+    m_reopenTimer.setInterval(kReopenInterval);
+    connect(&m_pollTimer, &QTimer::timeout, this, &RecordSession::poll);
+    connect(&m_recordTimer, &QTimer::timeout, this, &RecordSession::record);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &RecordSession::openPort);
+}
+
+RecordSession::~RecordSession()
+{
+    shutDown();
+}
+
+void RecordSession::start()
+{
+    const QString basePath =
+        m_options.databasePath.isEmpty() ? databasePath() : m_options.databasePath;
+    const bool several = m_options.addresses.size() > 1;
+    const QString linkText =
+        QStringLiteral("%1 %2").arg(QLatin1String(kBaudTexts[m_options.baudCode]),
+                                    QLatin1String(kParityTexts[m_options.parityCode]));
+    for (int address : m_options.addresses) {
+        auto instrument = std::make_unique<Instrument>();
+        Instrument &in = *instrument;
+        in.address = address;
+        in.databasePath = several ? addressDatabasePath(basePath, address) : basePath;
+        in.poller = std::make_unique<Poller>();
+        in.poller->setReads(watchedReads());
+        in.recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("mscom-a%1").arg(address));
+        in.recorder->load(in.databasePath);
+        // This session drives every recorder's tick itself, with that
+        // instrument's tables in place; the recorder's own clock only ticks.
+        QObject::disconnect(&in.recorder->timer1(), nullptr, in.recorder.get(), nullptr);
+        noteState(in);
+
+        ForwarderSettings settings =
+            forwarderSettingsFromEnvironment(in.databasePath, m_options.port, address, linkText);
+        if (several)
+            settings.station = addressStation(settings.station, address);
+        if (!settings.target.host.isEmpty() || !settings.target.isValid()) {
+            in.historian =
+                std::make_unique<Historian>(settings, QStringLiteral("historian-a%1").arg(address));
+            Instrument *target = &in;
+            connect(
+                in.historian.get(), &Historian::statusChanged, this,
+                [this, target](const HistorianStatus &status) { noteHistorian(*target, status); });
+            if (settings.target.isValid())
+                logLine(QStringLiteral("address %1: forwarding as station %2 to %3")
+                            .arg(address)
+                            .arg(settings.station, settings.target.address()));
+            in.historian->start();
+        }
+        m_instruments.push_back(std::move(instrument));
+    }
+    openPort();
+    m_pollTimer.start();
+    m_recordTimer.start();
+}
+
+void RecordSession::openPort()
+{
+    const qint32 result =
+        openConnection(QString::number(m_options.port), m_options.baudCode, m_options.parityCode,
+                       QString::number(m_options.addresses.first()));
+    const bool open = result == 0;
+    if (open != m_portOpen || !m_reopenTimer.isActive()) {
+        logLine(open ? QStringLiteral("port %1 (%2) open at %3 bit/s, parity %4")
+                           .arg(m_options.port)
+                           .arg(portDevicePath(m_options.port),
+                                QLatin1String(kBaudTexts[m_options.baudCode]),
+                                QLatin1String(kParityTexts[m_options.parityCode]))
+                     : QStringLiteral("port %1 (%2) cannot be opened; trying again every %3 s")
+                           .arg(m_options.port)
+                           .arg(portDevicePath(m_options.port))
+                           .arg(kReopenInterval.count() / 1000));
+    }
+    m_portOpen = open;
+    if (open)
+        m_reopenTimer.stop();
+    else if (!m_reopenTimer.isActive())
+        m_reopenTimer.start();
+}
+
+void RecordSession::swapIn(Instrument &in)
+{
+    for (int i = 0; i < kPolledRegisters; ++i) {
+        InputRegisters[i] = in.registers[i];
+        ProcessValues[i] = in.values[i];
+    }
+    for (int i = 0; i < kPolledInputs; ++i)
+        InputStates[i] = in.inputs[i];
+    for (int i = 0; i < kPolledCoils; ++i)
+        CoilStates[i] = in.coils[i];
+    PvLastDate = in.pvLastDate;
+    PvLastTime = in.pvLastTime;
+    LpvLastDate = in.lpvLastDate;
+    LpvLastTime = in.lpvLastTime;
+    CommSettings[CommIndex::Address] = in.address;
+}
+
+void RecordSession::swapOut(Instrument &in)
+{
+    for (int i = 0; i < kPolledRegisters; ++i) {
+        in.registers[i] = InputRegisters[i];
+        in.values[i] = ProcessValues[i];
+    }
+    for (int i = 0; i < kPolledInputs; ++i)
+        in.inputs[i] = InputStates[i];
+    for (int i = 0; i < kPolledCoils; ++i)
+        in.coils[i] = CoilStates[i];
+    in.pvLastDate = PvLastDate;
+    in.pvLastTime = PvLastTime;
+    in.lpvLastDate = LpvLastDate;
+    in.lpvLastTime = LpvLastTime;
+}
+
+void RecordSession::poll()
+{
+    if (!m_portOpen || m_polling)
+        return;
+    m_polling = true;
+    for (auto &instrument : m_instruments) {
+        if (m_shutDown)
+            break;
+        swapIn(*instrument);
+        instrument->poller->tick();
+        const int answering = g_lastRegisterRead >= 0 ? 1 : 0;
+        swapOut(*instrument);
+        if (answering != instrument->answering) {
+            instrument->answering = answering;
+            logLine(answering
+                        ? QStringLiteral("address %1: instrument answers").arg(instrument->address)
+                        : QStringLiteral("address %1: instrument does not answer")
+                              .arg(instrument->address));
+        }
+        // A recording tick that fell into this poll's yields runs now, with
+        // every instrument's own tables in place.
+        if (m_recordPending) {
+            m_recordPending = false;
+            m_polling = false;
+            record();
+            m_polling = true;
+        }
+    }
+    m_polling = false;
+}
+
+void RecordSession::record()
+{
+    if (m_polling) {
+        m_recordPending = true;
+        return;
+    }
+    for (auto &instrument : m_instruments) {
+        swapIn(*instrument);
+        const qint32 before = instrument->recorder->pvCounter();
+        instrument->recorder->tick();
+        swapOut(*instrument);
+        noteState(*instrument);
+        if (instrument->historian && instrument->recorder->pvCounter() != before)
+            instrument->historian->recorded();
+    }
+}
+
+void RecordSession::noteState(Instrument &in)
+{
+    const int recording = in.recorder->store().isOpen() ? 1 : 0;
+    if (recording == in.recording)
+        return;
+    in.recording = recording;
+    logLine(
+        recording
+            ? QStringLiteral("address %1: recording into %2").arg(in.address).arg(in.databasePath)
+            : QStringLiteral("address %1: cannot record into %2: %3")
+                  .arg(in.address)
+                  .arg(in.databasePath, in.recorder->store().lastError()));
+}
+
+void RecordSession::noteHistorian(Instrument &in, const HistorianStatus &status)
+{
+    const int state = static_cast<int>(status.state);
+    if (state == in.historianState)
+        return;
+    in.historianState = state;
+    logLine(QStringLiteral("address %1: forwarder: %2")
+                .arg(in.address)
+                .arg(historianStatusText(status)));
+}
+
+void RecordSession::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_pollTimer.stop();
+    m_recordTimer.stop();
+    m_reopenTimer.stop();
+    for (auto &instrument : m_instruments) {
+        if (instrument->historian)
+            instrument->historian->stop();
+    }
+    closeConnection();
+    m_instruments.clear();
+    logLine(QStringLiteral("stopped; port %1 released").arg(m_options.port));
+}
+
+int runRecordMode(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("ZELMAR"));
+    QCoreApplication::setApplicationName(QStringLiteral("zelmar"));
+    const RecordOptions options = parseRecordOptions(QCoreApplication::arguments());
+    if (!options.isValid()) {
+        std::fprintf(stderr, "zelmar: %s\n", options.error.toLocal8Bit().constData());
+        return 2;
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return 1;
+    QSocketNotifier notifier(g_signalPipe[1], QSocketNotifier::Read);
+    RecordSession session(options);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[1], &byte, 1);
+        logLine(QStringLiteral("stopping"));
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    logLine(QStringLiteral("recording without a window"));
+    session.start();
+    const int code = app.exec();
+    session.shutDown();
+    return code;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "recordoptions.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+class Historian;
+class Poller;
+class Recorder;
+struct HistorianStatus;
+
+// The windowless recorder: opens the port, polls every instrument on the line
+// in turn (the real poller, one per address), records each into its own
+// database (the real recorder) and forwards to the historian when one is
+// configured. One line on standard error for each change of state.
+//
+// Several instruments share the one set of tables that the poller fills and
+// the recorder reads: each instrument keeps its own copy, put in place around
+// its poll and its recording tick and saved again after (swapIn / swapOut).
+//
+// Port states (the function behind each transition):
+//   closed --OpenPort_Modbus succeeded [openPort]--> open
+//   closed --it failed; tried again every kReopenInterval [openPort]--> closed
+//   open   --SIGTERM or SIGINT [shutDown]--> closed, the process ends
+class RecordSession : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kReopenInterval{5000};
+
+    explicit RecordSession(const RecordOptions &options, QObject *parent = nullptr);
+    ~RecordSession() override;
+
+    // Opens the databases and the port and starts the clocks.
+    void start();
+    // Stops polling and recording (a recording under way has completed: it
+    // runs on this thread), lets each forwarder finish its batch, releases the port.
+    void shutDown();
+
+private:
+    struct Instrument;
+
+    void openPort();
+    void poll();
+    void record();
+    void swapIn(Instrument &instrument);
+    void swapOut(Instrument &instrument);
+    void noteState(Instrument &instrument);
+    void noteHistorian(Instrument &instrument, const HistorianStatus &status);
+
+    RecordOptions m_options;
+    std::vector<std::unique_ptr<Instrument>> m_instruments;
+    QTimer m_pollTimer;
+    QTimer m_recordTimer;
+    QTimer m_reopenTimer;
+    bool m_portOpen = false;
+    bool m_polling = false;       // inside a poll, whose yields may run other timers
+    bool m_recordPending = false; // a recording tick fell into a poll's yield
+    bool m_shutDown = false;
+};
+
+// Sends "zelmar: <local time> <text>" to standard error.
+void logLine(const QString &text);
+
+// Runs the windowless recorder until SIGTERM or SIGINT; the exit code (a
+// command line that cannot be used: its reason on standard error and 2).
+int runRecordMode(int argc, char *argv[]);

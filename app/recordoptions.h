@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The windowless recorder's command line:
+//   zelmar --record --port N --address A[,B,...] --baud 9600 --parity none [--db PATH]
+struct RecordOptions {
+    int port = 1;
+    QList<int> addresses{1};
+    int baudCode = 1;     // 0/1/2: 4800/9600/19200 bit/s
+    int parityCode = 0;   // 0/1/2: none/odd/even
+    QString databasePath; // empty: the usual recording database
+    QString error;        // why the command line cannot be used; empty when it can
+
+    bool isValid() const { return error.isEmpty(); }
+};
+
+// Whether the arguments (argv, program name first) ask for the windowless recorder.
+bool wantsRecordMode(const QStringList &arguments);
+
+// Reads the recorder's options (program name first). Unknown options, a port
+// outside 1..20, an address outside 1..247 or given twice, a baud rate or
+// parity the instrument does not know give an options value whose error says
+// so in one line.
+RecordOptions parseRecordOptions(const QStringList &arguments);
+
+// The database of one of several instruments: `path` with "-a<address>"
+// before its suffix ("/d/Rdatabj.db" -> "/d/Rdatabj-a5.db").
+QString addressDatabasePath(const QString &path, int address);

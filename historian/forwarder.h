@@ -1,0 +1,144 @@
+#pragma once
+
+#include "forwardsource.h"
+#include "historianserver.h"
+#include "historianstatus.h"
+#include "historianurl.h"
+
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
+#include <memory>
+
+// What one forwarder feeds from where.
+struct ForwarderSettings {
+    HistorianTarget target;
+    QString station;
+    QString databasePath; // the local recording database
+    int serialPort = 0;   // for the stations table
+    int address = 0;
+    QString linkSettings; // for the stations table, e.g. "9600 none"
+    // How often the local rings are looked at when the server has everything.
+    std::chrono::milliseconds checkInterval{1000};
+    std::chrono::milliseconds firstRetry{1000};
+    std::chrono::milliseconds retryCeiling{60000};
+    // Rows per transaction while catching up.
+    int batchRows = 600;
+};
+
+// The forwarder's settings from the environment: $ZELMAR_HISTORIAN (the
+// address) and $ZELMAR_STATION (the name; default host name and port number).
+// An empty target address (no error, no host) when no historian is configured.
+ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, int serialPort,
+                                                   int address, const QString &linkSettings);
+
+// The forwarder's work, on its own thread with its own connections: copies the
+// rows that the recorder wrote into the local rings to the server, oldest
+// first, one transaction per batch, and remembers how far it got.
+//
+// States (HistorianStatus::State) and the function behind each transition:
+//   Connecting  --login, schema and station row done [connectServer]--> Behind / Forwarding
+//   Connecting  --any of them failed [retryLater]--> Unreachable
+//   Unreachable --the back-off wait is over [cycle]--> Connecting
+//   Behind      --a batch sent, rows left [forwardRing]--> Behind (next batch at once)
+//   Behind      --the last batch sent [cycle]--> Forwarding
+//   Forwarding  --the recorder wrote rows [cycle, each checkInterval]--> Behind / Forwarding
+//   Behind / Forwarding --a batch or event failed [retryLater]--> Unreachable
+// A batch that fails is rolled back on the server and its rows stay pending;
+// the position moves only after a commit.
+class Forwarder : public QObject
+{
+    Q_OBJECT
+public:
+    Forwarder(const ForwarderSettings &settings, const QString &connectionName);
+    ~Forwarder() override;
+
+public slots:
+    // Begins forwarding (on the forwarder's thread).
+    void start();
+    // Ends forwarding after the batch under way and closes both connections.
+    void stop();
+    // The recorder wrote a row: look at once instead of at the next check,
+    // unless a back-off wait is running (a new row does not bring a server back).
+    void recorded();
+
+signals:
+    void statusChanged(const HistorianStatus &status);
+    // An event written to the server's journal (a lost span, duplicates), for the local journal
+    // too.
+    void eventWritten(const QString &station, const ServerEvent &event);
+
+private:
+    void cycle();
+    bool connectServer();
+    void retryLater(const QString &reason);
+    // forwardRing's results below zero.
+    static constexpr qint64 kLocalFailed = -1;  // the recording database could not be read
+    static constexpr qint64 kServerFailed = -2; // the reason is in the server's lastError()
+    // Sends one batch of `table`'s ring; the rows still pending after it, or
+    // one of the failures above.
+    qint64 forwardRing(RecordTable table);
+    bool reportLostSpan(RecordTable table, const ForwardPosition &last, qint32 oldestId);
+    bool writeEvent(const QString &kind, const QString &detail);
+    void setStatus(HistorianStatus::State state, qint64 behind, const QString &reason = {});
+    QString positionKey() const;
+
+    ForwarderSettings m_settings;
+    ForwardSource m_source;
+    HistorianServer m_server;
+    QTimer m_timer{this};
+    std::chrono::milliseconds m_retryDelay{0};
+    bool m_positionsLoaded = false;
+    std::array<ForwardPosition, 2> m_positions{};
+    std::array<bool, 2> m_duplicatesReported{};
+    HistorianStatus m_status;
+};
+
+// The historian as a window or the windowless recorder sees it: starts the
+// forwarder on a thread of its own and keeps its last status. Nothing here
+// waits for the network, except stop(), which lets the batch under way finish.
+class Historian : public QObject
+{
+    Q_OBJECT
+public:
+    // `connectionName` names the forwarder's connections (unique in the process).
+    explicit Historian(const ForwarderSettings &settings,
+                       const QString &connectionName = QStringLiteral("historian"),
+                       QObject *parent = nullptr);
+    ~Historian() override;
+
+    // Starts the forwarder's thread; an invalid address only sets the status.
+    void start();
+    // Stops it; the batch under way completes first.
+    void stop();
+    // Tells the forwarder that the recorder wrote a row (never waits).
+    void recorded();
+
+    // The last status the forwarder reported.
+    HistorianStatus status() const { return m_status; }
+    const ForwarderSettings &settings() const { return m_settings; }
+
+signals:
+    void statusChanged(const HistorianStatus &status);
+    // An event the forwarder wrote to the server; the local events journal,
+    // where there is one, records it too.
+    void eventWritten(const QString &station, const ServerEvent &event);
+
+private:
+    void setStatus(const HistorianStatus &status);
+
+    ForwarderSettings m_settings;
+    QString m_connectionName;
+    QThread m_thread;
+    Forwarder *m_forwarder = nullptr;
+    HistorianStatus m_status;
+};
+
+// The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,
+// $ZELMAR_STATION; the station's default names serial port 1, the first of the
+// overview's list) for the recording database, started, and stopped when the
+// application quits. Its status is Off when no historian is configured.
+Historian *toolHistorian();

@@ -1,0 +1,58 @@
+#include "historianstatus.h"
+
+#include "store.h"
+
+#include <algorithm>
+
+QString historianStatusText(const HistorianStatus &status)
+{
+    switch (status.state) {
+    case HistorianStatus::State::Off:
+        return {};
+    case HistorianStatus::State::Invalid:
+        return QStringLiteral("historian address invalid: ") + status.reason;
+    case HistorianStatus::State::Connecting:
+        return QStringLiteral("connecting");
+    case HistorianStatus::State::Forwarding:
+        return QStringLiteral("forwarding");
+    case HistorianStatus::State::Behind:
+        return QStringLiteral("behind by %1 rows").arg(status.rowsBehind);
+    case HistorianStatus::State::Unreachable:
+        return QStringLiteral("server unreachable: ") + status.reason;
+    }
+    return {};
+}
+
+std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds previous,
+                                         std::chrono::milliseconds first,
+                                         std::chrono::milliseconds ceiling)
+{
+    if (previous.count() <= 0)
+        return std::min(first, ceiling);
+    return std::min(previous * 2, ceiling);
+}
+
+RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull)
+{
+    if (newestId <= 0 || newestId > kRecordRingIds)
+        return {};
+    if (lastSentId > 0 && lastIntact)
+        return {lastSentId, (newestId - lastSentId + kRecordRingIds) % kRecordRingIds};
+    if (ringFull)
+        return {newestId, kRecordRingIds};
+    return {0, newestId};
+}
+
+BatchRanges batchRanges(const RingSpan &span, qint32 limit)
+{
+    BatchRanges ranges;
+    const qint32 count = std::min(span.count, limit);
+    if (count <= 0)
+        return ranges;
+    const qint32 after = span.afterId % kRecordRingIds;
+    const qint32 end = after + count;
+    ranges.first = {after, std::min(end, kRecordRingIds)};
+    if (end > kRecordRingIds)
+        ranges.second = {0, end - kRecordRingIds};
+    return ranges;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QtGlobal>
+
+#include <chrono>
+
+// What a window shows about the historian: the state, how many recorded rows
+// the server still lacks, and why the server cannot be used.
+struct HistorianStatus {
+    enum class State {
+        Off,         // no historian configured
+        Invalid,     // the configured address cannot be used; recording goes on locally
+        Connecting,  // first attempt, or a retry after a wait
+        Forwarding,  // every recorded row is on the server
+        Behind,      // connected, rowsBehind rows still to send
+        Unreachable, // the last attempt failed; waiting to try again
+    };
+    State state = State::Off;
+    qint64 rowsBehind = 0;
+    QString reason; // Invalid and Unreachable: why
+};
+Q_DECLARE_METATYPE(HistorianStatus)
+
+// The status as one line: "forwarding", "behind by N rows", "server
+// unreachable: reason", "historian address invalid: reason", "connecting", or
+// empty when no historian is configured.
+QString historianStatusText(const HistorianStatus &status);
+
+// The wait before the next attempt after `previous` (zero before the first
+// failure): 1 s, then doubled, never more than 60 s.
+std::chrono::milliseconds
+nextRetryDelay(std::chrono::milliseconds previous,
+               std::chrono::milliseconds first = std::chrono::seconds(1),
+               std::chrono::milliseconds ceiling = std::chrono::seconds(60));
+
+// The ids of one ring still to send: `count` ids after `afterId`, counted
+// round the ring of 65500 ids.
+struct RingSpan {
+    qint32 afterId = 0;
+    qint32 count = 0;
+};
+
+// What the forwarder sends next in one ring, from the id of the last row it
+// sent (0: none yet) and the ring's newest id:
+//  - nothing sent yet: every row the ring holds, the oldest first (from
+//    newest + 1 when `ringFull`, else from id 1);
+//  - the last row sent still as it was (`lastIntact`): the ids after it up to newest;
+//  - the last row sent overwritten (the ring came round before it was sent
+//    on): the whole ring, from its oldest row, and the caller reports the
+//    rows lost between.
+RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull);
+
+// The ids of a batch of at most `limit` rows from the start of `span`: one
+// range (afterId, lastId], or two when it crosses id 65500 (the second from 0).
+struct IdRange {
+    qint32 afterId = 0;
+    qint32 lastId = 0;
+};
+struct BatchRanges {
+    IdRange first;
+    IdRange second; // empty (lastId 0) unless the batch wraps
+};
+BatchRanges batchRanges(const RingSpan &span, qint32 limit);

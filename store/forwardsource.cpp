@@ -1,0 +1,206 @@
+#include "forwardsource.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace
+{
+
+// Off the UI thread a longer wait is harmless; the recorder's own wait is short,
+// so a position write holds the lock only for one small statement.
+constexpr char kReadOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000";
+constexpr char kWriteOptions[] = "QSQLITE_BUSY_TIMEOUT=2000";
+
+constexpr int kRingColumns = 3 + kRecordedValueCount;
+
+const char *ringName(RecordTable table)
+{
+    return table == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
+}
+
+const char *idColumn(RecordTable table)
+{
+    return table == RecordTable::PvData ? "w_id" : "lw_id";
+}
+
+double number(const QVariant &value)
+{
+    bool ok = false;
+    const double result = value.toDouble(&ok);
+    return ok ? result : 0.0;
+}
+
+// Columns are read by position, as the recorder writes them.
+RecordedRow rowFrom(const QSqlQuery &query)
+{
+    RecordedRow row;
+    row.id = query.value(0).toInt();
+    row.date = number(query.value(1));
+    row.time = number(query.value(2));
+    for (int i = 0; i < kRecordedValueCount; ++i)
+        row.values[i] = static_cast<float>(number(query.value(3 + i)));
+    return row;
+}
+
+bool openNamed(const QString &name, const QString &path, const char *options, QString &error)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QLatin1String(options));
+    if (db.open())
+        return true;
+    error = db.lastError().text();
+    return false;
+}
+
+void removeNamed(const QString &name)
+{
+    if (!QSqlDatabase::contains(name))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+ForwardSource::ForwardSource(const QString &connectionName)
+    : m_readName(connectionName + QStringLiteral("-read")),
+      m_writeName(connectionName + QStringLiteral("-position"))
+{
+}
+
+ForwardSource::~ForwardSource()
+{
+    close();
+}
+
+bool ForwardSource::open(const QString &path)
+{
+    close();
+    m_lastError.clear();
+    // The recorder creates the database; the forwarder only ever finds it.
+    if (!QFileInfo(path).isFile()) {
+        m_lastError = QStringLiteral("no recording database at ") + path;
+        return false;
+    }
+    if (!openNamed(m_readName, path, kReadOptions, m_lastError) ||
+        !openNamed(m_writeName, path, kWriteOptions, m_lastError)) {
+        close();
+        return false;
+    }
+    QSqlQuery query(QSqlDatabase::database(m_writeName, false));
+    bool ready = query.exec(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS forward_position (target TEXT NOT NULL, ring TEXT NOT NULL, "
+        "last_id INTEGER, last_date REAL, last_time REAL, PRIMARY KEY (target, ring))"));
+    // A table of that name made by someone else is refused, never changed.
+    ready = ready && query.exec(QStringLiteral(
+                         "SELECT target, ring, last_id, last_date, last_time FROM forward_position "
+                         "WHERE 0"));
+    if (ready)
+        ready = readCounters().has_value();
+    else
+        m_lastError = QStringLiteral("forward_position: ") + query.lastError().text();
+    if (!ready) {
+        const QString reason = m_lastError;
+        close();
+        m_lastError = reason;
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+void ForwardSource::close()
+{
+    m_open = false;
+    removeNamed(m_readName);
+    removeNamed(m_writeName);
+}
+
+std::optional<SlVoid> ForwardSource::readCounters() const
+{
+    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    if (!query.exec(QStringLiteral("SELECT * FROM sl_void LIMIT 1")) || !query.next()) {
+        m_lastError = QStringLiteral("read sl_void: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    return SlVoid{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt(),
+                  query.value(3).toInt()};
+}
+
+std::optional<RecordedRow> ForwardSource::readRow(RecordTable table, qint32 id) const
+{
+    m_lastError.clear();
+    const std::optional<QVector<RecordedRow>> rows = readRows(table, id - 1, id);
+    if (!rows || rows->isEmpty())
+        return std::nullopt;
+    return rows->first();
+}
+
+std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, qint32 afterId,
+                                                            qint32 lastId) const
+{
+    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT * FROM %1 WHERE %2 > ? AND %2 <= ? ORDER BY %2")
+                      .arg(QLatin1String(ringName(table)), QLatin1String(idColumn(table))));
+    query.addBindValue(afterId);
+    query.addBindValue(lastId);
+    if (!query.exec()) {
+        m_lastError = QStringLiteral("read %1: ").arg(QLatin1String(ringName(table))) +
+                      query.lastError().text();
+        return std::nullopt;
+    }
+    QVector<RecordedRow> rows;
+    while (query.next()) {
+        if (query.record().count() >= kRingColumns)
+            rows.append(rowFrom(query));
+    }
+    return rows;
+}
+
+std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,
+                                                           RecordTable table) const
+{
+    QSqlQuery query(QSqlDatabase::database(m_writeName, false));
+    query.prepare(QStringLiteral("SELECT last_id, last_date, last_time FROM forward_position "
+                                 "WHERE target = ? AND ring = ?"));
+    query.addBindValue(target);
+    query.addBindValue(QLatin1String(ringName(table)));
+    if (!query.exec()) {
+        m_lastError = QStringLiteral("read forward_position: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    ForwardPosition position;
+    if (query.next())
+        position = {query.value(0).toInt(), number(query.value(1)), number(query.value(2))};
+    return position;
+}
+
+bool ForwardSource::writePosition(const QString &target, RecordTable table,
+                                  const ForwardPosition &position)
+{
+    QSqlQuery query(QSqlDatabase::database(m_writeName, false));
+    query.prepare(
+        QStringLiteral("INSERT INTO forward_position (target, ring, last_id, last_date, last_time) "
+                       "VALUES (?, ?, ?, ?, ?) ON CONFLICT (target, ring) DO UPDATE SET "
+                       "last_id = excluded.last_id, last_date = excluded.last_date, "
+                       "last_time = excluded.last_time"));
+    query.addBindValue(target);
+    query.addBindValue(QLatin1String(ringName(table)));
+    query.addBindValue(position.id);
+    query.addBindValue(position.date);
+    query.addBindValue(position.time);
+    if (!query.exec()) {
+        m_lastError = QStringLiteral("write forward_position: ") + query.lastError().text();
+        return false;
+    }
+    return true;
+}

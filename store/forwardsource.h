@@ -1,0 +1,72 @@
+#pragma once
+
+#include "store.h"
+
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+
+// One row of a recording ring as the forwarder sends it.
+struct RecordedRow {
+    qint32 id = 0;
+    double date = 0; // day serial
+    double time = 0; // fraction of a day
+    std::array<float, kRecordedValueCount> values{};
+};
+
+// How far the forwarder got in one ring: the id, date and time of the last row
+// that the server has. id 0: nothing forwarded yet.
+struct ForwardPosition {
+    qint32 id = 0;
+    double date = 0;
+    double time = 0;
+};
+
+// The recording database as the forwarder sees it, from the forwarder's own
+// thread: the rings and sl_void through a connection that cannot write, and
+// the forwarder's position through a second connection that writes only the
+// table forward_position. The recording tables are never changed here.
+class ForwardSource
+{
+public:
+    // Both connections carry names starting with `connectionName`, unique in the process.
+    explicit ForwardSource(const QString &connectionName);
+    ~ForwardSource();
+    ForwardSource(const ForwardSource &) = delete;
+    ForwardSource &operator=(const ForwardSource &) = delete;
+
+    // Opens both connections on an existing recording database and creates
+    // forward_position when it is missing. False (nothing opened, the reason
+    // in lastError()) when the file is missing, is not a recording database,
+    // or forward_position cannot be created or has other columns.
+    bool open(const QString &path);
+    void close();
+    bool isOpen() const { return m_open; }
+
+    // The counter row; nullopt when it cannot be read.
+    std::optional<SlVoid> readCounters() const;
+    // Row `id` of `table`; a row that does not exist gives an empty optional
+    // with lastError() empty, a failed read one with the reason.
+    std::optional<RecordedRow> readRow(RecordTable table, qint32 id) const;
+    // The rows of `table` with ids after `afterId` up to `lastId`, in id
+    // order; nullopt when the read fails. A value that holds no number reads as 0.
+    std::optional<QVector<RecordedRow>> readRows(RecordTable table, qint32 afterId,
+                                                 qint32 lastId) const;
+
+    // The position stored for `target` (the server and station being fed) in
+    // `table`'s ring; id 0 when none is stored, nullopt when the read fails.
+    std::optional<ForwardPosition> readPosition(const QString &target, RecordTable table) const;
+    // Stores the position; false when the write fails (it is written again after the next batch).
+    bool writePosition(const QString &target, RecordTable table, const ForwardPosition &position);
+
+    QString lastError() const { return m_lastError; }
+
+private:
+    QString m_readName;
+    QString m_writeName;
+    bool m_open = false;
+    mutable QString m_lastError;
+};

@@ -860,6 +860,26 @@ private slots:
                  QStringLiteral("kept"));
     }
 
+    // Cut shorter by another program while mapped, the shared-memory file
+    // would end the process with SIGBUS on the next access just the same.
+    void shortenedSharedMemoryStopsRecording()
+    {
+        const QString shm = dbPath() + QStringLiteral("-shm");
+        Recorder &recorder = startRecorder(dbPath());
+        tickAt(kStart);
+        QVERIFY(recorder.store().isOpen());
+        QVERIFY(QFile::resize(shm, 0));
+        tickAt(kStart.addSecs(1));
+        QVERIFY(!recorder.store().isOpen());
+        tickAt(kStart.addSecs(11)); // opened anew, SQLite rebuilds the file
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        m_recorder.reset();
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(other.counters(), counterRow(2, 2));
+    }
+
     // The overview and the recorder hold two connections in one process; a
     // reading program that comes and goes must still see every recording.
     void anotherProgramSeesEachRecording()

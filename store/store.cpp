@@ -321,9 +321,10 @@ SharedMemoryFile sharedMemoryFile(const QString &path)
 }
 
 // Closing the last connection of a WAL database checkpoints it, which writes
-// the mapped shared memory. Where that file cannot be written, the connection
-// closes without the checkpoint: the WAL keeps every recording for the next
-// opening, which recovers it.
+// the mapped shared memory. Where that file cannot be written or was cut
+// shorter, the connection closes without the checkpoint (and so without
+// removing the -wal and -shm files): the WAL keeps every recording for the
+// next opening, which recovers it.
 void skipCheckpointOnClose(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();

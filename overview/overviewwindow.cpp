@@ -220,7 +220,11 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     connect(m_timer1, &QTimer::timeout, this, &OverviewWindow::onDisplayTick);
     m_timer2->setObjectName(QStringLiteral("Timer2"));
     m_timer2->setInterval(kChartInterval);
-    connect(m_timer2, &QTimer::timeout, this, [this] { apply(m_chart.redrawChart()); });
+    connect(m_timer2, &QTimer::timeout, this, [this] {
+        // The connection follows the database file in every mode of the chart.
+        currentStore();
+        apply(m_chart.redrawChart());
+    });
     m_timer3->setObjectName(QStringLiteral("Timer3"));
     m_timer3->setInterval(kClockInterval);
     connect(m_timer3, &QTimer::timeout, this,

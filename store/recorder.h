@@ -27,7 +27,7 @@ qint32 ringCounter(qint32 counter);
 //
 // Connection states (tick() makes the transitions through RecordingStore::keepOpen):
 //   open    --sl_void unreadable, the file gone or replaced, or its
-//             shared-memory file unwritable--> closed
+//             shared-memory file unwritable or cut shorter--> closed
 //   closed  --10 s after the last attempt, open() succeeds--> open
 // While closed nothing is recorded; the windows go on as ever.
 class Recorder : public QObject

@@ -294,29 +294,43 @@ QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
 
 // SQLite maps the shared-memory file of a WAL database (the path + "-shm")
 // into memory and writes to the mapping directly: when the file can no longer
-// be written (made immutable, a read-only mount), the next such write kills
-// the process with SIGBUS instead of failing a statement. So the file is
-// looked at before SQLite touches it: missing (SQLite creates it) or a file
-// that this process may write. access() refuses an immutable file even to root.
-bool sharedMemoryWritable(const QString &path)
+// be written (made immutable, a read-only mount) or is cut shorter under the
+// mapping, the next access kills the process with SIGBUS instead of failing a
+// statement. So the file is looked at before SQLite touches it: missing
+// (SQLite creates it; a mapping of a removed file stays valid), or a file that
+// this process may write, of `size` bytes. access() refuses an immutable file
+// even to root.
+struct SharedMemoryFile {
+    bool usable = true;
+    bool exists = false;
+    qint64 size = 0;
+};
+
+SharedMemoryFile sharedMemoryFile(const QString &path)
 {
+    SharedMemoryFile file;
 #ifdef Q_OS_UNIX
     const QByteArray shm = QFile::encodeName(path + QLatin1String("-shm"));
     struct stat info {
     };
-    if (::lstat(shm.constData(), &info) != 0)
-        return errno == ENOENT;
-    return S_ISREG(info.st_mode) && ::access(shm.constData(), W_OK) == 0;
+    if (::lstat(shm.constData(), &info) != 0) {
+        file.usable = errno == ENOENT;
+        return file;
+    }
+    file.usable = S_ISREG(info.st_mode) && ::access(shm.constData(), W_OK) == 0;
+    file.exists = true;
+    file.size = qint64(info.st_size);
 #else
     Q_UNUSED(path);
-    return true;
 #endif
+    return file;
 }
 
 // Closing the last connection of a WAL database checkpoints it, which writes
-// the mapped shared memory. Where that file cannot be written, the connection
-// closes without the checkpoint: the WAL keeps every recording for the next
-// opening, which recovers it.
+// the mapped shared memory. Where that file cannot be written or was cut
+// shorter, the connection closes without the checkpoint (and so without
+// removing the -wal and -shm files): the WAL keeps every recording for the
+// next opening, which recovers it.
 void skipCheckpointOnClose(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
@@ -411,7 +425,7 @@ bool RecordingStore::open(const QString &path)
         m_lastError = QStringLiteral("cannot create the folder of ") + path;
         return false;
     }
-    if (!sharedMemoryWritable(path)) {
+    if (!sharedMemoryFile(path).usable) {
         m_lastError = QStringLiteral("the shared-memory file cannot be written: ") + path +
                       QLatin1String("-shm");
         return false;
@@ -429,6 +443,8 @@ bool RecordingStore::open(const QString &path)
     m_open = true;
     m_queryFailed = false;
     m_file = identityOf(path);
+    m_sharedMemorySize = 0;
+    sharedMemoryIntact(); // notes the size SQLite has mapped
     return true;
 }
 
@@ -467,7 +483,18 @@ bool RecordingStore::keepOpen(const QDateTime &now)
 bool RecordingStore::isCurrent() const
 {
     return m_open && !m_queryFailed && m_file && identityOf(m_path) == m_file &&
-           sharedMemoryWritable(m_path);
+           sharedMemoryIntact();
+}
+
+bool RecordingStore::sharedMemoryIntact() const
+{
+    // Nothing but another program's mistake shortens the file while this
+    // connection holds it: SQLite cuts it only for the first connection.
+    const SharedMemoryFile shm = sharedMemoryFile(m_path);
+    if (!shm.usable || (shm.exists && shm.size < m_sharedMemorySize))
+        return false;
+    m_sharedMemorySize = std::max(m_sharedMemorySize, shm.size);
+    return true;
 }
 
 std::optional<RecordingStore::FileIdentity> RecordingStore::identityOf(const QString &path)
@@ -565,13 +592,14 @@ bool RecordingStore::openConnection(const QString &path)
 
 void RecordingStore::close()
 {
+    const bool mayCheckpoint = m_open ? sharedMemoryIntact() : sharedMemoryFile(m_path).usable;
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
     if (!QSqlDatabase::contains(m_connectionName))
         return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        if (!sharedMemoryWritable(m_path))
+        if (!mayCheckpoint)
             skipCheckpointOnClose(db);
         db.close();
     }

@@ -50,7 +50,7 @@ QString recordingTablesFault(const QSqlDatabase &db);
 //
 // Both follow one rule (keepOpen, called before each use):
 //   open    --a query failed, the file at the path is another one (deleted,
-//             replaced) or its shared-memory file cannot be written--> closed
+//             replaced) or its shared-memory file cannot be written or was cut--> closed
 //   closed  --kReopenIntervalSeconds after the last attempt or closing,
 //             open() succeeds--> open
 // An open connection without WAL (the file was locked when it opened) asks
@@ -127,8 +127,11 @@ private:
     };
     static std::optional<FileIdentity> identityOf(const QString &path);
     // Open, no query failed since opening, the path still names the file that
-    // was opened, and its shared-memory file can be written.
+    // was opened, and its shared-memory file is intact.
     bool isCurrent() const;
+    // The shared-memory file is missing, or writable and no shorter than this
+    // connection has seen it (SQLite maps it: see store.cpp).
+    bool sharedMemoryIntact() const;
 
     bool openConnection(const QString &path);
     void fail(const QString &what, const QSqlError &error) const;
@@ -143,6 +146,8 @@ private:
     // The connection writes through a WAL journal (else a rollback journal).
     bool m_wal = false;
     std::optional<FileIdentity> m_file;
+    // The largest size of the shared-memory file seen while open.
+    mutable qint64 m_sharedMemorySize = 0;
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable int m_lastErrorCode = 0;
 };

@@ -845,6 +845,51 @@ private slots:
             dayFraction(kStart.addSecs(2).time()));
     }
 
+    // A database put in place of the open one (its file and WAL moved aside)
+    // and in use by another program: the old connection closes without
+    // removing the WAL and shared memory that now stand at the path (SQLite
+    // skips the checkpoint of a file that has moved).
+    void closingAfterTheFileWasReplacedLeavesTheNewWal()
+    {
+        RecordingStore store(QStringLiteral("store"));
+        QVERIFY(store.open(dbPath()));
+        QVERIFY(store.recordRow(RecordTable::PvData, 1, 1, 0.5, {}));
+        const QString aside = m_dir->filePath(QStringLiteral("aside.db"));
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QVERIFY(QFile::rename(dbPath() + QLatin1String(suffix), aside + QLatin1String(suffix)));
+        OtherProgram newer(dbPath(), QStringLiteral("newer"));
+        QVERIFY(newer.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+        QVERIFY(newer.exec(QStringLiteral("CREATE TABLE notes (text)")));
+        QVERIFY(newer.exec(QStringLiteral("INSERT INTO notes VALUES ('kept')")));
+
+        QVERIFY(!store.keepOpen(kStart)); // closed: the path names another file
+        QVERIFY(QFileInfo::exists(dbPath() + QStringLiteral("-wal")));
+        QVERIFY(QFileInfo::exists(dbPath() + QStringLiteral("-shm")));
+        OtherProgram third(dbPath(), QStringLiteral("third"));
+        QCOMPARE(third.value(QStringLiteral("SELECT text FROM notes")).toString(),
+                 QStringLiteral("kept"));
+    }
+
+    // Cut shorter by another program while mapped, the shared-memory file
+    // would end the process with SIGBUS on the next access just the same.
+    void shortenedSharedMemoryStopsRecording()
+    {
+        const QString shm = dbPath() + QStringLiteral("-shm");
+        Recorder &recorder = startRecorder(dbPath());
+        tickAt(kStart);
+        QVERIFY(recorder.store().isOpen());
+        QVERIFY(QFile::resize(shm, 0));
+        tickAt(kStart.addSecs(1));
+        QVERIFY(!recorder.store().isOpen());
+        tickAt(kStart.addSecs(11)); // opened anew, SQLite rebuilds the file
+        QVERIFY2(recorder.store().isOpen(), qPrintable(recorder.store().lastError()));
+        m_recorder.reset();
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(other.counters(), counterRow(2, 2));
+    }
+
     // The overview and the recorder hold two connections in one process; a
     // reading program that comes and goes must still see every recording.
     void anotherProgramSeesEachRecording()

@@ -230,8 +230,7 @@ void HistoryWindow::load(double from, double to)
     m_fromEdit->setDateTime(History::dateTimeOf(from));
     m_toEdit->setDateTime(History::dateTimeOf(to));
     m_backButton->setEnabled(!m_steps.isEmpty());
-    // Opened on each load while it fails: the recorder may create the file later.
-    if (!m_reader.isOpen() && m_reader.open(m_databasePath) != RingReader::OpenResult::Opened) {
+    if (!openReader()) {
         m_ringLabel->setText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
         return;
@@ -241,6 +240,13 @@ void HistoryWindow::load(double from, double to)
     m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
     m_cursorReadout->clear();
+}
+
+bool HistoryWindow::openReader()
+{
+    // Opened on first need and again while it fails: the recorder may create
+    // the file later.
+    return m_reader.isOpen() || m_reader.open(m_databasePath) == RingReader::OpenResult::Opened;
 }
 
 void HistoryWindow::showCursor(int row)
@@ -289,6 +295,13 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
     if (m_chart->marker(0) && m_chart->marker(1)) {
         from = std::min(*m_chart->marker(0), *m_chart->marker(1));
         to = std::max(*m_chart->marker(0), *m_chart->marker(1));
+    }
+    if (!openReader()) {
+        History::RangeExport failed;
+        failed.fault = History::RangeFault::ReadFailed;
+        failed.message = m_reader.lastError();
+        m_markerReadout->setText(failed.message);
+        return failed;
     }
     QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);
     progress.setWindowModality(Qt::WindowModal);

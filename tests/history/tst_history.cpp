@@ -194,6 +194,7 @@ private slots:
     void picturesAtOnceAndTwiceTheSize();
     void printToPdfHoldsTheTitleLine();
     void overviewAsksForHistoryAndPrint();
+    void windowWithoutADatabase();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -1009,6 +1010,22 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");
+}
+
+void TestHistory::windowWithoutADatabase()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    HistoryWindow window(nullptr, path);
+    window.show();
+    QVERIFY(window.findChild<QLabel *>("ringLabel")->text().contains("no such database"));
+    QVERIFY(window.chart()->rows().isEmpty());
+    QTest::mouseClick(window.findChild<QPushButton *>("quick(4)"), Qt::LeftButton);
+    QTest::mouseMove(window.chart(), window.chart()->rect().center());
+    QVERIFY(window.findChild<QLabel *>("cursorReadout")->text().isEmpty());
+    QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);
+    QVERIFY(!QFile::exists(path)); // nothing created
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestHistory)

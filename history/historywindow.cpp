@@ -343,11 +343,8 @@ bool HistoryWindow::printTo(QPrinter &printer)
     painter.scale(2, 2);
     m_chart->render(painter, m_chart->size());
     painter.end();
-    return History::printPicture(printer,
-                                 History::printTitle(CommSettings[CommIndex::Port],
-                                                     CommSettings[CommIndex::Address],
-                                                     m_chart->from(), m_chart->to()),
-                                 picture);
+    return History::printPicture(
+        printer, History::printTitle(m_overview, m_chart->from(), m_chart->to()), picture);
 }
 
 void HistoryWindow::askCsv()
@@ -378,9 +375,7 @@ bool printOverview(OverviewWindow *overview, QPrinter &printer)
 {
     const auto [from, to] = History::overviewRange(overview->chart());
     return History::printPicture(
-        printer,
-        History::printTitle(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], from,
-                            to),
+        printer, History::printTitle(overview, from, to),
         History::widgetPicture(overview, History::overviewChartArea(overview), 2));
 }
 

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
@@ -1007,6 +1008,11 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(printOverview(&overview, printer));
     const QString text = pdfText(path);
     QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    // Before any "打开" the title names the port and address the lists show.
+    CommSettings[CommIndex::Port] = 0;
+    overview.findChild<QComboBox *>("Combo1")->setCurrentIndex(4);
+    overview.findChild<QComboBox *>("Combo2")->setCurrentIndex(11);
+    QVERIFY(printTitle(&overview, 0, 0).contains("通讯端口 5   模块地址 12"));
     const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");

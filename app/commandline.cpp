@@ -115,7 +115,8 @@ void nameTool()
 bool isCommandLineAction(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], kExportFlag, std::strlen(kExportFlag)) == 0)
+        if (std::strncmp(argv[i], kExportFlag, std::strlen(kExportFlag)) == 0 ||
+            std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
             return true;
     }
     return false;

@@ -6,7 +6,8 @@
 // Names the organisation and application, which place the default database.
 void nameTool();
 
-// True when the command line asks for an action that runs without a window.
+// True when the command line asks for an action that runs without a window
+// (--help among them, which lists the options).
 bool isCommandLineAction(int argc, char *argv[]);
 
 // Runs that action and returns the process's exit code: 0, or non-zero with a

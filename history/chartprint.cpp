@@ -3,8 +3,11 @@
 #include "controlname.h"
 #include "daytime.h"
 #include "historyrange.h"
+#include "numbers.h"
+#include "shared.h"
 #include "trendchart.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QPainter>
 #include <QPrintDialog>
@@ -70,8 +73,19 @@ std::pair<double, double> overviewRange(const TrendChart &chart)
     return range;
 }
 
-QString printTitle(int port, int address, double from, double to)
+QString printTitle(const QWidget *overview, double from, double to)
 {
+    int port = CommSettings[CommIndex::Port];
+    int address = CommSettings[CommIndex::Address];
+    const auto listed = [overview](const char *name) {
+        const auto *list =
+            overview ? overview->findChild<const QComboBox *>(QLatin1String(name)) : nullptr;
+        return list ? int(leadingNumber(list->currentText())) : 0;
+    };
+    if (port <= 0) { // no "打开" yet
+        port = listed("Combo1");
+        address = listed("Combo2");
+    }
     return QStringLiteral("过程控制仪表 ZELMAR   通讯端口 %1   模块地址 %2   %3 至 %4")
         .arg(port)
         .arg(address)

@@ -29,8 +29,10 @@ QRect overviewChartArea(const QWidget *overview);
 // The first and last sample the overview's chart shows, as day serials.
 std::pair<double, double> overviewRange(const TrendChart &chart);
 
-// The title line of a print: port, module address and the date-time range.
-QString printTitle(int port, int address, double from, double to);
+// The title line of a print: the port and module address of the link (as the
+// last "打开" stored them; before any, as the overview's lists show them, when
+// `overview` is given) and the date-time range.
+QString printTitle(const QWidget *overview, double from, double to);
 
 // Writes `picture` as a PNG file through a temporary file, so a failed write
 // leaves no file; false with the reason in `error`.

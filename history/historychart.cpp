@@ -88,11 +88,6 @@ History::ValueRange HistoryChart::rangeFor(const QVector<History::Run> &runs) co
     return m_range ? *m_range : History::automaticRange(runs, m_shown);
 }
 
-History::ValueRange HistoryChart::valueRange() const
-{
-    return rangeFor(History::decimate(m_rows, m_from, m_to, plotRect(size()).width(), m_ring));
-}
-
 void HistoryChart::render(QPainter &painter, const QSize &size) const
 {
     const QRect plot = plotRect(size);

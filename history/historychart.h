@@ -47,8 +47,6 @@ public:
     double from() const { return m_from; }
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
-    // The vertical range in use (the automatic one computed at the last draw).
-    History::ValueRange valueRange() const;
 
     // Where the plot stands in a picture of `size`.
     static QRect plotRect(const QSize &size);

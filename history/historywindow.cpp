@@ -230,8 +230,7 @@ void HistoryWindow::load(double from, double to)
     m_fromEdit->setDateTime(History::dateTimeOf(from));
     m_toEdit->setDateTime(History::dateTimeOf(to));
     m_backButton->setEnabled(!m_steps.isEmpty());
-    // Opened on each load while it fails: the recorder may create the file later.
-    if (!m_reader.isOpen() && m_reader.open(m_databasePath) != RingReader::OpenResult::Opened) {
+    if (!openReader()) {
         m_ringLabel->setText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
         return;
@@ -241,6 +240,13 @@ void HistoryWindow::load(double from, double to)
     m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
     m_cursorReadout->clear();
+}
+
+bool HistoryWindow::openReader()
+{
+    // Opened on first need and again while it fails: the recorder may create
+    // the file later.
+    return m_reader.isOpen() || m_reader.open(m_databasePath) == RingReader::OpenResult::Opened;
 }
 
 void HistoryWindow::showCursor(int row)
@@ -290,6 +296,13 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         from = std::min(*m_chart->marker(0), *m_chart->marker(1));
         to = std::max(*m_chart->marker(0), *m_chart->marker(1));
     }
+    if (!openReader()) {
+        History::RangeExport failed;
+        failed.fault = History::RangeFault::ReadFailed;
+        failed.message = m_reader.lastError();
+        m_markerReadout->setText(failed.message);
+        return failed;
+    }
     QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
@@ -330,11 +343,8 @@ bool HistoryWindow::printTo(QPrinter &printer)
     painter.scale(2, 2);
     m_chart->render(painter, m_chart->size());
     painter.end();
-    return History::printPicture(printer,
-                                 History::printTitle(CommSettings[CommIndex::Port],
-                                                     CommSettings[CommIndex::Address],
-                                                     m_chart->from(), m_chart->to()),
-                                 picture);
+    return History::printPicture(
+        printer, History::printTitle(m_overview, m_chart->from(), m_chart->to()), picture);
 }
 
 void HistoryWindow::askCsv()
@@ -365,9 +375,7 @@ bool printOverview(OverviewWindow *overview, QPrinter &printer)
 {
     const auto [from, to] = History::overviewRange(overview->chart());
     return History::printPicture(
-        printer,
-        History::printTitle(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], from,
-                            to),
+        printer, History::printTitle(overview, from, to),
         History::widgetPicture(overview, History::overviewChartArea(overview), 2));
 }
 

@@ -68,6 +68,7 @@ public:
 private:
     void buildControls();
     void load(double from, double to);
+    bool openReader();
     void applyRange(double from, double to);
     void showCursor(int row);
     void placeMarker(int which, double moment);

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
@@ -194,6 +195,7 @@ private slots:
     void picturesAtOnceAndTwiceTheSize();
     void printToPdfHoldsTheTitleLine();
     void overviewAsksForHistoryAndPrint();
+    void windowWithoutADatabase();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -1006,9 +1008,30 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(printOverview(&overview, printer));
     const QString text = pdfText(path);
     QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    // Before any "打开" the title names the port and address the lists show.
+    CommSettings[CommIndex::Port] = 0;
+    overview.findChild<QComboBox *>("Combo1")->setCurrentIndex(4);
+    overview.findChild<QComboBox *>("Combo2")->setCurrentIndex(11);
+    QVERIFY(printTitle(&overview, 0, 0).contains("通讯端口 5   模块地址 12"));
     const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");
+}
+
+void TestHistory::windowWithoutADatabase()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    HistoryWindow window(nullptr, path);
+    window.show();
+    QVERIFY(window.findChild<QLabel *>("ringLabel")->text().contains("no such database"));
+    QVERIFY(window.chart()->rows().isEmpty());
+    QTest::mouseClick(window.findChild<QPushButton *>("quick(4)"), Qt::LeftButton);
+    QTest::mouseMove(window.chart(), window.chart()->rect().center());
+    QVERIFY(window.findChild<QLabel *>("cursorReadout")->text().isEmpty());
+    QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);
+    QVERIFY(!QFile::exists(path)); // nothing created
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestHistory)

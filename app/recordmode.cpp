@@ -65,6 +65,8 @@ struct RecordSession::Instrument {
     std::unique_ptr<Poller> poller;
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<Historian> historian;
+    // The forwarder's events (lost spans, duplicates) in the instrument's own database.
+    std::unique_ptr<EventLog> events;
     std::array<qint32, kPolledRegisters> registers{};
     std::array<float, kPolledRegisters> values{};
     std::array<qint32, kPolledInputs> inputs{};
@@ -75,6 +77,36 @@ struct RecordSession::Instrument {
     int recording = -1;
     int historianState = -1;
 };
+
+bool linkPortOpen(LinkState state)
+{
+    return state == LinkState::Opening || state == LinkState::Live || state == LinkState::NoAnswer;
+}
+
+QString linkStateLine(LinkState to, const QString &reason)
+{
+    const qint64 retrySeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(LinkHealth::kRetryInterval).count();
+    switch (to) {
+    case LinkState::NotOpened:
+        return QStringLiteral("link: closed");
+    case LinkState::Opening:
+        return QStringLiteral("link: port open, waiting for the first reply");
+    case LinkState::Live:
+        return QStringLiteral("link: live");
+    case LinkState::NoAnswer:
+        return QStringLiteral("link: no answer: ") + reason;
+    case LinkState::PortLost:
+        return QStringLiteral("link: port lost: %1; reopening every %2 s")
+            .arg(reason)
+            .arg(retrySeconds);
+    case LinkState::OpenFailed:
+        return QStringLiteral("link: cannot open the port: %1; trying again every %2 s")
+            .arg(reason)
+            .arg(retrySeconds);
+    }
+    return {};
+}
 
 void logLine(const QString &text)
 {
@@ -91,10 +123,9 @@ RecordSession::RecordSession(const RecordOptions &options, QObject *parent)
 {
     m_pollTimer.setInterval(Poller::kPollInterval);
     m_recordTimer.setInterval(Recorder::kTimer1Interval);
-    m_reopenTimer.setInterval(kReopenInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &RecordSession::poll);
     connect(&m_recordTimer, &QTimer::timeout, this, &RecordSession::record);
-    connect(&m_reopenTimer, &QTimer::timeout, this, &RecordSession::openPort);
+    connect(linkHealth(), &LinkHealth::stateChanged, this, &RecordSession::noteLink);
 }
 
 RecordSession::~RecordSession()
@@ -135,6 +166,12 @@ void RecordSession::start()
             connect(
                 in.historian.get(), &Historian::statusChanged, this,
                 [this, target](const HistorianStatus &status) { noteHistorian(*target, status); });
+            in.events = std::make_unique<EventLog>(QStringLiteral("events-a%1").arg(address));
+            in.events->open(in.databasePath);
+            connect(in.historian.get(), &Historian::eventWritten, this,
+                    [target](const QString &station, const ServerEvent &event) {
+                        target->events->appendEvent(localHistorianEvent(station, event));
+                    });
             if (settings.target.isValid())
                 logLine(QStringLiteral("address %1: forwarding as station %2 to %3")
                             .arg(address)
@@ -150,26 +187,28 @@ void RecordSession::start()
 
 void RecordSession::openPort()
 {
-    const qint32 result =
-        openConnection(QString::number(m_options.port), m_options.baudCode, m_options.parityCode,
-                       QString::number(m_options.addresses.first()));
-    const bool open = result == 0;
-    if (open != m_portOpen || !m_reopenTimer.isActive()) {
-        logLine(open ? QStringLiteral("port %1 (%2) open at %3 bit/s, parity %4")
-                           .arg(m_options.port)
-                           .arg(portDevicePath(m_options.port),
-                                QLatin1String(kBaudTexts[m_options.baudCode]),
-                                QLatin1String(kParityTexts[m_options.parityCode]))
-                     : QStringLiteral("port %1 (%2) cannot be opened; trying again every %3 s")
-                           .arg(m_options.port)
-                           .arg(portDevicePath(m_options.port))
-                           .arg(kReopenInterval.count() / 1000));
+    // A port that cannot be opened now is tried again by the link itself.
+    if (openConnection(QString::number(m_options.port), m_options.baudCode, m_options.parityCode,
+                       QString::number(m_options.addresses.first())) == 0) {
+        logLine(QStringLiteral("port %1 (%2) open at %3 bit/s, parity %4")
+                    .arg(m_options.port)
+                    .arg(portDevicePath(m_options.port),
+                         QLatin1String(kBaudTexts[m_options.baudCode]),
+                         QLatin1String(kParityTexts[m_options.parityCode])));
     }
-    m_portOpen = open;
-    if (open)
-        m_reopenTimer.stop();
-    else if (!m_reopenTimer.isActive())
-        m_reopenTimer.start();
+}
+
+void RecordSession::noteLink(LinkState from, LinkState to, const QString &reason)
+{
+    // With several instruments on the line, one silent instrument turns the
+    // link from live to no answer and back on every tick: the lines
+    // "address N: instrument (does not) answer(s)" say that per instrument.
+    const auto answerState = [](LinkState state) {
+        return state == LinkState::Live || state == LinkState::NoAnswer;
+    };
+    if (m_instruments.size() > 1 && answerState(from) && answerState(to))
+        return;
+    logLine(QStringLiteral("port %1: ").arg(m_options.port) + linkStateLine(to, reason));
 }
 
 void RecordSession::swapIn(Instrument &in)
@@ -207,7 +246,7 @@ void RecordSession::swapOut(Instrument &in)
 
 void RecordSession::poll()
 {
-    if (!m_portOpen || m_polling)
+    if (!linkPortOpen(linkHealth()->state()) || m_polling)
         return;
     m_polling = true;
     for (auto &instrument : m_instruments) {
@@ -285,7 +324,6 @@ void RecordSession::shutDown()
     m_shutDown = true;
     m_pollTimer.stop();
     m_recordTimer.stop();
-    m_reopenTimer.stop();
     for (auto &instrument : m_instruments) {
         if (instrument->historian)
             instrument->historian->stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linkhealth.h"
 #include "recordoptions.h"
 
 #include <QObject>
@@ -7,7 +8,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -25,16 +25,15 @@ struct HistorianStatus;
 // the recorder reads: each instrument keeps its own copy, put in place around
 // its poll and its recording tick and saved again after (swapIn / swapOut).
 //
-// Port states (the function behind each transition):
-//   closed --OpenPort_Modbus succeeded [openPort]--> open
-//   closed --it failed; tried again every kReopenInterval [openPort]--> closed
-//   open   --SIGTERM or SIGINT [shutDown]--> closed, the process ends
+// The port is opened once [openPort]; from then on the link's own health
+// (linkHealth()) reopens a port whose device went away, or that could not be
+// opened, every 2 s, and polling goes on once it is open again. Each change of
+// the link's state is one line [noteLink]; SIGTERM or SIGINT [shutDown] closes
+// the port and the process ends.
 class RecordSession : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kReopenInterval{5000};
-
     explicit RecordSession(const RecordOptions &options, QObject *parent = nullptr);
     ~RecordSession() override;
 
@@ -54,13 +53,12 @@ private:
     void swapOut(Instrument &instrument);
     void noteState(Instrument &instrument);
     void noteHistorian(Instrument &instrument, const HistorianStatus &status);
+    void noteLink(LinkState from, LinkState to, const QString &reason);
 
     RecordOptions m_options;
     std::vector<std::unique_ptr<Instrument>> m_instruments;
     QTimer m_pollTimer;
     QTimer m_recordTimer;
-    QTimer m_reopenTimer;
-    bool m_portOpen = false;
     bool m_polling = false;       // inside a poll, whose yields may run other timers
     bool m_recordPending = false; // a recording tick fell into a poll's yield
     bool m_shutDown = false;
@@ -68,6 +66,12 @@ private:
 
 // Sends "zelmar: <local time> <text>" to standard error.
 void logLine(const QString &text);
+
+// Whether the port is open in `state` (an exchange may be tried on it).
+bool linkPortOpen(LinkState state);
+// The log line of a change of the link's state: "link: live", "link: no answer:
+// <reason>", "link: port lost: <reason>; reopening every 2 s", ...
+QString linkStateLine(LinkState to, const QString &reason);
 
 // Runs the windowless recorder until SIGTERM or SIGINT; the exit code (a
 // command line that cannot be used: its reason on standard error and 2).

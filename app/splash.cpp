@@ -96,7 +96,7 @@ void SplashWindow::onTimer1()
     healthMonitor()->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.
-    toolHistorian();
+    healthMonitor()->watchHistorian(toolHistorian());
 }
 
 SplashWindow *frmSplash()

@@ -1,6 +1,7 @@
 #include "healthmonitor.h"
 
 #include "clock.h"
+#include "forwarder.h"
 #include "healthtexts.h"
 #include "recorder.h"
 
@@ -19,6 +20,16 @@ void HealthMonitor::watchRecorder(Recorder *recorder)
     m_recording = std::make_unique<RecordingWatch>(recorder);
     connect(m_recording.get(), &RecordingWatch::stateChanged, this,
             &HealthMonitor::onRecordingChanged);
+}
+
+void HealthMonitor::watchHistorian(Historian *historian)
+{
+    m_historian = historian;
+    connect(historian, &Historian::statusChanged, this, &HealthMonitor::changed);
+    connect(historian, &Historian::eventWritten, this,
+            [this](const QString &station, const ServerEvent &event) {
+                append(localHistorianEvent(station, event));
+            });
 }
 
 void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason)
@@ -63,7 +74,8 @@ std::vector<Event> HealthMonitor::recentEvents(int count) const
     for (const Event &event : m_events.newestEvents(count)) {
         if (int(events.size()) >= count)
             break;
-        if (event.kind == EventKind::Link || event.kind == EventKind::Recording)
+        if (event.kind == EventKind::Link || event.kind == EventKind::Recording ||
+            event.kind == EventKind::Historian)
             events.push_back(event);
     }
     return events;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "events.h"
+#include "forwarder.h"
 #include "linkhealth.h"
 #include "recordingstate.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -40,20 +42,25 @@ public:
 
     // Follows the recorder's ticks too; its database receives the events.
     void watchRecorder(Recorder *recorder);
+    // Follows the forwarder's state (the strip shows it) and writes the events
+    // it wrote to the server (lost spans, duplicates) to the events table too.
+    void watchHistorian(Historian *historian);
 
     LinkHealth *link() const { return m_link; }
     // The recording state; nullptr before watchRecorder().
     const RecordingWatch *recording() const { return m_recording.get(); }
+    // The historian followed; nullptr before watchHistorian().
+    const Historian *historian() const { return m_historian.data(); }
     // The events table (the journal of later changes appends to it as well).
     EventLog &events() { return m_events; }
-    // The newest link and recording events, newest first: stored ones after
+    // The newest link, recording and historian events, newest first: stored ones after
     // those still waiting for the database.
     std::vector<Event> recentEvents(int count = kRecentEvents) const;
     // The spans in which the link was not live since the monitor started, oldest first.
     const std::vector<NotLiveSpan> &notLiveSpans() const { return m_spans; }
 
 signals:
-    // The link or the recording changed state.
+    // The link, the recording or the historian changed state.
     void changed();
 
 private:
@@ -63,6 +70,7 @@ private:
 
     LinkHealth *m_link = nullptr;
     std::unique_ptr<RecordingWatch> m_recording;
+    QPointer<Historian> m_historian;
     EventLog m_events;
     std::vector<NotLiveSpan> m_spans;
     bool m_wasRecording = false;

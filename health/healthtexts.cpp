@@ -147,6 +147,43 @@ QString countersText(const LinkCounters &c)
         .arg(c.maxReplyMs, 0, 'f', 1);
 }
 
+QString historianText(const HistorianStatus &status)
+{
+    const QString prefix = QStringLiteral("历史库 ");
+    switch (status.state) {
+    case HistorianStatus::State::Off:
+        return {};
+    case HistorianStatus::State::Invalid:
+        return prefix + QStringLiteral("地址无效: ") + status.reason;
+    case HistorianStatus::State::Connecting:
+        return prefix + QStringLiteral("正在连接");
+    case HistorianStatus::State::Forwarding:
+        return prefix + QStringLiteral("转发中");
+    case HistorianStatus::State::Behind:
+        return prefix + QStringLiteral("落后 %1 行").arg(status.rowsBehind);
+    case HistorianStatus::State::Unreachable:
+        return prefix + QStringLiteral("服务器不可达: ") + status.reason;
+    }
+    return {};
+}
+
+QColor historianColour(const HistorianStatus &status)
+{
+    switch (status.state) {
+    case HistorianStatus::State::Forwarding:
+        return QColor(kLiveColour);
+    case HistorianStatus::State::Behind:
+    case HistorianStatus::State::Connecting:
+        return QColor(kNoAnswerColour);
+    case HistorianStatus::State::Invalid:
+    case HistorianStatus::State::Unreachable:
+        return QColor(kFaultColour);
+    case HistorianStatus::State::Off:
+        break;
+    }
+    return QColor(kIdleColour);
+}
+
 QString eventLine(const Event &event)
 {
     QString kind;
@@ -156,6 +193,9 @@ QString eventLine(const Event &event)
         break;
     case EventKind::Recording:
         kind = QStringLiteral("记录");
+        break;
+    case EventKind::Historian:
+        kind = QStringLiteral("历史库");
         break;
     default:
         kind = eventKindName(event.kind);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "events.h"
+#include "historianstatus.h"
 #include "linkhealth.h"
 #include "recordingstate.h"
 
@@ -44,6 +45,13 @@ QString recordingText(const RecordingStatus &status, bool known, const QDateTime
 QColor recordingColour(const RecordingStatus &status, bool known);
 // "最新记录 2026-03-14 12:00:05", or "无记录" before this process recorded a row.
 QString newestRowText(const std::optional<QDateTime> &newestRow);
+
+// The historian's state: "历史库 转发中", "历史库 落后 120 行", "历史库 正在连接",
+// "历史库 服务器不可达: <reason>", "历史库 地址无效: <reason>"; empty when no
+// historian is configured.
+QString historianText(const HistorianStatus &status);
+// Its colour: green forwarding, amber behind or connecting, red unreachable or invalid.
+QColor historianColour(const HistorianStatus &status);
 
 // The detail of a link event: "无应答: no reply from address 1 in 94 ms", "在线".
 QString linkEventDetail(LinkState state, const QString &reason);

@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "controlname.h"
 #include "detailsview.h"
+#include "forwarder.h"
 #include "healthmonitor.h"
 #include "healthtexts.h"
 #include "stalemarker.h"
@@ -28,6 +29,9 @@ struct Field {
 constexpr Field kStateField{"StripLink", 60, 1200};
 constexpr Field kSettingsField{"StripSettings", 1320, 3900};
 constexpr Field kDetailField{"StripDetail", 5280, 4560};
+// With a historian configured, the right half of the detail field shows its state.
+constexpr Field kHistorianField{"StripHistorian", 7620, 2220};
+constexpr int kDetailBesideHistorianWidth = 2280;
 constexpr Field kRecordingField{"StripRecording", 9900, 3780};
 constexpr Field kNewestField{"StripNewest", 13740, 3135};
 constexpr int kFieldTop = 30;
@@ -67,7 +71,7 @@ StatusStrip::StatusStrip(HealthMonitor *monitor, QWidget *parent)
     : QFrame(parent), m_monitor(monitor), m_timer(new QTimer(this)),
       m_state(addField(this, kStateField)), m_detail(addField(this, kDetailField)),
       m_settings(addField(this, kSettingsField)), m_recording(addField(this, kRecordingField)),
-      m_newest(addField(this, kNewestField))
+      m_newest(addField(this, kNewestField)), m_historian(addField(this, kHistorianField))
 {
     setObjectName(QStringLiteral("StatusStrip"));
     setCursor(Qt::PointingHandCursor);
@@ -102,6 +106,16 @@ void StatusStrip::refresh()
     m_recording->setToolTip(status.path);
     setColours(m_recording, palette().color(QPalette::Window), recordingColour(status, known));
     setFieldText(m_newest, newestRowText(status.newestRow));
+
+    const Historian *historian = m_monitor->historian();
+    const HistorianStatus forwarding = historian ? historian->status() : HistorianStatus{};
+    const bool shown = forwarding.state != HistorianStatus::State::Off;
+    m_historian->setVisible(shown);
+    m_detail->setGeometry(twipsRect(kDetailField.left, kFieldTop,
+                                    shown ? kDetailBesideHistorianWidth : kDetailField.width,
+                                    kFieldHeight));
+    setFieldText(m_historian, historianText(forwarding));
+    setColours(m_historian, palette().color(QPalette::Window), historianColour(forwarding));
 
     if (m_staleMarker)
         m_staleMarker->setStale(state != LinkState::Live);

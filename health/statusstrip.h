@@ -13,7 +13,8 @@ class StaleMarker;
 
 // The overview's status strip: the link state in words and colour, the port
 // and its settings, the reason and the age of the last good reply when not
-// live, the recording state and the newest recorded row's time. A click (or
+// live, the recording state, the newest recorded row's time, and the historian's
+// state when one is configured. A click (or
 // kDetailsKey on the overview) opens the details view "通讯状态".
 class StatusStrip : public QFrame
 {
@@ -48,6 +49,7 @@ private:
     QLabel *m_settings = nullptr;
     QLabel *m_recording = nullptr;
     QLabel *m_newest = nullptr;
+    QLabel *m_historian = nullptr; // shown only while a historian is configured
     QPointer<DetailsView> m_details;
 };
 

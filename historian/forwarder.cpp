@@ -325,6 +325,15 @@ void Historian::stop()
     m_forwarder = nullptr;
 }
 
+Event localHistorianEvent(const QString &station, const ServerEvent &event)
+{
+    const QDateTime when = event.ts.toLocalTime();
+    return Event{QDateTime(when.date(),
+                           QTime(when.time().hour(), when.time().minute(), when.time().second())),
+                 EventKind::Historian, QStringLiteral("%1 (station %2)").arg(event.source, station),
+                 event.kind + QStringLiteral(": ") + event.detail};
+}
+
 Historian *toolHistorian()
 {
     static Historian *const instance = [] {

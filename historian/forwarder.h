@@ -1,5 +1,6 @@
 #pragma once
 
+#include "events.h"
 #include "forwardsource.h"
 #include "historianserver.h"
 #include "historianstatus.h"
@@ -136,6 +137,11 @@ private:
     Forwarder *m_forwarder = nullptr;
     HistorianStatus m_status;
 };
+
+// The local events table's row of an event the forwarder wrote to the server
+// for `station`: kind "historian", source "forwarder (station NAME)", detail
+// "<server kind>: <detail>", at the event's local time.
+Event localHistorianEvent(const QString &station, const ServerEvent &event);
 
 // The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,
 // $ZELMAR_STATION; the station's default names serial port 1, the first of the

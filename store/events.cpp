@@ -21,9 +21,9 @@ namespace
 // database that another program holds locked must not freeze the windows.
 constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
-const std::array<std::pair<EventKind, const char *>, 7> &kindNames()
+const std::array<std::pair<EventKind, const char *>, 8> &kindNames()
 {
-    static const std::array<std::pair<EventKind, const char *>, 7> names{{
+    static const std::array<std::pair<EventKind, const char *>, 8> names{{
         {EventKind::Link, "link"},
         {EventKind::Recording, "recording"},
         {EventKind::Alarm, "alarm"},
@@ -31,6 +31,7 @@ const std::array<std::pair<EventKind, const char *>, 7> &kindNames()
         {EventKind::ConfigWrite, "config"},
         {EventKind::ToolStart, "start"},
         {EventKind::ToolEnd, "end"},
+        {EventKind::Historian, "historian"},
     }};
     return names;
 }

@@ -19,6 +19,7 @@ enum class EventKind {
     ConfigWrite, // a configuration parameter was written to the instrument
     ToolStart,   // the tool started
     ToolEnd,     // the tool ended
+    Historian,   // the forwarder wrote an event to the central historian (lost span, duplicates)
 };
 
 // One row of the events table. `when` is the local date and time of the
@@ -32,7 +33,7 @@ struct Event {
 };
 
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
-// "start", "end").
+// "start", "end", "historian").
 QString eventKindName(EventKind kind);
 // The kind of a stored name; nullopt for a name this build does not know.
 std::optional<EventKind> eventKindFromName(const QString &name);

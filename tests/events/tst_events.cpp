@@ -121,9 +121,9 @@ private slots:
 
     void everyKindKeepsItsName()
     {
-        for (EventKind kind :
-             {EventKind::Link, EventKind::Recording, EventKind::Alarm, EventKind::Relay,
-              EventKind::ConfigWrite, EventKind::ToolStart, EventKind::ToolEnd}) {
+        for (EventKind kind : {EventKind::Link, EventKind::Recording, EventKind::Alarm,
+                               EventKind::Relay, EventKind::ConfigWrite, EventKind::ToolStart,
+                               EventKind::ToolEnd, EventKind::Historian}) {
             QVERIFY(!eventKindName(kind).isEmpty());
             QCOMPARE(eventKindFromName(eventKindName(kind)), std::optional<EventKind>(kind));
         }

@@ -6,6 +6,7 @@
 #include "daytime.h"
 #include "detailsview.h"
 #include "events.h"
+#include "forwarder.h"
 #include "healthmonitor.h"
 #include "healthtexts.h"
 #include "linkhealth.h"
@@ -19,6 +20,7 @@
 #include "simulator.h"
 #include "stalemarker.h"
 #include "statusstrip.h"
+#include "store.h"
 #include "trendchart.h"
 #include "twips.h"
 
@@ -442,6 +444,75 @@ private slots:
                      QStringLiteral("未记录: not a recording database"));
         QCOMPARE(stripLabel("StripRecording")->toolTip(), file.fileName());
         QCOMPARE(stripText("StripNewest"), QStringLiteral("无记录"));
+    }
+
+    // ---- The historian ----
+
+    void historianAbsentWhenNoneConfigured()
+    {
+        QLabel *field = stripLabel("StripHistorian");
+        QVERIFY(field);
+        QVERIFY(!field->isVisible());
+        Historian none(ForwarderSettings{}, QStringLiteral("health-none"));
+        none.start();
+        healthMonitor()->watchHistorian(&none);
+        auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        strip->refresh();
+        QVERIFY(!field->isVisible());
+        // The detail keeps its whole width.
+        QCOMPARE(stripLabel("StripDetail")->width(), twipsToPixels(4560));
+    }
+
+    void unreachableHistorianInTheStrip()
+    {
+        // A Unix socket folder where no server listens.
+        ForwarderSettings settings;
+        settings.target = parseHistorianUrl(
+            QStringLiteral("postgresql://zelmar:pw@localhost:5999/historian?host=") +
+            m_dir.filePath(QStringLiteral("no-server")));
+        QVERIFY(settings.target.isValid());
+        settings.station = QStringLiteral("HEALTH");
+        settings.databasePath = m_dir.filePath(QStringLiteral("historian.db"));
+        RecordingStore recording(QStringLiteral("health-historian-store"));
+        QVERIFY(recording.open(settings.databasePath)); // what the forwarder reads
+        Historian historian(settings, QStringLiteral("health-historian"));
+        healthMonitor()->watchHistorian(&historian);
+        historian.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            stripText("StripHistorian").startsWith(QStringLiteral("历史库 服务器不可达: ")),
+            qPrintable(stripText("StripHistorian")), kRecoveryWaitMs);
+        QLabel *field = stripLabel("StripHistorian");
+        QVERIFY(field->isVisible());
+        QCOMPARE(field->toolTip(), field->text()); // the whole reason, however long
+        QCOMPARE(field->palette().color(QPalette::WindowText), QColor(kFaultColour));
+        // Beside it the detail, narrowed, and nothing overlaps.
+        QVERIFY(!stripLabel("StripDetail")->geometry().intersects(field->geometry()));
+        QVERIFY(!stripLabel("StripRecording")->geometry().intersects(field->geometry()));
+        historian.stop();
+    }
+
+    void historianEventsInTheEventsTable()
+    {
+        Recorder recorder(nullptr, QStringLiteral("historian-events-recorder"));
+        healthMonitor()->watchRecorder(&recorder);
+        recorder.load(m_dir.filePath(QStringLiteral("historian-events.db")));
+        recorder.tick();
+        Historian historian(ForwarderSettings{}, QStringLiteral("health-events"));
+        healthMonitor()->watchHistorian(&historian);
+        // What the forwarder says after the server dropped rows it had already.
+        const ServerEvent sent{kNoon, QStringLiteral("duplicate"), QStringLiteral("forwarder"),
+                               QStringLiteral("3 of 10 pv_data rows were on the server already")};
+        emit historian.eventWritten(QStringLiteral("PLANT-1"), sent);
+        const std::vector<Event> stored = healthMonitor()->events().newestEvents(1);
+        QCOMPARE(stored.size(), size_t(1));
+        QCOMPARE(stored[0].kind, EventKind::Historian);
+        QCOMPARE(stored[0].when, kNoon);
+        QCOMPARE(stored[0].source, QStringLiteral("forwarder (station PLANT-1)"));
+        QCOMPARE(stored[0].detail, QStringLiteral("duplicate: 3 of 10 pv_data rows were on the "
+                                                  "server already"));
+        // Listed in the details view with the link's and the recording's events.
+        QCOMPARE(healthMonitor()->recentEvents(1).front().kind, EventKind::Historian);
+        QVERIFY(eventLine(stored[0]).contains(QStringLiteral("  历史库  ")));
     }
 };
 

@@ -196,6 +196,48 @@ private slots:
                  QStringLiteral("LINE-a3:3,LINE-a4:4"));
     }
 
+    // The device goes away under the open port and comes back: the link
+    // reopens it by itself and the recorder records the instrument's moving
+    // values again, with no restart; each link state is one line.
+    void resumesWhenTheDeviceReturns()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(4));
+        const QString db = m_dir.filePath(QStringLiteral("replug.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "4", "--db", db}, "REPLUG");
+        QString log;
+        const auto logged = [&](const QString &line) {
+            log += QString::fromLocal8Bit(recorder.readAllStandardError());
+            return log.count(line);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: live")) == 1, kWaitMs);
+
+        QVERIFY(simulator.vanish());
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: port lost: ")) == 1, kWaitMs);
+        // Recording goes on while the device is away.
+        const qint64 whileAway = localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data"));
+        QTRY_VERIFY_WITH_TIMEOUT(localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data")) >
+                                     whileAway + 2,
+                                 kWaitMs);
+        QVERIFY(simulator.comeBack());
+        const qint64 back = localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data"));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: live")) == 2, kWaitMs);
+        // Fresh readings: the simulator's first channel moves every second,
+        // values kept from before the loss would stand still.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            localNumber(db, QStringLiteral("SELECT count(DISTINCT v0) FROM pv_data WHERE w_id > %1")
+                                .arg(back)) >= 3,
+            kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 0);
+        log += QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("port 4: link: port lost: ")), 1);
+        QVERIFY2(log.contains(QStringLiteral("reopening every 2 s")), qPrintable(log));
+        QCOMPARE(log.count(QStringLiteral("port 4 (")), 1); // opened once by the recorder
+    }
+
     // A historian address that cannot be used is said once; recording goes on.
     void badHistorianAddressRecordsLocally()
     {

@@ -1,8 +1,11 @@
 #include "commandline.h"
 
 #include "csvexport.h"
+#include "historianreader.h"
+#include "historianurl.h"
 #include "historyrange.h"
 #include "ringquery.h"
+#include "stationsource.h"
 #include "store.h"
 
 #include <QCommandLineParser>
@@ -49,6 +52,8 @@ int fail(int code, const QString &reason)
     return code;
 }
 
+int exportDone(const History::RangeExport &done);
+
 int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
               const QCommandLineOption &from, const QCommandLineOption &to,
               const QCommandLineOption &ring, const QCommandLineOption &db)
@@ -74,8 +79,20 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
     if (*first > *last)
         return fail(kFromAfterTo, QStringLiteral("from after to"));
 
+    const QString source = parser.isSet(db) ? parser.value(db) : databasePath();
+    if (isHistorianSource(source)) {
+        const HistorianTarget target = parseHistorianUrl(source);
+        if (!target.isValid())
+            return fail(kUsage, target.error);
+        if (target.station.isEmpty())
+            return fail(kUsage,
+                        QStringLiteral("historian address names no station: add ?station=NAME"));
+        return exportDone(History::exportStation(source, History::serialOf(*first),
+                                                 History::serialOf(*last), table,
+                                                 parser.value(file)));
+    }
     RingReader reader(QStringLiteral("command-line"));
-    switch (reader.open(parser.isSet(db) ? parser.value(db) : databasePath())) {
+    switch (reader.open(source)) {
     case RingReader::OpenResult::Opened:
         break;
     case RingReader::OpenResult::NoFile:
@@ -87,6 +104,12 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
     const History::RangeExport done = History::exportRange(
         reader, History::serialOf(*first), History::serialOf(*last), table, parser.value(file));
     reader.close();
+    return exportDone(done);
+}
+
+// The exit code and reason of an export of the local file or the historian.
+int exportDone(const History::RangeExport &done)
+{
     switch (done.fault) {
     case History::RangeFault::None:
         return kDone;
@@ -145,7 +168,9 @@ int runCommandLine(int argc, char *argv[])
                                   QStringLiteral("RING"));
     const QCommandLineOption db(QStringLiteral("db"),
                                 QStringLiteral("The recording database (default: $ZELMAR_DB, or "
-                                               "Rdatabj.db in the user's data folder)."),
+                                               "Rdatabj.db in the user's data folder), or a "
+                                               "station of the historian: "
+                                               "postgresql://…?station=NAME."),
                                 QStringLiteral("PATH"));
     parser.addOptions({file, from, to, ring, db});
     if (!parser.parse(QCoreApplication::arguments()))

@@ -1,7 +1,8 @@
 #pragma once
 
 // Actions the tool runs from the command line without a window, for scripts
-// and scheduled jobs: zelmar --export-csv FILE --from "…" --to "…" [--ring 1s|10s] [--db PATH].
+// and scheduled jobs: zelmar --export-csv FILE --from "…" --to "…" [--ring 1s|10s]
+// [--db PATH | --db postgresql://…?station=NAME].
 
 // Names the organisation and application, which place the default database.
 void nameTool();

@@ -101,13 +101,20 @@ RangeExport exportRange(RingReader &reader, double from, double to, std::optiona
         done.message = QStringLiteral("cannot read the database: ") + read.error;
         return done;
     }
-    if (read.rows.isEmpty()) {
+    writeRows(done, read.rows, path, progress);
+    return done;
+}
+
+void writeRows(RangeExport &done, const QVector<RingRow> &rows, const QString &path,
+               const ExportProgress &progress)
+{
+    if (rows.isEmpty()) {
         done.fault = RangeFault::EmptyRange;
         done.message = QStringLiteral("empty range: no recording of the %1 ring in it")
                            .arg(ringName(done.ring));
-        return done;
+        return;
     }
-    const ExportResult written = writeCsv(path, read.rows, progress);
+    const ExportResult written = writeCsv(path, rows, progress);
     done.rows = written.rows;
     if (written.outcome == ExportResult::Cancelled) {
         done.fault = RangeFault::Cancelled;
@@ -116,7 +123,6 @@ RangeExport exportRange(RingReader &reader, double from, double to, std::optiona
         done.fault = RangeFault::WriteFailed;
         done.message = written.error;
     }
-    return done;
 }
 
 } // namespace History

@@ -62,6 +62,11 @@ struct RangeExport {
 RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
                         const QString &path, const ExportProgress &progress = {});
 
+// The end of an export once its rows of done.ring are read: EmptyRange
+// without rows, else writeCsv() and its outcome, into `done`.
+void writeRows(RangeExport &done, const QVector<RingRow> &rows, const QString &path,
+               const ExportProgress &progress = {});
+
 // "1 s" or "10 s": how the exports and the history window name a ring.
 QString ringName(RecordTable ring);
 

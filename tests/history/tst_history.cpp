@@ -11,6 +11,7 @@
 #include "historyrange.h"
 #include "historywindow.h"
 #include "overviewwindow.h"
+#include "programrun.h"
 #include "ringquery.h"
 #include "shared.h"
 #include "store.h"
@@ -673,25 +674,10 @@ void TestHistory::exportRangeRefusesBadRanges()
 
 namespace
 {
-struct ProgramRun {
-    int code = -1;
-    QString error;
-};
-
 // The real program without a display: an action must not need one.
 ProgramRun runProgram(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
-    environment.remove("ZELMAR_DB");
-    process.setProcessEnvironment(environment);
-    process.start(ZELMAR_PROGRAM, arguments);
-    if (!process.waitForFinished(30000))
-        return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardError())};
+    return runWithoutDisplay(QStringLiteral(ZELMAR_PROGRAM), arguments);
 }
 
 QString minuteText(qint64 second)

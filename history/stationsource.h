@@ -1,0 +1,37 @@
+#pragma once
+
+#include "csvexport.h"
+#include "ringquery.h"
+
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// A station's history read from the central historian instead of the local
+// recording database, for the exports and the history window.
+
+namespace History
+{
+
+// The table a range of the historian is read from: `ring` when given, else
+// samples_1s (PvData) for a range the local 1-second ring could hold (about
+// 18 hours) and samples_10s (LpvWdjl) for a longer one, which the server keeps
+// for as long as its owner keeps rows.
+RecordTable stationRing(double from, double to, std::optional<RecordTable> ring);
+
+// The rows of the station that `source` (postgresql://…?station=NAME) names,
+// from `from` to `to` (day serials, inclusive), in time order and in the form
+// the local rings give. nullopt, with a one-line reason in `error`, when the
+// address is unusable or the server cannot be reached or read. Waits for the
+// network.
+std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTable ring,
+                                                double from, double to, QString *error = nullptr);
+
+// exportRange() for a station of the historian: the same CSV, the same faults
+// (a server that cannot be reached or read is ReadFailed).
+RangeExport exportStation(const QString &source, double from, double to,
+                          std::optional<RecordTable> ring, const QString &path,
+                          const ExportProgress &progress = {});
+
+} // namespace History

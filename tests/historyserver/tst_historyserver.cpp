@@ -1,0 +1,171 @@
+// A station's history read back from the central historian: a known recording
+// forwarded to a PostgreSQL cluster of the test's own (a temporary folder, a
+// Unix socket), exported back through the real program and compared with the
+// local export, and shown in the history window.
+#include "daytime.h"
+#include "forwarder.h"
+#include "pgcluster.h"
+#include "programrun.h"
+#include "store.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+constexpr int kWaitMs = 20000;
+constexpr int kRows = 120;
+const QDateTime kStart(QDate(2026, 3, 14), QTime(8, 0, 0));
+constexpr char kStation[] = "READBACK";
+
+// Values a decimal text could round, and a negative one: the CSV must match bit for bit.
+std::array<float, kRecordedValueCount> valuesFor(int i)
+{
+    std::array<float, kRecordedValueCount> values{};
+    for (int v = 0; v < kRecordedValueCount; ++v)
+        values[v] = static_cast<float>(i * 3 + v) * 0.37f - 11.1f;
+    return values;
+}
+
+// The real program without a display.
+ProgramRun runProgram(const QStringList &arguments)
+{
+    return runWithoutDisplay(QStringLiteral(ZELMAR_PROGRAM), arguments);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString momentArgument(const QDateTime &moment)
+{
+    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+class TestHistoryServer : public QObject
+{
+    Q_OBJECT
+
+    PgCluster m_cluster;
+    QTemporaryDir m_dir;
+    QString m_database;
+
+    QString stationSource() const
+    {
+        return m_cluster.url() + QStringLiteral("&station=") + QLatin1String(kStation);
+    }
+    // zelmar --export-csv of `source` from .. to into `name`; its exit and reason.
+    ProgramRun exportTo(const QString &name, const QString &source, const QDateTime &from,
+                        const QDateTime &to, const QStringList &more = {})
+    {
+        return runProgram(QStringList{QStringLiteral("--export-csv"), m_dir.filePath(name),
+                                      QStringLiteral("--from"), momentArgument(from),
+                                      QStringLiteral("--to"), momentArgument(to),
+                                      QStringLiteral("--db"), source} +
+                          more);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_cluster.setUp(), qPrintable(m_cluster.error()));
+        // A known recording: two minutes of the 1-second ring, a row of the
+        // 10-second ring every tenth second.
+        m_database = m_dir.filePath(QStringLiteral("known.db"));
+        {
+            RecordingStore store(QStringLiteral("known-store"));
+            QVERIFY(store.open(m_database));
+            for (int i = 0; i < kRows; ++i) {
+                const QDateTime at = kStart.addSecs(i);
+                QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
+                                        dayFraction(at.time()), valuesFor(i)));
+                if (i % 10 == 0)
+                    QVERIFY(store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
+                                            dayFraction(at.time()), valuesFor(i)));
+            }
+        }
+        ForwarderSettings settings;
+        settings.target = parseHistorianUrl(m_cluster.url());
+        settings.station = QLatin1String(kStation);
+        settings.databasePath = m_database;
+        settings.checkInterval = 100ms;
+        Historian historian(settings, QStringLiteral("readback-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM samples_1s")),
+                 QString::number(kRows));
+    }
+
+    // The server's rows exported through the program are the local export, byte for byte.
+    void exportFromTheServerIsTheLocalExport_data()
+    {
+        QTest::addColumn<int>("fromSecond");
+        QTest::addColumn<int>("toSecond");
+        QTest::addColumn<QStringList>("ring");
+        QTest::newRow("1 s, part") << 15 << 74 << QStringList{};
+        QTest::newRow("1 s, beyond both ends") << -60 << 600 << QStringList{};
+        QTest::newRow("10 s") << 0 << kRows << QStringList{"--ring", "10s"};
+    }
+    void exportFromTheServerIsTheLocalExport()
+    {
+        QFETCH(int, fromSecond);
+        QFETCH(int, toSecond);
+        QFETCH(QStringList, ring);
+        const QDateTime from = kStart.addSecs(fromSecond);
+        const QDateTime to = kStart.addSecs(toSecond);
+        const ProgramRun local = exportTo(QStringLiteral("local.csv"), m_database, from, to, ring);
+        QVERIFY2(local.code == 0, qPrintable(local.error));
+        const ProgramRun server =
+            exportTo(QStringLiteral("server.csv"), stationSource(), from, to, ring);
+        QVERIFY2(server.code == 0, qPrintable(server.error));
+        const QByteArray expected = fileBytes(m_dir.filePath(QStringLiteral("local.csv")));
+        QVERIFY(expected.count('\n') > 5);
+        QCOMPARE(fileBytes(m_dir.filePath(QStringLiteral("server.csv"))), expected);
+    }
+
+    // Each failure: a non-zero exit, one line of reason, and no file.
+    void exportFailures_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("reasonPart");
+        QTest::newRow("no station") << m_cluster.url() << 1 << "station";
+        QTest::newRow("no database name")
+            << QStringLiteral("postgresql://u:p@localhost:5432?station=X") << 1 << "";
+        QTest::newRow("no server at the socket")
+            << QStringLiteral("postgresql://zelmar:pw@localhost:5999/historian?host=%1&station=X")
+                   .arg(m_dir.filePath(QStringLiteral("no-server")))
+            << 4 << "cannot read the historian";
+        QTest::newRow("wrong password") << m_cluster.url(QStringLiteral("wrong")) +
+                                               QStringLiteral("&station=") + QLatin1String(kStation)
+                                        << 4 << "cannot read the historian";
+        QTest::newRow("unknown station")
+            << m_cluster.url() + QStringLiteral("&station=NOBODY") << 5 << "empty range";
+    }
+    void exportFailures()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, code);
+        QFETCH(QString, reasonPart);
+        const QString out = QStringLiteral("failed.csv");
+        const ProgramRun run = exportTo(out, source, kStart, kStart.addSecs(30));
+        QCOMPARE(run.code, code);
+        QVERIFY2(run.error.startsWith(QStringLiteral("zelmar: ")), qPrintable(run.error));
+        QCOMPARE(run.error.count(QLatin1Char('\n')), 1);
+        QVERIFY2(run.error.contains(reasonPart), qPrintable(run.error));
+        QVERIFY(!QFile::exists(m_dir.filePath(out)));
+    }
+};
+
+QTEST_MAIN(TestHistoryServer)
+#include "tst_historyserver.moc"

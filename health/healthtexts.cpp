@@ -154,7 +154,7 @@ QString historianText(const HistorianStatus &status)
     case HistorianStatus::State::Off:
         return {};
     case HistorianStatus::State::Invalid:
-        return prefix + QStringLiteral("地址无效: ") + status.reason;
+        return prefix + QStringLiteral("地址无效: ") + status.reason.simplified();
     case HistorianStatus::State::Connecting:
         return prefix + QStringLiteral("正在连接");
     case HistorianStatus::State::Forwarding:
@@ -162,7 +162,7 @@ QString historianText(const HistorianStatus &status)
     case HistorianStatus::State::Behind:
         return prefix + QStringLiteral("落后 %1 行").arg(status.rowsBehind);
     case HistorianStatus::State::Unreachable:
-        return prefix + QStringLiteral("服务器不可达: ") + status.reason;
+        return prefix + QStringLiteral("服务器不可达: ") + status.reason.simplified();
     }
     return {};
 }

@@ -4,11 +4,13 @@
 #include "clock.h"
 #include "controlname.h"
 #include "daytime.h"
+#include "forwarder.h"
 #include "historychart.h"
 #include "historyrange.h"
 #include "numbers.h"
 #include "overviewwindow.h"
 #include "shared.h"
+#include "stationsource.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
@@ -24,6 +27,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
+#include <QThread>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -64,7 +69,11 @@ HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePa
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史曲线"));
+    const ForwarderSettings historian = forwarderSettingsFromEnvironment(databasePath, 1, 1, {});
+    if (historian.target.isValid() && !historian.target.host.isEmpty())
+        m_historianUrl = qEnvironmentVariable("ZELMAR_HISTORIAN").trimmed();
     buildControls();
+    m_stationEdit->setText(historian.station);
     resize(1100, 680);
     showLast(kDefaultSeconds);
 }
@@ -113,6 +122,28 @@ void HistoryWindow::buildControls()
                 const qint64 span = m_fromEdit->dateTime().secsTo(m_toEdit->dateTime());
                 showLast(int(std::max<qint64>(kMinimumSpanSeconds, span)));
             });
+    // The source: this PC's recording, or any station on the historian.
+    m_sourceChoice = new QComboBox(this);
+    m_sourceChoice->setObjectName(QStringLiteral("sourceChoice"));
+    m_sourceChoice->addItem(QStringLiteral("本地数据库"));
+    m_stationEdit = new QLineEdit(this);
+    m_stationEdit->setObjectName(QStringLiteral("stationEdit"));
+    m_stationEdit->setPlaceholderText(QStringLiteral("站名"));
+    m_stationEdit->setEnabled(false);
+    if (!m_historianUrl.isEmpty())
+        m_sourceChoice->addItem(QStringLiteral("历史库 ") +
+                                parseHistorianUrl(m_historianUrl).address());
+    else
+        m_sourceChoice->setEnabled(false);
+    rangeRow->addWidget(m_sourceChoice);
+    rangeRow->addWidget(m_stationEdit);
+    connect(m_sourceChoice, &QComboBox::activated, this, [this](int index) {
+        setSource(index == 0 ? Source::Local : Source::Historian, m_stationEdit->text());
+    });
+    connect(m_stationEdit, &QLineEdit::editingFinished, this, [this] {
+        if (m_source == Source::Historian)
+            load(m_chart->from(), m_chart->to());
+    });
     rangeRow->addStretch();
     m_ringLabel = new QLabel(this);
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
@@ -225,11 +256,72 @@ void HistoryWindow::pan(int direction)
     applyRange(m_chart->from() + shift, m_chart->to() + shift);
 }
 
+void HistoryWindow::setSource(Source source, const QString &station)
+{
+    m_source = m_historianUrl.isEmpty() ? Source::Local : source;
+    if (!station.isEmpty())
+        m_stationEdit->setText(station);
+    m_sourceChoice->setCurrentIndex(m_source == Source::Local ? 0 : 1);
+    m_stationEdit->setEnabled(m_source == Source::Historian);
+    load(m_chart->from(), m_chart->to());
+}
+
+QString HistoryWindow::stationSource() const
+{
+    return m_historianUrl +
+           (m_historianUrl.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) +
+           QStringLiteral("station=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(m_stationEdit->text().trimmed()));
+}
+
+void HistoryWindow::loadFromHistorian(double from, double to)
+{
+    const RecordTable ring = History::stationRing(from, to, std::nullopt);
+    const int request = ++m_stationRequest;
+    const QString source = stationSource();
+    m_ringLabel->setText(QStringLiteral("正在读取历史库 …"));
+    // The server may be slow or away: the reading runs on a thread of its own
+    // and its answer comes back to this window, if it is still open and the
+    // range still the one asked for.
+    QPointer<HistoryWindow> window(this);
+    QThread *reading = QThread::create([window, request, source, ring, from, to] {
+        QString error;
+        const std::optional<QVector<RingRow>> rows =
+            History::readStationRows(source, ring, from, to, &error);
+        QMetaObject::invokeMethod(
+            qApp,
+            [window, request, rows, error, ring, from, to] {
+                if (window)
+                    window->showStationRows(request, rows, error, ring, from, to);
+            },
+            Qt::QueuedConnection);
+    });
+    connect(reading, &QThread::finished, reading, &QObject::deleteLater);
+    reading->start();
+}
+
+void HistoryWindow::showStationRows(int request, const std::optional<QVector<RingRow>> &rows,
+                                    const QString &error, RecordTable ring, double from, double to)
+{
+    if (request != m_stationRequest || m_source != Source::Historian)
+        return;
+    m_ring = ring;
+    m_ringLabel->setText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
+                                    ringText(ring)
+                              : error.simplified());
+    m_chart->setContent(rows ? *rows : QVector<RingRow>{}, ring, from, to);
+    m_cursorReadout->clear();
+}
+
 void HistoryWindow::load(double from, double to)
 {
     m_fromEdit->setDateTime(History::dateTimeOf(from));
     m_toEdit->setDateTime(History::dateTimeOf(to));
     m_backButton->setEnabled(!m_steps.isEmpty());
+    if (m_source == Source::Historian) {
+        loadFromHistorian(from, to);
+        return;
+    }
     if (!openReader()) {
         m_ringLabel->setText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
@@ -296,7 +388,7 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         from = std::min(*m_chart->marker(0), *m_chart->marker(1));
         to = std::max(*m_chart->marker(0), *m_chart->marker(1));
     }
-    if (!openReader()) {
+    if (m_source == Source::Local && !openReader()) {
         History::RangeExport failed;
         failed.fault = History::RangeFault::ReadFailed;
         failed.message = m_reader.lastError();
@@ -306,12 +398,15 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
     QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    const History::RangeExport done = History::exportRange(
-        m_reader, from, to, m_ring, path, [&progress](qint64 rows, qint64 total) {
-            progress.setValue(total > 0 ? int(rows * 100 / total) : 100);
-            QCoreApplication::processEvents();
-            return !progress.wasCanceled();
-        });
+    const History::ExportProgress shown = [&progress](qint64 rows, qint64 total) {
+        progress.setValue(total > 0 ? int(rows * 100 / total) : 100);
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    };
+    const History::RangeExport done =
+        m_source == Source::Historian
+            ? History::exportStation(stationSource(), from, to, m_ring, path, shown)
+            : History::exportRange(m_reader, from, to, m_ring, path, shown);
     m_markerReadout->setText(done.fault == History::RangeFault::None
                                  ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
                                  : done.message);

@@ -18,6 +18,7 @@ class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
+class QLineEdit;
 class QPrinter;
 class QPushButton;
 
@@ -26,7 +27,8 @@ class QPushButton;
 // The operator picks from and to (or a quick choice), the window picks the
 // ring; a drag zooms in, "后退" backs out one step, the arrow keys pan; the
 // cursor reads the five values, two markers give differences. It exports the
-// range as CSV and the charts as PNG, and prints. It only reads the database.
+// range as CSV and the charts as PNG, and prints. It only reads the database,
+// or, chosen in the window, a station's rows on the central historian.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -50,6 +52,16 @@ public:
     // Moves the range by a quarter of its span, older (−1) or newer (+1).
     void pan(int direction);
 
+    // Where the rows come from: the local recording database, or a station of
+    // the historian ($ZELMAR_HISTORIAN), read off the window's thread.
+    enum class Source { Local, Historian };
+    // Switches the source (the historian only when one is configured) and the
+    // station read from it, and shows the range again from there.
+    void setSource(Source source, const QString &station = {});
+    Source source() const { return m_source; }
+    // The historian's address with ?station=, as the reader takes it.
+    QString stationSource() const;
+
     // The ring of the range shown.
     RecordTable ring() const { return m_ring; }
     // The chart.
@@ -69,6 +81,9 @@ private:
     void buildControls();
     void load(double from, double to);
     bool openReader();
+    void loadFromHistorian(double from, double to);
+    void showStationRows(int request, const std::optional<QVector<RingRow>> &rows,
+                         const QString &error, RecordTable ring, double from, double to);
     void applyRange(double from, double to);
     void showCursor(int row);
     void placeMarker(int which, double moment);
@@ -82,12 +97,17 @@ private:
     RingReader m_reader{QStringLiteral("history-window")};
     RecordTable m_ring = RecordTable::PvData;
     QVector<std::pair<double, double>> m_steps; // ranges to back out to
+    Source m_source = Source::Local;
+    QString m_historianUrl;   // $ZELMAR_HISTORIAN; empty: no historian to choose
+    int m_stationRequest = 0; // the newest reading of the historian; older answers are dropped
 
     QDateTimeEdit *m_fromEdit = nullptr;
     QDateTimeEdit *m_toEdit = nullptr;
     QLabel *m_ringLabel = nullptr;
     std::array<QCheckBox *, History::kCurveCount> m_curveBoxes{};
     QComboBox *m_rangeChoice = nullptr;
+    QComboBox *m_sourceChoice = nullptr;
+    QLineEdit *m_stationEdit = nullptr;
     QPushButton *m_backButton = nullptr;
     HistoryChart *m_chart = nullptr;
     QLabel *m_cursorReadout = nullptr;

@@ -4,11 +4,17 @@
 // local export, and shown in the history window.
 #include "daytime.h"
 #include "forwarder.h"
+#include "historychart.h"
+#include "historyrange.h"
+#include "historywindow.h"
 #include "pgcluster.h"
 #include "programrun.h"
 #include "store.h"
 
+#include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -164,6 +170,62 @@ private slots:
         QCOMPARE(run.error.count(QLatin1Char('\n')), 1);
         QVERIFY2(run.error.contains(reasonPart), qPrintable(run.error));
         QVERIFY(!QFile::exists(m_dir.filePath(out)));
+    }
+
+    // The window reads a station of the historian, chosen in the window.
+    void windowShowsAStationFromTheServer()
+    {
+        qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
+        qputenv("ZELMAR_STATION", "THIS-PC");
+        HistoryWindow window(nullptr, m_dir.filePath(QStringLiteral("empty.db")));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *source = window.findChild<QComboBox *>(QStringLiteral("sourceChoice"));
+        auto *station = window.findChild<QLineEdit *>(QStringLiteral("stationEdit"));
+        auto *ringLabel = window.findChild<QLabel *>(QStringLiteral("ringLabel"));
+        QVERIFY(source && station && ringLabel);
+        QCOMPARE(source->count(), 2);
+        QCOMPARE(station->text(), QStringLiteral("THIS-PC")); // this tool's own station first
+        QVERIFY(!station->isEnabled());
+        QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QVERIFY(window.chart()->rows().isEmpty()); // no local file
+
+        QTest::keyClick(source, Qt::Key_Down); // "历史库 …"
+        QCOMPARE(window.source(), HistoryWindow::Source::Historian);
+        QVERIFY(station->isEnabled());
+        station->setText(QLatin1String(kStation));
+        QMetaObject::invokeMethod(station, "editingFinished");
+        QTRY_COMPARE_WITH_TIMEOUT(window.chart()->rows().size(), kRows, kWaitMs);
+        QVERIFY2(ringLabel->text().contains(QLatin1String(kStation)),
+                 qPrintable(ringLabel->text()));
+        const RingRow first = window.chart()->rows().first();
+        QCOMPARE(History::dateTimeOf(first.moment()), kStart);
+        QVERIFY(first.values == valuesFor(0));
+
+        // A station the server does not know: nothing drawn, no fault.
+        station->setText(QStringLiteral("NOBODY"));
+        QMetaObject::invokeMethod(station, "editingFinished");
+        QTRY_VERIFY_WITH_TIMEOUT(window.chart()->rows().isEmpty(), kWaitMs);
+
+        // The same range in a window over the recorded file: the same rows.
+        HistoryWindow local(nullptr, m_database);
+        QVERIFY(local.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QCOMPARE(local.chart()->rows().size(), kRows);
+        QCOMPARE(local.source(), HistoryWindow::Source::Local);
+        qunsetenv("ZELMAR_HISTORIAN");
+        qunsetenv("ZELMAR_STATION");
+    }
+
+    // Without a historian configured there is nothing to choose.
+    void windowWithoutHistorianHasOnlyTheLocalFile()
+    {
+        HistoryWindow window(nullptr, m_database);
+        auto *source = window.findChild<QComboBox *>(QStringLiteral("sourceChoice"));
+        QVERIFY(source);
+        QCOMPARE(source->count(), 1);
+        QVERIFY(!source->isEnabled());
+        window.setSource(HistoryWindow::Source::Historian, QLatin1String(kStation));
+        QCOMPARE(window.source(), HistoryWindow::Source::Local);
     }
 };
 

@@ -166,8 +166,10 @@ void RecordSession::start()
             connect(
                 in.historian.get(), &Historian::statusChanged, this,
                 [this, target](const HistorianStatus &status) { noteHistorian(*target, status); });
+            // Opened once the recorder has made the database (here or in noteState).
             in.events = std::make_unique<EventLog>(QStringLiteral("events-a%1").arg(address));
-            in.events->open(in.databasePath);
+            if (in.recording == 1)
+                in.events->open(in.databasePath);
             connect(in.historian.get(), &Historian::eventWritten, this,
                     [target](const QString &station, const ServerEvent &event) {
                         target->events->appendEvent(localHistorianEvent(station, event));
@@ -287,6 +289,9 @@ void RecordSession::record()
         instrument->recorder->tick();
         swapOut(*instrument);
         noteState(*instrument);
+        // Events that the database could not take at the time (locked, full) follow later.
+        if (instrument->events && !instrument->events->pending().empty())
+            instrument->events->flush();
         if (instrument->historian && instrument->recorder->pvCounter() != before)
             instrument->historian->recorded();
     }
@@ -298,6 +303,8 @@ void RecordSession::noteState(Instrument &in)
     if (recording == in.recording)
         return;
     in.recording = recording;
+    if (recording && in.events && !in.events->isOpen())
+        in.events->open(in.databasePath);
     logLine(
         recording
             ? QStringLiteral("address %1: recording into %2").arg(in.address).arg(in.databasePath)

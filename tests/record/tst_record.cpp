@@ -238,6 +238,40 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("port 4 (")), 1); // opened once by the recorder
     }
 
+    // Another tool already sent rows for the same station and times: the
+    // server drops this recorder's rows, and the duplicate event it writes
+    // there is in the local events table too.
+    void historianEventsInTheLocalEventsTable()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(5));
+        const QString db = m_dir.filePath(QStringLiteral("twin.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "5", "--db", db}, "TWIN-REC");
+        QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("TWIN-REC")) >= 1, kWaitMs);
+        QVERIFY(!m_cluster
+                     .psql(QStringLiteral(
+                         "INSERT INTO samples_1s (station, ts, v1, v2, v3, v4, v5, v6, v7, v8) "
+                         "SELECT 'TWIN-REC', date_trunc('second', now()) + s * interval '1 "
+                         "second', 0, 0, 0, 0, 0, 0, 0, 0 FROM generate_series(3, 600) s "
+                         "RETURNING 1"))
+                     .isEmpty());
+        const QString duplicates =
+            QStringLiteral("SELECT count(*) FROM events WHERE ev_kind = 'historian' AND "
+                           "ev_source = 'forwarder (station TWIN-REC)' AND ev_detail LIKE "
+                           "'duplicate: %'");
+        QTRY_VERIFY_WITH_TIMEOUT(localNumber(db, duplicates) >= 1, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 0);
+        // Each event once on each side.
+        QCOMPARE(localNumber(db, duplicates),
+                 m_cluster
+                     .psql(QStringLiteral("SELECT count(*) FROM events WHERE station = 'TWIN-REC' "
+                                          "AND kind = 'duplicate'"))
+                     .toLongLong());
+    }
+
     // A historian address that cannot be used is said once; recording goes on.
     void badHistorianAddressRecordsLocally()
     {

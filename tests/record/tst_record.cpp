@@ -238,6 +238,34 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("port 4 (")), 1); // opened once by the recorder
     }
 
+    // A port whose device is not there at the start: the link tries it every
+    // 2 s and recording of the instrument begins once it is plugged in.
+    void startsWhenTheDeviceAppears()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(6));
+        const QString later = m_dir.filePath(QStringLiteral("plugged-in-later"));
+        qputenv("ZELMAR_PORT_6", QFile::encodeName(later));
+        const QString db = m_dir.filePath(QStringLiteral("later.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "6", "--db", db}, "LATER");
+        QString log;
+        const auto logged = [&](const QString &line) {
+            log += QString::fromLocal8Bit(recorder.readAllStandardError());
+            return log.count(line);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logged(QStringLiteral("port 6: link: cannot open the port: ") + later) == 1, kWaitMs);
+        QVERIFY(QFile::link(simulator.linkPath(), later));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 6: link: live")) == 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            localNumber(db, QStringLiteral("SELECT count(DISTINCT v0) FROM pv_data")) >= 3,
+            kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 0);
+    }
+
     // Another tool already sent rows for the same station and times: the
     // server drops this recorder's rows, and the duplicate event it writes
     // there is in the local events table too.

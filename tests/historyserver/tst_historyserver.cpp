@@ -201,6 +201,16 @@ private slots:
         const RingRow first = window.chart()->rows().first();
         QCOMPARE(History::dateTimeOf(first.moment()), kStart);
         QVERIFY(first.values == valuesFor(0));
+        // Its CSV comes from the server too: the file a window over the recording writes.
+        const QString fromServer = m_dir.filePath(QStringLiteral("window-server.csv"));
+        QCOMPARE(window.exportCsvTo(fromServer).fault, History::RangeFault::None);
+        {
+            HistoryWindow recorded(nullptr, m_database);
+            QVERIFY(recorded.showRange(kStart, kStart.addSecs(kRows - 1)));
+            const QString fromFile = m_dir.filePath(QStringLiteral("window-local.csv"));
+            QCOMPARE(recorded.exportCsvTo(fromFile).fault, History::RangeFault::None);
+            QCOMPARE(fileBytes(fromServer), fileBytes(fromFile));
+        }
 
         // A station the server does not know: nothing drawn, no fault.
         station->setText(QStringLiteral("NOBODY"));

@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "journal.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -91,6 +92,7 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("Met1"));
     mscom();
     steps().append(QStringLiteral("mscom"));
+    startJournal();
 }
 
 SplashWindow *frmSplash()

@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "configwindow.h"
 #include "controlname.h"
+#include "journal.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "numbers.h"
@@ -664,6 +665,7 @@ void OverviewWindow::openLink()
     // Whether or not the port opened: a failed opening is not reported.
     m_command21->setEnabled(true);
     Met1()->startPolling();
+    eventJournal()->linkOpened();
 }
 
 void OverviewWindow::closeLink()
@@ -671,6 +673,7 @@ void OverviewWindow::closeLink()
     closeConnection();
     Met1()->stopPolling();
     m_command21->setEnabled(false);
+    eventJournal()->linkClosed();
 }
 
 // ---- Configuration, keys, closing ----
@@ -680,6 +683,8 @@ void OverviewWindow::showConfiguration()
     hide();
     ConfigWindow *config = CONFIG1();
     connect(config, &ConfigWindow::returned, this, &OverviewWindow::show, Qt::UniqueConnection);
+    connect(config, &ConfigWindow::parameterWritten, eventJournal(), &EventJournal::configWritten,
+            Qt::UniqueConnection);
     config->show();
 }
 

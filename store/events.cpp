@@ -21,9 +21,9 @@ namespace
 // database that another program holds locked must not freeze the windows.
 constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
-const std::array<std::pair<EventKind, const char *>, 7> &kindNames()
+const std::array<std::pair<EventKind, const char *>, 11> &kindNames()
 {
-    static const std::array<std::pair<EventKind, const char *>, 7> names{{
+    static const std::array<std::pair<EventKind, const char *>, 11> names{{
         {EventKind::Link, "link"},
         {EventKind::Recording, "recording"},
         {EventKind::Alarm, "alarm"},
@@ -31,6 +31,10 @@ const std::array<std::pair<EventKind, const char *>, 7> &kindNames()
         {EventKind::ConfigWrite, "config"},
         {EventKind::ToolStart, "start"},
         {EventKind::ToolEnd, "end"},
+        {EventKind::OpenCircuit, "open"},
+        {EventKind::ShortCircuit, "short"},
+        {EventKind::AlarmOutput, "output"},
+        {EventKind::Note, "note"},
     }};
     return names;
 }
@@ -156,6 +160,7 @@ bool EventLog::appendEvent(const Event &event)
     if (static_cast<int>(m_queue.size()) >= kQueueLimit) {
         m_queue.pop_front();
         ++m_dropped;
+        ++m_droppedUnnoted;
     }
     m_queue.push_back(event);
     return flush() == 0;
@@ -178,11 +183,28 @@ int EventLog::flush()
 
 bool EventLog::writeQueue()
 {
+    if (!writeDropNote())
+        return false;
     while (!m_queue.empty()) {
         if (!writeOne(m_queue.front()))
             return false;
         m_queue.pop_front();
     }
+    return true;
+}
+
+// The gap the full queue left goes into the journal just before the oldest
+// survivor, at its time, so that a reader sees where events are missing.
+bool EventLog::writeDropNote()
+{
+    if (m_droppedUnnoted == 0 || m_queue.empty())
+        return true;
+    const Event note{
+        m_queue.front().when, EventKind::Note, QStringLiteral("事件记录"),
+        QStringLiteral("数据库不可用，内存队列已满，丢失 %1 条事件").arg(m_droppedUnnoted)};
+    if (!writeOne(note))
+        return false;
+    m_droppedUnnoted = 0;
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "configwindow.h"
 #include "modbuslink.h"
+#include "openlink.h"
 #include "parametermap.h"
 #include "shared.h"
 #include "simulator.h"
@@ -25,7 +26,6 @@ namespace
 
 constexpr int kPort = 1;
 constexpr int kAddress = 1;
-constexpr int kBaud9600 = 1;
 
 QString u(const char *utf8)
 {
@@ -141,13 +141,7 @@ ConfigWindow *TestConfig::openWindow()
 void TestConfig::connectTo(Simulator &sim)
 {
     QVERIFY(sim.start(kPort));
-    // What the overview's "打开" leaves behind.
-    CommSettings[CommIndex::Port] = kPort;
-    CommSettings[CommIndex::BaudCode] = kBaud9600;
-    CommSettings[CommIndex::ParityCode] = 0;
-    CommSettings[CommIndex::Address] = kAddress;
-    CommSettings[CommIndex::OpenResult] = OpenPort_Modbus(kPort, kBaud9600, 0);
-    QCOMPARE(CommSettings[CommIndex::OpenResult], 0);
+    QCOMPARE(openLinkAsOverview(kPort), 0);
 }
 
 template <typename Widget> Widget *TestConfig::focusControl(const QString &name)

@@ -121,9 +121,10 @@ private slots:
 
     void everyKindKeepsItsName()
     {
-        for (EventKind kind :
-             {EventKind::Link, EventKind::Recording, EventKind::Alarm, EventKind::Relay,
-              EventKind::ConfigWrite, EventKind::ToolStart, EventKind::ToolEnd}) {
+        for (EventKind kind : {EventKind::Link, EventKind::Recording, EventKind::Alarm,
+                               EventKind::Relay, EventKind::ConfigWrite, EventKind::ToolStart,
+                               EventKind::ToolEnd, EventKind::OpenCircuit, EventKind::ShortCircuit,
+                               EventKind::AlarmOutput, EventKind::Note}) {
             QVERIFY(!eventKindName(kind).isEmpty());
             QCOMPARE(eventKindFromName(eventKindName(kind)), std::optional<EventKind>(kind));
         }
@@ -270,6 +271,26 @@ private slots:
         QCOMPARE(int(log.pending().size()), EventLog::kQueueLimit);
         QCOMPARE(log.droppedCount(), qint64(extra));
         QCOMPARE(log.pending().front().detail, QString::number(extra));
+    }
+
+    void droppedEventsLeaveANoteBeforeTheSurvivors()
+    {
+        EventLog log;
+        QVERIFY(!log.open(dbPath()));
+        const int extra = 3;
+        for (int i = 0; i < EventLog::kQueueLimit + extra; ++i)
+            log.appendEvent(linkEvent(kStart.addSecs(i), QString::number(i)));
+        makeRecordingDatabase();
+        SystemClock::setFixed(kStart.addSecs(EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        const std::vector<Event> stored = log.newestEvents(2 * EventLog::kQueueLimit);
+        QCOMPARE(int(stored.size()), EventLog::kQueueLimit + 1);
+        QCOMPARE(stored.back().kind, EventKind::Note);
+        QVERIFY(stored.back().detail.contains(QStringLiteral("丢失 3 条事件")));
+        QCOMPARE(stored.back().when, kStart.addSecs(extra));
+        // Only once: the next event is not preceded by another note.
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("later"))));
+        QCOMPARE(log.newestEvents(2)[1].detail, QString::number(EventLog::kQueueLimit + extra - 1));
     }
 
     void lockedDatabaseQueuesAndKeepsTheConnection()

@@ -87,6 +87,16 @@ bool Simulator::comeBack()
            waitForLink(true);
 }
 
+bool Simulator::pause()
+{
+    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGSTOP) == 0;
+}
+
+bool Simulator::resume()
+{
+    return isRunning() && ::kill(static_cast<pid_t>(m_process->processId()), SIGCONT) == 0;
+}
+
 void Simulator::stop()
 {
     if (!m_process)

@@ -36,6 +36,11 @@ public:
     // link, and waits until the link exists again.
     bool comeBack();
 
+    // Freezes the simulator (SIGSTOP): it reads and answers nothing until
+    // resume() (SIGCONT), as an instrument that stops answering mid-run.
+    bool pause();
+    bool resume();
+
     // The lines "write REG VALUE" that the simulator logged, oldest first.
     QStringList writes() const;
     // The symlink that stands for the simulator's serial port.

@@ -1,0 +1,434 @@
+// The event journal: change detection, the poller's reports against the
+// simulator, configuration writes and the queue over a database outage, on
+// real SQLite files.
+#include "clock.h"
+#include "configevents.h"
+#include "configwindow.h"
+#include "inputchanges.h"
+#include "journal.h"
+#include "modbuslink.h"
+#include "openlink.h"
+#include "poller.h"
+#include "shared.h"
+#include "simulator.h"
+#include "store.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Journal;
+
+namespace
+{
+
+constexpr int kPort = 1;
+constexpr int kAddress = 1;
+const QDateTime kStart(QDate(2026, 5, 20), QTime(8, 0, 0));
+
+// Channel 1 above its alarm value 250 (upper alarm): its alarm, alarm output 1
+// and relay 1 are on; the other channels are quiet.
+const QStringList kChannelOneAlarm = {"--values", "300,50,200,50", "--freeze"};
+
+StateSnapshot snapshot(const QString &bits, const QString &delivered)
+{
+    StateSnapshot s;
+    for (int i = 0; i < kWatchedStates; ++i) {
+        s.states[i] = bits.at(i) == u'1';
+        s.delivered[i] = delivered.at(i) == u'1';
+    }
+    return s;
+}
+
+QStringList texts(const std::vector<Event> &events)
+{
+    QStringList list;
+    for (const Event &e : events)
+        list << e.source + u' ' + e.detail;
+    return list;
+}
+
+// Substitute reads for what a real exchange never delivers: bit slots outside 0..255.
+qint32 g_slot = 0;
+qint32 noRegisters(qint32, qint32, qint32, qint32, qint32 *)
+{
+    return 0;
+}
+qint32 slotBits(qint32, qint32, qint32, qint32 *buffer)
+{
+    buffer[0] = g_slot;
+    buffer[1] = g_slot;
+    return 0;
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<EventJournal> m_journal;
+    std::unique_ptr<Poller> m_poller;
+
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("Rdatabj.db")); }
+    void makeRecordingDatabase()
+    {
+        RecordingStore store(QStringLiteral("maker"));
+        QVERIFY(store.open(dbPath()));
+    }
+    // The journal on a recording database and a poller reporting to it.
+    void openJournal()
+    {
+        makeRecordingDatabase();
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath());
+        QVERIFY(m_journal->log().isOpen());
+        m_poller = std::make_unique<Poller>();
+        connect(m_poller.get(), &Poller::polled, m_journal.get(), &EventJournal::pollDelivered);
+    }
+    // "打开" against the simulator, as the overview does it.
+    void openLink(Simulator &sim)
+    {
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(openLinkAsOverview(kPort), 0);
+        m_journal->linkOpened();
+    }
+    // The stored events after the "打开" event, oldest first.
+    QStringList eventsSinceOpen() const
+    {
+        std::vector<Event> events = m_journal->log().newestEvents(1000);
+        std::reverse(events.begin(), events.end());
+        const QStringList all = texts(events);
+        const int open = all.lastIndexOf(QRegularExpression(QStringLiteral(".* 打开 .*")));
+        return all.mid(open + 1);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        resetSharedState();
+        SystemClock::setFixed(kStart);
+    }
+    void cleanup()
+    {
+        m_poller.reset();
+        m_journal.reset();
+        ClosePort_Modbus(kPort);
+        SystemClock::setSource({});
+        m_dir.reset();
+        resetSharedState();
+    }
+
+    // ------------------------------------------------ change detection
+
+    void detection_data()
+    {
+        QTest::addColumn<QString>("known");
+        QTest::addColumn<QString>("knownDelivered");
+        QTest::addColumn<QString>("polled");
+        QTest::addColumn<QString>("polledDelivered");
+        QTest::addColumn<QString>("changes"); // index:on/off, "s" for starting
+        const QString all = QString(kWatchedStates, u'1');
+        const QString none = QString(kWatchedStates, u'0');
+        QTest::newRow("no change")
+            << "10000000000010001000" << all << "10000000000010001000" << all << "";
+        QTest::newRow("one on, one off")
+            << "10000000000010001000" << all << "00010000000010001000" << all << "0:off 3:on";
+        QTest::newRow("starting state: only what is on")
+            << none << none << "10000000000010001000" << all << "0:on:s 12:on:s 16:on:s";
+        QTest::newRow("nothing delivered: nothing, not even off")
+            << "11111111111111111111" << all << none << none << "";
+        QTest::newRow("undelivered high byte keeps its states")
+            << "00000000111111111111" << all << "00000000000000001111"
+            << "11111111000000001111"
+            << "";
+        QTest::newRow("high byte delivered late gives its starting state")
+            << "10000000000000000000"
+            << "11111111000011110000"
+            << "10000000100000000000" << all << "8:on:s";
+        QTest::newRow("all twenty change")
+            << none << all << all << all
+            << "0:on 1:on 2:on 3:on 4:on 5:on 6:on 7:on 8:on 9:on 10:on 11:on 12:on 13:on "
+               "14:on 15:on 16:on 17:on 18:on 19:on";
+    }
+    void detection()
+    {
+        QFETCH(QString, known);
+        QFETCH(QString, knownDelivered);
+        QFETCH(QString, polled);
+        QFETCH(QString, polledDelivered);
+        QFETCH(QString, changes);
+        const std::array<float, kChannels> values = {1, 2, 3, 4};
+        QStringList found;
+        for (const StateChange &c : detectChanges(snapshot(known, knownDelivered),
+                                                  snapshot(polled, polledDelivered), values)) {
+            found << QStringLiteral("%1:%2%3")
+                         .arg(c.index)
+                         .arg(c.on ? "on" : "off")
+                         .arg(c.starting ? ":s" : "");
+            QCOMPARE(c.value, values[stateChannel(c.index) - 1]);
+        }
+        QCOMPARE(found.join(u' '), changes);
+    }
+
+    void mergeKeepsWhatWasNotDelivered()
+    {
+        const KnownStates known = snapshot("11110000000000000000", "11111111111111111111");
+        const KnownStates merged =
+            mergeKnown(known, snapshot("00000000000000000000", "10000000000000000000"));
+        QCOMPARE(int(merged.states[0]), 0);
+        QCOMPARE(int(merged.states[1]), 1);
+        QVERIFY(merged.delivered.all());
+    }
+
+    void statesBelongToTheirChannel_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("channel 1 alarm") << 0 << 1 << int(EventKind::Alarm);
+        QTest::newRow("channel 2 open circuit") << 4 << 2 << int(EventKind::OpenCircuit);
+        QTest::newRow("channel 4 short circuit") << 11 << 4 << int(EventKind::ShortCircuit);
+        QTest::newRow("alarm output 3") << 14 << 3 << int(EventKind::AlarmOutput);
+        QTest::newRow("relay 4") << 19 << 4 << int(EventKind::Relay);
+    }
+    void statesBelongToTheirChannel()
+    {
+        QFETCH(int, index);
+        QTEST(stateChannel(index), "channel");
+        QTEST(int(stateKind(index)), "kind");
+        QCOMPARE(stateIndexOf(stateName(index)), index);
+    }
+
+    void changeEventText()
+    {
+        const Event e = changeEvent({14, true, true, 123.5f}, kStart);
+        QCOMPARE(e.kind, EventKind::AlarmOutput);
+        QCOMPARE(e.source, QStringLiteral("3有报警"));
+        QCOMPARE(e.detail, QStringLiteral("ON 123.5 起始"));
+        QCOMPARE(changeEvent({17, false, false, -5}, kStart).detail, QStringLiteral("OFF -5"));
+    }
+
+    // ------------------------------------------------ against the simulator
+
+    void oneEventPerChangeAndNoneWithout()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen(), (QStringList{"通道一报警 ON 300 起始", "1有报警 ON 300 起始",
+                                                 "继电器1 ON 300 起始"}));
+        m_poller->tick();
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+        // The alarm value raised above the channel's value: the alarm goes.
+        SystemClock::setFixed(kStart.addSecs(7));
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 2, 350), 0);
+        m_poller->tick();
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().mid(3),
+                 (QStringList{"通道一报警 OFF 300", "1有报警 OFF 300", "继电器1 OFF 300"}));
+        QCOMPARE(m_journal->log().newestEvents(1).front().when, kStart.addSecs(7));
+    }
+
+    void startingStateAgainAfterReopening()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        m_journal->linkClosed();
+        m_poller->tick(); // a poll after "关闭" is not watched
+        QCOMPARE(texts(m_journal->log().newestEvents(1)), QStringList{"端口1 关闭"});
+        m_journal->linkOpened();
+        QCOMPARE(texts(m_journal->log().newestEvents(1)),
+                 QStringList{"端口1 打开 9600 无校验 地址1 成功"});
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+        QVERIFY(eventsSinceOpen().first().endsWith(QStringLiteral("起始")));
+    }
+
+    void failedPollsGiveNoEvents()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        QVERIFY(sim.pause());
+        m_poller->tick(); // every read times out
+        m_poller->tick();
+        QVERIFY(sim.resume());
+        QCOMPARE(eventsSinceOpen().size(), 3); // no false "OFF"
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+    }
+
+    void firstPollFailingGivesNoStartingState()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        InputStates[5] = 1; // left over from an earlier opening
+        QVERIFY(sim.pause());
+        m_poller->tick();
+        QVERIFY(sim.resume());
+        QVERIFY(eventsSinceOpen().isEmpty());
+        QVERIFY(m_journal->known().delivered.none());
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+    }
+
+    void outOfRangeBytesGiveNoEvents_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::newRow("256") << 256;
+        QTest::newRow("-1") << -1;
+    }
+    void outOfRangeBytesGiveNoEvents()
+    {
+        QFETCH(int, slot);
+        openJournal();
+        m_journal->linkOpened();
+        g_slot = 0x05;
+        m_poller->setReads({noRegisters, slotBits, slotBits});
+        m_poller->tick();
+        const QStringList starting = eventsSinceOpen();
+        QCOMPARE(starting.size(), 2 * 2 + 2); // inputs 1, 3, 9, 11 and relays 1, 3
+        g_slot = slot;
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen(), starting);
+        QCOMPARE(InputStates[0], 1);
+    }
+
+    // ------------------------------------------------ configuration writes
+
+    void configurationWritesJournaled()
+    {
+        openJournal();
+        Simulator sim;
+        openLink(sim);
+        ConfigWindow window;
+        connect(&window, &ConfigWindow::parameterWritten, m_journal.get(),
+                &EventJournal::configWritten);
+        window.show();
+        window.readCycle();
+        auto *box = window.findChild<QLineEdit *>(QStringLiteral("T_3RW(1)"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)")),
+                          Qt::LeftButton);
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("350"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QCOMPARE(sim.writes(), QStringList{"write 2 350"});
+        const Event written = m_journal->log().newestEvents(1).front();
+        QCOMPARE(written.kind, EventKind::ConfigWrite);
+        QCOMPARE(written.source, QStringLiteral("寄存器2 CH1报警值"));
+        QCOMPARE(written.detail, QStringLiteral("250 → 350 已写入"));
+    }
+
+    void failedRetryJournaledAgainstASilentInstrument()
+    {
+        openJournal();
+        Simulator sim({"--silent"});
+        openLink(sim);
+        ConfigWindow window;
+        connect(&window, &ConfigWindow::parameterWritten, m_journal.get(),
+                &EventJournal::configWritten);
+        window.show();
+        window.readCycle(); // nothing read back
+        auto *combo = window.findChild<QComboBox *>(QStringLiteral("Combo5"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(3)")),
+                          Qt::LeftButton);
+        for (int tab = 0; tab < 10 && !combo->isVisible(); ++tab)
+            QTest::mouseClick(
+                window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(tab)),
+                Qt::LeftButton);
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Tab);
+        QCOMPARE(sim.writes(), (QStringList{"write 18 2", "write 18 2"}));
+        const Event failed = m_journal->log().newestEvents(1).front();
+        QCOMPARE(failed.detail, QStringLiteral("未读回 → 2:19200BPS 重试后失败"));
+    }
+
+    void writeTexts_data()
+    {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("code with its option") << 18 << 1 << 2 << int(WriteOutcome::WrittenOnRetry)
+                                              << "1:9600BPS → 2:19200BPS 重试后写入";
+        QTest::newRow("tenths") << 47 << 20 << 25 << int(WriteOutcome::Written) << "2 → 2.5 已写入";
+        QTest::newRow("code outside the list")
+            << 18 << 7 << 2 << int(WriteOutcome::Written) << "7 → 2:19200BPS 已写入";
+    }
+    void writeTexts()
+    {
+        QFETCH(int, reg);
+        QFETCH(int, before);
+        QFETCH(int, value);
+        QFETCH(int, outcome);
+        QTEST(configWriteEvent(reg, before, value, WriteOutcome(outcome), kStart).detail, "detail");
+    }
+
+    // ------------------------------------------------ tool events, outages
+
+    void toolAndLinkEvents()
+    {
+        openJournal();
+        m_journal->toolStarted();
+        CommSettings[CommIndex::Port] = 3;
+        CommSettings[CommIndex::BaudCode] = 2;
+        CommSettings[CommIndex::ParityCode] = 2;
+        CommSettings[CommIndex::Address] = 7;
+        CommSettings[CommIndex::OpenResult] = -1;
+        m_journal->linkOpened();
+        m_journal->linkClosed();
+        m_journal->toolEnded();
+        QCOMPARE(texts(m_journal->log().newestEvents(10)),
+                 (QStringList{"ZELMAR 退出", "端口3 关闭", "端口3 打开 19200 偶校验 地址7 未成功",
+                              "ZELMAR 启动"}));
+    }
+
+    void eventsWaitOverADatabaseOutage()
+    {
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath()); // no database yet
+        m_journal->linkOpened();
+        const int burst = EventLog::kQueueLimit + 10;
+        StateSnapshot polled;
+        polled.delivered.set();
+        for (int i = 0; i < burst; ++i) {
+            SystemClock::setFixed(kStart.addSecs(i));
+            polled.states[0] = (i + 1) % 2;
+            m_journal->observe(polled, {float(i), 0, 0, 0});
+        }
+        QCOMPARE(int(m_journal->log().pending().size()), EventLog::kQueueLimit);
+        // The chart's marks do not wait for the database.
+        QCOMPARE(int(m_journal->marksBetween(kStart, kStart.addSecs(burst)).size()), burst);
+        makeRecordingDatabase();
+        SystemClock::setFixed(kStart.addSecs(burst + EventLog::kReopenIntervalSeconds));
+        QCOMPARE(m_journal->log().flush(), 0);
+        const std::vector<Event> stored = m_journal->log().newestEvents(2 * burst);
+        QCOMPARE(int(stored.size()), EventLog::kQueueLimit + 1);
+        const Event &note = stored.back();
+        QCOMPARE(note.kind, EventKind::Note);
+        QVERIFY(note.detail.contains(QStringLiteral("丢失 11 条事件"))); // "打开" and 10 changes
+        QCOMPARE(note.when, stored[stored.size() - 2].when);
+        QCOMPARE(stored.front().when, kStart.addSecs(burst - 1)); // original times
+    }
+};
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"

@@ -17,6 +17,8 @@ KeyAction keyAction(int key, const KeyConditions &can)
         return KeyAction::ToggleRuler;
     case Qt::Key_Escape:
         return KeyAction::Exit;
+    case Qt::Key_F8:
+        return KeyAction::ShowJournal;
     case Qt::Key_F3: // the print button has no action
     case Qt::Key_F5: // nor has the select button
         return KeyAction::Nothing;

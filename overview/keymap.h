@@ -14,6 +14,7 @@ enum class KeyAction {
     StepBack,        // F7 while AtOldest is false   (Command8, "F7 右移")
     ToggleRuler,     // F4 always                    (Command5, "F4 标尺")
     Exit,            // Esc always                   (Command1, "退出")
+    ShowJournal,     // F8 always                    ("事件记录")
 };
 
 // The conditions of the four chart keys, as the trend chart states them.

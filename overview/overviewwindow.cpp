@@ -5,6 +5,7 @@
 #include "configwindow.h"
 #include "controlname.h"
 #include "journal.h"
+#include "journalwindow.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "numbers.h"
@@ -368,6 +369,11 @@ void OverviewWindow::buildFunctionButtons()
     connect(m_command7, &QPushButton::clicked, this, &OverviewWindow::stepTowardsLive);
     connect(m_command8, &QPushButton::clicked, this, &OverviewWindow::stepBack);
     connect(m_command5, &QPushButton::clicked, this, &OverviewWindow::toggleRuler);
+
+    // The journal view's button stands in the free space between "F7 右移" and "历史曲线".
+    m_journalButton = addButton(frame3, QStringLiteral("JournalButton"), QStringLiteral("事件记录"),
+                                {150, 6615, 1095, 360});
+    connect(m_journalButton, &QPushButton::clicked, this, &OverviewWindow::showJournal);
 }
 
 void OverviewWindow::buildChart()
@@ -676,7 +682,15 @@ void OverviewWindow::closeLink()
     eventJournal()->linkClosed();
 }
 
-// ---- Configuration, keys, closing ----
+// ---- Configuration, the journal, keys, closing ----
+
+void OverviewWindow::showJournal()
+{
+    JournalWindow *journal = journalWindow();
+    journal->show();
+    journal->raise();
+    journal->activateWindow();
+}
 
 void OverviewWindow::showConfiguration()
 {
@@ -739,6 +753,9 @@ bool OverviewWindow::runKey(int key)
         break;
     case KeyAction::Exit:
         exitTool();
+        break;
+    case KeyAction::ShowJournal:
+        showJournal();
         break;
     }
     return true;

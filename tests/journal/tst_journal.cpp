@@ -6,18 +6,26 @@
 #include "configwindow.h"
 #include "inputchanges.h"
 #include "journal.h"
+#include "journalrows.h"
+#include "journalwindow.h"
 #include "modbuslink.h"
 #include "openlink.h"
+#include "overviewwindow.h"
 #include "poller.h"
 #include "shared.h"
 #include "simulator.h"
 #include "store.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -65,6 +73,40 @@ qint32 slotBits(qint32, qint32, qint32, qint32 *buffer)
     buffer[0] = g_slot;
     buffer[1] = g_slot;
     return 0;
+}
+
+Event stateEvent(int secondsAfterStart, const QString &source, const QString &detail,
+                 EventKind kind = EventKind::Alarm)
+{
+    return Event{kStart.addSecs(secondsAfterStart), kind, source, detail};
+}
+
+// Rows built from events given oldest first.
+std::vector<JournalRow> rowsOf(const std::vector<Event> &events)
+{
+    RowBuilder builder;
+    for (const Event &e : events)
+        builder.add(e);
+    return builder.rows();
+}
+
+QStringList durations(const std::vector<JournalRow> &rows)
+{
+    QStringList list;
+    for (const JournalRow &row : rows)
+        list << (row.durationSeconds ? durationText(*row.durationSeconds, row.durationAtLeast)
+                                     : QStringLiteral("-"));
+    return list;
+}
+
+// The table's column of sources, top to bottom.
+QStringList shownSources(const JournalWindow &window)
+{
+    QStringList list;
+    const JournalModel &model = window.model();
+    for (int r = 0; r < model.rowCount(); ++r)
+        list << model.index(r, JournalModel::Source).data().toString();
+    return list;
 }
 
 } // namespace
@@ -399,6 +441,190 @@ private slots:
         QCOMPARE(texts(m_journal->log().newestEvents(10)),
                  (QStringList{"ZELMAR 退出", "端口3 关闭", "端口3 打开 19200 偶校验 地址7 未成功",
                               "ZELMAR 启动"}));
+    }
+
+    // ------------------------------------------------ the view's rows
+
+    void durationsBesideTheirOffEvent()
+    {
+        const std::vector<JournalRow> rows = rowsOf({
+            stateEvent(0, "通道一报警", "ON 300 起始"), stateEvent(5, "通道二报警", "ON 120"),
+            stateEvent(65, "通道一报警", "OFF 240"), stateEvent(3605, "通道二报警", "OFF 100"),
+            stateEvent(3606, "通道三报警", "OFF 100"), // its "ON" was never seen
+            stateEvent(3607, "继电器1", "ON 300", EventKind::Relay),
+            stateEvent(3608, "端口1", "打开 9600 无校验 地址1 成功", EventKind::Link),
+            stateEvent(3609, "继电器1", "OFF 300", EventKind::Relay), // a new opening since
+        });
+        QCOMPARE(durations(rows),
+                 (QStringList{"-", "-", "≥0:01:05", "1:00:00", "-", "-", "-", "-"}));
+    }
+
+    void filterByKindRangeAndText_data()
+    {
+        QTest::addColumn<int>("kind"); // -1: any
+        QTest::addColumn<int>("from"); // seconds after the start; -1: open
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("sources");
+        QTest::newRow("everything") << -1 << -1 << -1 << ""
+                                    << "通道一报警 寄存器2 CH1报警值 继电器1";
+        QTest::newRow("kind") << int(EventKind::Relay) << -1 << -1 << ""
+                              << "继电器1";
+        QTest::newRow("range, both ends included") << -1 << 10 << 20 << ""
+                                                   << "寄存器2 CH1报警值";
+        QTest::newRow("text in the detail") << -1 << -1 << -1 << "350"
+                                            << "寄存器2 CH1报警值";
+        QTest::newRow("text ignores case") << -1 << -1 << -1 << "on 300"
+                                           << "通道一报警 继电器1";
+        QTest::newRow("text in the kind's name") << -1 << -1 << -1 << "配置"
+                                                 << "寄存器2 CH1报警值";
+        QTest::newRow("nothing") << int(EventKind::Alarm) << 10 << 30 << ""
+                                 << "";
+    }
+    void filterByKindRangeAndText()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, text);
+        const std::vector<JournalRow> rows = rowsOf({
+            stateEvent(0, "通道一报警", "ON 300"),
+            stateEvent(10, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite),
+            stateEvent(21, "继电器1", "ON 300", EventKind::Relay),
+        });
+        JournalFilter filter;
+        if (kind >= 0)
+            filter.kind = EventKind(kind);
+        if (from >= 0)
+            filter.from = kStart.addSecs(from);
+        if (to >= 0)
+            filter.to = kStart.addSecs(to);
+        filter.text = text;
+        QStringList found;
+        for (int p : filterRows(rows, filter))
+            found << rows[p].event.source;
+        QTEST(found.join(u' '), "sources");
+    }
+
+    void alarmEpisodesOfTheLastDay()
+    {
+        const std::vector<JournalRow> rows = rowsOf({
+            stateEvent(-90000, "通道一报警", "ON 300"), // more than a day before
+            stateEvent(-80000, "通道一报警", "OFF 200"),
+            stateEvent(0, "通道一报警", "ON 300 起始"),
+            stateEvent(10, "通道一报警", "OFF 200"),
+            stateEvent(20, "通道一报警", "ON 300"),
+            stateEvent(30, "通道四报警", "ON 95"),
+            stateEvent(40, "4有报警", "ON 95", EventKind::AlarmOutput),
+            stateEvent(50, "通道二开路", "ON 0", EventKind::OpenCircuit),
+        });
+        QCOMPARE(alarmEpisodesLastDay(rows, kStart.addSecs(60)), (std::array<int, 4>{2, 0, 0, 1}));
+    }
+
+    void csvHasTheMarkAndQuotesWhatNeedsIt()
+    {
+        const std::vector<JournalRow> rows = rowsOf({
+            stateEvent(0, "通道一报警", "ON 300"),
+            stateEvent(61, "通道一报警", "OFF 2,5 \"x\""),
+        });
+        const QByteArray csv = journalCsv(rows, {1, 0});
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n")),
+                 (QStringList{"日期时间,类型,对象,内容,持续时间",
+                              "2026-05-20 08:01:01,报警,通道一报警,\"OFF 2,5 \"\"x\"\"\",0:01:01",
+                              "2026-05-20 08:00:00,报警,通道一报警,ON 300,", ""}));
+    }
+
+    // ------------------------------------------------ the view
+
+    void viewFiltersNewestFirstAndFollowsNewEvents()
+    {
+        openJournal();
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        m_journal->record(stateEvent(10, "继电器1", "ON 300", EventKind::Relay));
+        JournalWindow window(m_journal.get());
+        window.show();
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
+        auto *kind = window.findChild<QComboBox *>(QStringLiteral("KindFilter"));
+        kind->setCurrentIndex(kind->findText(QStringLiteral("报警")));
+        QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+        // A new event that passes the filter goes on top; one that does not stays out.
+        m_journal->record(stateEvent(20, "继电器1", "OFF 200", EventKind::Relay));
+        m_journal->record(stateEvent(30, "通道一报警", "OFF 200"));
+        QCOMPARE(shownSources(window), (QStringList{"通道一报警", "通道一报警"}));
+        QCOMPARE(window.model().index(0, JournalModel::Duration).data().toString(),
+                 QStringLiteral("0:00:30"));
+        kind->setCurrentIndex(0);
+        QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("SearchText")),
+                         QStringLiteral("OFF"));
+        QCOMPARE(shownSources(window), (QStringList{"通道一报警", "继电器1"}));
+        window.findChild<QLineEdit *>(QStringLiteral("SearchText"))->clear();
+        window.findChild<QDateTimeEdit *>(QStringLiteral("RangeFrom"))
+            ->setDateTime(kStart.addSecs(5));
+        window.findChild<QDateTimeEdit *>(QStringLiteral("RangeTo"))
+            ->setDateTime(kStart.addSecs(20));
+        QCOMPARE(shownSources(window).size(), 4); // the range counts only when ticked
+        window.findChild<QCheckBox *>(QStringLiteral("RangeFilter"))->setChecked(true);
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "继电器1"}));
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("AlarmCounts"))
+                    ->text()
+                    .contains(QStringLiteral("CH1: 1 ")));
+    }
+
+    void viewShowsEventsStillWaitingForTheDatabase()
+    {
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath()); // no database
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        JournalWindow window(m_journal.get());
+        QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+    }
+
+    void exportWritesTheShownRows()
+    {
+        openJournal();
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        m_journal->record(stateEvent(10, "继电器1", "ON 300", EventKind::Relay));
+        JournalWindow window(m_journal.get());
+        window.findChild<QLineEdit *>(QStringLiteral("SearchText"))
+            ->setText(QStringLiteral("继电器"));
+        const QString path = m_dir->filePath(QStringLiteral("journal.csv"));
+        QVERIFY(window.exportCsv(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray csv = file.readAll();
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(csv.count("\r\n"), 2);
+        QVERIFY(csv.contains("继电器1"));
+        // A folder that does not exist: no file, no partial file.
+        QVERIFY(!window.exportCsv(m_dir->filePath(QStringLiteral("none/journal.csv"))));
+    }
+
+    void overviewOpensTheViewByButtonAndKey()
+    {
+        makeRecordingDatabase();
+        qputenv("ZELMAR_DB", QFile::encodeName(dbPath()));
+        auto *overview = new OverviewWindow;
+        overview->show();
+        QVERIFY(QTest::qWaitForWindowExposed(overview));
+        auto *button = overview->findChild<QPushButton *>(QStringLiteral("JournalButton"));
+        QVERIFY(button);
+        // It covers none of the function column's buttons.
+        for (QWidget *other :
+             button->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (other != button && other->isVisible())
+                QVERIFY2(!other->geometry().intersects(button->geometry()),
+                         qPrintable(other->objectName()));
+        QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
+        QTest::keyClick(overview, Qt::Key_F8);
+        QVERIFY(journalWindow()->isVisible());
+        journalWindow()->hide();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(journalWindow()->isVisible());
+        delete journalWindow();
+        overview->exitTool();
+        delete overview;
+        qunsetenv("ZELMAR_DB");
     }
 
     void eventsWaitOverADatabaseOutage()

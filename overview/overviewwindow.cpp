@@ -394,6 +394,13 @@ void OverviewWindow::buildChart()
     // Any change, by the operator or by the chart's actions, moves the ruler.
     connect(m_hc, &QSlider::valueChanged, this, &OverviewWindow::onSliderChanged);
     m_chart.attachSurface(m_pt);
+    m_chart.setMarkSource(
+        [](double from, double to) { return Chart::journalMarks(*eventJournal(), from, to); });
+
+    // The events under the ruler, below the marks at the chart's top edge.
+    m_rulerEvents = place(new QLabel(m_pt), QStringLiteral("RulerEvents"), {60, 330, 9000, 285});
+    setBackground(m_rulerEvents, kRulerReadingBackground);
+    m_rulerEvents->hide();
 }
 
 void OverviewWindow::buildScalePanel()
@@ -653,6 +660,9 @@ void OverviewWindow::apply(const ChartUpdate &update)
             for (QLabel *readout : m_readouts)
                 setBackground(readout, kRulerReadingBackground);
         }
+        m_rulerEvents->setText(update.readout->events);
+        m_rulerEvents->setVisible(!update.readout->events.isEmpty());
+        m_rulerEvents->adjustSize();
     }
     if (update.values) {
         for (int k = 0; k < Chart::kDrawnValues; ++k) {

@@ -147,6 +147,7 @@ private:
     QFrame *m_pt0 = nullptr;
     ChartSurface *m_pt = nullptr;
     QFrame *m_line1 = nullptr;
+    QLabel *m_rulerEvents = nullptr; // the events under the ruler
     QSlider *m_hc = nullptr;
 
     std::array<QLabel *, 7> m_scaleLabels{}; // Label5(0..6), 0 at the bottom

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chartgeometry.h"
+#include "chartmarks.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -9,7 +10,9 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <optional>
+#include <vector>
 
 class ChartSurface;
 class RecordingStore;
@@ -34,6 +37,8 @@ struct Readout {
     // true: the background becomes RGB(255,255,0), the ruler's look; false leaves
     // the background to the 200 ms tick, which restores it while the ruler is off.
     bool highlighted = false;
+    // The events marked within the sample under the ruler; empty otherwise.
+    QString events;
 };
 
 // Which control takes the focus.
@@ -95,6 +100,9 @@ public:
 
     // The surface RedrawChart draws on; nullptr draws nothing (labels are still computed).
     void attachSurface(ChartSurface *surface) { m_surface = surface; }
+    // The events between two moments (day serials) that RedrawChart marks along the top edge.
+    using MarkSource = std::function<std::vector<Chart::Mark>(double from, double to)>;
+    void setMarkSource(MarkSource source) { m_markSource = std::move(source); }
 
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
@@ -158,12 +166,14 @@ public:
 
 private:
     Readout readoutAt(int position) const;
+    std::vector<Chart::Mark> shownMarks() const;
     ChartUpdate changeZoom(int delta);
     // The window ShiftCount steps of 60 records before NewestPvId, loaded and drawn.
     ChartUpdate loadShiftedWindow(const RecordingStore &store);
     ChartUpdate returnToLive(const RecordingStore &store);
 
     ChartSurface *m_surface = nullptr;
+    MarkSource m_markSource;
     Chart::TrendBuffer m_buffer;
 
     int m_zoomLevel = 1;

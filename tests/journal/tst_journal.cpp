@@ -1,6 +1,8 @@
 // The event journal: change detection, the poller's reports against the
 // simulator, configuration writes and the queue over a database outage, on
 // real SQLite files.
+#include "chartmarks.h"
+#include "chartsurface.h"
 #include "clock.h"
 #include "configevents.h"
 #include "configwindow.h"
@@ -12,9 +14,11 @@
 #include "openlink.h"
 #include "overviewwindow.h"
 #include "poller.h"
+#include "recordingfixture.h"
 #include "shared.h"
 #include "simulator.h"
 #include "store.h"
+#include "trendchart.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -625,6 +629,85 @@ private slots:
         overview->exitTool();
         delete overview;
         qunsetenv("ZELMAR_DB");
+    }
+
+    // ------------------------------------------------ marks on the trend
+
+    void marksBetweenTheSamplesAroundThem_data()
+    {
+        QTest::addColumn<double>("seconds"); // after the sample at position 180
+        QTest::addColumn<double>("x");       // -1: no mark
+        QTest::newRow("on the first sample shown") << 0.0 << 0.0;
+        QTest::newRow("half way to the next") << 20.5 << 3075.0;
+        QTest::newRow("on the last sample before a gap") << 60.0 << 9000.0;
+        QTest::newRow("across the gap, in proportion") << 105.0 << 9075.0;
+        QTest::newRow("on the newest sample") << 150.0 << 9150.0;
+        QTest::newRow("before the window") << -1.0 << -1.0;
+        QTest::newRow("after the newest sample") << 151.0 << -1.0;
+    }
+    void marksBetweenTheSamplesAroundThem()
+    {
+        QFETCH(double, seconds);
+        QFETCH(double, x);
+        const double base = 46000.5;
+        const double second = 1.0 / 86400;
+        Chart::TrendBuffer buffer;
+        for (int p = 1; p <= 240; ++p)
+            buffer.times[p] = base + (p - 180) * second; // date and time as one sum
+        buffer.times[241] = base + 150 * second;         // a minute and a half after 240
+        Chart::TrendView view;
+        Chart::applyZoom(1, view.sampleStep, view.windowOffset);
+        view.writePosition = 241;
+        const std::optional<double> found = Chart::momentX(buffer, view, base + seconds * second);
+        if (x < 0) {
+            QCOMPARE(found, std::nullopt);
+        } else {
+            QVERIFY(found);
+            QCOMPARE(qRound(*found), qRound(x));
+        }
+    }
+
+    void marksInTheStrokeListAndUnderTheRuler()
+    {
+        RecordingFixture recording(QStringLiteral("marks recording"));
+        QVERIFY(recording.isReady());
+        QVERIFY(recording.fillRing(241, 241));
+        const QDateTime noon =
+            QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(recording.noon());
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        SystemClock::setFixed(noon);
+        m_journal->open(recording.path());
+        m_journal->record(Event{noon.addSecs(-120), EventKind::Alarm, "通道一报警", "ON 300"});
+        m_journal->record(Event{noon.addSecs(-30), EventKind::Alarm, "通道一报警", "ON 300"});
+        m_journal->record(Event{noon.addSecs(-20), EventKind::Alarm, "通道一报警", "OFF 240"});
+        m_journal->record(Event{noon.addSecs(-10), EventKind::Relay, "继电器1", "OFF 240"});
+        m_journal->record(Event{noon.addSecs(-10), EventKind::ConfigWrite, "寄存器2 CH1报警值",
+                                "250 → 350 已写入"});
+        ChartSurface surface;
+        TrendChart chart;
+        chart.attachSurface(&surface);
+        chart.setMarkSource(
+            [this](double from, double to) { return Chart::journalMarks(*m_journal, from, to); });
+        chart.load(recording.store());
+
+        QVector<Stroke> marks;
+        for (const Stroke &s : surface.strokes())
+            if (s.from.y() == 0 && s.to.y() == Chart::kMarkHeight)
+                marks << s;
+        // Position 211 (30 s before the newest at 241) lies at (211 - 180) × 150.
+        QCOMPARE(marks,
+                 (QVector<Stroke>{
+                     {QPointF(4650, 0), QPointF(4650, 300), QColor(255, 0, 0), 2, Qt::SolidLine},
+                     {QPointF(6150, 0), QPointF(6150, 300), QColor(255, 0, 0), 2, Qt::DotLine},
+                     {QPointF(7650, 0), QPointF(7650, 300), QColor(0, 0, 255), 2, Qt::SolidLine},
+                 }));
+
+        chart.toggleRuler(recording.store());
+        ChartUpdate update = chart.sliderChanged(recording.store(), 4650);
+        QVERIFY(update.readout);
+        QCOMPARE(update.readout->events, QStringLiteral("通道一报警 ON 300"));
+        update = chart.sliderChanged(recording.store(), 4650 + 150);
+        QCOMPARE(update.readout->events, QString());
     }
 
     void eventsWaitOverADatabaseOutage()

@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -708,6 +709,53 @@ private slots:
         QCOMPARE(update.readout->events, QStringLiteral("通道一报警 ON 300"));
         update = chart.sliderChanged(recording.store(), 4650 + 150);
         QCOMPARE(update.readout->events, QString());
+    }
+
+    void chatteringForAnHourStaysWithinTheRing()
+    {
+        openJournal();
+        // A full ring whose newest event stands 1000 ids before its end.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "filler");
+            db.setDatabaseName(dbPath());
+            QVERIFY(db.open());
+            QSqlQuery fill(db);
+            QVERIFY(fill.exec(
+                QStringLiteral(
+                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                    "INSERT INTO events SELECT i, 46000, 0.25, 'relay', '继电器2', 'ON 1' FROM n")
+                    .arg(EventLog::kEventRingIds)));
+            QVERIFY(fill.exec(QStringLiteral("UPDATE events_void SET newest_event = 99000")));
+            QVERIFY(fill.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("filler"));
+        const qint64 fullSize = QFileInfo(dbPath()).size();
+
+        // Input 4 (channel 2's open circuit) on and off at 2 Hz: every poll a change.
+        m_journal->linkOpened();
+        const int polls = 2 * 3600;
+        StateSnapshot polled;
+        polled.delivered.set();
+        for (int i = 0; i < polls; ++i) {
+            SystemClock::setFixed(kStart.addMSecs(500 * i));
+            polled.states[4] = (i + 1) % 2;
+            m_journal->observe(polled, {0, float(i), 0, 0});
+        }
+        QVERIFY(m_journal->log().pending().empty());
+        QCOMPARE(m_journal->log().droppedCount(), qint64(0));
+        // "打开" and 7200 changes after id 99000, round the end of the ring.
+        QCOMPARE(m_journal->log().newestId(),
+                 std::optional<qint32>(99000 + polls + 1 - EventLog::kEventRingIds));
+        QSqlQuery count(QSqlDatabase::database(QStringLiteral("test journal")));
+        QVERIFY(count.exec(QStringLiteral("SELECT COUNT(*), MIN(ev_id), MAX(ev_id) FROM events")));
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), EventLog::kEventRingIds);
+        QCOMPARE(count.value(1).toInt(), 1);
+        QCOMPARE(count.value(2).toInt(), EventLog::kEventRingIds);
+        QVERIFY(QFileInfo(dbPath()).size() <= fullSize + fullSize / 10);
+        const Event newest = m_journal->log().newestEvents(1).front();
+        QCOMPARE(newest.when, kStart.addSecs((polls - 1) / 2)); // whole seconds
+        QCOMPARE(newest.detail, QStringLiteral("OFF 7199"));
     }
 
     void eventsWaitOverADatabaseOutage()

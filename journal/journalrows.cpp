@@ -43,12 +43,24 @@ bool isOffEvent(const Event &event)
     return detailBeginsWith(event, kOff);
 }
 
+namespace
+{
+bool isOpening(const Event &event)
+{
+    return event.kind == EventKind::Link && event.detail.startsWith(QStringLiteral("打开"));
+}
+} // namespace
+
 void RowBuilder::add(const Event &event)
 {
     JournalRow row{event, std::nullopt, false};
     // A new opening of the link starts every state afresh.
-    if (event.kind == EventKind::Link && event.detail.startsWith(QStringLiteral("打开")))
+    if (isOpening(event)) {
         m_openEpisodes.clear();
+        m_allSettled = true;
+    }
+    if (isOnEvent(event) || isOffEvent(event))
+        m_settled.insert(event.source);
     if (isOnEvent(event)) {
         m_openEpisodes.insert(event.source, {event.when, event.detail.endsWith(kStartingMark)});
     } else if (isOffEvent(event)) {
@@ -60,6 +72,39 @@ void RowBuilder::add(const Event &event)
         }
     }
     m_rows.push_back(row);
+}
+
+void RowBuilder::addOlder(const Event &event)
+{
+    --m_firstSerial;
+    m_rows.push_front(JournalRow{event, std::nullopt, false});
+    if (isOpening(event)) {
+        // No episode runs across an opening: what is older pairs with nothing newer.
+        m_unmatchedOffs.clear();
+        m_allSettled = true;
+        return;
+    }
+    const bool on = isOnEvent(event);
+    if (!on && !isOffEvent(event))
+        return;
+    if (on) {
+        const auto off = m_unmatchedOffs.find(event.source);
+        if (off != m_unmatchedOffs.end()) {
+            JournalRow &offRow = m_rows[std::size_t(*off - m_firstSerial)];
+            offRow.durationSeconds = event.when.secsTo(offRow.event.when);
+            offRow.durationAtLeast = event.detail.endsWith(kStartingMark);
+            m_unmatchedOffs.erase(off);
+        }
+    } else {
+        m_unmatchedOffs.insert(event.source, m_firstSerial);
+    }
+    // The newest event of a state met going down tells whether its episode is
+    // still open at the newest end, for the "OFF" that will be added next.
+    if (!m_allSettled && !m_settled.contains(event.source)) {
+        m_settled.insert(event.source);
+        if (on)
+            m_openEpisodes.insert(event.source, {event.when, event.detail.endsWith(kStartingMark)});
+    }
 }
 
 bool rowMatches(const JournalRow &row, const JournalFilter &filter)
@@ -78,14 +123,16 @@ bool rowMatches(const JournalRow &row, const JournalFilter &filter)
            kindText(e.kind).contains(filter.text, Qt::CaseInsensitive);
 }
 
-std::vector<int> filterRows(const std::vector<JournalRow> &rows, const JournalFilter &filter)
+std::vector<qint64> filterRows(const RowBuilder &rows, qint64 from, qint64 to,
+                               const JournalFilter &filter)
 {
-    std::vector<int> positions;
-    positions.reserve(rows.size());
-    for (int i = 0; i < int(rows.size()); ++i)
-        if (rowMatches(rows[i], filter))
-            positions.push_back(i);
-    return positions;
+    std::vector<qint64> serials;
+    from = qMax(from, rows.firstSerial());
+    to = qMin(to, rows.endSerial());
+    for (qint64 serial = from; serial < to; ++serial)
+        if (rowMatches(rows.row(serial), filter))
+            serials.push_back(serial);
+    return serials;
 }
 
 QString kindText(EventKind kind)
@@ -134,12 +181,12 @@ QString momentText(const QDateTime &when)
     return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-std::array<int, 4> alarmEpisodesLastDay(const std::vector<JournalRow> &rows, const QDateTime &now)
+std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime &now)
 {
     std::array<int, 4> counts{};
     const QDateTime from = now.addSecs(-kSecondsPerDay);
     // Rows are oldest first: walk back from the newest until a day has passed.
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+    for (auto it = rows.rows().rbegin(); it != rows.rows().rend(); ++it) {
         const Event &e = it->event;
         if (e.when < from)
             break;
@@ -152,11 +199,11 @@ std::array<int, 4> alarmEpisodesLastDay(const std::vector<JournalRow> &rows, con
     return counts;
 }
 
-QByteArray journalCsv(const std::vector<JournalRow> &rows, const std::vector<int> &positions)
+QByteArray journalCsv(const RowBuilder &rows, const std::vector<qint64> &serials)
 {
     QString text = QStringLiteral("日期时间,类型,对象,内容,持续时间\r\n");
-    for (int p : positions) {
-        const JournalRow &row = rows[p];
+    for (qint64 serial : serials) {
+        const JournalRow &row = rows.row(serial);
         const QStringList fields{momentText(row.event.when), kindText(row.event.kind),
                                  row.event.source, row.event.detail,
                                  row.durationSeconds

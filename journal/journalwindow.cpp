@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -42,24 +43,50 @@ const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 JournalModel::JournalModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-void JournalModel::show(const std::vector<JournalRow> *rows, std::vector<int> positions)
+void JournalModel::show(const RowBuilder *rows, const std::vector<qint64> &serials)
 {
     beginResetModel();
     m_rows = rows;
-    m_positions = std::move(positions);
+    m_top.clear();
+    m_rest.assign(serials.rbegin(), serials.rend());
     endResetModel();
 }
 
-void JournalModel::addNewest(int position)
+void JournalModel::addNewest(qint64 serial)
 {
     beginInsertRows({}, 0, 0);
-    m_positions.push_back(position);
+    m_top.push_back(serial);
     endInsertRows();
+}
+
+void JournalModel::addOlder(const std::vector<qint64> &serials)
+{
+    if (!serials.empty()) {
+        const int first = rowCount();
+        beginInsertRows({}, first, first + int(serials.size()) - 1);
+        m_rest.insert(m_rest.end(), serials.rbegin(), serials.rend());
+        endInsertRows();
+    }
+    if (rowCount() > 0)
+        emit dataChanged(index(0, Duration), index(rowCount() - 1, Duration));
+}
+
+std::vector<qint64> JournalModel::shownSerials() const
+{
+    std::vector<qint64> serials(m_top.rbegin(), m_top.rend());
+    serials.insert(serials.end(), m_rest.begin(), m_rest.end());
+    return serials;
+}
+
+qint64 JournalModel::serialAt(int row) const
+{
+    const int top = int(m_top.size());
+    return row < top ? m_top[top - 1 - row] : m_rest[row - top];
 }
 
 int JournalModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_positions.size());
+    return parent.isValid() ? 0 : int(m_top.size() + m_rest.size());
 }
 
 int JournalModel::columnCount(const QModelIndex &parent) const
@@ -69,10 +96,9 @@ int JournalModel::columnCount(const QModelIndex &parent) const
 
 QVariant JournalModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !m_rows || index.row() < 0 ||
-        index.row() >= int(m_positions.size()))
+    if (role != Qt::DisplayRole || !m_rows || index.row() < 0 || index.row() >= rowCount())
         return {};
-    const JournalRow &row = (*m_rows)[m_positions[m_positions.size() - 1 - index.row()]];
+    const JournalRow &row = m_rows->row(serialAt(index.row()));
     switch (index.column()) {
     case When:
         return momentText(row.event.when);
@@ -101,13 +127,15 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 // ---- The window ----
 
 JournalWindow::JournalWindow(EventJournal *journal, QWidget *parent)
-    : QWidget(parent), m_journal(journal)
+    : QWidget(parent), m_journal(journal), m_loadTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("JournalWindow"));
     setWindowTitle(QStringLiteral("事件记录"));
     resize(900, 600);
     buildControls();
     connect(m_journal, &EventJournal::recorded, this, &JournalWindow::addEvent);
+    m_loadTimer->setInterval(0);
+    connect(m_loadTimer, &QTimer::timeout, this, [this] { loadOlder(kReadPerTurn); });
     reload();
 }
 
@@ -179,13 +207,42 @@ void JournalWindow::buildControls()
 
 void JournalWindow::reload()
 {
+    m_loadTimer->stop();
     m_builder = RowBuilder();
-    std::vector<Event> stored = m_journal->log().newestEvents(EventLog::kEventRingIds);
-    std::for_each(stored.rbegin(), stored.rend(), [this](const Event &e) { m_builder.add(e); });
     // Events still waiting for the database are newer than every stored one.
     for (const Event &e : m_journal->log().pending())
         m_builder.add(e);
+    m_loadNewest = m_journal->log().newestId();
+    m_loaded = 0;
+    m_writtenSince = 0;
     applyFilter();
+    loadOlder(kFirstRead);
+}
+
+bool JournalWindow::isLoading() const
+{
+    return m_loadTimer->isActive();
+}
+
+void JournalWindow::loadOlder(int count)
+{
+    // Each event written since the reading began took the ring's oldest id.
+    const int left = EventLog::kEventRingIds - m_loaded - m_writtenSince;
+    const std::vector<Event> older =
+        m_loadNewest && left > 0
+            ? m_journal->log().ringEvents(*m_loadNewest, m_loaded, qMin(count, left))
+            : std::vector<Event>();
+    const qint64 end = m_builder.firstSerial();
+    for (const Event &e : older)
+        m_builder.addOlder(e);
+    m_loaded += int(older.size());
+    m_model.addOlder(filterRows(m_builder, m_builder.firstSerial(), end, filter()));
+    if (older.size() < std::size_t(qMin(count, left)) || left <= count) {
+        m_loadTimer->stop();
+        showCounts();
+    } else {
+        m_loadTimer->start();
+    }
 }
 
 JournalFilter JournalWindow::filter() const
@@ -203,23 +260,25 @@ JournalFilter JournalWindow::filter() const
 
 void JournalWindow::applyFilter()
 {
-    m_model.show(&m_builder.rows(), filterRows(m_builder.rows(), filter()));
+    m_model.show(&m_builder,
+                 filterRows(m_builder, m_builder.firstSerial(), m_builder.endSerial(), filter()));
     showCounts();
 }
 
 void JournalWindow::addEvent(const Event &event)
 {
     m_builder.add(event);
-    const int position = int(m_builder.rows().size()) - 1;
+    if (isLoading())
+        ++m_writtenSince;
     if (rowMatches(m_builder.rows().back(), filter()))
-        m_model.addNewest(position);
+        m_model.addNewest(m_builder.endSerial() - 1);
     if (event.kind == EventKind::Alarm)
         showCounts();
 }
 
 void JournalWindow::showCounts()
 {
-    const std::array<int, 4> counts = alarmEpisodesLastDay(m_builder.rows(), SystemClock::now());
+    const std::array<int, 4> counts = alarmEpisodesLastDay(m_builder, SystemClock::now());
     m_counts->setText(QStringLiteral("24小时内报警次数  CH1: %1   CH2: %2   CH3: %3   CH4: %4")
                           .arg(counts[0])
                           .arg(counts[1])
@@ -232,8 +291,7 @@ bool JournalWindow::exportCsv(const QString &path) const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    std::vector<int> newestFirst(m_model.positions().rbegin(), m_model.positions().rend());
-    const QByteArray csv = journalCsv(m_builder.rows(), newestFirst);
+    const QByteArray csv = journalCsv(m_builder, m_model.shownSerials());
     if (file.write(csv) != csv.size()) {
         file.cancelWriting();
         return false;

@@ -5,6 +5,8 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
+#include <optional>
+
 class EventJournal;
 class QCheckBox;
 class QComboBox;
@@ -13,9 +15,11 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class QTimer;
 
-// The rows of the journal view, newest first, over the rows a RowBuilder keeps
-// and the positions the filter let through.
+// The rows of the journal view, newest first: the rows of a RowBuilder that
+// the filter let through, growing at the top as events are recorded and at
+// the bottom as older events are read.
 class JournalModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -24,12 +28,14 @@ public:
 
     explicit JournalModel(QObject *parent = nullptr);
 
-    // Shows `positions` of `rows` (both oldest first); `rows` must outlive the model's use.
-    void show(const std::vector<Journal::JournalRow> *rows, std::vector<int> positions);
-    // Adds the newest row, at position `position` of the rows, on top.
-    void addNewest(int position);
-    // The positions shown, oldest first.
-    const std::vector<int> &positions() const { return m_positions; }
+    // Shows the rows of `serials` (ascending) of `rows`, which must outlive the model's use.
+    void show(const Journal::RowBuilder *rows, const std::vector<qint64> &serials);
+    // A new row on top.
+    void addNewest(qint64 serial);
+    // Older rows at the bottom, `serials` ascending; durations above may have changed.
+    void addOlder(const std::vector<qint64> &serials);
+    // The serials shown, top to bottom.
+    std::vector<qint64> shownSerials() const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -37,8 +43,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    const std::vector<Journal::JournalRow> *m_rows = nullptr;
-    std::vector<int> m_positions;
+    qint64 serialAt(int row) const;
+
+    const Journal::RowBuilder *m_rows = nullptr;
+    std::vector<qint64> m_top;  // added since show(), ascending (shown reversed)
+    std::vector<qint64> m_rest; // the others, top to bottom (descending)
 };
 
 // The journal view "事件记录": every event of the journal, newest first, with
@@ -52,10 +61,18 @@ public:
     // The view of `journal`, loaded from its database and its waiting events.
     explicit JournalWindow(EventJournal *journal, QWidget *parent = nullptr);
 
-    // Reads every event again (the database and the queue) and applies the filter.
+    // Reads every event again: those waiting for the database and the newest
+    // stored ones at once, the rest of the ring in pieces on later turns of
+    // the event loop, so that the view opens at once on a full ring.
     void reload();
+    // Whether older events are still being read.
+    bool isLoading() const;
     // The filter the controls show.
     Journal::JournalFilter filter() const;
+    // Stored events read per turn of the event loop after the first ones.
+    static constexpr int kFirstRead = 2000;
+    static constexpr int kReadPerTurn = 2000;
+
     // Writes the rows shown to `path` as CSV; false (no file left) when it fails.
     bool exportCsv(const QString &path) const;
     // The model behind the table.
@@ -63,6 +80,7 @@ public:
 
 private:
     void buildControls();
+    void loadOlder(int count);
     void applyFilter();
     void addEvent(const Event &event);
     void showCounts();
@@ -71,6 +89,10 @@ private:
     EventJournal *m_journal = nullptr;
     Journal::RowBuilder m_builder;
     JournalModel m_model;
+    QTimer *m_loadTimer = nullptr;
+    std::optional<qint32> m_loadNewest; // the newest stored id when the reading began
+    int m_loaded = 0;                   // ring positions read below it
+    int m_writtenSince = 0;             // events recorded since: they overwrite the oldest ids
 
     QComboBox *m_kind = nullptr;
     QCheckBox *m_rangeOn = nullptr;

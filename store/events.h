@@ -97,6 +97,10 @@ public:
     // The newest `count` stored events, newest first (ring order, so a clock
     // set back does not reorder them). Empty when closed or the read fails.
     std::vector<Event> newestEvents(int count) const;
+    // Events in ring order counted down from the id `newest`: `count` of them
+    // after skipping `skip`, newest first. Reads a long ring in pieces that
+    // stay put while newer events are written.
+    std::vector<Event> ringEvents(qint32 newest, int skip, int count) const;
     // The stored events from `from` to `to` inclusive, oldest first.
     std::vector<Event> eventsBetween(const QDateTime &from, const QDateTime &to) const;
 

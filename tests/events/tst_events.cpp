@@ -293,6 +293,39 @@ private slots:
         QCOMPARE(log.newestEvents(2)[1].detail, QString::number(EventLog::kQueueLimit + extra - 1));
     }
 
+    void ringReadInPiecesAcrossItsEnd_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("ids");
+        QTest::newRow("below the newest") << 5 << 1 << 3 << "4 3 2";
+        QTest::newRow("round the end") << 2 << 0 << 4 << "2 1 100000 99999";
+        QTest::newRow("wholly past the end") << 2 << 3 << 2 << "99999 99998";
+        QTest::newRow("beyond the ring") << 2 << 99999 << 5 << "3";
+        QTest::newRow("nothing skipped past") << 2 << 100000 << 5 << "";
+    }
+    void ringReadInPiecesAcrossItsEnd()
+    {
+        QFETCH(int, newest);
+        QFETCH(int, skip);
+        QFETCH(int, count);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            // The detail of each row is its id.
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                "INSERT INTO events SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
+        }
+        QStringList ids;
+        for (const Event &e : log.ringEvents(newest, skip, count))
+            ids << e.detail;
+        QTEST(ids.join(u' '), "ids");
+    }
+
     void lockedDatabaseQueuesAndKeepsTheConnection()
     {
         makeRecordingDatabase();

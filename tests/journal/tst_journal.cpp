@@ -86,19 +86,23 @@ Event stateEvent(int secondsAfterStart, const QString &source, const QString &de
     return Event{kStart.addSecs(secondsAfterStart), kind, source, detail};
 }
 
-// Rows built from events given oldest first.
-std::vector<JournalRow> rowsOf(const std::vector<Event> &events)
+// Rows built from events given oldest first: as they are recorded, or read
+// back from the newest down.
+RowBuilder rowsOf(const std::vector<Event> &events, bool readBack = false)
 {
     RowBuilder builder;
-    for (const Event &e : events)
-        builder.add(e);
-    return builder.rows();
+    if (readBack)
+        std::for_each(events.rbegin(), events.rend(), [&](const Event &e) { builder.addOlder(e); });
+    else
+        for (const Event &e : events)
+            builder.add(e);
+    return builder;
 }
 
-QStringList durations(const std::vector<JournalRow> &rows)
+QStringList durations(const RowBuilder &builder)
 {
     QStringList list;
-    for (const JournalRow &row : rows)
+    for (const JournalRow &row : builder.rows())
         list << (row.durationSeconds ? durationText(*row.durationSeconds, row.durationAtLeast)
                                      : QStringLiteral("-"));
     return list;
@@ -450,18 +454,40 @@ private slots:
 
     // ------------------------------------------------ the view's rows
 
+    void durationsBesideTheirOffEvent_data()
+    {
+        QTest::addColumn<bool>("readBack");
+        QTest::newRow("as recorded") << false;
+        QTest::newRow("read back from the newest") << true;
+    }
     void durationsBesideTheirOffEvent()
     {
-        const std::vector<JournalRow> rows = rowsOf({
-            stateEvent(0, "通道一报警", "ON 300 起始"), stateEvent(5, "通道二报警", "ON 120"),
-            stateEvent(65, "通道一报警", "OFF 240"), stateEvent(3605, "通道二报警", "OFF 100"),
-            stateEvent(3606, "通道三报警", "OFF 100"), // its "ON" was never seen
-            stateEvent(3607, "继电器1", "ON 300", EventKind::Relay),
-            stateEvent(3608, "端口1", "打开 9600 无校验 地址1 成功", EventKind::Link),
-            stateEvent(3609, "继电器1", "OFF 300", EventKind::Relay), // a new opening since
-        });
+        QFETCH(bool, readBack);
+        const RowBuilder rows = rowsOf(
+            {
+                stateEvent(0, "通道一报警", "ON 300 起始"), stateEvent(5, "通道二报警", "ON 120"),
+                stateEvent(65, "通道一报警", "OFF 240"), stateEvent(3605, "通道二报警", "OFF 100"),
+                stateEvent(3606, "通道三报警", "OFF 100"), // its "ON" was never seen
+                stateEvent(3607, "继电器1", "ON 300", EventKind::Relay),
+                stateEvent(3608, "端口1", "打开 9600 无校验 地址1 成功", EventKind::Link),
+                stateEvent(3609, "继电器1", "OFF 300", EventKind::Relay), // a new opening since
+            },
+            readBack);
         QCOMPARE(durations(rows),
                  (QStringList{"-", "-", "≥0:01:05", "1:00:00", "-", "-", "-", "-"}));
+    }
+
+    void readBackThenRecordedPairsAcrossTheSeam()
+    {
+        RowBuilder rows =
+            rowsOf({stateEvent(0, "通道一报警", "ON 300"), stateEvent(5, "通道二报警", "ON 300"),
+                    stateEvent(6, "通道二报警", "OFF 200")},
+                   true);
+        rows.add(stateEvent(60, "通道一报警", "OFF 200"));
+        rows.add(stateEvent(61, "通道二报警", "OFF 200")); // its episode had ended
+        QCOMPARE(durations(rows), (QStringList{"-", "-", "0:00:01", "0:01:00", "-"}));
+        QCOMPARE(rows.firstSerial(), qint64(-3));
+        QCOMPARE(rows.row(1).event.detail, QStringLiteral("OFF 200"));
     }
 
     void filterByKindRangeAndText_data()
@@ -492,7 +518,7 @@ private slots:
         QFETCH(int, from);
         QFETCH(int, to);
         QFETCH(QString, text);
-        const std::vector<JournalRow> rows = rowsOf({
+        const RowBuilder rows = rowsOf({
             stateEvent(0, "通道一报警", "ON 300"),
             stateEvent(10, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite),
             stateEvent(21, "继电器1", "ON 300", EventKind::Relay),
@@ -506,14 +532,14 @@ private slots:
             filter.to = kStart.addSecs(to);
         filter.text = text;
         QStringList found;
-        for (int p : filterRows(rows, filter))
-            found << rows[p].event.source;
+        for (qint64 serial : filterRows(rows, rows.firstSerial(), rows.endSerial(), filter))
+            found << rows.row(serial).event.source;
         QTEST(found.join(u' '), "sources");
     }
 
     void alarmEpisodesOfTheLastDay()
     {
-        const std::vector<JournalRow> rows = rowsOf({
+        const RowBuilder rows = rowsOf({
             stateEvent(-90000, "通道一报警", "ON 300"), // more than a day before
             stateEvent(-80000, "通道一报警", "OFF 200"),
             stateEvent(0, "通道一报警", "ON 300 起始"),
@@ -528,7 +554,7 @@ private slots:
 
     void csvHasTheMarkAndQuotesWhatNeedsIt()
     {
-        const std::vector<JournalRow> rows = rowsOf({
+        const RowBuilder rows = rowsOf({
             stateEvent(0, "通道一报警", "ON 300"),
             stateEvent(61, "通道一报警", "OFF 2,5 \"x\""),
         });
@@ -574,6 +600,28 @@ private slots:
         QVERIFY(window.findChild<QLabel *>(QStringLiteral("AlarmCounts"))
                     ->text()
                     .contains(QStringLiteral("CH1: 1 ")));
+    }
+
+    void viewOpensOnTheNewestAndReadsTheRestLater()
+    {
+        openJournal();
+        // An episode whose "ON" lies beyond the first read and whose "OFF" within it.
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        const int quiet = JournalWindow::kFirstRead + 500;
+        for (int i = 0; i < quiet; ++i)
+            m_journal->record(
+                stateEvent(1, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
+        m_journal->record(stateEvent(100, "通道一报警", "OFF 200"));
+        JournalWindow window(m_journal.get());
+        QCOMPARE(window.model().rowCount(), JournalWindow::kFirstRead);
+        QVERIFY(window.isLoading());
+        m_journal->record(stateEvent(101, "继电器1", "ON 300", EventKind::Relay));
+        QTRY_VERIFY(!window.isLoading());
+        QCOMPARE(window.model().rowCount(), quiet + 3);
+        QCOMPARE(shownSources(window).first(), QStringLiteral("继电器1"));
+        QCOMPARE(shownSources(window).last(), QStringLiteral("通道一报警"));
+        QCOMPARE(window.model().index(1, JournalModel::Duration).data().toString(),
+                 QStringLiteral("0:01:40"));
     }
 
     void viewShowsEventsStillWaitingForTheDatabase()

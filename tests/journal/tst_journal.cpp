@@ -806,6 +806,58 @@ private slots:
         QCOMPARE(newest.detail, QStringLiteral("OFF 7199"));
     }
 
+    // The tool as the operator uses it: "打开" on the overview, a change in
+    // CONFIG, the alarm going; all of it in the tool's own journal.
+    void toolJournalsAlarmsAndAConfigurationChange()
+    {
+        makeRecordingDatabase();
+        qputenv("ZELMAR_DB", QFile::encodeName(dbPath()));
+        SystemClock::setSource({});
+        Simulator sim(kChannelOneAlarm);
+        QVERIFY(sim.start(kPort));
+        auto *overview = new OverviewWindow;
+        overview->show();
+        startJournal();
+        const auto newest = [] { return texts(eventJournal()->log().newestEvents(20)); };
+        QVERIFY(newest().contains(QStringLiteral("ZELMAR 启动")));
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command9")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(newest().contains(QStringLiteral("继电器1 ON 300 起始")));
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command21")),
+                          Qt::LeftButton);
+        ConfigWindow *config = CONFIG1();
+        QTRY_COMPARE(config->findChild<QLabel *>(QStringLiteral("D_4W(1)"))->text(),
+                     QStringLiteral("250"));
+        auto *box = config->findChild<QLineEdit *>(QStringLiteral("T_3RW(1)"));
+        QTest::mouseClick(config->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)")),
+                          Qt::LeftButton);
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("350"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QVERIFY(newest().contains(QStringLiteral("寄存器2 CH1报警值 250 → 350 已写入")));
+        QTRY_VERIFY(newest().contains(QStringLiteral("通道一报警 OFF 300")));
+        QTest::mouseClick(config->findChild<QPushButton *>(QStringLiteral("Command11")),
+                          Qt::LeftButton);
+
+        JournalWindow *view = journalWindow();
+        view->reload();
+        QTRY_VERIFY(!view->isLoading());
+        QVERIFY(shownSources(*view).contains(QStringLiteral("寄存器2 CH1报警值")));
+        const int off = shownSources(*view).indexOf(QStringLiteral("通道一报警"));
+        QVERIFY(!view->model().index(off, JournalModel::Duration).data().toString().isEmpty());
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command10")),
+                          Qt::LeftButton);
+        QCOMPARE(newest().first(), QStringLiteral("端口1 关闭"));
+        delete view;
+        overview->exitTool();
+        delete overview;
+        eventJournal()->close();
+        qunsetenv("ZELMAR_DB");
+    }
+
     void eventsWaitOverADatabaseOutage()
     {
         m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));

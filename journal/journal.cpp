@@ -6,7 +6,6 @@
 #include "shared.h"
 #include "store.h"
 
-#include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
 
@@ -60,9 +59,12 @@ void EventJournal::open(const QString &path)
 {
     m_log.open(path);
     m_marks.clear();
-    const QDateTime now = SystemClock::now();
-    for (const Event &event : m_log.eventsBetween(now.addDays(-kMarkDays), now))
-        keepMark(event);
+    // The newest stored events only, read down the ring without a scan of it all.
+    const QDateTime since = SystemClock::now().addDays(-kMarkDays);
+    std::vector<Event> newest = m_log.newestEvents(kMarksKept);
+    for (auto it = newest.rbegin(); it != newest.rend(); ++it)
+        if (it->when >= since)
+            keepMark(*it);
 }
 
 void EventJournal::close()
@@ -181,9 +183,5 @@ void startJournal()
     journal->open(databasePath());
     journal->toolStarted();
     QObject::connect(Met1(), &Poller::polled, journal, &EventJournal::pollDelivered,
-                     Qt::UniqueConnection);
-    // The process ends only through the overview's exit path, which quits the
-    // event loop: the last thing the journal hears.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, journal, &EventJournal::toolEnded,
                      Qt::UniqueConnection);
 }

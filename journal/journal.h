@@ -62,7 +62,8 @@ public:
     // shared tables, compared with what is known.
     void pollDelivered(const PollDelivery &delivery);
     // The same for a snapshot and channel values given directly.
-    void observe(const Journal::StateSnapshot &polled, const std::array<float, 4> &values);
+    void observe(const Journal::StateSnapshot &polled,
+                 const std::array<float, Journal::kChannels> &values);
 
     // The configuration window wrote register `reg`.
     void configWritten(int reg, qint32 value, WriteOutcome outcome,
@@ -102,5 +103,5 @@ bool isMarkEvent(const Event &event);
 // The tool's journal, created on first use (not yet opened).
 EventJournal *eventJournal();
 // Starts the tool's journal: opened on the recording database, "start" written,
-// the poller's reports watched and "end" written when the process ends.
+// the poller's reports watched. The overview's exit path writes "end".
 void startJournal();

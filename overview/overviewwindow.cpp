@@ -786,6 +786,7 @@ void OverviewWindow::closeEvent(QCloseEvent *event)
 
 void OverviewWindow::exitTool()
 {
+    eventJournal()->toolEnded();
     m_store.close();
     m_closeGuard = false;
     close();

@@ -716,6 +716,20 @@ private slots:
         }
     }
 
+    void marksOfTheLastDayReadAtOpening()
+    {
+        openJournal();
+        m_journal->record(stateEvent(-90000, "通道一报警", "ON 300")); // more than a day ago
+        m_journal->record(stateEvent(-60, "通道一报警", "OFF 200"));
+        m_journal->record(stateEvent(-50, "继电器1", "OFF 200", EventKind::Relay));
+        m_journal->record(
+            stateEvent(-40, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
+        EventJournal reopened(QStringLiteral("reopened"));
+        reopened.open(dbPath());
+        QCOMPARE(texts(reopened.marksBetween(kStart.addDays(-2), kStart)),
+                 (QStringList{"通道一报警 OFF 200", "寄存器2 CH1报警值 250 → 350 已写入"}));
+    }
+
     void marksInTheStrokeListAndUnderTheRuler()
     {
         RecordingFixture recording(QStringLiteral("marks recording"));

@@ -1,7 +1,9 @@
+#include "events.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "shared.h"
 #include "splash.h"
+#include "store.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -166,6 +168,14 @@ void TestStartup::exitEndsTheEventLoop()
     QVERIFY(!OverviewOpen);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!overview);
+
+    // The journal holds the tool's start and its end.
+    EventLog log(QStringLiteral("reader"));
+    QVERIFY(log.open(databasePath()));
+    const std::vector<Event> events = log.newestEvents(10);
+    QCOMPARE(int(events.size()), 2);
+    QCOMPARE(events[0].kind, EventKind::ToolEnd);
+    QCOMPARE(events[1].kind, EventKind::ToolStart);
 }
 
 QTEST_MAIN(TestStartup)

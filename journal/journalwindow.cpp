@@ -134,7 +134,7 @@ JournalWindow::JournalWindow(EventJournal *journal, QWidget *parent)
     resize(900, 600);
     buildControls();
     connect(m_journal, &EventJournal::recorded, this, &JournalWindow::addEvent);
-    m_loadTimer->setInterval(0);
+    m_loadTimer->setInterval(kReadInterval);
     connect(m_loadTimer, &QTimer::timeout, this, [this] { loadOlder(kReadPerTurn); });
     reload();
 }

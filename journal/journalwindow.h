@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
+#include <chrono>
 #include <optional>
 
 class EventJournal;
@@ -37,6 +38,7 @@ public:
     // The serials shown, top to bottom.
     std::vector<qint64> shownSerials() const;
 
+    // The table's shape, texts and column titles.
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -72,6 +74,8 @@ public:
     // Stored events read per turn of the event loop after the first ones.
     static constexpr int kFirstRead = 2000;
     static constexpr int kReadPerTurn = 2000;
+    // The pieces follow one another as soon as the event loop is free.
+    static constexpr std::chrono::milliseconds kReadInterval{0};
 
     // Writes the rows shown to `path` as CSV; false (no file left) when it fails.
     bool exportCsv(const QString &path) const;

@@ -134,14 +134,15 @@ private:
     std::array<QLabel *, 16> m_statusBoxes{}; // D_2R(0..15)
     std::array<QLabel *, 4> m_relayBoxes{};   // D_1R(0..3)
 
-    QPushButton *m_command4 = nullptr;      // F1 缩小
-    QPushButton *m_command3 = nullptr;      // F2 放大
-    QPushButton *m_command2 = nullptr;      // F3 打印
-    QPushButton *m_command5 = nullptr;      // F4 标尺
-    QPushButton *m_command6 = nullptr;      // F5 选择
-    QPushButton *m_command7 = nullptr;      // F6 左移
-    QPushButton *m_command8 = nullptr;      // F7 右移
-    QPushButton *m_command29 = nullptr;     // 历史曲线
+    QPushButton *m_command4 = nullptr;  // F1 缩小
+    QPushButton *m_command3 = nullptr;  // F2 放大
+    QPushButton *m_command2 = nullptr;  // F3 打印
+    QPushButton *m_command5 = nullptr;  // F4 标尺
+    QPushButton *m_command6 = nullptr;  // F5 选择
+    QPushButton *m_command7 = nullptr;  // F6 左移
+    QPushButton *m_command8 = nullptr;  // F7 右移
+    QPushButton *m_command29 = nullptr; // 历史曲线
+
     QPushButton *m_journalButton = nullptr; // 事件记录
 
     QFrame *m_pt0 = nullptr;

@@ -118,6 +118,17 @@ QString linkEventDetail(LinkState state, const QString &reason)
                             : linkStateText(state) + QStringLiteral(": ") + reason;
 }
 
+std::optional<LinkState> linkStateOfDetail(const QString &detail)
+{
+    for (LinkState state : {LinkState::NotOpened, LinkState::Opening, LinkState::Live,
+                            LinkState::NoAnswer, LinkState::PortLost, LinkState::OpenFailed}) {
+        const QString name = linkStateText(state);
+        if (detail == name || detail.startsWith(name + QStringLiteral(": ")))
+            return state;
+    }
+    return std::nullopt;
+}
+
 QString linkEventSource(const LinkSettings &settings)
 {
     return QStringLiteral("端口 %1 %2").arg(settings.port).arg(settings.path);

@@ -47,6 +47,9 @@ QString newestRowText(const std::optional<QDateTime> &newestRow);
 
 // The detail of a link event: "无应答: no reply from address 1 in 94 ms", "在线".
 QString linkEventDetail(LinkState state, const QString &reason);
+// The state a link event's detail names (as linkEventDetail wrote it); nullopt
+// for a detail of no state.
+std::optional<LinkState> linkStateOfDetail(const QString &detail);
 // The source of a link event: "端口 1 /dev/ttyUSB0".
 QString linkEventSource(const LinkSettings &settings);
 // The detail of a recording event: "记录中" (or "记录已恢复"), "未记录: <reason>".

@@ -184,6 +184,59 @@ private slots:
         QCOMPARE(newestRowText(kNoon), QStringLiteral("最新记录 2026-03-14 12:00:00"));
     }
 
+    void spansOfEarlierRunsFromTheEventsTable()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("earlier.db"));
+        {
+            RecordingStore store(QStringLiteral("earlier-maker"));
+            QVERIFY(store.open(path));
+        }
+        {
+            EventLog earlier(QStringLiteral("earlier-events"));
+            QVERIFY(earlier.open(path));
+            auto link = [](int secondsBefore, LinkState state, const QString &reason) {
+                return Event{kNoon.addSecs(-secondsBefore), EventKind::Link,
+                             QStringLiteral("端口 1 /dev/ttyUSB0"), linkEventDetail(state, reason)};
+            };
+            earlier.appendEvent(link(100, LinkState::NoAnswer, QStringLiteral("CRC error")));
+            earlier.appendEvent(
+                Event{kNoon.addSecs(-90), EventKind::Recording, path, QStringLiteral("记录中")});
+            earlier.appendEvent(link(50, LinkState::Live, {}));
+            earlier.appendEvent(
+                link(30, LinkState::PortLost, QStringLiteral("Input/output error")));
+            earlier.appendEvent(link(10, LinkState::OpenFailed, QStringLiteral("gone")));
+            earlier.appendEvent(link(90000, LinkState::NoAnswer, QStringLiteral("too old")));
+        }
+        SystemClock::setFixed(kNoon);
+        LinkHealth link;
+        HealthMonitor monitor(&link, nullptr, QStringLiteral("earlier-monitor"));
+        Recorder recorder(nullptr, QStringLiteral("earlier-recorder"));
+        monitor.watchRecorder(&recorder);
+        QCOMPARE(monitor.notLiveSpans().size(),
+                 size_t(1)); // only this run's, until the table opens
+        recorder.load(path);
+        recorder.tick();
+        const std::vector<NotLiveSpan> &spans = monitor.notLiveSpans();
+        QCOMPARE(spans.size(), size_t(3));
+        QCOMPARE(spans[0].from, kNoon.addSecs(-100));
+        QCOMPARE(spans[0].to, std::optional<QDateTime>(kNoon.addSecs(-50)));
+        QCOMPARE(spans[1].from, kNoon.addSecs(-30));
+        QCOMPARE(spans[1].to, std::optional<QDateTime>(kNoon)); // that run ended not live
+        QCOMPARE(spans[2].from, kNoon);
+        QVERIFY(!spans[2].to);
+    }
+
+    void linkStateReadBackFromADetail()
+    {
+        QCOMPARE(linkStateOfDetail(linkEventDetail(LinkState::Live, {})),
+                 std::optional<LinkState>(LinkState::Live));
+        QCOMPARE(
+            linkStateOfDetail(linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"))),
+            std::optional<LinkState>(LinkState::NoAnswer));
+        QCOMPARE(linkStateOfDetail(QStringLiteral("在线吗")), std::nullopt);
+        QCOMPARE(linkStateOfDetail(QStringLiteral("记录中")), std::nullopt);
+    }
+
     // ---- The band behind the curves ----
 
     void bandCoversTheSamplesOfNotLiveSpans()

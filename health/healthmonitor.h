@@ -44,6 +44,7 @@ public:
     // Follows the recorder's ticks too; its database receives the events.
     void watchRecorder(Recorder *recorder);
 
+    // The link's health the monitor follows.
     LinkHealth *link() const { return m_link; }
     // The recording state; nullptr before watchRecorder().
     const RecordingWatch *recording() const { return m_recording.get(); }

@@ -160,9 +160,17 @@ private slots:
     void settingsInWords()
     {
         QCOMPARE(linkSettingsText({3, 2, 1, 7, QStringLiteral("/dev/ttyUSB2")}),
-                 QStringLiteral("端口 3 /dev/ttyUSB2  19200 奇校验  地址 7"));
-        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}),
-                 QStringLiteral("端口 1   ? ?  地址 1"));
+                 QStringLiteral("端口 3  19200 奇校验  地址 7  /dev/ttyUSB2"));
+        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}), QStringLiteral("端口 1  ? ?  地址 1"));
+    }
+
+    void liveCounts()
+    {
+        LinkCounters counters;
+        counters.requests = 164;
+        counters.goodReplies = 162;
+        QCOMPARE(liveCountsText(counters), QStringLiteral("应答 162 / 请求 164"));
+        QCOMPARE(liveCountsText({}), QStringLiteral("应答 0 / 请求 0"));
     }
 
     void recordingInWords()
@@ -347,8 +355,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
         QVERIFY(allBoxesMarked(false));
         QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window), QColor(kLiveColour));
-        QVERIFY(stripText("StripSettings").startsWith(QStringLiteral("端口 1 ")));
-        QCOMPARE(stripText("StripDetail"), QString());
+        QVERIFY(
+            stripText("StripSettings").startsWith(QStringLiteral("端口 1  9600 无校验  地址 1")));
+        QCOMPARE(stripLabel("StripSettings")->toolTip(),
+                 linkSettingsText(linkHealth()->settings()));
+        // While live the strip counts the replies as they come.
+        QVERIFY(stripText("StripDetail").startsWith(QStringLiteral("应答 ")));
+        const qint64 replies = linkHealth()->counters().goodReplies;
+        QTRY_VERIFY_WITH_TIMEOUT(linkHealth()->counters().goodReplies > replies, kLiveWaitMs);
+        QTRY_COMPARE(stripText("StripDetail"), liveCountsText(linkHealth()->counters()));
 
         // What the boxes show and their computed colours, before the device goes.
         QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QLabel *>(box("D_3W", 0))->text() != "0",

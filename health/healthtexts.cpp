@@ -85,7 +85,8 @@ QString linkDetailText(LinkState state, const QString &reason,
                                  : QStringLiteral("从未应答");
     if (state == LinkState::Opening || reason.isEmpty())
         return age;
-    return reason + QStringLiteral("  ") + age;
+    // The age first: the reason may be long (a device path) and is cut short.
+    return age + QStringLiteral("  ") + reason;
 }
 
 QString liveCountsText(const LinkCounters &counters)

@@ -31,8 +31,8 @@ QString linkSettingsText(const LinkSettings &settings);
 // How long ago `then` was at `now`: "12 秒前", "5 分钟前", "3 小时前".
 QString ageText(const QDateTime &then, const QDateTime &now);
 // What the strip says beside the state: nothing while live or not opened;
-// otherwise the reason and the age of the last good reply ("最后应答 12 秒前"
-// or "从未应答").
+// otherwise the age of the last good reply ("最后应答 12 秒前" or "从未应答")
+// and the reason.
 QString linkDetailText(LinkState state, const QString &reason,
                        const std::optional<QDateTime> &lastGood, const QDateTime &now);
 

@@ -61,8 +61,8 @@ void setFieldText(QLabel *label, const QString &text)
     label->setToolTip(text);
 }
 
-// The settings end with the device path, which may be long: cut short at
-// the right, all of it in the tool tip.
+// The settings and the reason end with a device path, which may be long: cut
+// short at the right, all of it in the tool tip.
 void setElidedFieldText(QLabel *label, const QString &text)
 {
     const int room = label->contentsRect().width() - 2 * label->margin();

@@ -101,10 +101,10 @@ void StatusStrip::refresh()
     setColours(m_state, linkStateColour(state), Qt::white);
     setElidedFieldText(
         m_settings, state == LinkState::NotOpened ? QString() : linkSettingsText(link->settings()));
-    setFieldText(m_detail,
-                 state == LinkState::Live
-                     ? liveCountsText(link->counters())
-                     : linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
+    setElidedFieldText(
+        m_detail, state == LinkState::Live
+                      ? liveCountsText(link->counters())
+                      : linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
 
     const RecordingWatch *recording = m_monitor->recording();
     const RecordingStatus status = recording ? recording->status() : RecordingStatus{};

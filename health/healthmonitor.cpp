@@ -5,10 +5,10 @@
 #include "recorder.h"
 
 HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection)
-    : QObject(parent), m_link(link), m_events(eventsConnection)
+    : QObject(parent), m_link(link), m_events(eventsConnection), m_started(SystemClock::now())
 {
     if (link->state() != LinkState::Live)
-        m_spans.push_back({SystemClock::now(), std::nullopt});
+        m_spans.push_back({m_started, std::nullopt});
     connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
 }
 
@@ -44,6 +44,8 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
     // The events go into the database the recorder writes, once it works.
     if (status.recording && (!m_events.isOpen() || m_events.path() != status.path))
         m_events.open(status.path);
+    if (m_events.isOpen() && !m_storedSpansLoaded)
+        loadStoredSpans();
     append(Event{SystemClock::now(), EventKind::Recording, status.path,
                  HealthTexts::recordingEventDetail(status, resumed)});
     emit changed();
@@ -52,6 +54,33 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
 void HealthMonitor::append(const Event &event)
 {
     m_events.appendEvent(event);
+}
+
+// The link events of earlier runs give their spans: a change to any state but
+// live opens one, a change to live closes it. A run that ended while not live
+// leaves its span open until the next event, of whatever run.
+void HealthMonitor::loadStoredSpans()
+{
+    m_storedSpansLoaded = true;
+    std::vector<NotLiveSpan> stored;
+    for (const Event &event :
+         m_events.eventsBetween(m_started.addSecs(-kStoredSpanHours * 3600), m_started)) {
+        if (event.kind != EventKind::Link || event.when >= m_started)
+            continue;
+        const std::optional<LinkState> state = HealthTexts::linkStateOfDetail(event.detail);
+        if (!state)
+            continue;
+        const bool open = !stored.empty() && !stored.back().to;
+        if (*state == LinkState::Live && open)
+            stored.back().to = event.when;
+        else if (*state != LinkState::Live && !open)
+            stored.push_back({event.when, std::nullopt});
+    }
+    if (!stored.empty() && !stored.back().to)
+        stored.back().to = m_started;
+    m_spans.insert(m_spans.begin(), stored.begin(), stored.end());
+    if (static_cast<int>(m_spans.size()) > kSpanLimit)
+        m_spans.erase(m_spans.begin(), m_spans.end() - kSpanLimit);
 }
 
 std::vector<Event> HealthMonitor::recentEvents(int count) const

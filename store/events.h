@@ -78,6 +78,7 @@ public:
     bool open(const QString &path);
     // Closes the connection; queued events stay queued.
     void close();
+    // Whether events are written to the database now (not queued).
     bool isOpen() const { return m_open; }
     // The file named by the last open().
     QString path() const { return m_path; }

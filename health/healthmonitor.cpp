@@ -56,28 +56,14 @@ void HealthMonitor::append(const Event &event)
     m_events.appendEvent(event);
 }
 
-// The link events of earlier runs give their spans: a change to any state but
-// live opens one, a change to live closes it. A run that ended while not live
-// leaves its span open until the next event, of whatever run.
+// The link events of earlier runs give their spans. A run that ended while
+// not live leaves its span open until the next event, of whatever run.
 void HealthMonitor::loadStoredSpans()
 {
     m_storedSpansLoaded = true;
-    std::vector<NotLiveSpan> stored;
-    for (const Event &event :
-         m_events.eventsBetween(m_started.addSecs(-kStoredSpanHours * 3600), m_started)) {
-        if (event.kind != EventKind::Link || event.when >= m_started)
-            continue;
-        const std::optional<LinkState> state = HealthTexts::linkStateOfDetail(event.detail);
-        if (!state)
-            continue;
-        const bool open = !stored.empty() && !stored.back().to;
-        if (*state == LinkState::Live && open)
-            stored.back().to = event.when;
-        else if (*state != LinkState::Live && !open)
-            stored.push_back({event.when, std::nullopt});
-    }
-    if (!stored.empty() && !stored.back().to)
-        stored.back().to = m_started;
+    const QDateTime since = m_started.addSecs(-kStoredSpanHours * 3600);
+    const std::vector<NotLiveSpan> stored =
+        notLiveSpansOf(m_events.eventsBetween(since, m_started), since, m_started);
     m_spans.insert(m_spans.begin(), stored.begin(), stored.end());
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin(), m_spans.end() - kSpanLimit);

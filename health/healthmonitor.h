@@ -2,6 +2,7 @@
 
 #include "events.h"
 #include "linkhealth.h"
+#include "linkspans.h"
 #include "recordingstate.h"
 
 #include <QDateTime>
@@ -12,12 +13,6 @@
 #include <vector>
 
 class Recorder;
-
-// A stretch of time in which the link was not live; `to` is empty while it lasts.
-struct NotLiveSpan {
-    QDateTime from;
-    std::optional<QDateTime> to;
-};
 
 // Brings the link's and the recorder's health together for the windows:
 // writes every change of either to the events table (queued while the

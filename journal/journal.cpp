@@ -33,20 +33,6 @@ const QString kTool = QStringLiteral("ZELMAR");
 
 } // namespace
 
-bool isMarkEvent(const Event &event)
-{
-    switch (event.kind) {
-    case EventKind::Alarm:
-    case EventKind::OpenCircuit:
-    case EventKind::ShortCircuit:
-    case EventKind::AlarmOutput:
-    case EventKind::ConfigWrite:
-        return true;
-    default:
-        return false;
-    }
-}
-
 EventJournal::EventJournal(const QString &connectionName, QObject *parent)
     : QObject(parent), m_log(connectionName), m_flushTimer(new QTimer(this))
 {
@@ -148,7 +134,7 @@ void EventJournal::record(const Event &event)
 
 void EventJournal::keepMark(const Event &event)
 {
-    if (!isMarkEvent(event))
+    if (!Journal::isMarkEvent(event))
         return;
     // Events arrive in time order, except after the clock was set back: those
     // are put in their place so that a range search stays a binary search.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "eventmarks.h"
 #include "events.h"
 #include "inputchanges.h"
 #include "writeoutcome.h"
@@ -95,10 +96,6 @@ private:
     Journal::KnownStates m_known;
     std::deque<Event> m_marks;
 };
-
-// Whether an event is shown as a mark on the trend: alarms, open and short
-// circuits, alarm outputs, configuration writes.
-bool isMarkEvent(const Event &event);
 
 // The tool's journal, created on first use (not yet opened).
 EventJournal *eventJournal();

@@ -2,7 +2,6 @@
 
 #include "daytime.h"
 #include "journal.h"
-#include "journalrows.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,12 +46,6 @@ std::optional<double> xAmong(const std::vector<std::pair<double, double>> &sampl
 
 } // namespace
 
-Mark markOf(const Event &event)
-{
-    return Mark{daySerial(event.when.date()) + dayFraction(event.when.time()), event.kind,
-                Journal::isOffEvent(event), event.source + u' ' + event.detail};
-}
-
 std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to)
 {
     const auto moment = [](double serial) {
@@ -61,26 +54,8 @@ std::vector<Mark> journalMarks(const EventJournal &journal, double from, double 
     };
     std::vector<Mark> marks;
     for (const Event &event : journal.marksBetween(moment(from), moment(to)))
-        marks.push_back(markOf(event));
+        marks.push_back(Journal::markOf(event));
     return marks;
-}
-
-QColor markColour(EventKind kind)
-{
-    switch (kind) {
-    case EventKind::Alarm:
-        return QColor(255, 0, 0);
-    case EventKind::AlarmOutput:
-        return QColor(160, 0, 0);
-    case EventKind::OpenCircuit:
-        return QColor(255, 128, 0);
-    case EventKind::ShortCircuit:
-        return QColor(128, 0, 128);
-    case EventKind::ConfigWrite:
-        return QColor(0, 0, 255);
-    default:
-        return QColor(64, 64, 64);
-    }
 }
 
 bool viewSpan(const TrendBuffer &buffer, const TrendView &view, double &first, double &last)
@@ -105,8 +80,9 @@ QVector<Stroke> markStrokes(const TrendBuffer &buffer, const TrendView &view,
     const std::vector<std::pair<double, double>> samples = shownSamples(buffer, view);
     for (const Mark &mark : marks) {
         if (const std::optional<double> x = xAmong(samples, mark.moment))
-            strokes.append(Stroke{QPointF(*x, 0), QPointF(*x, kMarkHeight), markColour(mark.kind),
-                                  kMarkWidth, mark.off ? Qt::DotLine : Qt::SolidLine});
+            strokes.append(Stroke{QPointF(*x, 0), QPointF(*x, kMarkHeight),
+                                  Journal::markColour(mark.kind), Journal::kMarkWidth,
+                                  mark.off ? Qt::DotLine : Qt::SolidLine});
     }
     return strokes;
 }

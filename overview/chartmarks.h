@@ -1,9 +1,10 @@
 #pragma once
 
 #include "chartgeometry.h"
+#include "eventmarks.h"
 #include "events.h"
+#include "twips.h"
 
-#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -20,24 +21,14 @@ class EventJournal;
 namespace Chart
 {
 
-// How far down from the top edge a mark reaches, in chart units.
-constexpr double kMarkHeight = 300;
-constexpr int kMarkWidth = 2; // pixels
+// How far down from the top edge a mark reaches, in chart units (twips).
+constexpr double kMarkHeight = Journal::kMarkHeightPixels * kTwipsPerPixel;
 
-// One event to mark: its moment as a day serial with the time as the fraction.
-struct Mark {
-    double moment = 0;
-    EventKind kind = EventKind::Alarm;
-    bool off = false;
-    QString text; // what the ruler names: "通道一报警 ON 300"
-};
+// The journal's marks, as the history chart draws them too.
+using Journal::Mark;
 
-// The mark of a journal event.
-Mark markOf(const Event &event);
 // The marks of the journal's events between two moments (day serials).
 std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to);
-// The colour of a kind's marks.
-QColor markColour(EventKind kind);
 
 // The moments of the first and the last sample the view shows (positions
 // WindowOffset .. WritePosition that hold a sample); false when none does.

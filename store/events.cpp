@@ -262,13 +262,18 @@ bool EventLog::writeOne(const Event &event)
     return false;
 }
 
-std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
-                                        const QVariantList &values) const
+namespace
+{
+
+// The events of `where`, in `order`, at most `limit`, on the connection named;
+// empty, with `error` set, when the read fails (a database without an events
+// table included).
+std::vector<Event> selectEvents(const QString &connectionName, const QString &where,
+                                const QString &order, int limit, const QVariantList &values,
+                                QString &error)
 {
     std::vector<Event> events;
-    if (!m_open || limit <= 0)
-        return events;
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    QSqlQuery query(QSqlDatabase::database(connectionName, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail FROM "
                                  "events %1 ORDER BY %2 LIMIT %3")
@@ -277,7 +282,7 @@ std::vector<Event> EventLog::readEvents(const QString &where, const QString &ord
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec()) {
-        m_lastError = QStringLiteral("read events: ") + query.lastError().text();
+        error = QStringLiteral("read events: ") + query.lastError().text();
         return events;
     }
     while (query.next()) {
@@ -293,6 +298,21 @@ std::vector<Event> EventLog::readEvents(const QString &where, const QString &ord
         events.push_back(event);
     }
     return events;
+}
+
+double serialOf(const QDateTime &moment)
+{
+    return daySerial(moment.date()) + dayFraction(moment.time());
+}
+
+} // namespace
+
+std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
+                                        const QVariantList &values) const
+{
+    if (!m_open || limit <= 0)
+        return {};
+    return selectEvents(m_connectionName, where, order, limit, values, m_lastError);
 }
 
 std::vector<Event> EventLog::newestEvents(int count) const
@@ -331,11 +351,39 @@ std::vector<Event> EventLog::ringEvents(qint32 newest, int skip, int count) cons
 
 std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTime &to) const
 {
-    const double lo = daySerial(from.date()) + dayFraction(from.time());
-    const double hi = daySerial(to.date()) + dayFraction(to.time());
-    return readEvents(QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
-                      QStringLiteral("ev_date + ev_time, ev_id"), kEventRingIds,
-                      {qMin(lo, hi), qMax(lo, hi)});
+    if (!m_open)
+        return {};
+    return readEventsBetween(m_connectionName, from, to, &m_lastError);
+}
+
+std::vector<Event> readEventsBetween(const QString &connectionName, const QDateTime &from,
+                                     const QDateTime &to, QString *error)
+{
+    const double lo = serialOf(from);
+    const double hi = serialOf(to);
+    QString fault;
+    std::vector<Event> events =
+        selectEvents(connectionName, QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
+                     QStringLiteral("ev_date + ev_time, ev_id"), EventLog::kEventRingIds,
+                     {qMin(lo, hi), qMax(lo, hi)}, fault);
+    if (error && !fault.isEmpty())
+        *error = fault;
+    return events;
+}
+
+std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
+                                         const QDateTime &before, QString *error)
+{
+    QString fault;
+    const std::vector<Event> events =
+        selectEvents(connectionName, QStringLiteral("WHERE ev_kind = ? AND ev_date + ev_time < ?"),
+                     QStringLiteral("ev_date + ev_time DESC, ev_id DESC"), 1,
+                     {eventKindName(kind), serialOf(before)}, fault);
+    if (error && !fault.isEmpty())
+        *error = fault;
+    if (events.empty())
+        return std::nullopt;
+    return events.front();
 }
 
 std::optional<qint32> EventLog::newestId() const

@@ -127,3 +127,13 @@ private:
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable QString m_lastError;
 };
+
+// The stored events from `from` to `to` inclusive, oldest first, read through
+// any open connection to a recording database (a read-only one included);
+// empty, with `error` (when given) saying why, when the read fails.
+std::vector<Event> readEventsBetween(const QString &connectionName, const QDateTime &from,
+                                     const QDateTime &to, QString *error = nullptr);
+// The newest stored event of `kind` before `before`, through any open
+// connection; nullopt when there is none or the read fails.
+std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
+                                         const QDateTime &before, QString *error = nullptr);

@@ -66,8 +66,9 @@ QStringList HistoryChart::marksNearRow(int row) const
         return {};
     const double interval = (m_ring == RecordTable::PvData ? 1 : 10) / kSecondsPerDay;
     const double column = (m_to - m_from) / plotRect(size()).width();
+    // A pointer can only be put on whole pixels: a mark a column away is near.
     return History::marksNear(m_events.marks, m_rows.at(row).moment(),
-                              std::max(interval, column) / 2);
+                              std::max(interval / 2, column));
 }
 
 void HistoryChart::setMarker(int which, std::optional<double> moment)

@@ -52,7 +52,7 @@ public:
     std::optional<double> marker(int which) const { return m_markers.at(which); }
     const History::ChartEvents &events() const { return m_events; }
     // The texts of the marks near row `row` of rows(): within half a sample
-    // interval of it, or half a pixel column when a column holds more.
+    // interval of it, or one pixel column when a column holds more.
     QStringList marksNearRow(int row) const;
 
     // Where the plot stands in a picture of `size`.

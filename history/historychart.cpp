@@ -135,13 +135,9 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
         painter.fillRect(
             QRectF(plot.left() + left, plot.top(), std::max(1.0, right - left), plot.height()),
             Chart::notLiveBandColour());
-    const std::vector<std::optional<double>> markXs =
-        History::markXs(m_events.marks, m_from, m_to, plot.width());
-    for (std::size_t i = 0; i < markXs.size(); ++i) {
-        if (!markXs[i])
-            continue;
-        const Journal::Mark &mark = m_events.marks[i];
-        const double x = plot.left() + std::min(*markXs[i], plot.width() - 1.0) + 0.5;
+    for (const History::ColumnMark &mark :
+         History::columnMarks(m_events.marks, m_from, m_to, plot.width())) {
+        const double x = plot.left() + mark.x + 0.5;
         painter.setPen(QPen(Journal::markColour(mark.kind), Journal::kMarkWidth,
                             mark.off ? Qt::DotLine : Qt::SolidLine, Qt::FlatCap));
         painter.drawLine(QPointF(x, plot.top()),

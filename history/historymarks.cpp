@@ -60,6 +60,28 @@ std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &mark
     return xs;
 }
 
+std::vector<ColumnMark> columnMarks(const std::vector<Journal::Mark> &marks, double from, double to,
+                                    int width)
+{
+    std::vector<ColumnMark> columns;
+    const std::vector<std::optional<double>> xs = markXs(marks, from, to, width);
+    std::size_t columnStart = 0; // first entry of the column being filled
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        if (!xs[i])
+            continue;
+        const ColumnMark mark{std::clamp(int(*xs[i]), 0, std::max(0, width - 1)), marks[i].kind,
+                              marks[i].off};
+        if (!columns.empty() && columns.back().x != mark.x)
+            columnStart = columns.size();
+        const bool drawn = std::any_of(
+            columns.begin() + std::ptrdiff_t(columnStart), columns.end(),
+            [&](const ColumnMark &c) { return c.kind == mark.kind && c.off == mark.off; });
+        if (!drawn)
+            columns.push_back(mark);
+    }
+    return columns;
+}
+
 std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan> &spans,
                                               double from, double to, int width)
 {
@@ -69,8 +91,12 @@ std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan>
     for (const Chart::TimeSpan &span : spans) {
         if (span.to < from || span.from > to)
             continue;
-        xs.emplace_back(std::max(0.0, xOf(span.from, from, to, width)),
-                        std::min(double(width), xOf(span.to, from, to, width)));
+        const double left = std::max(0.0, xOf(span.from, from, to, width));
+        const double right = std::min(double(width), xOf(span.to, from, to, width));
+        if (!xs.empty() && left < xs.back().second + 1)
+            xs.back().second = std::max(xs.back().second, right);
+        else
+            xs.emplace_back(left, right);
     }
     return xs;
 }

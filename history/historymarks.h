@@ -39,8 +39,22 @@ ChartEvents readChartEvents(const RingReader &reader, double from, double to);
 std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &marks, double from,
                                           double to, int width);
 
-// The left and right x of each span on the same axis, cut to 0 .. `width`;
-// spans outside the range are left out.
+// One drawn mark: its pixel column, kind and whether a state goes off.
+struct ColumnMark {
+    int x = 0; // 0 .. width − 1
+    EventKind kind = EventKind::Alarm;
+    bool off = false;
+};
+
+// The marks as drawn in a plot `width` pixels wide: one per pixel column, kind
+// and on/off, so that a chattering input costs at most a few lines per column
+// on a long range. Marks in time order, as chartEventsOf gives them.
+std::vector<ColumnMark> columnMarks(const std::vector<Journal::Mark> &marks, double from, double to,
+                                    int width);
+
+// The left and right x of the spans on the same axis, cut to 0 .. `width`;
+// spans outside the range are left out, and spans less than a pixel apart
+// are joined into one (a flapping link draws one band, not thousands).
 std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan> &spans,
                                               double from, double to, int width);
 

@@ -77,6 +77,7 @@ private slots:
     void spansFromLinkEvents();
     void chartEventsKeepMarksOfTheRangeOnly();
     void markAndSpanPositionsOnTheTimeAxis();
+    void chatteringDrawsAFewLinesPerColumn();
     void marksNearAMoment();
     void labelsStayInsideThePlot_data();
     void labelsStayInsideThePlot();
@@ -172,6 +173,32 @@ void TestHistoryMarks::markAndSpanPositionsOnTheTimeAxis()
     QCOMPARE(int(spans.size()), 2);
     QCOMPARE(spans[0], std::make_pair(0.0, 400.0));
     QCOMPARE(spans[1], std::make_pair(600.0, 800.0));
+}
+
+void TestHistoryMarks::chatteringDrawsAFewLinesPerColumn()
+{
+    // An input chattering every second for a day, on a plot of 100 columns.
+    std::vector<Journal::Mark> marks;
+    for (int s = 0; s < 86400; ++s)
+        marks.push_back({100 + s / 86400.0, EventKind::Alarm, s % 2 == 1, "x"});
+    marks.push_back({101, EventKind::ConfigWrite, false, "c"}); // at the range's end
+    marks.insert(marks.begin() + 43200, {100.5, EventKind::ConfigWrite, false, "c"});
+    const std::vector<ColumnMark> columns = columnMarks(marks, 100, 101, 100);
+    QCOMPARE(int(columns.size()), 100 * 2 + 2);
+    QCOMPARE(columns.front().x, 0);
+    QVERIFY(!columns.front().off);
+    QCOMPARE(columns.back().x, 99);
+    QCOMPARE(columns.back().kind, EventKind::ConfigWrite);
+    QVERIFY(std::is_sorted(columns.begin(), columns.end(),
+                           [](const ColumnMark &a, const ColumnMark &b) { return a.x < b.x; }));
+
+    // A link flapping every 10 s for a day: one band, not 4320.
+    std::vector<Chart::TimeSpan> spans;
+    for (int s = 0; s < 86400; s += 20)
+        spans.push_back({100 + s / 86400.0, 100 + (s + 10) / 86400.0});
+    const auto xs = spanXs(spans, 100, 101, 100);
+    QCOMPARE(int(xs.size()), 1);
+    QCOMPARE(xs.front().first, 0.0);
 }
 
 void TestHistoryMarks::marksNearAMoment()

@@ -3,6 +3,7 @@
 #include "forwarder.h"
 #include "healthmonitor.h"
 #include "historywindow.h"
+#include "journal.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -97,6 +98,7 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.
     healthMonitor()->watchHistorian(toolHistorian());
+    startJournal();
 }
 
 SplashWindow *frmSplash()

@@ -57,12 +57,17 @@ const QColor kEntryBackground(255, 255, 255);
 
 // One write transaction of a leave handler: the write, and exactly one retry
 // when the exchange failed. Port and address are read from CommSettings for
-// each call, as the value is, so a retry sends what the handler staged.
-void writeRegister(int reg, const std::function<qint32()> &value)
+// each call, as the value is, so a retry sends what the handler staged. The
+// outcome is only reported: nothing here acts on it.
+WriteOutcome writeRegister(int reg, const std::function<qint32()> &value)
 {
-    if (Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value()) ==
+    if (Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value()) !=
         kLinkWriteFailed)
-        Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg, value());
+        return WriteOutcome::Written;
+    return Set_4X_D1(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], reg,
+                     value()) == kLinkWriteFailed
+               ? WriteOutcome::FailedAfterRetry
+               : WriteOutcome::WrittenOnRetry;
 }
 
 // Whether a focus loss is the operator moving on to another control. Not so
@@ -284,6 +289,8 @@ void ConfigWindow::readCycle()
     const bool firstRead =
         Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], 1,
                   ParameterMap::kBlockSize, &m_parameterTable[0]) == 0;
+    if (firstRead)
+        m_blockRead[0] = true;
     // The operator's leaves and the poller's tick may run here, and so may
     // " Esc 返回", which unloads this window.
     QPointer<ConfigWindow> self(this);
@@ -294,6 +301,8 @@ void ConfigWindow::readCycle()
         Get_4X_DX(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
                   ParameterMap::kSecondBlockFirst, ParameterMap::kBlockSize,
                   &m_parameterTable[ParameterMap::kSecondBlockFirst - 1]) == 0;
+    if (secondRead)
+        m_blockRead[1] = true;
     showValues();
     noteReadCycle(this, firstRead && secondRead);
 }
@@ -363,7 +372,10 @@ void ConfigWindow::leaveCombo(int comboNumber)
     m_comboShown[comboNumber] = QString::number(*code);
     combo->setEditText(m_comboShown[comboNumber]);
     CommSettings[CommIndex::StagedWrite] = *code;
-    writeRegister(row->reg, [] { return CommSettings[CommIndex::StagedWrite]; });
+    const std::optional<qint32> before = shownValue(*row);
+    emit parameterWritten(
+        row->reg, *code,
+        writeRegister(row->reg, [] { return CommSettings[CommIndex::StagedWrite]; }), before);
 }
 
 void ConfigWindow::leaveEntry(int index)
@@ -380,7 +392,17 @@ void ConfigWindow::leaveEntry(int index)
     const std::optional<qint32> value = ParameterMap::entryValue(row->kind, text);
     if (!value)
         return;
-    writeRegister(row->reg, [&value] { return *value; });
+    const std::optional<qint32> before = shownValue(*row);
+    emit parameterWritten(row->reg, *value, writeRegister(row->reg, [&value] { return *value; }),
+                          before);
+}
+
+// What the value label of a row shows from the last read-back, if there was one.
+std::optional<qint32> ConfigWindow::shownValue(const ParameterRow &row) const
+{
+    if (!m_blockRead[row.reg < ParameterMap::kSecondBlockFirst ? 0 : 1])
+        return std::nullopt;
+    return m_parameterTable[row.row];
 }
 
 void ConfigWindow::leaveWindow()

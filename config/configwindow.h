@@ -1,11 +1,13 @@
 #pragma once
 
 #include "parametermap.h"
+#include "writeoutcome.h"
 
 #include <QWidget>
 
 #include <array>
 #include <chrono>
+#include <optional>
 
 class FittedLabel;
 class QButtonGroup;
@@ -62,6 +64,10 @@ signals:
     // The operator left through " Esc 返回"; the window is being unloaded and
     // the overview should be shown again.
     void returned();
+    // A leave wrote `value` to register `reg` with this outcome; `shownBefore` is
+    // the value the last read-back showed, nullopt before any read-back of it.
+    void parameterWritten(int reg, qint32 value, WriteOutcome outcome,
+                          std::optional<qint32> shownBefore);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,8 +85,11 @@ private:
     void leaveCombo(int comboNumber);
     void leaveEntry(int index);
     void leaveWindow();
+    std::optional<qint32> shownValue(const ParameterRow &row) const;
 
     std::array<qint32, ParameterMap::kTableRows> m_parameterTable{};
+    // Whether each of the two block reads has filled its rows at least once.
+    std::array<bool, 2> m_blockRead{};
     bool m_closeGuard = false;
     bool m_unloading = false;
 

@@ -19,6 +19,7 @@ class DetailsView : public QWidget
 public:
     static constexpr std::chrono::milliseconds kRefreshInterval{1000};
 
+    // A window of `monitor`'s details, refreshed every second while shown.
     explicit DetailsView(HealthMonitor *monitor, QWidget *parent = nullptr);
 
     // Puts the current counters, states and events on screen.

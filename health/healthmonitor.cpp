@@ -6,10 +6,10 @@
 #include "recorder.h"
 
 HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection)
-    : QObject(parent), m_link(link), m_events(eventsConnection)
+    : QObject(parent), m_link(link), m_events(eventsConnection), m_started(SystemClock::now())
 {
     if (link->state() != LinkState::Live)
-        m_spans.push_back({SystemClock::now(), std::nullopt});
+        m_spans.push_back({m_started, std::nullopt});
     connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
 }
 
@@ -55,6 +55,8 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
     // The events go into the database the recorder writes, once it works.
     if (status.recording && (!m_events.isOpen() || m_events.path() != status.path))
         m_events.open(status.path);
+    if (m_events.isOpen() && !m_storedSpansLoaded)
+        loadStoredSpans();
     append(Event{SystemClock::now(), EventKind::Recording, status.path,
                  HealthTexts::recordingEventDetail(status, resumed)});
     emit changed();
@@ -63,6 +65,19 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
 void HealthMonitor::append(const Event &event)
 {
     m_events.appendEvent(event);
+}
+
+// The link events of earlier runs give their spans. A run that ended while
+// not live leaves its span open until the next event, of whatever run.
+void HealthMonitor::loadStoredSpans()
+{
+    m_storedSpansLoaded = true;
+    const QDateTime since = m_started.addSecs(-kStoredSpanHours * 3600);
+    const std::vector<NotLiveSpan> stored =
+        notLiveSpansOf(m_events.eventsBetween(since, m_started), since, m_started);
+    m_spans.insert(m_spans.begin(), stored.begin(), stored.end());
+    if (static_cast<int>(m_spans.size()) > kSpanLimit)
+        m_spans.erase(m_spans.begin(), m_spans.end() - kSpanLimit);
 }
 
 std::vector<Event> HealthMonitor::recentEvents(int count) const

@@ -3,6 +3,7 @@
 #include "events.h"
 #include "forwarder.h"
 #include "linkhealth.h"
+#include "linkspans.h"
 #include "recordingstate.h"
 
 #include <QDateTime>
@@ -14,12 +15,6 @@
 #include <vector>
 
 class Recorder;
-
-// A stretch of time in which the link was not live; `to` is empty while it lasts.
-struct NotLiveSpan {
-    QDateTime from;
-    std::optional<QDateTime> to;
-};
 
 // Brings the link's and the recorder's health together for the windows:
 // writes every change of either to the events table (queued while the
@@ -33,6 +28,9 @@ public:
     static constexpr int kRecentEvents = 200;
     // Spans kept for the chart; the oldest go first.
     static constexpr int kSpanLimit = 2000;
+    // How far back the spans of earlier runs are read from the events table:
+    // the pv_data ring the chart shows holds about 18 hours.
+    static constexpr qint64 kStoredSpanHours = 24;
 
     // Follows `link` from now on; `eventsConnection` names the events table's
     // own database connection.
@@ -46,6 +44,7 @@ public:
     // it wrote to the server (lost spans, duplicates) to the events table too.
     void watchHistorian(Historian *historian);
 
+    // The link's health the monitor follows.
     LinkHealth *link() const { return m_link; }
     // The recording state; nullptr before watchRecorder().
     const RecordingWatch *recording() const { return m_recording.get(); }
@@ -56,7 +55,9 @@ public:
     // The newest link, recording and historian events, newest first: stored ones after
     // those still waiting for the database.
     std::vector<Event> recentEvents(int count = kRecentEvents) const;
-    // The spans in which the link was not live since the monitor started, oldest first.
+    // The spans in which the link was not live, oldest first: those of earlier
+    // runs as the events table tells them (once it is open), then those since
+    // the monitor started.
     const std::vector<NotLiveSpan> &notLiveSpans() const { return m_spans; }
 
 signals:
@@ -67,12 +68,15 @@ private:
     void onLinkChanged(LinkState from, LinkState to, const QString &reason);
     void onRecordingChanged(const RecordingStatus &status);
     void append(const Event &event);
+    void loadStoredSpans();
 
     LinkHealth *m_link = nullptr;
     std::unique_ptr<RecordingWatch> m_recording;
     QPointer<Historian> m_historian;
     EventLog m_events;
     std::vector<NotLiveSpan> m_spans;
+    QDateTime m_started;
+    bool m_storedSpansLoaded = false;
     bool m_wasRecording = false;
     bool m_recordingKnown = false;
 };

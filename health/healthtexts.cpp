@@ -57,11 +57,13 @@ QColor linkStateColour(LinkState state)
 
 QString linkSettingsText(const LinkSettings &settings)
 {
-    return QStringLiteral("端口 %1 %2  %3 %4  地址 %5")
+    // The device path last: it is the part a narrow field may cut short.
+    return QStringLiteral("端口 %1  %2 %3  地址 %4  %5")
         .arg(settings.port)
-        .arg(settings.path, codeText(kBauds, settings.baudCode),
-             codeText(kParities, settings.parityCode))
-        .arg(settings.address);
+        .arg(codeText(kBauds, settings.baudCode), codeText(kParities, settings.parityCode))
+        .arg(settings.address)
+        .arg(settings.path)
+        .trimmed();
 }
 
 QString ageText(const QDateTime &then, const QDateTime &now)
@@ -83,7 +85,13 @@ QString linkDetailText(LinkState state, const QString &reason,
                                  : QStringLiteral("从未应答");
     if (state == LinkState::Opening || reason.isEmpty())
         return age;
-    return reason + QStringLiteral("  ") + age;
+    // The age first: the reason may be long (a device path) and is cut short.
+    return age + QStringLiteral("  ") + reason;
+}
+
+QString liveCountsText(const LinkCounters &counters)
+{
+    return QStringLiteral("应答 %1 / 请求 %2").arg(counters.goodReplies).arg(counters.requests);
 }
 
 QString recordingText(const RecordingStatus &status, bool known, const QDateTime &now)
@@ -116,6 +124,17 @@ QString linkEventDetail(LinkState state, const QString &reason)
 {
     return reason.isEmpty() ? linkStateText(state)
                             : linkStateText(state) + QStringLiteral(": ") + reason;
+}
+
+std::optional<LinkState> linkStateOfDetail(const QString &detail)
+{
+    for (LinkState state : {LinkState::NotOpened, LinkState::Opening, LinkState::Live,
+                            LinkState::NoAnswer, LinkState::PortLost, LinkState::OpenFailed}) {
+        const QString name = linkStateText(state);
+        if (detail == name || detail.startsWith(name + QStringLiteral(": ")))
+            return state;
+    }
+    return std::nullopt;
 }
 
 QString linkEventSource(const LinkSettings &settings)

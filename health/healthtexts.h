@@ -27,15 +27,19 @@ constexpr qint64 kResumedShownSeconds = 60;         // "记录已恢复" stands 
 QString linkStateText(LinkState state);
 // The state's colour: green live, amber no answer, red lost or failed, grey otherwise.
 QColor linkStateColour(LinkState state);
-// The port and its settings: "端口 1 /dev/ttyUSB0  9600 无校验  地址 1".
+// The port and its settings: "端口 1  9600 无校验  地址 1  /dev/ttyUSB0".
 QString linkSettingsText(const LinkSettings &settings);
 // How long ago `then` was at `now`: "12 秒前", "5 分钟前", "3 小时前".
 QString ageText(const QDateTime &then, const QDateTime &now);
 // What the strip says beside the state: nothing while live or not opened;
-// otherwise the reason and the age of the last good reply ("最后应答 12 秒前"
-// or "从未应答").
+// otherwise the age of the last good reply ("最后应答 12 秒前" or "从未应答")
+// and the reason.
 QString linkDetailText(LinkState state, const QString &reason,
                        const std::optional<QDateTime> &lastGood, const QDateTime &now);
+
+// What the strip says beside "在线": the replies against the requests since
+// "打开", "应答 162 / 请求 164", so that the operator sees them climb.
+QString liveCountsText(const LinkCounters &counters);
 
 // The recording state: "记录中  60 行/分钟", "记录已恢复  3 行/分钟" in the
 // minute after a fault, "未记录: database read-only", or "记录状态未知"
@@ -55,6 +59,9 @@ QColor historianColour(const HistorianStatus &status);
 
 // The detail of a link event: "无应答: no reply from address 1 in 94 ms", "在线".
 QString linkEventDetail(LinkState state, const QString &reason);
+// The state a link event's detail names (as linkEventDetail wrote it); nullopt
+// for a detail of no state.
+std::optional<LinkState> linkStateOfDetail(const QString &detail);
 // The source of a link event: "端口 1 /dev/ttyUSB0".
 QString linkEventSource(const LinkSettings &settings);
 // The detail of a recording event: "记录中" (or "记录已恢复"), "未记录: <reason>".

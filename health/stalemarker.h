@@ -17,6 +17,7 @@ public:
 
     // Shows or hides the marking on every target.
     void setStale(bool stale);
+    // Whether the marking is shown.
     bool isStale() const { return m_stale; }
 
     // Whether `target` carries a visible stale marking (tests and other windows ask).

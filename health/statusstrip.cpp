@@ -65,6 +65,15 @@ void setFieldText(QLabel *label, const QString &text)
     label->setToolTip(text);
 }
 
+// The settings and the reason end with a device path, which may be long: cut
+// short at the right, all of it in the tool tip.
+void setElidedFieldText(QLabel *label, const QString &text)
+{
+    const int room = label->contentsRect().width() - 2 * label->margin();
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    label->setToolTip(text);
+}
+
 } // namespace
 
 StatusStrip::StatusStrip(HealthMonitor *monitor, QWidget *parent)
@@ -94,10 +103,12 @@ void StatusStrip::refresh()
     const LinkState state = link->state();
     setFieldText(m_state, linkStateText(state));
     setColours(m_state, linkStateColour(state), Qt::white);
-    setFieldText(m_settings,
-                 state == LinkState::NotOpened ? QString() : linkSettingsText(link->settings()));
-    setFieldText(m_detail,
-                 linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
+    setElidedFieldText(
+        m_settings, state == LinkState::NotOpened ? QString() : linkSettingsText(link->settings()));
+    setElidedFieldText(
+        m_detail, state == LinkState::Live
+                      ? liveCountsText(link->counters())
+                      : linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
 
     const RecordingWatch *recording = m_monitor->recording();
     const RecordingStatus status = recording ? recording->status() : RecordingStatus{};

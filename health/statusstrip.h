@@ -12,10 +12,10 @@ class QTimer;
 class StaleMarker;
 
 // The overview's status strip: the link state in words and colour, the port
-// and its settings, the reason and the age of the last good reply when not
-// live, the recording state, the newest recorded row's time, and the historian's
-// state when one is configured. A click (or
-// kDetailsKey on the overview) opens the details view "通讯状态".
+// and its settings, the replies and requests while live, the reason and the
+// age of the last good reply when not live, the recording state, the newest
+// recorded row's time, and the historian's state when one is configured.
+// A click (or kDetailsKey on the overview) opens the details view "通讯状态".
 class StatusStrip : public QFrame
 {
     Q_OBJECT

@@ -122,4 +122,9 @@ QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCou
     return result;
 }
 
+double labelLeft(double x, double width, double left, double right)
+{
+    return std::max(left, std::min(x - width / 2, right - width));
+}
+
 } // namespace History

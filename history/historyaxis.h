@@ -27,6 +27,11 @@ struct TimeTick {
 // most `maxLabels` of them.
 QVector<TimeTick> timeTicks(double from, double to, int maxLabels);
 
+// The left edge of a label `width` wide centred on `x`, moved inwards where it
+// would reach past `left` or `right`, so that the plot's first and last
+// labels stay whole. A label wider than left .. right starts at `left`.
+double labelLeft(double x, double width, double left, double right);
+
 // The vertical range of the four channel curves: ChartLow and ChartSpan as the
 // overview has them (Y轴最小值, Y轴最大值 − Y轴最小值).
 struct ValueRange {

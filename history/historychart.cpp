@@ -2,6 +2,7 @@
 
 #include "chartgeometry.h"
 #include "chartsurface.h"
+#include "daytime.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace
 {
@@ -50,6 +52,23 @@ void HistoryChart::setValueRange(std::optional<History::ValueRange> range)
 {
     m_range = range;
     update();
+}
+
+void HistoryChart::setEvents(History::ChartEvents events)
+{
+    m_events = std::move(events);
+    update();
+}
+
+QStringList HistoryChart::marksNearRow(int row) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return {};
+    const double interval = (m_ring == RecordTable::PvData ? 1 : 10) / kSecondsPerDay;
+    const double column = (m_to - m_from) / plotRect(size()).width();
+    // A pointer can only be put on whole pixels: a mark a column away is near.
+    return History::marksNear(m_events.marks, m_rows.at(row).moment(),
+                              std::max(interval / 2, column));
 }
 
 void HistoryChart::setMarker(int which, std::optional<double> moment)
@@ -110,8 +129,20 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     }
 
-    // Spans without a live link are shaded and the journal's events marked along
-    // the top edge here, under the gap marks and curves, once the journal exists.
+    // Spans without a live link shaded, the journal's events marked along the
+    // top edge: under the gap marks and curves, as on the overview.
+    for (const auto &[left, right] : History::spanXs(m_events.notLive, m_from, m_to, plot.width()))
+        painter.fillRect(
+            QRectF(plot.left() + left, plot.top(), std::max(1.0, right - left), plot.height()),
+            Chart::notLiveBandColour());
+    for (const History::ColumnMark &mark :
+         History::columnMarks(m_events.marks, m_from, m_to, plot.width())) {
+        const double x = plot.left() + mark.x + 0.5;
+        painter.setPen(QPen(Journal::markColour(mark.kind), Journal::kMarkWidth,
+                            mark.off ? Qt::DotLine : Qt::SolidLine, Qt::FlatCap));
+        painter.drawLine(QPointF(x, plot.top()),
+                         QPointF(x, plot.top() + Journal::kMarkHeightPixels));
+    }
 
     // Gap marks: where a run starts after a gap, the overview's yellow dashed line.
     painter.setPen(QPen(Chart::gapPen(), 1, Qt::DashLine));
@@ -162,9 +193,13 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
     }
     painter.setPen(QColor(kLabelColour));
     for (const History::TimeTick &tick : ticks) {
-        const double x = xOf(tick.moment, plot);
-        const QRectF timeBox(x - kTimeLabelWidth / 2.0, plot.bottom() + 3, kTimeLabelWidth,
-                             metrics.height());
+        // As wide as its longer line, and kept inside the plot's width: the
+        // last date would otherwise run past the window's right edge.
+        const double width = std::max({kTimeLabelWidth, metrics.horizontalAdvance(tick.time),
+                                       metrics.horizontalAdvance(tick.date)});
+        const QRectF timeBox(History::labelLeft(xOf(tick.moment, plot), width, plot.left(),
+                                                plot.left() + plot.width()),
+                             plot.bottom() + 3, width, metrics.height());
         painter.drawText(timeBox, Qt::AlignHCenter | Qt::AlignTop, tick.time);
         painter.drawText(timeBox.translated(0, metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
                          tick.date);

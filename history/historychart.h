@@ -2,6 +2,7 @@
 
 #include "decimate.h"
 #include "historyaxis.h"
+#include "historymarks.h"
 #include "ringquery.h"
 
 #include <QRect>
@@ -39,6 +40,8 @@ public:
     void setShown(const std::array<bool, History::kCurveCount> &shown);
     // The channels' vertical range; nullopt: automatic, from the values drawn.
     void setValueRange(std::optional<History::ValueRange> range);
+    // The not-live spans and the journal's marks of the range shown.
+    void setEvents(History::ChartEvents events);
     // Marker 0 (A) or 1 (B) at a moment; nullopt removes it.
     void setMarker(int which, std::optional<double> moment);
 
@@ -47,6 +50,10 @@ public:
     double from() const { return m_from; }
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
+    const History::ChartEvents &events() const { return m_events; }
+    // The texts of the marks near row `row` of rows(): within half a sample
+    // interval of it, or one pixel column when a column holds more.
+    QStringList marksNearRow(int row) const;
 
     // Where the plot stands in a picture of `size`.
     static QRect plotRect(const QSize &size);
@@ -86,6 +93,7 @@ private:
     double m_to = 0;
     std::array<bool, History::kCurveCount> m_shown{true, true, true, true, true};
     std::optional<History::ValueRange> m_range;
+    History::ChartEvents m_events;
     std::array<std::optional<double>, 2> m_markers{};
     std::optional<int> m_cursorX;
     std::optional<int> m_pressX;

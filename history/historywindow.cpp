@@ -325,12 +325,14 @@ void HistoryWindow::load(double from, double to)
     if (!openReader()) {
         m_ringLabel->setText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
+        m_chart->setEvents({});
         return;
     }
     m_ring = History::chooseRing(m_reader, from, to);
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
     m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
+    m_chart->setEvents(History::readChartEvents(m_reader, from, to));
     m_cursorReadout->clear();
 }
 
@@ -352,6 +354,9 @@ void HistoryWindow::showCursor(int row)
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
+    const QStringList marks = m_chart->marksNearRow(row);
+    if (!marks.isEmpty())
+        text += QStringLiteral("   ") + marks.join(QStringLiteral("；"));
     m_cursorReadout->setText(text);
 }
 

@@ -83,11 +83,14 @@ class LinkHealth : public QObject
 public:
     static constexpr std::chrono::milliseconds kRetryInterval{2000};
 
+    // Not opened, no counts, no retries.
     explicit LinkHealth(QObject *parent = nullptr);
 
+    // The link's state after the last opening, exchange or retry.
     LinkState state() const { return m_state; }
     // The counters of the watched port.
     const LinkCounters &counters() const { return m_counters; }
+    // The port and settings of the last "打开" (the retries use the same).
     const LinkSettings &settings() const { return m_settings; }
     // When the last exchange got a reply; nullopt before the first.
     std::optional<QDateTime> lastGoodExchange() const;
@@ -140,6 +143,7 @@ LinkHealth *linkHealth();
 class ExchangeWatch
 {
 public:
+    // Starts timing an exchange with `address` on `port`.
     ExchangeWatch(qint32 port, qint32 address);
     // Reports the exchange as good (`ok`) or failed with the current errno; returns `ok`.
     bool done(bool ok);

@@ -50,36 +50,47 @@ void Poller::D_Byte(quint8 b)
         m_bits[i] = (b >> i) & 1;
 }
 
-template <typename Table> void Poller::storeBits(qint32 slot, Table &table, int first)
+template <typename Table> bool Poller::storeBits(qint32 slot, Table &table, int first)
 {
     if (slot < 0 || slot > kLargestSlot)
-        return;
+        return false;
     D_Byte(quint8(slot));
     for (int i = 0; i < kLinkBitsPerSlot; ++i)
         table.set(first + i, m_bits[i]);
+    return true;
 }
 
 void Poller::tick()
 {
     // The settings are read anew for each exchange: "关闭" or a new "打开" may
     // run during a yield.
-    m_reads.inputRegisters(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
-                           kFirstRegister, kRegisterCount, InputRegisters.data());
+    // The results are only reported to observers: the tables take what the
+    // slots hold either way.
+    PollDelivery delivery;
+    delivery.registers =
+        m_reads.inputRegisters(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+                               kFirstRegister, kRegisterCount, InputRegisters.data()) == 0;
     for (int i = 0; i < kRegisterCount; ++i)
         ProcessValues[i] = float(InputRegisters[i]);
 
     QCoreApplication::processEvents();
 
-    m_reads.discreteInputs(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
-                           kFirstBit, m_words.data());
-    storeBits(m_words[0], InputStates, 0);
-    storeBits(m_words[1], InputStates, kLinkBitsPerSlot);
+    const bool inputsRead =
+        m_reads.discreteInputs(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],
+                               kFirstBit, m_words.data()) == 0;
+    const bool low = storeBits(m_words[0], InputStates, 0);
+    const bool high = storeBits(m_words[1], InputStates, kLinkBitsPerSlot);
+    delivery.inputsLow = inputsRead && low;
+    delivery.inputsHigh = inputsRead && high;
 
     QCoreApplication::processEvents();
 
-    m_reads.coils(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], kFirstBit,
-                  m_words.data());
-    storeBits(m_words[0], CoilStates, 0);
+    const bool coilsRead =
+        m_reads.coils(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address], kFirstBit,
+                      m_words.data()) == 0;
+    delivery.coils = storeBits(m_words[0], CoilStates, 0) && coilsRead;
+
+    emit polled(delivery);
 }
 
 Poller *Met1()

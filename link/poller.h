@@ -23,6 +23,16 @@ struct PollerReads {
     static PollerReads link();
 };
 
+// What one poll delivered: whether each read's exchange succeeded and, for the
+// bit slots, whether the slot held a byte (0..255) that the tables took. A
+// state that was not delivered is the one the tables kept from before.
+struct PollDelivery {
+    bool registers = false;  // input registers 1..16
+    bool inputsLow = false;  // discrete inputs 1..8
+    bool inputsHigh = false; // discrete inputs 9..16
+    bool coils = false;      // coils 1..8
+};
+
 // The hidden poller Met1: while the port is open it reads the instrument's 16
 // input registers, 16 discrete inputs and 8 coils into the shared tables
 // InputRegisters/ProcessValues, InputStates and CoilStates every 500 ms.
@@ -48,10 +58,14 @@ public:
     // Replaces the three reads (tests); PollerReads::link() restores the real ones.
     void setReads(const PollerReads &reads) { m_reads = reads; }
 
+signals:
+    // Each poll's end, the tables holding its results: what it delivered.
+    void polled(const PollDelivery &delivery);
+
 private:
     // Unpacks one word slot into eight table elements from `first` on; a slot
-    // outside 0..255 leaves them as they are.
-    template <typename Table> void storeBits(qint32 slot, Table &table, int first);
+    // outside 0..255 leaves them as they are (false).
+    template <typename Table> bool storeBits(qint32 slot, Table &table, int first);
 
     QTimer *m_timer1 = nullptr;
     PollerReads m_reads = PollerReads::link();

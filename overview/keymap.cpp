@@ -21,6 +21,8 @@ KeyAction keyAction(int key, const KeyConditions &can)
         return KeyAction::Print;
     case Qt::Key_F8: // free in the key map; the history window's key
         return KeyAction::History;
+    case Qt::Key_F9: // free in the key map; the event journal's key
+        return KeyAction::ShowJournal;
     case Qt::Key_F5: // the select button has no action
         return KeyAction::Nothing;
     default:

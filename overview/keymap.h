@@ -16,6 +16,7 @@ enum class KeyAction {
     Exit,            // Esc, unless aimed at a list  (Command1, "退出")
     Print,           // F3 always                    (Command2, "F3 打印")
     History,         // F8 always                    (Command29, "历史曲线")
+    ShowJournal,     // F9 always                    (JournalButton, "事件记录")
 };
 
 // The conditions of the four chart keys, as the trend chart states them.

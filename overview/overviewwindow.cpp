@@ -7,6 +7,8 @@
 #include "controlname.h"
 #include "fittedtext.h"
 #include "healthmonitor.h"
+#include "journal.h"
+#include "journalwindow.h"
 #include "keymap.h"
 #include "livedisplay.h"
 #include "notliveband.h"
@@ -384,6 +386,11 @@ void OverviewWindow::buildFunctionButtons()
     connect(m_command7, &QPushButton::clicked, this, &OverviewWindow::stepTowardsLive);
     connect(m_command8, &QPushButton::clicked, this, &OverviewWindow::stepBack);
     connect(m_command5, &QPushButton::clicked, this, &OverviewWindow::toggleRuler);
+
+    // The journal view's button stands in the free space between "F7 右移" and "历史曲线".
+    m_journalButton = addButton(frame3, QStringLiteral("JournalButton"), QStringLiteral("事件记录"),
+                                {150, 6615, 1095, 360});
+    connect(m_journalButton, &QPushButton::clicked, this, &OverviewWindow::showJournal);
 }
 
 void OverviewWindow::buildChart()
@@ -407,6 +414,13 @@ void OverviewWindow::buildChart()
     m_chart.setUnderlay([](const Chart::TrendBuffer &buffer, const Chart::TrendView &view) {
         return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor()));
     });
+    m_chart.setMarkSource(
+        [](double from, double to) { return Chart::journalMarks(*eventJournal(), from, to); });
+
+    // The events under the ruler, below the marks at the chart's top edge.
+    m_rulerEvents = place(new QLabel(m_pt), QStringLiteral("RulerEvents"), {60, 330, 9000, 285});
+    setBackground(m_rulerEvents, kRulerReadingBackground);
+    m_rulerEvents->hide();
 }
 
 void OverviewWindow::buildScalePanel()
@@ -686,6 +700,9 @@ void OverviewWindow::apply(const ChartUpdate &update)
             for (QLabel *readout : m_readouts)
                 setBackground(readout, kRulerReadingBackground);
         }
+        m_rulerEvents->setText(update.readout->events);
+        m_rulerEvents->setVisible(!update.readout->events.isEmpty());
+        m_rulerEvents->adjustSize();
     }
     if (update.values) {
         for (int k = 0; k < Chart::kDrawnValues; ++k) {
@@ -704,6 +721,7 @@ void OverviewWindow::openLink()
     // Whether or not the port opened: a failed opening is not reported.
     m_command21->setEnabled(true);
     Met1()->startPolling();
+    eventJournal()->linkOpened();
 }
 
 void OverviewWindow::closeLink()
@@ -711,15 +729,26 @@ void OverviewWindow::closeLink()
     closeConnection();
     Met1()->stopPolling();
     m_command21->setEnabled(false);
+    eventJournal()->linkClosed();
 }
 
-// ---- Configuration, keys, closing ----
+// ---- Configuration, the journal, keys, closing ----
+
+void OverviewWindow::showJournal()
+{
+    JournalWindow *journal = journalWindow();
+    journal->show();
+    journal->raise();
+    journal->activateWindow();
+}
 
 void OverviewWindow::showConfiguration()
 {
     hide();
     ConfigWindow *config = CONFIG1();
     connect(config, &ConfigWindow::returned, this, &OverviewWindow::show, Qt::UniqueConnection);
+    connect(config, &ConfigWindow::parameterWritten, eventJournal(), &EventJournal::configWritten,
+            Qt::UniqueConnection);
     config->show();
 }
 
@@ -799,6 +828,9 @@ bool OverviewWindow::runKey(int key, bool inList)
     case KeyAction::History:
         emit historyRequested();
         break;
+    case KeyAction::ShowJournal:
+        showJournal();
+        break;
     }
     return true;
 }
@@ -818,6 +850,7 @@ void OverviewWindow::closeEvent(QCloseEvent *event)
 
 void OverviewWindow::exitTool()
 {
+    eventJournal()->toolEnded();
     m_store.close();
     m_closeGuard = false;
     close();

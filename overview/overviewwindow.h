@@ -55,6 +55,8 @@ public:
     // "关闭" (Command10): the port of the last opening closed, the poller
     // stopped, "CONFIG" disabled.
     void closeLink();
+    // "事件记录" and F8: the journal view shown and raised; the overview stays.
+    void showJournal();
     // "CONFIG" (Command21): the overview hidden, the configuration window shown;
     // its return shows the overview again. The overview's timers keep running.
     void showConfiguration();
@@ -156,9 +158,12 @@ private:
     QPushButton *m_command8 = nullptr;  // F7 右移
     QPushButton *m_command29 = nullptr; // 历史曲线
 
+    QPushButton *m_journalButton = nullptr; // 事件记录
+
     QFrame *m_pt0 = nullptr;
     ChartSurface *m_pt = nullptr;
     QFrame *m_line1 = nullptr;
+    QLabel *m_rulerEvents = nullptr; // the events under the ruler
     QSlider *m_hc = nullptr;
 
     std::array<QLabel *, 7> m_scaleLabels{}; // Label5(0..6), 0 at the bottom

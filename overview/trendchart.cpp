@@ -174,8 +174,18 @@ Chart::AxisLabels TrendChart::redraw()
         if (m_underlay)
             m_surface->addLines(m_underlay(m_buffer, view()));
         m_surface->addLines(drawing.strokes);
+        m_surface->addLines(Chart::markStrokes(m_buffer, view(), shownMarks()));
     }
     return drawing.labels;
+}
+
+std::vector<Chart::Mark> TrendChart::shownMarks() const
+{
+    double first = 0;
+    double last = 0;
+    if (!m_markSource || !Chart::viewSpan(m_buffer, view(), first, last))
+        return {};
+    return m_markSource(first, last);
 }
 
 ChartUpdate TrendChart::redrawChart()
@@ -350,6 +360,8 @@ ChartUpdate TrendChart::sliderChanged(const RecordingStore &store, int x)
         return update;
     Readout readout = readoutAt(p);
     readout.highlighted = true;
+    readout.events =
+        Chart::marksAtSample(m_buffer, view(), shownMarks(), p).join(QStringLiteral("  "));
     update.readout = readout;
     // Over a position without a record the read-outs are blank: no zeros that
     // were never measured.
@@ -365,6 +377,6 @@ ChartUpdate TrendChart::clockTick(const QDateTime &now) const
     ChartUpdate update;
     if (m_rulerOn)
         return update;
-    update.readout = Readout{clockDateText(now), clockTimeText(now), false};
+    update.readout = Readout{clockDateText(now), clockTimeText(now), false, {}};
     return update;
 }

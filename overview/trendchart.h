@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chartgeometry.h"
+#include "chartmarks.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class ChartSurface;
 class RecordingStore;
@@ -35,6 +37,8 @@ struct Readout {
     // true: the background becomes RGB(255,255,0), the ruler's look; false leaves
     // the background to the 200 ms tick, which restores it while the ruler is off.
     bool highlighted = false;
+    // The events marked within the sample under the ruler; empty otherwise.
+    QString events;
 };
 
 // Which control takes the focus.
@@ -103,6 +107,9 @@ public:
     using Underlay =
         std::function<QVector<Stroke>(const Chart::TrendBuffer &, const Chart::TrendView &)>;
     void setUnderlay(Underlay underlay) { m_underlay = std::move(underlay); }
+    // The events between two moments (day serials) that RedrawChart marks along the top edge.
+    using MarkSource = std::function<std::vector<Chart::Mark>(double from, double to)>;
+    void setMarkSource(MarkSource source) { m_markSource = std::move(source); }
 
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
@@ -168,6 +175,7 @@ public:
 
 private:
     Readout readoutAt(int position) const;
+    std::vector<Chart::Mark> shownMarks() const;
     ChartUpdate changeZoom(int delta);
     // The window ShiftCount steps of 60 records before NewestPvId, loaded and drawn.
     ChartUpdate loadShiftedWindow(const RecordingStore &store);
@@ -175,6 +183,7 @@ private:
 
     ChartSurface *m_surface = nullptr;
     Underlay m_underlay;
+    MarkSource m_markSource;
     Chart::TrendBuffer m_buffer;
 
     int m_zoomLevel = 1;

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Takes the pictures of the overview and the history window for the README,
-# docs/overview.png and docs/history.png: the tool under a virtual X server with
-# zelmar-sim on port 1 and a recording database that already holds the hour
-# before, "打开" pressed, then half a minute of live chart; then "历史曲线", which
-# opens on the last hour, with the cursor on it. The hour is written with the
-# simulator's own waves, counted back from its start, so that the recorded
-# curves run on into the live ones.
+# Takes the pictures for the README: docs/overview.png, the tool under a
+# virtual X server with zelmar-sim on port 1 and a recording database that
+# already holds the hour before, "打开" pressed, then half a minute of live
+# chart; docs/history.png, "历史曲线" opened on the last hour with the cursor on
+# it; docs/health-fault.png, the overview seconds after the simulator's device
+# vanished (as an unplugged adapter does); docs/health-details.png, the details
+# view "通讯状态" opened from the status strip in that fault. The hour is written
+# with the simulator's own waves, counted back from its start, so that the
+# recorded curves run on into the live ones.
 #   scripts/screenshot.sh [build folder]     (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 out=docs/overview.png
 history_out=docs/history.png
+fault_out=docs/health-fault.png
+details_out=docs/health-details.png
 live_seconds=25
+fault_seconds=5
 history_seconds=3600
 
 for tool in Xvfb xdotool python3; do
@@ -40,6 +45,41 @@ wait_for() { # path
     exit 1
 }
 
+# capture WINDOW FILE: the screen's XWD file to PNG, cropped to the window,
+# with the standard library.
+capture() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    mkdir -p "$(dirname "$2")"
+    python3 - "$work/Xvfb_screen0" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT" << 'EOF'
+import struct, sys, zlib
+source, target = sys.argv[1], sys.argv[2]
+left, top, width, height = map(int, sys.argv[3:7])
+data = open(source, "rb").read()
+header = struct.unpack(">25I", data[:100])
+header_size, byte_order, bits_per_pixel, bytes_per_line = header[0], header[7], header[11], header[12]
+masks, ncolors = header[14:17], header[19]
+if bits_per_pixel != 32:
+    sys.exit("screenshot: the screen is not 32 bits a pixel")
+pixels = data[header_size + 12 * ncolors:]
+fmt = "<I" if byte_order == 0 else ">I"
+shifts = [(m & -m).bit_length() - 1 for m in masks]
+raw = bytearray()
+for y in range(top, top + height):
+    raw.append(0)  # no filter
+    row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
+    for x in range(left, left + width):
+        (p,) = struct.unpack_from(fmt, row, 4 * x)
+        raw += bytes((p & m) >> s for m, s in zip(masks, shifts))
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+png += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
+open(target, "wb").write(png)
+EOF
+    echo "screenshot: $2 ($(stat -c %s "$2") bytes)"
+}
+
 # A free display; Xvfb keeps its screen as an XWD file in $work.
 display=
 for n in $(seq 90 120); do
@@ -63,7 +103,8 @@ kill "$first"
 wait "$first" 2> /dev/null || true
 
 "$build/zelmar-sim" --link "$work/tty" &
-pids+=($!)
+sim=$!
+pids+=("$sim")
 wait_for "$work/tty"
 
 # The hour before: one pv_data row a second, ids 1 .. $history_seconds, the
@@ -99,38 +140,7 @@ window=$(timeout "$window_timeout" xdotool search --sync --onlyvisible --name 'Z
 xdotool mousemove --sync --window "$window" 745 22 click 1 mousemove 0 799
 sleep "$live_seconds"
 
-# The screen's XWD file to PNG, cropped to a window, with the standard library.
-save_window() { # window file
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    mkdir -p "$(dirname "$2")"
-    python3 - "$work/Xvfb_screen0" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT" << 'EOF'
-import struct, sys, zlib
-source, target = sys.argv[1], sys.argv[2]
-left, top, width, height = map(int, sys.argv[3:7])
-data = open(source, "rb").read()
-header = struct.unpack(">25I", data[:100])
-header_size, byte_order, bits_per_pixel, bytes_per_line = header[0], header[7], header[11], header[12]
-masks, ncolors = header[14:17], header[19]
-if bits_per_pixel != 32:
-    sys.exit("screenshot: the screen is not 32 bits a pixel")
-pixels = data[header_size + 12 * ncolors:]
-fmt = "<I" if byte_order == 0 else ">I"
-shifts = [(m & -m).bit_length() - 1 for m in masks]
-raw = bytearray()
-for y in range(top, top + height):
-    raw.append(0)  # no filter
-    row = pixels[y * bytes_per_line:(y + 1) * bytes_per_line]
-    for x in range(left, left + width):
-        (p,) = struct.unpack_from(fmt, row, 4 * x)
-        raw += bytes((p & m) >> s for m, s in zip(masks, shifts))
-def chunk(kind, body):
-    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-png += chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
-open(target, "wb").write(png)
-EOF
-}
-save_window "$window" "$out"
+capture "$window" "$out"
 
 # "历史曲线" (Command29): 150, 7080, 1095 × 405 twips inside the function frame at
 # 13920, 1860. The window opens on the last hour; the pointer on its chart
@@ -143,5 +153,20 @@ xdotool windowmove --sync "$history" 90 60
 sleep 2
 xdotool mousemove --sync --window "$history" 640 330
 sleep 1
-save_window "$history" "$history_out"
-echo "screenshot: $out ($(stat -c %s "$out") bytes), $history_out ($(stat -c %s "$history_out") bytes)"
+capture "$history" "$history_out"
+# Out of the way of the overview's pictures that follow.
+xdotool windowmove --sync "$history" 1280 800
+
+# The fault: the device vanishes; the link tries to open it again every 2 s.
+kill -USR1 "$sim"
+sleep "$fault_seconds"
+capture "$window" "$fault_out"
+
+# The details view, from a click on the status strip (below the 11085 twips
+# of the designed window).
+xdotool mousemove --sync --window "$window" 300 751 click 1 mousemove 0 799
+details=$(timeout "$window_timeout" xdotool search --sync --onlyvisible --name '通讯状态' |
+    head -1) || true
+[ -n "$details" ] || { echo "screenshot: the details view did not open" >&2; exit 1; }
+sleep 1
+capture "$details" "$details_out"

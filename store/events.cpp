@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 namespace
@@ -21,9 +22,9 @@ namespace
 // database that another program holds locked must not freeze the windows.
 constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
-const std::array<std::pair<EventKind, const char *>, 8> &kindNames()
+const std::array<std::pair<EventKind, const char *>, 12> &kindNames()
 {
-    static const std::array<std::pair<EventKind, const char *>, 8> names{{
+    static const std::array<std::pair<EventKind, const char *>, 12> names{{
         {EventKind::Link, "link"},
         {EventKind::Recording, "recording"},
         {EventKind::Alarm, "alarm"},
@@ -31,6 +32,10 @@ const std::array<std::pair<EventKind, const char *>, 8> &kindNames()
         {EventKind::ConfigWrite, "config"},
         {EventKind::ToolStart, "start"},
         {EventKind::ToolEnd, "end"},
+        {EventKind::OpenCircuit, "open"},
+        {EventKind::ShortCircuit, "short"},
+        {EventKind::AlarmOutput, "output"},
+        {EventKind::Note, "note"},
         {EventKind::Historian, "historian"},
     }};
     return names;
@@ -130,6 +135,10 @@ bool EventLog::openConnection()
         return false;
     }
     query.finish();
+    // As the recorder's connection: with WAL, a committed event survives a
+    // crash of the process without an fsync per event on the UI thread (a
+    // burst of twenty changes in one poll would otherwise hold it for 70 ms).
+    query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (!db.transaction()) {
         m_lastError = QStringLiteral("begin: ") + db.lastError().text();
         return false;
@@ -157,6 +166,7 @@ bool EventLog::appendEvent(const Event &event)
     if (static_cast<int>(m_queue.size()) >= kQueueLimit) {
         m_queue.pop_front();
         ++m_dropped;
+        ++m_droppedUnnoted;
     }
     m_queue.push_back(event);
     return flush() == 0;
@@ -179,11 +189,28 @@ int EventLog::flush()
 
 bool EventLog::writeQueue()
 {
+    if (!writeDropNote())
+        return false;
     while (!m_queue.empty()) {
         if (!writeOne(m_queue.front()))
             return false;
         m_queue.pop_front();
     }
+    return true;
+}
+
+// The gap the full queue left goes into the journal just before the oldest
+// survivor, at its time, so that a reader sees where events are missing.
+bool EventLog::writeDropNote()
+{
+    if (m_droppedUnnoted == 0 || m_queue.empty())
+        return true;
+    const Event note{
+        m_queue.front().when, EventKind::Note, QStringLiteral("事件记录"),
+        QStringLiteral("数据库不可用，内存队列已满，丢失 %1 条事件").arg(m_droppedUnnoted)};
+    if (!writeOne(note))
+        return false;
+    m_droppedUnnoted = 0;
     return true;
 }
 
@@ -236,13 +263,18 @@ bool EventLog::writeOne(const Event &event)
     return false;
 }
 
-std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
-                                        const QVariantList &values) const
+namespace
+{
+
+// The events of `where`, in `order`, at most `limit`, on the connection named;
+// empty, with `error` set, when the read fails (a database without an events
+// table included).
+std::vector<Event> selectEvents(const QString &connectionName, const QString &where,
+                                const QString &order, int limit, const QVariantList &values,
+                                QString &error)
 {
     std::vector<Event> events;
-    if (!m_open || limit <= 0)
-        return events;
-    QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
+    QSqlQuery query(QSqlDatabase::database(connectionName, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail FROM "
                                  "events %1 ORDER BY %2 LIMIT %3")
@@ -251,7 +283,7 @@ std::vector<Event> EventLog::readEvents(const QString &where, const QString &ord
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec()) {
-        m_lastError = QStringLiteral("read events: ") + query.lastError().text();
+        error = QStringLiteral("read events: ") + query.lastError().text();
         return events;
     }
     while (query.next()) {
@@ -269,23 +301,90 @@ std::vector<Event> EventLog::readEvents(const QString &where, const QString &ord
     return events;
 }
 
+double serialOf(const QDateTime &moment)
+{
+    return daySerial(moment.date()) + dayFraction(moment.time());
+}
+
+} // namespace
+
+std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
+                                        const QVariantList &values) const
+{
+    if (!m_open || limit <= 0)
+        return {};
+    return selectEvents(m_connectionName, where, order, limit, values, m_lastError);
+}
+
 std::vector<Event> EventLog::newestEvents(int count) const
 {
     const std::optional<qint32> newest = newestId();
     if (!newest)
         return {};
-    // Ring order: the newest id first, then downwards, wrapping past 1.
-    return readEvents({}, QStringLiteral("(? - ev_id + %1) % %1").arg(kEventRingIds), count,
-                      {*newest});
+    return ringEvents(*newest, 0, count);
+}
+
+std::vector<Event> EventLog::ringEvents(qint32 newest, int skip, int count) const
+{
+    std::vector<Event> events;
+    if (newest < 1 || newest > kEventRingIds || skip < 0 || count <= 0 || skip >= kEventRingIds)
+        return events;
+    count = qMin(count, kEventRingIds - skip);
+    // Ring position j is id newest - j, wrapping past 1 to the top of the
+    // ring: at most two runs of ids, each read down the id column without a sort.
+    const auto readRun = [&](qint32 highest, qint32 lowest) {
+        std::vector<Event> run =
+            readEvents(QStringLiteral("WHERE ev_id BETWEEN ? AND ?"), QStringLiteral("ev_id DESC"),
+                       highest - lowest + 1, {lowest, highest});
+        events.insert(events.end(), std::make_move_iterator(run.begin()),
+                      std::make_move_iterator(run.end()));
+    };
+    const qint32 first = newest - skip; // may lie below 1: then wrapped
+    const qint32 last = first - count + 1;
+    if (first >= 1)
+        readRun(first, qMax(last, 1));
+    if (last < 1) {
+        const qint32 top = first >= 1 ? kEventRingIds : first + kEventRingIds;
+        readRun(top, last + kEventRingIds);
+    }
+    return events;
 }
 
 std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTime &to) const
 {
-    const double lo = daySerial(from.date()) + dayFraction(from.time());
-    const double hi = daySerial(to.date()) + dayFraction(to.time());
-    return readEvents(QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
-                      QStringLiteral("ev_date + ev_time, ev_id"), kEventRingIds,
-                      {qMin(lo, hi), qMax(lo, hi)});
+    if (!m_open)
+        return {};
+    return readEventsBetween(m_connectionName, from, to, &m_lastError);
+}
+
+std::vector<Event> readEventsBetween(const QString &connectionName, const QDateTime &from,
+                                     const QDateTime &to, QString *error)
+{
+    const double lo = serialOf(from);
+    const double hi = serialOf(to);
+    QString fault;
+    std::vector<Event> events =
+        selectEvents(connectionName, QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
+                     QStringLiteral("ev_date + ev_time, ev_id"), EventLog::kEventRingIds,
+                     {qMin(lo, hi), qMax(lo, hi)}, fault);
+    if (error && !fault.isEmpty())
+        *error = fault;
+    return events;
+}
+
+std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
+                                         const QDateTime &before, QString *error)
+{
+    QString fault;
+    const std::vector<Event> events =
+        selectEvents(connectionName, QStringLiteral("WHERE ev_kind = ? AND ev_date + ev_time < ?"),
+                     QStringLiteral("ev_date + ev_time DESC, ev_id DESC"), 1,
+                     {eventKindName(kind), serialOf(before)}, fault);
+    if (error && !fault.isEmpty())
+        *error = fault;
+    if (events.empty())
+        return std::nullopt;
+    return events.front();
 }
 
 std::optional<qint32> EventLog::newestId() const

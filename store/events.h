@@ -12,14 +12,18 @@
 // is stored by its name (eventKindName), so that rows stay readable by other
 // programs and a kind added later never renumbers the older rows.
 enum class EventKind {
-    Link,        // the link to the instrument changed state
-    Recording,   // the recorder started or stopped recording
-    Alarm,       // an alarm of the instrument came or went
-    Relay,       // a relay closed or opened
-    ConfigWrite, // a configuration parameter was written to the instrument
-    ToolStart,   // the tool started
-    ToolEnd,     // the tool ended
-    Historian,   // the forwarder wrote an event to the central historian (lost span, duplicates)
+    Link,         // the link to the instrument changed state
+    Recording,    // the recorder started or stopped recording
+    Alarm,        // an alarm of the instrument came or went
+    Relay,        // a relay closed or opened
+    ConfigWrite,  // a configuration parameter was written to the instrument
+    ToolStart,    // the tool started
+    ToolEnd,      // the tool ended
+    OpenCircuit,  // a channel's input opened or closed again
+    ShortCircuit, // a channel's input shorted or recovered
+    AlarmOutput,  // one of the alarm outputs 1..4 came or went
+    Note,         // the journal's own remark (events lost while the database was away)
+    Historian,    // the forwarder wrote an event to the central historian (lost span, duplicates)
 };
 
 // One row of the events table. `when` is the local date and time of the
@@ -33,7 +37,7 @@ struct Event {
 };
 
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
-// "start", "end", "historian").
+// "start", "end", "open", "short", "output", "note", "historian").
 QString eventKindName(EventKind kind);
 // The kind of a stored name; nullopt for a name this build does not know.
 std::optional<EventKind> eventKindFromName(const QString &name);
@@ -57,8 +61,9 @@ class EventLog
 public:
     static constexpr qint32 kEventRingIds = 100000;
     // Events kept in memory while the database cannot take them; beyond this
-    // the oldest waiting event is dropped (and counted in droppedCount()).
-    static constexpr int kQueueLimit = 2000;
+    // the oldest waiting event is dropped (and counted in droppedCount()). When
+    // the database returns, a note event ahead of the survivors says how many.
+    static constexpr int kQueueLimit = 1000;
     static constexpr qint64 kReopenIntervalSeconds = 10;
 
     // A closed log whose connection will carry `connectionName`, unique in the process.
@@ -74,6 +79,7 @@ public:
     bool open(const QString &path);
     // Closes the connection; queued events stay queued.
     void close();
+    // Whether events are written to the database now (not queued).
     bool isOpen() const { return m_open; }
     // The file named by the last open().
     QString path() const { return m_path; }
@@ -93,6 +99,10 @@ public:
     // The newest `count` stored events, newest first (ring order, so a clock
     // set back does not reorder them). Empty when closed or the read fails.
     std::vector<Event> newestEvents(int count) const;
+    // Events in ring order counted down from the id `newest`: `count` of them
+    // after skipping `skip`, newest first. Reads a long ring in pieces that
+    // stay put while newer events are written.
+    std::vector<Event> ringEvents(qint32 newest, int skip, int count) const;
     // The stored events from `from` to `to` inclusive, oldest first.
     std::vector<Event> eventsBetween(const QDateTime &from, const QDateTime &to) const;
 
@@ -105,6 +115,7 @@ private:
     bool openConnection();
     bool writeOne(const Event &event);
     bool writeQueue();
+    bool writeDropNote();
     std::vector<Event> readEvents(const QString &where, const QString &order, int limit,
                                   const QVariantList &values) const;
 
@@ -113,6 +124,17 @@ private:
     bool m_open = false;
     std::deque<Event> m_queue;
     qint64 m_dropped = 0;
+    qint64 m_droppedUnnoted = 0; // dropped since the last note was written
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable QString m_lastError;
 };
+
+// The stored events from `from` to `to` inclusive, oldest first, read through
+// any open connection to a recording database (a read-only one included);
+// empty, with `error` (when given) saying why, when the read fails.
+std::vector<Event> readEventsBetween(const QString &connectionName, const QDateTime &from,
+                                     const QDateTime &to, QString *error = nullptr);
+// The newest stored event of `kind` before `before`, through any open
+// connection; nullopt when there is none or the read fails.
+std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
+                                         const QDateTime &before, QString *error = nullptr);

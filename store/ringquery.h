@@ -50,6 +50,8 @@ public:
     void close();
     // True between a successful open() and close().
     bool isOpen() const { return m_open; }
+    // The connection's name, for other reads of the same file (its events).
+    QString connectionName() const { return m_connectionName; }
 
     // Date and time of row `id` of `table` as one day serial; nullopt when the
     // row does not exist, its date or time holds no number, or the read fails.

@@ -1,11 +1,14 @@
 // Speed of the history window's steps on full rings (65500 rows each): finding
 // the ids of a from/to, reading and drawing a long range decimated to the
-// chart's width, and the CSV export of the whole 1-second ring. Run by hand:
+// chart's width, with a full events ring's not-live spans and journal marks
+// read and drawn, and the CSV export of the whole 1-second ring. Run by hand:
 //   QT_QPA_PLATFORM=offscreen build/bench_history [runs]
 
 #include "csvexport.h"
 #include "daytime.h"
+#include "events.h"
 #include "historychart.h"
+#include "historymarks.h"
 #include "historyrange.h"
 #include "median.h"
 #include "ringquery.h"
@@ -74,6 +77,38 @@ bool fillRing(QSqlDatabase db, RecordTable ring, qint32 newestId, qint64 newestS
     return query.exec() && db.commit();
 }
 
+// A full events ring over the 7 days up to `newestSecond`, written in one
+// transaction: every fourth event the link lost or back, the others a
+// channel alarm coming on or going off, so that half the range is shaded.
+bool fillEvents(QSqlDatabase db, const QString &path, qint64 newestSecond)
+{
+    {
+        EventLog log("bench-history-events");
+        if (!log.open(path)) // creates the events table
+            return false;
+    }
+    QSqlQuery query(db);
+    if (!db.transaction() || !query.prepare("insert or replace into events values (?,?,?,?,?,?)"))
+        return false;
+    const qint64 apart = 7 * 86400 / EventLog::kEventRingIds;
+    for (qint32 id = 1; id <= EventLog::kEventRingIds; ++id) {
+        const qint64 second = newestSecond - qint64(EventLog::kEventRingIds - id) * apart;
+        const bool link = id % 4 == 0;
+        const bool on = id % 8 < 4;
+        query.addBindValue(id);
+        query.addBindValue(double(second / 86400));
+        query.addBindValue(double(second % 86400) / 86400.0);
+        query.addBindValue(link ? "link" : "alarm");
+        query.addBindValue(link ? "端口 1 /dev/ttyUSB0" : "通道一报警");
+        query.addBindValue(link ? (on ? "无应答: no reply" : "在线") : (on ? "ON 300" : "OFF 20"));
+        if (!query.exec())
+            return false;
+    }
+    query.prepare("update events_void set newest_event = ?");
+    query.addBindValue(EventLog::kEventRingIds);
+    return query.exec() && db.commit();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,7 +123,8 @@ int main(int argc, char **argv)
     {
         RecordingStore store("bench-history-writer");
         if (!store.open(path) || !fillRing(store.database(), RecordTable::PvData, kNewestPv, now) ||
-            !fillRing(store.database(), RecordTable::LpvWdjl, kNewestLpv, now)) {
+            !fillRing(store.database(), RecordTable::LpvWdjl, kNewestLpv, now) ||
+            !fillEvents(store.database(), path, now)) {
             out << "cannot create the recording database\n";
             return 1;
         }
@@ -150,6 +186,25 @@ int main(int argc, char **argv)
         out << range.name << " " << read.rows.size() << " rows: read median " << load
             << " ms, decimate and draw median " << draw << " ms\n";
     }
+
+    // The same ranges with the events ring's spans and marks, as the window
+    // reads them on every range it shows.
+    for (const Range &range : ranges) {
+        History::ChartEvents events;
+        const double load = medianMilliseconds(
+            runs, [&] { events = History::readChartEvents(reader, range.from, nowSerial); });
+        chart.setContent(History::readRange(reader, range.ring, range.from, nowSerial).rows,
+                         range.ring, range.from, nowSerial);
+        chart.setEvents(events);
+        const double draw = medianMilliseconds(runs, [&] {
+            QPainter painter(&picture);
+            chart.render(painter, chart.size());
+        });
+        out << range.name << " " << events.notLive.size() << " spans, " << events.marks.size()
+            << " marks: read median " << load << " ms, draw with the curves median " << draw
+            << " ms\n";
+    }
+    chart.setEvents({});
 
     const QString csv = dir.filePath("ring.csv");
     History::RangeExport done;

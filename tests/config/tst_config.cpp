@@ -2,6 +2,7 @@
 #include "fittedtext.h"
 #include "grabbedcolours.h"
 #include "modbuslink.h"
+#include "openlink.h"
 #include "parametermap.h"
 #include "readabletext.h"
 #include "shared.h"
@@ -28,7 +29,6 @@ namespace
 
 constexpr int kPort = 1;
 constexpr int kAddress = 1;
-constexpr int kBaud9600 = 1;
 
 QString u(const char *utf8)
 {
@@ -150,13 +150,7 @@ ConfigWindow *TestConfig::openWindow()
 void TestConfig::connectTo(Simulator &sim)
 {
     QVERIFY(sim.start(kPort));
-    // What the overview's "打开" leaves behind.
-    CommSettings[CommIndex::Port] = kPort;
-    CommSettings[CommIndex::BaudCode] = kBaud9600;
-    CommSettings[CommIndex::ParityCode] = 0;
-    CommSettings[CommIndex::Address] = kAddress;
-    CommSettings[CommIndex::OpenResult] = OpenPort_Modbus(kPort, kBaud9600, 0);
-    QCOMPARE(CommSettings[CommIndex::OpenResult], 0);
+    QCOMPARE(openLinkAsOverview(kPort), 0);
 }
 
 template <typename Widget> Widget *TestConfig::focusControl(const QString &name)

@@ -123,7 +123,8 @@ private slots:
     {
         for (EventKind kind : {EventKind::Link, EventKind::Recording, EventKind::Alarm,
                                EventKind::Relay, EventKind::ConfigWrite, EventKind::ToolStart,
-                               EventKind::ToolEnd, EventKind::Historian}) {
+                               EventKind::ToolEnd, EventKind::OpenCircuit, EventKind::ShortCircuit,
+                               EventKind::AlarmOutput, EventKind::Note, EventKind::Historian}) {
             QVERIFY(!eventKindName(kind).isEmpty());
             QCOMPARE(eventKindFromName(eventKindName(kind)), std::optional<EventKind>(kind));
         }
@@ -270,6 +271,59 @@ private slots:
         QCOMPARE(int(log.pending().size()), EventLog::kQueueLimit);
         QCOMPARE(log.droppedCount(), qint64(extra));
         QCOMPARE(log.pending().front().detail, QString::number(extra));
+    }
+
+    void droppedEventsLeaveANoteBeforeTheSurvivors()
+    {
+        EventLog log;
+        QVERIFY(!log.open(dbPath()));
+        const int extra = 3;
+        for (int i = 0; i < EventLog::kQueueLimit + extra; ++i)
+            log.appendEvent(linkEvent(kStart.addSecs(i), QString::number(i)));
+        makeRecordingDatabase();
+        SystemClock::setFixed(kStart.addSecs(EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        const std::vector<Event> stored = log.newestEvents(2 * EventLog::kQueueLimit);
+        QCOMPARE(int(stored.size()), EventLog::kQueueLimit + 1);
+        QCOMPARE(stored.back().kind, EventKind::Note);
+        QVERIFY(stored.back().detail.contains(QStringLiteral("丢失 3 条事件")));
+        QCOMPARE(stored.back().when, kStart.addSecs(extra));
+        // Only once: the next event is not preceded by another note.
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("later"))));
+        QCOMPARE(log.newestEvents(2)[1].detail, QString::number(EventLog::kQueueLimit + extra - 1));
+    }
+
+    void ringReadInPiecesAcrossItsEnd_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("ids");
+        QTest::newRow("below the newest") << 5 << 1 << 3 << "4 3 2";
+        QTest::newRow("round the end") << 2 << 0 << 4 << "2 1 100000 99999";
+        QTest::newRow("wholly past the end") << 2 << 3 << 2 << "99999 99998";
+        QTest::newRow("beyond the ring") << 2 << 99999 << 5 << "3";
+        QTest::newRow("nothing skipped past") << 2 << 100000 << 5 << "";
+    }
+    void ringReadInPiecesAcrossItsEnd()
+    {
+        QFETCH(int, newest);
+        QFETCH(int, skip);
+        QFETCH(int, count);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            // The detail of each row is its id.
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                "INSERT INTO events SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
+        }
+        QStringList ids;
+        for (const Event &e : log.ringEvents(newest, skip, count))
+            ids << e.detail;
+        QTEST(ids.join(u' '), "ids");
     }
 
     void lockedDatabaseQueuesAndKeepsTheConnection()

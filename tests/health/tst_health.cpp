@@ -140,11 +140,11 @@ private slots:
         QCOMPARE(linkDetailText(LinkState::Live, reason, kNoon, kNoon.addSecs(5)), QString());
         QCOMPARE(linkDetailText(LinkState::NotOpened, reason, kNoon, kNoon), QString());
         QCOMPARE(linkDetailText(LinkState::NoAnswer, reason, kNoon, kNoon.addSecs(12)),
-                 reason + QStringLiteral("  最后应答 12 秒前"));
+                 QStringLiteral("最后应答 12 秒前  ") + reason);
         QCOMPARE(linkDetailText(LinkState::OpenFailed,
                                 QStringLiteral("/dev/ttyUSB0: Permission denied"), std::nullopt,
                                 kNoon),
-                 QStringLiteral("/dev/ttyUSB0: Permission denied  从未应答"));
+                 QStringLiteral("从未应答  /dev/ttyUSB0: Permission denied"));
         QCOMPARE(linkDetailText(LinkState::Opening, reason, std::nullopt, kNoon),
                  QStringLiteral("从未应答"));
     }
@@ -162,9 +162,17 @@ private slots:
     void settingsInWords()
     {
         QCOMPARE(linkSettingsText({3, 2, 1, 7, QStringLiteral("/dev/ttyUSB2")}),
-                 QStringLiteral("端口 3 /dev/ttyUSB2  19200 奇校验  地址 7"));
-        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}),
-                 QStringLiteral("端口 1   ? ?  地址 1"));
+                 QStringLiteral("端口 3  19200 奇校验  地址 7  /dev/ttyUSB2"));
+        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}), QStringLiteral("端口 1  ? ?  地址 1"));
+    }
+
+    void liveCounts()
+    {
+        LinkCounters counters;
+        counters.requests = 164;
+        counters.goodReplies = 162;
+        QCOMPARE(liveCountsText(counters), QStringLiteral("应答 162 / 请求 164"));
+        QCOMPARE(liveCountsText({}), QStringLiteral("应答 0 / 请求 0"));
     }
 
     void recordingInWords()
@@ -184,6 +192,59 @@ private slots:
         QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("未记录: disk full"));
         QCOMPARE(newestRowText(std::nullopt), QStringLiteral("无记录"));
         QCOMPARE(newestRowText(kNoon), QStringLiteral("最新记录 2026-03-14 12:00:00"));
+    }
+
+    void spansOfEarlierRunsFromTheEventsTable()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("earlier.db"));
+        {
+            RecordingStore store(QStringLiteral("earlier-maker"));
+            QVERIFY(store.open(path));
+        }
+        {
+            EventLog earlier(QStringLiteral("earlier-events"));
+            QVERIFY(earlier.open(path));
+            auto link = [](int secondsBefore, LinkState state, const QString &reason) {
+                return Event{kNoon.addSecs(-secondsBefore), EventKind::Link,
+                             QStringLiteral("端口 1 /dev/ttyUSB0"), linkEventDetail(state, reason)};
+            };
+            earlier.appendEvent(link(100, LinkState::NoAnswer, QStringLiteral("CRC error")));
+            earlier.appendEvent(
+                Event{kNoon.addSecs(-90), EventKind::Recording, path, QStringLiteral("记录中")});
+            earlier.appendEvent(link(50, LinkState::Live, {}));
+            earlier.appendEvent(
+                link(30, LinkState::PortLost, QStringLiteral("Input/output error")));
+            earlier.appendEvent(link(10, LinkState::OpenFailed, QStringLiteral("gone")));
+            earlier.appendEvent(link(90000, LinkState::NoAnswer, QStringLiteral("too old")));
+        }
+        SystemClock::setFixed(kNoon);
+        LinkHealth link;
+        HealthMonitor monitor(&link, nullptr, QStringLiteral("earlier-monitor"));
+        Recorder recorder(nullptr, QStringLiteral("earlier-recorder"));
+        monitor.watchRecorder(&recorder);
+        QCOMPARE(monitor.notLiveSpans().size(),
+                 size_t(1)); // only this run's, until the table opens
+        recorder.load(path);
+        recorder.tick();
+        const std::vector<NotLiveSpan> &spans = monitor.notLiveSpans();
+        QCOMPARE(spans.size(), size_t(3));
+        QCOMPARE(spans[0].from, kNoon.addSecs(-100));
+        QCOMPARE(spans[0].to, std::optional<QDateTime>(kNoon.addSecs(-50)));
+        QCOMPARE(spans[1].from, kNoon.addSecs(-30));
+        QCOMPARE(spans[1].to, std::optional<QDateTime>(kNoon)); // that run ended not live
+        QCOMPARE(spans[2].from, kNoon);
+        QVERIFY(!spans[2].to);
+    }
+
+    void linkStateReadBackFromADetail()
+    {
+        QCOMPARE(linkStateOfDetail(linkEventDetail(LinkState::Live, {})),
+                 std::optional<LinkState>(LinkState::Live));
+        QCOMPARE(
+            linkStateOfDetail(linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"))),
+            std::optional<LinkState>(LinkState::NoAnswer));
+        QCOMPARE(linkStateOfDetail(QStringLiteral("在线吗")), std::nullopt);
+        QCOMPARE(linkStateOfDetail(QStringLiteral("记录中")), std::nullopt);
     }
 
     // ---- The band behind the curves ----
@@ -296,8 +357,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
         QVERIFY(allBoxesMarked(false));
         QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window), QColor(kLiveColour));
-        QVERIFY(stripText("StripSettings").startsWith(QStringLiteral("端口 1 ")));
-        QCOMPARE(stripText("StripDetail"), QString());
+        QVERIFY(
+            stripText("StripSettings").startsWith(QStringLiteral("端口 1  9600 无校验  地址 1")));
+        QCOMPARE(stripLabel("StripSettings")->toolTip(),
+                 linkSettingsText(linkHealth()->settings()));
+        // While live the strip counts the replies as they come.
+        QVERIFY(stripText("StripDetail").startsWith(QStringLiteral("应答 ")));
+        const qint64 replies = linkHealth()->counters().goodReplies;
+        QTRY_VERIFY_WITH_TIMEOUT(linkHealth()->counters().goodReplies > replies, kLiveWaitMs);
+        QTRY_COMPARE(stripText("StripDetail"), liveCountsText(linkHealth()->counters()));
 
         // What the boxes show and their computed colours, before the device goes.
         QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QLabel *>(box("D_3W", 0))->text() != "0",
@@ -328,8 +396,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("无应答"), kLiveWaitMs);
         QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window),
                  QColor(kNoAnswerColour));
-        QVERIFY(stripText("StripDetail")
-                    .startsWith(QStringLiteral("no reply from address 1 in 94 ms")));
+        QVERIFY(stripLabel("StripDetail")
+                    ->toolTip()
+                    .endsWith(QStringLiteral("no reply from address 1 in 94 ms")));
+        QVERIFY(stripText("StripDetail").startsWith(QStringLiteral("从未应答  ")));
         QVERIFY(allBoxesMarked(true));
         pressClose();
         QCOMPARE(stripText("StripLink"), QStringLiteral("未打开"));
@@ -340,9 +410,9 @@ private slots:
     {
         pressOpen();
         QCOMPARE(stripText("StripLink"), QStringLiteral("打开失败"));
-        QVERIFY(stripText("StripDetail")
-                    .startsWith(m_dir.filePath(QStringLiteral("no-device")) +
-                                QStringLiteral(": No such file or directory")));
+        QCOMPARE(stripLabel("StripDetail")->toolTip(),
+                 QStringLiteral("从未应答  ") + m_dir.filePath(QStringLiteral("no-device")) +
+                     QStringLiteral(": No such file or directory"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
         QVERIFY(linkHealth()->retrying());

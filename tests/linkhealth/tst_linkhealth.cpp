@@ -9,6 +9,7 @@
 #include <modbus/modbus.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -144,6 +145,54 @@ private slots:
         errno = 0;
         QVERIFY(!readValues());
         QCOMPARE(errno, err);
+    }
+
+    void simulatorRefusesBadFaultOptions_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("drop above 100") << QStringList{"--drop", "101"};
+        QTest::newRow("negative corrupt") << QStringList{"--corrupt", "-1"};
+        QTest::newRow("negative delay") << QStringList{"--delay", "-5"};
+        QTest::newRow("range backwards") << QStringList{"--exception", "5-3"};
+        QTest::newRow("range without dash") << QStringList{"--exception", "5"};
+        QTest::newRow("exception code 0") << QStringList{"--exception", "1-2:0"};
+        QTest::newRow("vanish not a number") << QStringList{"--vanish-after", "soon"};
+        QTest::newRow("return negative") << QStringList{"--return-after", "-1"};
+        QTest::newRow("reply address 0") << QStringList{"--reply-address", "0"};
+        QTest::newRow("missing value") << QStringList{"--drop"};
+    }
+    void simulatorRefusesBadFaultOptions()
+    {
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        QProcess sim;
+        sim.start(Simulator::program(), QStringList{"--link", dir.filePath("port")} + args);
+        QVERIFY(sim.waitForFinished(3000));
+        QCOMPARE(sim.exitCode(), 2);
+        QVERIFY(sim.readAllStandardError().contains("try --help"));
+        QVERIFY(!QFile::exists(dir.filePath("port")));
+    }
+
+    void simulatorHelpDescribesTheFaults()
+    {
+        QProcess sim;
+        sim.start(Simulator::program(), {"--help"});
+        QVERIFY(sim.waitForFinished(3000));
+        const QByteArray help = sim.readAllStandardOutput();
+        for (const char *option :
+             {"--delay MS", "--drop PERCENT", "--corrupt PERCENT", "--exception FIRST-LAST",
+              "--reply-address N", "--vanish-after S", "--return-after S", "SIGUSR1", "SIGUSR2"})
+            QVERIFY2(help.contains(option), option);
+    }
+
+    void timedVanishAndReturn()
+    {
+        Simulator sim({"--vanish-after", "0.3", "--return-after", "0.5"});
+        QVERIFY(sim.start(kPort));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sim.linkPath()), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(sim.linkPath()), 3000);
+        QCOMPARE(OpenPort_Modbus(kPort, kBaud9600, kParityNone), 0);
+        QVERIFY(readValues());
     }
 
     void shortDelayAndRegistersOutsideTheRangeAnswer()

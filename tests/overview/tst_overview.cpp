@@ -344,6 +344,7 @@ void TestOverview::keyMap_data()
     QTest::newRow("F4 always") << int(Qt::Key_F4) << false << KeyAction::ToggleRuler;
     QTest::newRow("F3 prints") << int(Qt::Key_F3) << false << KeyAction::Print;
     QTest::newRow("F8 opens the history") << int(Qt::Key_F8) << false << KeyAction::History;
+    QTest::newRow("F9 opens the journal") << int(Qt::Key_F9) << false << KeyAction::ShowJournal;
     QTest::newRow("F5 has no action") << int(Qt::Key_F5) << true << KeyAction::Nothing;
     QTest::newRow("Esc exits") << int(Qt::Key_Escape) << false << KeyAction::Exit;
     QTest::newRow("a letter is the control's") << int(Qt::Key_A) << true << KeyAction::NotMapped;

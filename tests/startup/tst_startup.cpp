@@ -1,7 +1,9 @@
+#include "events.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "shared.h"
 #include "splash.h"
+#include "store.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -166,6 +168,16 @@ void TestStartup::exitEndsTheEventLoop()
     QVERIFY(!OverviewOpen);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!overview);
+
+    // The journal holds the tool's start and its end.
+    EventLog log(QStringLiteral("reader"));
+    QVERIFY(log.open(databasePath()));
+    // (Beside the link's and the recording's own events.)
+    std::vector<EventKind> tool;
+    for (const Event &event : log.newestEvents(10))
+        if (event.kind == EventKind::ToolStart || event.kind == EventKind::ToolEnd)
+            tool.push_back(event.kind);
+    QCOMPARE(tool, (std::vector<EventKind>{EventKind::ToolEnd, EventKind::ToolStart}));
 }
 
 QTEST_MAIN(TestStartup)

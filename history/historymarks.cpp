@@ -1,0 +1,113 @@
+#include "historymarks.h"
+
+#include "historyrange.h"
+#include "linkspans.h"
+#include "ringquery.h"
+
+#include <algorithm>
+
+namespace History
+{
+
+namespace
+{
+double xOf(double moment, double from, double to, int width)
+{
+    return (moment - from) / (to - from) * width;
+}
+} // namespace
+
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to)
+{
+    ChartEvents shown;
+    for (const NotLiveSpan &span : notLiveSpansOf(events, dateTimeOf(from), dateTimeOf(to)))
+        shown.notLive.push_back({serialOf(span.from), span.to ? serialOf(*span.to) : to});
+    for (const Event &event : events) {
+        if (!Journal::isMarkEvent(event))
+            continue;
+        const Journal::Mark mark = Journal::markOf(event);
+        if (mark.moment >= from && mark.moment <= to)
+            shown.marks.push_back(mark);
+    }
+    return shown;
+}
+
+ChartEvents readChartEvents(const RingReader &reader, double from, double to)
+{
+    if (!reader.isOpen() || to <= from)
+        return {};
+    const QDateTime start = dateTimeOf(from);
+    std::vector<Event> events;
+    if (std::optional<Event> before =
+            readLastEventBefore(reader.connectionName(), EventKind::Link, start))
+        events.push_back(*before);
+    const std::vector<Event> range =
+        readEventsBetween(reader.connectionName(), start, dateTimeOf(to));
+    events.insert(events.end(), range.begin(), range.end());
+    return chartEventsOf(events, from, to);
+}
+
+std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &marks, double from,
+                                          double to, int width)
+{
+    std::vector<std::optional<double>> xs;
+    for (const Journal::Mark &mark : marks) {
+        if (to > from && mark.moment >= from && mark.moment <= to)
+            xs.push_back(xOf(mark.moment, from, to, width));
+        else
+            xs.push_back(std::nullopt);
+    }
+    return xs;
+}
+
+std::vector<ColumnMark> columnMarks(const std::vector<Journal::Mark> &marks, double from, double to,
+                                    int width)
+{
+    std::vector<ColumnMark> columns;
+    const std::vector<std::optional<double>> xs = markXs(marks, from, to, width);
+    std::size_t columnStart = 0; // first entry of the column being filled
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        if (!xs[i])
+            continue;
+        const ColumnMark mark{std::clamp(int(*xs[i]), 0, std::max(0, width - 1)), marks[i].kind,
+                              marks[i].off};
+        if (!columns.empty() && columns.back().x != mark.x)
+            columnStart = columns.size();
+        const bool drawn = std::any_of(
+            columns.begin() + std::ptrdiff_t(columnStart), columns.end(),
+            [&](const ColumnMark &c) { return c.kind == mark.kind && c.off == mark.off; });
+        if (!drawn)
+            columns.push_back(mark);
+    }
+    return columns;
+}
+
+std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan> &spans,
+                                              double from, double to, int width)
+{
+    std::vector<std::pair<double, double>> xs;
+    if (to <= from)
+        return xs;
+    for (const Chart::TimeSpan &span : spans) {
+        if (span.to < from || span.from > to)
+            continue;
+        const double left = std::max(0.0, xOf(span.from, from, to, width));
+        const double right = std::min(double(width), xOf(span.to, from, to, width));
+        if (!xs.empty() && left < xs.back().second + 1)
+            xs.back().second = std::max(xs.back().second, right);
+        else
+            xs.emplace_back(left, right);
+    }
+    return xs;
+}
+
+QStringList marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow)
+{
+    QStringList texts;
+    for (const Journal::Mark &mark : marks)
+        if (mark.moment >= moment - halfWindow && mark.moment <= moment + halfWindow)
+            texts << mark.text;
+    return texts;
+}
+
+} // namespace History

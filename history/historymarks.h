@@ -1,0 +1,64 @@
+#pragma once
+
+#include "eventmarks.h"
+#include "events.h"
+#include "notliveband.h"
+
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+class RingReader;
+
+// What the history chart shows of the events table beside the curves: the
+// spans in which the link was not live (a light band behind the curves) and
+// the journal's marks along the top edge, as plain functions of a range.
+
+namespace History
+{
+
+// The not-live spans and the marks of one range, as day serials.
+struct ChartEvents {
+    std::vector<Chart::TimeSpan> notLive; // oldest first, cut to the range
+    std::vector<Journal::Mark> marks;     // oldest first
+};
+
+// The spans and marks of `from` .. `to` (day serials) from stored events,
+// oldest first; the last link event before `from` belongs in `events` for a
+// span that began before the range.
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to);
+
+// The same, read through `reader`'s open connection: the events of the range
+// and the last link event before it. Nothing when the file has no events.
+ChartEvents readChartEvents(const RingReader &reader, double from, double to);
+
+// The x of each mark in a plot `width` pixels wide from `from` (x 0) to `to`
+// (x `width`); nullopt for a mark outside the range.
+std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &marks, double from,
+                                          double to, int width);
+
+// One drawn mark: its pixel column, kind and whether a state goes off.
+struct ColumnMark {
+    int x = 0; // 0 .. width − 1
+    EventKind kind = EventKind::Alarm;
+    bool off = false;
+};
+
+// The marks as drawn in a plot `width` pixels wide: one per pixel column, kind
+// and on/off, so that a chattering input costs at most a few lines per column
+// on a long range. Marks in time order, as chartEventsOf gives them.
+std::vector<ColumnMark> columnMarks(const std::vector<Journal::Mark> &marks, double from, double to,
+                                    int width);
+
+// The left and right x of the spans on the same axis, cut to 0 .. `width`;
+// spans outside the range are left out, and spans less than a pixel apart
+// are joined into one (a flapping link draws one band, not thousands).
+std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan> &spans,
+                                              double from, double to, int width);
+
+// The texts of the marks within `halfWindow` (days) of `moment`, oldest first.
+QStringList marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow);
+
+} // namespace History

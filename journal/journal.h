@@ -1,0 +1,104 @@
+#pragma once
+
+#include "eventmarks.h"
+#include "events.h"
+#include "inputchanges.h"
+#include "writeoutcome.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <vector>
+
+class QTimer;
+struct PollDelivery;
+
+/*
+ * The event journal: what happened to the instrument and the tool, written to
+ * the events table of the recording database (EventLog) as it happens.
+ *
+ * Watching the instrument:
+ *
+ *     closed --linkOpened()--> awaiting start --pollDelivered() with states--> watching
+ *     watching --pollDelivered()--> watching (one event per change)
+ *     any --linkClosed()--> closed
+ *
+ * Awaiting start: nothing is known; each state the first good poll delivers is
+ * journaled once when it is on (the starting state). Polls that deliver
+ * nothing (failed, or bytes outside 0..255) change nothing in any state.
+ */
+class EventJournal : public QObject
+{
+    Q_OBJECT
+public:
+    // Queued events are offered to the database this often (EventLog limits
+    // how often a closed database is opened again).
+    static constexpr std::chrono::seconds kFlushInterval{1};
+    // Alarm and configuration events kept in memory for the chart's marks: a
+    // day of chattering at one change per poll fits twice over.
+    static constexpr int kMarksKept = 20000;
+    static constexpr qint64 kMarkDays = 1;
+
+    // A journal whose database connection carries `connectionName`.
+    explicit EventJournal(const QString &connectionName = QStringLiteral("journal"),
+                          QObject *parent = nullptr);
+
+    // Opens the events of the recording database at `path`; events wait in
+    // memory until it can be written. Loads the last day's marks.
+    void open(const QString &path);
+    // Closes the database connection; later events wait in memory.
+    void close();
+
+    // The tool started ("start") and ended ("end", by "退出" or Esc).
+    void toolStarted();
+    void toolEnded();
+    // "打开" with the settings in CommSettings; the next good poll gives the starting state.
+    void linkOpened();
+    // "关闭": polls are no longer watched.
+    void linkClosed();
+
+    // The poller's report of a poll: the states it delivered, read from the
+    // shared tables, compared with what is known.
+    void pollDelivered(const PollDelivery &delivery);
+    // The same for a snapshot and channel values given directly.
+    void observe(const Journal::StateSnapshot &polled,
+                 const std::array<float, Journal::kChannels> &values);
+
+    // The configuration window wrote register `reg`.
+    void configWritten(int reg, qint32 value, WriteOutcome outcome,
+                       std::optional<qint32> shownBefore);
+
+    // Writes one event (or queues it) and keeps it for the marks when it is one.
+    void record(const Event &event);
+
+    // Whether polls are watched (between "打开" and "关闭").
+    bool isWatching() const { return m_watching; }
+    // What is known of each watched state.
+    const Journal::KnownStates &known() const { return m_known; }
+    // The alarm and configuration events from `from` to `to`, oldest first.
+    std::vector<Event> marksBetween(const QDateTime &from, const QDateTime &to) const;
+    // The event log underneath (reads for the journal view).
+    EventLog &log() { return m_log; }
+    const EventLog &log() const { return m_log; }
+
+signals:
+    // An event was recorded (written or queued).
+    void recorded(const Event &event);
+
+private:
+    void keepMark(const Event &event);
+
+    EventLog m_log;
+    QTimer *m_flushTimer = nullptr;
+    bool m_watching = false;
+    Journal::KnownStates m_known;
+    std::deque<Event> m_marks;
+};
+
+// The tool's journal, created on first use (not yet opened).
+EventJournal *eventJournal();
+// Starts the tool's journal: opened on the recording database, "start" written,
+// the poller's reports watched. The overview's exit path writes "end".
+void startJournal();

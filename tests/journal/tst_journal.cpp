@@ -1,0 +1,905 @@
+// The event journal: change detection, the poller's reports against the
+// simulator, configuration writes and the queue over a database outage, on
+// real SQLite files.
+#include "chartmarks.h"
+#include "chartsurface.h"
+#include "clock.h"
+#include "configevents.h"
+#include "configwindow.h"
+#include "inputchanges.h"
+#include "journal.h"
+#include "journalrows.h"
+#include "journalwindow.h"
+#include "modbuslink.h"
+#include "openlink.h"
+#include "overviewwindow.h"
+#include "poller.h"
+#include "recordingfixture.h"
+#include "shared.h"
+#include "simulator.h"
+#include "store.h"
+#include "trendchart.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Journal;
+
+namespace
+{
+
+constexpr int kPort = 1;
+constexpr int kAddress = 1;
+const QDateTime kStart(QDate(2026, 5, 20), QTime(8, 0, 0));
+
+// Channel 1 above its alarm value 250 (upper alarm): its alarm, alarm output 1
+// and relay 1 are on; the other channels are quiet.
+const QStringList kChannelOneAlarm = {"--values", "300,50,200,50", "--freeze"};
+
+StateSnapshot snapshot(const QString &bits, const QString &delivered)
+{
+    StateSnapshot s;
+    for (int i = 0; i < kWatchedStates; ++i) {
+        s.states[i] = bits.at(i) == u'1';
+        s.delivered[i] = delivered.at(i) == u'1';
+    }
+    return s;
+}
+
+QStringList texts(const std::vector<Event> &events)
+{
+    QStringList list;
+    for (const Event &e : events)
+        list << e.source + u' ' + e.detail;
+    return list;
+}
+
+// Substitute reads for what a real exchange never delivers: bit slots outside 0..255.
+qint32 g_slot = 0;
+qint32 noRegisters(qint32, qint32, qint32, qint32, qint32 *)
+{
+    return 0;
+}
+qint32 slotBits(qint32, qint32, qint32, qint32 *buffer)
+{
+    buffer[0] = g_slot;
+    buffer[1] = g_slot;
+    return 0;
+}
+
+Event stateEvent(int secondsAfterStart, const QString &source, const QString &detail,
+                 EventKind kind = EventKind::Alarm)
+{
+    return Event{kStart.addSecs(secondsAfterStart), kind, source, detail};
+}
+
+// Rows built from events given oldest first: as they are recorded, or read
+// back from the newest down.
+RowBuilder rowsOf(const std::vector<Event> &events, bool readBack = false)
+{
+    RowBuilder builder;
+    if (readBack)
+        std::for_each(events.rbegin(), events.rend(), [&](const Event &e) { builder.addOlder(e); });
+    else
+        for (const Event &e : events)
+            builder.add(e);
+    return builder;
+}
+
+QStringList durations(const RowBuilder &builder)
+{
+    QStringList list;
+    for (const JournalRow &row : builder.rows())
+        list << (row.durationSeconds ? durationText(*row.durationSeconds, row.durationAtLeast)
+                                     : QStringLiteral("-"));
+    return list;
+}
+
+// The table's column of sources, top to bottom.
+QStringList shownSources(const JournalWindow &window)
+{
+    QStringList list;
+    const JournalModel &model = window.model();
+    for (int r = 0; r < model.rowCount(); ++r)
+        list << model.index(r, JournalModel::Source).data().toString();
+    return list;
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<EventJournal> m_journal;
+    std::unique_ptr<Poller> m_poller;
+
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("Rdatabj.db")); }
+    void makeRecordingDatabase()
+    {
+        RecordingStore store(QStringLiteral("maker"));
+        QVERIFY(store.open(dbPath()));
+    }
+    // The journal on a recording database and a poller reporting to it.
+    void openJournal()
+    {
+        makeRecordingDatabase();
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath());
+        QVERIFY(m_journal->log().isOpen());
+        m_poller = std::make_unique<Poller>();
+        connect(m_poller.get(), &Poller::polled, m_journal.get(), &EventJournal::pollDelivered);
+    }
+    // "打开" against the simulator, as the overview does it.
+    void openLink(Simulator &sim)
+    {
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(openLinkAsOverview(kPort), 0);
+        m_journal->linkOpened();
+    }
+    // The stored events after the "打开" event, oldest first.
+    QStringList eventsSinceOpen() const
+    {
+        std::vector<Event> events = m_journal->log().newestEvents(1000);
+        std::reverse(events.begin(), events.end());
+        const QStringList all = texts(events);
+        const int open = all.lastIndexOf(QRegularExpression(QStringLiteral(".* 打开 .*")));
+        return all.mid(open + 1);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        resetSharedState();
+        SystemClock::setFixed(kStart);
+    }
+    void cleanup()
+    {
+        m_poller.reset();
+        m_journal.reset();
+        ClosePort_Modbus(kPort);
+        SystemClock::setSource({});
+        m_dir.reset();
+        resetSharedState();
+    }
+
+    // ------------------------------------------------ change detection
+
+    void detection_data()
+    {
+        QTest::addColumn<QString>("known");
+        QTest::addColumn<QString>("knownDelivered");
+        QTest::addColumn<QString>("polled");
+        QTest::addColumn<QString>("polledDelivered");
+        QTest::addColumn<QString>("changes"); // index:on/off, "s" for starting
+        const QString all = QString(kWatchedStates, u'1');
+        const QString none = QString(kWatchedStates, u'0');
+        QTest::newRow("no change")
+            << "10000000000010001000" << all << "10000000000010001000" << all << "";
+        QTest::newRow("one on, one off")
+            << "10000000000010001000" << all << "00010000000010001000" << all << "0:off 3:on";
+        QTest::newRow("starting state: only what is on")
+            << none << none << "10000000000010001000" << all << "0:on:s 12:on:s 16:on:s";
+        QTest::newRow("nothing delivered: nothing, not even off")
+            << "11111111111111111111" << all << none << none << "";
+        QTest::newRow("undelivered high byte keeps its states")
+            << "00000000111111111111" << all << "00000000000000001111"
+            << "11111111000000001111"
+            << "";
+        QTest::newRow("high byte delivered late gives its starting state")
+            << "10000000000000000000"
+            << "11111111000011110000"
+            << "10000000100000000000" << all << "8:on:s";
+        QTest::newRow("all twenty change")
+            << none << all << all << all
+            << "0:on 1:on 2:on 3:on 4:on 5:on 6:on 7:on 8:on 9:on 10:on 11:on 12:on 13:on "
+               "14:on 15:on 16:on 17:on 18:on 19:on";
+    }
+    void detection()
+    {
+        QFETCH(QString, known);
+        QFETCH(QString, knownDelivered);
+        QFETCH(QString, polled);
+        QFETCH(QString, polledDelivered);
+        QFETCH(QString, changes);
+        const std::array<float, kChannels> values = {1, 2, 3, 4};
+        QStringList found;
+        for (const StateChange &c : detectChanges(snapshot(known, knownDelivered),
+                                                  snapshot(polled, polledDelivered), values)) {
+            found << QStringLiteral("%1:%2%3")
+                         .arg(c.index)
+                         .arg(c.on ? "on" : "off")
+                         .arg(c.starting ? ":s" : "");
+            QCOMPARE(c.value, values[stateChannel(c.index) - 1]);
+        }
+        QCOMPARE(found.join(u' '), changes);
+    }
+
+    void mergeKeepsWhatWasNotDelivered()
+    {
+        const KnownStates known = snapshot("11110000000000000000", "11111111111111111111");
+        const KnownStates merged =
+            mergeKnown(known, snapshot("00000000000000000000", "10000000000000000000"));
+        QCOMPARE(int(merged.states[0]), 0);
+        QCOMPARE(int(merged.states[1]), 1);
+        QVERIFY(merged.delivered.all());
+    }
+
+    void statesBelongToTheirChannel_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("channel 1 alarm") << 0 << 1 << int(EventKind::Alarm);
+        QTest::newRow("channel 2 open circuit") << 4 << 2 << int(EventKind::OpenCircuit);
+        QTest::newRow("channel 4 short circuit") << 11 << 4 << int(EventKind::ShortCircuit);
+        QTest::newRow("alarm output 3") << 14 << 3 << int(EventKind::AlarmOutput);
+        QTest::newRow("relay 4") << 19 << 4 << int(EventKind::Relay);
+    }
+    void statesBelongToTheirChannel()
+    {
+        QFETCH(int, index);
+        QTEST(stateChannel(index), "channel");
+        QTEST(int(stateKind(index)), "kind");
+        QCOMPARE(stateIndexOf(stateName(index)), index);
+    }
+
+    void changeEventText()
+    {
+        const Event e = changeEvent({14, true, true, 123.5f}, kStart);
+        QCOMPARE(e.kind, EventKind::AlarmOutput);
+        QCOMPARE(e.source, QStringLiteral("3有报警"));
+        QCOMPARE(e.detail, QStringLiteral("ON 123.5 起始"));
+        QCOMPARE(changeEvent({17, false, false, -5}, kStart).detail, QStringLiteral("OFF -5"));
+    }
+
+    // ------------------------------------------------ against the simulator
+
+    void oneEventPerChangeAndNoneWithout()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen(), (QStringList{"通道一报警 ON 300 起始", "1有报警 ON 300 起始",
+                                                 "继电器1 ON 300 起始"}));
+        m_poller->tick();
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+        // The alarm value raised above the channel's value: the alarm goes.
+        SystemClock::setFixed(kStart.addSecs(7));
+        QCOMPARE(Set_4X_D1(kPort, kAddress, 2, 350), 0);
+        m_poller->tick();
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().mid(3),
+                 (QStringList{"通道一报警 OFF 300", "1有报警 OFF 300", "继电器1 OFF 300"}));
+        QCOMPARE(m_journal->log().newestEvents(1).front().when, kStart.addSecs(7));
+    }
+
+    void startingStateAgainAfterReopening()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        m_journal->linkClosed();
+        m_poller->tick(); // a poll after "关闭" is not watched
+        QCOMPARE(texts(m_journal->log().newestEvents(1)), QStringList{"端口1 关闭"});
+        m_journal->linkOpened();
+        QCOMPARE(texts(m_journal->log().newestEvents(1)),
+                 QStringList{"端口1 打开 9600 无校验 地址1 成功"});
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+        QVERIFY(eventsSinceOpen().first().endsWith(QStringLiteral("起始")));
+    }
+
+    void failedPollsGiveNoEvents()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        m_poller->tick();
+        QVERIFY(sim.pause());
+        m_poller->tick(); // every read times out
+        m_poller->tick();
+        QVERIFY(sim.resume());
+        QCOMPARE(eventsSinceOpen().size(), 3); // no false "OFF"
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+    }
+
+    void firstPollFailingGivesNoStartingState()
+    {
+        openJournal();
+        Simulator sim(kChannelOneAlarm);
+        openLink(sim);
+        InputStates[5] = 1; // left over from an earlier opening
+        QVERIFY(sim.pause());
+        m_poller->tick();
+        QVERIFY(sim.resume());
+        QVERIFY(eventsSinceOpen().isEmpty());
+        QVERIFY(m_journal->known().delivered.none());
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen().size(), 3);
+    }
+
+    void outOfRangeBytesGiveNoEvents_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::newRow("256") << 256;
+        QTest::newRow("-1") << -1;
+    }
+    void outOfRangeBytesGiveNoEvents()
+    {
+        QFETCH(int, slot);
+        openJournal();
+        m_journal->linkOpened();
+        g_slot = 0x05;
+        m_poller->setReads({noRegisters, slotBits, slotBits});
+        m_poller->tick();
+        const QStringList starting = eventsSinceOpen();
+        QCOMPARE(starting.size(), 2 * 2 + 2); // inputs 1, 3, 9, 11 and relays 1, 3
+        g_slot = slot;
+        m_poller->tick();
+        QCOMPARE(eventsSinceOpen(), starting);
+        QCOMPARE(InputStates[0], 1);
+    }
+
+    // ------------------------------------------------ configuration writes
+
+    void configurationWritesJournaled()
+    {
+        openJournal();
+        Simulator sim;
+        openLink(sim);
+        ConfigWindow window;
+        connect(&window, &ConfigWindow::parameterWritten, m_journal.get(),
+                &EventJournal::configWritten);
+        window.show();
+        window.readCycle();
+        auto *box = window.findChild<QLineEdit *>(QStringLiteral("T_3RW(1)"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)")),
+                          Qt::LeftButton);
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("350"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QCOMPARE(sim.writes(), QStringList{"write 2 350"});
+        const Event written = m_journal->log().newestEvents(1).front();
+        QCOMPARE(written.kind, EventKind::ConfigWrite);
+        QCOMPARE(written.source, QStringLiteral("寄存器2 CH1报警值"));
+        QCOMPARE(written.detail, QStringLiteral("250 → 350 已写入"));
+    }
+
+    void failedRetryJournaledAgainstASilentInstrument()
+    {
+        openJournal();
+        Simulator sim({"--silent"});
+        openLink(sim);
+        ConfigWindow window;
+        connect(&window, &ConfigWindow::parameterWritten, m_journal.get(),
+                &EventJournal::configWritten);
+        window.show();
+        window.readCycle(); // nothing read back
+        auto *combo = window.findChild<QComboBox *>(QStringLiteral("Combo5"));
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(3)")),
+                          Qt::LeftButton);
+        for (int tab = 0; tab < 10 && !combo->isVisible(); ++tab)
+            QTest::mouseClick(
+                window.findChild<QPushButton *>(QStringLiteral("SSTab2Tab(%1)").arg(tab)),
+                Qt::LeftButton);
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Down);
+        QTest::keyClick(combo, Qt::Key_Tab);
+        QCOMPARE(sim.writes(), (QStringList{"write 18 2", "write 18 2"}));
+        const Event failed = m_journal->log().newestEvents(1).front();
+        QCOMPARE(failed.detail, QStringLiteral("未读回 → 2:19200BPS 重试后失败"));
+    }
+
+    void writeTexts_data()
+    {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("code with its option") << 18 << 1 << 2 << int(WriteOutcome::WrittenOnRetry)
+                                              << "1:9600BPS → 2:19200BPS 重试后写入";
+        QTest::newRow("tenths") << 47 << 20 << 25 << int(WriteOutcome::Written) << "2 → 2.5 已写入";
+        QTest::newRow("code outside the list")
+            << 18 << 7 << 2 << int(WriteOutcome::Written) << "7 → 2:19200BPS 已写入";
+    }
+    void writeTexts()
+    {
+        QFETCH(int, reg);
+        QFETCH(int, before);
+        QFETCH(int, value);
+        QFETCH(int, outcome);
+        QTEST(configWriteEvent(reg, before, value, WriteOutcome(outcome), kStart).detail, "detail");
+    }
+
+    // ------------------------------------------------ tool events, outages
+
+    void toolAndLinkEvents()
+    {
+        openJournal();
+        m_journal->toolStarted();
+        CommSettings[CommIndex::Port] = 3;
+        CommSettings[CommIndex::BaudCode] = 2;
+        CommSettings[CommIndex::ParityCode] = 2;
+        CommSettings[CommIndex::Address] = 7;
+        CommSettings[CommIndex::OpenResult] = -1;
+        m_journal->linkOpened();
+        m_journal->linkClosed();
+        m_journal->toolEnded();
+        QCOMPARE(texts(m_journal->log().newestEvents(10)),
+                 (QStringList{"ZELMAR 退出", "端口3 关闭", "端口3 打开 19200 偶校验 地址7 未成功",
+                              "ZELMAR 启动"}));
+    }
+
+    // ------------------------------------------------ the view's rows
+
+    void durationsBesideTheirOffEvent_data()
+    {
+        QTest::addColumn<bool>("readBack");
+        QTest::newRow("as recorded") << false;
+        QTest::newRow("read back from the newest") << true;
+    }
+    void durationsBesideTheirOffEvent()
+    {
+        QFETCH(bool, readBack);
+        const RowBuilder rows = rowsOf(
+            {
+                stateEvent(0, "通道一报警", "ON 300 起始"), stateEvent(5, "通道二报警", "ON 120"),
+                stateEvent(65, "通道一报警", "OFF 240"), stateEvent(3605, "通道二报警", "OFF 100"),
+                stateEvent(3606, "通道三报警", "OFF 100"), // its "ON" was never seen
+                stateEvent(3607, "继电器1", "ON 300", EventKind::Relay),
+                stateEvent(3608, "端口1", "打开 9600 无校验 地址1 成功", EventKind::Link),
+                stateEvent(3609, "继电器1", "OFF 300", EventKind::Relay), // a new opening since
+            },
+            readBack);
+        QCOMPARE(durations(rows),
+                 (QStringList{"-", "-", "≥0:01:05", "1:00:00", "-", "-", "-", "-"}));
+    }
+
+    void readBackThenRecordedPairsAcrossTheSeam()
+    {
+        RowBuilder rows =
+            rowsOf({stateEvent(0, "通道一报警", "ON 300"), stateEvent(5, "通道二报警", "ON 300"),
+                    stateEvent(6, "通道二报警", "OFF 200")},
+                   true);
+        rows.add(stateEvent(60, "通道一报警", "OFF 200"));
+        rows.add(stateEvent(61, "通道二报警", "OFF 200")); // its episode had ended
+        QCOMPARE(durations(rows), (QStringList{"-", "-", "0:00:01", "0:01:00", "-"}));
+        QCOMPARE(rows.firstSerial(), qint64(-3));
+        QCOMPARE(rows.row(1).event.detail, QStringLiteral("OFF 200"));
+    }
+
+    void filterByKindRangeAndText_data()
+    {
+        QTest::addColumn<int>("kind"); // -1: any
+        QTest::addColumn<int>("from"); // seconds after the start; -1: open
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("sources");
+        QTest::newRow("everything") << -1 << -1 << -1 << ""
+                                    << "通道一报警 寄存器2 CH1报警值 继电器1";
+        QTest::newRow("kind") << int(EventKind::Relay) << -1 << -1 << ""
+                              << "继电器1";
+        QTest::newRow("range, both ends included") << -1 << 10 << 20 << ""
+                                                   << "寄存器2 CH1报警值";
+        QTest::newRow("text in the detail") << -1 << -1 << -1 << "350"
+                                            << "寄存器2 CH1报警值";
+        QTest::newRow("text ignores case") << -1 << -1 << -1 << "on 300"
+                                           << "通道一报警 继电器1";
+        QTest::newRow("text in the kind's name") << -1 << -1 << -1 << "配置"
+                                                 << "寄存器2 CH1报警值";
+        QTest::newRow("nothing") << int(EventKind::Alarm) << 10 << 30 << ""
+                                 << "";
+    }
+    void filterByKindRangeAndText()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, text);
+        const RowBuilder rows = rowsOf({
+            stateEvent(0, "通道一报警", "ON 300"),
+            stateEvent(10, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite),
+            stateEvent(21, "继电器1", "ON 300", EventKind::Relay),
+        });
+        JournalFilter filter;
+        if (kind >= 0)
+            filter.kind = EventKind(kind);
+        if (from >= 0)
+            filter.from = kStart.addSecs(from);
+        if (to >= 0)
+            filter.to = kStart.addSecs(to);
+        filter.text = text;
+        QStringList found;
+        for (qint64 serial : filterRows(rows, rows.firstSerial(), rows.endSerial(), filter))
+            found << rows.row(serial).event.source;
+        QTEST(found.join(u' '), "sources");
+    }
+
+    void alarmEpisodesOfTheLastDay()
+    {
+        const RowBuilder rows = rowsOf({
+            stateEvent(-90000, "通道一报警", "ON 300"), // more than a day before
+            stateEvent(-80000, "通道一报警", "OFF 200"),
+            stateEvent(0, "通道一报警", "ON 300 起始"),
+            stateEvent(10, "通道一报警", "OFF 200"),
+            stateEvent(20, "通道一报警", "ON 300"),
+            stateEvent(30, "通道四报警", "ON 95"),
+            stateEvent(40, "4有报警", "ON 95", EventKind::AlarmOutput),
+            stateEvent(50, "通道二开路", "ON 0", EventKind::OpenCircuit),
+        });
+        QCOMPARE(alarmEpisodesLastDay(rows, kStart.addSecs(60)), (std::array<int, 4>{2, 0, 0, 1}));
+    }
+
+    void csvHasTheMarkAndQuotesWhatNeedsIt()
+    {
+        const RowBuilder rows = rowsOf({
+            stateEvent(0, "通道一报警", "ON 300"),
+            stateEvent(61, "通道一报警", "OFF 2,5 \"x\""),
+        });
+        const QByteArray csv = journalCsv(rows, {1, 0});
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n")),
+                 (QStringList{"日期时间,类型,对象,内容,持续时间",
+                              "2026-05-20 08:01:01,报警,通道一报警,\"OFF 2,5 \"\"x\"\"\",0:01:01",
+                              "2026-05-20 08:00:00,报警,通道一报警,ON 300,", ""}));
+    }
+
+    // ------------------------------------------------ the view
+
+    void viewFiltersNewestFirstAndFollowsNewEvents()
+    {
+        openJournal();
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        m_journal->record(stateEvent(10, "继电器1", "ON 300", EventKind::Relay));
+        JournalWindow window(m_journal.get());
+        window.show();
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
+        auto *kind = window.findChild<QComboBox *>(QStringLiteral("KindFilter"));
+        kind->setCurrentIndex(kind->findText(QStringLiteral("报警")));
+        QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+        // A new event that passes the filter goes on top; one that does not stays out.
+        m_journal->record(stateEvent(20, "继电器1", "OFF 200", EventKind::Relay));
+        m_journal->record(stateEvent(30, "通道一报警", "OFF 200"));
+        QCOMPARE(shownSources(window), (QStringList{"通道一报警", "通道一报警"}));
+        QCOMPARE(window.model().index(0, JournalModel::Duration).data().toString(),
+                 QStringLiteral("0:00:30"));
+        kind->setCurrentIndex(0);
+        QTest::keyClicks(window.findChild<QLineEdit *>(QStringLiteral("SearchText")),
+                         QStringLiteral("OFF"));
+        QCOMPARE(shownSources(window), (QStringList{"通道一报警", "继电器1"}));
+        window.findChild<QLineEdit *>(QStringLiteral("SearchText"))->clear();
+        window.findChild<QDateTimeEdit *>(QStringLiteral("RangeFrom"))
+            ->setDateTime(kStart.addSecs(5));
+        window.findChild<QDateTimeEdit *>(QStringLiteral("RangeTo"))
+            ->setDateTime(kStart.addSecs(20));
+        QCOMPARE(shownSources(window).size(), 4); // the range counts only when ticked
+        window.findChild<QCheckBox *>(QStringLiteral("RangeFilter"))->setChecked(true);
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "继电器1"}));
+        QVERIFY(window.findChild<QLabel *>(QStringLiteral("AlarmCounts"))
+                    ->text()
+                    .contains(QStringLiteral("CH1: 1 ")));
+    }
+
+    void viewOpensOnTheNewestAndReadsTheRestLater()
+    {
+        openJournal();
+        // An episode whose "ON" lies beyond the first read and whose "OFF" within it.
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        const int quiet = JournalWindow::kFirstRead + 500;
+        for (int i = 0; i < quiet; ++i)
+            m_journal->record(
+                stateEvent(1, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
+        m_journal->record(stateEvent(100, "通道一报警", "OFF 200"));
+        JournalWindow window(m_journal.get());
+        QCOMPARE(window.model().rowCount(), JournalWindow::kFirstRead);
+        QVERIFY(window.isLoading());
+        m_journal->record(stateEvent(101, "继电器1", "ON 300", EventKind::Relay));
+        QTRY_VERIFY(!window.isLoading());
+        QCOMPARE(window.model().rowCount(), quiet + 3);
+        QCOMPARE(shownSources(window).first(), QStringLiteral("继电器1"));
+        QCOMPARE(shownSources(window).last(), QStringLiteral("通道一报警"));
+        QCOMPARE(window.model().index(1, JournalModel::Duration).data().toString(),
+                 QStringLiteral("0:01:40"));
+    }
+
+    void viewShowsEventsStillWaitingForTheDatabase()
+    {
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath()); // no database
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        JournalWindow window(m_journal.get());
+        QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+    }
+
+    void exportWritesTheShownRows()
+    {
+        openJournal();
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        m_journal->record(stateEvent(10, "继电器1", "ON 300", EventKind::Relay));
+        JournalWindow window(m_journal.get());
+        window.findChild<QLineEdit *>(QStringLiteral("SearchText"))
+            ->setText(QStringLiteral("继电器"));
+        const QString path = m_dir->filePath(QStringLiteral("journal.csv"));
+        QVERIFY(window.exportCsv(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray csv = file.readAll();
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(csv.count("\r\n"), 2);
+        QVERIFY(csv.contains("继电器1"));
+        // A folder that does not exist: no file, no partial file.
+        QVERIFY(!window.exportCsv(m_dir->filePath(QStringLiteral("none/journal.csv"))));
+    }
+
+    void overviewOpensTheViewByButtonAndKey()
+    {
+        makeRecordingDatabase();
+        qputenv("ZELMAR_DB", QFile::encodeName(dbPath()));
+        auto *overview = new OverviewWindow;
+        overview->show();
+        QVERIFY(QTest::qWaitForWindowExposed(overview));
+        auto *button = overview->findChild<QPushButton *>(QStringLiteral("JournalButton"));
+        QVERIFY(button);
+        // It covers none of the function column's buttons.
+        for (QWidget *other :
+             button->parentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (other != button && other->isVisible())
+                QVERIFY2(!other->geometry().intersects(button->geometry()),
+                         qPrintable(other->objectName()));
+        QVERIFY(button->parentWidget()->rect().contains(button->geometry()));
+        QTest::keyClick(overview, Qt::Key_F9);
+        QVERIFY(journalWindow()->isVisible());
+        journalWindow()->hide();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(journalWindow()->isVisible());
+        delete journalWindow();
+        overview->exitTool();
+        delete overview;
+        qunsetenv("ZELMAR_DB");
+    }
+
+    // ------------------------------------------------ marks on the trend
+
+    void marksBetweenTheSamplesAroundThem_data()
+    {
+        QTest::addColumn<double>("seconds"); // after the sample at position 180
+        QTest::addColumn<double>("x");       // -1: no mark
+        QTest::newRow("on the first sample shown") << 0.0 << 0.0;
+        QTest::newRow("half way to the next") << 20.5 << 3075.0;
+        QTest::newRow("on the last sample before a gap") << 60.0 << 9000.0;
+        QTest::newRow("across the gap, in proportion") << 105.0 << 9075.0;
+        QTest::newRow("on the newest sample") << 150.0 << 9150.0;
+        QTest::newRow("before the window") << -1.0 << -1.0;
+        QTest::newRow("after the newest sample") << 151.0 << -1.0;
+    }
+    void marksBetweenTheSamplesAroundThem()
+    {
+        QFETCH(double, seconds);
+        QFETCH(double, x);
+        const double base = 46000.5;
+        const double second = 1.0 / 86400;
+        Chart::TrendBuffer buffer;
+        for (int p = 1; p <= 240; ++p)
+            buffer.times[p] = base + (p - 180) * second; // date and time as one sum
+        buffer.times[241] = base + 150 * second;         // a minute and a half after 240
+        Chart::TrendView view;
+        Chart::applyZoom(1, view.sampleStep, view.windowOffset);
+        view.writePosition = 241;
+        const std::optional<double> found = Chart::momentX(buffer, view, base + seconds * second);
+        if (x < 0) {
+            QCOMPARE(found, std::nullopt);
+        } else {
+            QVERIFY(found);
+            QCOMPARE(qRound(*found), qRound(x));
+        }
+    }
+
+    void marksOfTheLastDayReadAtOpening()
+    {
+        openJournal();
+        m_journal->record(stateEvent(-90000, "通道一报警", "ON 300")); // more than a day ago
+        m_journal->record(stateEvent(-60, "通道一报警", "OFF 200"));
+        m_journal->record(stateEvent(-50, "继电器1", "OFF 200", EventKind::Relay));
+        m_journal->record(
+            stateEvent(-40, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
+        EventJournal reopened(QStringLiteral("reopened"));
+        reopened.open(dbPath());
+        QCOMPARE(texts(reopened.marksBetween(kStart.addDays(-2), kStart)),
+                 (QStringList{"通道一报警 OFF 200", "寄存器2 CH1报警值 250 → 350 已写入"}));
+    }
+
+    void marksInTheStrokeListAndUnderTheRuler()
+    {
+        RecordingFixture recording(QStringLiteral("marks recording"));
+        QVERIFY(recording.isReady());
+        QVERIFY(recording.fillRing(241, 241));
+        const QDateTime noon =
+            QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(recording.noon());
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        SystemClock::setFixed(noon);
+        m_journal->open(recording.path());
+        m_journal->record(Event{noon.addSecs(-120), EventKind::Alarm, "通道一报警", "ON 300"});
+        m_journal->record(Event{noon.addSecs(-30), EventKind::Alarm, "通道一报警", "ON 300"});
+        m_journal->record(Event{noon.addSecs(-20), EventKind::Alarm, "通道一报警", "OFF 240"});
+        m_journal->record(Event{noon.addSecs(-10), EventKind::Relay, "继电器1", "OFF 240"});
+        m_journal->record(Event{noon.addSecs(-10), EventKind::ConfigWrite, "寄存器2 CH1报警值",
+                                "250 → 350 已写入"});
+        ChartSurface surface;
+        TrendChart chart;
+        chart.attachSurface(&surface);
+        chart.setMarkSource(
+            [this](double from, double to) { return Chart::journalMarks(*m_journal, from, to); });
+        chart.load(recording.store());
+
+        QVector<Stroke> marks;
+        for (const Stroke &s : surface.strokes())
+            if (s.from.y() == 0 && s.to.y() == Chart::kMarkHeight)
+                marks << s;
+        // Position 211 (30 s before the newest at 241) lies at (211 - 180) × 150.
+        QCOMPARE(marks,
+                 (QVector<Stroke>{
+                     {QPointF(4650, 0), QPointF(4650, 300), QColor(255, 0, 0), 2, Qt::SolidLine},
+                     {QPointF(6150, 0), QPointF(6150, 300), QColor(255, 0, 0), 2, Qt::DotLine},
+                     {QPointF(7650, 0), QPointF(7650, 300), QColor(0, 0, 255), 2, Qt::SolidLine},
+                 }));
+
+        chart.toggleRuler(recording.store());
+        ChartUpdate update = chart.sliderChanged(recording.store(), 4650);
+        QVERIFY(update.readout);
+        QCOMPARE(update.readout->events, QStringLiteral("通道一报警 ON 300"));
+        update = chart.sliderChanged(recording.store(), 4650 + 150);
+        QCOMPARE(update.readout->events, QString());
+    }
+
+    void chatteringForAnHourStaysWithinTheRing()
+    {
+        openJournal();
+        // A full ring whose newest event stands 1000 ids before its end.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "filler");
+            db.setDatabaseName(dbPath());
+            QVERIFY(db.open());
+            QSqlQuery fill(db);
+            QVERIFY(fill.exec(
+                QStringLiteral(
+                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                    "INSERT INTO events SELECT i, 46000, 0.25, 'relay', '继电器2', 'ON 1' FROM n")
+                    .arg(EventLog::kEventRingIds)));
+            QVERIFY(fill.exec(QStringLiteral("UPDATE events_void SET newest_event = 99000")));
+            QVERIFY(fill.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("filler"));
+        const qint64 fullSize = QFileInfo(dbPath()).size();
+
+        // Input 4 (channel 2's open circuit) on and off at 2 Hz: every poll a change.
+        m_journal->linkOpened();
+        const int polls = 2 * 3600;
+        StateSnapshot polled;
+        polled.delivered.set();
+        for (int i = 0; i < polls; ++i) {
+            SystemClock::setFixed(kStart.addMSecs(500 * i));
+            polled.states[4] = (i + 1) % 2;
+            m_journal->observe(polled, {0, float(i), 0, 0});
+        }
+        QVERIFY(m_journal->log().pending().empty());
+        QCOMPARE(m_journal->log().droppedCount(), qint64(0));
+        // "打开" and 7200 changes after id 99000, round the end of the ring.
+        QCOMPARE(m_journal->log().newestId(),
+                 std::optional<qint32>(99000 + polls + 1 - EventLog::kEventRingIds));
+        QSqlQuery count(QSqlDatabase::database(QStringLiteral("test journal")));
+        QVERIFY(count.exec(QStringLiteral("SELECT COUNT(*), MIN(ev_id), MAX(ev_id) FROM events")));
+        QVERIFY(count.next());
+        QCOMPARE(count.value(0).toInt(), EventLog::kEventRingIds);
+        QCOMPARE(count.value(1).toInt(), 1);
+        QCOMPARE(count.value(2).toInt(), EventLog::kEventRingIds);
+        QVERIFY(QFileInfo(dbPath()).size() <= fullSize + fullSize / 10);
+        const Event newest = m_journal->log().newestEvents(1).front();
+        QCOMPARE(newest.when, kStart.addSecs((polls - 1) / 2)); // whole seconds
+        QCOMPARE(newest.detail, QStringLiteral("OFF 7199"));
+    }
+
+    // The tool as the operator uses it: "打开" on the overview, a change in
+    // CONFIG, the alarm going; all of it in the tool's own journal.
+    void toolJournalsAlarmsAndAConfigurationChange()
+    {
+        makeRecordingDatabase();
+        qputenv("ZELMAR_DB", QFile::encodeName(dbPath()));
+        SystemClock::setSource({});
+        Simulator sim(kChannelOneAlarm);
+        QVERIFY(sim.start(kPort));
+        auto *overview = new OverviewWindow;
+        overview->show();
+        startJournal();
+        const auto newest = [] { return texts(eventJournal()->log().newestEvents(20)); };
+        QVERIFY(newest().contains(QStringLiteral("ZELMAR 启动")));
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command9")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(newest().contains(QStringLiteral("继电器1 ON 300 起始")));
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command21")),
+                          Qt::LeftButton);
+        ConfigWindow *config = CONFIG1();
+        QTRY_COMPARE(config->findChild<QLabel *>(QStringLiteral("D_4W(1)"))->text(),
+                     QStringLiteral("250"));
+        auto *box = config->findChild<QLineEdit *>(QStringLiteral("T_3RW(1)"));
+        QTest::mouseClick(config->findChild<QPushButton *>(QStringLiteral("SSTab2Tab(0)")),
+                          Qt::LeftButton);
+        box->setFocus();
+        QTest::keyClicks(box, QStringLiteral("350"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QVERIFY(newest().contains(QStringLiteral("寄存器2 CH1报警值 250 → 350 已写入")));
+        QTRY_VERIFY(newest().contains(QStringLiteral("通道一报警 OFF 300")));
+        QTest::mouseClick(config->findChild<QPushButton *>(QStringLiteral("Command11")),
+                          Qt::LeftButton);
+
+        JournalWindow *view = journalWindow();
+        view->reload();
+        QTRY_VERIFY(!view->isLoading());
+        QVERIFY(shownSources(*view).contains(QStringLiteral("寄存器2 CH1报警值")));
+        const int off = shownSources(*view).indexOf(QStringLiteral("通道一报警"));
+        QVERIFY(!view->model().index(off, JournalModel::Duration).data().toString().isEmpty());
+
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command10")),
+                          Qt::LeftButton);
+        QCOMPARE(newest().first(), QStringLiteral("端口1 关闭"));
+        delete view;
+        overview->exitTool();
+        delete overview;
+        eventJournal()->close();
+        qunsetenv("ZELMAR_DB");
+    }
+
+    void eventsWaitOverADatabaseOutage()
+    {
+        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal->open(dbPath()); // no database yet
+        m_journal->linkOpened();
+        const int burst = EventLog::kQueueLimit + 10;
+        StateSnapshot polled;
+        polled.delivered.set();
+        for (int i = 0; i < burst; ++i) {
+            SystemClock::setFixed(kStart.addSecs(i));
+            polled.states[0] = (i + 1) % 2;
+            m_journal->observe(polled, {float(i), 0, 0, 0});
+        }
+        QCOMPARE(int(m_journal->log().pending().size()), EventLog::kQueueLimit);
+        // The chart's marks do not wait for the database.
+        QCOMPARE(int(m_journal->marksBetween(kStart, kStart.addSecs(burst)).size()), burst);
+        makeRecordingDatabase();
+        SystemClock::setFixed(kStart.addSecs(burst + EventLog::kReopenIntervalSeconds));
+        QCOMPARE(m_journal->log().flush(), 0);
+        const std::vector<Event> stored = m_journal->log().newestEvents(2 * burst);
+        QCOMPARE(int(stored.size()), EventLog::kQueueLimit + 1);
+        const Event &note = stored.back();
+        QCOMPARE(note.kind, EventKind::Note);
+        QVERIFY(note.detail.contains(QStringLiteral("丢失 11 条事件"))); // "打开" and 10 changes
+        QCOMPARE(note.when, stored[stored.size() - 2].when);
+        QCOMPARE(stored.front().when, kStart.addSecs(burst - 1)); // original times
+    }
+};
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"

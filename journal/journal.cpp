@@ -26,7 +26,7 @@ QString codeText(const std::array<const char *, 3> &texts, qint32 code)
 
 QString portSource()
 {
-    return QStringLiteral("端口%1").arg(CommSettings[CommIndex::Port]);
+    return QStringLiteral("端口 %1").arg(CommSettings[CommIndex::Port]);
 }
 
 const QString kTool = QStringLiteral("ZELMAR");

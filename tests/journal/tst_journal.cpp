@@ -299,10 +299,10 @@ private slots:
         m_poller->tick();
         m_journal->linkClosed();
         m_poller->tick(); // a poll after "关闭" is not watched
-        QCOMPARE(texts(m_journal->log().newestEvents(1)), QStringList{"端口1 关闭"});
+        QCOMPARE(texts(m_journal->log().newestEvents(1)), QStringList{"端口 1 关闭"});
         m_journal->linkOpened();
         QCOMPARE(texts(m_journal->log().newestEvents(1)),
-                 QStringList{"端口1 打开 9600 无校验 地址1 成功"});
+                 QStringList{"端口 1 打开 9600 无校验 地址1 成功"});
         m_poller->tick();
         QCOMPARE(eventsSinceOpen().size(), 3);
         QVERIFY(eventsSinceOpen().first().endsWith(QStringLiteral("起始")));
@@ -448,7 +448,7 @@ private slots:
         m_journal->linkClosed();
         m_journal->toolEnded();
         QCOMPARE(texts(m_journal->log().newestEvents(10)),
-                 (QStringList{"ZELMAR 退出", "端口3 关闭", "端口3 打开 19200 偶校验 地址7 未成功",
+                 (QStringList{"ZELMAR 退出", "端口 3 关闭", "端口 3 打开 19200 偶校验 地址7 未成功",
                               "ZELMAR 启动"}));
     }
 
@@ -469,7 +469,7 @@ private slots:
                 stateEvent(65, "通道一报警", "OFF 240"), stateEvent(3605, "通道二报警", "OFF 100"),
                 stateEvent(3606, "通道三报警", "OFF 100"), // its "ON" was never seen
                 stateEvent(3607, "继电器1", "ON 300", EventKind::Relay),
-                stateEvent(3608, "端口1", "打开 9600 无校验 地址1 成功", EventKind::Link),
+                stateEvent(3608, "端口 1", "打开 9600 无校验 地址1 成功", EventKind::Link),
                 stateEvent(3609, "继电器1", "OFF 300", EventKind::Relay), // a new opening since
             },
             readBack);
@@ -864,7 +864,7 @@ private slots:
 
         QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command10")),
                           Qt::LeftButton);
-        QCOMPARE(newest().first(), QStringLiteral("端口1 关闭"));
+        QCOMPARE(newest().first(), QStringLiteral("端口 1 关闭"));
         delete view;
         overview->exitTool();
         delete overview;

@@ -577,6 +577,7 @@ private slots:
         window.show();
         QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
         auto *kind = window.findChild<QComboBox *>(QStringLiteral("KindFilter"));
+        QVERIFY(kind->findText(QStringLiteral("历史库")) > 0); // the forwarder's notes too
         kind->setCurrentIndex(kind->findText(QStringLiteral("报警")));
         QCOMPARE(shownSources(window), QStringList{"通道一报警"});
         // A new event that passes the filter goes on top; one that does not stays out.

@@ -1,5 +1,7 @@
 #include "historianserver.h"
 
+#include "sqliteresult.h"
+
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -146,13 +148,7 @@ bool HistorianServer::open(const HistorianTarget &target)
 
 void HistorianServer::close()
 {
-    if (!QSqlDatabase::contains(m_connectionName))
-        return;
-    {
-        QSqlDatabase db = database();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
+    releaseSqlConnection(m_connectionName);
 }
 
 bool HistorianServer::isOpen() const

@@ -1,5 +1,7 @@
 #include "forwardsource.h"
 
+#include "sqliteresult.h"
+
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -57,17 +59,6 @@ bool openNamed(const QString &name, const QString &path, const char *options, QS
     return false;
 }
 
-void removeNamed(const QString &name)
-{
-    if (!QSqlDatabase::contains(name))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(name, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
 } // namespace
 
 ForwardSource::ForwardSource(const QString &connectionName)
@@ -120,8 +111,8 @@ bool ForwardSource::open(const QString &path)
 void ForwardSource::close()
 {
     m_open = false;
-    removeNamed(m_readName);
-    removeNamed(m_writeName);
+    releaseSqlConnection(m_readName);
+    releaseSqlConnection(m_writeName);
 }
 
 std::optional<SlVoid> ForwardSource::readCounters() const

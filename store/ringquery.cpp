@@ -1,5 +1,7 @@
 #include "ringquery.h"
 
+#include "sqliteresult.h"
+
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,9 +19,6 @@ constexpr char kReadOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000
 constexpr int kDateColumn = 1;
 constexpr int kTimeColumn = 2;
 constexpr int kFirstValueColumn = 3;
-
-// SQLite's primary result code for "another connection holds the lock".
-constexpr int kSqliteBusy = 5;
 
 const char *idColumn(RecordTable table)
 {
@@ -109,7 +108,7 @@ RingReader::OpenResult RingReader::openConnection(const QString &path)
         // SQLite for its schema, which only a lock makes busy.
         QSqlQuery probe(db);
         const bool locked = !probe.exec(QStringLiteral("select count(*) from sqlite_master")) &&
-                            probe.lastError().nativeErrorCode().toInt() % 256 == kSqliteBusy;
+                            sqlitePrimaryCode(probe.lastError()) == SqliteCode::Busy;
         m_lastError = locked ? QStringLiteral("database locked: ") + path
                              : QStringLiteral("not a recording database (%1): %2").arg(fault, path);
         return locked ? OpenResult::Unreadable : OpenResult::NotRecording;
@@ -133,7 +132,7 @@ void RingReader::close()
     endSnapshot();
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
-    removeConnection(m_connectionName);
+    releaseSqlConnection(m_connectionName);
 }
 
 std::optional<double> RingReader::momentAt(RecordTable table, qint32 id) const

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include "numbers.h"
+#include "sqliteresult.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,10 +42,6 @@ constexpr char kInspectSuffix[] = "-inspect";
 constexpr char kAsItLiesOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI";
 constexpr char kAsItLiesQuery[] = "immutable=1";
 constexpr char kJournalSuffix[] = "-journal";
-
-// SQLite's primary result codes that mean "another connection holds the lock".
-constexpr int kSqliteBusy = 5;
-constexpr int kSqliteLocked = 6;
 
 constexpr int kCounterColumns = 4;
 constexpr int kRingColumns = 3 + kRecordedValueCount; // id, date, time, values
@@ -134,13 +131,6 @@ TableCheck checkTable(const QSqlDatabase &db, const TableLayout &layout)
         return check;
     check.outcome = TableCheck::Usable;
     return check;
-}
-
-bool isLockError(const QSqlError &error)
-{
-    const int code =
-        error.nativeErrorCode().toInt() & 0xff; // extended codes keep the primary in the low byte
-    return code == kSqliteBusy || code == kSqliteLocked;
 }
 
 qint32 counterField(const QVariant &value)
@@ -374,17 +364,6 @@ QString databasePath()
            QLatin1String(kDatabaseFileName);
 }
 
-void removeConnection(const QString &connectionName)
-{
-    if (!QSqlDatabase::contains(connectionName))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connectionName);
-}
-
 QString recordingTablesFault(const QSqlDatabase &db)
 {
     const Layouts layouts = allLayouts();
@@ -566,7 +545,7 @@ bool RecordingStore::openConnection(const QString &path)
     // another program is no reason to fail: its writes wait their turn.
     const QString probe =
         QStringLiteral("UPDATE sl_void SET %1 = %1 WHERE 0").arg(quoted(counters.at(0)));
-    if (!query.exec(probe) && !isLockError(query.lastError())) {
+    if (!query.exec(probe) && !isSqliteLockError(query.lastError())) {
         fail(QStringLiteral("write"), query.lastError());
         return false;
     }
@@ -692,5 +671,5 @@ QSqlDatabase RecordingStore::database() const
 void RecordingStore::fail(const QString &what, const QSqlError &error) const
 {
     m_lastError = what + QStringLiteral(": ") + error.text();
-    m_lastErrorCode = error.nativeErrorCode().toInt() & 0xff;
+    m_lastErrorCode = sqlitePrimaryCode(error);
 }

@@ -37,10 +37,6 @@ enum class RecordTable {
 // in the per-user application data folder.
 QString databasePath();
 
-// Closes and removes the named connection; harmless when there is none. Every
-// query on it must be gone first.
-void removeConnection(const QString &connectionName);
-
 // Why the tables of an open database are not those of a recording database (a
 // table missing, lacking columns or its key, or unreadable); empty when they are.
 QString recordingTablesFault(const QSqlDatabase &db);

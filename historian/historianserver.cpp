@@ -24,32 +24,32 @@ constexpr qint64 kSchemaLock = 0x5a454c4d4152; // "ZELMAR"
 
 constexpr int kValueColumns = 8;
 
-struct ColumnSpec {
+struct ServerColumn {
     const char *name;
     const char *type; // as information_schema.columns.data_type says it
 };
 
-struct TableSpec {
+struct ServerTable {
     const char *name;
-    QVector<ColumnSpec> columns;
+    QVector<ServerColumn> columns;
     bool stationTimeKey; // rows are unique by (station, ts)
     const char *createSql;
 };
 
-QVector<ColumnSpec> sampleColumns()
+QVector<ServerColumn> sampleColumns()
 {
-    QVector<ColumnSpec> columns{{"station", "text"}, {"ts", "timestamp with time zone"}};
+    QVector<ServerColumn> columns{{"station", "text"}, {"ts", "timestamp with time zone"}};
     static const char *const names[kValueColumns] = {"v1", "v2", "v3", "v4",
                                                      "v5", "v6", "v7", "v8"};
     for (const char *name : names)
-        columns.append(ColumnSpec{name, "real"});
+        columns.append(ServerColumn{name, "real"});
     return columns;
 }
 
 // Append-only and kept: retention is the server's business (README).
-const QVector<TableSpec> &tableSpecs()
+const QVector<ServerTable> &serverTables()
 {
-    static const QVector<TableSpec> specs{
+    static const QVector<ServerTable> tables{
         {"stations",
          {{"station", "text"},
           {"port", "integer"},
@@ -82,7 +82,7 @@ const QVector<TableSpec> &tableSpecs()
          "logged_at timestamptz NOT NULL DEFAULT now()); "
          "CREATE INDEX events_station_ts ON events (station, ts)"},
     };
-    return specs;
+    return tables;
 }
 
 const char *sampleTableName(SampleTable table)
@@ -164,13 +164,13 @@ bool HistorianServer::ensureSchema()
     QSqlQuery query(db);
     bool ok = query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock));
     QStringList faults;
-    for (const TableSpec &spec : tableSpecs()) {
+    for (const ServerTable &table : serverTables()) {
         if (!ok)
             break;
         query.prepare(
             QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
                            "WHERE table_schema = current_schema() AND table_name = ?"));
-        query.addBindValue(QLatin1String(spec.name));
+        query.addBindValue(QLatin1String(table.name));
         ok = query.exec();
         QHash<QString, QString> found;
         while (ok && query.next())
@@ -179,32 +179,32 @@ bool HistorianServer::ensureSchema()
             break;
         if (found.isEmpty()) {
             const QStringList statements =
-                QString::fromLatin1(spec.createSql).split(QStringLiteral("; "));
+                QString::fromLatin1(table.createSql).split(QStringLiteral("; "));
             for (const QString &statement : statements)
                 ok = ok && query.exec(statement);
             continue;
         }
         QStringList wrong;
-        for (const ColumnSpec &column : spec.columns) {
+        for (const ServerColumn &column : table.columns) {
             if (found.value(QLatin1String(column.name)) != QLatin1String(column.type))
                 wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
                                                      QLatin1String(column.type));
         }
-        if (wrong.isEmpty() && spec.stationTimeKey) {
+        if (wrong.isEmpty() && table.stationTimeKey) {
             // INSERT ... ON CONFLICT needs rows unique by station and time.
             query.prepare(QStringLiteral(
                 "SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass(?) "
                 "AND i.indisunique AND i.indnatts = 2 AND (SELECT array_agg(a.attname::text "
                 "ORDER BY a.attname) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
                 "a.attnum = ANY(i.indkey)) = ARRAY['station', 'ts']"));
-            query.addBindValue(QLatin1String(spec.name));
+            query.addBindValue(QLatin1String(table.name));
             ok = query.exec() && query.next();
             if (ok && query.value(0).toInt() == 0)
                 wrong << QStringLiteral("a unique key on (station, ts)");
         }
         if (!wrong.isEmpty())
             faults << QStringLiteral("table %1 exists without %2")
-                          .arg(QLatin1String(spec.name), wrong.join(QStringLiteral(", ")));
+                          .arg(QLatin1String(table.name), wrong.join(QStringLiteral(", ")));
     }
     const QString reason = ok ? faults.join(QStringLiteral("; ")) : query.lastError().text();
     if (!ok || !faults.isEmpty()) {

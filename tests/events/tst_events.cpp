@@ -2,13 +2,14 @@
 // clock set by each test.
 #include "clock.h"
 #include "events.h"
+#include "immutablefile.h"
+#include "otherprogram.h"
 #include "recorder.h"
 #include "recordingstate.h"
 #include "shared.h"
 #include "store.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -21,38 +22,6 @@ namespace
 
 const QDateTime kStart(QDate(2026, 3, 14), QTime(12, 0, 0));
 
-// Another program's connection to the same file.
-class OtherProgram
-{
-public:
-    explicit OtherProgram(const QString &path)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(path);
-        db.open();
-    }
-    ~OtherProgram()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    bool exec(const QString &sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        return query.exec(sql);
-    }
-    QVariant value(const QString &sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        if (!query.exec(sql) || !query.next())
-            return {};
-        return query.value(0);
-    }
-
-private:
-    QString m_name = QStringLiteral("other");
-};
-
 Event linkEvent(const QDateTime &when, const QString &detail)
 {
     return Event{when, EventKind::Link, QStringLiteral("port 1"), detail};
@@ -64,13 +33,6 @@ QStringList details(const std::vector<Event> &events)
     for (const Event &e : events)
         list << e.detail;
     return list;
-}
-
-// Makes a file that even root cannot write; false where the file system has no such flag.
-bool makeImmutable(const QString &path, bool on)
-{
-    return QProcess::execute(QStringLiteral("chattr"),
-                             {on ? QStringLiteral("+i") : QStringLiteral("-i"), path}) == 0;
 }
 
 } // namespace
@@ -345,12 +307,13 @@ private slots:
     void readOnlyDatabaseQueuesUntilWritable()
     {
         makeRecordingDatabase();
-        if (!makeImmutable(dbPath(), true))
+        ImmutableFile readOnly(dbPath());
+        if (!readOnly.isImmutable())
             QSKIP("no immutable files here: no read-only database to test");
         EventLog log;
         log.open(dbPath());
         const bool written = log.appendEvent(linkEvent(kStart, QStringLiteral("queued")));
-        makeImmutable(dbPath(), false);
+        readOnly.release();
         QVERIFY(!written);
         QVERIFY(!log.isOpen());
         SystemClock::setFixed(kStart.addSecs(EventLog::kReopenIntervalSeconds));
@@ -443,13 +406,14 @@ private slots:
     void readOnlyDatabaseIsSaid()
     {
         makeRecordingDatabase();
-        if (!makeImmutable(dbPath(), true))
+        ImmutableFile readOnly(dbPath());
+        if (!readOnly.isImmutable())
             QSKIP("no immutable files here: no read-only database to test");
         Recorder recorder(nullptr, QStringLiteral("rec"));
         RecordingWatch watch(&recorder);
         recorder.load(dbPath());
         recorder.tick();
-        makeImmutable(dbPath(), false);
+        readOnly.release();
         QVERIFY(!watch.status().recording);
         QCOMPARE(watch.status().reason, QStringLiteral("database read-only"));
     }

@@ -5,6 +5,7 @@
 #include "events.h"
 #include "history.h"
 #include "immutablefile.h"
+#include "otherprogram.h"
 #include "recorder.h"
 #include "shared.h"
 #include "store.h"
@@ -28,58 +29,6 @@ namespace
 
 const QDate kDay(2026, 3, 14);
 const QDateTime kStart(kDay, QTime(12, 0, 0));
-
-// A second connection to the same file, as another program would hold it.
-class OtherProgram
-{
-public:
-    explicit OtherProgram(const QString &path, const QString &name = QStringLiteral("other"))
-        : m_name(name)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-        db.open();
-    }
-    ~OtherProgram()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    bool exec(const QString &sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        const bool ok = query.exec(sql);
-        if (!ok)
-            qWarning() << sql << query.lastError().text();
-        return ok;
-    }
-    QVariant value(const QString &sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        if (!query.exec(sql) || !query.next())
-            return {};
-        return query.value(0);
-    }
-    QVariantList row(const QString &sql)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name, false));
-        QVariantList values;
-        if (query.exec(sql) && query.next()) {
-            for (int i = 0; i < query.record().count(); ++i)
-                values << query.value(i);
-        }
-        return values;
-    }
-    qint64 count(const QString &table)
-    {
-        return value(QStringLiteral("SELECT COUNT(*) FROM ") + table).toLongLong();
-    }
-    QVariantList counters() { return row(QStringLiteral("SELECT * FROM sl_void")); }
-
-private:
-    QString m_name;
-};
 
 QVariantList counterRow(int pv, int lpv)
 {

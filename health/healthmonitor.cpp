@@ -86,12 +86,13 @@ std::vector<Event> HealthMonitor::recentEvents(int count) const
     const std::deque<Event> &waiting = m_events.pending();
     for (auto it = waiting.rbegin(); it != waiting.rend() && int(events.size()) < count; ++it)
         events.push_back(*it);
-    for (const Event &event : m_events.newestEvents(count)) {
-        if (int(events.size()) >= count)
-            break;
-        if (event.kind == EventKind::Link || event.kind == EventKind::Recording ||
-            event.kind == EventKind::Historian)
-            events.push_back(event);
+    // Only the kinds this view lists, so that a chattering alarm in the same
+    // table never pushes the link's and the recording's events out.
+    const int stored = count - int(events.size());
+    if (stored > 0) {
+        const std::vector<Event> newest = m_events.newestEventsOf(
+            {EventKind::Link, EventKind::Recording, EventKind::Historian}, stored);
+        events.insert(events.end(), newest.begin(), newest.end());
     }
     return events;
 }

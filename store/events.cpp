@@ -350,6 +350,32 @@ std::vector<Event> EventLog::ringEvents(qint32 newest, int skip, int count) cons
     return events;
 }
 
+std::vector<Event> EventLog::newestEventsOf(const std::vector<EventKind> &kinds, int count) const
+{
+    const std::optional<qint32> newest = newestId();
+    if (!newest || *newest < 1 || kinds.empty())
+        return {};
+    QStringList marks;
+    QVariantList names;
+    for (EventKind kind : kinds) {
+        marks << QStringLiteral("?");
+        names << eventKindName(kind);
+    }
+    const QString where =
+        QStringLiteral("WHERE ev_id BETWEEN ? AND ? AND ev_kind IN (%1)").arg(marks.join(','));
+    // Down from the newest id, then on from the top of the ring, where the
+    // older events of a wrapped ring lie.
+    std::vector<Event> events =
+        readEvents(where, QStringLiteral("ev_id DESC"), count, QVariantList{1, *newest} + names);
+    if (int(events.size()) < count && *newest < kEventRingIds) {
+        const std::vector<Event> older =
+            readEvents(where, QStringLiteral("ev_id DESC"), count - int(events.size()),
+                       QVariantList{*newest + 1, kEventRingIds} + names);
+        events.insert(events.end(), older.begin(), older.end());
+    }
+    return events;
+}
+
 std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTime &to) const
 {
     if (!m_open)

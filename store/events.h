@@ -103,6 +103,9 @@ public:
     // after skipping `skip`, newest first. Reads a long ring in pieces that
     // stay put while newer events are written.
     std::vector<Event> ringEvents(qint32 newest, int skip, int count) const;
+    // The newest `count` stored events of the given kinds, newest first in
+    // ring order: events of other kinds, however many, never crowd them out.
+    std::vector<Event> newestEventsOf(const std::vector<EventKind> &kinds, int count) const;
     // The stored events from `from` to `to` inclusive, oldest first.
     std::vector<Event> eventsBetween(const QDateTime &from, const QDateTime &to) const;
 

@@ -142,6 +142,32 @@ private slots:
         QCOMPARE(log.newestId(), std::optional<qint32>(2));
     }
 
+    // A chattering alarm fills the ring between two link events: the link's
+    // events are still found, across the ring's end, newest first.
+    void newestOfSomeKindsAcrossTheRingsEnd()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 99998")));
+        }
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("lost"))));     // 99999
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("reopened")))); // 100000
+        const Event alarm{kStart, EventKind::Alarm, QStringLiteral("通道一报警"),
+                          QStringLiteral("ON 300")};
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(log.appendEvent(alarm));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("live")))); // 301
+        QCOMPARE(details(log.newestEventsOf({EventKind::Link}, 10)),
+                 (QStringList{"live", "reopened", "lost"}));
+        QCOMPARE(details(log.newestEventsOf({EventKind::Link}, 2)),
+                 (QStringList{"live", "reopened"}));
+        QCOMPARE(int(log.newestEventsOf({EventKind::Alarm, EventKind::Link}, 5).size()), 5);
+        QVERIFY(log.newestEventsOf({EventKind::Recording}, 10).empty());
+    }
+
     void newestFirstFollowsTheRingNotTheClock()
     {
         makeRecordingDatabase();

@@ -4,6 +4,7 @@
 #include "healthmonitor.h"
 #include "healthtexts.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -73,6 +74,16 @@ void DetailsView::refresh()
     m_events->clear();
     for (const Event &event : m_monitor->recentEvents())
         m_events->addItem(eventLine(event));
+}
+
+void DetailsView::keyPressEvent(QKeyEvent *event)
+{
+    // Esc closes the view as it would a dialog; the tool runs on.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void DetailsView::showEvent(QShowEvent *event)

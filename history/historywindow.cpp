@@ -192,6 +192,8 @@ void HistoryWindow::buildControls()
     connect(addButton(viewRow, QStringLiteral("printButton"), QStringLiteral("F3 打印")),
             &QPushButton::clicked, this, print);
     connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, print);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
 
     m_chart = new HistoryChart(this);
     m_chart->setObjectName(QStringLiteral("historyChart"));

@@ -755,10 +755,14 @@ void OverviewWindow::showConfiguration()
 bool OverviewWindow::isInsideWindow(const QObject *object) const
 {
     // An open list is a window of its own, but its parent chain leads here.
+    // Any other window on the way (the details view, a print dialog) owns
+    // its keys, although its parent chain leads here too.
     for (auto *widget = qobject_cast<const QWidget *>(object); widget;
          widget = widget->parentWidget()) {
         if (widget == this)
             return true;
+        if (widget->isWindow() && widget->windowType() != Qt::Popup)
+            return false;
     }
     return false;
 }

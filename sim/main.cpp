@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,9 @@ const char kHelp[] =
     "\n"
     "Simulates the ZELMAR four-channel indicator as a Modbus RTU slave on a\n"
     "pseudo-terminal, published as the symlink PATH (point ZELMAR_PORT_<n> at it).\n"
-    "Runs until SIGTERM or SIGINT, then removes the link.\n"
+    "Runs until SIGTERM or SIGINT, then removes the link if it still names its\n"
+    "terminal. An existing file at PATH is never replaced, only a symlink that an\n"
+    "earlier simulator left (to a pseudo-terminal, or to nothing).\n"
     "\n"
     "Options:\n"
     "  --link PATH         where to publish the pseudo-terminal (required)\n"
@@ -283,7 +286,33 @@ std::optional<PseudoTerminal> openPseudoTerminal()
     return pty;
 }
 
-// Publishes the slave's name at `link`, replacing a stale symlink but never a real file.
+// The target of the symlink at `path`, or nullopt when `path` is no symlink.
+std::optional<std::string> linkTarget(const std::string &path)
+{
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length < 0)
+        return std::nullopt;
+    target.resize(static_cast<size_t>(length));
+    return target;
+}
+
+// Whether the symlink at `link` is one that an earlier simulator left behind
+// (killed before it could remove it): it names a pseudo-terminal, or nothing
+// any more. Any other file at that path belongs to someone else.
+bool isStaleLink(const std::string &link)
+{
+    const auto target = linkTarget(link);
+    if (!target)
+        return false;
+    struct stat st {
+    };
+    const bool dangling = stat(link.c_str(), &st) != 0 && errno == ENOENT;
+    return dangling || target->rfind("/dev/pts/", 0) == 0;
+}
+
+// Publishes the slave's name at `link`, replacing a stale link of an earlier
+// simulator but never another file.
 bool publishLink(const std::string &link, const std::string &target)
 {
     struct stat st {
@@ -291,6 +320,10 @@ bool publishLink(const std::string &link, const std::string &target)
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::fprintf(stderr, "zelmar-sim: %s exists and is not a symlink\n", link.c_str());
+            return false;
+        }
+        if (!isStaleLink(link)) {
+            std::fprintf(stderr, "zelmar-sim: %s is a symlink to another file\n", link.c_str());
             return false;
         }
         unlink(link.c_str());
@@ -301,6 +334,14 @@ bool publishLink(const std::string &link, const std::string &target)
         return false;
     }
     return true;
+}
+
+// Removes the link that publishLink() made, but only while it still names
+// this terminal: a file or link put there since by someone else stays.
+void withdrawLink(const std::string &link, const std::string &target)
+{
+    if (linkTarget(link) == target)
+        unlink(link.c_str());
 }
 
 uint16_t crc16(const uint8_t *data, int length)
@@ -460,8 +501,12 @@ public:
                          std::strerror(errno));
             return false;
         }
+        if (!publishLink(m_link, pty->slaveName)) {
+            closeTerminal(*pty);
+            return false;
+        }
         m_pty = *pty;
-        return publishLink(m_link, m_pty->slaveName);
+        return true;
     }
     // Removes the link and closes the terminal: the tool's open port reads and
     // writes fail with EIO from now on, and reopening finds no device.
@@ -469,9 +514,8 @@ public:
     {
         if (!m_pty)
             return;
-        unlink(m_link.c_str());
-        close(m_pty->keepSlave);
-        close(m_pty->master);
+        withdrawLink(m_link, m_pty->slaveName);
+        closeTerminal(*m_pty);
         m_pty.reset();
     }
     bool present() const { return m_pty.has_value(); }
@@ -479,6 +523,12 @@ public:
     const std::string &slaveName() const { return m_pty->slaveName; }
 
 private:
+    static void closeTerminal(const PseudoTerminal &pty)
+    {
+        close(pty.keepSlave);
+        close(pty.master);
+    }
+
     std::string m_link;
     std::optional<PseudoTerminal> m_pty;
 };

@@ -3,12 +3,16 @@
 #include "shared.h"
 #include "simulator.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
+#include <memory>
 
 // The seven link operations against zelmar-sim on a pseudo-terminal.
 class TestLink : public QObject
@@ -46,6 +50,26 @@ private:
         }
         return true;
     }
+    // Starts zelmar-sim publishing at `link`, without waiting for it.
+    static std::unique_ptr<QProcess> launchSimulator(const QString &link)
+    {
+        auto sim = std::make_unique<QProcess>();
+        sim->start(Simulator::program(), {QStringLiteral("--link"), link});
+        return sim;
+    }
+    // Whether the symlink at `link` names a pseudo-terminal (the simulator's own).
+    static bool namesATerminal(const QString &link)
+    {
+        return QFileInfo(link).symLinkTarget().startsWith(QLatin1String("/dev/pts/"));
+    }
+    // Stops a simulator with SIGTERM and waits for it.
+    static bool terminateSimulator(QProcess &sim)
+    {
+        sim.terminate();
+        return sim.waitForFinished(kSimulatorWaitMs) && sim.exitCode() == 0;
+    }
+    static constexpr int kSimulatorWaitMs = 3000;
+
     // Starts a simulator with `args` on kPort and opens the port at 9600, no parity.
     static bool startAndOpen(Simulator &sim)
     {
@@ -95,6 +119,12 @@ private slots:
     void retransmissionFollowsItsChannel();
     void brokenFramesDoNotStopTheInstrument();
     void channelValuesMove();
+    void simulatorRefusesAPathThatIsNotItsOwn_data();
+    void simulatorRefusesAPathThatIsNotItsOwn();
+    void simulatorReplacesAStaleLinkAndRemovesIt_data();
+    void simulatorReplacesAStaleLinkAndRemovesIt();
+    void simulatorLeavesWhatReplacedItsLink_data();
+    void simulatorLeavesWhatReplacedItsLink();
 };
 
 void TestLink::inputRegistersKeepTheirSign()
@@ -630,6 +660,123 @@ void TestLink::channelValuesMove()
                              5000);
     for (int i = 0; i < 4; ++i)
         QVERIFY(now[i] > -200 && now[i] < 1300); // believable engineering values
+}
+
+void TestLink::simulatorRefusesAPathThatIsNotItsOwn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a regular file") << "file";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a symlink to a regular file") << "link to file";
+    QTest::newRow("a symlink to a folder") << "link to folder";
+}
+
+void TestLink::simulatorRefusesAPathThatIsNotItsOwn()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("port");
+    const QString data = dir.filePath("data");
+    const QByteArray contents("someone else's file\n");
+    {
+        QFile file(data);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    if (kind == "file")
+        QVERIFY(QFile::copy(data, link));
+    else if (kind == "folder")
+        QVERIFY(QDir(dir.path()).mkdir("port"));
+    else
+        QVERIFY(QFile::link(kind == "link to file" ? data : dir.filePath("folder"), link));
+    const QFileInfo before(link);
+
+    auto sim = launchSimulator(link);
+    QVERIFY(sim->waitForFinished(kSimulatorWaitMs));
+    QVERIFY(sim->exitCode() != 0);
+
+    const QFileInfo after(link);
+    QVERIFY(after.exists());
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.symLinkTarget(), before.symLinkTarget());
+    QCOMPARE(after.isDir(), before.isDir());
+    QFile file(data);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), contents);
+    if (kind == "file") {
+        QFile copy(link);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), contents);
+    }
+}
+
+void TestLink::simulatorReplacesAStaleLinkAndRemovesIt_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("nothing (killed simulator)") << "/dev/pts/nonexistent-zelmar";
+    QTest::newRow("a missing file") << "missing";
+}
+
+void TestLink::simulatorReplacesAStaleLinkAndRemovesIt()
+{
+    QFETCH(QString, target);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("port");
+    QVERIFY(QFile::link(target, link));
+    const QString stale = QFileInfo(link).symLinkTarget();
+    auto sim = launchSimulator(link);
+    QTRY_VERIFY_WITH_TIMEOUT(namesATerminal(link) && QFileInfo(link).symLinkTarget() != stale,
+                             kSimulatorWaitMs);
+    QVERIFY(terminateSimulator(*sim));
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestLink::simulatorLeavesWhatReplacedItsLink_data()
+{
+    QTest::addColumn<QString>("replacement");
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("a file, then ended") << "file" << int(SIGTERM);
+    QTest::newRow("a file, then vanished") << "file" << int(SIGUSR1);
+    QTest::newRow("another link, then ended") << "link" << int(SIGTERM);
+    QTest::newRow("another link, then vanished") << "link" << int(SIGUSR1);
+    QTest::newRow("its own link, then vanished") << "" << int(SIGUSR1);
+}
+
+void TestLink::simulatorLeavesWhatReplacedItsLink()
+{
+    QFETCH(QString, replacement);
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath("port");
+    auto sim = launchSimulator(link);
+    QTRY_VERIFY_WITH_TIMEOUT(namesATerminal(link), kSimulatorWaitMs);
+    if (replacement == "file") {
+        QVERIFY(QFile::remove(link));
+        QFile file(link);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("put here by another program\n");
+    } else if (replacement == "link") {
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(dir.path(), link));
+    }
+    QVERIFY(::kill(static_cast<pid_t>(sim->processId()), signalNumber) == 0);
+    if (signalNumber == SIGUSR1) {
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += sim->readAllStandardError()).contains("vanished"),
+                                 kSimulatorWaitMs);
+    }
+    QVERIFY(terminateSimulator(*sim));
+    const QFileInfo after(link);
+    if (replacement.isEmpty()) {
+        QVERIFY(!after.exists() && !after.isSymLink());
+        return;
+    }
+    QVERIFY(after.exists());
+    QCOMPARE(after.isSymLink(), replacement == "link");
 }
 
 QTEST_GUILESS_MAIN(TestLink)

@@ -31,6 +31,57 @@ private:
                 return widget;
         return nullptr;
     }
+    // The visible dialog of class `className` (Qt's print or file dialog).
+    static QWidget *dialogOf(const char *className)
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && widget->inherits(className))
+                return widget;
+        return nullptr;
+    }
+    // Presses `key` as the operator would in `window`: it goes to the control
+    // that has the focus there.
+    static void press(QWidget *window, Qt::Key key)
+    {
+        QWidget *target = window->focusWidget() ? window->focusWidget() : window;
+        QTest::keyClick(target, key);
+    }
+    static bool activate(QWidget *window)
+    {
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window);
+    }
+    // What F1 and Esc did in another window.
+    struct KeysSeen {
+        int zoomBefore = 0;
+        int zoomAfterF1 = 0;
+        bool closedByEsc = false;
+    };
+    // Presses F1, then Esc, in `window`, which is left closed either way.
+    static KeysSeen pressF1AndEsc(QWidget *window)
+    {
+        KeysSeen seen;
+        seen.zoomBefore = ssqx()->chart().zoomLevel();
+        activate(window);
+        press(window, Qt::Key_F1);
+        seen.zoomAfterF1 = ssqx()->chart().zoomLevel();
+        press(window, Qt::Key_Escape);
+        seen.closedByEsc = !window->isVisible();
+        window->close();
+        return seen;
+    }
+    // Opens the modal file dialog behind `button` of `window` and presses
+    // F1 and Esc in it, while it runs its own event loop.
+    static KeysSeen inFileDialog(QWidget *window, const QString &button)
+    {
+        KeysSeen seen;
+        QTimer::singleShot(200, [&seen] {
+            if (QWidget *dialog = dialogOf("QFileDialog"))
+                seen = pressF1AndEsc(dialog);
+        });
+        QTest::mouseClick(window->findChild<QPushButton *>(button), Qt::LeftButton);
+        return seen;
+    }
 
 private slots:
     void initTestCase();
@@ -39,6 +90,8 @@ private slots:
     void keysOnTheSplashDoNothing();
     void startUpHandsOverInOrder();
     void overviewRefusesTheCloseBox();
+    void otherWindowsKeepTheirKeys_data();
+    void otherWindowsKeepTheirKeys();
     // Last: once the tool has ended, no event loop of this process runs again.
     void exitEndsTheEventLoop();
 };
@@ -153,6 +206,83 @@ void TestStartup::overviewRefusesTheCloseBox()
     QVERIFY(OverviewOpen);
     QVERIFY(overview->closeGuard());
     QCOMPARE(ssqx(), overview); // still the one instance
+}
+
+void TestStartup::otherWindowsKeepTheirKeys_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("details view (F10)") << "details";
+    QTest::newRow("journal view (F9)") << "journal";
+    QTest::newRow("journal's CSV file dialog") << "journal file";
+    QTest::newRow("history window (F8)") << "history";
+    QTest::newRow("history's CSV file dialog") << "history file";
+    QTest::newRow("history's print dialog") << "history print";
+    QTest::newRow("overview's print dialog (F3)") << "print";
+    QTest::newRow("configuration window") << "config";
+}
+
+// The overview's keys are the overview's alone: in any other window F1 zooms
+// nothing and Esc closes that window (or cancels the dialog), never the tool.
+void TestStartup::otherWindowsKeepTheirKeys()
+{
+    QFETCH(QString, window);
+    OverviewWindow *overview = ssqx();
+    QVERIFY(overview->isVisible());
+    QVERIFY(activate(overview));
+    QVERIFY(overview->chart().canZoomOut());
+
+    KeysSeen seen;
+    if (window == "details" || window == "journal" || window == "history") {
+        const Qt::Key key = window == "details"   ? Qt::Key_F10
+                            : window == "journal" ? Qt::Key_F9
+                                                  : Qt::Key_F8;
+        press(overview, key);
+        const QString name = window == "details"   ? QStringLiteral("LinkDetails")
+                             : window == "journal" ? QStringLiteral("JournalWindow")
+                                                   : QStringLiteral("HistoryWindow");
+        QWidget *opened = nullptr;
+        QTRY_VERIFY((opened = topLevel(name)) && opened->isVisible());
+        seen = pressF1AndEsc(opened);
+    } else if (window == "journal file" || window == "history file") {
+        press(overview, window == "journal file" ? Qt::Key_F9 : Qt::Key_F8);
+        QWidget *opened = nullptr;
+        QTRY_VERIFY(
+            (opened = topLevel(window == "journal file" ? QStringLiteral("JournalWindow")
+                                                        : QStringLiteral("HistoryWindow"))) &&
+            opened->isVisible());
+        seen = inFileDialog(opened, window == "journal file" ? QStringLiteral("ExportCsv")
+                                                             : QStringLiteral("exportCsvButton"));
+        opened->close();
+    } else if (window == "print" || window == "history print") {
+        QWidget *from = overview;
+        if (window == "history print") {
+            press(overview, Qt::Key_F8);
+            QTRY_VERIFY((from = topLevel(QStringLiteral("HistoryWindow"))) && from->isVisible());
+            QVERIFY(activate(from));
+        }
+        press(from, Qt::Key_F3);
+        QWidget *dialog = nullptr;
+        QTRY_VERIFY((dialog = dialogOf("QPrintDialog")));
+        seen = pressF1AndEsc(dialog);
+        if (from != overview)
+            from->close();
+    } else {
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command21")),
+                          Qt::LeftButton);
+        QWidget *config = topLevel(QStringLiteral("CONFIG1"));
+        QVERIFY(config && config->isVisible());
+        QVERIFY(!overview->isVisible());
+        seen = pressF1AndEsc(config);
+        // Esc in the configuration window returns to the overview, as ever.
+        QVERIFY(overview->isVisible());
+    }
+    QVERIFY(seen.zoomBefore > 0);
+    QCOMPARE(seen.zoomAfterF1, seen.zoomBefore);
+    QVERIFY(seen.closedByEsc);
+    QVERIFY(overview->closeGuard());
+    QVERIFY(OverviewOpen);
+    QVERIFY(overview->isVisible());
+    QCOMPARE(ssqx(), overview);
 }
 
 void TestStartup::exitEndsTheEventLoop()

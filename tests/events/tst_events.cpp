@@ -10,6 +10,7 @@
 #include "store.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -259,6 +260,20 @@ private slots:
         QCOMPARE(int(log.pending().size()), EventLog::kQueueLimit);
         QCOMPARE(log.droppedCount(), qint64(extra));
         QCOMPARE(log.pending().front().detail, QString::number(extra));
+    }
+
+    // The README tells the administrator how many events wait in memory; every
+    // place that says so names the limit the log keeps.
+    void readmeNamesTheQueueLimit()
+    {
+        QFile readme(QStringLiteral(ZELMAR_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll()).simplified();
+        const QRegularExpression said(QStringLiteral("in memory \\((?:up to|the last) (\\d+)"));
+        int places = 0;
+        for (auto match = said.globalMatch(text); match.hasNext(); ++places)
+            QCOMPARE(match.next().captured(1).toInt(), EventLog::kQueueLimit);
+        QVERIFY(places >= 2);
     }
 
     void droppedEventsLeaveANoteBeforeTheSurvivors()

@@ -82,6 +82,30 @@ private slots:
         QCOMPARE(nextEventId(newest), next);
     }
 
+    void idsWrittenSince_data()
+    {
+        QTest::addColumn<int>("seen");
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("count");
+        QTest::newRow("nothing new") << 41 << 41 << 0;
+        QTest::newRow("one") << 41 << 42 << 1;
+        QTest::newRow("up to the last id") << 99998 << 100000 << 2;
+        QTest::newRow("across the end") << 99999 << 2 << 3;
+        QTest::newRow("from the last id to the first") << 100000 << 1 << 1;
+        QTest::newRow("all but one, round the ring") << 42 << 41 << 99999;
+        QTest::newRow("empty ring, still empty") << 0 << 0 << 0;
+        QTest::newRow("empty ring, then some") << 0 << 7 << 7;
+        QTest::newRow("seen outside the ring") << 100001 << 7 << 7;
+        QTest::newRow("newest outside the ring") << 41 << 100001 << 0;
+    }
+    void idsWrittenSince()
+    {
+        QFETCH(int, seen);
+        QFETCH(int, newest);
+        QFETCH(int, count);
+        QCOMPARE(eventIdsAfter(seen, newest), count);
+    }
+
     void everyKindKeepsItsName()
     {
         for (EventKind kind : {EventKind::Link, EventKind::Recording, EventKind::Alarm,

@@ -1,6 +1,7 @@
 #include "journalwindow.h"
 
 #include "clock.h"
+#include "daytime.h"
 #include "journal.h"
 
 #include <QCheckBox>
@@ -127,15 +128,18 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
 // ---- The window ----
 
 JournalWindow::JournalWindow(EventJournal *journal, QWidget *parent)
-    : QWidget(parent), m_journal(journal), m_loadTimer(new QTimer(this))
+    : QWidget(parent), m_journal(journal), m_loadTimer(new QTimer(this)),
+      m_watchTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("JournalWindow"));
     setWindowTitle(QStringLiteral("事件记录"));
     resize(900, 600);
     buildControls();
-    connect(m_journal, &EventJournal::recorded, this, &JournalWindow::addEvent);
+    connect(m_journal, &EventJournal::recorded, this, &JournalWindow::onRecorded);
     m_loadTimer->setInterval(kReadInterval);
     connect(m_loadTimer, &QTimer::timeout, this, [this] { loadOlder(kReadPerTurn); });
+    m_watchTimer->setInterval(kWatchInterval);
+    connect(m_watchTimer, &QTimer::timeout, this, &JournalWindow::readNewStored);
     reload();
 }
 
@@ -210,9 +214,11 @@ void JournalWindow::reload()
     m_loadTimer->stop();
     m_builder = RowBuilder();
     // Events still waiting for the database are newer than every stored one.
-    for (const Event &e : m_journal->log().pending())
+    m_waiting.assign(m_journal->log().pending().begin(), m_journal->log().pending().end());
+    for (const Event &e : m_waiting)
         m_builder.add(e);
     m_loadNewest = m_journal->log().newestId();
+    m_shownNewest = m_loadNewest;
     m_loaded = 0;
     m_writtenSince = 0;
     applyFilter();
@@ -265,11 +271,67 @@ void JournalWindow::applyFilter()
     showCounts();
 }
 
+void JournalWindow::onRecorded(const Event &event)
+{
+    // Written, it is the newest stored event, read with those others wrote before it.
+    if (readNewStored())
+        return;
+    const std::deque<Event> &pending = m_journal->log().pending();
+    if (!pending.empty() && pending.back() == event) {
+        addEvent(event);
+        m_waiting.push_back(event);
+    }
+}
+
+// Adds the events written since the newest one shown, oldest first; true when
+// it read everything again instead (the database came back, or more were
+// written than a first read takes).
+bool JournalWindow::readNewStored()
+{
+    const std::optional<qint32> newest = m_journal->log().newestId();
+    if (!newest)
+        return false;
+    const qint32 count = m_shownNewest ? eventIdsAfter(*m_shownNewest, *newest) : *newest;
+    if (!m_shownNewest || count > kFirstRead) {
+        reload();
+        return true;
+    }
+    if (count == 0)
+        return false;
+    const std::vector<Event> fresh = m_journal->log().ringEvents(*newest, 0, count);
+    if (int(fresh.size()) < count)
+        return false; // read again on the next look
+    m_shownNewest = newest;
+    if (isLoading())
+        m_writtenSince += count;
+    for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) {
+        // One shown while it waited is not shown twice; those queued before
+        // it that never reach the table were dropped from the full queue.
+        const auto waited = std::find(m_waiting.begin(), m_waiting.end(), *it);
+        if (waited != m_waiting.end())
+            m_waiting.erase(m_waiting.begin(), waited + 1);
+        else
+            addEvent(*it);
+    }
+    return false;
+}
+
+void JournalWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    readNewStored();
+    m_watchTimer->start();
+}
+
+void JournalWindow::hideEvent(QHideEvent *event)
+{
+    m_watchTimer->stop();
+    QWidget::hideEvent(event);
+}
+
 void JournalWindow::addEvent(const Event &event)
 {
     m_builder.add(event);
-    if (isLoading())
-        ++m_writtenSince;
     if (rowMatches(m_builder.rows().back(), filter()))
         m_model.addNewest(m_builder.endSerial() - 1);
     if (event.kind == EventKind::Alarm)

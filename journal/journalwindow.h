@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 class EventJournal;
@@ -52,10 +53,12 @@ private:
     std::vector<qint64> m_rest; // the others, top to bottom (descending)
 };
 
-// The journal view "事件记录": every event of the journal, newest first, with
-// a filter by kind, time range and text, the alarm episodes of the last day per
-// channel, and the rows shown exported to CSV. New events appear as they are
-// recorded. Closing it only hides it.
+// The journal view "事件记录": every event of the events table, newest first,
+// with a filter by kind, time range and text, the alarm episodes of the last
+// day per channel, and the rows shown exported to CSV. New events appear as
+// they are written, whoever writes them (the journal, the link's and the
+// recorder's health, the historian's forwarder), and the journal's own events
+// at once while they wait for the database. Closing it only hides it.
 class JournalWindow : public QWidget
 {
     Q_OBJECT
@@ -76,6 +79,8 @@ public:
     static constexpr int kReadPerTurn = 2000;
     // The pieces follow one another as soon as the event loop is free.
     static constexpr std::chrono::milliseconds kReadInterval{0};
+    // While shown, the table is looked at this often for events others wrote.
+    static constexpr std::chrono::seconds kWatchInterval{1};
 
     // Writes the rows shown to `path` as CSV; false (no file left) when it fails.
     bool exportCsv(const QString &path) const;
@@ -86,7 +91,11 @@ private:
     void buildControls();
     void loadOlder(int count);
     void applyFilter();
+    void onRecorded(const Event &event);
+    bool readNewStored();
     void addEvent(const Event &event);
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void showCounts();
     void chooseExportFile();
 
@@ -94,9 +103,14 @@ private:
     Journal::RowBuilder m_builder;
     JournalModel m_model;
     QTimer *m_loadTimer = nullptr;
-    std::optional<qint32> m_loadNewest; // the newest stored id when the reading began
-    int m_loaded = 0;                   // ring positions read below it
-    int m_writtenSince = 0;             // events recorded since: they overwrite the oldest ids
+    std::optional<qint32> m_loadNewest;  // the newest stored id when the reading began
+    int m_loaded = 0;                    // ring positions read below it
+    int m_writtenSince = 0;              // events written since: they overwrite the oldest ids
+    std::optional<qint32> m_shownNewest; // the newest stored id shown
+    // The journal's events shown while they waited for the database, oldest
+    // first, until they are met in the table.
+    std::deque<Event> m_waiting;
+    QTimer *m_watchTimer = nullptr;
 
     QComboBox *m_kind = nullptr;
     QCheckBox *m_rangeOn = nullptr;

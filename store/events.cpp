@@ -85,6 +85,16 @@ qint32 nextEventId(qint32 newest)
     return (newest < 1 || newest >= EventLog::kEventRingIds) ? 1 : newest + 1;
 }
 
+qint32 eventIdsAfter(qint32 seen, qint32 newest)
+{
+    constexpr qint32 ring = EventLog::kEventRingIds;
+    if (newest < 1 || newest > ring)
+        return 0;
+    if (seen < 1 || seen > ring)
+        return newest;
+    return (newest - seen + ring) % ring;
+}
+
 EventLog::EventLog(const QString &connectionName) : m_connectionName(connectionName) {}
 
 EventLog::~EventLog()

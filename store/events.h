@@ -36,6 +36,12 @@ struct Event {
     QString detail;
 };
 
+// The same happening: its time, kind, source and detail all alike.
+inline bool operator==(const Event &a, const Event &b)
+{
+    return a.when == b.when && a.kind == b.kind && a.source == b.source && a.detail == b.detail;
+}
+
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
 // "start", "end", "open", "short", "output", "note", "historian").
 QString eventKindName(EventKind kind);
@@ -45,6 +51,10 @@ std::optional<EventKind> eventKindFromName(const QString &name);
 // The id that follows `newest` in the events ring 1..kEventRingIds (1 after
 // the last id, and after anything outside the ring, 0 included).
 qint32 nextEventId(qint32 newest);
+// How many events were written after id `seen` up to id `newest` in the events
+// ring, across its end (0 when they are the same; `newest` when `seen` lies
+// outside the ring, as before the first event; 0 when `newest` does).
+qint32 eventIdsAfter(qint32 seen, qint32 newest);
 
 // The events table of the recording database: a ring of 100000 rows with its
 // own counter row (table events_void), on a connection of its own. Each event

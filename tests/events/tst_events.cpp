@@ -10,6 +10,7 @@
 #include "store.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -79,6 +80,30 @@ private slots:
         QFETCH(int, newest);
         QFETCH(int, next);
         QCOMPARE(nextEventId(newest), next);
+    }
+
+    void idsWrittenSince_data()
+    {
+        QTest::addColumn<int>("seen");
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("count");
+        QTest::newRow("nothing new") << 41 << 41 << 0;
+        QTest::newRow("one") << 41 << 42 << 1;
+        QTest::newRow("up to the last id") << 99998 << 100000 << 2;
+        QTest::newRow("across the end") << 99999 << 2 << 3;
+        QTest::newRow("from the last id to the first") << 100000 << 1 << 1;
+        QTest::newRow("all but one, round the ring") << 42 << 41 << 99999;
+        QTest::newRow("empty ring, still empty") << 0 << 0 << 0;
+        QTest::newRow("empty ring, then some") << 0 << 7 << 7;
+        QTest::newRow("seen outside the ring") << 100001 << 7 << 7;
+        QTest::newRow("newest outside the ring") << 41 << 100001 << 0;
+    }
+    void idsWrittenSince()
+    {
+        QFETCH(int, seen);
+        QFETCH(int, newest);
+        QFETCH(int, count);
+        QCOMPARE(eventIdsAfter(seen, newest), count);
     }
 
     void everyKindKeepsItsName()
@@ -259,6 +284,20 @@ private slots:
         QCOMPARE(int(log.pending().size()), EventLog::kQueueLimit);
         QCOMPARE(log.droppedCount(), qint64(extra));
         QCOMPARE(log.pending().front().detail, QString::number(extra));
+    }
+
+    // The README tells the administrator how many events wait in memory; every
+    // place that says so names the limit the log keeps.
+    void readmeNamesTheQueueLimit()
+    {
+        QFile readme(QStringLiteral(ZELMAR_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll()).simplified();
+        const QRegularExpression said(QStringLiteral("in memory \\((?:up to|the last) (\\d+)"));
+        int places = 0;
+        for (auto match = said.globalMatch(text); match.hasNext(); ++places)
+            QCOMPARE(match.next().captured(1).toInt(), EventLog::kQueueLimit);
+        QVERIFY(places >= 2);
     }
 
     void droppedEventsLeaveANoteBeforeTheSurvivors()

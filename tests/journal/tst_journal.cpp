@@ -6,14 +6,18 @@
 #include "clock.h"
 #include "configevents.h"
 #include "configwindow.h"
+#include "healthmonitor.h"
 #include "inputchanges.h"
 #include "journal.h"
 #include "journalrows.h"
 #include "journalwindow.h"
 #include "modbuslink.h"
 #include "openlink.h"
+#include "otherprogram.h"
 #include "overviewwindow.h"
 #include "poller.h"
+#include "portconnection.h"
+#include "recorder.h"
 #include "recordingfixture.h"
 #include "shared.h"
 #include "simulator.h"
@@ -105,6 +109,27 @@ QStringList durations(const RowBuilder &builder)
     for (const JournalRow &row : builder.rows())
         list << (row.durationSeconds ? durationText(*row.durationSeconds, row.durationAtLeast)
                                      : QStringLiteral("-"));
+    return list;
+}
+
+// The table's rows as "kind source detail", top to bottom.
+QStringList shownRows(const JournalWindow &window)
+{
+    QStringList list;
+    const JournalModel &model = window.model();
+    for (int r = 0; r < model.rowCount(); ++r)
+        list << model.index(r, JournalModel::Kind).data().toString() + u' ' +
+                    model.index(r, JournalModel::Source).data().toString() + u' ' +
+                    model.index(r, JournalModel::Detail).data().toString();
+    return list;
+}
+
+// Stored events as the view's rows show them.
+QStringList rowsOfEvents(const std::vector<Event> &events)
+{
+    QStringList list;
+    for (const Event &e : events)
+        list << kindText(e.kind) + u' ' + e.source + u' ' + e.detail;
     return list;
 }
 
@@ -632,6 +657,60 @@ private slots:
         m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
         JournalWindow window(m_journal.get());
         QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+    }
+
+    // The link's and the recorder's health write to the same table through a
+    // connection of their own: the open view shows their events as they come,
+    // among the journal's, each once and in the order written.
+    void viewFollowsEventsOthersWrite()
+    {
+        openJournal();
+        JournalWindow window(m_journal.get());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        HealthMonitor monitor(linkHealth(), nullptr, QStringLiteral("view-monitor"));
+        Recorder recorder(nullptr, QStringLiteral("view-recorder"));
+        monitor.watchRecorder(&recorder);
+        recorder.load(dbPath());
+        recorder.tick();
+        QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral("记录 ")));
+
+        Simulator sim;
+        QVERIFY(sim.start(kPort));
+        QCOMPARE(openConnection(QStringLiteral("1"), 1, 0, QStringLiteral("1")), 0);
+        m_journal->linkOpened();
+        m_poller->tick();
+        QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral("通讯 端口 1 ")));
+        QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral(" 在线|")));
+        QVERIFY(sim.vanish());
+        m_poller->tick();
+        QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral(" 端口丢失")));
+        closeConnection();
+        m_journal->linkClosed();
+        QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral(" 未打开")));
+        QCOMPARE(shownRows(window), rowsOfEvents(m_journal->log().newestEvents(1000)));
+    }
+
+    // An event of the journal shown while the database was locked is not shown
+    // again when it reaches the table.
+    void viewShowsAWaitingEventOnceWhenWritten()
+    {
+        openJournal();
+        JournalWindow window(m_journal.get());
+        window.show();
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+            QCOMPARE(int(m_journal->log().pending().size()), 1);
+            QCOMPARE(shownSources(window), QStringList{"通道一报警"});
+            QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        }
+        m_journal->record(stateEvent(10, "继电器1", "ON 300", EventKind::Relay));
+        QVERIFY(m_journal->log().pending().empty());
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
+        QTest::qWait(2 * int(std::chrono::milliseconds(JournalWindow::kWatchInterval).count()));
+        QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
     }
 
     void exportWritesTheShownRows()

@@ -15,6 +15,7 @@
 #include <array>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ struct RecordSession::Instrument {
     // What the log said last, so that only changes are logged.
     int answering = -1; // -1 unknown, 0 no, 1 yes
     int recording = -1;
-    int historianState = -1;
+    std::optional<HistorianStatus> historianLogged;
 };
 
 bool linkPortOpen(LinkState state)
@@ -194,7 +195,7 @@ void RecordSession::openPort()
                        QString::number(m_options.addresses.first())) == 0) {
         logLine(QStringLiteral("port %1 (%2) open at %3 bit/s, parity %4")
                     .arg(m_options.port)
-                    .arg(portDevicePath(m_options.port),
+                    .arg(linkHealth()->settings().path,
                          QLatin1String(kBaudTexts[m_options.baudCode]),
                          QLatin1String(kParityTexts[m_options.parityCode])));
     }
@@ -315,10 +316,9 @@ void RecordSession::noteState(Instrument &in)
 
 void RecordSession::noteHistorian(Instrument &in, const HistorianStatus &status)
 {
-    const int state = static_cast<int>(status.state);
-    if (state == in.historianState)
+    if (in.historianLogged && !historianChangeWorthALine(*in.historianLogged, status))
         return;
-    in.historianState = state;
+    in.historianLogged = status;
     logLine(QStringLiteral("address %1: forwarder: %2")
                 .arg(in.address)
                 .arg(historianStatusText(status)));
@@ -331,6 +331,12 @@ void RecordSession::shutDown()
     m_shutDown = true;
     m_pollTimer.stop();
     m_recordTimer.stop();
+    // All forwarders stop side by side: a server that does not answer holds
+    // the stop up for one grace period, not one per instrument.
+    for (auto &instrument : m_instruments) {
+        if (instrument->historian)
+            instrument->historian->requestStop();
+    }
     for (auto &instrument : m_instruments) {
         if (instrument->historian)
             instrument->historian->stop();

@@ -40,7 +40,8 @@ public:
     // Opens the databases and the port and starts the clocks.
     void start();
     // Stops polling and recording (a recording under way has completed: it
-    // runs on this thread), lets each forwarder finish its batch, releases the port.
+    // runs on this thread), lets each forwarder finish its batch (cut off after
+    // Historian::kStopGrace when the server does not answer), releases the port.
     void shutDown();
 
 private:

@@ -63,6 +63,9 @@ void DetailsView::refresh()
         linkDetailText(link->state(), link->lastFailure(), link->lastGoodExchange(), now);
     if (!detail.isEmpty())
         linkText += QStringLiteral("\n") + detail;
+    const QString device = deviceText(link->settings().path);
+    if (!device.isEmpty())
+        linkText += QStringLiteral("\n") + device;
     m_link->setText(linkText);
     m_counters->setText(countersText(link->counters()));
 

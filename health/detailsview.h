@@ -10,8 +10,9 @@ class QListWidget;
 class QPushButton;
 class QTimer;
 
-// "通讯状态": the link's counters and reply times, the link state and the
-// recording state with the database path, the last 200 link and recording
+// "通讯状态": the link's counters and reply times, the link state, the device
+// the link keeps to (and the node it leads to now), the recording state with
+// the database path, the last 200 link and recording
 // events newest first, and "计数清零" to reset the counters.
 class DetailsView : public QWidget
 {

@@ -1,5 +1,7 @@
 #include "healthtexts.h"
 
+#include <QFileInfo>
+
 #include <array>
 
 namespace HealthTexts
@@ -64,6 +66,19 @@ QString linkSettingsText(const LinkSettings &settings)
         .arg(settings.address)
         .arg(settings.path)
         .trimmed();
+}
+
+QString deviceText(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    const QFileInfo device(path);
+    const QString node = device.canonicalFilePath();
+    if (node.isEmpty())
+        return QStringLiteral("设备 %1（不存在）").arg(path);
+    if (!device.isSymLink())
+        return QStringLiteral("设备 %1").arg(path);
+    return QStringLiteral("设备 %1 → %2").arg(path, node);
 }
 
 QString ageText(const QDateTime &then, const QDateTime &now)

@@ -29,6 +29,10 @@ QString linkStateText(LinkState state);
 QColor linkStateColour(LinkState state);
 // The port and its settings: "端口 1  9600 无校验  地址 1  /dev/ttyUSB0".
 QString linkSettingsText(const LinkSettings &settings);
+// The device the link keeps to and the node it leads to now: "设备 <path>",
+// "设备 <stable name> → /dev/ttyUSB1" for an adapter's stable name, or
+// "设备 <path>（不存在）" while it is away; empty before any "打开".
+QString deviceText(const QString &path);
 // How long ago `then` was at `now`: "12 秒前", "5 分钟前", "3 小时前".
 QString ageText(const QDateTime &then, const QDateTime &now);
 // What the strip says beside the state: nothing while live or not opened;

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -60,6 +62,7 @@ Forwarder::Forwarder(const ForwarderSettings &settings, const QString &connectio
     : m_settings(settings), m_source(connectionName + QStringLiteral("-local")),
       m_server(connectionName + QStringLiteral("-server"))
 {
+    m_server.setStatementTimeout(settings.statementTimeout);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Forwarder::cycle);
 }
@@ -77,6 +80,7 @@ void Forwarder::stop()
     m_timer.stop();
     m_server.close();
     m_source.close();
+    QThread::currentThread()->quit();
 }
 
 void Forwarder::recorded()
@@ -100,11 +104,16 @@ void Forwarder::setStatus(HistorianStatus::State state, qint64 behind, const QSt
     emit statusChanged(m_status);
 }
 
-void Forwarder::retryLater(const QString &reason)
+void Forwarder::retryLater(const QString &serverReason)
 {
+    // libpq only sees a connection that went away; the cut-off knows why.
+    const QString cutOff = m_server.cutOffReason();
+    const QString reason = cutOff.isEmpty() ? serverReason : cutOff;
     m_server.close();
     m_retryDelay = nextRetryDelay(m_retryDelay, m_settings.firstRetry, m_settings.retryCeiling);
-    setStatus(HistorianStatus::State::Unreachable, m_status.rowsBehind, reason);
+    // The server's messages run over several lines; a status is one line,
+    // in the strip and in the recorder's log alike.
+    setStatus(HistorianStatus::State::Unreachable, m_status.rowsBehind, reason.simplified());
     m_timer.start(m_retryDelay);
 }
 
@@ -117,6 +126,10 @@ bool Forwarder::connectServer()
 
 void Forwarder::cycle()
 {
+    if (m_stopping)
+        return;
+    // Whatever the server does, this round of work with it ends in time.
+    const StatementWatch::Armed armed = m_server.watchExchange();
     // The recorder makes the local database; until it exists there is nothing to send.
     if (!m_source.isOpen() && !m_source.open(m_settings.databasePath)) {
         m_timer.start(m_settings.checkInterval);
@@ -313,16 +326,30 @@ void Historian::recorded()
         QMetaObject::invokeMethod(m_forwarder, &Forwarder::recorded, Qt::QueuedConnection);
 }
 
+void Historian::requestStop()
+{
+    if (!m_forwarder || m_stopping.isValid())
+        return;
+    m_stopping.start();
+    m_forwarder->requestStop();
+    // Queued behind the batch under way; it ends the forwarder's thread.
+    QMetaObject::invokeMethod(m_forwarder, &Forwarder::stop, Qt::QueuedConnection);
+}
+
 void Historian::stop()
 {
     if (!m_forwarder)
         return;
-    // Queued behind the batch under way, which completes first.
-    QMetaObject::invokeMethod(m_forwarder, &Forwarder::stop, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+    requestStop();
+    const qint64 left = kStopGrace.count() - m_stopping.elapsed();
+    if (!m_thread.wait(QDeadlineTimer(std::max<qint64>(0, left)))) {
+        // The server does not answer: what the batch held stays pending locally.
+        m_forwarder->abortServer();
+        m_thread.wait();
+    }
     delete m_forwarder;
     m_forwarder = nullptr;
+    m_stopping.invalidate();
 }
 
 Event localHistorianEvent(const QString &station, const ServerEvent &event)

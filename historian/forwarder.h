@@ -6,11 +6,13 @@
 #include "historianstatus.h"
 #include "historianurl.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
 #include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -24,10 +26,13 @@ struct ForwarderSettings {
     QString linkSettings; // for the stations table, e.g. "9600 none"
     // How often the local rings are looked at when the server has everything.
     std::chrono::milliseconds checkInterval{1000};
-    std::chrono::milliseconds firstRetry{1000};
-    std::chrono::milliseconds retryCeiling{60000};
+    std::chrono::milliseconds firstRetry{kFirstRetry};
+    std::chrono::milliseconds retryCeiling{kRetryCeiling};
     // Rows per transaction while catching up.
     int batchRows = 600;
+    // How long the server may work on one statement; an exchange is cut off
+    // from this side 5 s after that.
+    std::chrono::milliseconds statementTimeout{10000};
 };
 
 // The forwarder's settings from the environment: $ZELMAR_HISTORIAN (the
@@ -48,6 +53,9 @@ ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, 
 //   Behind      --the last batch sent [cycle]--> Forwarding
 //   Forwarding  --the recorder wrote rows [cycle, each checkInterval]--> Behind / Forwarding
 //   Behind / Forwarding --a batch or event failed [retryLater]--> Unreachable
+//   Connecting / Behind / Forwarding --the server did not answer in time, the
+//              exchange cut off [retryLater]--> Unreachable
+//   any        --requestStop() [any thread], then stop()--> thread ended
 // A batch that fails is rolled back on the server and its rows stay pending;
 // the position moves only after a commit.
 class Forwarder : public QObject
@@ -57,10 +65,15 @@ public:
     Forwarder(const ForwarderSettings &settings, const QString &connectionName);
     ~Forwarder() override;
 
+    // No further exchange begins (any thread).
+    void requestStop() { m_stopping = true; }
+    // Cuts off the exchange under way and any later one (any thread).
+    void abortServer() { m_server.abort(); }
+
 public slots:
     // Begins forwarding (on the forwarder's thread).
     void start();
-    // Ends forwarding after the batch under way and closes both connections.
+    // Ends forwarding, closes both connections and ends the forwarder's thread.
     void stop();
     // The recorder wrote a row: look at once instead of at the next check,
     // unless a back-off wait is running (a new row does not bring a server back).
@@ -96,11 +109,13 @@ private:
     std::array<ForwardPosition, 2> m_positions{};
     std::array<bool, 2> m_duplicatesReported{};
     HistorianStatus m_status;
+    std::atomic<bool> m_stopping{false};
 };
 
 // The historian as a window or the windowless recorder sees it: starts the
 // forwarder on a thread of its own and keeps its last status. Nothing here
-// waits for the network, except stop(), which lets the batch under way finish.
+// waits for the network, except stop(), which lets the batch under way finish
+// for at most kStopGrace and then cuts it off.
 class Historian : public QObject
 {
     Q_OBJECT
@@ -111,9 +126,17 @@ public:
                        QObject *parent = nullptr);
     ~Historian() override;
 
+    // How long stop() lets an exchange under way finish before cutting it off.
+    static constexpr std::chrono::milliseconds kStopGrace{2000};
+
     // Starts the forwarder's thread; an invalid address only sets the status.
     void start();
-    // Stops it; the batch under way completes first.
+    // Begins stopping without waiting: no further exchange begins. Several
+    // historians stop side by side when each is asked first and stopped after.
+    void requestStop();
+    // Stops it: a batch under way completes or, after kStopGrace, is cut off and
+    // rolled back (its rows stay in the local ring for the next run). A login
+    // under way ends within its connect_timeout.
     void stop();
     // Tells the forwarder that the recorder wrote a row (never waits).
     void recorded();
@@ -136,6 +159,7 @@ private:
     QThread m_thread;
     Forwarder *m_forwarder = nullptr;
     HistorianStatus m_status;
+    QElapsedTimer m_stopping; // since requestStop()
 };
 
 // The local events table's row of an event the forwarder wrote to the server

@@ -9,6 +9,8 @@
 namespace
 {
 
+constexpr std::chrono::milliseconds kReadingTimeout{60000};
+
 std::optional<QVector<PvRecord>> refused(const QString &reason, QString *error)
 {
     if (error)
@@ -20,9 +22,7 @@ std::optional<QVector<PvRecord>> refused(const QString &reason, QString *error)
 
 bool isHistorianSource(const QString &source)
 {
-    const QString text = source.trimmed();
-    return text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
-           text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+    return isHistorianAddress(source);
 }
 
 std::optional<QVector<PvRecord>> readStationRecords(const QString &source, RecordTable table,
@@ -38,13 +38,19 @@ std::optional<QVector<PvRecord>> readStationRecords(const QString &source, Recor
     // A name of its own for each reading: readers may run on several threads at once.
     static QAtomicInt readings;
     HistorianServer server(QStringLiteral("historian-read-%1").arg(readings.fetchAndAddRelaxed(1)));
+    // A long range may take the server a while; a server that does not answer
+    // at all is given up within the same bound.
+    server.setStatementTimeout(kReadingTimeout);
+    const StatementWatch::Armed armed = server.watchExchange();
     if (!server.open(target))
         return refused(server.lastError(), error);
     const std::optional<QVector<ServerSample>> samples = server.readSamples(
         target.station,
         table == RecordTable::PvData ? SampleTable::Seconds : SampleTable::TenSeconds, from, to);
-    if (!samples)
-        return refused(server.lastError(), error);
+    if (!samples) {
+        const QString cutOff = server.cutOffReason();
+        return refused(cutOff.isEmpty() ? server.lastError() : cutOff, error);
+    }
     QVector<PvRecord> records;
     records.reserve(samples->size());
     for (const ServerSample &sample : *samples) {

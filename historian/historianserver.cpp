@@ -2,7 +2,10 @@
 
 #include "sqliteresult.h"
 
+#include <libpq-fe.h>
+
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -14,10 +17,15 @@ namespace
 // A login that takes longer is taken for an unreachable server; a line that
 // drops without a word (no reset from the far end) is noticed within about
 // 30 s instead of the system's retransmission time of many minutes, so that
-// a batch under way fails and is tried again rather than hanging.
+// a batch under way fails and is tried again rather than hanging. The
+// address's own parameters follow and win (libpq takes the last of a key).
 constexpr char kConnectOptions[] =
-    "connect_timeout=5;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
-    "tcp_user_timeout=30000";
+    "connect_timeout=5 keepalives_idle=10 keepalives_interval=5 keepalives_count=3 "
+    "tcp_user_timeout=30000 application_name=zelmar";
+// Beyond the statement time-out, the time a reply may take on the network
+// before the exchange is cut off from this side (the server itself frozen, or
+// a peer that keeps the connection but never answers).
+constexpr std::chrono::milliseconds kAnswerMargin{5000};
 // Any number, the same for every tool: two tools that set up the schema at the
 // same moment take turns.
 constexpr qint64 kSchemaLock = 0x5a454c4d4152; // "ZELMAR"
@@ -85,6 +93,18 @@ const QVector<ServerTable> &serverTables()
     return tables;
 }
 
+// Hands the socket of the driver's libpq connection to `watch`.
+void watchConnection(const QSqlDatabase &db, StatementWatch &watch)
+{
+    const QVariant handle = db.driver()->handle();
+    // Qt names the type by libpq's typedef or by the struct behind it.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return;
+    if (const PGconn *connection = *static_cast<PGconn *const *>(handle.constData()))
+        watch.watchSocket(PQsocket(connection));
+}
+
 const char *sampleTableName(SampleTable table)
 {
     return table == SampleTable::Seconds ? "samples_1s" : "samples_10s";
@@ -132,10 +152,18 @@ bool HistorianServer::open(const HistorianTarget &target)
         db.setUserName(target.user);
         db.setPassword(target.password);
         db.setDatabaseName(target.database);
-        db.setConnectOptions(QLatin1String(kConnectOptions));
+        db.setConnectOptions(
+            (QLatin1String(kConnectOptions) + QLatin1Char(' ') + target.connectOptions())
+                .trimmed());
         if (!db.open()) {
             const QSqlError error = db.lastError();
             reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+        } else {
+            watchConnection(db, m_watch);
+            QSqlQuery timeout(db);
+            if (!timeout.exec(QStringLiteral("SET statement_timeout = %1")
+                                  .arg(qint64(m_statementTimeout.count()))))
+                reason = timeout.lastError().text();
         }
     }
     if (!reason.isEmpty()) {
@@ -148,7 +176,13 @@ bool HistorianServer::open(const HistorianTarget &target)
 
 void HistorianServer::close()
 {
+    m_watch.watchSocket(-1);
     releaseSqlConnection(m_connectionName);
+}
+
+std::chrono::milliseconds HistorianServer::exchangeLimit() const
+{
+    return m_statementTimeout + kAnswerMargin;
 }
 
 bool HistorianServer::isOpen() const

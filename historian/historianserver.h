@@ -1,6 +1,7 @@
 #pragma once
 
 #include "historianurl.h"
+#include "statementwatch.h"
 
 #include <QDateTime>
 #include <QMetaType>
@@ -9,6 +10,7 @@
 #include <QVector>
 
 #include <array>
+#include <chrono>
 #include <optional>
 
 // The two sample tables of the server, one per local ring.
@@ -48,8 +50,24 @@ public:
     HistorianServer(const HistorianServer &) = delete;
     HistorianServer &operator=(const HistorianServer &) = delete;
 
-    // Logs in. False, with the server's reason in lastError(), when the server
-    // cannot be reached, refuses the login or the driver is not installed.
+    // How long the server may work on one statement before it cancels it (a
+    // table locked by someone else, for instance); 10 s unless set before open().
+    void setStatementTimeout(std::chrono::milliseconds timeout) { m_statementTimeout = timeout; }
+    // How long one exchange (a login, a batch, a reading) may take before it is
+    // cut off from this side: the statement time-out and a margin for the network.
+    std::chrono::milliseconds exchangeLimit() const;
+    // Arms the cut-off for one exchange for the guard's lifetime:
+    //   const StatementWatch::Armed armed = server.watchExchange();
+    StatementWatch::Armed watchExchange() { return {m_watch, exchangeLimit()}; }
+    // Cuts off the exchange under way and every later one (a stop). Any thread.
+    void abort() { m_watch.abort(); }
+    // Why the last exchange was cut off from this side; empty when it was not.
+    QString cutOffReason() const { return m_watch.cutOffReason(); }
+
+    // Logs in with the address's parameters (TLS, time-outs, the password
+    // file) and sets the statement time-out. False, with the server's reason
+    // in lastError(), when the server cannot be reached, refuses the login or
+    // the driver is not installed.
     bool open(const HistorianTarget &target);
     void close();
     bool isOpen() const;
@@ -86,4 +104,6 @@ private:
 
     QString m_connectionName;
     mutable QString m_lastError;
+    std::chrono::milliseconds m_statementTimeout{10000};
+    StatementWatch m_watch;
 };

@@ -23,6 +23,17 @@ QString historianStatusText(const HistorianStatus &status)
     return {};
 }
 
+bool historianChangeWorthALine(const HistorianStatus &logged, const HistorianStatus &now)
+{
+    using State = HistorianStatus::State;
+    if (logged.state == State::Unreachable && now.state == State::Connecting)
+        return false;
+    if (logged.state != now.state)
+        return true;
+    return (now.state == State::Unreachable || now.state == State::Invalid) &&
+           logged.reason != now.reason;
+}
+
 std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds previous,
                                          std::chrono::milliseconds first,
                                          std::chrono::milliseconds ceiling)

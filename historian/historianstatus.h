@@ -28,12 +28,25 @@ Q_DECLARE_METATYPE(HistorianStatus)
 // empty when no historian is configured.
 QString historianStatusText(const HistorianStatus &status);
 
+// The forwarder's waits between attempts to reach the server: the first, then
+// doubled up to the ceiling. However long the server was away, the next attempt
+// comes at most the ceiling after the last one failed, and a failed attempt
+// takes at most the login time-out (5 s): rows flow again within 10 s of the
+// server's return.
+constexpr std::chrono::milliseconds kFirstRetry{1000};
+constexpr std::chrono::milliseconds kRetryCeiling{4000};
+
 // The wait before the next attempt after `previous` (zero before the first
-// failure): 1 s, then doubled, never more than 60 s.
-std::chrono::milliseconds
-nextRetryDelay(std::chrono::milliseconds previous,
-               std::chrono::milliseconds first = std::chrono::seconds(1),
-               std::chrono::milliseconds ceiling = std::chrono::seconds(60));
+// failure): `first`, then doubled, never more than `ceiling`.
+std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds previous,
+                                         std::chrono::milliseconds first = kFirstRetry,
+                                         std::chrono::milliseconds ceiling = kRetryCeiling);
+
+// Whether the recorder's log says anything when the status goes from `logged`
+// (what the log said last) to `now`: a new state, or a new reason for being
+// unreachable or invalid. The attempt of each retry ("connecting" after
+// "unreachable") and a retry that fails for the same reason are no change.
+bool historianChangeWorthALine(const HistorianStatus &logged, const HistorianStatus &now);
 
 // The ids of one ring still to send: `count` ids after `afterId`, counted
 // round the ring of 65500 ids.

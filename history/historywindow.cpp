@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QThread>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -270,10 +269,7 @@ void HistoryWindow::setSource(Source source, const QString &station)
 
 QString HistoryWindow::stationSource() const
 {
-    return m_historianUrl +
-           (m_historianUrl.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) +
-           QStringLiteral("station=") +
-           QString::fromLatin1(QUrl::toPercentEncoding(m_stationEdit->text().trimmed()));
+    return addressWithStation(m_historianUrl, m_stationEdit->text().trimmed());
 }
 
 void HistoryWindow::loadFromHistorian(double from, double to)

@@ -191,8 +191,10 @@ void LinkHealth::retry()
         return;
     }
     errno = 0;
-    const bool ok =
-        OpenPort_Modbus(m_settings.port, m_settings.baudCode, m_settings.parityCode) == 0;
+    // The device of "打开", not whatever the port number names now: while a
+    // pulled adapter is away, /dev/ttyS<n> must not stand in for it.
+    const bool ok = openPortDevice(m_settings.port, m_settings.path, m_settings.baudCode,
+                                   m_settings.parityCode) == 0;
     const int err = errno;
     if (ok)
         ++m_counters.reopens;

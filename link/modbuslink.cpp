@@ -4,6 +4,7 @@
 
 #include <modbus/modbus.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <array>
@@ -147,12 +148,16 @@ LinkTimeouts linkTimeouts(qint32 baudCode)
 
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode)
 {
+    return openPortDevice(port, portDevicePath(port), baudCode, parityCode);
+}
+
+qint32 openPortDevice(qint32 port, const QString &path, qint32 baudCode, qint32 parityCode)
+{
     ClosePort_Modbus(port);
     if (baudCode < 0 || baudCode >= static_cast<qint32>(kBaudRates.size()) || parityCode < 0 ||
         parityCode >= static_cast<qint32>(kParities.size()))
         return kReadFailed;
-    const QString path = portDevicePath(port);
-    if (path.isEmpty())
+    if (port < 1 || path.isEmpty())
         return kReadFailed;
     modbus_t *ctx = modbus_new_rtu(QFile::encodeName(path).constData(), kBaudRates[baudCode],
                                    kParities[parityCode], 8, 1);
@@ -262,4 +267,33 @@ QString portDevicePath(qint32 port)
         return usb;
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 #endif
+}
+
+QString serialByIdFolder()
+{
+    const QString configured = qEnvironmentVariable("ZELMAR_SERIAL_BY_ID");
+    return configured.isEmpty() ? QStringLiteral("/dev/serial/by-id") : configured;
+}
+
+QString stableDevicePath(const QString &path, const QString &byIdFolder)
+{
+    const QString device = QFileInfo(path).canonicalFilePath();
+    const QDir folder(byIdFolder);
+    if (device.isEmpty() || byIdFolder.isEmpty() ||
+        QFileInfo(path).absoluteDir().canonicalPath() == folder.canonicalPath())
+        return path;
+    // udev names each adapter there by its maker, model and serial number, and
+    // moves the name to the adapter's new node when it is plugged in again.
+    const QFileInfoList names =
+        folder.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &name : names) {
+        if (name.canonicalFilePath() == device)
+            return name.absoluteFilePath();
+    }
+    return path;
+}
+
+QString resolvePortDevice(qint32 port)
+{
+    return stableDevicePath(portDevicePath(port));
 }

@@ -18,10 +18,13 @@ constexpr int kLinkBitsPerSlot = 8;
 constexpr qint32 kLinkNoBits = -1;
 
 // Opens the port with baud code 0/1/2 (4800/9600/19200 bit/s) and parity code
-// 0/1/2 (none/odd/even), 8 data bits, 1 stop bit. Opening an open port again
-// reopens it with the new settings (and a failed reopening leaves it closed).
+// 0/1/2 (none/odd/even), 8 data bits, 1 stop bit, on the device portDevicePath
+// names now. Opening an open port again reopens it with the new settings (and a
+// failed reopening leaves it closed).
 // Returns 0 on success, -1 on failure (bad code, no device, not a terminal).
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode);
+// OpenPort_Modbus on the device `path` instead of the one the port number names now.
+qint32 openPortDevice(qint32 port, const QString &path, qint32 baudCode, qint32 parityCode);
 // Closes the port if it is open. Returns 0.
 qint32 ClosePort_Modbus(qint32 port);
 // Input registers first..first+count-1 into buffer[0..count-1] (signed 16-bit values).
@@ -51,3 +54,15 @@ LinkTimeouts linkTimeouts(qint32 baudCode);
 // The device path of port number n: $ZELMAR_PORT_<n> when set, otherwise
 // /dev/ttyUSB<n-1> when it exists, else /dev/ttyS<n-1> (\\.\COM<n> on Windows).
 QString portDevicePath(qint32 port);
+
+// The folder of the serial adapters' stable names: $ZELMAR_SERIAL_BY_ID when
+// set, otherwise /dev/serial/by-id.
+QString serialByIdFolder();
+// The stable name of the device at `path`: the entry of `byIdFolder` that leads
+// to the same device (the first by name), so that an adapter plugged in again
+// under another number is found by it; `path` itself when none does, when the
+// device does not exist, or when `path` is in that folder already.
+QString stableDevicePath(const QString &path, const QString &byIdFolder = serialByIdFolder());
+// The device that "打开" opens for port number n and its retries keep to:
+// stableDevicePath(portDevicePath(n)).
+QString resolvePortDevice(qint32 port);

@@ -34,10 +34,13 @@ qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
     const LinkSettings settings{CommSettings[CommIndex::Port], CommSettings[CommIndex::BaudCode],
                                 CommSettings[CommIndex::ParityCode],
                                 CommSettings[CommIndex::Address],
-                                portDevicePath(CommSettings[CommIndex::Port])};
+                                resolvePortDevice(CommSettings[CommIndex::Port])};
     linkHealth()->openPressed(settings);
     errno = 0;
-    const qint32 result = OpenPort_Modbus(settings.port, settings.baudCode, settings.parityCode);
+    // The device is named once here: the link's retries reopen this device
+    // only, never another one that the port number comes to stand for.
+    const qint32 result =
+        openPortDevice(settings.port, settings.path, settings.baudCode, settings.parityCode);
     linkHealth()->opened(result == 0, errno);
     CommSettings[CommIndex::OpenResult] = result;
     return result;

@@ -16,7 +16,8 @@ qint32 listNumber(const QString &text, qint32 previous);
 
 // "打开": stores the port and address read from the list texts and the selected
 // baud-rate and parity option indexes (0..2; kNoOptionSelected leaves the stored
-// code as it is) in CommSettings, opens the port with them and stores the
+// code as it is) in CommSettings, opens the port with them on the device
+// resolvePortDevice names (the link's retries keep to that device) and stores the
 // result. Opening an open port reopens it. Returns the opening's result.
 qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
                       const QString &addressText);

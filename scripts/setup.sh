@@ -11,12 +11,14 @@ cd "$(dirname "$0")/.."
 # libsqlite3-dev serves the store's one direct SQLite call.
 # poppler-utils' pdftotext reads a printed PDF back in the history tests.
 # libqt6sql6-psql lets the historian reach PostgreSQL, and postgresql gives the
-# historian tests and benchmark a throw-away server of their own.
+# historian tests and benchmark a throw-away server of their own; libpq-dev
+# reads a historian address with libpq's own parser and lets a stop end a
+# statement that hangs on the server.
 # dpkg-dev (dpkg-shlibdeps) and file let CPack find the package's Depends;
 # desktop-file-utils and systemd check its desktop entry and unit in the tests.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format poppler-utils libqt6sql6-psql postgresql
+          clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev
           dpkg-dev file desktop-file-utils systemd)
 
 mkdir -p build

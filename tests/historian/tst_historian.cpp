@@ -11,12 +11,19 @@
 #include "pgcluster.h"
 #include "store.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <condition_variable>
+#include <csignal>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -54,6 +61,125 @@ bool record(RecordingStore &store, qint32 afterId, int count, const QDateTime &s
     }
     return true;
 }
+
+// Whether one of the statuses `spy` caught was "unreachable" for a reason holding `part`.
+bool saidUnreachable(const QSignalSpy &spy, const QString &part)
+{
+    for (const QList<QVariant> &arguments : spy) {
+        const auto status = arguments.at(0).value<HistorianStatus>();
+        if (status.state == HistorianStatus::State::Unreachable && status.reason.contains(part))
+            return true;
+    }
+    return false;
+}
+
+// A second session that holds `table` in ACCESS EXCLUSIVE mode, as an
+// administrator's long transaction does, for at most `seconds`.
+class TableLock
+{
+public:
+    TableLock(const PgCluster &cluster, const QString &table, int seconds) : m_cluster(cluster)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PGPASSWORD"), QLatin1String(PgCluster::kPassword));
+        m_session.setProcessEnvironment(environment);
+        m_session.start(PgCluster::binDir() + QStringLiteral("/psql"),
+                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-h"),
+                         cluster.socketDir(), QStringLiteral("-p"), QString::number(cluster.port()),
+                         QStringLiteral("-U"), QLatin1String(PgCluster::kUser),
+                         QStringLiteral("-d"), QLatin1String(PgCluster::kDatabase),
+                         QStringLiteral("-c"),
+                         QStringLiteral("BEGIN; SET application_name = 'lock-holder'; LOCK TABLE "
+                                        "%1 IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(%2); COMMIT")
+                             .arg(table)
+                             .arg(seconds)});
+        m_session.waitForStarted();
+        QTRY_VERIFY_WITH_TIMEOUT(holders() == 1, kWaitMs);
+    }
+    ~TableLock() { release(); }
+    bool held() const { return holders() == 1; }
+    // Whether the lock holder is still at it (its session not ended by its own time limit).
+    bool stillHeld() const { return m_session.state() == QProcess::Running && held(); }
+    // Sessions waiting for the lock.
+    int waiters() const
+    {
+        return m_cluster
+            .psql(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = "
+                                 "'Lock' AND application_name <> 'lock-holder'"))
+            .toInt();
+    }
+    void release()
+    {
+        if (m_session.state() == QProcess::NotRunning)
+            return;
+        m_cluster.psql(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                      "WHERE application_name = 'lock-holder'"));
+        m_session.waitForFinished();
+    }
+
+private:
+    int holders() const
+    {
+        return m_cluster
+            .psql(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                                 "'lock-holder' AND state = 'active' AND query LIKE '%pg_sleep%'"))
+            .toInt();
+    }
+
+    const PgCluster &m_cluster;
+    QProcess m_session;
+};
+
+// A process stopped with SIGSTOP, as a server that hangs: continued by thaw(),
+// or by a thread of its own after `seconds` at the latest.
+class FrozenProcess
+{
+public:
+    FrozenProcess(qint64 pid, int seconds) : m_pid(pid)
+    {
+        if (pid <= 0)
+            return;
+        ::kill(pid_t(pid), SIGSTOP);
+        for (int waited = 0; waited < 2000 && !isFrozen(); waited += 10)
+            QTest::qSleep(10);
+        m_thawer = std::thread([this, seconds] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_thawed; });
+            ::kill(pid_t(m_pid), SIGCONT);
+        });
+    }
+    ~FrozenProcess() { thaw(); }
+    // Whether the process is stopped now (its state in /proc is 'T').
+    bool isFrozen() const
+    {
+        if (m_pid <= 0)
+            return false;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const int afterName = text.lastIndexOf(')');
+        return afterName > 0 &&
+               (text.mid(afterName + 2, 1) == "T" || text.mid(afterName + 2, 1) == "t");
+    }
+    void thaw()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_thawed = true;
+        }
+        m_wake.notify_all();
+        if (m_thawer.joinable())
+            m_thawer.join();
+    }
+
+private:
+    qint64 m_pid;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_thawed = false;
+    std::thread m_thawer;
+};
 
 } // namespace
 
@@ -98,6 +224,7 @@ private slots:
         qputenv("TZ", "Europe/Berlin");
         qRegisterMetaType<HistorianStatus>();
         qRegisterMetaType<ServerEvent>();
+        m_cluster.listenOnLoopback();
         m_ready = m_cluster.setUp();
         QVERIFY2(m_ready, qPrintable(m_cluster.error()));
     }
@@ -170,6 +297,170 @@ private slots:
         QCOMPARE(target.station, QStringLiteral("K7"));
         QVERIFY(!target.address().contains(QStringLiteral("p@ss")));
     }
+    void malformedAddressesHideThePassword_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("secret");
+        QTest::addColumn<QString>("errorPart");
+        QTest::newRow("percent code Qt refuses") << "postgresql://op:s3cr%zzet@h:1/d"
+                                                 << "s3cr"
+                                                 << "postgresql://op:****@h:1/d";
+        QTest::newRow("bad percent code") << "postgresql://op:s3cr%zzet@h/d"
+                                          << "s3cr%zzet"
+                                          << "percent";
+        QTest::newRow("slash in the password") << "postgresql://op:s3/cret@h:5432/d"
+                                               << "s3"
+                                               << "postgresql://op:****@h:5432/d";
+        QTest::newRow("unknown parameter") << "postgresql://op:s3cret@h/d?sslmod=require"
+                                           << "s3cret"
+                                           << "sslmod";
+        QTest::newRow("bad port") << "postgresql://op:s3cret@h:54x/d"
+                                  << "s3cret"
+                                  << "\"54x\"";
+        QTest::newRow("password in the query") << "postgresql://h/d?password=s3cret&bogus=1"
+                                               << "s3cret"
+                                               << "password=****";
+        QTest::newRow("unclosed quote") << "host=h dbname=d password='s3 cret"
+                                        << "s3 cret"
+                                        << "password=****";
+        QTest::newRow("pair without a value") << "host=h password=s3cret dbname"
+                                              << "s3cret"
+                                              << "dbname";
+        QTest::newRow("unknown key") << "password=s3cret host=h dbname=d hots=x"
+                                     << "s3cret"
+                                     << "hots";
+    }
+    void malformedAddressesHideThePassword()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, secret);
+        QFETCH(QString, errorPart);
+        const HistorianTarget target = parseHistorianUrl(text);
+        QVERIFY(!target.isValid());
+        QVERIFY2(!target.error.contains(secret), qPrintable(target.error));
+        QVERIFY2(target.error.contains(errorPart), qPrintable(target.error));
+        QVERIFY2(target.error.contains(QStringLiteral("****")), qPrintable(target.error));
+        QVERIFY(!target.error.contains(QLatin1Char('\n')));
+        const QString status =
+            historianStatusText({HistorianStatus::State::Invalid, 0, target.error});
+        QVERIFY(!status.contains(secret));
+    }
+    void keyValueAddresses()
+    {
+        const HistorianTarget target = parseHistorianUrl(QStringLiteral(
+            " host=/tmp/s port = 7000 dbname=h user=op password='p w\\'1' station='K 7' "
+            "sslmode=verify-full sslrootcert=/etc/zelmar/ca.pem application_name=plant "));
+        QVERIFY2(target.isValid(), qPrintable(target.error));
+        QCOMPARE(target.host, QStringLiteral("/tmp/s"));
+        QCOMPARE(target.port, 7000);
+        QCOMPARE(target.database, QStringLiteral("h"));
+        QCOMPARE(target.user, QStringLiteral("op"));
+        QCOMPARE(target.password, QStringLiteral("p w'1"));
+        QCOMPARE(target.station, QStringLiteral("K 7"));
+        QVERIFY(
+            target.parameters.contains({QStringLiteral("sslmode"), QStringLiteral("verify-full")}));
+        QVERIFY(target.parameters.contains(
+            {QStringLiteral("sslrootcert"), QStringLiteral("/etc/zelmar/ca.pem")}));
+        QVERIFY(target.connectOptions().contains(QStringLiteral("application_name='plant'")));
+        QVERIFY(isHistorianAddress(QStringLiteral("host=h dbname=d")));
+        QVERIFY(!isHistorianAddress(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
+
+        // A station added to either form is read back from it.
+        for (const QString &address :
+             {QStringLiteral("host=h dbname=d"), QStringLiteral("postgresql://u@h/d"),
+              QStringLiteral("postgresql://u@h/d?sslmode=require")}) {
+            const HistorianTarget withStation =
+                parseHistorianUrl(addressWithStation(address, QStringLiteral("boiler 3 & 'x'")));
+            QVERIFY2(withStation.isValid(), qPrintable(withStation.error));
+            QCOMPARE(withStation.station, QStringLiteral("boiler 3 & 'x'"));
+        }
+    }
+    void connectionParameters_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("errorPart"); // empty: accepted
+        QTest::newRow("TLS and certificates")
+            << "sslmode=verify-full&sslrootcert=/r.pem&sslcert=/c.pem&sslkey=/k.pem"
+            << "";
+        QTest::newRow("login time-out at its limit") << "connect_timeout=10"
+                                                     << "";
+        QTest::newRow("login time-out too long") << "connect_timeout=11"
+                                                 << "connect_timeout";
+        QTest::newRow("login time-out of none") << "connect_timeout=0"
+                                                << "connect_timeout";
+        QTest::newRow("application name") << "application_name=plant"
+                                          << "";
+        QTest::newRow("password file") << "passfile=/etc/zelmar/pgpass"
+                                       << "";
+        QTest::newRow("misspelt") << "ssl_mode=require"
+                                  << "ssl_mode";
+        QTest::newRow("semicolon") << "application_name=a%3Bb"
+                                   << "';'";
+    }
+    void connectionParameters()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, errorPart);
+        const HistorianTarget target =
+            parseHistorianUrl(QStringLiteral("postgresql://u:pw@h/d?station=S&") + query);
+        if (!errorPart.isEmpty()) {
+            QVERIFY2(target.error.contains(errorPart), qPrintable(target.error));
+            return;
+        }
+        QVERIFY2(target.isValid(), qPrintable(target.error));
+        QCOMPARE(target.station, QStringLiteral("S"));
+        for (const QString &pair : query.split(QLatin1Char('&')))
+            QVERIFY(target.parameters.contains({pair.section('=', 0, 0), pair.section('=', 1)}));
+    }
+    void parametersReachTheServer()
+    {
+        // The test server speaks no TLS: a required TLS connection is refused,
+        // which only happens when sslmode reaches libpq.
+        HistorianServer server(QStringLiteral("tls"));
+        QVERIFY(server.open(parseHistorianUrl(m_cluster.tcpUrl() + "?sslmode=disable")));
+        server.close();
+        QVERIFY(!server.open(parseHistorianUrl(m_cluster.tcpUrl() + "?sslmode=require")));
+        QVERIFY2(server.lastError().contains(QStringLiteral("SSL")),
+                 qPrintable(server.lastError()));
+
+        QVERIFY(server.open(parseHistorianUrl(m_cluster.url() + "&application_name=plant-7")));
+        QSqlQuery query(QSqlDatabase::database(QStringLiteral("tls")));
+        QVERIFY(query.exec(QStringLiteral("SELECT current_setting('application_name'), "
+                                          "current_setting('statement_timeout')")) &&
+                query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("plant-7"));
+        QCOMPARE(query.value(1).toString(), QStringLiteral("10s"));
+    }
+    void passwordFromThePasswordFile()
+    {
+        // libpq's own password file, as an administrator keeps it out of the address.
+        const QString file = m_dir.filePath(QStringLiteral("pgpass"));
+        QFile pgpass(file);
+        QVERIFY(pgpass.open(QIODevice::WriteOnly));
+        pgpass.write(QStringLiteral("*:%1:*:%2:%3\n")
+                         .arg(m_cluster.port())
+                         .arg(QLatin1String(PgCluster::kUser), QLatin1String(PgCluster::kPassword))
+                         .toUtf8());
+        pgpass.close();
+        QVERIFY(pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        const QString noPassword = m_cluster.url().replace(
+            QStringLiteral(":%1@").arg(QLatin1String(PgCluster::kPassword)), QStringLiteral("@"));
+        QVERIFY(!noPassword.contains(QLatin1String(PgCluster::kPassword)));
+
+        HistorianServer server(QStringLiteral("pgpass"));
+        QVERIFY2(server.open(parseHistorianUrl(noPassword + QStringLiteral("&passfile=") + file)),
+                 qPrintable(server.lastError()));
+        server.close();
+        qputenv("PGPASSFILE", QFile::encodeName(file));
+        QVERIFY2(server.open(parseHistorianUrl(noPassword)), qPrintable(server.lastError()));
+        server.close();
+        qunsetenv("PGPASSFILE");
+        qputenv("PGPASSWORD", PgCluster::kPassword);
+        QVERIFY2(server.open(parseHistorianUrl(noPassword)), qPrintable(server.lastError()));
+        server.close();
+        qunsetenv("PGPASSWORD");
+        QVERIFY(!server.open(parseHistorianUrl(noPassword)));
+    }
     void stationNames()
     {
         QCOMPARE(stationName(QStringLiteral("  boiler 3 "), QStringLiteral("pc"), 2),
@@ -188,7 +479,47 @@ private slots:
             delay = nextRetryDelay(delay);
             seen << delay.count() / 1000;
         }
-        QCOMPARE(seen, (QList<qint64>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
+        // However long the outage, the next attempt is never more than 4 s away.
+        QCOMPARE(seen, (QList<qint64>{1, 2, 4, 4, 4, 4, 4, 4, 4}));
+    }
+    void logLinesOnlyForChanges_data()
+    {
+        using State = HistorianStatus::State;
+        QTest::addColumn<int>("loggedState");
+        QTest::addColumn<QString>("loggedReason");
+        QTest::addColumn<int>("nowState");
+        QTest::addColumn<QString>("nowReason");
+        QTest::addColumn<bool>("line");
+        QTest::newRow("first failure")
+            << int(State::Connecting) << "" << int(State::Unreachable) << "refused" << true;
+        QTest::newRow("a retry's attempt")
+            << int(State::Unreachable) << "refused" << int(State::Connecting) << "" << false;
+        QTest::newRow("a retry failing alike") << int(State::Unreachable) << "refused"
+                                               << int(State::Unreachable) << "refused" << false;
+        QTest::newRow("a retry failing otherwise")
+            << int(State::Unreachable) << "refused" << int(State::Unreachable)
+            << "password authentication failed" << true;
+        QTest::newRow("back") << int(State::Unreachable) << "refused" << int(State::Forwarding)
+                              << "" << true;
+        QTest::newRow("catching up")
+            << int(State::Forwarding) << "" << int(State::Behind) << "" << true;
+        QTest::newRow("still catching up")
+            << int(State::Behind) << "" << int(State::Behind) << "" << false;
+        QTest::newRow("first attempt")
+            << int(State::Off) << "" << int(State::Connecting) << "" << true;
+        QTest::newRow("another invalid address")
+            << int(State::Invalid) << "a" << int(State::Invalid) << "b" << true;
+    }
+    void logLinesOnlyForChanges()
+    {
+        QFETCH(int, loggedState);
+        QFETCH(QString, loggedReason);
+        QFETCH(int, nowState);
+        QFETCH(QString, nowReason);
+        QFETCH(bool, line);
+        const HistorianStatus logged{HistorianStatus::State(loggedState), 0, loggedReason};
+        const HistorianStatus now{HistorianStatus::State(nowState), 12, nowReason};
+        QCOMPARE(historianChangeWorthALine(logged, now), line);
     }
     void pendingSpans_data()
     {
@@ -422,6 +753,127 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(DISTINCT ts) FROM samples_1s WHERE "
                                                "station = 'OUTAGE'")),
                  QStringLiteral("4060"));
+    }
+    void rowsFlowSoonAfterALongOutage()
+    {
+        // Every wait a fifth of the real one: an outage of 14 s here stands for
+        // 70 s, longer than it takes a doubling back-off to reach a minute.
+        constexpr int kScale = 5;
+        constexpr int kReturnBoundMs = 10000 / kScale;
+        const QString file = path(QStringLiteral("long.db"));
+        RecordingStore store(QStringLiteral("long-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 10, kStart));
+        ForwarderSettings s = settings(file, QStringLiteral("LONG"));
+        s.firstRetry = ForwarderSettings{}.firstRetry / kScale;
+        s.retryCeiling = ForwarderSettings{}.retryCeiling / kScale;
+        Historian historian(s, QStringLiteral("long-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QVERIFY(m_cluster.stop());
+        QVERIFY(record(store, 10, 20, kStart.addSecs(10), 10));
+        historian.recorded();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Unreachable,
+                                  kWaitMs);
+        QTest::qWait(70000 / kScale);
+        QVERIFY(m_cluster.start());
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("samples_1s"), QStringLiteral("LONG")),
+                                  30, kReturnBoundMs);
+    }
+    void lockedTableNeitherHangsNorHidesIt()
+    {
+        const QString file = path(QStringLiteral("locked.db"));
+        RecordingStore store(QStringLiteral("locked-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 10, kStart));
+        ForwarderSettings s = settings(file, QStringLiteral("LOCKED"));
+        s.statementTimeout = ForwarderSettings{}.statementTimeout;
+        auto historian = std::make_unique<Historian>(s, QStringLiteral("locked-1"));
+        historian->start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian->status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+
+        // Another session holds the table (it lets go after 40 s at the latest).
+        TableLock lock(m_cluster, QStringLiteral("samples_1s"), 40);
+        QVERIFY2(lock.held(), qPrintable(m_cluster.error()));
+        QSignalSpy statuses(historian.get(), &Historian::statusChanged);
+        QVERIFY(record(store, 10, 20, kStart.addSecs(10), 10));
+        historian->recorded();
+        // The server gives the statement up: the state says so.
+        QTRY_VERIFY_WITH_TIMEOUT(saidUnreachable(statuses, QStringLiteral("statement timeout")),
+                                 kWaitMs);
+        // Stopped while a retry waits for the lock again: the stop does not wait for it.
+        QTRY_VERIFY_WITH_TIMEOUT(lock.waiters() > 0, kWaitMs);
+        historian->stop();
+        QVERIFY(lock.stillHeld());
+        historian.reset();
+        lock.release();
+
+        // What was not sent is sent by the next run.
+        Historian again(settings(file, QStringLiteral("LOCKED")), QStringLiteral("locked-2"));
+        again.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            serverCount(QStringLiteral("samples_1s"), QStringLiteral("LOCKED")), 30, kWaitMs);
+    }
+    void frozenServerIsCutOff()
+    {
+        const QString file = path(QStringLiteral("frozen.db"));
+        RecordingStore store(QStringLiteral("frozen-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 10, kStart));
+        const auto frozenSession = [&](const QString &name) -> std::unique_ptr<Historian> {
+            ForwarderSettings s = settings(file, QStringLiteral("FROZEN"),
+                                           m_cluster.url() + "&application_name=" + name);
+            s.statementTimeout = 1s;
+            auto historian = std::make_unique<Historian>(s, name);
+            historian->start();
+            for (int waited = 0; waited < kWaitMs &&
+                                 historian->status().state != HistorianStatus::State::Forwarding;
+                 waited += 50)
+                QTest::qWait(50);
+            return historian;
+        };
+        const auto serverPid = [&](const QString &name) {
+            return m_cluster
+                .psql(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE application_name = "
+                                     "'%1'")
+                          .arg(name))
+                .toLongLong();
+        };
+
+        // The server process of the connection freezes while the forwarder
+        // waits for its reply: its kernel keeps the connection, nothing answers
+        // (thawed after 40 s at the latest). A stop does not wait for it.
+        {
+            std::unique_ptr<Historian> historian = frozenSession(QStringLiteral("frozen-stop"));
+            QCOMPARE(historian->status().state, HistorianStatus::State::Forwarding);
+            FrozenProcess frozen(serverPid(QStringLiteral("frozen-stop")), 40);
+            QVERIFY(frozen.isFrozen());
+            QVERIFY(record(store, 10, 10, kStart.addSecs(10), 10));
+            historian->recorded();
+            QTest::qWait(1000);
+            historian->stop();
+            QVERIFY(frozen.isFrozen());
+        }
+        // Running on, the exchange is given up and the state says why.
+        {
+            std::unique_ptr<Historian> historian = frozenSession(QStringLiteral("frozen-run"));
+            QCOMPARE(historian->status().state, HistorianStatus::State::Forwarding);
+            QSignalSpy statuses(historian.get(), &Historian::statusChanged);
+            FrozenProcess frozen(serverPid(QStringLiteral("frozen-run")), 40);
+            QVERIFY(frozen.isFrozen());
+            QVERIFY(record(store, 20, 10, kStart.addSecs(20), 20));
+            historian->recorded();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                saidUnreachable(statuses, QStringLiteral("no answer from the server")), kWaitMs);
+            QVERIFY(frozen.isFrozen());
+        }
+
+        Historian again(settings(file, QStringLiteral("FROZEN")), QStringLiteral("frozen-2"));
+        again.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            serverCount(QStringLiteral("samples_1s"), QStringLiteral("FROZEN")), 30, kWaitMs);
     }
     void sameStationFromTwoTools()
     {

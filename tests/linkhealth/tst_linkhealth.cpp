@@ -8,7 +8,9 @@
 
 #include <modbus/modbus.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -88,6 +90,7 @@ private slots:
     {
         closeConnection();
         qunsetenv("ZELMAR_PORT_1");
+        qunsetenv("ZELMAR_SERIAL_BY_ID");
     }
 
     void failureReasonsInTheSystemsWords_data()
@@ -419,6 +422,96 @@ private slots:
         QCOMPARE(linkHealth()->counters().requests, qint64(2));
         closeConnection();
         close(master);
+    }
+
+    // ---- the device of "打开" ----
+
+    void stableNamesOfDevices_data()
+    {
+        QTest::addColumn<QString>("device");    // in the folder: "terminal", "plain", "missing"
+        QTest::addColumn<QStringList>("names"); // by-id entries: "name>target"
+        QTest::addColumn<QString>("expected");  // "same" or the by-id entry's name
+        QTest::newRow("adapter") << "terminal" << QStringList{"usb-FTDI_A-if00-port0>terminal"}
+                                 << "usb-FTDI_A-if00-port0";
+        QTest::newRow("first of two names")
+            << "terminal" << QStringList{"usb-B>terminal", "usb-A>terminal"} << "usb-A";
+        QTest::newRow("another adapter's name")
+            << "terminal" << QStringList{"usb-A>plain"} << "same";
+        QTest::newRow("no adapters") << "terminal" << QStringList{} << "same";
+        QTest::newRow("device absent") << "missing" << QStringList{"usb-A>terminal"} << "same";
+        QTest::newRow("dangling name") << "terminal" << QStringList{"usb-A>missing"} << "same";
+    }
+    void stableNamesOfDevices()
+    {
+        QFETCH(QString, device);
+        QFETCH(QStringList, names);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const char *file : {"terminal", "plain"}) {
+            QFile f(dir.filePath(QLatin1String(file)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const QString byId = dir.filePath(QStringLiteral("by-id"));
+        QVERIFY(QDir().mkpath(byId));
+        for (const QString &entry : names) {
+            // udev's names lead to the node by a relative link.
+            QVERIFY(QFile::link(QStringLiteral("../") + entry.section('>', 1),
+                                byId + QLatin1Char('/') + entry.section('>', 0, 0)));
+        }
+        const QString path = dir.filePath(device);
+        QCOMPARE(stableDevicePath(path, byId),
+                 expected == "same" ? path : byId + QLatin1Char('/') + expected);
+        // A name from the folder is kept as it is.
+        if (expected != "same")
+            QCOMPARE(stableDevicePath(byId + QLatin1Char('/') + expected, byId),
+                     byId + QLatin1Char('/') + expected);
+    }
+
+    void retriesKeepToTheDeviceOfOpen()
+    {
+        Simulator pulled;
+        QVERIFY(loseThePort(pulled));
+        const QString device = linkHealth()->settings().path;
+        QCOMPARE(device, pulled.linkPath());
+        // Meanwhile port 1 comes to name another device (as /dev/ttyS0 does
+        // while /dev/ttyUSB0 is away), with an instrument behind it.
+        Simulator other;
+        QVERIFY(other.start(2));
+        qputenv("ZELMAR_PORT_1", QFile::encodeName(other.linkPath()));
+        QTest::qWait(int(LinkHealth::kRetryInterval.count()) * 2 + 500);
+        QCOMPARE(linkHealth()->state(), LinkState::PortLost);
+        QCOMPARE(linkHealth()->settings().path, device);
+        QVERIFY(!readValues());
+        // The pulled device itself is taken back as soon as it returns.
+        QVERIFY(pulled.comeBack());
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, kRecoveryWaitMs);
+        QVERIFY(readValues());
+    }
+
+    void adapterFoundAgainUnderANewNumber()
+    {
+        QTemporaryDir byId;
+        qputenv("ZELMAR_SERIAL_BY_ID", QFile::encodeName(byId.path()));
+        const QString name = byId.filePath(QStringLiteral("usb-FTDI_FT232R_A10K7-if00-port0"));
+        Simulator first;
+        QVERIFY(first.start(kPort));
+        QVERIFY(QFile::link(QFileInfo(first.linkPath()).canonicalFilePath(), name));
+        pressOpen();
+        QCOMPARE(linkHealth()->settings().path, name);
+        QVERIFY(readValues());
+        // Pulled out: udev takes the name away with the node.
+        QVERIFY(first.vanish());
+        QVERIFY(QFile::remove(name));
+        QVERIFY(!readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::PortLost);
+        // Plugged in again, it comes up as the next number; the name follows it.
+        Simulator again;
+        QVERIFY(again.start(2));
+        QVERIFY(QFile::link(QFileInfo(again.linkPath()).canonicalFilePath(), name));
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, kRecoveryWaitMs);
+        QVERIFY(readValues());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().reopens, qint64(1));
     }
 
     void portThatAppearsLaterIsPickedUp()

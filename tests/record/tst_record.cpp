@@ -2,6 +2,7 @@
 // program against zelmar-sim on a pseudo-terminal, recording into real SQLite
 // files and forwarding to a PostgreSQL cluster of the test's own.
 #include "pgcluster.h"
+#include "programrun.h"
 #include "recordoptions.h"
 #include "simulator.h"
 
@@ -298,6 +299,78 @@ private slots:
                      .psql(QStringLiteral("SELECT count(*) FROM events WHERE station = 'TWIN-REC' "
                                           "AND kind = 'duplicate'"))
                      .toLongLong());
+    }
+
+    // An outage of the server is one line when it begins and one when it ends,
+    // however many attempts fail between, each line whole on one line.
+    void historianOutageLogsOneLinePerChange()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(7));
+        const QString db = m_dir.filePath(QStringLiteral("outage.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "7", "--db", db}, "OUTAGE");
+        QString log;
+        const auto logged = [&](const QString &part) {
+            log += QString::fromLocal8Bit(recorder.readAllStandardError());
+            return log.count(part);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: forwarding")), 1, kWaitMs);
+        QVERIFY(m_cluster.stop());
+        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: server unreachable")), 1,
+                                  kWaitMs);
+        QTest::qWait(8000); // attempts after 1, 2 and 4 s fail meanwhile
+        QVERIFY(m_cluster.start());
+        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: forwarding")), 2, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        logged({});
+        QCOMPARE(logged(QStringLiteral("forwarder: connecting")), 1);
+        // The first failure may be the dropped session, the next ones the
+        // missing socket: a new reason is a new line, a repeated one is not.
+        QVERIFY2(logged(QStringLiteral("forwarder: server unreachable")) <= 2, qPrintable(log));
+        for (const QString &line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY2(line.startsWith(QStringLiteral("zelmar: ")), qPrintable(line));
+    }
+
+    // An address that cannot be read never shows its password: not in the
+    // recorder's log, not in an export's reason.
+    void malformedAddressKeepsThePasswordOut_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("password in the query") << "postgresql://h/historian?password=s3cret&x=1";
+        QTest::newRow("bad percent code") << "postgresql://op:s3cr%zzet@h/historian";
+        QTest::newRow("unclosed quote") << "host=h dbname=historian password='s3cret";
+    }
+    void malformedAddressKeepsThePasswordOut()
+    {
+        QFETCH(QString, address);
+        Simulator simulator;
+        QVERIFY(simulator.start(8));
+        const QString db =
+            m_dir.filePath(QStringLiteral("secret-%1.db").arg(QTest::currentDataTag()));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "8", "--db", db}, "SECRET", address);
+        QString log;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (log += QString::fromLocal8Bit(recorder.readAllStandardError()))
+                .contains(QStringLiteral("forwarder: historian address invalid")),
+            kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= 2, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        log += QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(!log.contains(QStringLiteral("s3cr")), qPrintable(log));
+
+        const ProgramRun exported = runWithoutDisplay(
+            QStringLiteral(ZELMAR_PROGRAM),
+            {QStringLiteral("--export-csv"), m_dir.filePath(QStringLiteral("secret.csv")),
+             QStringLiteral("--from"), QStringLiteral("2026-12-07 08:00"), QStringLiteral("--to"),
+             QStringLiteral("2026-12-07 09:00"), QStringLiteral("--db"), address});
+        QCOMPARE(exported.code, 1);
+        QVERIFY2(exported.error.contains(QStringLiteral("****")), qPrintable(exported.error));
+        QVERIFY2(!exported.error.contains(QStringLiteral("s3cr")), qPrintable(exported.error));
     }
 
     // A historian address that cannot be used is said once; recording goes on.

@@ -68,6 +68,14 @@ QString PgCluster::url(const QString &password, const QString &database) const
         .arg(database, socketDir());
 }
 
+QString PgCluster::tcpUrl(const QString &password) const
+{
+    return QStringLiteral("postgresql://%1:%2@127.0.0.1:%3/%4")
+        .arg(QLatin1String(kUser), password)
+        .arg(m_port)
+        .arg(QLatin1String(kDatabase));
+}
+
 bool PgCluster::run(const QString &program, const QStringList &arguments, QString *output,
                     int timeoutMs) const
 {
@@ -132,8 +140,8 @@ bool PgCluster::setUp()
 bool PgCluster::start()
 {
     m_error.clear();
-    const QString options = QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off")
-                                .arg(socketDir())
+    const QString options = QStringLiteral("-k %1 -c listen_addresses='%2' -p %3 -c fsync=off")
+                                .arg(socketDir(), QLatin1String(m_loopback ? "127.0.0.1" : ""))
                                 .arg(m_port);
     m_running = run(QStringLiteral("pg_ctl"),
                     {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")),

@@ -307,12 +307,16 @@ void TestStartup::unwritableSharedMemoryLeavesTheToolRunning()
     tool.setProcessChannelMode(QProcess::ForwardedChannels);
     tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
     QVERIFY(tool.waitForStarted());
-    // Recording, with its events written (the tool's start among them).
-    const auto eventCount = [&db] {
+    // Recording for a while, its state written to the events table: every
+    // connection has mapped the shared memory by then.
+    const auto recorded = [&db] {
         OtherProgram look(db, QStringLiteral("look"));
-        return look.value(QStringLiteral("SELECT COUNT(*) FROM events")).toInt();
+        return look.value(QStringLiteral("SELECT COUNT(*) FROM events WHERE ev_kind = "
+                                         "'recording'"))
+                       .toInt() > 0 &&
+               look.count(QStringLiteral("pv_data")) >= 3;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(shm) && eventCount() > 0, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(shm) && recorded(), 20000);
     {
         ImmutableFile immutable(shm);
         if (!immutable.isImmutable()) {

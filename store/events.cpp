@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "daytime.h"
+#include "recordingfile.h"
 #include "sqliteresult.h"
 
 #include <QFileInfo>
@@ -114,11 +115,17 @@ bool EventLog::open(const QString &path)
         m_lastError = QStringLiteral("no database file: ") + path;
         return false;
     }
+    if (!sharedMemoryFile(path).usable) {
+        m_lastError = sharedMemoryFault(path);
+        return false;
+    }
     if (!openConnection()) {
         close();
         return false;
     }
     m_open = true;
+    m_file = fileIdentity(path);
+    m_sharedMemory.watch(path);
     m_lastError.clear();
     writeQueue();
     return true;
@@ -167,8 +174,14 @@ bool EventLog::openConnection()
 
 void EventLog::close()
 {
+    const bool mayCheckpoint = m_sharedMemory.intact();
     m_open = false;
-    releaseSqlConnection(m_connectionName);
+    releaseRecordingConnection(m_connectionName, mayCheckpoint);
+}
+
+bool EventLog::isCurrent() const
+{
+    return m_open && m_file && fileIdentity(m_path) == m_file && m_sharedMemory.intact();
 }
 
 bool EventLog::appendEvent(const Event &event)
@@ -184,10 +197,19 @@ bool EventLog::appendEvent(const Event &event)
 
 int EventLog::flush()
 {
+    const QDateTime now = SystemClock::now();
+    if (m_open && !isCurrent()) {
+        // A write would go into a file that is no longer the database, or
+        // crash on its shared memory: closed, and the wait starts.
+        m_lastError = m_sharedMemory.intact()
+                          ? QStringLiteral("the database file was deleted or replaced: ") + m_path
+                          : sharedMemoryFault(m_path);
+        close();
+        m_lastOpenAttempt = now;
+    }
     if (m_queue.empty())
         return 0;
     if (!m_open) {
-        const QDateTime now = SystemClock::now();
         const bool due = !m_lastOpenAttempt ||
                          std::llabs(m_lastOpenAttempt->secsTo(now)) >= kReopenIntervalSeconds;
         if (m_path.isEmpty() || !due || !open(m_path))
@@ -321,7 +343,7 @@ double serialOf(const QDateTime &moment)
 std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,
                                         const QVariantList &values) const
 {
-    if (!m_open || limit <= 0)
+    if (!isCurrent() || limit <= 0)
         return {};
     return selectEvents(m_connectionName, where, order, limit, values, m_lastError);
 }
@@ -388,7 +410,7 @@ std::vector<Event> EventLog::newestEventsOf(const std::vector<EventKind> &kinds,
 
 std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTime &to) const
 {
-    if (!m_open)
+    if (!isCurrent())
         return {};
     return readEventsBetween(m_connectionName, from, to, &m_lastError);
 }
@@ -425,7 +447,7 @@ std::optional<Event> readLastEventBefore(const QString &connectionName, EventKin
 
 std::optional<qint32> EventLog::newestId() const
 {
-    if (!m_open)
+    if (!isCurrent())
         return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     if (!query.exec(QLatin1String(kReadCounter)) || !query.next())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recordingfile.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
@@ -62,10 +64,14 @@ qint32 eventIdsAfter(qint32 seen, qint32 newest);
 // (database missing, read-only, locked, not yet opened) waits in a bounded
 // queue in memory and is written later with its original time.
 //
-// Connection states:
+// Connection states, by the recorder's rule (RecordingStore::keepOpen):
 //   closed --open() on a recording database--> open
 //   open   --a write fails for any reason but a lock, or close()--> closed
+//   open   --appendEvent()/flush() find the path naming another file (deleted,
+//            replaced) or the shared-memory file not intact--> closed
 //   closed --appendEvent()/flush() 10 s after the last attempt, open(path())--> open
+// Reopened on a new file at the path, it creates the events table there, and
+// the events queued meanwhile land in it.
 class EventLog
 {
 public:
@@ -91,6 +97,9 @@ public:
     void close();
     // Whether events are written to the database now (not queued).
     bool isOpen() const { return m_open; }
+    // Open, the path still names the file that was opened, and its
+    // shared-memory file is intact: only then is a statement run.
+    bool isCurrent() const;
     // The file named by the last open().
     QString path() const { return m_path; }
 
@@ -140,6 +149,8 @@ private:
     qint64 m_droppedUnnoted = 0; // dropped since the last note was written
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable QString m_lastError;
+    std::optional<FileIdentity> m_file;
+    SharedMemoryGuard m_sharedMemory;
 };
 
 // The stored events from `from` to `to` inclusive, oldest first, read through

@@ -1,5 +1,6 @@
 #include "forwardsource.h"
 
+#include "recordingfile.h"
 #include "sqliteresult.h"
 
 #include <QFileInfo>
@@ -81,9 +82,24 @@ bool ForwardSource::open(const QString &path)
         m_lastError = QStringLiteral("no recording database at ") + path;
         return false;
     }
-    if (!openNamed(m_readName, path, kReadOptions, m_lastError) ||
-        !openNamed(m_writeName, path, kWriteOptions, m_lastError)) {
+    if (!sharedMemoryFile(path).usable) {
+        m_lastError = sharedMemoryFault(path);
+        return false;
+    }
+    m_path = path;
+    m_sharedMemory.watch(path);
+    if (!openNamed(m_readName, path, kReadOptions, m_lastError)) {
         close();
+        return false;
+    }
+    // Someone else's file gets no table of ours: only a recording database does.
+    const QString fault = recordingTablesFault(QSqlDatabase::database(m_readName, false));
+    if (!fault.isEmpty() || !openNamed(m_writeName, path, kWriteOptions, m_lastError)) {
+        if (!fault.isEmpty())
+            m_lastError = QStringLiteral("not a recording database (%1): %2").arg(fault, path);
+        const QString reason = m_lastError;
+        close();
+        m_lastError = reason;
         return false;
     }
     QSqlQuery query(QSqlDatabase::database(m_writeName, false));
@@ -110,13 +126,29 @@ bool ForwardSource::open(const QString &path)
 
 void ForwardSource::close()
 {
+    const bool intact = m_sharedMemory.intact();
     m_open = false;
-    releaseSqlConnection(m_readName);
-    releaseSqlConnection(m_writeName);
+    releaseRecordingConnection(m_readName, intact);
+    releaseRecordingConnection(m_writeName, intact);
+}
+
+bool ForwardSource::isOpen() const
+{
+    return m_open && m_sharedMemory.intact();
+}
+
+bool ForwardSource::mayRun() const
+{
+    if (m_sharedMemory.intact())
+        return true;
+    m_lastError = sharedMemoryFault(m_path);
+    return false;
 }
 
 std::optional<SlVoid> ForwardSource::readCounters() const
 {
+    if (!mayRun())
+        return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_readName, false));
     if (!query.exec(QStringLiteral("SELECT * FROM sl_void LIMIT 1")) || !query.next()) {
         m_lastError = QStringLiteral("read sl_void: ") + query.lastError().text();
@@ -138,6 +170,8 @@ std::optional<RecordedRow> ForwardSource::readRow(RecordTable table, qint32 id) 
 std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, qint32 afterId,
                                                             qint32 lastId) const
 {
+    if (!mayRun())
+        return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_readName, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT * FROM %1 WHERE %2 > ? AND %2 <= ? ORDER BY %2")
@@ -160,6 +194,8 @@ std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, q
 std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,
                                                            RecordTable table) const
 {
+    if (!mayRun())
+        return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_writeName, false));
     query.prepare(QStringLiteral("SELECT last_id, last_date, last_time FROM forward_position "
                                  "WHERE target = ? AND ring = ?"));
@@ -178,6 +214,8 @@ std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target
 bool ForwardSource::writePosition(const QString &target, RecordTable table,
                                   const ForwardPosition &position)
 {
+    if (!mayRun())
+        return false;
     QSqlQuery query(QSqlDatabase::database(m_writeName, false));
     query.prepare(
         QStringLiteral("INSERT INTO forward_position (target, ring, last_id, last_date, last_time) "

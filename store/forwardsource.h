@@ -39,12 +39,15 @@ public:
     ForwardSource &operator=(const ForwardSource &) = delete;
 
     // Opens both connections on an existing recording database and creates
-    // forward_position when it is missing. False (nothing opened, the reason
-    // in lastError()) when the file is missing, is not a recording database,
-    // or forward_position cannot be created or has other columns.
+    // forward_position when it is missing. False (nothing opened, nothing
+    // written, the reason in lastError()) when the file is missing, is not a
+    // recording database, its shared-memory file cannot be written, or
+    // forward_position cannot be created or has other columns.
     bool open(const QString &path);
     void close();
-    bool isOpen() const { return m_open; }
+    // Open, and the shared-memory file still intact: every read and write
+    // fails without a statement otherwise, and open() starts afresh.
+    bool isOpen() const;
 
     // The counter row; nullopt when it cannot be read.
     std::optional<SlVoid> readCounters() const;
@@ -65,8 +68,13 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
+    // Whether a statement may run; false with the reason in lastError().
+    bool mayRun() const;
+
     QString m_readName;
     QString m_writeName;
+    QString m_path;
     bool m_open = false;
     mutable QString m_lastError;
+    SharedMemoryGuard m_sharedMemory;
 };

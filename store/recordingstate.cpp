@@ -14,6 +14,7 @@ namespace
 bool isLayoutFault(const QString &error)
 {
     return error.startsWith(QLatin1String("not a SQLite database")) ||
+           error.startsWith(QLatin1String("not a recording database")) ||
            error.startsWith(QLatin1String("table ")) ||
            error.startsWith(QLatin1String("not a file"));
 }

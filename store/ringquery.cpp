@@ -1,5 +1,6 @@
 #include "ringquery.h"
 
+#include "recordingfile.h"
 #include "sqliteresult.h"
 
 #include <QFileInfo>
@@ -82,6 +83,10 @@ RingReader::OpenResult RingReader::open(const QString &path)
         m_lastError = QStringLiteral("not a recording database: ") + path;
         return OpenResult::NotRecording;
     }
+    if (!sharedMemoryFile(path).usable) {
+        m_lastError = sharedMemoryFault(path);
+        return OpenResult::Unreadable;
+    }
     // Every handle on the connection must be gone before close() removes it.
     const OpenResult result = openConnection(path);
     if (result != OpenResult::Opened) {
@@ -89,6 +94,7 @@ RingReader::OpenResult RingReader::open(const QString &path)
         return result;
     }
     m_open = true;
+    m_sharedMemory.watch(path);
     return OpenResult::Opened;
 }
 
@@ -129,15 +135,26 @@ RingReader::OpenResult RingReader::openConnection(const QString &path)
 
 void RingReader::close()
 {
+    const bool intact = m_sharedMemory.intact();
     endSnapshot();
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
-    releaseSqlConnection(m_connectionName);
+    releaseRecordingConnection(m_connectionName, intact);
+}
+
+bool RingReader::isOpen() const
+{
+    if (m_open && !m_sharedMemory.intact()) {
+        m_lastError =
+            sharedMemoryFault(QSqlDatabase::database(m_connectionName, false).databaseName());
+        return false;
+    }
+    return m_open;
 }
 
 std::optional<double> RingReader::momentAt(RecordTable table, qint32 id) const
 {
-    if (!m_open)
+    if (!isOpen())
         return std::nullopt;
     QSqlQuery &query = table == RecordTable::PvData ? m_statements->pvRow : m_statements->lpvRow;
     query.bindValue(0, id);
@@ -156,7 +173,7 @@ std::optional<double> RingReader::momentAt(RecordTable table, qint32 id) const
 
 std::optional<qint32> RingReader::newestId(RecordTable table) const
 {
-    if (!m_open)
+    if (!isOpen())
         return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_connectionName, false));
     // Positions 0 and 2 of the counter row, whatever their names.
@@ -173,8 +190,9 @@ std::optional<qint32> RingReader::newestId(RecordTable table) const
 
 bool RingReader::readRows(RecordTable table, qint32 low, qint32 high, QVector<RingRow> &rows) const
 {
-    if (!m_open) {
-        m_lastError = QStringLiteral("database not open");
+    if (!isOpen()) {
+        if (!m_open)
+            m_lastError = QStringLiteral("database not open");
         return false;
     }
     QSqlQuery &query =
@@ -212,7 +230,7 @@ bool RingReader::readRows(RecordTable table, qint32 low, qint32 high, QVector<Ri
 
 bool RingReader::beginSnapshot()
 {
-    if (!m_open)
+    if (!isOpen())
         return false;
     endSnapshot();
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
@@ -224,7 +242,11 @@ void RingReader::endSnapshot()
 {
     if (!m_inSnapshot)
         return;
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    db.rollback(); // nothing was written: ending the read is all it does
+    // Nothing was written: ending the read is all it does, and is left to
+    // closing when the shared memory is no longer intact.
+    if (m_sharedMemory.intact()) {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.rollback();
+    }
     m_inSnapshot = false;
 }

@@ -48,8 +48,10 @@ public:
     OpenResult open(const QString &path);
     // Closes and releases the connection; harmless when it is not open.
     void close();
-    // True between a successful open() and close().
-    bool isOpen() const { return m_open; }
+    // True between a successful open() and close() while the file's
+    // shared-memory file stays intact; nothing is read otherwise, and open()
+    // closes the connection and opens it anew.
+    bool isOpen() const;
     // The connection's name, for other reads of the same file (its events).
     QString connectionName() const { return m_connectionName; }
 
@@ -82,4 +84,5 @@ private:
     bool m_inSnapshot = false;
     std::unique_ptr<Statements> m_statements;
     mutable QString m_lastError;
+    SharedMemoryGuard m_sharedMemory;
 };

@@ -1,27 +1,19 @@
 #include "store.h"
 
 #include "numbers.h"
+#include "recordingfile.h"
 #include "sqliteresult.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVariant>
 
-#include <sqlite3.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -170,9 +162,29 @@ Layouts allLayouts()
     return {&counterLayout(), &ringLayout(RecordTable::PvData), &ringLayout(RecordTable::LpvWdjl)};
 }
 
+// Every table this tool creates in a recording database, in lower case: the
+// three recording tables, the events ring and its counter, the forwarder's position.
+constexpr char kToolTables[] =
+    "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', 'forward_position'";
+
+// A file that holds tables (or views), none of them one this tool creates,
+// belongs to another program: nothing is ever created in it. Only an empty
+// database or one of ours is written.
+bool isForeign(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    return query.exec(QStringLiteral("SELECT COUNT(*), COUNT(CASE WHEN lower(name) IN (%1) THEN 1 "
+                                     "END) FROM sqlite_master WHERE type IN ('table', 'view') "
+                                     "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")
+                          .arg(QLatin1String(kToolTables))) &&
+           query.next() && query.value(0).toInt() > 0 && query.value(1).toInt() == 0;
+}
+
 // Why no table is usable, or empty when every existing table is.
 QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &checks)
 {
+    if (isForeign(db))
+        return QStringLiteral("not a recording database: it holds only other programs' tables");
     for (size_t i = 0; i < layouts.size(); ++i) {
         checks[i] = checkTable(db, *layouts[i]);
         if (checks[i].outcome == TableCheck::Unreadable)
@@ -182,11 +194,6 @@ QString layoutFault(const QSqlDatabase &db, const Layouts &layouts, Checks &chec
     }
     return {};
 }
-
-// Every table this tool creates in a recording database, in lower case: the
-// three recording tables, the events ring and its counter, the forwarder's position.
-constexpr char kToolTables[] =
-    "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', 'forward_position'";
 
 // The three tables present and usable, and no table beside them that this
 // tool does not create.
@@ -282,55 +289,6 @@ QString setUpTables(QSqlDatabase db, const Layouts &layouts, Checks &checks)
     return {};
 }
 
-// SQLite maps the shared-memory file of a WAL database (the path + "-shm")
-// into memory and writes to the mapping directly: when the file can no longer
-// be written (made immutable, a read-only mount) or is cut shorter under the
-// mapping, the next access kills the process with SIGBUS instead of failing a
-// statement. So the file is looked at before SQLite touches it: missing
-// (SQLite creates it; a mapping of a removed file stays valid), or a file that
-// this process may write, of `size` bytes. access() refuses an immutable file
-// even to root.
-struct SharedMemoryFile {
-    bool usable = true;
-    bool exists = false;
-    qint64 size = 0;
-};
-
-SharedMemoryFile sharedMemoryFile(const QString &path)
-{
-    SharedMemoryFile file;
-#ifdef Q_OS_UNIX
-    const QByteArray shm = QFile::encodeName(path + QLatin1String("-shm"));
-    struct stat info {
-    };
-    if (::lstat(shm.constData(), &info) != 0) {
-        file.usable = errno == ENOENT;
-        return file;
-    }
-    file.usable = S_ISREG(info.st_mode) && ::access(shm.constData(), W_OK) == 0;
-    file.exists = true;
-    file.size = qint64(info.st_size);
-#else
-    Q_UNUSED(path);
-#endif
-    return file;
-}
-
-// Closing the last connection of a WAL database checkpoints it, which writes
-// the mapped shared memory. Where that file cannot be written or was cut
-// shorter, the connection closes without the checkpoint (and so without
-// removing the -wal and -shm files): the WAL keeps every recording for the
-// next opening, which recovers it.
-void skipCheckpointOnClose(const QSqlDatabase &db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return;
-    if (sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData()))
-        sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
-                          static_cast<int *>(nullptr));
-}
-
 // Asks for the WAL journal; true when the connection uses it.
 bool switchToWal(const QSqlDatabase &db)
 {
@@ -405,8 +363,7 @@ bool RecordingStore::open(const QString &path)
         return false;
     }
     if (!sharedMemoryFile(path).usable) {
-        m_lastError = QStringLiteral("the shared-memory file cannot be written: ") + path +
-                      QLatin1String("-shm");
+        m_lastError = sharedMemoryFault(path);
         return false;
     }
     // A zero-length file is an empty database and is set up like a missing one.
@@ -421,9 +378,8 @@ bool RecordingStore::open(const QString &path)
     }
     m_open = true;
     m_queryFailed = false;
-    m_file = identityOf(path);
-    m_sharedMemorySize = 0;
-    sharedMemoryIntact(); // notes the size SQLite has mapped
+    m_file = fileIdentity(path);
+    m_sharedMemory.watch(path);
     return true;
 }
 
@@ -461,33 +417,8 @@ bool RecordingStore::keepOpen(const QDateTime &now)
 
 bool RecordingStore::isCurrent() const
 {
-    return m_open && !m_queryFailed && m_file && identityOf(m_path) == m_file &&
-           sharedMemoryIntact();
-}
-
-bool RecordingStore::sharedMemoryIntact() const
-{
-    // Nothing but another program's mistake shortens the file while this
-    // connection holds it: SQLite cuts it only for the first connection.
-    const SharedMemoryFile shm = sharedMemoryFile(m_path);
-    if (!shm.usable || (shm.exists && shm.size < m_sharedMemorySize))
-        return false;
-    m_sharedMemorySize = std::max(m_sharedMemorySize, shm.size);
-    return true;
-}
-
-std::optional<RecordingStore::FileIdentity> RecordingStore::identityOf(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat info {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
-#else
-    // Without inodes: the same file as long as one exists at the path.
-    return QFileInfo::exists(path) ? std::optional<FileIdentity>(FileIdentity{}) : std::nullopt;
-#endif
+    return m_open && !m_queryFailed && m_file && fileIdentity(m_path) == m_file &&
+           m_sharedMemory.intact();
 }
 
 bool RecordingStore::openConnection(const QString &path)
@@ -571,18 +502,10 @@ bool RecordingStore::openConnection(const QString &path)
 
 void RecordingStore::close()
 {
-    const bool mayCheckpoint = m_open ? sharedMemoryIntact() : sharedMemoryFile(m_path).usable;
+    const bool mayCheckpoint = m_open ? m_sharedMemory.intact() : sharedMemoryFile(m_path).usable;
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
-    if (!QSqlDatabase::contains(m_connectionName))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        if (!mayCheckpoint)
-            skipCheckpointOnClose(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
+    releaseRecordingConnection(m_connectionName, mayCheckpoint);
 }
 
 bool RecordingStore::isOpen() const

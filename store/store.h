@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recordingfile.h"
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -112,22 +114,9 @@ public:
 private:
     struct Statements;
 
-    // Which file a path names: its device and inode.
-    struct FileIdentity {
-        quint64 device = 0;
-        quint64 inode = 0;
-        bool operator==(const FileIdentity &o) const
-        {
-            return device == o.device && inode == o.inode;
-        }
-    };
-    static std::optional<FileIdentity> identityOf(const QString &path);
     // Open, no query failed since opening, the path still names the file that
     // was opened, and its shared-memory file is intact.
     bool isCurrent() const;
-    // The shared-memory file is missing, or writable and no shorter than this
-    // connection has seen it (SQLite maps it: see store.cpp).
-    bool sharedMemoryIntact() const;
 
     bool openConnection(const QString &path);
     void fail(const QString &what, const QSqlError &error) const;
@@ -142,8 +131,7 @@ private:
     // The connection writes through a WAL journal (else a rollback journal).
     bool m_wal = false;
     std::optional<FileIdentity> m_file;
-    // The largest size of the shared-memory file seen while open.
-    mutable qint64 m_sharedMemorySize = 0;
+    SharedMemoryGuard m_sharedMemory;
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable int m_lastErrorCode = 0;
 };

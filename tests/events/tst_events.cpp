@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -386,6 +387,117 @@ private slots:
         QCOMPARE(details(log.newestEvents(5)), QStringList{"queued"});
     }
 
+    // The log follows the file at its path as the recorder does: a database
+    // deleted or replaced under it is let go at once, the new one is taken up
+    // after the reopen interval, and the events of the time between land there.
+    void followsTheFileAtItsPath_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("deleted, then made anew by the recorder") << "deleted";
+        QTest::newRow("replaced by another recording database") << "replaced";
+    }
+    void followsTheFileAtItsPath()
+    {
+        QFETCH(QString, fault);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("before"))));
+        if (fault == "deleted") {
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(dbPath() + QLatin1String(suffix));
+            makeRecordingDatabase();
+        } else {
+            const QString other = m_dir->filePath(QStringLiteral("other.db"));
+            {
+                RecordingStore store(QStringLiteral("other"));
+                QVERIFY(store.open(other));
+            }
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(dbPath() + QLatin1String(suffix));
+            QVERIFY(QFile::rename(other, dbPath()));
+        }
+        const auto eventsTables = [this] {
+            OtherProgram other(dbPath(), QStringLiteral("look"));
+            return other
+                .value(QStringLiteral(
+                    "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('events', 'events_void')"))
+                .toInt();
+        };
+        const QDateTime faultTime = kStart.addSecs(1);
+        SystemClock::setFixed(faultTime);
+        QVERIFY(!log.appendEvent(linkEvent(faultTime, QStringLiteral("meanwhile"))));
+        QVERIFY(!log.isOpen());
+        QVERIFY(log.lastError().contains(QStringLiteral("deleted or replaced")));
+        SystemClock::setFixed(faultTime.addSecs(EventLog::kReopenIntervalSeconds - 1));
+        QCOMPARE(log.flush(), 1);
+        QCOMPARE(eventsTables(), 0);
+        SystemClock::setFixed(faultTime.addSecs(EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        QVERIFY(log.isOpen());
+        QCOMPARE(eventsTables(), 2);
+        const std::vector<Event> read = log.newestEvents(5);
+        QCOMPARE(details(read), QStringList{"meanwhile"});
+        QCOMPARE(read[0].when, faultTime);
+    }
+
+    // An idle log lets go of a deleted file too, on its next flush: nothing
+    // is read from the deleted file any more.
+    void idleLogLetsGoOfADeletedFile()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("before"))));
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(dbPath() + QLatin1String(suffix));
+        QVERIFY(log.newestEvents(5).empty());
+        QCOMPARE(log.flush(), 0);
+        QVERIFY(!log.isOpen());
+    }
+
+    // SQLite writes the shared-memory file through a mapping: an event
+    // written after that file became immutable or was cut shorter would end
+    // the process with SIGBUS. The event waits in the queue instead, and the
+    // log reopens after the interval once the file can be written again.
+    void brokenSharedMemoryQueuesEvents_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("made immutable") << "immutable";
+        QTest::newRow("cut shorter") << "cut";
+    }
+    void brokenSharedMemoryQueuesEvents()
+    {
+        QFETCH(QString, fault);
+        makeRecordingDatabase();
+        const QString shm = dbPath() + QStringLiteral("-shm");
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(linkEvent(kStart, QStringLiteral("before"))));
+        QVERIFY(QFileInfo::exists(shm));
+        std::unique_ptr<ImmutableFile> immutable;
+        if (!spoilSharedMemory(shm, fault == "immutable", immutable))
+            QSKIP("no immutable files here (chattr +i needs root)");
+        QVERIFY(log.newestEvents(5).empty());
+        QVERIFY(!log.newestId());
+        QVERIFY(!log.appendEvent(linkEvent(kStart.addSecs(1), QStringLiteral("queued"))));
+        QVERIFY(!log.isOpen());
+        QVERIFY(log.lastError().contains(QStringLiteral("-shm")));
+        if (immutable) {
+            SystemClock::setFixed(kStart.addSecs(1 + EventLog::kReopenIntervalSeconds));
+            QCOMPARE(log.flush(), 1); // refused while the file cannot be written
+            QVERIFY(log.lastError().contains(QStringLiteral("-shm")));
+            QVERIFY(immutable->release());
+        }
+        SystemClock::setFixed(kStart.addSecs(1 + 2 * EventLog::kReopenIntervalSeconds));
+        QCOMPARE(log.flush(), 0);
+        QCOMPARE(details(log.newestEvents(5)), (QStringList{"queued", "before"}));
+        log.close();
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+    }
+
     void recordingFaultsInTheSystemsWords_data()
     {
         QTest::addColumn<int>("code");
@@ -405,6 +517,9 @@ private slots:
                                     << "not a recording database";
         QTest::newRow("foreign table") << 0 << "table pv_data lacks columns or its key"
                                        << "not a recording database";
+        QTest::newRow("only other programs' tables")
+            << 0 << "not a recording database: it holds only other programs' tables"
+            << "not a recording database";
         QTest::newRow("other") << 14 << "open: unable to open database file"
                                << "open: unable to open database file";
     }

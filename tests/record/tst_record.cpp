@@ -6,6 +6,7 @@
 #include "recordoptions.h"
 #include "simulator.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -371,6 +372,44 @@ private slots:
         QCOMPARE(exported.code, 1);
         QVERIFY2(exported.error.contains(QStringLiteral("****")), qPrintable(exported.error));
         QVERIFY2(!exported.error.contains(QStringLiteral("s3cr")), qPrintable(exported.error));
+    }
+
+    // A SQLite file of another program, named as the database, is left as it
+    // was, byte for byte (the forwarder's table included), and the log says why.
+    void foreignDatabaseIsLeftUntouched()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(7));
+        const QString db = m_dir.filePath(QStringLiteral("foreign.db"));
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), db);
+            other.setDatabaseName(db);
+            QVERIFY(other.open());
+            QSqlQuery query(other);
+            QVERIFY(query.exec(QStringLiteral("CREATE TABLE foreign_t (a, b)")));
+            QVERIFY(query.exec(QStringLiteral("INSERT INTO foreign_t VALUES (1, 'kept')")));
+        }
+        QSqlDatabase::removeDatabase(db);
+        const auto bytes = [&db] {
+            QFile file(db);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray before = bytes();
+        QVERIFY(!before.isEmpty());
+
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "7", "--db", db}, "FOREIGN");
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += recorder.readAllStandardError())
+                                     .contains("cannot record into " + QFile::encodeName(db) +
+                                               ": not a recording database"),
+                                 kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        log += recorder.readAllStandardError();
+        QCOMPARE(recorder.exitCode(), 0);
+        QVERIFY2(!log.contains("recording into"), log.constData());
+        QCOMPARE(bytes(), before);
     }
 
     // A historian address that cannot be used is said once; recording goes on.

@@ -1,4 +1,6 @@
 #include "events.h"
+#include "immutablefile.h"
+#include "otherprogram.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "shared.h"
@@ -7,8 +9,10 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -92,6 +96,7 @@ private slots:
     void overviewRefusesTheCloseBox();
     void otherWindowsKeepTheirKeys_data();
     void otherWindowsKeepTheirKeys();
+    void unwritableSharedMemoryLeavesTheToolRunning();
     // Last: once the tool has ended, no event loop of this process runs again.
     void exitEndsTheEventLoop();
 };
@@ -283,6 +288,49 @@ void TestStartup::otherWindowsKeepTheirKeys()
     QVERIFY(OverviewOpen);
     QVERIFY(overview->isVisible());
     QCOMPARE(ssqx(), overview);
+}
+
+// The running tool, recorder, events and journal included, outlives a
+// shared-memory file made immutable under it: each of its connections stops
+// before SQLite would touch the mapping (which ends the process with SIGBUS).
+void TestStartup::unwritableSharedMemoryLeavesTheToolRunning()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString shm = db + QStringLiteral("-shm");
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELMAR_DB"), db);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    tool.setProcessEnvironment(environment);
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
+    QVERIFY(tool.waitForStarted());
+    // Recording for a while, its state written to the events table: every
+    // connection has mapped the shared memory by then.
+    const auto recorded = [&db] {
+        OtherProgram look(db, QStringLiteral("look"));
+        return look.value(QStringLiteral("SELECT COUNT(*) FROM events WHERE ev_kind = "
+                                         "'recording'"))
+                       .toInt() > 0 &&
+               look.count(QStringLiteral("pv_data")) >= 3;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(shm) && recorded(), 20000);
+    {
+        ImmutableFile immutable(shm);
+        if (!immutable.isImmutable()) {
+            tool.kill();
+            tool.waitForFinished();
+            QSKIP("no immutable files here (chattr +i needs root)");
+        }
+        // The recorder notices at its next tick and says so to the events
+        // log and the journal, which must queue instead of writing.
+        QVERIFY(!tool.waitForFinished(3000));
+        QCOMPARE(tool.state(), QProcess::Running);
+    }
+    tool.kill();
+    tool.waitForFinished();
 }
 
 void TestStartup::exitEndsTheEventLoop()

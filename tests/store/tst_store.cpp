@@ -3,10 +3,13 @@
 #include "clock.h"
 #include "daytime.h"
 #include "events.h"
+#include "forwardsource.h"
 #include "history.h"
 #include "immutablefile.h"
 #include "otherprogram.h"
 #include "recorder.h"
+#include "recordingstate.h"
+#include "ringquery.h"
 #include "shared.h"
 #include "store.h"
 
@@ -837,6 +840,135 @@ private slots:
         QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
                  QStringLiteral("ok"));
         QCOMPARE(other.counters(), counterRow(2, 2));
+    }
+
+    // Every connection to the recording file runs no statement once the
+    // shared-memory file is immutable or cut shorter (SQLite would end the
+    // process with SIGBUS through its mapping): it closes, is refused while
+    // the fault lasts and opens again once it is gone.
+    void everyConnectionStopsAtABrokenSharedMemory_data()
+    {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("fault");
+        for (const char *connection : {"ring reader", "forwarder's source", "chart's store"}) {
+            QTest::addRow("%s, made immutable", connection) << connection << "immutable";
+            QTest::addRow("%s, cut shorter", connection) << connection << "cut";
+        }
+    }
+    void everyConnectionStopsAtABrokenSharedMemory()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QString, fault);
+        const QString shm = dbPath() + QStringLiteral("-shm");
+        startRecorder(dbPath());
+        for (int s = 0; s < 3; ++s)
+            tickAt(kStart.addSecs(s));
+        RingReader reader(QStringLiteral("reader"));
+        ForwardSource source(QStringLiteral("source"));
+        RecordingStore chart(QStringLiteral("chart"));
+        QVector<RingRow> rows;
+        // Whether the connection reads, and whether it counts itself open.
+        const auto reads = [&] {
+            if (connection == "ring reader")
+                return reader.readRows(RecordTable::PvData, 1, 3, rows) && reader.isOpen();
+            if (connection == "forwarder's source")
+                return source.readCounters().has_value() && source.isOpen();
+            return chart.keepOpen(SystemClock::now()) && chart.readCounters().has_value();
+        };
+        const auto open = [&] {
+            if (connection == "ring reader")
+                return reader.open(dbPath()) == RingReader::OpenResult::Opened;
+            if (connection == "forwarder's source")
+                return source.open(dbPath());
+            return chart.follow(dbPath(), SystemClock::now());
+        };
+        const auto error = [&] {
+            return connection == "ring reader"          ? reader.lastError()
+                   : connection == "forwarder's source" ? source.lastError()
+                                                        : chart.lastError();
+        };
+        QVERIFY(open());
+        QVERIFY(reads());
+
+        std::unique_ptr<ImmutableFile> immutable;
+        if (!spoilSharedMemory(shm, fault == "immutable", immutable))
+            QSKIP("no immutable files here (chattr +i needs root)");
+        QVERIFY(!reads());
+        // (The chart's store gives its reason with the next attempt.)
+        if (connection != "chart's store")
+            QVERIFY2(error().contains(QStringLiteral("-shm")), qPrintable(error()));
+        if (!immutable)
+            return;
+        SystemClock::setFixed(kStart.addSecs(20));
+        QVERIFY(!open());
+        QVERIFY2(error().contains(QStringLiteral("-shm")), qPrintable(error()));
+        QVERIFY(immutable->release());
+        QVERIFY(open());
+        QVERIFY(reads());
+    }
+
+    // A SQLite file of another program, named as the database, is never
+    // written: only an empty database or one of ours gets the tables.
+    void foreignSqliteFileIsLeftUntouched_data()
+    {
+        QTest::addColumn<QStringList>("statements");
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("a foreign table only")
+            << QStringList{"CREATE TABLE foreign_t (a, b)", "INSERT INTO foreign_t VALUES (1, 2)"}
+            << false;
+        QTest::newRow("a foreign view only")
+            << QStringList{"CREATE VIEW foreign_v AS SELECT 1"} << false;
+        QTest::newRow("a foreign table in WAL mode")
+            << QStringList{"PRAGMA journal_mode=WAL", "CREATE TABLE foreign_t (a)"} << false;
+        QTest::newRow("no tables (an empty database)")
+            << QStringList{"PRAGMA user_version = 7"} << true;
+        QTest::newRow("ours, with a table of another program beside")
+            << QStringList{"CREATE TABLE sl_void (a, b, c, d)",
+                           "INSERT INTO sl_void VALUES "
+                           "(0, 0, 0, 0)",
+                           "CREATE TABLE foreign_t (a)"}
+            << true;
+    }
+    void foreignSqliteFileIsLeftUntouched()
+    {
+        QFETCH(QStringList, statements);
+        QFETCH(bool, ours);
+        {
+            OtherProgram other(dbPath());
+            for (const QString &statement : statements)
+                QVERIFY(other.exec(statement));
+            other.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
+        const QByteArray before = fileBytes(dbPath());
+        QVERIFY(!before.isEmpty());
+
+        ForwardSource source(QStringLiteral("source"));
+        const bool sourceOpened = source.open(dbPath());
+        Recorder &recorder = startRecorder(dbPath());
+        for (int s = 0; s < 3; ++s)
+            tickAt(kStart.addSecs(s));
+        const bool recording = recorder.store().isOpen();
+        const RecordingFault fault =
+            classifyRecordingError(recorder.store().lastErrorCode(), recorder.store().lastError());
+        m_recorder.reset();
+        source.close();
+
+        if (ours) {
+            QVERIFY(recording);
+            QCOMPARE(OtherProgram(dbPath()).count(QStringLiteral("pv_data")), qint64(3));
+            return;
+        }
+        QVERIFY(!sourceOpened);
+        QVERIFY(!recording);
+        QCOMPARE(fault, RecordingFault::NotRecordingDatabase);
+        QCOMPARE(fileBytes(dbPath()), before);
+        OtherProgram other(dbPath());
+        QCOMPARE(other
+                     .value(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE lower(name) "
+                                           "IN ('sl_void', 'pv_data', 'lpv_wdjl', "
+                                           "'forward_position', 'events')"))
+                     .toInt(),
+                 0);
     }
 
     // The overview and the recorder hold two connections in one process; a

@@ -1,5 +1,6 @@
 #include "immutablefile.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <unistd.h>
@@ -32,4 +33,13 @@ bool ImmutableFile::release()
     if (m_immutable && chattr(QStringLiteral("-i"), m_file))
         m_immutable = false;
     return !m_immutable;
+}
+
+bool spoilSharedMemory(const QString &shm, bool makeImmutable,
+                       std::unique_ptr<ImmutableFile> &immutable)
+{
+    if (!makeImmutable)
+        return QFile::resize(shm, 0);
+    immutable = std::make_unique<ImmutableFile>(shm);
+    return immutable->isImmutable();
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 // A file made immutable (chattr +i) for the life of this object: it cannot be
 // written, not even by root. Its pages are written back at once (sync), so
 // that a writable mapping of it faults on its next write, as it would after
@@ -23,3 +25,9 @@ private:
     QString m_file;
     bool m_immutable = false;
 };
+
+// Spoils the shared-memory file `shm` of a WAL database as another program
+// might: made immutable (`immutable` then holds it so until released) or cut
+// to nothing. False when that cannot be done here (no immutable files).
+bool spoilSharedMemory(const QString &shm, bool makeImmutable,
+                       std::unique_ptr<ImmutableFile> &immutable);

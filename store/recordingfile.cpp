@@ -1,0 +1,113 @@
+#include "recordingfile.h"
+
+#include "sqliteresult.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace
+{
+
+QString sharedMemoryPath(const QString &databasePath)
+{
+    return databasePath + QLatin1String("-shm");
+}
+
+// Closing the last connection of a WAL database checkpoints it, which writes
+// the mapped shared memory. Where that file cannot be written or was cut
+// shorter, the connection closes without the checkpoint (and so without
+// removing the -wal and -shm files): the WAL keeps every recording for the
+// next opening, which recovers it.
+void skipCheckpointOnClose(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return;
+    if (sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData()))
+        sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
+                          static_cast<int *>(nullptr));
+}
+
+} // namespace
+
+std::optional<FileIdentity> fileIdentity(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
+#else
+    // Without inodes: the same file as long as one exists at the path.
+    return QFileInfo::exists(path) ? std::optional<FileIdentity>(FileIdentity{}) : std::nullopt;
+#endif
+}
+
+// The file is looked at before SQLite touches it. access() refuses an
+// immutable file even to root.
+SharedMemoryFile sharedMemoryFile(const QString &databasePath)
+{
+    SharedMemoryFile file;
+#ifdef Q_OS_UNIX
+    const QByteArray shm = QFile::encodeName(sharedMemoryPath(databasePath));
+    struct stat info {
+    };
+    if (::lstat(shm.constData(), &info) != 0) {
+        file.usable = errno == ENOENT;
+        return file;
+    }
+    file.usable = S_ISREG(info.st_mode) && ::access(shm.constData(), W_OK) == 0;
+    file.exists = true;
+    file.size = qint64(info.st_size);
+#else
+    Q_UNUSED(databasePath);
+#endif
+    return file;
+}
+
+QString sharedMemoryFault(const QString &databasePath)
+{
+    return QStringLiteral("the shared-memory file cannot be written: ") +
+           sharedMemoryPath(databasePath);
+}
+
+void SharedMemoryGuard::watch(const QString &databasePath)
+{
+    m_databasePath = databasePath;
+    m_size = 0;
+    intact(); // notes the size SQLite has mapped
+}
+
+bool SharedMemoryGuard::intact() const
+{
+    // Nothing but another program's mistake shortens the file while this
+    // connection holds it: SQLite cuts it only for the first connection.
+    if (m_databasePath.isEmpty())
+        return true;
+    const SharedMemoryFile shm = sharedMemoryFile(m_databasePath);
+    if (!shm.usable || (shm.exists && shm.size < m_size))
+        return false;
+    m_size = std::max(m_size, shm.size);
+    return true;
+}
+
+void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact)
+{
+    if (!sharedMemoryIntact && QSqlDatabase::contains(name))
+        skipCheckpointOnClose(QSqlDatabase::database(name, false));
+    releaseSqlConnection(name);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+// What every connection to the recording database watches of its files: the
+// database file that its path names, and the WAL's shared-memory file beside
+// it. The recorder, the overview's chart, the events log, the ring readers and
+// the forwarder's source all follow the same rules through these.
+
+// Which file a path names: its device and inode.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity &o) const { return device == o.device && inode == o.inode; }
+};
+
+// The file at `path` now; nullopt when there is none.
+std::optional<FileIdentity> fileIdentity(const QString &path);
+
+// The shared-memory file of the database at `databasePath` (its path + "-shm")
+// as it stands: missing, or a file that this process may write (usable), of
+// `size` bytes.
+struct SharedMemoryFile {
+    bool usable = true;
+    bool exists = false;
+    qint64 size = 0;
+};
+SharedMemoryFile sharedMemoryFile(const QString &databasePath);
+
+// Why a connection to `databasePath` is not opened or kept: its shared-memory
+// file cannot be written or was cut shorter.
+QString sharedMemoryFault(const QString &databasePath);
+
+// One connection's watch over the shared-memory file of its database. SQLite
+// maps that file and writes the mapping directly (readers too: their read
+// marks live there), so a file that can no longer be written or that was cut
+// shorter kills the process with SIGBUS on the next statement instead of
+// failing it. Each connection asks intact() before it runs a statement.
+class SharedMemoryGuard
+{
+public:
+    // Watches the shared-memory file of `databasePath` from now on, as the
+    // connection just opened on it has mapped it.
+    void watch(const QString &databasePath);
+    // The file is missing (SQLite creates it; the mapping of a removed file
+    // stays valid), or writable and no shorter than this connection has seen it.
+    bool intact() const;
+
+private:
+    QString m_databasePath;
+    // The largest size seen while watching.
+    mutable qint64 m_size = 0;
+};
+
+// Closes and removes the named connection to a recording database; harmless
+// when there is none. Every query on it must be gone first. Where the
+// shared-memory file is not intact, the connection closes without the
+// checkpoint that closing the last connection would write into it.
+void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact);

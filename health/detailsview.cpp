@@ -59,10 +59,11 @@ void DetailsView::refresh()
     QString linkText =
         linkStateText(link->state()) + QStringLiteral("  ") + linkSettingsText(link->settings());
     const QString detail =
-        linkDetailText(link->state(), link->lastFailure(), link->lastGoodExchange(), now);
+        linkDetailText(link->state(), link->lastFailureChinese(), link->lastGoodExchange(), now);
     if (!detail.isEmpty())
         linkText += QStringLiteral("\n") + detail;
     m_link->setText(linkText);
+    m_link->setToolTip(detail.isEmpty() ? QString() : link->lastFailure());
     m_counters->setText(countersText(link->counters()));
 
     const RecordingWatch *recording = m_monitor->recording();

@@ -1,5 +1,7 @@
 #include "healthtexts.h"
 
+#include "daytime.h"
+
 #include <array>
 
 namespace HealthTexts
@@ -117,7 +119,7 @@ QString newestRowText(const std::optional<QDateTime> &newestRow)
 {
     if (!newestRow)
         return QStringLiteral("无记录");
-    return QStringLiteral("最新记录 ") + newestRow->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QStringLiteral("最新记录 ") + momentText(*newestRow);
 }
 
 QString linkEventDetail(LinkState state, const QString &reason)
@@ -221,8 +223,7 @@ QString eventLine(const Event &event)
         break;
     }
     return QStringLiteral("%1  %2  %3  %4")
-        .arg(event.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), kind, event.source,
-             event.detail);
+        .arg(momentText(event.when), kind, event.source, event.detail);
 }
 
 } // namespace HealthTexts

@@ -47,7 +47,8 @@ QVector<TimeTick> timeTicks(double from, double to, int maxLabels)
         const double moment = second / kSecondsPerDay;
         const double day = std::floor(moment);
         ticks.append(
-            {moment, timeFromFraction(moment - day).toString(timeFormat), chartDateText(day)});
+            {moment, timeFromFraction(moment - day).toString(timeFormat),
+             dateText(dateFromSerial(day))});
     }
     return ticks;
 }

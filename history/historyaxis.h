@@ -20,7 +20,7 @@ namespace History
 struct TimeTick {
     double moment = 0; // day serial
     QString time;      // "HH:mm:ss" below a minute's step, else "HH:mm"
-    QString date;      // "yyyy/MM/dd", as the overview's date row
+    QString date;      // "yyyy-MM-dd", the tool's one form of a date
 };
 
 // Labels at round local times (1 s up to 7 days apart) that fit the span, at

@@ -12,9 +12,11 @@ cd "$(dirname "$0")/.."
 # poppler-utils' pdftotext reads a printed PDF back in the history tests.
 # libqt6sql6-psql lets the historian reach PostgreSQL, and postgresql gives the
 # historian tests and benchmark a throw-away server of their own.
+# qt6-translations-l10n holds Qt's own Chinese (qtbase_zh_CN), so that the print
+# and file dialogs and the standard buttons speak Chinese like the tool.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format poppler-utils libqt6sql6-psql postgresql)
+          clang-format poppler-utils libqt6sql6-psql postgresql qt6-translations-l10n)
 
 mkdir -p build
 log=build/setup.log

@@ -444,7 +444,7 @@ void TestHistory::timeLabelsFitTheSpan()
     QCOMPARE(ticks.first().time, firstTime);
     QCOMPARE(qRound64((ticks.at(1).moment - ticks.at(0).moment) * 86400), qint64(stepSeconds));
     QCOMPARE(ticks.first().date,
-             spanSeconds >= 86400 ? QString("2026/12/08") : QString("2026/12/07"));
+             spanSeconds >= 86400 ? QString("2026-12-08") : QString("2026-12-07"));
 }
 
 void TestHistory::automaticRangeHoldsTheShownChannels()

@@ -60,7 +60,7 @@ void HistoryChart::setEvents(History::ChartEvents events)
     update();
 }
 
-QStringList HistoryChart::marksNearRow(int row) const
+History::NearMarks HistoryChart::marksNearRow(int row, int shown) const
 {
     if (row < 0 || row >= m_rows.size())
         return {};
@@ -68,7 +68,7 @@ QStringList HistoryChart::marksNearRow(int row) const
     const double column = (m_to - m_from) / plotRect(size()).width();
     // A pointer can only be put on whole pixels: a mark a column away is near.
     return History::marksNear(m_events.marks, m_rows.at(row).moment(),
-                              std::max(interval / 2, column));
+                              std::max(interval / 2, column), shown);
 }
 
 void HistoryChart::setMarker(int which, std::optional<double> moment)

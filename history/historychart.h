@@ -51,9 +51,9 @@ public:
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
     const History::ChartEvents &events() const { return m_events; }
-    // The texts of the marks near row `row` of rows(): within half a sample
-    // interval of it, or one pixel column when a column holds more.
-    QStringList marksNearRow(int row) const;
+    // The marks near row `row` of rows(): within half a sample interval of
+    // it, or one pixel column when a column holds more; the texts of `shown`.
+    History::NearMarks marksNearRow(int row, int shown) const;
 
     // Where the plot stands in a picture of `size`.
     static QRect plotRect(const QSize &size);

@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "controlname.h"
 #include "daytime.h"
+#include "fittedtext.h"
 #include "forwarder.h"
 #include "historychart.h"
 #include "historyrange.h"
@@ -41,6 +42,7 @@ constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
 constexpr int kOverviewRange = 0;     // the entries of the Y range choice
 constexpr int kAutomaticRange = 1;
 constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
+constexpr int kStationCharacters = 24; // the station box shows a name this long
 
 const std::array<const char *, History::kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
                                                                     "变送值 DA"};
@@ -135,8 +137,18 @@ void HistoryWindow::buildControls()
                                 parseHistorianUrl(m_historianUrl).address());
     else
         m_sourceChoice->setEnabled(false);
-    rangeRow->addWidget(m_sourceChoice);
-    rangeRow->addWidget(m_stationEdit);
+    // The source, the station and what was read on a row of their own: the
+    // range row is full from 1280 pixels on, and the station's name and a
+    // server's reason need room.
+    rangeRow->addStretch();
+    auto *sourceRow = new QHBoxLayout;
+    column->addLayout(sourceRow);
+    sourceRow->addWidget(new QLabel(QStringLiteral("数据源"), this));
+    sourceRow->addWidget(m_sourceChoice);
+    sourceRow->addWidget(new QLabel(QStringLiteral("站名"), this));
+    m_stationEdit->setMinimumWidth(
+        m_stationEdit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * kStationCharacters);
+    sourceRow->addWidget(m_stationEdit, 1);
     connect(m_sourceChoice, &QComboBox::activated, this, [this](int index) {
         setSource(index == 0 ? Source::Local : Source::Historian, m_stationEdit->text());
     });
@@ -144,10 +156,10 @@ void HistoryWindow::buildControls()
         if (m_source == Source::Historian)
             load(m_chart->from(), m_chart->to());
     });
-    rangeRow->addStretch();
-    m_ringLabel = new QLabel(this);
+    m_ringLabel = new FittedLabel(this);
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
-    rangeRow->addWidget(m_ringLabel);
+    m_ringLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    sourceRow->addWidget(m_ringLabel, 2);
 
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
@@ -204,11 +216,15 @@ void HistoryWindow::buildControls()
     connect(new QShortcut(QKeySequence(Qt::Key_Backspace), m_chart), &QShortcut::activated, this,
             &HistoryWindow::backOut);
 
-    m_cursorReadout = new QLabel(this);
+    m_cursorReadout = new FittedLabel(this);
     m_cursorReadout->setObjectName(QStringLiteral("cursorReadout"));
-    m_markerReadout = new QLabel(
+    m_markerReadout = new FittedLabel(
         QStringLiteral("单击: 标记 A，右键单击: 标记 B；拖动: 放大；←/→: 平移；退格: 后退"), this);
     m_markerReadout->setObjectName(QStringLiteral("markerReadout"));
+    // The read-outs take the width the window has and cut what does not fit:
+    // no text, however long, widens the window.
+    for (FittedLabel *readout : {m_cursorReadout, m_markerReadout})
+        readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(m_cursorReadout);
     column->addWidget(m_markerReadout);
 }
@@ -279,7 +295,7 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     const RecordTable ring = History::stationRing(from, to, std::nullopt);
     const int request = ++m_stationRequest;
     const QString source = stationSource();
-    m_ringLabel->setText(QStringLiteral("正在读取历史库 …"));
+    m_ringLabel->setWholeText(QStringLiteral("正在读取历史库 …"));
     // The server may be slow or away: the reading runs on a thread of its own
     // and its answer comes back to this window, if it is still open and the
     // range still the one asked for.
@@ -306,9 +322,9 @@ void HistoryWindow::showStationRows(int request, const std::optional<QVector<Rin
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
     m_ring = ring;
-    m_ringLabel->setText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
-                                    ringText(ring)
-                              : error.simplified());
+    m_ringLabel->setWholeText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
+                                         ringText(ring)
+                                   : error.simplified());
     m_chart->setContent(rows ? *rows : QVector<RingRow>{}, ring, from, to);
     m_cursorReadout->clear();
 }
@@ -323,14 +339,14 @@ void HistoryWindow::load(double from, double to)
         return;
     }
     if (!openReader()) {
-        m_ringLabel->setText(m_reader.lastError());
+        m_ringLabel->setWholeText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
         m_chart->setEvents({});
         return;
     }
     m_ring = History::chooseRing(m_reader, from, to);
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
-    m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
+    m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
     m_chart->setEvents(History::readChartEvents(m_reader, from, to));
     m_cursorReadout->clear();
@@ -354,10 +370,10 @@ void HistoryWindow::showCursor(int row)
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
-    const QStringList marks = m_chart->marksNearRow(row);
+    const QString marks = History::nearMarksText(m_chart->marksNearRow(row, kReadoutMarks));
     if (!marks.isEmpty())
-        text += QStringLiteral("   ") + marks.join(QStringLiteral("；"));
-    m_cursorReadout->setText(text);
+        text += QStringLiteral("   ") + marks;
+    m_cursorReadout->setWholeText(text);
 }
 
 void HistoryWindow::placeMarker(int which, double moment)
@@ -382,7 +398,7 @@ void HistoryWindow::showMarkers()
         text +=
             QStringLiteral("   Δ%1 %2")
                 .arg(QString::fromUtf8(kCurveNames[k]), singleText(rb.values[k] - ra.values[k]));
-    m_markerReadout->setText(text);
+    m_markerReadout->setWholeText(text);
 }
 
 History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
@@ -397,7 +413,7 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         History::RangeExport failed;
         failed.fault = History::RangeFault::ReadFailed;
         failed.message = m_reader.lastError();
-        m_markerReadout->setText(failed.message);
+        m_markerReadout->setWholeText(failed.message);
         return failed;
     }
     QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);

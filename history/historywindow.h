@@ -15,6 +15,7 @@
 class HistoryChart;
 class OverviewWindow;
 class QCheckBox;
+class FittedLabel;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
@@ -33,6 +34,8 @@ class HistoryWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // The cursor read-out names this many of the events near the cursor, then "+N".
+    static constexpr int kReadoutMarks = 3;
     // Quick choices: the last 10 min, 1 h, 8 h, 24 h, 7 days.
     static constexpr std::array<int, 5> kQuickSeconds = {600, 3600, 8 * 3600, 86400, 7 * 86400};
 
@@ -103,15 +106,15 @@ private:
 
     QDateTimeEdit *m_fromEdit = nullptr;
     QDateTimeEdit *m_toEdit = nullptr;
-    QLabel *m_ringLabel = nullptr;
+    FittedLabel *m_ringLabel = nullptr;
     std::array<QCheckBox *, History::kCurveCount> m_curveBoxes{};
     QComboBox *m_rangeChoice = nullptr;
     QComboBox *m_sourceChoice = nullptr;
     QLineEdit *m_stationEdit = nullptr;
     QPushButton *m_backButton = nullptr;
     HistoryChart *m_chart = nullptr;
-    QLabel *m_cursorReadout = nullptr;
-    QLabel *m_markerReadout = nullptr;
+    FittedLabel *m_cursorReadout = nullptr;
+    FittedLabel *m_markerReadout = nullptr;
 };
 
 // Prints the overview's chart with its title line (port, address, the range it shows).

@@ -24,9 +24,12 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -197,6 +200,7 @@ private slots:
     void printToPdfHoldsTheTitleLine();
     void overviewAsksForHistoryAndPrint();
     void windowWithoutADatabase();
+    void topRowsFitFrom1280PixelsOnTheHistorian();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -1018,6 +1022,47 @@ void TestHistory::windowWithoutADatabase()
     QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);
     QVERIFY(!QFile::exists(path)); // nothing created
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+// Reading a station of the historian, with a long station name and a server
+// that refuses (its reason in the ring label): at 1280 pixels every control
+// above the chart is whole, inside the window and clear of the others.
+void TestHistory::topRowsFitFrom1280PixelsOnTheHistorian()
+{
+    Recording recording;
+    QVERIFY(recording.isReady());
+    qputenv("ZELMAR_HISTORIAN", "postgresql://zelmar@127.0.0.1:9/zelmar");
+    HistoryWindow window(nullptr, recording.path());
+    qunsetenv("ZELMAR_HISTORIAN");
+    window.resize(1280, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString station = QStringLiteral("plc7-boiler-house-port1");
+    window.setSource(HistoryWindow::Source::Historian, station);
+    auto *ringLabel = window.findChild<QLabel *>("ringLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(!ringLabel->text().startsWith("正在读取"), 20000);
+    QCoreApplication::processEvents();
+    QCOMPARE(window.width(), 1280);
+
+    QList<QWidget *> controls;
+    for (QWidget *child : window.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && child != window.chart() &&
+            child->geometry().bottom() < window.chart()->geometry().top())
+            controls << child;
+    QVERIFY(controls.size() >= 20);
+    for (QWidget *control : controls) {
+        const QString name = control->objectName() + " " + control->metaObject()->className();
+        QVERIFY2(window.rect().contains(control->geometry()), qPrintable(name));
+        if (control->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored)
+            QVERIFY2(control->width() >= control->minimumSizeHint().width(), qPrintable(name));
+        for (QWidget *other : controls)
+            QVERIFY2(other == control || !other->geometry().intersects(control->geometry()),
+                     qPrintable(name + " / " + other->objectName()));
+    }
+    auto *stationEdit = window.findChild<QLineEdit *>("stationEdit");
+    QCOMPARE(stationEdit->text(), station);
+    QVERIFY(stationEdit->width() > stationEdit->fontMetrics().horizontalAdvance(station));
+    QVERIFY(window.findChild<QPushButton *>("printButton")->isVisible());
 }
 
 QTEST_MAIN(TestHistory)

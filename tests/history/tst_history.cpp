@@ -170,6 +170,9 @@ private slots:
     void gapRuleOfEachRing();
     void decimationKeepsEveryColumnsExtremes();
     void tracesBreakAtGapsAndKeepPeaks();
+    void retransmissionOnItsOwnScale_data();
+    void retransmissionOnItsOwnScale();
+    void retransmissionAxisWhileItIsShown();
     void timeLabelsFitTheSpan_data();
     void timeLabelsFitTheSpan();
     void automaticRangeHoldsTheShownChannels();
@@ -424,6 +427,79 @@ void TestHistory::tracesBreakAtGapsAndKeepPeaks()
         top = std::min(top, point.y());
     QCOMPARE(top, 8.0); // ChartLow + ChartSpan maps to y = 8, as on the overview
     QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
+}
+
+// The retransmission value in per cent on its own scale, −10 % at the foot of
+// the plot and 110 % at its top, whatever range the channels' axis shows.
+void TestHistory::retransmissionOnItsOwnScale_data()
+{
+    QTest::addColumn<float>("percent");
+    QTest::addColumn<double>("y"); // in a plot 1200 pixels high
+    QTest::addColumn<QString>("label");
+    QTest::newRow("foot") << -10.F << 1200.0 << "-10 %";
+    QTest::newRow("no output") << 0.F << 1100.0 << "";
+    QTest::newRow("first label") << 10.F << 1000.0 << "10 %";
+    QTest::newRow("40 %") << 40.F << 700.0 << "";
+    QTest::newRow("middle") << 50.F << 600.0 << "50 %";
+    QTest::newRow("full output") << 100.F << 100.0 << "";
+    QTest::newRow("top") << 110.F << 0.0 << "110 %";
+    QTest::newRow("beyond the top") << 120.F << -100.0 << "";
+}
+
+void TestHistory::retransmissionOnItsOwnScale()
+{
+    QFETCH(float, percent);
+    QFETCH(double, y);
+    QFETCH(QString, label);
+    QCOMPARE(retransmissionPixelY(percent, 1200), y);
+    // The curve stands there, on a channel range that has nothing to do with it.
+    QVector<RingRow> rows{rowAt(noon(), {0, 0, 0, 0, percent, 0, 0, 0}),
+                          rowAt(noon() + 1, {0, 0, 0, 0, percent, 0, 0, 0})};
+    const QVector<Run> runs =
+        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+    const std::array<bool, kCurveCount> onlyDa = {false, false, false, false, true};
+    for (const ValueRange &channels : {ValueRange{0, 1500}, ValueRange{-200, 60}}) {
+        const QVector<Trace> drawn = traces(runs, onlyDa, channels, 10, 1200);
+        QCOMPARE(drawn.size(), 1);
+        QCOMPARE(drawn.first().points.first().y(), y);
+    }
+    const QVector<AxisLabel> axis = retransmissionAxis(1200);
+    QCOMPARE(axis.size(), 7);
+    QCOMPARE(axis.first().text, QString("-10 %"));
+    QCOMPARE(axis.last().text, QString("110 %"));
+    if (!label.isEmpty()) {
+        const auto it = std::find_if(axis.begin(), axis.end(),
+                                     [&](const AxisLabel &a) { return a.text == label; });
+        QVERIFY(it != axis.end());
+        QCOMPARE(it->y, y);
+    }
+}
+
+// While "变送值 DA" is shown its axis in per cent stands right of the plot in
+// the overview's blue; hidden, the axis goes with it.
+void TestHistory::retransmissionAxisWhileItIsShown()
+{
+    HistoryChart chart;
+    chart.resize(800, 400);
+    QVector<RingRow> rows;
+    for (int i = 0; i < 60; ++i)
+        rows << rowAt(noon() + i, {float(500 + i), 0, 0, 0, 40, 0, 0, 0});
+    chart.setContent(rows, RecordTable::PvData, rows.first().moment(), rows.last().moment());
+    const QRect plot = HistoryChart::plotRect(chart.size());
+    const auto blueRightOfThePlot = [&] {
+        QImage image(chart.size(), QImage::Format_RGB32);
+        QPainter painter(&image);
+        chart.render(painter, chart.size());
+        painter.end();
+        int blue = 0;
+        for (int x = plot.left() + plot.width() + 1; x < image.width(); ++x)
+            for (int y = 0; y < image.height(); ++y)
+                blue += image.pixelColor(x, y) == QColor(0, 0, 255);
+        return blue;
+    };
+    QVERIFY(blueRightOfThePlot() > 10);
+    chart.setShown({true, true, true, true, false});
+    QCOMPARE(blueRightOfThePlot(), 0);
 }
 
 void TestHistory::timeLabelsFitTheSpan_data()

@@ -428,39 +428,55 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         m_source == Source::Historian
             ? History::exportStation(stationSource(), from, to, m_ring, path, shown)
             : History::exportRange(m_reader, from, to, m_ring, path, shown);
-    m_markerReadout->setText(done.fault == History::RangeFault::None
-                                 ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
-                                 : done.message);
+    m_markerReadout->setWholeText(done.fault == History::RangeFault::None
+                                      ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
+                                      : done.message);
     return done;
+}
+
+History::ChartDocument HistoryWindow::document() const
+{
+    const std::array<bool, History::kCurveCount> shown = shownCurves();
+    History::ChartDocument document;
+    document.title = m_source == Source::Historian
+                         ? History::stationPrintTitle(m_stationEdit->text().trimmed(),
+                                                      m_chart->from(), m_chart->to())
+                         : History::printTitle(m_overview, m_chart->from(), m_chart->to());
+    document.legend = History::curveLegend(shown);
+    document.valueAxis = QString::fromUtf8(History::kValueAxisName);
+    if (shown[History::kCurveCount - 1])
+        document.retransmissionAxis = QString::fromUtf8(History::kRetransmissionAxisName);
+    document.timeAxis = QString::fromUtf8(History::kTimeAxisName);
+    return document;
+}
+
+History::ChartPainter HistoryWindow::chartPainter() const
+{
+    return [chart = m_chart](QPainter &painter, const QRect &area) {
+        painter.translate(area.topLeft());
+        chart->render(painter, area.size());
+    };
 }
 
 bool HistoryWindow::saveHistoryPicture(const QString &path, int scale)
 {
-    QImage picture(m_chart->size() * scale, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    painter.scale(scale, scale);
-    m_chart->render(painter, m_chart->size());
-    painter.end();
-    return History::savePng(picture, path);
+    return History::savePng(
+        History::documentPicture(m_chart->size(), scale, document(), chartPainter()), path);
 }
 
 bool HistoryWindow::saveOverviewPicture(const QString &path, int scale)
 {
     if (!m_overview)
         return false;
-    return History::savePng(
-        History::widgetPicture(m_overview, History::overviewChartArea(m_overview), scale), path);
+    return History::savePng(History::documentPicture(History::overviewChartArea(m_overview).size(),
+                                                     scale, overviewDocument(m_overview),
+                                                     overviewChartPainter(m_overview)),
+                            path);
 }
 
 bool HistoryWindow::printTo(QPrinter &printer)
 {
-    QImage picture(m_chart->size() * 2, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    painter.scale(2, 2);
-    m_chart->render(painter, m_chart->size());
-    painter.end();
-    return History::printPicture(
-        printer, History::printTitle(m_overview, m_chart->from(), m_chart->to()), picture);
+    return History::printDocument(printer, document(), chartPainter());
 }
 
 void HistoryWindow::askCsv()
@@ -483,16 +499,31 @@ void HistoryWindow::askPng(bool overview, int scale)
         return;
     const bool saved =
         overview ? saveOverviewPicture(path, scale) : saveHistoryPicture(path, scale);
-    m_markerReadout->setText(saved ? QStringLiteral("已保存 ") + path
-                                   : QStringLiteral("无法保存 ") + path);
+    m_markerReadout->setWholeText(saved ? QStringLiteral("已保存 ") + path
+                                        : QStringLiteral("无法保存 ") + path);
+}
+
+History::ChartDocument overviewDocument(const OverviewWindow *overview)
+{
+    const auto [from, to] = History::overviewRange(overview->chart());
+    return {History::printTitle(overview, from, to),
+            History::curveLegend({true, true, true, true, true}),
+            QString::fromUtf8(History::kValueAxisName),
+            QString::fromUtf8(History::kRetransmissionAxisName),
+            QString::fromUtf8(History::kTimeAxisName)};
+}
+
+History::ChartPainter overviewChartPainter(const OverviewWindow *overview)
+{
+    return [overview](QPainter &painter, const QRect &area) {
+        History::paintOverviewChart(painter, area, overview);
+    };
 }
 
 bool printOverview(OverviewWindow *overview, QPrinter &printer)
 {
-    const auto [from, to] = History::overviewRange(overview->chart());
-    return History::printPicture(
-        printer, History::printTitle(overview, from, to),
-        History::widgetPicture(overview, History::overviewChartArea(overview), 2));
+    return History::printDocument(printer, overviewDocument(overview),
+                                  overviewChartPainter(overview));
 }
 
 void attachHistory(OverviewWindow *overview)

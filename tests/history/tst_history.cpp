@@ -884,6 +884,53 @@ struct WindowFixture {
     }
 };
 
+// The words of a PDF's first page with their boxes, as shares of the page.
+QVector<std::pair<QString, QRectF>> pdfWords(const QString &path)
+{
+    QProcess process;
+    process.start("pdftotext", {"-bbox", "-f", "1", "-l", "1", path, "-"});
+    QVector<std::pair<QString, QRectF>> words;
+    if (!process.waitForFinished(20000))
+        return words;
+    const QString html = QString::fromUtf8(process.readAllStandardOutput());
+    const QRegularExpression page(QStringLiteral("<page width=\"([\\d.]+)\" height=\"([\\d.]+)\""));
+    const QRegularExpressionMatch size = page.match(html);
+    if (!size.hasMatch())
+        return words;
+    const double width = size.captured(1).toDouble();
+    const double height = size.captured(2).toDouble();
+    const QRegularExpression word(
+        QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+                       "yMax=\"([\\d.]+)\">([^<]*)</word>"));
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        words.append(
+            {m.captured(5),
+             QRectF(QPointF(m.captured(1).toDouble() / width, m.captured(2).toDouble() / height),
+                    QPointF(m.captured(3).toDouble() / width, m.captured(4).toDouble() / height))});
+    }
+    return words;
+}
+
+// The union of the boxes of a page's words.
+QRectF wordsBox(const QVector<std::pair<QString, QRectF>> &words)
+{
+    QRectF box;
+    for (const auto &word : words)
+        box |= word.second;
+    return box;
+}
+
+// Whether a picture holds `colour` inside `area`.
+bool holdsColour(const QImage &picture, const QRect &area, const QColor &colour)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (picture.pixelColor(x, y) == colour)
+                return true;
+    return false;
+}
+
 QString pdfText(const QString &path)
 {
     QProcess process;
@@ -1014,6 +1061,18 @@ void TestHistory::picturesAtOnceAndTwiceTheSize()
             red = picture.pixelColor(x, y) == QColor(255, 0, 0);
     QVERIFY(red);
     QVERIFY(!f.window->saveHistoryPicture("/proc/zelmar.png", 1));
+
+    // The picture is the document: the title, and the legend in the curves' colours.
+    QFont font = QApplication::font();
+    font.setPixelSize(13);
+    const DocumentLayout layout = documentLayout(picture.size(), QFontMetrics(font));
+    QVERIFY(holdsColour(picture, layout.title, QColor(0, 0, 0)));
+    for (const LegendEntry &entry : curveLegend({true, true, true, true, true}))
+        QVERIFY2(holdsColour(picture, layout.legend, entry.colour), qPrintable(entry.name));
+    f.find<QCheckBox>("curve(1)")->setChecked(false);
+    QVERIFY(f.window->saveHistoryPicture(once, 1));
+    QVERIFY(!holdsColour(QImage(once), layout.legend,
+                         curveLegend({false, true, false, false, false}).first().colour));
 }
 
 void TestHistory::printToPdfHoldsTheTitleLine()
@@ -1031,6 +1090,21 @@ void TestHistory::printToPdfHoldsTheTitleLine()
     const QString text = pdfText(path);
     QVERIFY2(text.contains("通讯端口 3") && text.contains("模块地址 7"), qPrintable(text));
     QVERIFY(text.contains("2026-12-07 11:00:00 至 2026-12-07 12:00:00"));
+    // The legend, the axes' names and labels, none of the window's controls.
+    for (const char *said : {"CH1", "CH2", "CH3", "CH4", "变送值 DA", "测量值", "日期 / 时间",
+                             "110 %", "-10 %", "11:30", "2026-12-07"})
+        QVERIFY2(text.contains(QString::fromUtf8(said)), said);
+    for (const char *control : {"导出 CSV", "后退", "F3 打印", "最近 10 分钟", "本地数据库"})
+        QVERIFY2(!text.contains(QString::fromUtf8(control)), control);
+    // The document fills the landscape page, not its upper part.
+    const QVector<std::pair<QString, QRectF>> words = pdfWords(path);
+    const QRectF box = wordsBox(words);
+    QVERIFY2(box.left() < 0.05 && box.right() > 0.95 && box.top() < 0.05 && box.bottom() > 0.95,
+             qPrintable(QString("%1 %2 %3 %4")
+                            .arg(box.left())
+                            .arg(box.right())
+                            .arg(box.top())
+                            .arg(box.bottom())));
 }
 
 void TestHistory::overviewAsksForHistoryAndPrint()
@@ -1066,7 +1140,11 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY2(window->chart()->rows().size() == 600,
              qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
 
-    // The print of the overview's chart: its range is the records it loaded.
+    // The print of the overview's chart: its range is the records it loaded,
+    // its scale the one the overview shows.
+    ChartSpan = 1500;
+    ChartLow = 0;
+    QTRY_COMPARE(overview.findChild<QLabel *>("Label5(6)")->text(), QString("1500"));
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     const QString path = recording.folder() + "/overview.pdf";
@@ -1074,12 +1152,23 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(printOverview(&overview, printer));
     const QString text = pdfText(path);
     QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    // The chart as a document: legend, axes and labels, and none of the
+    // overview's controls (the ruler's slider, the function column).
+    for (const char *said :
+         {"CH1", "CH4", "变送值 DA", "测量值", "日期 / 时间", "1500", "110 %", "-10 %", "12:00"})
+        QVERIFY2(text.contains(QString::fromUtf8(said)), qPrintable(text));
+    for (const char *control : {"F1 缩小", "F4 标尺", "打开", "修改Y", "ALM", "CONFIG"})
+        QVERIFY2(!text.contains(QString::fromUtf8(control)), control);
+    const QRectF box = wordsBox(pdfWords(path));
+    QVERIFY(box.right() > 0.95 && box.bottom() > 0.95);
     // Before any "打开" the title names the port and address the lists show.
     CommSettings[CommIndex::Port] = 0;
     overview.findChild<QComboBox *>("Combo1")->setCurrentIndex(4);
     overview.findChild<QComboBox *>("Combo2")->setCurrentIndex(11);
     QVERIFY(printTitle(&overview, 0, 0).contains("通讯端口 5   模块地址 12"));
-    const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
+    const QImage picture =
+        documentPicture(overviewChartArea(&overview).size(), 2, overviewDocument(&overview),
+                        overviewChartPainter(&overview));
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");
 }

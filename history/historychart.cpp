@@ -17,7 +17,7 @@ namespace
 {
 // One value label per grid line, seven as on the overview's scale panel.
 constexpr int kValueDivisions = 6;
-constexpr int kTimeLabelWidth = 70;               // pixels a time label needs
+constexpr int kTimeLabelWidth = 90;               // pixels a time and date label needs
 constexpr QRgb kCursorColour = qRgb(192, 0, 192); // the overview's ruler
 constexpr QRgb kMarkerColours[2] = {qRgb(0, 0, 255), qRgb(0, 128, 0)};
 constexpr QRgb kLabelColour = qRgb(128, 128, 128);

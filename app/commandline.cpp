@@ -4,6 +4,7 @@
 #include "historianreader.h"
 #include "historianurl.h"
 #include "historyrange.h"
+#include "recordoptions.h"
 #include "ringquery.h"
 #include "stationsource.h"
 #include "store.h"
@@ -14,7 +15,6 @@
 #include <QStringList>
 #include <QTextStream>
 
-#include <cstring>
 #include <optional>
 
 namespace
@@ -30,8 +30,6 @@ enum ExitCode {
     kNoRows = 5,       // empty range, or longer than the ring
     kUnwritable = 6,   // the file cannot be written
 };
-
-constexpr const char *kExportFlag = "--export-csv";
 
 // "2026-12-07 08:00", with seconds, or with a T between date and time.
 std::optional<QDateTime> parseMoment(const QString &text)
@@ -133,54 +131,133 @@ void nameTool()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("ZELMAR"));
     QCoreApplication::setApplicationName(QStringLiteral("zelmar"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZELMAR_VERSION));
 }
 
-bool isCommandLineAction(int argc, char *argv[])
+namespace
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], kExportFlag, std::strlen(kExportFlag)) == 0 ||
-            std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return true;
+
+// Every option of the tool's command line but the recorder's own (which
+// --record reads), so that any other is a usage error.
+struct Options {
+    QCommandLineOption record{QStringLiteral("record"),
+                              QStringLiteral("Poll the instrument and record without a window "
+                                             "(zelmar --record --help lists its options).")};
+    QCommandLineOption file{QStringLiteral("export-csv"),
+                            QStringLiteral("Write the recorded rows of a range to FILE "
+                                           "(CSV, UTF-8) and end, without a window."),
+                            QStringLiteral("FILE")};
+    QCommandLineOption from{QStringLiteral("from"),
+                            QStringLiteral("With --export-csv: start of the range, "
+                                           "\"2026-12-07 08:00\"."),
+                            QStringLiteral("DATETIME")};
+    QCommandLineOption to{QStringLiteral("to"),
+                          QStringLiteral("With --export-csv: end of the range, "
+                                         "\"2026-12-07 20:00\"."),
+                          QStringLiteral("DATETIME")};
+    QCommandLineOption ring{QStringLiteral("ring"),
+                            QStringLiteral("With --export-csv: 1s (pv_data) or 10s (Lpv_wdjl); "
+                                           "by default the 1-second ring where it reaches back "
+                                           "to --from."),
+                            QStringLiteral("RING")};
+    QCommandLineOption db{QStringLiteral("db"),
+                          QStringLiteral("With --export-csv: the recording database (default: "
+                                         "$ZELMAR_DB, or Rdatabj.db in the user's data "
+                                         "folder), or a station of the historian: "
+                                         "postgresql://…?station=NAME."),
+                          QStringLiteral("PATH")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Show the modes and options, and end.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Show the version, and end.")};
+
+    // A parser of these options, with the modes in its description.
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "ZELMAR monitor: watches, records and configures one ZELMAR process indicator over "
+            "Modbus RTU.\n\n"
+            "Modes:\n"
+            "  zelmar                  the windows (needs a display)\n"
+            "  zelmar --record …       poll and record without a window; "
+            "zelmar --record --help lists its options\n"
+            "  zelmar --export-csv FILE --from DATETIME --to DATETIME [--ring 1s|10s] "
+            "[--db PATH]\n"
+            "                          write a range of the recording as CSV, without a window\n"
+            "  zelmar --version        the version\n"
+            "  zelmar --help           this text"));
+        parser.addOptions({help, version, record, file, from, to, ring, db});
     }
-    return false;
+};
+
+} // namespace
+
+Invocation readInvocation(const QStringList &arguments)
+{
+    // The recorder reads its own options (and answers its own --help).
+    if (wantsRecordMode(arguments))
+        return {ToolMode::Record, {}};
+    Options options;
+    QCommandLineParser parser;
+    options.addTo(parser);
+    if (!parser.parse(arguments))
+        return {ToolMode::Usage, parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        return {ToolMode::Usage, QStringLiteral("unexpected argument: ") +
+                                     parser.positionalArguments().constFirst()};
+    if (parser.isSet(options.help))
+        return {ToolMode::Help, {}};
+    if (parser.isSet(options.version))
+        return {ToolMode::Version, {}};
+    if (parser.isSet(options.file))
+        return {ToolMode::ExportCsv, {}};
+    for (const QCommandLineOption *option :
+         {&options.from, &options.to, &options.ring, &options.db})
+        if (parser.isSet(*option))
+            return {
+                ToolMode::Usage,
+                QStringLiteral("--%1 belongs to --export-csv").arg(option->names().constFirst())};
+    return {ToolMode::Windows, {}};
 }
 
-int runCommandLine(int argc, char *argv[])
+QString noDisplayReason(const QProcessEnvironment &environment)
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!environment.value(QLatin1String(name)).isEmpty())
+            return {};
+    return QStringLiteral("no display to open the windows on (neither DISPLAY nor "
+                          "WAYLAND_DISPLAY is set); zelmar --record and zelmar --export-csv "
+                          "run without one");
+}
+
+int refuseToStart(const QString &reason)
+{
+    return fail(kUsage, reason);
+}
+
+int runCommandLine(int argc, char *argv[], const Invocation &invocation)
 {
     QCoreApplication app(argc, argv);
     nameTool();
+    Options options;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("ZELMAR monitor"));
-    parser.addHelpOption();
-    const QCommandLineOption file(QStringLiteral("export-csv"),
-                                  QStringLiteral("Write the recorded rows of a range to FILE "
-                                                 "(CSV, UTF-8) and end, without a window."),
-                                  QStringLiteral("FILE"));
-    const QCommandLineOption from(QStringLiteral("from"),
-                                  QStringLiteral("Start of the range, \"2026-12-07 08:00\"."),
-                                  QStringLiteral("DATETIME"));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                QStringLiteral("End of the range, \"2026-12-07 20:00\"."),
-                                QStringLiteral("DATETIME"));
-    const QCommandLineOption ring(QStringLiteral("ring"),
-                                  QStringLiteral("1s (pv_data) or 10s (Lpv_wdjl); by default the "
-                                                 "1-second ring where it reaches back to --from."),
-                                  QStringLiteral("RING"));
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("The recording database (default: $ZELMAR_DB, or "
-                                               "Rdatabj.db in the user's data folder), or a "
-                                               "station of the historian: "
-                                               "postgresql://…?station=NAME."),
-                                QStringLiteral("PATH"));
-    parser.addOptions({file, from, to, ring, db});
-    if (!parser.parse(QCoreApplication::arguments()))
-        return fail(kUsage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
+    options.addTo(parser);
+    switch (invocation.mode) {
+    case ToolMode::Help:
         QTextStream(stdout) << parser.helpText();
         return kDone;
+    case ToolMode::Version:
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' '
+                            << QCoreApplication::applicationVersion() << '\n';
+        return kDone;
+    case ToolMode::ExportCsv:
+        if (!parser.parse(QCoreApplication::arguments()))
+            return fail(kUsage, parser.errorText());
+        return exportCsv(parser, options.file, options.from, options.to, options.ring, options.db);
+    case ToolMode::Usage:
+    case ToolMode::Windows:
+    case ToolMode::Record:
+        break;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return fail(kUsage, QStringLiteral("unexpected argument: ") +
-                                parser.positionalArguments().constFirst());
-    return exportCsv(parser, file, from, to, ring, db);
+    return fail(kUsage, invocation.error);
 }

@@ -1,16 +1,45 @@
 #pragma once
 
-// Actions the tool runs from the command line without a window, for scripts
-// and scheduled jobs: zelmar --export-csv FILE --from "…" --to "…" [--ring 1s|10s]
-// [--db PATH | --db postgresql://…?station=NAME].
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
 
-// Names the organisation and application, which place the default database.
+// The tool's one command line. Without options it opens the windows; each
+// mode below runs without a window and without a display:
+//   zelmar --record …      the windowless recorder (zelmar --record --help)
+//   zelmar --export-csv FILE --from "…" --to "…" [--ring 1s|10s]
+//          [--db PATH | --db postgresql://…?station=NAME]
+//   zelmar --help, zelmar --version
+
+// Names the organisation, application and version, which place the default
+// database and answer --version.
 void nameTool();
 
-// True when the command line asks for an action that runs without a window
-// (--help among them, which lists the options).
-bool isCommandLineAction(int argc, char *argv[]);
+// What a command line asks for.
+enum class ToolMode {
+    Windows,   // the windowed tool
+    Record,    // the windowless recorder; its own options, help and exit codes
+    ExportCsv, // a range of the recording as CSV
+    Help,      // every mode and option on standard output
+    Version,   // the version on standard output
+    Usage,     // an option unknown, a value missing, an argument not expected
+};
 
-// Runs that action and returns the process's exit code: 0, or non-zero with a
-// one-line reason on standard error.
-int runCommandLine(int argc, char *argv[]);
+// The mode of a command line (program name first) and, for Usage, the one
+// line that names what cannot be used.
+struct Invocation {
+    ToolMode mode = ToolMode::Windows;
+    QString error;
+};
+Invocation readInvocation(const QStringList &arguments);
+
+// Why the windows cannot be shown in `environment` (no X or Wayland display
+// and no Qt platform named), in one line; empty when they can.
+QString noDisplayReason(const QProcessEnvironment &environment);
+
+// Runs a mode without a window (Help, Version, ExportCsv, Usage) and returns
+// the process's exit code: 0, or non-zero with a one-line reason on standard error.
+int runCommandLine(int argc, char *argv[], const Invocation &invocation);
+
+// Prints "zelmar: <reason>" on standard error and returns the exit code 1.
+int refuseToStart(const QString &reason);

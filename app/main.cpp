@@ -1,19 +1,65 @@
 #include "commandline.h"
 #include "recordmode.h"
-#include "recordoptions.h"
 #include "splash.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+
+// Qt ends the process (abort, status 134) when the display it was given
+// cannot be reached. While the application starts, its platform's complaint
+// is kept and said on one line with exit code 1 instead.
+QtMessageHandler g_qtHandler = nullptr;
+QString g_platformComplaint;
+
+void onStartMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const bool platform = QByteArray(context.category ? context.category : "").startsWith("qt.qpa");
+    if (type == QtFatalMsg) {
+        const QString reason =
+            g_platformComplaint.isEmpty() ? message.section(u'\n', 0, 0) : g_platformComplaint;
+        std::fprintf(stderr, "zelmar: the display cannot be opened: %s\n",
+                     reason.toLocal8Bit().constData());
+        std::_Exit(1);
+    }
+    if (platform) {
+        // The first complaint says what failed ("could not connect to display :1").
+        if (g_platformComplaint.isEmpty())
+            g_platformComplaint = message;
+        return;
+    }
+    if (g_qtHandler)
+        g_qtHandler(type, context, message);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    // An action on the command line runs without a window (and without a display).
-    if (isCommandLineAction(argc, argv))
-        return runCommandLine(argc, argv);
-    // --record runs without a display: no QApplication, no window.
-    if (wantsRecordMode(QStringList(argv, argv + argc)))
+    const Invocation invocation = readInvocation(QStringList(argv, argv + argc));
+    switch (invocation.mode) {
+    case ToolMode::Windows:
+        break;
+    case ToolMode::Record:
+        // Without a display: no QApplication, no window.
         return runRecordMode(argc, argv);
+    case ToolMode::ExportCsv:
+    case ToolMode::Help:
+    case ToolMode::Version:
+    case ToolMode::Usage:
+        return runCommandLine(argc, argv, invocation);
+    }
+    const QString noDisplay = noDisplayReason(QProcessEnvironment::systemEnvironment());
+    if (!noDisplay.isEmpty())
+        return refuseToStart(noDisplay);
+    g_qtHandler = qInstallMessageHandler(onStartMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(g_qtHandler);
     nameTool();
     startTool();
     return app.exec();

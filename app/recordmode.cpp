@@ -1,5 +1,6 @@
 #include "recordmode.h"
 
+#include "commandline.h"
 #include "forwarder.h"
 #include "historianurl.h"
 #include "modbuslink.h"
@@ -349,12 +350,15 @@ void RecordSession::shutDown()
 int runRecordMode(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ZELMAR"));
-    QCoreApplication::setApplicationName(QStringLiteral("zelmar"));
+    nameTool();
     const RecordOptions options = parseRecordOptions(QCoreApplication::arguments());
     if (!options.isValid()) {
         std::fprintf(stderr, "zelmar: %s\n", options.error.toLocal8Bit().constData());
         return 2;
+    }
+    if (!options.help.isEmpty()) {
+        std::fputs(options.help.toLocal8Bit().constData(), stdout);
+        return 0;
     }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)

@@ -43,9 +43,19 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
                                     QStringLiteral("P"), QStringLiteral("none"));
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Recording database file."),
                                 QStringLiteral("PATH"));
+    parser.setApplicationDescription(
+        QStringLiteral("zelmar --record: polls the instruments on one serial line and records "
+                       "each into its own database, without a window; forwards to the "
+                       "historian when ZELMAR_HISTORIAN is set."));
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions({record, port, address, baud, parity, db});
     if (!parser.parse(arguments))
         return refused(parser.errorText());
+    if (parser.isSet(help)) {
+        RecordOptions options;
+        options.help = parser.helpText();
+        return options;
+    }
     if (!parser.positionalArguments().isEmpty())
         return refused(QStringLiteral("unexpected argument: ") +
                        parser.positionalArguments().first());

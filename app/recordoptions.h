@@ -13,6 +13,7 @@ struct RecordOptions {
     int parityCode = 0;   // 0/1/2: none/odd/even
     QString databasePath; // empty: the usual recording database
     QString error;        // why the command line cannot be used; empty when it can
+    QString help;         // the recorder's options when --help was asked for; empty otherwise
 
     bool isValid() const { return error.isEmpty(); }
 };

@@ -1,5 +1,6 @@
 #include "splash.h"
 
+#include "chinese.h"
 #include "forwarder.h"
 #include "healthmonitor.h"
 #include "historywindow.h"
@@ -111,6 +112,7 @@ SplashWindow *frmSplash()
 
 void startTool()
 {
+    speakChinese();
     // Closing a window never ends the process: only the overview's exit path does.
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash()->show();

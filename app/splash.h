@@ -41,8 +41,9 @@ private:
 // The splash's single instance, created and loaded on first use.
 SplashWindow *frmSplash();
 
-// Starts the tool: the splash shown, the rest follows from its timers. The
-// process then ends only through the overview's exit path.
+// Starts the tool: Qt's own texts in Chinese, the splash shown, the rest
+// follows from its timers. The process then ends only through the overview's
+// exit path.
 void startTool();
 
 // The hand-over's steps as they ran, in order: "frmSplash", "ssqx", "Met1", "mscom".

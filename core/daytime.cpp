@@ -43,6 +43,16 @@ QString chartDateText(double dateSerial)
     return dateFromSerial(dateSerial).toString(QStringLiteral("yyyy/MM/dd"));
 }
 
+QString dateText(const QDate &date)
+{
+    return date.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString momentText(const QDateTime &moment)
+{
+    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString clockDateText(const QDateTime &moment)
 {
     return moment.date().toString(QStringLiteral("MM-dd-yyyy"));

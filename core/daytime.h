@@ -23,6 +23,12 @@ QTime timeFromFraction(double serial);
 QString chartTimeText(double timeFraction); // "HH:mm:ss"
 QString chartDateText(double dateSerial);   // "yyyy/MM/dd"
 
+// The one form of a date and of a moment everywhere outside the overview
+// (whose clock and chart labels keep their own): "2026-12-07" and
+// "2026-12-07 08:00:05".
+QString dateText(const QDate &date);
+QString momentText(const QDateTime &moment);
+
 // Texts of the clock read-out: "MM-dd-yyyy" and "HH:mm:ss".
 QString clockDateText(const QDateTime &moment);
 QString clockTimeText(const QDateTime &moment);

@@ -60,13 +60,14 @@ void DetailsView::refresh()
     QString linkText =
         linkStateText(link->state()) + QStringLiteral("  ") + linkSettingsText(link->settings());
     const QString detail =
-        linkDetailText(link->state(), link->lastFailure(), link->lastGoodExchange(), now);
+        linkDetailText(link->state(), link->lastFailureChinese(), link->lastGoodExchange(), now);
     if (!detail.isEmpty())
         linkText += QStringLiteral("\n") + detail;
     const QString device = deviceText(link->settings().path);
     if (!device.isEmpty())
         linkText += QStringLiteral("\n") + device;
     m_link->setText(linkText);
+    m_link->setToolTip(detail.isEmpty() ? QString() : link->lastFailure());
     m_counters->setText(countersText(link->counters()));
 
     const RecordingWatch *recording = m_monitor->recording();

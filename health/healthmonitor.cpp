@@ -34,6 +34,8 @@ void HealthMonitor::watchHistorian(Historian *historian)
 
 void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason)
 {
+    // The events table holds the reason as the operator reads it in the journal.
+    const QString chinese = reason.isEmpty() ? QString() : m_link->lastFailureChinese();
     const QDateTime now = SystemClock::now();
     const bool spanOpen = !m_spans.empty() && !m_spans.back().to;
     if (to == LinkState::Live && spanOpen)
@@ -43,7 +45,7 @@ void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin());
     append(Event{now, EventKind::Link, HealthTexts::linkEventSource(m_link->settings()),
-                 HealthTexts::linkEventDetail(to, reason)});
+                 HealthTexts::linkEventDetail(to, chinese)});
     emit changed();
 }
 

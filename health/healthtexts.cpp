@@ -1,6 +1,7 @@
 #include "healthtexts.h"
 
 #include <QFileInfo>
+#include "daytime.h"
 
 #include <array>
 
@@ -132,7 +133,7 @@ QString newestRowText(const std::optional<QDateTime> &newestRow)
 {
     if (!newestRow)
         return QStringLiteral("无记录");
-    return QStringLiteral("最新记录 ") + newestRow->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QStringLiteral("最新记录 ") + momentText(*newestRow);
 }
 
 QString linkEventDetail(LinkState state, const QString &reason)
@@ -236,8 +237,7 @@ QString eventLine(const Event &event)
         break;
     }
     return QStringLiteral("%1  %2  %3  %4")
-        .arg(event.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), kind, event.source,
-             event.detail);
+        .arg(momentText(event.when), kind, event.source, event.detail);
 }
 
 } // namespace HealthTexts

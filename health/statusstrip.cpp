@@ -105,10 +105,13 @@ void StatusStrip::refresh()
     setColours(m_state, linkStateColour(state), Qt::white);
     setElidedFieldText(
         m_settings, state == LinkState::NotOpened ? QString() : linkSettingsText(link->settings()));
-    setElidedFieldText(
-        m_detail, state == LinkState::Live
-                      ? liveCountsText(link->counters())
-                      : linkDetailText(state, link->lastFailure(), link->lastGoodExchange(), now));
+    setElidedFieldText(m_detail, state == LinkState::Live
+                                     ? liveCountsText(link->counters())
+                                     : linkDetailText(state, link->lastFailureChinese(),
+                                                      link->lastGoodExchange(), now));
+    // The reason in the system's own words as well, for a technician's search.
+    if (state != LinkState::Live && !link->lastFailure().isEmpty())
+        m_detail->setToolTip(m_detail->toolTip() + QLatin1Char('\n') + link->lastFailure());
 
     const RecordingWatch *recording = m_monitor->recording();
     const RecordingStatus status = recording ? recording->status() : RecordingStatus{};

@@ -1,14 +1,19 @@
 #include "chartprint.h"
 
+#include "chartgeometry.h"
+#include "chartsurface.h"
 #include "controlname.h"
 #include "daytime.h"
+#include "historyaxis.h"
 #include "historyrange.h"
+#include "livedisplay.h"
 #include "numbers.h"
 #include "shared.h"
 #include "trendchart.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -16,29 +21,238 @@
 #include <QSaveFile>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace History
 {
 
+const char *const kValueAxisName = "测量值 CH1–CH4 (仪表显示值)";
+const char *const kRetransmissionAxisName = "变送值 DA (%)";
+const char *const kTimeAxisName = "日期 / 时间";
+
 namespace
 {
-constexpr int kTitleGap = 12; // points between the title and the picture
 constexpr char kDefaultPdf[] = "zelmar-print.pdf";
+
+// A document is laid out in logical pixels, with fonts in pixels, so that a
+// page and a picture look alike: a page is this many logical pixels wide.
+constexpr int kPageWidth = 1400;
+constexpr int kFontPixels = 13;
+constexpr int kTitlePixels = 18;
+constexpr int kPageMargin = 12;
+constexpr int kSwatchWidth = 28; // the stroke before a curve's name in the legend
+constexpr int kLegendGap = 24;
+
+// The overview chart's room for its labels around the plot.
+constexpr int kOverviewLeft = 60;
+constexpr int kOverviewRight = 52;
+constexpr int kOverviewTop = 8;
+constexpr int kOverviewBottom = 40;
+constexpr QRgb kValueColour = qRgb(255, 0, 0);          // as the overview's scale
+constexpr QRgb kRetransmissionColour = qRgb(0, 0, 255); // as its retransmission scale
+constexpr QRgb kTimeColour = qRgb(128, 128, 128);
+
+const std::array<const char *, kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4", "变送值 DA"};
 
 QString momentText(double serial)
 {
-    return dateTimeOf(serial).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return ::momentText(dateTimeOf(serial));
+}
+
+QFont documentFont(QFont font, int pixels, bool bold = false)
+{
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+// Text turned a quarter left, centred in `box`, as a value axis is named.
+void drawUpright(QPainter &painter, const QRect &box, const QString &text)
+{
+    painter.save();
+    painter.translate(box.center());
+    painter.rotate(-90);
+    painter.drawText(QRect(-box.height() / 2, -box.width() / 2, box.height(), box.width()),
+                     Qt::AlignCenter, text);
+    painter.restore();
+}
+
+// Where a label of the overview stands along its chart surface, as a share of
+// the surface's width (x) or height (y).
+std::optional<QPointF> shareOnSurface(const QWidget *overview, const ChartSurface *surface,
+                                      const QString &name)
+{
+    const auto *label = overview->findChild<const QLabel *>(name);
+    if (!label || surface->width() <= 0 || surface->height() <= 0)
+        return std::nullopt;
+    const QPoint centre =
+        surface->mapFrom(overview, label->mapTo(overview, label->rect().center()));
+    return QPointF(double(centre.x()) / surface->width(), double(centre.y()) / surface->height());
 }
 } // namespace
 
-QImage widgetPicture(QWidget *widget, const QRect &area, int scale)
+DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics)
 {
-    QImage picture(area.size() * scale, QImage::Format_RGB32);
-    picture.setDevicePixelRatio(scale);
-    picture.fill(Qt::white);
-    widget->render(&picture, QPoint(), QRegion(area), QWidget::DrawChildren);
+    const int line = metrics.height();
+    DocumentLayout layout;
+    const QRect page =
+        QRect(QPoint(0, 0), size).adjusted(kPageMargin, kPageMargin, -kPageMargin, -kPageMargin);
+    layout.title = QRect(page.left(), page.top(), page.width(), line * 3 / 2);
+    layout.legend = QRect(page.left(), layout.title.bottom() + 1, page.width(), line * 3 / 2);
+    const int axisName = line * 3 / 2;
+    const int top = layout.legend.bottom() + 1 + line / 2;
+    const int bottom = page.bottom() - axisName;
+    layout.valueAxis = QRect(page.left(), top, axisName, bottom - top + 1);
+    layout.retransmissionAxis = QRect(page.right() - axisName + 1, top, axisName, bottom - top + 1);
+    layout.chart = QRect(QPoint(layout.valueAxis.right() + 1, top),
+                         QPoint(layout.retransmissionAxis.left() - 1, bottom));
+    layout.timeAxis = QRect(layout.chart.left(), bottom + 1, layout.chart.width(), axisName);
+    return layout;
+}
+
+QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown)
+{
+    QVector<LegendEntry> legend;
+    for (int curve = 0; curve < kCurveCount; ++curve) {
+        if (!shown[curve])
+            continue;
+        for (const Chart::CurvePen &pen : Chart::curvePens())
+            if (pen.value == curve)
+                legend.append({QString::fromUtf8(kCurveNames[curve]), pen.colour, pen.width});
+    }
+    return legend;
+}
+
+void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &document,
+                   const ChartPainter &drawChart)
+{
+    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    const QFont font = documentFont(painter.font(), kFontPixels);
+    painter.setFont(font);
+    const DocumentLayout layout = documentLayout(size, QFontMetrics(font));
+
+    painter.setFont(documentFont(font, kTitlePixels, true));
+    painter.setPen(Qt::black);
+    painter.drawText(
+        layout.title, Qt::AlignLeft | Qt::AlignVCenter,
+        painter.fontMetrics().elidedText(document.title, Qt::ElideRight, layout.title.width()));
+    painter.setFont(font);
+    int x = layout.legend.left();
+    for (const LegendEntry &entry : document.legend) {
+        const int y = layout.legend.center().y();
+        painter.setPen(QPen(entry.colour, entry.width + 1));
+        painter.drawLine(x, y, x + kSwatchWidth, y);
+        x += kSwatchWidth + 6;
+        painter.setPen(Qt::black);
+        const int width = painter.fontMetrics().horizontalAdvance(entry.name);
+        painter.drawText(QRect(x, layout.legend.top(), width + 2, layout.legend.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, entry.name);
+        x += width + kLegendGap;
+    }
+    painter.setPen(QColor(kValueColour));
+    drawUpright(painter, layout.valueAxis, document.valueAxis);
+    if (!document.retransmissionAxis.isEmpty()) {
+        painter.setPen(QColor(kRetransmissionColour));
+        drawUpright(painter, layout.retransmissionAxis, document.retransmissionAxis);
+    }
+    painter.setPen(Qt::black);
+    painter.drawText(layout.timeAxis, Qt::AlignCenter, document.timeAxis);
+
+    painter.save();
+    painter.setClipRect(layout.chart);
+    drawChart(painter, layout.chart);
+    painter.restore();
+}
+
+QImage documentPicture(const QSize &size, int scale, const ChartDocument &document,
+                       const ChartPainter &drawChart)
+{
+    QImage picture(size * scale, QImage::Format_RGB32);
+    QPainter painter(&picture);
+    painter.scale(scale, scale);
+    paintDocument(painter, size, document, drawChart);
+    painter.end();
     return picture;
+}
+
+bool printDocument(QPrinter &printer, const ChartDocument &document, const ChartPainter &drawChart)
+{
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    const QRect page = painter.viewport();
+    const QSize size(kPageWidth, kPageWidth * page.height() / std::max(1, page.width()));
+    painter.setWindow(QRect(QPoint(0, 0), size));
+    paintDocument(painter, size, document, drawChart);
+    return painter.end();
+}
+
+void paintOverviewChart(QPainter &painter, const QRect &area, const QWidget *overview)
+{
+    const auto *surface =
+        overview ? overview->findChild<const ChartSurface *>(QStringLiteral("pt")) : nullptr;
+    if (!surface)
+        return;
+    const QRect plot =
+        area.adjusted(kOverviewLeft, kOverviewTop, -kOverviewRight, -kOverviewBottom);
+    painter.fillRect(area, Qt::white);
+    painter.fillRect(plot, surface->background());
+    painter.save();
+    painter.setClipRect(plot);
+    const double sx = double(plot.width()) / ChartSurface::kWidth;
+    const double sy = double(plot.height()) / ChartSurface::kHeight;
+    const auto place = [&](const QPointF &p) {
+        return QPointF(plot.left() + p.x() * sx, plot.top() + p.y() * sy);
+    };
+    for (const Stroke &stroke : surface->strokes()) {
+        painter.setPen(QPen(stroke.colour, stroke.width, stroke.style));
+        painter.drawLine(place(stroke.from), place(stroke.to));
+    }
+    painter.restore();
+    painter.setPen(Qt::black);
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+
+    const int line = painter.fontMetrics().height();
+    const auto valueY = [&](const QPointF &share) {
+        const double y = plot.top() + share.y() * plot.height();
+        return std::clamp(y - line / 2.0, double(area.top()), double(area.bottom() - line));
+    };
+    for (int i = 0; i < LiveDisplay::kScaleLabels; ++i) {
+        if (const auto share = shareOnSurface(overview, surface, controlName("Label5", i))) {
+            painter.setPen(QColor(kValueColour));
+            painter.drawText(QRectF(area.left(), valueY(*share), kOverviewLeft - 4, line),
+                             Qt::AlignRight | Qt::AlignVCenter,
+                             overview->findChild<const QLabel *>(controlName("Label5", i))->text());
+        }
+        if (const auto share = shareOnSurface(overview, surface, controlName("Label6", i))) {
+            painter.setPen(QColor(kRetransmissionColour));
+            painter.drawText(QRectF(plot.right() + 5, valueY(*share), kOverviewRight - 6, line),
+                             Qt::AlignLeft | Qt::AlignVCenter,
+                             overview->findChild<const QLabel *>(controlName("Label6", i))->text() +
+                                 QStringLiteral(" %"));
+        }
+    }
+    painter.setPen(QColor(kTimeColour));
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (int j = 0;; ++j) {
+        const auto *time = overview->findChild<const QLabel *>(controlName("Label4", j));
+        const auto *date = overview->findChild<const QLabel *>(controlName("Label7", j));
+        const auto share = shareOnSurface(overview, surface, controlName("Label4", j));
+        if (!time || !date || !share)
+            break;
+        const double width = std::max(metrics.horizontalAdvance(time->text()),
+                                      metrics.horizontalAdvance(date->text())) +
+                             4.0;
+        const double left = labelLeft(plot.left() + share->x() * plot.width(), width, plot.left(),
+                                      plot.left() + plot.width());
+        painter.drawText(QRectF(left, plot.bottom() + 3, width, line), Qt::AlignCenter,
+                         time->text());
+        painter.drawText(QRectF(left, plot.bottom() + 3 + line, width, line), Qt::AlignCenter,
+                         date->text());
+    }
 }
 
 QRect overviewChartArea(const QWidget *overview)
@@ -92,6 +306,12 @@ QString printTitle(const QWidget *overview, double from, double to)
         .arg(momentText(from), momentText(to));
 }
 
+QString stationPrintTitle(const QString &station, double from, double to)
+{
+    return QStringLiteral("过程控制仪表 ZELMAR   历史库 站 %1   %2 至 %3")
+        .arg(station, momentText(from), momentText(to));
+}
+
 bool savePng(const QImage &picture, const QString &path, QString *error)
 {
     QSaveFile file(path);
@@ -103,27 +323,6 @@ bool savePng(const QImage &picture, const QString &path, QString *error)
         file.cancelWriting();
     }
     return saved;
-}
-
-bool printPicture(QPrinter &printer, const QString &title, const QImage &picture)
-{
-    printer.setPageOrientation(QPageLayout::Landscape);
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return false;
-    const QRect page = painter.viewport();
-    QFont font = painter.font();
-    font.setPointSize(11);
-    painter.setFont(font);
-    const QRect titleBox = painter.fontMetrics().boundingRect(
-        page, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title);
-    painter.drawText(page, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title);
-    const int gap = kTitleGap * printer.resolution() / 72;
-    const QRect room(page.left(), titleBox.bottom() + gap, page.width(),
-                     page.height() - titleBox.height() - gap);
-    const QSize fitted = picture.size().scaled(room.size(), Qt::KeepAspectRatio);
-    painter.drawImage(QRect(room.topLeft(), fitted), picture);
-    return painter.end();
 }
 
 void askAndPrint(QWidget *parent, const std::function<void(QPrinter &)> &print)

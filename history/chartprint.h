@@ -1,29 +1,87 @@
 #pragma once
 
+#include "decimate.h"
+
+#include <QColor>
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <QVector>
 
+#include <array>
 #include <functional>
 #include <utility>
 
+class QFontMetrics;
+class QPainter;
 class QPrinter;
 class QWidget;
 class TrendChart;
 
 // Pictures and prints of the two charts: PNG files at the on-screen size or
-// twice it, and a page with a title line through Qt's print support (a PDF
-// file when there is no printer).
+// twice it, and a landscape page through Qt's print support (a PDF file when
+// there is no printer). Either is a document, drawn afresh rather than copied
+// from the window: a title, a legend of the curves in their colours, the chart
+// with both axes named, and none of the window's controls.
 
 namespace History
 {
 
-// The picture of `area` (in `widget`'s coordinates) at `scale` times its on-screen size.
-QImage widgetPicture(QWidget *widget, const QRect &area, int scale);
+// One curve of a legend: its name and its pen.
+struct LegendEntry {
+    QString name;
+    QColor colour;
+    int width = 1;
+};
+
+// What a document says beside the chart.
+struct ChartDocument {
+    QString title;               // the station or port and address, and the range
+    QVector<LegendEntry> legend; // the curves drawn
+    QString valueAxis;           // the left axis: the channels' values
+    QString retransmissionAxis;  // the right axis in per cent; empty when DA is not drawn
+    QString timeAxis;            // the axis below
+};
+
+// Where the parts of a document stand on a page `size` logical pixels big,
+// written in `metrics`: the title and legend rows on top, the chart filling
+// the rest between the names of its axes.
+struct DocumentLayout {
+    QRect title;
+    QRect legend;
+    QRect chart; // the chart with its own value and time labels
+    QRect valueAxis;
+    QRect retransmissionAxis;
+    QRect timeAxis;
+};
+DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics);
+
+// Draws a chart with its labels into a rectangle of the painter.
+using ChartPainter = std::function<void(QPainter &, const QRect &)>;
+
+// The five curves' names ("CH1" … "CH4", "变送值 DA") and pens, those of `shown`.
+QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown);
+
+// Paints `document` on a page `size` logical pixels big, its chart by `drawChart`.
+void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &document,
+                   const ChartPainter &drawChart);
+// The document as a picture of `size` at `scale` times its pixels.
+QImage documentPicture(const QSize &size, int scale, const ChartDocument &document,
+                       const ChartPainter &drawChart);
+// One landscape page filled by the document. False when the printer (or the
+// PDF file) cannot be started.
+bool printDocument(QPrinter &printer, const ChartDocument &document, const ChartPainter &drawChart);
+
+// The overview's chart as data, not as a copy of the window: the curves and
+// gap marks it drew (the strokes of its surface "pt"), its value labels
+// (Label5) on the left, the retransmission scale (Label6) in per cent on the
+// right, the time and date labels (Label4, Label7) below, each where the
+// overview shows it. Nothing when `overview` holds no such chart.
+void paintOverviewChart(QPainter &painter, const QRect &area, const QWidget *overview);
 
 // The overview's chart as the operator reads it: the scale panel, the chart and
-// the time and date labels under it (found by their control names); empty when
-// `overview` is not the overview window.
+// the time and date labels under it (found by their control names), whose size
+// a picture of it takes; empty when `overview` is not the overview window.
 QRect overviewChartArea(const QWidget *overview);
 
 // The first and last sample the overview's chart shows, as day serials.
@@ -33,14 +91,17 @@ std::pair<double, double> overviewRange(const TrendChart &chart);
 // last "打开" stored them; before any, as the overview's lists show them, when
 // `overview` is given) and the date-time range.
 QString printTitle(const QWidget *overview, double from, double to);
+// The same for a station read from the historian: "… 历史库 站 NAME  <from> 至 <to>".
+QString stationPrintTitle(const QString &station, double from, double to);
+// The names of the axes: the channels' values, the retransmission value in
+// per cent, the time.
+extern const char *const kValueAxisName;
+extern const char *const kRetransmissionAxisName;
+extern const char *const kTimeAxisName;
 
 // Writes `picture` as a PNG file through a temporary file, so a failed write
 // leaves no file; false with the reason in `error`.
 bool savePng(const QImage &picture, const QString &path, QString *error = nullptr);
-
-// One page: the title line, the picture fitted under it. False when the
-// printer (or the PDF file) cannot be started.
-bool printPicture(QPrinter &printer, const QString &title, const QImage &picture);
 
 // Asks for a printer with the print dialog, not blocking the windows behind it,
 // and hands the chosen one to `print`. Without a printer installed the dialog

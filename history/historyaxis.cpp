@@ -46,8 +46,8 @@ QVector<TimeTick> timeTicks(double from, double to, int maxLabels)
     for (; second <= to * kSecondsPerDay + 1e-6; second += step) {
         const double moment = second / kSecondsPerDay;
         const double day = std::floor(moment);
-        ticks.append(
-            {moment, timeFromFraction(moment - day).toString(timeFormat), chartDateText(day)});
+        ticks.append({moment, timeFromFraction(moment - day).toString(timeFormat),
+                      dateText(dateFromSerial(day))});
     }
     return ticks;
 }
@@ -86,6 +86,25 @@ ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurv
     return {roundLow, std::max(kSmallestSpan, qint32(kValueDivisions * step))};
 }
 
+double retransmissionPixelY(float percent, int height)
+{
+    return height * (kRetransmissionAxisHigh - percent) /
+           (kRetransmissionAxisHigh - kRetransmissionAxisLow);
+}
+
+QVector<AxisLabel> retransmissionAxis(int height)
+{
+    QVector<AxisLabel> labels;
+    const double step =
+        (kRetransmissionAxisHigh - kRetransmissionAxisLow) / (kRetransmissionAxisLabels - 1);
+    for (int i = 0; i < kRetransmissionAxisLabels; ++i) {
+        const double percent = kRetransmissionAxisLow + i * step;
+        labels.append({retransmissionPixelY(float(percent), height),
+                       QString::number(percent) + QStringLiteral(" %")});
+    }
+    return labels;
+}
+
 QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown,
                       const ValueRange &range, int width, int height)
 {
@@ -96,9 +115,8 @@ QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCou
     const qint32 offset = Chart::chartOffset(scale, range.low);
     const double toPixels = double(height) / ChartSurface::kHeight;
     const auto y = [&](int curve, float v) {
-        const double units = curve == Chart::kDrawnValues - 1 ? Chart::retransmissionY(v)
-                                                              : Chart::channelY(v, scale, offset);
-        return units * toPixels;
+        return curve == Chart::kDrawnValues - 1 ? retransmissionPixelY(v, height)
+                                                : Chart::channelY(v, scale, offset) * toPixels;
     };
     for (const Chart::CurvePen &pen : Chart::curvePens()) {
         const int curve = pen.value;

@@ -20,7 +20,7 @@ namespace History
 struct TimeTick {
     double moment = 0; // day serial
     QString time;      // "HH:mm:ss" below a minute's step, else "HH:mm"
-    QString date;      // "yyyy/MM/dd", as the overview's date row
+    QString date;      // "yyyy-MM-dd", the tool's one form of a date
 };
 
 // Labels at round local times (1 s up to 7 days apart) that fit the span, at
@@ -43,6 +43,25 @@ struct ValueRange {
 // six round steps; the overview's start range when nothing is drawn.
 ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown);
 
+// The retransmission value's own scale, in per cent of its output, as the
+// overview's scale panel shows it beside the channels' one: −10 % at the
+// bottom of the plot, 110 % at the top, a label every 20 %.
+constexpr double kRetransmissionAxisLow = -10;
+constexpr double kRetransmissionAxisHigh = 110;
+constexpr int kRetransmissionAxisLabels = 7;
+
+// y of a retransmission value (per cent) in a plot `height` pixels high on that scale.
+double retransmissionPixelY(float percent, int height);
+
+// One label of a value axis: its y in the plot and its text.
+struct AxisLabel {
+    double y = 0;
+    QString text;
+};
+// The labels of the retransmission axis in a plot `height` pixels high,
+// bottom first: "-10 %", "10 %" … "110 %".
+QVector<AxisLabel> retransmissionAxis(int height);
+
 // One polyline of one curve, in pixels of a chart `width` × `height`.
 struct Trace {
     int curve = 0; // 0 .. 3 channels, 4 the retransmission value
@@ -54,7 +73,7 @@ struct Trace {
 // The polylines of the shown curves, in the overview's drawing order (channel 3,
 // 1, 2, 4, then the retransmission value): per pixel column its first, lowest,
 // highest and last value, the channels scaled as the overview scales them to
-// `range`, the retransmission value on its fixed scale.
+// `range`, the retransmission value on its own scale (retransmissionPixelY).
 QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown,
                       const ValueRange &range, int width, int height);
 

@@ -17,11 +17,12 @@ namespace
 {
 // One value label per grid line, seven as on the overview's scale panel.
 constexpr int kValueDivisions = 6;
-constexpr int kTimeLabelWidth = 70;               // pixels a time label needs
+constexpr int kTimeLabelWidth = 90;               // pixels a time and date label needs
 constexpr QRgb kCursorColour = qRgb(192, 0, 192); // the overview's ruler
 constexpr QRgb kMarkerColours[2] = {qRgb(0, 0, 255), qRgb(0, 128, 0)};
 constexpr QRgb kLabelColour = qRgb(128, 128, 128);
 constexpr QRgb kValueLabelColour = qRgb(255, 0, 0);
+constexpr QRgb kRetransmissionLabelColour = qRgb(0, 0, 255); // the overview's blue scale
 } // namespace
 
 HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
@@ -60,7 +61,7 @@ void HistoryChart::setEvents(History::ChartEvents events)
     update();
 }
 
-QStringList HistoryChart::marksNearRow(int row) const
+History::NearMarks HistoryChart::marksNearRow(int row, int shown) const
 {
     if (row < 0 || row >= m_rows.size())
         return {};
@@ -68,7 +69,7 @@ QStringList HistoryChart::marksNearRow(int row) const
     const double column = (m_to - m_from) / plotRect(size()).width();
     // A pointer can only be put on whole pixels: a mark a column away is near.
     return History::marksNear(m_events.marks, m_rows.at(row).moment(),
-                              std::max(interval / 2, column));
+                              std::max(interval / 2, column), shown);
 }
 
 void HistoryChart::setMarker(int which, std::optional<double> moment)
@@ -190,6 +191,17 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
         const double value = range.low + double(range.span) * i / kValueDivisions;
         painter.drawText(QRectF(0, y - 8, kLeftMargin - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(value, 'g', 6));
+    }
+    if (m_shown[History::kCurveCount - 1]) {
+        painter.setPen(QColor(kRetransmissionLabelColour));
+        for (const History::AxisLabel &label : History::retransmissionAxis(plot.height())) {
+            const double y = plot.top() + label.y;
+            painter.drawLine(QPointF(plot.right(), y), QPointF(plot.right() + 3, y));
+            // The end labels kept beside the plot, clear of the time labels.
+            const double top = std::clamp(y - 8, double(plot.top()), double(plot.bottom() - 15));
+            painter.drawText(QRectF(plot.right() + 5, top, kRightMargin - 6, 16),
+                             Qt::AlignLeft | Qt::AlignVCenter, label.text);
+        }
     }
     painter.setPen(QColor(kLabelColour));
     for (const History::TimeTick &tick : ticks) {

@@ -18,6 +18,8 @@ class QRubberBand;
 // The history window's chart: the rows of a range drawn as the overview draws
 // its trend (colours, pens, Y mapping, yellow dashed gap marks, the lines broken
 // at gaps), decimated to the pixel width, with time labels fitting the span.
+// The channels' values stand on the left axis; while "变送值 DA" is shown it has
+// its own axis in per cent on the right, as the overview's scale panel has it.
 // The mouse shows a cursor; a drag over the plot is a zoom box; a click places
 // marker A, a right click marker B.
 class HistoryChart : public QWidget
@@ -26,7 +28,8 @@ class HistoryChart : public QWidget
 public:
     // Margins of the plot inside the widget, for the value and time labels.
     static constexpr int kLeftMargin = 56;
-    static constexpr int kRightMargin = 12;
+    // Room on the right for the retransmission value's own axis in per cent.
+    static constexpr int kRightMargin = 48;
     static constexpr int kTopMargin = 10;
     static constexpr int kBottomMargin = 40;
     // A press and release closer than this is a click, not a zoom box.
@@ -51,9 +54,9 @@ public:
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
     const History::ChartEvents &events() const { return m_events; }
-    // The texts of the marks near row `row` of rows(): within half a sample
-    // interval of it, or one pixel column when a column holds more.
-    QStringList marksNearRow(int row) const;
+    // The marks near row `row` of rows(): within half a sample interval of
+    // it, or one pixel column when a column holds more; the texts of `shown`.
+    History::NearMarks marksNearRow(int row, int shown) const;
 
     // Where the plot stands in a picture of `size`.
     static QRect plotRect(const QSize &size);

@@ -101,13 +101,29 @@ std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan>
     return xs;
 }
 
-QStringList marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow)
+NearMarks marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow,
+                    int shown)
 {
-    QStringList texts;
-    for (const Journal::Mark &mark : marks)
-        if (mark.moment >= moment - halfWindow && mark.moment <= moment + halfWindow)
-            texts << mark.text;
-    return texts;
+    const auto first =
+        std::lower_bound(marks.begin(), marks.end(), moment - halfWindow,
+                         [](const Journal::Mark &mark, double when) { return mark.moment < when; });
+    const auto end =
+        std::upper_bound(first, marks.end(), moment + halfWindow,
+                         [](double when, const Journal::Mark &mark) { return when < mark.moment; });
+    NearMarks near;
+    near.count = int(end - first);
+    for (auto it = first; it != end && near.texts.size() < shown; ++it)
+        near.texts << it->text;
+    return near;
+}
+
+QString nearMarksText(const NearMarks &near)
+{
+    QString text = near.texts.join(QStringLiteral("；"));
+    const int rest = near.count - int(near.texts.size());
+    if (rest > 0)
+        text += QStringLiteral("  +%1").arg(rest);
+    return text;
 }
 
 } // namespace History

@@ -58,7 +58,19 @@ std::vector<ColumnMark> columnMarks(const std::vector<Journal::Mark> &marks, dou
 std::vector<std::pair<double, double>> spanXs(const std::vector<Chart::TimeSpan> &spans,
                                               double from, double to, int width);
 
-// The texts of the marks within `halfWindow` (days) of `moment`, oldest first.
-QStringList marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow);
+// The marks within `halfWindow` (days) of a moment: the texts of the first
+// few, oldest first, and how many there are in all.
+struct NearMarks {
+    QStringList texts;
+    int count = 0;
+};
+// Those near `moment`, the texts of at most `shown` of them; `marks` in time
+// order, as chartEventsOf gives them, so that a full events ring is searched,
+// not walked.
+NearMarks marksNear(const std::vector<Journal::Mark> &marks, double moment, double halfWindow,
+                    int shown);
+// The read-out of near marks: their texts joined by "；", then "+N" for those
+// not shown ("通道一报警 ON；继电器1 ON  +17"); empty when there are none.
+QString nearMarksText(const NearMarks &near);
 
 } // namespace History

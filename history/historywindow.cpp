@@ -4,6 +4,7 @@
 #include "clock.h"
 #include "controlname.h"
 #include "daytime.h"
+#include "fittedtext.h"
 #include "forwarder.h"
 #include "historychart.h"
 #include "historyrange.h"
@@ -40,6 +41,7 @@ constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
 constexpr int kOverviewRange = 0;     // the entries of the Y range choice
 constexpr int kAutomaticRange = 1;
 constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
+constexpr int kStationCharacters = 24; // the station box shows a name this long
 
 const std::array<const char *, History::kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
                                                                     "变送值 DA"};
@@ -134,8 +136,18 @@ void HistoryWindow::buildControls()
                                 parseHistorianUrl(m_historianUrl).address());
     else
         m_sourceChoice->setEnabled(false);
-    rangeRow->addWidget(m_sourceChoice);
-    rangeRow->addWidget(m_stationEdit);
+    // The source, the station and what was read on a row of their own: the
+    // range row is full from 1280 pixels on, and the station's name and a
+    // server's reason need room.
+    rangeRow->addStretch();
+    auto *sourceRow = new QHBoxLayout;
+    column->addLayout(sourceRow);
+    sourceRow->addWidget(new QLabel(QStringLiteral("数据源"), this));
+    sourceRow->addWidget(m_sourceChoice);
+    sourceRow->addWidget(new QLabel(QStringLiteral("站名"), this));
+    m_stationEdit->setMinimumWidth(
+        m_stationEdit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * kStationCharacters);
+    sourceRow->addWidget(m_stationEdit, 1);
     connect(m_sourceChoice, &QComboBox::activated, this, [this](int index) {
         setSource(index == 0 ? Source::Local : Source::Historian, m_stationEdit->text());
     });
@@ -143,10 +155,10 @@ void HistoryWindow::buildControls()
         if (m_source == Source::Historian)
             load(m_chart->from(), m_chart->to());
     });
-    rangeRow->addStretch();
-    m_ringLabel = new QLabel(this);
+    m_ringLabel = new FittedLabel(this);
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
-    rangeRow->addWidget(m_ringLabel);
+    m_ringLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    sourceRow->addWidget(m_ringLabel, 2);
 
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
@@ -205,11 +217,15 @@ void HistoryWindow::buildControls()
     connect(new QShortcut(QKeySequence(Qt::Key_Backspace), m_chart), &QShortcut::activated, this,
             &HistoryWindow::backOut);
 
-    m_cursorReadout = new QLabel(this);
+    m_cursorReadout = new FittedLabel(this);
     m_cursorReadout->setObjectName(QStringLiteral("cursorReadout"));
-    m_markerReadout = new QLabel(
+    m_markerReadout = new FittedLabel(
         QStringLiteral("单击: 标记 A，右键单击: 标记 B；拖动: 放大；←/→: 平移；退格: 后退"), this);
     m_markerReadout->setObjectName(QStringLiteral("markerReadout"));
+    // The read-outs take the width the window has and cut what does not fit:
+    // no text, however long, widens the window.
+    for (FittedLabel *readout : {m_cursorReadout, m_markerReadout})
+        readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(m_cursorReadout);
     column->addWidget(m_markerReadout);
 }
@@ -277,7 +293,7 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     const RecordTable ring = History::stationRing(from, to, std::nullopt);
     const int request = ++m_stationRequest;
     const QString source = stationSource();
-    m_ringLabel->setText(QStringLiteral("正在读取历史库 …"));
+    m_ringLabel->setWholeText(QStringLiteral("正在读取历史库 …"));
     // The server may be slow or away: the reading runs on a thread of its own
     // and its answer comes back to this window, if it is still open and the
     // range still the one asked for.
@@ -304,9 +320,9 @@ void HistoryWindow::showStationRows(int request, const std::optional<QVector<Rin
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
     m_ring = ring;
-    m_ringLabel->setText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
-                                    ringText(ring)
-                              : error.simplified());
+    m_ringLabel->setWholeText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
+                                         ringText(ring)
+                                   : error.simplified());
     m_chart->setContent(rows ? *rows : QVector<RingRow>{}, ring, from, to);
     m_cursorReadout->clear();
 }
@@ -321,14 +337,14 @@ void HistoryWindow::load(double from, double to)
         return;
     }
     if (!openReader()) {
-        m_ringLabel->setText(m_reader.lastError());
+        m_ringLabel->setWholeText(m_reader.lastError());
         m_chart->setContent({}, m_ring, from, to);
         m_chart->setEvents({});
         return;
     }
     m_ring = History::chooseRing(m_reader, from, to);
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
-    m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
+    m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
     m_chart->setEvents(History::readChartEvents(m_reader, from, to));
     m_cursorReadout->clear();
@@ -352,10 +368,10 @@ void HistoryWindow::showCursor(int row)
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
-    const QStringList marks = m_chart->marksNearRow(row);
+    const QString marks = History::nearMarksText(m_chart->marksNearRow(row, kReadoutMarks));
     if (!marks.isEmpty())
-        text += QStringLiteral("   ") + marks.join(QStringLiteral("；"));
-    m_cursorReadout->setText(text);
+        text += QStringLiteral("   ") + marks;
+    m_cursorReadout->setWholeText(text);
 }
 
 void HistoryWindow::placeMarker(int which, double moment)
@@ -380,7 +396,7 @@ void HistoryWindow::showMarkers()
         text +=
             QStringLiteral("   Δ%1 %2")
                 .arg(QString::fromUtf8(kCurveNames[k]), singleText(rb.values[k] - ra.values[k]));
-    m_markerReadout->setText(text);
+    m_markerReadout->setWholeText(text);
 }
 
 History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
@@ -395,7 +411,7 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         History::RangeExport failed;
         failed.fault = History::RangeFault::ReadFailed;
         failed.message = m_reader.lastError();
-        m_markerReadout->setText(failed.message);
+        m_markerReadout->setWholeText(failed.message);
         return failed;
     }
     QProgressDialog progress(QStringLiteral("导出 CSV …"), QStringLiteral("取消"), 0, 100, this);
@@ -410,39 +426,55 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
         m_source == Source::Historian
             ? History::exportStation(stationSource(), from, to, m_ring, path, shown)
             : History::exportRange(m_reader, from, to, m_ring, path, shown);
-    m_markerReadout->setText(done.fault == History::RangeFault::None
-                                 ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
-                                 : done.message);
+    m_markerReadout->setWholeText(done.fault == History::RangeFault::None
+                                      ? QStringLiteral("已导出 %1 行到 %2").arg(done.rows).arg(path)
+                                      : done.message);
     return done;
+}
+
+History::ChartDocument HistoryWindow::document() const
+{
+    const std::array<bool, History::kCurveCount> shown = shownCurves();
+    History::ChartDocument document;
+    document.title = m_source == Source::Historian
+                         ? History::stationPrintTitle(m_stationEdit->text().trimmed(),
+                                                      m_chart->from(), m_chart->to())
+                         : History::printTitle(m_overview, m_chart->from(), m_chart->to());
+    document.legend = History::curveLegend(shown);
+    document.valueAxis = QString::fromUtf8(History::kValueAxisName);
+    if (shown[History::kCurveCount - 1])
+        document.retransmissionAxis = QString::fromUtf8(History::kRetransmissionAxisName);
+    document.timeAxis = QString::fromUtf8(History::kTimeAxisName);
+    return document;
+}
+
+History::ChartPainter HistoryWindow::chartPainter() const
+{
+    return [chart = m_chart](QPainter &painter, const QRect &area) {
+        painter.translate(area.topLeft());
+        chart->render(painter, area.size());
+    };
 }
 
 bool HistoryWindow::saveHistoryPicture(const QString &path, int scale)
 {
-    QImage picture(m_chart->size() * scale, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    painter.scale(scale, scale);
-    m_chart->render(painter, m_chart->size());
-    painter.end();
-    return History::savePng(picture, path);
+    return History::savePng(
+        History::documentPicture(m_chart->size(), scale, document(), chartPainter()), path);
 }
 
 bool HistoryWindow::saveOverviewPicture(const QString &path, int scale)
 {
     if (!m_overview)
         return false;
-    return History::savePng(
-        History::widgetPicture(m_overview, History::overviewChartArea(m_overview), scale), path);
+    return History::savePng(History::documentPicture(History::overviewChartArea(m_overview).size(),
+                                                     scale, overviewDocument(m_overview),
+                                                     overviewChartPainter(m_overview)),
+                            path);
 }
 
 bool HistoryWindow::printTo(QPrinter &printer)
 {
-    QImage picture(m_chart->size() * 2, QImage::Format_RGB32);
-    QPainter painter(&picture);
-    painter.scale(2, 2);
-    m_chart->render(painter, m_chart->size());
-    painter.end();
-    return History::printPicture(
-        printer, History::printTitle(m_overview, m_chart->from(), m_chart->to()), picture);
+    return History::printDocument(printer, document(), chartPainter());
 }
 
 void HistoryWindow::askCsv()
@@ -465,16 +497,31 @@ void HistoryWindow::askPng(bool overview, int scale)
         return;
     const bool saved =
         overview ? saveOverviewPicture(path, scale) : saveHistoryPicture(path, scale);
-    m_markerReadout->setText(saved ? QStringLiteral("已保存 ") + path
-                                   : QStringLiteral("无法保存 ") + path);
+    m_markerReadout->setWholeText(saved ? QStringLiteral("已保存 ") + path
+                                        : QStringLiteral("无法保存 ") + path);
+}
+
+History::ChartDocument overviewDocument(const OverviewWindow *overview)
+{
+    const auto [from, to] = History::overviewRange(overview->chart());
+    return {History::printTitle(overview, from, to),
+            History::curveLegend({true, true, true, true, true}),
+            QString::fromUtf8(History::kValueAxisName),
+            QString::fromUtf8(History::kRetransmissionAxisName),
+            QString::fromUtf8(History::kTimeAxisName)};
+}
+
+History::ChartPainter overviewChartPainter(const OverviewWindow *overview)
+{
+    return [overview](QPainter &painter, const QRect &area) {
+        History::paintOverviewChart(painter, area, overview);
+    };
 }
 
 bool printOverview(OverviewWindow *overview, QPrinter &printer)
 {
-    const auto [from, to] = History::overviewRange(overview->chart());
-    return History::printPicture(
-        printer, History::printTitle(overview, from, to),
-        History::widgetPicture(overview, History::overviewChartArea(overview), 2));
+    return History::printDocument(printer, overviewDocument(overview),
+                                  overviewChartPainter(overview));
 }
 
 void attachHistory(OverviewWindow *overview)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chartprint.h"
 #include "csvexport.h"
 #include "historyaxis.h"
 #include "ringquery.h"
@@ -15,6 +16,7 @@
 class HistoryChart;
 class OverviewWindow;
 class QCheckBox;
+class FittedLabel;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
@@ -33,6 +35,8 @@ class HistoryWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // The cursor read-out names this many of the events near the cursor, then "+N".
+    static constexpr int kReadoutMarks = 3;
     // Quick choices: the last 10 min, 1 h, 8 h, 24 h, 7 days.
     static constexpr std::array<int, 5> kQuickSeconds = {600, 3600, 8 * 3600, 86400, 7 * 86400};
 
@@ -70,12 +74,17 @@ public:
     // Writes the marker range when both markers are set, else the range shown,
     // as CSV to `path`, with a progress dialog that can cancel.
     History::RangeExport exportCsvTo(const QString &path);
-    // The history chart at `scale` times its on-screen size as PNG.
+    // The history chart's document (as printed) at `scale` times the chart's
+    // on-screen size as PNG.
     bool saveHistoryPicture(const QString &path, int scale);
-    // The overview's chart at `scale` times its on-screen size as PNG.
+    // The overview chart's document at `scale` times the chart's on-screen size as PNG.
     bool saveOverviewPicture(const QString &path, int scale);
-    // Prints the history chart with its title line on `printer`.
+    // Prints the history chart on `printer`: a landscape page filled by its
+    // title (station or port and address, the range), the legend of the curves
+    // shown, the chart and its axes.
     bool printTo(QPrinter &printer);
+    // What a print or picture of the history chart says beside the curves.
+    History::ChartDocument document() const;
 
 private:
     void buildControls();
@@ -91,6 +100,7 @@ private:
     void askCsv();
     void askPng(bool overview, int scale);
     std::array<bool, History::kCurveCount> shownCurves() const;
+    History::ChartPainter chartPainter() const;
 
     OverviewWindow *m_overview = nullptr;
     QString m_databasePath;
@@ -103,18 +113,23 @@ private:
 
     QDateTimeEdit *m_fromEdit = nullptr;
     QDateTimeEdit *m_toEdit = nullptr;
-    QLabel *m_ringLabel = nullptr;
+    FittedLabel *m_ringLabel = nullptr;
     std::array<QCheckBox *, History::kCurveCount> m_curveBoxes{};
     QComboBox *m_rangeChoice = nullptr;
     QComboBox *m_sourceChoice = nullptr;
     QLineEdit *m_stationEdit = nullptr;
     QPushButton *m_backButton = nullptr;
     HistoryChart *m_chart = nullptr;
-    QLabel *m_cursorReadout = nullptr;
-    QLabel *m_markerReadout = nullptr;
+    FittedLabel *m_cursorReadout = nullptr;
+    FittedLabel *m_markerReadout = nullptr;
 };
 
-// Prints the overview's chart with its title line (port, address, the range it shows).
+// What a print or picture of the overview's chart says: its title (port,
+// address, the range it shows), the legend of all five curves, the axes.
+History::ChartDocument overviewDocument(const OverviewWindow *overview);
+// Draws the overview's chart into a document.
+History::ChartPainter overviewChartPainter(const OverviewWindow *overview);
+// Prints the overview's chart as a document filling a landscape page.
 bool printOverview(OverviewWindow *overview, QPrinter &printer);
 
 // Serves the overview's "历史曲线" (F8) with the history window and its

@@ -1,5 +1,6 @@
 #include "journalrows.h"
 
+#include "daytime.h"
 #include "inputchanges.h"
 
 #include <QStringList>
@@ -176,11 +177,6 @@ QString durationText(qint64 seconds, bool atLeast)
                              .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
                              .arg(s % 60, 2, 10, QLatin1Char('0'));
     return atLeast ? QStringLiteral("≥") + text : text;
-}
-
-QString momentText(const QDateTime &when)
-{
-    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime &now)

@@ -89,8 +89,6 @@ std::vector<qint64> filterRows(const RowBuilder &rows, qint64 from, qint64 to,
 QString kindText(EventKind kind);
 // A duration as "H:MM:SS" (hours beyond 24 kept), "≥" in front when at least.
 QString durationText(qint64 seconds, bool atLeast);
-// The date and time of an event as the view shows it: "yyyy-MM-dd HH:mm:ss".
-QString momentText(const QDateTime &when);
 
 // The alarm episodes (a channel alarm coming on, the starting state included)
 // of channels 1..4 within the 24 hours up to `now`.

@@ -60,6 +60,76 @@ QString openFailureText(const QString &path, int err)
     return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
 }
 
+namespace
+{
+
+// The codes of errno and libmodbus that a link call leaves, in Chinese.
+struct ErrorText {
+    int err;
+    const char *text;
+};
+const ErrorText kErrorTexts[] = {
+    {ETIMEDOUT, "无应答"},
+    {EMBBADCRC, "校验错误 (CRC)"},
+    {EMBBADDATA, "应答数据无效"},
+    {EMBBADEXC, "异常码无效"},
+    {EMBUNKEXC, "未知异常"},
+    {EMBMDATA, "数据过多"},
+    {EMBBADSLAVE, "应答地址不符"},
+    {EMBXILFUN, "非法功能"},
+    {EMBXILADD, "非法数据地址"},
+    {EMBXILVAL, "非法数据值"},
+    {EMBXSFAIL, "仪表故障"},
+    {EMBXACK, "已确认, 处理中"},
+    {EMBXSBUSY, "仪表忙"},
+    {EMBXNACK, "否定确认"},
+    {EMBXMEMPAR, "存储器奇偶校验错误"},
+    {EMBXGPATH, "网关路径不可用"},
+    {EMBXGTAR, "网关目标无应答"},
+    {ENOENT, "设备不存在"},
+    {ENODEV, "无此设备"},
+    {ENXIO, "设备已断开"},
+    {EIO, "输入/输出错误"},
+    {EACCES, "无权访问"},
+    {EPERM, "不允许操作"},
+    {EBUSY, "设备被占用"},
+    {ENOTTY, "不是串口设备"},
+    {EISDIR, "是文件夹"},
+    {EINVAL, "参数无效"},
+    {EBADF, "端口未打开"},
+    {ECONNRESET, "连接被重置"},
+    {EPIPE, "连接已断开"},
+    {ENOMEM, "内存不足"},
+    {EAGAIN, "暂时不可用"},
+};
+
+} // namespace
+
+QString linkErrorChinese(int err)
+{
+    for (const ErrorText &entry : kErrorTexts)
+        if (entry.err == err)
+            return QString::fromUtf8(entry.text);
+    return QStringLiteral("错误 %1").arg(err);
+}
+
+QString exchangeFailureChinese(int err, qint32 address, int responseTimeoutMs)
+{
+    if (err == ETIMEDOUT)
+        return QStringLiteral("地址 %1 在 %2 ms 内无应答").arg(address).arg(responseTimeoutMs);
+    if (err >= EMBXILFUN && err <= EMBXGTAR)
+        return QStringLiteral("异常应答 %1 (%2)")
+            .arg(err - MODBUS_ENOBASE)
+            .arg(linkErrorChinese(err));
+    return linkErrorChinese(err);
+}
+
+QString openFailureChinese(const QString &path, int err)
+{
+    const QString what = err ? linkErrorChinese(err) : QStringLiteral("无法打开");
+    return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
+}
+
 LinkHealth::LinkHealth(QObject *parent) : QObject(parent)
 {
     m_retryTimer.setInterval(kRetryInterval);
@@ -96,7 +166,7 @@ void LinkHealth::opened(bool ok, int err)
         setState(LinkState::Opening, {});
         return;
     }
-    m_lastFailure = openFailureText(m_settings.path, err);
+    noteFailure(openFailureText(m_settings.path, err), openFailureChinese(m_settings.path, err));
     // A port that worked before stays "lost" while it cannot be opened again.
     setState(m_everOpened ? LinkState::PortLost : LinkState::OpenFailed, m_lastFailure);
     startRetrying();
@@ -127,8 +197,9 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
         return;
     }
     ExchangeOutcome outcome = classifyExchangeError(err);
-    m_lastFailure =
-        exchangeFailureText(err, address, linkTimeouts(m_settings.baudCode).responseUs / 1000);
+    const int timeoutMs = linkTimeouts(m_settings.baudCode).responseUs / 1000;
+    noteFailure(exchangeFailureText(err, address, timeoutMs),
+                exchangeFailureChinese(err, address, timeoutMs));
     switch (outcome) {
     case ExchangeOutcome::Exception:
         // The instrument answered: the link works, the request did not.
@@ -151,7 +222,8 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
     // An unplugged adapter takes its device node with it.
     if (outcome != ExchangeOutcome::PortGone && !QFileInfo::exists(m_settings.path)) {
         outcome = ExchangeOutcome::PortGone;
-        m_lastFailure = openFailureText(m_settings.path, ENOENT);
+        noteFailure(openFailureText(m_settings.path, ENOENT),
+                    openFailureChinese(m_settings.path, ENOENT));
     }
     if (outcome != ExchangeOutcome::PortGone) {
         setState(LinkState::NoAnswer, m_lastFailure);
@@ -161,6 +233,12 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
     // Closed once the current call has returned: it may still hold the context.
     QTimer::singleShot(0, this, &LinkHealth::closeLostPort);
     startRetrying();
+}
+
+void LinkHealth::noteFailure(const QString &english, const QString &chinese)
+{
+    m_lastFailure = english;
+    m_lastFailureChinese = chinese;
 }
 
 void LinkHealth::setState(LinkState state, const QString &reason)

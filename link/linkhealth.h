@@ -38,6 +38,13 @@ ExchangeOutcome classifyExchangeError(int err);
 QString exchangeFailureText(int err, qint32 address, int responseTimeoutMs);
 // The reason of a failed opening: "<path>: <strerror>".
 QString openFailureText(const QString &path, int err);
+// The same reasons as the operator reads them, in Chinese: "地址 1 在 94 ms 内无应答",
+// "校验错误 (CRC)", "异常应答 2 (非法数据地址)", "/dev/ttyUSB0: 设备不存在".
+QString exchangeFailureChinese(int err, qint32 address, int responseTimeoutMs);
+QString openFailureChinese(const QString &path, int err);
+// What `err` (errno, or libmodbus's code) means, in Chinese: "设备不存在",
+// "非法数据地址"; "错误 <number>" for a code without a text of its own.
+QString linkErrorChinese(int err);
 
 // The numbers of one opened port since "打开" or the last reset.
 struct LinkCounters {
@@ -96,6 +103,8 @@ public:
     std::optional<QDateTime> lastGoodExchange() const;
     // The reason of the last failure (exchange or opening); empty before any.
     QString lastFailure() const { return m_lastFailure; }
+    // The same reason in Chinese, as the windows and the events table give it.
+    QString lastFailureChinese() const { return m_lastFailureChinese; }
     // Whether the link is trying to open the port again every 2 s.
     bool retrying() const { return m_retryTimer.isActive(); }
     // Sets every counter to zero.
@@ -118,6 +127,7 @@ signals:
 
 private:
     void setState(LinkState state, const QString &reason);
+    void noteFailure(const QString &english, const QString &chinese);
     void startRetrying();
     void retry();
     void closeLostPort();
@@ -129,6 +139,7 @@ private:
     // day on every exchange would cost more than the rest of the bookkeeping.
     std::optional<std::chrono::steady_clock::time_point> m_lastGood;
     QString m_lastFailure;
+    QString m_lastFailureChinese;
     bool m_everOpened = false;
     QTimer m_retryTimer;
 };

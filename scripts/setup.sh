@@ -14,11 +14,13 @@ cd "$(dirname "$0")/.."
 # historian tests and benchmark a throw-away server of their own; libpq-dev
 # reads a historian address with libpq's own parser and lets a stop end a
 # statement that hangs on the server.
+# qt6-translations-l10n holds Qt's own Chinese (qtbase_zh_CN), so that the print
+# and file dialogs and the standard buttons speak Chinese like the tool.
 # dpkg-dev (dpkg-shlibdeps) and file let CPack find the package's Depends;
 # desktop-file-utils and systemd check its desktop entry and unit in the tests.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
-          clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev
+          clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev qt6-translations-l10n
           dpkg-dev file desktop-file-utils systemd)
 
 mkdir -p build

@@ -34,6 +34,8 @@ private slots:
     void timeFractionsRoundTrip_data();
     void timeFractionsRoundTrip();
     void chartAndClockTexts();
+    void toolsOwnDateForm_data();
+    void toolsOwnDateForm();
     void clockCanStandStill();
     void sharedTableRefusesOutOfBounds();
 };
@@ -270,6 +272,34 @@ void TestCore::chartAndClockTexts()
     QCOMPARE(chartTimeText(dayFraction(moment.time())), QStringLiteral("09:05:07"));
     QCOMPARE(chartTimeText(0.0), QStringLiteral("00:00:00"));
     QCOMPARE(chartDateText(0.0), QStringLiteral("1899/12/30"));
+}
+
+void TestCore::toolsOwnDateForm_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one digit everywhere")
+        << QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)) << "2026-01-02"
+        << "2026-01-02 03:04:05";
+    QTest::newRow("last second of a year")
+        << QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)) << "2026-12-31"
+        << "2026-12-31 23:59:59";
+    QTest::newRow("milliseconds are not shown")
+        << QDateTime(QDate(2026, 12, 7), QTime(8, 0, 0, 999)) << "2026-12-07"
+        << "2026-12-07 08:00:00";
+    QTest::newRow("day zero of the serials")
+        << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "1899-12-30"
+        << "1899-12-30 00:00:00";
+}
+
+void TestCore::toolsOwnDateForm()
+{
+    QFETCH(QDateTime, moment);
+    QFETCH(QString, date);
+    QFETCH(QString, text);
+    QCOMPARE(dateText(moment.date()), date);
+    QCOMPARE(momentText(moment), text);
 }
 
 void TestCore::clockCanStandStill()

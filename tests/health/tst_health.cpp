@@ -432,7 +432,7 @@ private slots:
         QVERIFY(stripLabel("StripDetail")
                     ->toolTip()
                     .endsWith(QStringLiteral("no reply from address 1 in 94 ms")));
-        QVERIFY(stripText("StripDetail").startsWith(QStringLiteral("从未应答  ")));
+        QCOMPARE(stripText("StripDetail"), QStringLiteral("从未应答  地址 1 在 94 ms 内无应答"));
         QVERIFY(allBoxesMarked(true));
         pressClose();
         QCOMPARE(stripText("StripLink"), QStringLiteral("未打开"));
@@ -443,9 +443,13 @@ private slots:
     {
         pressOpen();
         QCOMPARE(stripText("StripLink"), QStringLiteral("打开失败"));
+        // The reason in Chinese; the system's own words follow in the tool tip.
+        const QString device = m_dir.filePath(QStringLiteral("no-device"));
         QCOMPARE(stripLabel("StripDetail")->toolTip(),
-                 QStringLiteral("从未应答  ") + m_dir.filePath(QStringLiteral("no-device")) +
+                 QStringLiteral("从未应答  ") + device + QStringLiteral(": 设备不存在\n") + device +
                      QStringLiteral(": No such file or directory"));
+        QCOMPARE(healthMonitor()->recentEvents(1).front().detail,
+                 QStringLiteral("打开失败: ") + device + QStringLiteral(": 设备不存在"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
         QVERIFY(linkHealth()->retrying());

@@ -24,9 +24,12 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -167,6 +170,9 @@ private slots:
     void gapRuleOfEachRing();
     void decimationKeepsEveryColumnsExtremes();
     void tracesBreakAtGapsAndKeepPeaks();
+    void retransmissionOnItsOwnScale_data();
+    void retransmissionOnItsOwnScale();
+    void retransmissionAxisWhileItIsShown();
     void timeLabelsFitTheSpan_data();
     void timeLabelsFitTheSpan();
     void automaticRangeHoldsTheShownChannels();
@@ -197,6 +203,7 @@ private slots:
     void printToPdfHoldsTheTitleLine();
     void overviewAsksForHistoryAndPrint();
     void windowWithoutADatabase();
+    void topRowsFitFrom1280PixelsOnTheHistorian();
 };
 
 void TestHistory::wrapIsFound_data()
@@ -422,6 +429,79 @@ void TestHistory::tracesBreakAtGapsAndKeepPeaks()
     QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
 }
 
+// The retransmission value in per cent on its own scale, −10 % at the foot of
+// the plot and 110 % at its top, whatever range the channels' axis shows.
+void TestHistory::retransmissionOnItsOwnScale_data()
+{
+    QTest::addColumn<float>("percent");
+    QTest::addColumn<double>("y"); // in a plot 1200 pixels high
+    QTest::addColumn<QString>("label");
+    QTest::newRow("foot") << -10.F << 1200.0 << "-10 %";
+    QTest::newRow("no output") << 0.F << 1100.0 << "";
+    QTest::newRow("first label") << 10.F << 1000.0 << "10 %";
+    QTest::newRow("40 %") << 40.F << 700.0 << "";
+    QTest::newRow("middle") << 50.F << 600.0 << "50 %";
+    QTest::newRow("full output") << 100.F << 100.0 << "";
+    QTest::newRow("top") << 110.F << 0.0 << "110 %";
+    QTest::newRow("beyond the top") << 120.F << -100.0 << "";
+}
+
+void TestHistory::retransmissionOnItsOwnScale()
+{
+    QFETCH(float, percent);
+    QFETCH(double, y);
+    QFETCH(QString, label);
+    QCOMPARE(retransmissionPixelY(percent, 1200), y);
+    // The curve stands there, on a channel range that has nothing to do with it.
+    QVector<RingRow> rows{rowAt(noon(), {0, 0, 0, 0, percent, 0, 0, 0}),
+                          rowAt(noon() + 1, {0, 0, 0, 0, percent, 0, 0, 0})};
+    const QVector<Run> runs =
+        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+    const std::array<bool, kCurveCount> onlyDa = {false, false, false, false, true};
+    for (const ValueRange &channels : {ValueRange{0, 1500}, ValueRange{-200, 60}}) {
+        const QVector<Trace> drawn = traces(runs, onlyDa, channels, 10, 1200);
+        QCOMPARE(drawn.size(), 1);
+        QCOMPARE(drawn.first().points.first().y(), y);
+    }
+    const QVector<AxisLabel> axis = retransmissionAxis(1200);
+    QCOMPARE(axis.size(), 7);
+    QCOMPARE(axis.first().text, QString("-10 %"));
+    QCOMPARE(axis.last().text, QString("110 %"));
+    if (!label.isEmpty()) {
+        const auto it = std::find_if(axis.begin(), axis.end(),
+                                     [&](const AxisLabel &a) { return a.text == label; });
+        QVERIFY(it != axis.end());
+        QCOMPARE(it->y, y);
+    }
+}
+
+// While "变送值 DA" is shown its axis in per cent stands right of the plot in
+// the overview's blue; hidden, the axis goes with it.
+void TestHistory::retransmissionAxisWhileItIsShown()
+{
+    HistoryChart chart;
+    chart.resize(800, 400);
+    QVector<RingRow> rows;
+    for (int i = 0; i < 60; ++i)
+        rows << rowAt(noon() + i, {float(500 + i), 0, 0, 0, 40, 0, 0, 0});
+    chart.setContent(rows, RecordTable::PvData, rows.first().moment(), rows.last().moment());
+    const QRect plot = HistoryChart::plotRect(chart.size());
+    const auto blueRightOfThePlot = [&] {
+        QImage image(chart.size(), QImage::Format_RGB32);
+        QPainter painter(&image);
+        chart.render(painter, chart.size());
+        painter.end();
+        int blue = 0;
+        for (int x = plot.left() + plot.width() + 1; x < image.width(); ++x)
+            for (int y = 0; y < image.height(); ++y)
+                blue += image.pixelColor(x, y) == QColor(0, 0, 255);
+        return blue;
+    };
+    QVERIFY(blueRightOfThePlot() > 10);
+    chart.setShown({true, true, true, true, false});
+    QCOMPARE(blueRightOfThePlot(), 0);
+}
+
 void TestHistory::timeLabelsFitTheSpan_data()
 {
     QTest::addColumn<int>("spanSeconds");
@@ -444,7 +524,7 @@ void TestHistory::timeLabelsFitTheSpan()
     QCOMPARE(ticks.first().time, firstTime);
     QCOMPARE(qRound64((ticks.at(1).moment - ticks.at(0).moment) * 86400), qint64(stepSeconds));
     QCOMPARE(ticks.first().date,
-             spanSeconds >= 86400 ? QString("2026/12/08") : QString("2026/12/07"));
+             spanSeconds >= 86400 ? QString("2026-12-08") : QString("2026-12-07"));
 }
 
 void TestHistory::automaticRangeHoldsTheShownChannels()
@@ -804,6 +884,53 @@ struct WindowFixture {
     }
 };
 
+// The words of a PDF's first page with their boxes, as shares of the page.
+QVector<std::pair<QString, QRectF>> pdfWords(const QString &path)
+{
+    QProcess process;
+    process.start("pdftotext", {"-bbox", "-f", "1", "-l", "1", path, "-"});
+    QVector<std::pair<QString, QRectF>> words;
+    if (!process.waitForFinished(20000))
+        return words;
+    const QString html = QString::fromUtf8(process.readAllStandardOutput());
+    const QRegularExpression page(QStringLiteral("<page width=\"([\\d.]+)\" height=\"([\\d.]+)\""));
+    const QRegularExpressionMatch size = page.match(html);
+    if (!size.hasMatch())
+        return words;
+    const double width = size.captured(1).toDouble();
+    const double height = size.captured(2).toDouble();
+    const QRegularExpression word(
+        QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+                       "yMax=\"([\\d.]+)\">([^<]*)</word>"));
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        words.append(
+            {m.captured(5),
+             QRectF(QPointF(m.captured(1).toDouble() / width, m.captured(2).toDouble() / height),
+                    QPointF(m.captured(3).toDouble() / width, m.captured(4).toDouble() / height))});
+    }
+    return words;
+}
+
+// The union of the boxes of a page's words.
+QRectF wordsBox(const QVector<std::pair<QString, QRectF>> &words)
+{
+    QRectF box;
+    for (const auto &word : words)
+        box |= word.second;
+    return box;
+}
+
+// Whether a picture holds `colour` inside `area`.
+bool holdsColour(const QImage &picture, const QRect &area, const QColor &colour)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (picture.pixelColor(x, y) == colour)
+                return true;
+    return false;
+}
+
 QString pdfText(const QString &path)
 {
     QProcess process;
@@ -934,6 +1061,18 @@ void TestHistory::picturesAtOnceAndTwiceTheSize()
             red = picture.pixelColor(x, y) == QColor(255, 0, 0);
     QVERIFY(red);
     QVERIFY(!f.window->saveHistoryPicture("/proc/zelmar.png", 1));
+
+    // The picture is the document: the title, and the legend in the curves' colours.
+    QFont font = QApplication::font();
+    font.setPixelSize(13);
+    const DocumentLayout layout = documentLayout(picture.size(), QFontMetrics(font));
+    QVERIFY(holdsColour(picture, layout.title, QColor(0, 0, 0)));
+    for (const LegendEntry &entry : curveLegend({true, true, true, true, true}))
+        QVERIFY2(holdsColour(picture, layout.legend, entry.colour), qPrintable(entry.name));
+    f.find<QCheckBox>("curve(1)")->setChecked(false);
+    QVERIFY(f.window->saveHistoryPicture(once, 1));
+    QVERIFY(!holdsColour(QImage(once), layout.legend,
+                         curveLegend({false, true, false, false, false}).first().colour));
 }
 
 void TestHistory::printToPdfHoldsTheTitleLine()
@@ -951,6 +1090,21 @@ void TestHistory::printToPdfHoldsTheTitleLine()
     const QString text = pdfText(path);
     QVERIFY2(text.contains("通讯端口 3") && text.contains("模块地址 7"), qPrintable(text));
     QVERIFY(text.contains("2026-12-07 11:00:00 至 2026-12-07 12:00:00"));
+    // The legend, the axes' names and labels, none of the window's controls.
+    for (const char *said : {"CH1", "CH2", "CH3", "CH4", "变送值 DA", "测量值", "日期 / 时间",
+                             "110 %", "-10 %", "11:30", "2026-12-07"})
+        QVERIFY2(text.contains(QString::fromUtf8(said)), said);
+    for (const char *control : {"导出 CSV", "后退", "F3 打印", "最近 10 分钟", "本地数据库"})
+        QVERIFY2(!text.contains(QString::fromUtf8(control)), control);
+    // The document fills the landscape page, not its upper part.
+    const QVector<std::pair<QString, QRectF>> words = pdfWords(path);
+    const QRectF box = wordsBox(words);
+    QVERIFY2(box.left() < 0.05 && box.right() > 0.95 && box.top() < 0.05 && box.bottom() > 0.95,
+             qPrintable(QString("%1 %2 %3 %4")
+                            .arg(box.left())
+                            .arg(box.right())
+                            .arg(box.top())
+                            .arg(box.bottom())));
 }
 
 void TestHistory::overviewAsksForHistoryAndPrint()
@@ -986,7 +1140,11 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY2(window->chart()->rows().size() == 600,
              qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
 
-    // The print of the overview's chart: its range is the records it loaded.
+    // The print of the overview's chart: its range is the records it loaded,
+    // its scale the one the overview shows.
+    ChartSpan = 1500;
+    ChartLow = 0;
+    QTRY_COMPARE(overview.findChild<QLabel *>("Label5(6)")->text(), QString("1500"));
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     const QString path = recording.folder() + "/overview.pdf";
@@ -994,12 +1152,23 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(printOverview(&overview, printer));
     const QString text = pdfText(path);
     QVERIFY2(text.contains("至 2026-12-07 12:00:00"), qPrintable(text));
+    // The chart as a document: legend, axes and labels, and none of the
+    // overview's controls (the ruler's slider, the function column).
+    for (const char *said :
+         {"CH1", "CH4", "变送值 DA", "测量值", "日期 / 时间", "1500", "110 %", "-10 %", "12:00"})
+        QVERIFY2(text.contains(QString::fromUtf8(said)), qPrintable(text));
+    for (const char *control : {"F1 缩小", "F4 标尺", "打开", "修改Y", "ALM", "CONFIG"})
+        QVERIFY2(!text.contains(QString::fromUtf8(control)), control);
+    const QRectF box = wordsBox(pdfWords(path));
+    QVERIFY(box.right() > 0.95 && box.bottom() > 0.95);
     // Before any "打开" the title names the port and address the lists show.
     CommSettings[CommIndex::Port] = 0;
     overview.findChild<QComboBox *>("Combo1")->setCurrentIndex(4);
     overview.findChild<QComboBox *>("Combo2")->setCurrentIndex(11);
     QVERIFY(printTitle(&overview, 0, 0).contains("通讯端口 5   模块地址 12"));
-    const QImage picture = widgetPicture(&overview, overviewChartArea(&overview), 2);
+    const QImage picture =
+        documentPicture(overviewChartArea(&overview).size(), 2, overviewDocument(&overview),
+                        overviewChartPainter(&overview));
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");
 }
@@ -1018,6 +1187,47 @@ void TestHistory::windowWithoutADatabase()
     QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);
     QVERIFY(!QFile::exists(path)); // nothing created
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+// Reading a station of the historian, with a long station name and a server
+// that refuses (its reason in the ring label): at 1280 pixels every control
+// above the chart is whole, inside the window and clear of the others.
+void TestHistory::topRowsFitFrom1280PixelsOnTheHistorian()
+{
+    Recording recording;
+    QVERIFY(recording.isReady());
+    qputenv("ZELMAR_HISTORIAN", "postgresql://zelmar@127.0.0.1:9/zelmar");
+    HistoryWindow window(nullptr, recording.path());
+    qunsetenv("ZELMAR_HISTORIAN");
+    window.resize(1280, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString station = QStringLiteral("plc7-boiler-house-port1");
+    window.setSource(HistoryWindow::Source::Historian, station);
+    auto *ringLabel = window.findChild<QLabel *>("ringLabel");
+    QTRY_VERIFY_WITH_TIMEOUT(!ringLabel->text().startsWith("正在读取"), 20000);
+    QCoreApplication::processEvents();
+    QCOMPARE(window.width(), 1280);
+
+    QList<QWidget *> controls;
+    for (QWidget *child : window.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible() && child != window.chart() &&
+            child->geometry().bottom() < window.chart()->geometry().top())
+            controls << child;
+    QVERIFY(controls.size() >= 20);
+    for (QWidget *control : controls) {
+        const QString name = control->objectName() + " " + control->metaObject()->className();
+        QVERIFY2(window.rect().contains(control->geometry()), qPrintable(name));
+        if (control->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored)
+            QVERIFY2(control->width() >= control->minimumSizeHint().width(), qPrintable(name));
+        for (QWidget *other : controls)
+            QVERIFY2(other == control || !other->geometry().intersects(control->geometry()),
+                     qPrintable(name + " / " + other->objectName()));
+    }
+    auto *stationEdit = window.findChild<QLineEdit *>("stationEdit");
+    QCOMPARE(stationEdit->text(), station);
+    QVERIFY(stationEdit->width() > stationEdit->fontMetrics().horizontalAdvance(station));
+    QVERIFY(window.findChild<QPushButton *>("printButton")->isVisible());
 }
 
 QTEST_MAIN(TestHistory)

@@ -21,6 +21,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -83,6 +87,9 @@ private slots:
     void labelsStayInsideThePlot();
     void lastEventBeforeAndAFileWithoutEvents();
     void windowDrawsBandAndMarks();
+    void marksNearAreBounded_data();
+    void marksNearAreBounded();
+    void readoutOfAFullEventsRingKeepsTheWindowsWidth();
 };
 
 void TestHistoryMarks::spansFromLinkEvents_data()
@@ -207,9 +214,41 @@ void TestHistoryMarks::marksNearAMoment()
     marks[0] = {10.0, EventKind::Alarm, false, "a"};
     marks[1] = {10.5, EventKind::Alarm, true, "b"};
     marks[2] = {10.6, EventKind::ConfigWrite, false, "c"};
-    QCOMPARE(marksNear(marks, 10.5, 0.1), QStringList({"b", "c"}));
-    QCOMPARE(marksNear(marks, 10.25, 0.2), QStringList());
-    QCOMPARE(marksNear({}, 10.0, 1.0), QStringList());
+    QCOMPARE(marksNear(marks, 10.5, 0.1, 5).texts, QStringList({"b", "c"}));
+    QCOMPARE(marksNear(marks, 10.5, 0.1, 5).count, 2);
+    QCOMPARE(marksNear(marks, 10.25, 0.2, 5).texts, QStringList());
+    QCOMPARE(marksNear(marks, 10.25, 0.2, 5).count, 0);
+    QCOMPARE(marksNear({}, 10.0, 1.0, 5).count, 0);
+}
+
+void TestHistoryMarks::marksNearAreBounded_data()
+{
+    QTest::addColumn<int>("near"); // marks at the moment
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("none") << 0 << 3 << "";
+    QTest::newRow("one") << 1 << 3 << "m0";
+    QTest::newRow("as many as shown") << 3 << 3 << "m0；m1；m2";
+    QTest::newRow("one more than shown") << 4 << 3 << "m0；m1；m2  +1";
+    QTest::newRow("a full column") << 500 << 3 << "m0；m1；m2  +497";
+    QTest::newRow("none shown") << 2 << 0 << "  +2";
+}
+
+void TestHistoryMarks::marksNearAreBounded()
+{
+    QFETCH(int, near);
+    QFETCH(int, shown);
+    QFETCH(QString, text);
+    // Marks before and after the window, and `near` of them on the moment.
+    std::vector<Journal::Mark> marks;
+    marks.push_back({9.0, EventKind::Alarm, false, "before"});
+    for (int i = 0; i < near; ++i)
+        marks.push_back({10.0, EventKind::Alarm, false, QStringLiteral("m%1").arg(i)});
+    marks.push_back({11.0, EventKind::Alarm, false, "after"});
+    const NearMarks found = marksNear(marks, 10.0, 0.5, shown);
+    QCOMPARE(found.count, near);
+    QCOMPARE(int(found.texts.size()), std::min(near, shown));
+    QCOMPARE(nearMarksText(found), text);
 }
 
 void TestHistoryMarks::labelsStayInsideThePlot_data()
@@ -315,7 +354,7 @@ struct MarkedWindow {
         const QRect plot = HistoryChart::plotRect(chart()->size());
         const double share =
             (serialOf(moment) - chart()->from()) / (chart()->to() - chart()->from());
-        return plot.left() + int(share * plot.width());
+        return plot.left() + int(std::lround(share * plot.width()));
     }
     QImage picture() const
     {
@@ -385,6 +424,92 @@ void TestHistoryMarks::windowDrawsBandAndMarks()
     QVERIFY2(readout->text().contains("通道一报警 ON"), qPrintable(readout->text()));
     QTest::mouseMove(f.chart(), QPoint(f.xAt(at(11, 25)), plot.center().y()));
     QVERIFY2(!readout->text().contains("报警"), qPrintable(readout->text()));
+}
+
+namespace
+{
+// A recording whose 10-second ring and events ring are both full over the 7
+// days up to noon, written in one transaction each beside the store's own
+// connection: an alarm comes on or goes off about every 6 s.
+struct FullWeek {
+    QTemporaryDir dir;
+    QString path = dir.filePath("Rdatabj.db");
+    bool ready = false;
+
+    FullWeek()
+    {
+        RecordingStore store(QStringLiteral("full-week-store"));
+        ready = store.open(path) && EventLog(QStringLiteral("full-week-log")).open(path);
+        QSqlDatabase db = store.database();
+        QSqlQuery query(db);
+        const qint64 noon = qint64(daySerial(kDay)) * 86400 + 12 * 3600;
+        const auto serial = [](qint64 second) {
+            return std::pair(double(second / 86400), double(second % 86400) / 86400.0);
+        };
+        ready = ready && db.transaction() &&
+                query.prepare("insert or replace into Lpv_wdjl values (?,?,?,?,?,?,?,?,?,?,?)");
+        for (qint32 id = 1; id <= kRecordRingIds && ready; ++id) {
+            const auto [date, time] = serial(noon - qint64(kRecordRingIds - id) * 10);
+            query.addBindValue(id);
+            query.addBindValue(date);
+            query.addBindValue(time);
+            for (int k = 0; k < kRecordedValueCount; ++k)
+                query.addBindValue(double(id % 600 + k));
+            ready = query.exec();
+        }
+        ready = ready &&
+                query.exec(QStringLiteral("update sl_void set newest_lpv = %1, "
+                                          "newest_lpv_copy = %1")
+                               .arg(kRecordRingIds)) &&
+                query.prepare("insert or replace into events values (?,?,?,?,?,?)");
+        const qint64 apart = 7 * 86400 / EventLog::kEventRingIds + 1;
+        for (qint32 id = 1; id <= EventLog::kEventRingIds && ready; ++id) {
+            const Event alarm = alarmEvent(QDateTime(), id % 2 == 1);
+            const auto [date, time] = serial(noon - qint64(EventLog::kEventRingIds - id) * apart);
+            query.addBindValue(id);
+            query.addBindValue(date);
+            query.addBindValue(time);
+            query.addBindValue(eventKindName(alarm.kind));
+            query.addBindValue(alarm.source);
+            query.addBindValue(alarm.detail);
+            ready = query.exec();
+        }
+        ready = ready &&
+                query.exec(QStringLiteral("update events_void set newest_event = %1")
+                               .arg(EventLog::kEventRingIds)) &&
+                db.commit();
+    }
+};
+} // namespace
+
+// Seven days with a full events ring: a pixel column holds dozens of events,
+// the read-out names the first few and how many more, and neither it nor any
+// other text moves the window's edges, wherever the cursor goes.
+void TestHistoryMarks::readoutOfAFullEventsRingKeepsTheWindowsWidth()
+{
+    FullWeek week;
+    QVERIFY(week.ready);
+    SystemClock::setFixed(at(12, 0));
+    HistoryWindow window(nullptr, week.path);
+    window.resize(1280, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseClick(window.findChild<QPushButton *>("quick(4)"), Qt::LeftButton);
+    QCOMPARE(window.ring(), RecordTable::LpvWdjl);
+    QVERIFY(window.chart()->events().marks.size() > 50000);
+    const QRect plot = HistoryChart::plotRect(window.chart()->size());
+    auto *readout = window.findChild<QLabel *>("cursorReadout");
+    const QRegularExpression bounded(
+        QStringLiteral("(；[^；]*){%1}  \\+\\d+$").arg(HistoryWindow::kReadoutMarks - 1));
+    for (int step = 1; step < 10; ++step) {
+        QTest::mouseMove(window.chart(),
+                         QPoint(plot.left() + plot.width() * step / 10, plot.center().y()));
+        QCoreApplication::processEvents();
+        QVERIFY2(bounded.match(readout->text()).hasMatch(), qPrintable(readout->text()));
+        QCOMPARE(window.width(), 1280);
+        QVERIFY(window.minimumSizeHint().width() <= 1280);
+    }
+    SystemClock::setSource({});
 }
 
 QTEST_MAIN(TestHistoryMarks)

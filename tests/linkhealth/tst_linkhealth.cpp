@@ -120,6 +120,60 @@ private slots:
         QCOMPARE(int(classifyExchangeError(err)), outcome);
     }
 
+    // Every code a link call leaves, as the operator reads it.
+    void failureReasonsInChinese_data()
+    {
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("time-out") << int(ETIMEDOUT) << "地址 1 在 94 ms 内无应答";
+        QTest::newRow("crc") << int(EMBBADCRC) << "校验错误 (CRC)";
+        QTest::newRow("bad data") << int(EMBBADDATA) << "应答数据无效";
+        QTest::newRow("bad exception code") << int(EMBBADEXC) << "异常码无效";
+        QTest::newRow("unknown exception") << int(EMBUNKEXC) << "未知异常";
+        QTest::newRow("too many data") << int(EMBMDATA) << "数据过多";
+        QTest::newRow("wrong slave") << int(EMBBADSLAVE) << "应答地址不符";
+        QTest::newRow("first exception") << int(EMBXILFUN) << "异常应答 1 (非法功能)";
+        QTest::newRow("exception 2") << int(EMBXILADD) << "异常应答 2 (非法数据地址)";
+        QTest::newRow("instrument busy") << int(EMBXSBUSY) << "异常应答 6 (仪表忙)";
+        QTest::newRow("last exception") << int(EMBXGTAR) << "异常应答 11 (网关目标无应答)";
+        QTest::newRow("unplugged") << int(EIO) << "输入/输出错误";
+        QTest::newRow("device gone") << int(ENXIO) << "设备已断开";
+        QTest::newRow("no device") << int(ENODEV) << "无此设备";
+        QTest::newRow("closed") << int(EBADF) << "端口未打开";
+        QTest::newRow("reset") << int(ECONNRESET) << "连接被重置";
+        QTest::newRow("pipe") << int(EPIPE) << "连接已断开";
+        QTest::newRow("a code without a text") << int(EDOM) << "错误 33";
+    }
+    void failureReasonsInChinese()
+    {
+        QFETCH(int, err);
+        QFETCH(QString, text);
+        QCOMPARE(exchangeFailureChinese(err, 1, 94), text);
+    }
+
+    void openFailureInChinese_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing") << "/dev/ttyUSB0" << int(ENOENT) << "/dev/ttyUSB0: 设备不存在";
+        QTest::newRow("no right") << "/dev/ttyS0" << int(EACCES) << "/dev/ttyS0: 无权访问";
+        QTest::newRow("not permitted") << "/dev/ttyS0" << int(EPERM) << "/dev/ttyS0: 不允许操作";
+        QTest::newRow("taken") << "/dev/ttyS0" << int(EBUSY) << "/dev/ttyS0: 设备被占用";
+        QTest::newRow("not a terminal") << "/tmp/x" << int(ENOTTY) << "/tmp/x: 不是串口设备";
+        QTest::newRow("a folder") << "/tmp" << int(EISDIR) << "/tmp: 是文件夹";
+        QTest::newRow("bad settings") << "/dev/ttyS0" << int(EINVAL) << "/dev/ttyS0: 参数无效";
+        QTest::newRow("no errno") << "/dev/ttyS0" << 0 << "/dev/ttyS0: 无法打开";
+        QTest::newRow("no path") << "" << int(EACCES) << "无权访问";
+    }
+    void openFailureInChinese()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, err);
+        QFETCH(QString, text);
+        QCOMPARE(openFailureChinese(path, err), text);
+    }
+
     void openFailureNamesThePath()
     {
         QCOMPARE(openFailureText(QStringLiteral("/dev/ttyUSB0"), ENOENT),

@@ -7,6 +7,7 @@
 #include "splash.h"
 #include "store.h"
 
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -93,6 +94,8 @@ private slots:
     void keysOnTheSplashDoNothing_data();
     void keysOnTheSplashDoNothing();
     void startUpHandsOverInOrder();
+    void qtsOwnTextsInChinese_data();
+    void qtsOwnTextsInChinese();
     void overviewRefusesTheCloseBox();
     void otherWindowsKeepTheirKeys_data();
     void otherWindowsKeepTheirKeys();
@@ -200,6 +203,30 @@ void TestStartup::startUpHandsOverInOrder()
     QCOMPARE(ChartSpan, kStartChartSpan);
     auto *top = ssqx()->findChild<QLabel *>(QStringLiteral("Label5(6)"));
     QTRY_COMPARE(top->text(), QStringLiteral("1500"));
+}
+
+// Once started, the standard buttons of Qt's dialogs (print, save, message
+// boxes) speak Chinese like the tool, and its calendars name months in Chinese.
+void TestStartup::qtsOwnTextsInChinese_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("OK") << int(QDialogButtonBox::Ok) << "确定";
+    QTest::newRow("Cancel") << int(QDialogButtonBox::Cancel) << "取消";
+    QTest::newRow("Save") << int(QDialogButtonBox::Save) << "保存";
+    QTest::newRow("Open") << int(QDialogButtonBox::Open) << "打开";
+    QTest::newRow("Close") << int(QDialogButtonBox::Close) << "关闭";
+    QTest::newRow("Yes") << int(QDialogButtonBox::Yes) << "是(Y)";
+    QTest::newRow("No") << int(QDialogButtonBox::No) << "否(N)";
+}
+
+void TestStartup::qtsOwnTextsInChinese()
+{
+    QFETCH(int, button);
+    QFETCH(QString, text);
+    QDialogButtonBox box{QDialogButtonBox::StandardButton(button)};
+    QCOMPARE(box.button(QDialogButtonBox::StandardButton(button))->text().remove(u'&'), text);
+    QCOMPARE(QLocale().monthName(12), QStringLiteral("十二月"));
 }
 
 void TestStartup::overviewRefusesTheCloseBox()

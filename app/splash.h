@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 
 class QTimer;
 
@@ -42,8 +43,9 @@ private:
 SplashWindow *frmSplash();
 
 // Starts the tool: the splash shown, the rest follows from its timers. The
-// process then ends only through the overview's exit path.
-void startTool();
+// process then ends only through the overview's exit path. `afterHandOver`
+// runs once the overview is shown and the rest is created.
+void startTool(std::function<void()> afterHandOver = {});
 
 // The hand-over's steps as they ran, in order: "frmSplash", "ssqx", "Met1", "mscom".
 const QStringList &handOverSteps();

@@ -59,9 +59,6 @@ AlarmField::AlarmField(AlarmAnnunciator *annunciator, QWidget *parent)
     m_count->setObjectName(QStringLiteral("StripAlarmCount"));
     m_count->setAlignment(Qt::AlignCenter);
     m_count->setToolTip(QStringLiteral("F11 或点击: 确认报警"));
-    QFont bold = m_count->font();
-    bold.setBold(true);
-    m_count->setFont(bold);
     m_mute->setObjectName(QStringLiteral("StripMute"));
     m_mute->setCheckable(true);
     m_mute->setAutoRaise(true);

@@ -12,15 +12,19 @@
 #include "openoptions.h"
 #include "otherprogram.h"
 #include "overviewwindow.h"
+#include "poller.h"
+#include "portconnection.h"
 #include "programrun.h"
 #include "shared.h"
 #include "simulator.h"
 #include "statusstrip.h"
 #include "store.h"
 
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -467,6 +471,55 @@ private slots:
 
         delete window;
         journal->linkClosed();
+        resetSharedState();
+    }
+
+    // An alarm input switched on at the instrument: the real link polls it,
+    // the strip counts it, F11 journals its acknowledgement, and nothing is
+    // written to the instrument.
+    void anAlarmSwitchedOnAtTheInstrument()
+    {
+        SystemClock::setSource({});
+        resetSharedState();
+        Simulator simulator({"--inputs", "0000", "--freeze"});
+        QVERIFY(simulator.start(3));
+        const QString path = m_dir.filePath(QStringLiteral("Rdatabj.db"));
+        RecordingStore(QStringLiteral("maker")).open(path);
+        EventJournal *journal = eventJournal();
+        journal->open(path);
+        const QMetaObject::Connection watching =
+            connect(Met1(), &Poller::polled, journal, &EventJournal::pollDelivered);
+        auto window = std::make_unique<OverviewWindow>();
+        AlarmAnnunciator annunciator(journal);
+        annunciator.setBell({});
+        window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"))
+            ->addAlarmField(attachAlarmDisplay(window.get(), &annunciator));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->findChild<QComboBox *>(QStringLiteral("Combo1"))->setCurrentIndex(2);
+        QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("Command9")),
+                          Qt::LeftButton);
+        auto *count = window->findChild<QLabel *>(QStringLiteral("StripAlarmCount"));
+        QTRY_VERIFY_WITH_TIMEOUT(journal->known().delivered.all(), kWaitMs);
+        QCOMPARE(count->text(), QString());
+
+        // The instrument again, its first alarm now on; the link reopens by itself.
+        QVERIFY(simulator.restart({"--inputs", "0001", "--freeze"}));
+        QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("未确认报警 1"), kWaitMs);
+        QVERIFY(journal->alarms().isUnacknowledged(kChannelOneAlarm));
+        QTest::keyClick(window.get(), Qt::Key_F11);
+        QCOMPARE(count->text(), QString());
+        const auto acks = operatorEvents(*journal);
+        QVERIFY(!acks.empty());
+        QVERIFY2(acks.front().detail.startsWith(QStringLiteral("确认 通道一报警 ")),
+                 qPrintable(acks.front().detail));
+        QVERIFY(simulator.writes().isEmpty());
+
+        disconnect(watching);
+        Met1()->stopPolling();
+        closeConnection();
+        journal->linkClosed();
+        window.reset();
         resetSharedState();
     }
 

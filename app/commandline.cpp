@@ -4,6 +4,7 @@
 #include "historianreader.h"
 #include "historianurl.h"
 #include "historyrange.h"
+#include "openoptions.h"
 #include "recordoptions.h"
 #include "ringquery.h"
 #include "stationsource.h"
@@ -179,6 +180,10 @@ struct Options {
             "Modbus RTU.\n\n"
             "Modes:\n"
             "  zelmar                  the windows (needs a display)\n"
+            "  zelmar --open --port N --address A --baud 4800|9600|19200 --parity none|odd|even "
+            "[--mute]\n"
+            "                          the windows with \"打开\" pressed at start (unattended "
+            "start); --mute: no bell for unacknowledged alarms\n"
             "  zelmar --record …       poll and record without a window; "
             "zelmar --record --help lists its options\n"
             "  zelmar --export-csv FILE --from DATETIME --to DATETIME [--ring 1s|10s] "
@@ -197,6 +202,13 @@ Invocation readInvocation(const QStringList &arguments)
     // The recorder reads its own options (and answers its own --help).
     if (wantsRecordMode(arguments))
         return {ToolMode::Record, {}};
+    // The unattended start's options belong to the windows alone.
+    if (wantsOpenOptions(arguments)) {
+        const OpenOptions open = parseOpenOptions(arguments);
+        if (!open.isValid())
+            return {ToolMode::Usage, open.error};
+        return {ToolMode::Windows, {}};
+    }
     Options options;
     QCommandLineParser parser;
     options.addTo(parser);

@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "openoptions.h"
 #include "recordmode.h"
 #include "splash.h"
 
@@ -58,9 +59,11 @@ int main(int argc, char *argv[])
     if (!noDisplay.isEmpty())
         return refuseToStart(noDisplay);
     g_qtHandler = qInstallMessageHandler(onStartMessage);
+    // --open and --mute were checked with the rest of the command line, before any window.
+    const OpenOptions open = parseOpenOptions(QStringList(argv, argv + argc));
     QApplication app(argc, argv);
     qInstallMessageHandler(g_qtHandler);
     nameTool();
-    startTool();
+    startTool([open] { applyOpenOptions(open); });
     return app.exec();
 }

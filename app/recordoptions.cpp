@@ -27,20 +27,59 @@ bool wantsRecordMode(const QStringList &arguments)
     return arguments.contains(QStringLiteral("--record"));
 }
 
+QList<QCommandLineOption> linkChoiceOptions()
+{
+    return {
+        QCommandLineOption(QStringLiteral("port"), QStringLiteral("Serial port number."),
+                           QStringLiteral("N"), QStringLiteral("1")),
+        QCommandLineOption(QStringLiteral("address"),
+                           QStringLiteral("Module address(es), e.g. 1 or 1,2,5."),
+                           QStringLiteral("A"), QStringLiteral("1")),
+        QCommandLineOption(QStringLiteral("baud"), QStringLiteral("4800, 9600 or 19200."),
+                           QStringLiteral("RATE"), QStringLiteral("9600")),
+        QCommandLineOption(QStringLiteral("parity"), QStringLiteral("none, odd or even."),
+                           QStringLiteral("P"), QStringLiteral("none")),
+    };
+}
+
+RecordOptions readLinkChoices(const QCommandLineParser &parser)
+{
+    const QString port = parser.value(QStringLiteral("port"));
+    const QString address = parser.value(QStringLiteral("address"));
+    const QString baud = parser.value(QStringLiteral("baud"));
+    const QString parity = parser.value(QStringLiteral("parity"));
+    RecordOptions options;
+    bool ok = false;
+    options.port = port.toInt(&ok);
+    if (!ok || options.port < 1 || options.port > kLargestPort)
+        return refused(
+            QStringLiteral("--port must be a number from 1 to 20, not \"%1\"").arg(port));
+    options.addresses.clear();
+    QSet<int> seen;
+    for (const QString &part : address.split(QLatin1Char(','))) {
+        const int value = part.trimmed().toInt(&ok);
+        if (!ok || value < 1 || value > kLargestAddress || seen.contains(value))
+            return refused(QStringLiteral("--address must list different numbers from 1 to 247, "
+                                          "not \"%1\"")
+                               .arg(address));
+        seen.insert(value);
+        options.addresses << value;
+    }
+    options.baudCode = kBaudRates.indexOf(baud);
+    if (options.baudCode < 0)
+        return refused(QStringLiteral("--baud must be 4800, 9600 or 19200, not \"%1\"").arg(baud));
+    options.parityCode = kParities.indexOf(parity.toLower());
+    if (options.parityCode < 0)
+        return refused(
+            QStringLiteral("--parity must be none, odd or even, not \"%1\"").arg(parity));
+    return options;
+}
+
 RecordOptions parseRecordOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const QCommandLineOption record(QStringLiteral("record"),
                                     QStringLiteral("Poll and record without a window."));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Serial port number."),
-                                  QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Module address(es), e.g. 1 or 1,2,5."),
-                                     QStringLiteral("A"), QStringLiteral("1"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QStringLiteral("4800, 9600 or 19200."),
-                                  QStringLiteral("RATE"), QStringLiteral("9600"));
-    const QCommandLineOption parity(QStringLiteral("parity"), QStringLiteral("none, odd or even."),
-                                    QStringLiteral("P"), QStringLiteral("none"));
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("Recording database file."),
                                 QStringLiteral("PATH"));
     parser.setApplicationDescription(
@@ -48,7 +87,7 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
                        "each into its own database, without a window; forwards to the "
                        "historian when ZELMAR_HISTORIAN is set."));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions({record, port, address, baud, parity, db});
+    parser.addOptions(QList<QCommandLineOption>{record, db} + linkChoiceOptions());
     if (!parser.parse(arguments))
         return refused(parser.errorText());
     if (parser.isSet(help)) {
@@ -59,33 +98,9 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         return refused(QStringLiteral("unexpected argument: ") +
                        parser.positionalArguments().first());
-
-    RecordOptions options;
-    bool ok = false;
-    options.port = parser.value(port).toInt(&ok);
-    if (!ok || options.port < 1 || options.port > kLargestPort)
-        return refused(QStringLiteral("--port must be a number from 1 to 20, not \"%1\"")
-                           .arg(parser.value(port)));
-    options.addresses.clear();
-    QSet<int> seen;
-    for (const QString &part : parser.value(address).split(QLatin1Char(','))) {
-        const int value = part.trimmed().toInt(&ok);
-        if (!ok || value < 1 || value > kLargestAddress || seen.contains(value))
-            return refused(QStringLiteral("--address must list different numbers from 1 to 247, "
-                                          "not \"%1\"")
-                               .arg(parser.value(address)));
-        seen.insert(value);
-        options.addresses << value;
-    }
-    options.baudCode = kBaudRates.indexOf(parser.value(baud));
-    if (options.baudCode < 0)
-        return refused(QStringLiteral("--baud must be 4800, 9600 or 19200, not \"%1\"")
-                           .arg(parser.value(baud)));
-    options.parityCode = kParities.indexOf(parser.value(parity).toLower());
-    if (options.parityCode < 0)
-        return refused(QStringLiteral("--parity must be none, odd or even, not \"%1\"")
-                           .arg(parser.value(parity)));
-    options.databasePath = parser.value(db);
+    RecordOptions options = readLinkChoices(parser);
+    if (options.isValid())
+        options.databasePath = parser.value(db);
     return options;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+class QCommandLineParser;
 
 // The windowless recorder's command line:
 //   zelmar --record --port N --address A[,B,...] --baud 9600 --parity none [--db PATH]
@@ -20,6 +23,13 @@ struct RecordOptions {
 
 // Whether the arguments (argv, program name first) ask for the windowless recorder.
 bool wantsRecordMode(const QStringList &arguments);
+
+// The link's choices on a command line: --port, --address, --baud, --parity,
+// with the defaults 1, 1, 9600, none.
+QList<QCommandLineOption> linkChoiceOptions();
+// The link's choices of a command line parsed with linkChoiceOptions() among
+// its options, checked as the recorder checks them.
+RecordOptions readLinkChoices(const QCommandLineParser &parser);
 
 // Reads the recorder's options (program name first). Unknown options, a port
 // outside 1..20, an address outside 1..247 or given twice, a baud rate or

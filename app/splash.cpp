@@ -1,5 +1,7 @@
 #include "splash.h"
 
+#include "alarmannunciator.h"
+#include "alarmdisplay.h"
 #include "chinese.h"
 #include "forwarder.h"
 #include "healthmonitor.h"
@@ -9,6 +11,7 @@
 #include "poller.h"
 #include "recorder.h"
 #include "shared.h"
+#include "statusstrip.h"
 #include "twips.h"
 #include "windowplacement.h"
 
@@ -27,6 +30,22 @@ QStringList &steps()
 {
     static QStringList recorded;
     return recorded;
+}
+
+std::function<void()> &afterHandOverStep()
+{
+    static std::function<void()> step;
+    return step;
+}
+
+// The alarms' flashing frames over the panel's boxes and their field in the strip.
+void attachAlarms(QWidget *overview)
+{
+    AlarmField *field = attachAlarmDisplay(overview, alarmAnnunciator());
+    if (auto *strip = overview->findChild<StatusStrip *>(QStringLiteral("StatusStrip")))
+        strip->addAlarmField(field);
+    else
+        delete field;
 }
 } // namespace
 
@@ -100,6 +119,9 @@ void SplashWindow::onTimer1()
     // After the recorder, which creates the database that the forwarder reads.
     healthMonitor()->watchHistorian(toolHistorian());
     startJournal();
+    attachAlarms(ssqx());
+    if (afterHandOverStep())
+        afterHandOverStep()();
 }
 
 SplashWindow *frmSplash()
@@ -110,9 +132,10 @@ SplashWindow *frmSplash()
     return instance;
 }
 
-void startTool()
+void startTool(std::function<void()> afterHandOver)
 {
     speakChinese();
+    afterHandOverStep() = std::move(afterHandOver);
     // Closing a window never ends the process: only the overview's exit path does.
     QApplication::setQuitOnLastWindowClosed(false);
     frmSplash()->show();

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 
 class QTimer;
 
@@ -43,8 +44,8 @@ SplashWindow *frmSplash();
 
 // Starts the tool: Qt's own texts in Chinese, the splash shown, the rest
 // follows from its timers. The process then ends only through the overview's
-// exit path.
-void startTool();
+// exit path. `afterHandOver` runs once the overview is shown and the rest is created.
+void startTool(std::function<void()> afterHandOver = {});
 
 // The hand-over's steps as they ran, in order: "frmSplash", "ssqx", "Met1", "mscom".
 const QStringList &handOverSteps();

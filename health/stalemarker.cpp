@@ -1,6 +1,7 @@
 #include "stalemarker.h"
 
-#include <QEvent>
+#include "controloverlay.h"
+
 #include <QPainter>
 
 namespace
@@ -10,27 +11,13 @@ constexpr char kOverlayName[] = "StaleMark";
 const QColor kWash(235, 235, 235, 170); // greys the text and dims the colour beneath
 const QColor kHatch(120, 120, 120, 110);
 
-// The marking over one control: follows its size, lets clicks through.
-class StaleOverlay : public QWidget
+// The marking over one control.
+class StaleOverlay : public ControlOverlay
 {
 public:
-    explicit StaleOverlay(QWidget *target) : QWidget(target)
-    {
-        setObjectName(QLatin1String(kOverlayName));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        setGeometry(target->rect());
-        target->installEventFilter(this);
-        hide();
-    }
+    explicit StaleOverlay(QWidget *target) : ControlOverlay(target, QLatin1String(kOverlayName)) {}
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == parent() && event->type() == QEvent::Resize)
-            setGeometry(parentWidget()->rect());
-        return false;
-    }
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);

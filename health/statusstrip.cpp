@@ -32,8 +32,10 @@ constexpr Field kDetailField{"StripDetail", 5280, 4560};
 // With a historian configured, the right half of the detail field shows its state.
 constexpr Field kHistorianField{"StripHistorian", 7620, 2220};
 constexpr int kDetailBesideHistorianWidth = 2280;
-constexpr Field kRecordingField{"StripRecording", 9900, 3780};
-constexpr Field kNewestField{"StripNewest", 13740, 3135};
+constexpr Field kRecordingField{"StripRecording", 9900, 2565};
+// The alarms' field (their count and the bell's toggle), after the recording's.
+constexpr Field kAlarmField{"StripAlarm", 12525, 1500};
+constexpr Field kNewestField{"StripNewest", 14085, 2790};
 constexpr int kFieldTop = 30;
 constexpr int kFieldHeight = 315;
 
@@ -133,6 +135,13 @@ void StatusStrip::refresh()
 
     if (m_staleMarker)
         m_staleMarker->setStale(state != LinkState::Live);
+}
+
+void StatusStrip::addAlarmField(QWidget *field)
+{
+    field->setParent(this);
+    field->setGeometry(twipsRect(kAlarmField.left, kFieldTop, kAlarmField.width, kFieldHeight));
+    field->show();
 }
 
 void StatusStrip::showDetails()

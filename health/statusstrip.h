@@ -30,6 +30,9 @@ public:
 
     // Marks `marker`'s controls stale whenever the link is not live.
     void setStaleMarker(StaleMarker *marker) { m_staleMarker = marker; }
+    // Puts `field` (the alarms' count and the bell's toggle) at its place in
+    // the strip; clicks on it are its own.
+    void addAlarmField(QWidget *field);
     // Puts the current health on screen.
     void refresh();
     // Shows the details view (created on first use) and brings it to the front.

@@ -111,12 +111,23 @@ void EventJournal::observe(const Journal::StateSnapshot &polled,
         return;
     const std::vector<Journal::StateChange> changes =
         Journal::detectChanges(m_known, polled, values);
-    m_known = Journal::mergeKnown(m_known, polled);
-    if (changes.empty())
-        return;
     const QDateTime now = SystemClock::now();
+    const bool alarmsMoved = m_alarms.observe(polled, m_known, now);
+    m_known = Journal::mergeKnown(m_known, polled);
     for (const Journal::StateChange &change : changes)
         record(Journal::changeEvent(change, now));
+    if (alarmsMoved)
+        emit alarmsChanged();
+}
+
+int EventJournal::acknowledgeAlarms()
+{
+    const std::vector<Journal::AcknowledgedAlarm> covered = m_alarms.acknowledgeAll();
+    if (covered.empty())
+        return 0;
+    record(Journal::acknowledgementEvent(covered, SystemClock::now()));
+    emit alarmsChanged();
+    return int(covered.size());
 }
 
 void EventJournal::configWritten(int reg, qint32 value, WriteOutcome outcome,

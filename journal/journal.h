@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarmack.h"
 #include "eventmarks.h"
 #include "events.h"
 #include "inputchanges.h"
@@ -28,6 +29,7 @@ struct PollDelivery;
  * Awaiting start: nothing is known; each state the first good poll delivers is
  * journaled once when it is on (the starting state). Polls that deliver
  * nothing (failed, or bytes outside 0..255) change nothing in any state.
+ * The same polls move the alarms' acknowledgement (Journal::AlarmAcknowledgement).
  */
 class EventJournal : public QObject
 {
@@ -73,6 +75,13 @@ public:
     // Writes one event (or queues it) and keeps it for the marks when it is one.
     void record(const Event &event);
 
+    // The operator acknowledges every unacknowledged alarm: one event naming
+    // them, each with its time from "ON". Nothing, and no event, when none is
+    // unacknowledged. Returns how many it covered.
+    int acknowledgeAlarms();
+    // The alarms as the operator has (or has not) acknowledged them.
+    const Journal::AlarmAcknowledgement &alarms() const { return m_alarms; }
+
     // Whether polls are watched (between "打开" and "关闭").
     bool isWatching() const { return m_watching; }
     // What is known of each watched state.
@@ -86,6 +95,8 @@ public:
 signals:
     // An event was recorded (written or queued).
     void recorded(const Event &event);
+    // An alarm came, went or was acknowledged.
+    void alarmsChanged();
 
 private:
     void keepMark(const Event &event);
@@ -94,6 +105,7 @@ private:
     QTimer *m_flushTimer = nullptr;
     bool m_watching = false;
     Journal::KnownStates m_known;
+    Journal::AlarmAcknowledgement m_alarms;
     std::deque<Event> m_marks;
 };
 

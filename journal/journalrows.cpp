@@ -161,6 +161,8 @@ QString kindText(EventKind kind)
         return QStringLiteral("退出");
     case EventKind::Historian:
         return QStringLiteral("历史库");
+    case EventKind::Operator:
+        return QStringLiteral("操作员");
     case EventKind::Note:
         break;
     }

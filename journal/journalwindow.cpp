@@ -28,10 +28,11 @@ namespace
 {
 
 // The kinds offered by the filter, after "全部", in this order.
-const std::array<EventKind, 12> kFilterKinds = {
-    EventKind::Alarm,   EventKind::OpenCircuit, EventKind::ShortCircuit, EventKind::AlarmOutput,
-    EventKind::Relay,   EventKind::ConfigWrite, EventKind::Link,         EventKind::ToolStart,
-    EventKind::ToolEnd, EventKind::Recording,   EventKind::Historian,    EventKind::Note,
+const std::array<EventKind, 13> kFilterKinds = {
+    EventKind::Alarm,    EventKind::OpenCircuit, EventKind::ShortCircuit, EventKind::AlarmOutput,
+    EventKind::Relay,    EventKind::ConfigWrite, EventKind::Link,         EventKind::ToolStart,
+    EventKind::ToolEnd,  EventKind::Recording,   EventKind::Historian,    EventKind::Note,
+    EventKind::Operator,
 };
 
 const std::array<const char *, JournalModel::ColumnCount> kHeaders = {"日期时间", "类型", "对象",

@@ -23,6 +23,8 @@ KeyAction keyAction(int key, const KeyConditions &can)
         return KeyAction::History;
     case Qt::Key_F9: // free in the key map; the event journal's key
         return KeyAction::ShowJournal;
+    case Qt::Key_F11: // free in the key map; acknowledges the alarms shown
+        return KeyAction::AcknowledgeAlarms;
     case Qt::Key_F5: // the select button has no action
         return KeyAction::Nothing;
     default:

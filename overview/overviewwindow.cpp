@@ -835,6 +835,9 @@ bool OverviewWindow::runKey(int key, bool inList)
     case KeyAction::ShowJournal:
         showJournal();
         break;
+    case KeyAction::AcknowledgeAlarms:
+        eventJournal()->acknowledgeAlarms();
+        break;
     }
     return true;
 }

@@ -23,9 +23,9 @@ namespace
 // database that another program holds locked must not freeze the windows.
 constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
-const std::array<std::pair<EventKind, const char *>, 12> &kindNames()
+const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
 {
-    static const std::array<std::pair<EventKind, const char *>, 12> names{{
+    static const std::array<std::pair<EventKind, const char *>, 13> names{{
         {EventKind::Link, "link"},
         {EventKind::Recording, "recording"},
         {EventKind::Alarm, "alarm"},
@@ -38,6 +38,7 @@ const std::array<std::pair<EventKind, const char *>, 12> &kindNames()
         {EventKind::AlarmOutput, "output"},
         {EventKind::Note, "note"},
         {EventKind::Historian, "historian"},
+        {EventKind::Operator, "operator"},
     }};
     return names;
 }

@@ -26,6 +26,7 @@ enum class EventKind {
     AlarmOutput,  // one of the alarm outputs 1..4 came or went
     Note,         // the journal's own remark (events lost while the database was away)
     Historian,    // the forwarder wrote an event to the central historian (lost span, duplicates)
+    Operator,     // the operator acknowledged alarms or silenced their audible signal
 };
 
 // One row of the events table. `when` is the local date and time of the
@@ -45,7 +46,7 @@ inline bool operator==(const Event &a, const Event &b)
 }
 
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
-// "start", "end", "open", "short", "output", "note", "historian").
+// "start", "end", "open", "short", "output", "note", "historian", "operator").
 QString eventKindName(EventKind kind);
 // The kind of a stored name; nullopt for a name this build does not know.
 std::optional<EventKind> eventKindFromName(const QString &name);

@@ -346,6 +346,9 @@ void TestOverview::keyMap_data()
     QTest::newRow("F8 opens the history") << int(Qt::Key_F8) << false << KeyAction::History;
     QTest::newRow("F9 opens the journal") << int(Qt::Key_F9) << false << KeyAction::ShowJournal;
     QTest::newRow("F5 has no action") << int(Qt::Key_F5) << true << KeyAction::Nothing;
+    QTest::newRow("F11 acknowledges the alarms")
+        << int(Qt::Key_F11) << false << KeyAction::AcknowledgeAlarms;
+    QTest::newRow("F12 is the control's") << int(Qt::Key_F12) << true << KeyAction::NotMapped;
     QTest::newRow("Esc exits") << int(Qt::Key_Escape) << false << KeyAction::Exit;
     QTest::newRow("a letter is the control's") << int(Qt::Key_A) << true << KeyAction::NotMapped;
 }

@@ -28,7 +28,7 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/zelmar usr/bin/zelmar-sim usr/lib/systemd/system/zelmar-recorder.service \
          usr/share/applications/zelmar.desktop usr/share/icons/hicolor/scalable/apps/zelmar.svg \
-         usr/share/doc/zelmar/README.md; do
+         usr/share/doc/zelmar/README.md usr/share/zelmar/zelmar-autostart.desktop; do
     [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 [ -x "$root/usr/bin/zelmar" ] && [ -x "$root/usr/bin/zelmar-sim" ] || fail "programs not executable"
@@ -40,6 +40,7 @@ grep -q "$version" <<< "$out" || fail "zelmar --version printed '$out', not $ver
 env -u QT_QPA_PLATFORM timeout 20 "$root/usr/bin/zelmar-sim" --help > /dev/null || fail "zelmar-sim --help"
 
 desktop-file-validate "$root/usr/share/applications/zelmar.desktop" || fail "desktop entry"
+desktop-file-validate "$root/usr/share/zelmar/zelmar-autostart.desktop" || fail "autostart entry"
 
 # systemd checks the unit against a root holding the system's own units and the
 # unpacked program; any word it prints (an unknown key, a bad value) fails.

@@ -4,6 +4,8 @@
 #include "healthmonitor.h"
 #include "healthtexts.h"
 
+#include <QCoreApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -20,7 +22,8 @@ constexpr int kHeight = 520;
 DetailsView::DetailsView(HealthMonitor *monitor, QWidget *parent)
     : QWidget(parent, Qt::Window), m_monitor(monitor), m_timer(new QTimer(this)),
       m_link(new QLabel(this)), m_counters(new QLabel(this)), m_recording(new QLabel(this)),
-      m_events(new QListWidget(this)), m_reset(new QPushButton(QStringLiteral("计数清零"), this))
+      m_events(new QListWidget(this)), m_reset(new QPushButton(QStringLiteral("计数清零"), this)),
+      m_version(new QLabel(this))
 {
     setObjectName(QStringLiteral("LinkDetails"));
     setWindowTitle(QStringLiteral("通讯状态"));
@@ -30,6 +33,12 @@ DetailsView::DetailsView(HealthMonitor *monitor, QWidget *parent)
     m_recording->setObjectName(QStringLiteral("DetailRecording"));
     m_events->setObjectName(QStringLiteral("DetailEvents"));
     m_reset->setObjectName(QStringLiteral("DetailReset"));
+    m_version->setObjectName(QStringLiteral("DetailVersion"));
+    // The version, so that a report of what the operator saw names the build.
+    m_version->setText(
+        QStringLiteral("程序版本 %1 %2")
+            .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
+    m_version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QLabel *label : {m_link, m_counters, m_recording})
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -38,7 +47,10 @@ DetailsView::DetailsView(HealthMonitor *monitor, QWidget *parent)
     layout->addWidget(m_counters);
     layout->addWidget(m_recording);
     layout->addWidget(m_events, 1);
-    layout->addWidget(m_reset, 0, Qt::AlignRight);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_version, 1);
+    bottom->addWidget(m_reset);
+    layout->addLayout(bottom);
 
     connect(m_reset, &QPushButton::clicked, this, [this] {
         m_monitor->link()->resetCounters();

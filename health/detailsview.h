@@ -39,4 +39,5 @@ private:
     QLabel *m_recording = nullptr;
     QListWidget *m_events = nullptr;
     QPushButton *m_reset = nullptr;
+    QLabel *m_version = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "events.h"
 #include "immutablefile.h"
 #include "otherprogram.h"
@@ -109,6 +110,7 @@ void TestStartup::initTestCase()
     QVERIFY(m_dir.isValid());
     qputenv("ZELMAR_DB", QFile::encodeName(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
     resetSharedState();
+    nameTool();
 }
 
 void TestStartup::splashAsDesigned()
@@ -274,6 +276,9 @@ void TestStartup::otherWindowsKeepTheirKeys()
                                                    : QStringLiteral("HistoryWindow");
         QWidget *opened = nullptr;
         QTRY_VERIFY((opened = topLevel(name)) && opened->isVisible());
+        if (window == "details") // the build the operator runs, named where the link is
+            QCOMPARE(opened->findChild<QLabel *>(QStringLiteral("DetailVersion"))->text(),
+                     QStringLiteral("程序版本 zelmar " ZELMAR_VERSION));
         seen = pressF1AndEsc(opened);
     } else if (window == "journal file" || window == "history file") {
         press(overview, window == "journal file" ? Qt::Key_F9 : Qt::Key_F8);

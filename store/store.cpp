@@ -449,6 +449,13 @@ bool RecordingStore::keepOpen(const QDateTime &now)
         }
         // Its queries would fail again, or reach a file that is no longer the
         // database, or crash on its shared memory: closed, and the wait starts.
+        // A failed query has said why; the file's checks say it here.
+        if (m_lastError.isEmpty())
+            m_lastError =
+                !sharedMemoryIntact()
+                    ? QStringLiteral("the shared-memory file cannot be written: ") + m_path +
+                          QLatin1String("-shm")
+                    : QStringLiteral("the database file was removed or replaced: ") + m_path;
         close();
         m_lastOpenAttempt = now;
         return false;

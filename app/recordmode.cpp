@@ -4,6 +4,7 @@
 #include "healthmonitor.h"
 #include "historianurl.h"
 #include "journal.h"
+#include "linkquality.h"
 #include "modbuslink.h"
 #include "poller.h"
 #include "portconnection.h"
@@ -57,6 +58,9 @@ struct RecordSession::Instrument {
     std::unique_ptr<Historian> historian;
     // Whether the values it records were read (an exception reply reads none).
     TableFreshness valuesRead;
+    // Its state on the link and the one before, for its rows' quality.
+    LinkState state = LinkState::NotOpened;
+    LinkState cameFrom = LinkState::NotOpened;
     std::array<qint32, kPolledRegisters> registers{};
     std::array<float, kPolledRegisters> values{};
     std::array<qint32, kPolledInputs> inputs{};
@@ -91,6 +95,13 @@ QString linkStateLine(LinkState to, const QString &reason)
             .arg(retrySeconds);
     }
     return {};
+}
+
+RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead)
+{
+    if (state == LinkState::Live && !valuesRead)
+        return RowQuality::Held;
+    return rowQualityFor(state, cameFrom);
 }
 
 QString recordingStateLine(const RecordingStatus &status, bool resumed)
@@ -157,6 +168,10 @@ void RecordSession::start()
         connect(in.poller.get(), &Poller::polled, this, [target](const PollDelivery &delivery) {
             target->valuesRead.read(delivery.registers);
         });
+        in.recorder->setQualitySource([target] {
+            return instrumentRowQuality(target->state, target->cameFrom,
+                                        target->valuesRead.fresh());
+        });
         in.recorder->load(in.databasePath);
         // This session drives every recorder's tick itself, with that
         // instrument's tables in place; the recorder's own clock only ticks.
@@ -213,8 +228,15 @@ void RecordSession::noteLink(LinkState, LinkState to, const QString &reason)
     logLine(QStringLiteral("port %1: ").arg(m_options.port) + linkStateLine(to, reason));
 }
 
-void RecordSession::noteInstrument(qint32 address, LinkState, LinkState to, const QString &reason)
+void RecordSession::noteInstrument(qint32 address, LinkState from, LinkState to,
+                                   const QString &reason)
 {
+    for (auto &instrument : m_instruments) {
+        if (instrument->address == address) {
+            instrument->state = to;
+            instrument->cameFrom = from;
+        }
+    }
     // The port's own changes (opening, lost, closed) have their line already.
     if (to == LinkState::Live)
         logLine(QStringLiteral("address %1: instrument answers").arg(address));

@@ -2,13 +2,17 @@
 
 #include "commandline.h"
 #include "forwarder.h"
+#include "healthmonitor.h"
 #include "historianurl.h"
+#include "journal.h"
+#include "linkquality.h"
 #include "modbuslink.h"
 #include "poller.h"
 #include "portconnection.h"
 #include "recorder.h"
 #include "shared.h"
 #include "store.h"
+#include "tablefreshness.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -18,6 +22,7 @@
 #include <cstdio>
 #include <optional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -28,24 +33,6 @@ constexpr int kPolledInputs = 16;
 constexpr int kPolledCoils = 8;
 const char *const kBaudTexts[] = {"4800", "9600", "19200"};
 const char *const kParityTexts[] = {"none", "odd", "even"};
-
-// The result of the last input-register read, seen through the poller's seam:
-// the poller itself examines no result, but the log says when an instrument
-// stops or starts answering.
-qint32 g_lastRegisterRead = 0;
-
-qint32 watchedRegisterRead(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer)
-{
-    g_lastRegisterRead = Get_3X_DX(port, address, first, count, buffer);
-    return g_lastRegisterRead;
-}
-
-PollerReads watchedReads()
-{
-    PollerReads reads = PollerReads::link();
-    reads.inputRegisters = watchedRegisterRead;
-    return reads;
-}
 
 // SIGTERM and SIGINT reach the event loop through a socket pair: a signal
 // handler may only write a byte.
@@ -59,31 +46,33 @@ void onSignal(int)
 
 } // namespace
 
-// One instrument on the line: its poller, its recorder and forwarder, and its
-// copy of the tables that the poller fills and the recorder reads.
+// One instrument on the line: its poller, its recorder and forwarder, its
+// journal, and its copy of the tables that the poller fills and the recorder reads.
 struct RecordSession::Instrument {
     int address = 0;
     QString databasePath;
     std::unique_ptr<Poller> poller;
     std::unique_ptr<Recorder> recorder;
+    // Its link and recording changes and the forwarder's events, in its own database.
+    std::unique_ptr<HealthMonitor> monitor;
+    // Its alarm, relay and input changes, the opening, the tool's start and end.
+    std::unique_ptr<EventJournal> journal;
     std::unique_ptr<Historian> historian;
-    // The forwarder's events (lost spans, duplicates) in the instrument's own database.
-    std::unique_ptr<EventLog> events;
+    // Whether the values it records were read (an exception reply reads none).
+    TableFreshness valuesRead;
+    // Its state on the link and the one before, for its rows' quality.
+    LinkState state = LinkState::NotOpened;
+    LinkState cameFrom = LinkState::NotOpened;
     std::array<qint32, kPolledRegisters> registers{};
     std::array<float, kPolledRegisters> values{};
     std::array<qint32, kPolledInputs> inputs{};
     std::array<qint32, kPolledCoils> coils{};
     double pvLastDate = 0, pvLastTime = 0, lpvLastDate = 0, lpvLastTime = 0;
     // What the log said last, so that only changes are logged.
-    int answering = -1; // -1 unknown, 0 no, 1 yes
-    int recording = -1;
+    bool recordingKnown = false;
+    bool wasRecording = false;
     std::optional<HistorianStatus> historianLogged;
 };
-
-bool linkPortOpen(LinkState state)
-{
-    return state == LinkState::Opening || state == LinkState::Live || state == LinkState::NoAnswer;
-}
 
 QString linkStateLine(LinkState to, const QString &reason)
 {
@@ -110,6 +99,22 @@ QString linkStateLine(LinkState to, const QString &reason)
     return {};
 }
 
+RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead)
+{
+    if (state == LinkState::Live && !valuesRead)
+        return RowQuality::Held;
+    return rowQualityFor(state, cameFrom);
+}
+
+QString recordingStateLine(const RecordingStatus &status, bool resumed)
+{
+    if (!status.recording)
+        return QStringLiteral("cannot record into %1: %2").arg(status.path, status.reason);
+    return (resumed ? QStringLiteral("recording resumed into ")
+                    : QStringLiteral("recording into ")) +
+           status.path;
+}
+
 void logLine(const QString &text)
 {
     const QString line =
@@ -128,6 +133,7 @@ RecordSession::RecordSession(const RecordOptions &options, QObject *parent)
     connect(&m_pollTimer, &QTimer::timeout, this, &RecordSession::poll);
     connect(&m_recordTimer, &QTimer::timeout, this, &RecordSession::record);
     connect(linkHealth(), &LinkHealth::stateChanged, this, &RecordSession::noteLink);
+    connect(linkHealth(), &LinkHealth::addressStateChanged, this, &RecordSession::noteInstrument);
 }
 
 RecordSession::~RecordSession()
@@ -146,16 +152,32 @@ void RecordSession::start()
     for (int address : m_options.addresses) {
         auto instrument = std::make_unique<Instrument>();
         Instrument &in = *instrument;
+        Instrument *target = &in;
         in.address = address;
         in.databasePath = several ? addressDatabasePath(basePath, address) : basePath;
+        linkHealth()->watchInstrument(address);
         in.poller = std::make_unique<Poller>();
-        in.poller->setReads(watchedReads());
         in.recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("mscom-a%1").arg(address));
+        in.monitor = std::make_unique<HealthMonitor>(
+            linkHealth(), nullptr, QStringLiteral("events-a%1").arg(address), address);
+        in.monitor->watchRecorder(in.recorder.get());
+        connect(in.monitor->recording(), &RecordingWatch::stateChanged, this,
+                [this, target](const RecordingStatus &status) { noteRecording(*target, status); });
+        in.journal = std::make_unique<EventJournal>(QStringLiteral("journal-a%1").arg(address));
+        in.journal->toolStarted();
+        // The poller reports with this instrument's tables in place (swapIn).
+        connect(in.poller.get(), &Poller::polled, in.journal.get(), &EventJournal::pollDelivered);
+        connect(in.poller.get(), &Poller::polled, this, [target](const PollDelivery &delivery) {
+            target->valuesRead.read(delivery.registers);
+        });
+        in.recorder->setQualitySource([target] {
+            return instrumentRowQuality(target->state, target->cameFrom,
+                                        target->valuesRead.fresh());
+        });
         in.recorder->load(in.databasePath);
         // This session drives every recorder's tick itself, with that
         // instrument's tables in place; the recorder's own clock only ticks.
         QObject::disconnect(&in.recorder->timer1(), nullptr, in.recorder.get(), nullptr);
-        noteState(in);
 
         ForwarderSettings settings =
             forwarderSettingsFromEnvironment(in.databasePath, m_options.port, address, linkText);
@@ -164,18 +186,11 @@ void RecordSession::start()
         if (!settings.target.host.isEmpty() || !settings.target.isValid()) {
             in.historian =
                 std::make_unique<Historian>(settings, QStringLiteral("historian-a%1").arg(address));
-            Instrument *target = &in;
             connect(
                 in.historian.get(), &Historian::statusChanged, this,
                 [this, target](const HistorianStatus &status) { noteHistorian(*target, status); });
-            // Opened once the recorder has made the database (here or in noteState).
-            in.events = std::make_unique<EventLog>(QStringLiteral("events-a%1").arg(address));
-            if (in.recording == 1)
-                in.events->open(in.databasePath);
-            connect(in.historian.get(), &Historian::eventWritten, this,
-                    [target](const QString &station, const ServerEvent &event) {
-                        target->events->appendEvent(localHistorianEvent(station, event));
-                    });
+            // Its events reach the instrument's events table once the recorder has made it.
+            in.monitor->watchHistorian(in.historian.get());
             if (settings.target.isValid())
                 logLine(QStringLiteral("address %1: forwarding as station %2 to %3")
                             .arg(address)
@@ -185,6 +200,10 @@ void RecordSession::start()
         m_instruments.push_back(std::move(instrument));
     }
     openPort();
+    for (auto &instrument : m_instruments) {
+        CommSettings[CommIndex::Address] = instrument->address;
+        instrument->journal->linkOpened();
+    }
     m_pollTimer.start();
     m_recordTimer.start();
 }
@@ -202,17 +221,30 @@ void RecordSession::openPort()
     }
 }
 
-void RecordSession::noteLink(LinkState from, LinkState to, const QString &reason)
+void RecordSession::noteLink(LinkState, LinkState to, const QString &reason)
 {
-    // With several instruments on the line, one silent instrument turns the
-    // link from live to no answer and back on every tick: the lines
-    // "address N: instrument (does not) answer(s)" say that per instrument.
-    const auto answerState = [](LinkState state) {
-        return state == LinkState::Live || state == LinkState::NoAnswer;
-    };
-    if (m_instruments.size() > 1 && answerState(from) && answerState(to))
-        return;
+    // Values read before the port went away are no reading of the port opened anew.
+    if (to == LinkState::Opening)
+        for (auto &instrument : m_instruments)
+            instrument->valuesRead.reset();
     logLine(QStringLiteral("port %1: ").arg(m_options.port) + linkStateLine(to, reason));
+}
+
+void RecordSession::noteInstrument(qint32 address, LinkState from, LinkState to,
+                                   const QString &reason)
+{
+    for (auto &instrument : m_instruments) {
+        if (instrument->address == address) {
+            instrument->state = to;
+            instrument->cameFrom = from;
+        }
+    }
+    // The port's own changes (opening, lost, closed) have their line already.
+    if (to == LinkState::Live)
+        logLine(QStringLiteral("address %1: instrument answers").arg(address));
+    else if (to == LinkState::NoAnswer)
+        logLine(
+            QStringLiteral("address %1: instrument does not answer: %2").arg(address).arg(reason));
 }
 
 void RecordSession::swapIn(Instrument &in)
@@ -258,15 +290,7 @@ void RecordSession::poll()
             break;
         swapIn(*instrument);
         instrument->poller->tick();
-        const int answering = g_lastRegisterRead >= 0 ? 1 : 0;
         swapOut(*instrument);
-        if (answering != instrument->answering) {
-            instrument->answering = answering;
-            logLine(answering
-                        ? QStringLiteral("address %1: instrument answers").arg(instrument->address)
-                        : QStringLiteral("address %1: instrument does not answer")
-                              .arg(instrument->address));
-        }
         // A recording tick that fell into this poll's yields runs now, with
         // every instrument's own tables in place.
         if (m_recordPending) {
@@ -290,29 +314,23 @@ void RecordSession::record()
         const qint32 before = instrument->recorder->pvCounter();
         instrument->recorder->tick();
         swapOut(*instrument);
-        noteState(*instrument);
         // Events that the database could not take at the time (locked, full) follow later.
-        if (instrument->events && !instrument->events->pending().empty())
-            instrument->events->flush();
+        if (!instrument->monitor->events().pending().empty())
+            instrument->monitor->events().flush();
         if (instrument->historian && instrument->recorder->pvCounter() != before)
             instrument->historian->recorded();
     }
 }
 
-void RecordSession::noteState(Instrument &in)
+void RecordSession::noteRecording(Instrument &in, const RecordingStatus &status)
 {
-    const int recording = in.recorder->store().isOpen() ? 1 : 0;
-    if (recording == in.recording)
-        return;
-    in.recording = recording;
-    if (recording && in.events && !in.events->isOpen())
-        in.events->open(in.databasePath);
-    logLine(
-        recording
-            ? QStringLiteral("address %1: recording into %2").arg(in.address).arg(in.databasePath)
-            : QStringLiteral("address %1: cannot record into %2: %3")
-                  .arg(in.address)
-                  .arg(in.databasePath, in.recorder->store().lastError()));
+    const bool resumed = status.recording && in.recordingKnown && !in.wasRecording;
+    in.recordingKnown = true;
+    in.wasRecording = status.recording;
+    // The journal's events go where the recorder records, once it can.
+    if (status.recording && !in.journal->log().isOpen())
+        in.journal->open(status.path);
+    logLine(QStringLiteral("address %1: ").arg(in.address) + recordingStateLine(status, resumed));
 }
 
 void RecordSession::noteHistorian(Instrument &in, const HistorianStatus &status)
@@ -341,8 +359,11 @@ void RecordSession::shutDown()
     for (auto &instrument : m_instruments) {
         if (instrument->historian)
             instrument->historian->stop();
+        instrument->journal->linkClosed();
     }
     closeConnection();
+    for (auto &instrument : m_instruments)
+        instrument->journal->toolEnded();
     m_instruments.clear();
     logLine(QStringLiteral("stopped; port %1 released").arg(m_options.port));
 }
@@ -354,12 +375,22 @@ int runRecordMode(int argc, char *argv[])
     const RecordOptions options = parseRecordOptions(QCoreApplication::arguments());
     if (!options.isValid()) {
         std::fprintf(stderr, "zelmar: %s\n", options.error.toLocal8Bit().constData());
-        return 2;
+        return kRecordUsageError;
     }
     if (!options.help.isEmpty()) {
         std::fputs(options.help.toLocal8Bit().constData(), stdout);
         return 0;
     }
+    // $ZELMAR_DB is as much the recorder's input as --db.
+    const QString problem =
+        databasePathProblem(options.databasePath.isEmpty() ? databasePath() : options.databasePath);
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "zelmar: ZELMAR_DB: %s\n", problem.toLocal8Bit().constData());
+        return kRecordUsageError;
+    }
+    // The recordings are no one else's business: files 0640 and folders 0750
+    // at most, or tighter where the service's UMask= says so.
+    ::umask(::umask(0) | S_IWGRP | S_IRWXO);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return 1;
@@ -379,6 +410,9 @@ int runRecordMode(int argc, char *argv[])
     sigaction(SIGINT, &action, nullptr);
 
     logLine(QStringLiteral("recording without a window"));
+    const QString warning = lineCapacityWarning(options);
+    if (!warning.isEmpty())
+        logLine(warning);
     session.start();
     const int code = app.exec();
     session.shutDown();

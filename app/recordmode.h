@@ -1,7 +1,9 @@
 #pragma once
 
 #include "linkhealth.h"
+#include "recordingstate.h"
 #include "recordoptions.h"
+#include "rowquality.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -20,6 +22,13 @@ struct HistorianStatus;
 // in turn (the real poller, one per address), records each into its own
 // database (the real recorder) and forwards to the historian when one is
 // configured. One line on standard error for each change of state.
+//
+// Each instrument's database keeps the journal the windowed tool keeps: its
+// link and recording changes (a health monitor following that address, by
+// the link's two-poll rule, and the recorder), its alarm, relay and input
+// changes and the opening (an event journal on its poller), the tool's start
+// and end, and the forwarder's events. Each instrument answers or not on its
+// own: a silent one is not live while the others are.
 //
 // Several instruments share the one set of tables that the poller fills and
 // the recorder reads: each instrument keeps its own copy, put in place around
@@ -52,9 +61,10 @@ private:
     void record();
     void swapIn(Instrument &instrument);
     void swapOut(Instrument &instrument);
-    void noteState(Instrument &instrument);
+    void noteRecording(Instrument &instrument, const RecordingStatus &status);
     void noteHistorian(Instrument &instrument, const HistorianStatus &status);
     void noteLink(LinkState from, LinkState to, const QString &reason);
+    void noteInstrument(qint32 address, LinkState from, LinkState to, const QString &reason);
 
     RecordOptions m_options;
     std::vector<std::unique_ptr<Instrument>> m_instruments;
@@ -68,12 +78,24 @@ private:
 // Sends "zelmar: <local time> <text>" to standard error.
 void logLine(const QString &text);
 
-// Whether the port is open in `state` (an exchange may be tried on it).
-bool linkPortOpen(LinkState state);
 // The log line of a change of the link's state: "link: live", "link: no answer:
 // <reason>", "link: port lost: <reason>; reopening every 2 s", ...
 QString linkStateLine(LinkState to, const QString &reason);
 
+// The quality of a row of one instrument on the line: by its own state on the
+// link as the windowed tool has it (rowQualityFor), and held while it answers
+// but its values were not read (an exception reply to the value read).
+RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead);
+
+// The log line of a change of an instrument's recording state, with the
+// reason the strip shows: "recording into <path>", "recording resumed into
+// <path>", "cannot record into <path>: locked by another program".
+QString recordingStateLine(const RecordingStatus &status, bool resumed);
+
+// The exit code of a command line the recorder cannot use (and of nothing else).
+constexpr int kRecordUsageError = 2;
+
 // Runs the windowless recorder until SIGTERM or SIGINT; the exit code (a
-// command line that cannot be used: its reason on standard error and 2).
+// command line or a database path that cannot be used: its reason on
+// standard error and kRecordUsageError).
 int runRecordMode(int argc, char *argv[]);

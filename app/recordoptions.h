@@ -21,6 +21,20 @@ struct RecordOptions {
     bool isValid() const { return error.isEmpty(); }
 };
 
+// Beyond this many instruments on one line the recorder does not start: each
+// has its own database and forwarder, and the tick could not poll them all.
+constexpr int kMostInstrumentsPerLine = 16;
+
+// How many instruments one line polls within the 500 ms tick at baud code
+// 0/1/2 (4800/9600/19200 bit/s): 2, 4 and 9.
+int instrumentsPerLine(int baudCode);
+// The warning for a line asked to carry more instruments than that; empty when it carries them.
+QString lineCapacityWarning(const RecordOptions &options);
+// Why `path` cannot be a recording database file, in one line: empty, a name
+// of no file on disk (":memory:" or anything beginning with ":", a "file:"
+// URI), or a folder. Empty when it can.
+QString databasePathProblem(const QString &path);
+
 // Whether the arguments (argv, program name first) ask for the windowless recorder.
 bool wantsRecordMode(const QStringList &arguments);
 
@@ -32,9 +46,10 @@ QList<QCommandLineOption> linkChoiceOptions();
 RecordOptions readLinkChoices(const QCommandLineParser &parser);
 
 // Reads the recorder's options (program name first). Unknown options, a port
-// outside 1..20, an address outside 1..247 or given twice, a baud rate or
-// parity the instrument does not know give an options value whose error says
-// so in one line.
+// outside 1..20, an address outside 1..247 or given twice, more than
+// kMostInstrumentsPerLine addresses, a baud rate or parity the instrument does
+// not know, or a --db that names no file (databasePathProblem) give an options
+// value whose error says so in one line.
 RecordOptions parseRecordOptions(const QStringList &arguments);
 
 // The database of one of several instruments: `path` with "-a<address>"

@@ -7,6 +7,8 @@
 #include "healthmonitor.h"
 #include "historywindow.h"
 #include "journal.h"
+#include "linkhealth.h"
+#include "linkquality.h"
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
@@ -114,6 +116,8 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("ssqx"));
     Met1();
     steps().append(QStringLiteral("Met1"));
+    // Each row says whether it holds a reading of the link at that moment.
+    recordQualityOf(mscom(), linkHealth());
     healthMonitor()->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.

@@ -32,12 +32,18 @@ ConfigHealth::ConfigHealth(HealthMonitor *monitor, QWidget *configWindow)
         QRegularExpression(QStringLiteral("^D_4W\\(\\d+\\)$")));
     m_marker = new StaleMarker(labels, this);
     connect(monitor, &HealthMonitor::changed, this, &ConfigHealth::refresh);
+    // A port opened anew shows what it has read since.
+    connect(monitor->link(), &LinkHealth::stateChanged, this,
+            [this](LinkState, LinkState to, const QString &) {
+                if (to == LinkState::Opening)
+                    m_readBack.reset();
+            });
     refresh();
 }
 
 void ConfigHealth::readCycleDone(bool ok)
 {
-    m_lastCycleRead = ok;
+    m_readBack.read(ok);
     refresh();
 }
 
@@ -56,7 +62,7 @@ void ConfigHealth::refresh()
     m_detail->setText(state == LinkState::NotOpened
                           ? QString()
                           : linkSettingsText(link->settings()) + QStringLiteral("  ") + detail);
-    m_marker->setStale(state != LinkState::Live || !m_lastCycleRead);
+    m_marker->setStale(state != LinkState::Live || !m_readBack.fresh());
 }
 
 ConfigHealth *attachConfigHealth(QWidget *configWindow)

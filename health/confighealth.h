@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tablefreshness.h"
+
 #include <QObject>
 
 class HealthMonitor;
@@ -9,8 +11,10 @@ class StaleMarker;
 
 // The configuration window's share of the link's health: the link state in
 // words and colour at the foot of the window, and the read-back labels marked
-// stale while the link is not live or their last read cycle failed (and
-// before the first one, when they show what no instrument said).
+// stale while the link is not live or their read cycles are not fresh
+// (TableFreshness: before the first good cycle, when they show what no
+// instrument said, and after two failed cycles in a row, an instrument that
+// answers with exceptions included).
 class ConfigHealth : public QObject
 {
     Q_OBJECT
@@ -28,7 +32,7 @@ private:
     QLabel *m_state = nullptr;
     QLabel *m_detail = nullptr;
     StaleMarker *m_marker = nullptr;
-    bool m_lastCycleRead = false;
+    TableFreshness m_readBack;
 };
 
 // Attaches the link's health (of healthMonitor()) to the configuration window.

@@ -5,12 +5,27 @@
 #include "healthtexts.h"
 #include "recorder.h"
 
-HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection)
-    : QObject(parent), m_link(link), m_events(eventsConnection), m_started(SystemClock::now())
+HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection,
+                             std::optional<qint32> address)
+    : QObject(parent), m_link(link), m_address(address), m_events(eventsConnection),
+      m_started(SystemClock::now())
 {
-    if (link->state() != LinkState::Live)
+    if (linkState() != LinkState::Live)
         m_spans.push_back({m_started, std::nullopt});
-    connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
+    if (!address) {
+        connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
+        return;
+    }
+    connect(link, &LinkHealth::addressStateChanged, this,
+            [this](qint32 address, LinkState from, LinkState to, const QString &reason) {
+                if (address == *m_address)
+                    onLinkChanged(from, to, reason);
+            });
+}
+
+LinkState HealthMonitor::linkState() const
+{
+    return m_address ? m_link->addressState(*m_address) : m_link->state();
 }
 
 HealthMonitor::~HealthMonitor() = default;

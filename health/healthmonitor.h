@@ -33,9 +33,12 @@ public:
     static constexpr qint64 kStoredSpanHours = 24;
 
     // Follows `link` from now on; `eventsConnection` names the events table's
-    // own database connection.
+    // own database connection. With an `address`, the link's state is that
+    // instrument's (LinkHealth::addressState): one of several instruments on
+    // the line keeps its own answering state, events and spans.
     explicit HealthMonitor(LinkHealth *link, QObject *parent = nullptr,
-                           const QString &eventsConnection = QStringLiteral("events"));
+                           const QString &eventsConnection = QStringLiteral("events"),
+                           std::optional<qint32> address = std::nullopt);
     ~HealthMonitor() override;
 
     // Follows the recorder's ticks too; its database receives the events.
@@ -46,6 +49,8 @@ public:
 
     // The link's health the monitor follows.
     LinkHealth *link() const { return m_link; }
+    // The state followed: the link's, or the instrument's at the address given.
+    LinkState linkState() const;
     // The recording state; nullptr before watchRecorder().
     const RecordingWatch *recording() const { return m_recording.get(); }
     // The historian followed; nullptr before watchHistorian().
@@ -71,6 +76,7 @@ private:
     void loadStoredSpans();
 
     LinkHealth *m_link = nullptr;
+    std::optional<qint32> m_address;
     std::unique_ptr<RecordingWatch> m_recording;
     QPointer<Historian> m_historian;
     EventLog m_events;

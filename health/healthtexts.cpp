@@ -1,7 +1,7 @@
 #include "healthtexts.h"
 
-#include <QFileInfo>
 #include "daytime.h"
+#include <QFileInfo>
 
 #include <array>
 
@@ -167,11 +167,12 @@ QString recordingEventDetail(const RecordingStatus &status, bool resumed)
 
 QString countersText(const LinkCounters &c)
 {
-    return QStringLiteral(
-               "请求 %1  应答 %2  超时 %3  校验/帧错误 %4  异常应答 %5  其他 %6  重连 %7\n"
-               "应答时间 最近 %8 ms  平均 %9 ms  最大 %10 ms")
+    return QStringLiteral("请求 %1  应答 %2  失败轮询 %3  超时 %4  校验/帧错误 %5  异常应答 %6  "
+                          "其他 %7  重连 %8\n"
+                          "应答时间 最近 %9 ms  平均 %10 ms  最大 %11 ms")
         .arg(c.requests)
         .arg(c.goodReplies)
+        .arg(c.failedPolls)
         .arg(c.timeouts)
         .arg(c.damaged)
         .arg(c.exceptions)

@@ -70,8 +70,9 @@ std::optional<LinkState> linkStateOfDetail(const QString &detail);
 QString linkEventSource(const LinkSettings &settings);
 // The detail of a recording event: "记录中" (or "记录已恢复"), "未记录: <reason>".
 QString recordingEventDetail(const RecordingStatus &status, bool resumed);
-// The counters of the details view, two lines: "请求 16  应答 9  超时 4
-// 校验/帧错误 3  异常应答 0  重连 0" and "应答时间 最近 12.3 ms  平均 11.0 ms  最大 15.2 ms".
+// The counters of the details view, two lines: "请求 16  应答 9  失败轮询 5  超时 4
+// 校验/帧错误 3  异常应答 0  其他 0  重连 0" and "应答时间 最近 12.3 ms  平均 11.0 ms  最大 15.2
+// ms".
 QString countersText(const LinkCounters &counters);
 // One line of the details view: "2026-03-14 12:00:05  链路  端口 1 ...  无应答: ...".
 QString eventLine(const Event &event);

@@ -6,6 +6,7 @@
 #include "forwarder.h"
 #include "healthmonitor.h"
 #include "healthtexts.h"
+#include "poller.h"
 #include "stalemarker.h"
 #include "twips.h"
 
@@ -93,7 +94,28 @@ StatusStrip::StatusStrip(HealthMonitor *monitor, QWidget *parent)
     m_timer->setInterval(kRefreshInterval);
     connect(m_timer, &QTimer::timeout, this, &StatusStrip::refresh);
     connect(monitor, &HealthMonitor::changed, this, &StatusStrip::refresh);
+    // A port opened anew shows what it has read since.
+    connect(monitor->link(), &LinkHealth::stateChanged, this,
+            [this](LinkState, LinkState to, const QString &) {
+                if (to == LinkState::Opening)
+                    m_freshness.fill(TableFreshness{});
+            });
     m_timer->start();
+    refresh();
+}
+
+void StatusStrip::setStaleMarker(Table table, StaleMarker *marker)
+{
+    m_staleMarkers[static_cast<int>(table)] = marker;
+    refresh();
+}
+
+void StatusStrip::pollDelivered(const PollDelivery &delivery)
+{
+    m_freshness[static_cast<int>(Table::Values)].read(delivery.registers);
+    m_freshness[static_cast<int>(Table::InputsLow)].read(delivery.inputsLow);
+    m_freshness[static_cast<int>(Table::InputsHigh)].read(delivery.inputsHigh);
+    m_freshness[static_cast<int>(Table::Relays)].read(delivery.coils);
     refresh();
 }
 
@@ -133,8 +155,9 @@ void StatusStrip::refresh()
     setFieldText(m_historian, historianText(forwarding));
     setColours(m_historian, palette().color(QPalette::Window), historianColour(forwarding));
 
-    if (m_staleMarker)
-        m_staleMarker->setStale(state != LinkState::Live);
+    for (int i = 0; i < kTables; ++i)
+        if (m_staleMarkers[i])
+            m_staleMarkers[i]->setStale(state != LinkState::Live || !m_freshness[i].fresh());
 }
 
 void StatusStrip::addAlarmField(QWidget *field)
@@ -172,15 +195,19 @@ StatusStrip *attachStatusStrip(QWidget *overview)
     strip->setGeometry(0, designed.height(), designed.width(), height);
     overview->setFixedSize(designed.width(), designed.height() + height);
 
-    QList<QWidget *> boxes;
-    auto addBoxes = [&](const char *name, int count) {
-        for (int i = 0; i < count; ++i)
+    // D_2R(i) shows discrete input i + 1: the first eight come with one slot of
+    // the read, the other eight with the other.
+    auto markBoxes = [&](StatusStrip::Table table, const char *name, int first, int count) {
+        QList<QWidget *> boxes;
+        for (int i = first; i < first + count; ++i)
             boxes << overview->findChild<QWidget *>(controlName(name, i));
+        strip->setStaleMarker(table, new StaleMarker(boxes, strip));
     };
-    addBoxes("D_3W", kValueBoxes);
-    addBoxes("D_2R", kStatusBoxes);
-    addBoxes("D_1R", kRelayBoxes);
-    strip->setStaleMarker(new StaleMarker(boxes, strip));
+    markBoxes(StatusStrip::Table::Values, "D_3W", 0, kValueBoxes);
+    markBoxes(StatusStrip::Table::InputsLow, "D_2R", 0, kStatusBoxes / 2);
+    markBoxes(StatusStrip::Table::InputsHigh, "D_2R", kStatusBoxes / 2, kStatusBoxes / 2);
+    markBoxes(StatusStrip::Table::Relays, "D_1R", 0, kRelayBoxes);
+    QObject::connect(Met1(), &Poller::polled, strip, &StatusStrip::pollDelivered);
 
     auto *key = new QShortcut(QKeySequence(StatusStrip::kDetailsKey), overview);
     QObject::connect(key, &QShortcut::activated, strip, &StatusStrip::showDetails);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "tablefreshness.h"
+
 #include <QFrame>
 #include <QPointer>
 
+#include <array>
 #include <chrono>
 
 class DetailsView;
@@ -10,6 +13,7 @@ class HealthMonitor;
 class QLabel;
 class QTimer;
 class StaleMarker;
+struct PollDelivery;
 
 // The overview's status strip: the link state in words and colour, the port
 // and its settings, the replies and requests while live, the reason and the
@@ -28,8 +32,15 @@ public:
     // and at once on every change of state.
     explicit StatusStrip(HealthMonitor *monitor, QWidget *parent = nullptr);
 
-    // Marks `marker`'s controls stale whenever the link is not live.
-    void setStaleMarker(StaleMarker *marker) { m_staleMarker = marker; }
+    // The tables a poll reads, each shown by its own boxes.
+    enum class Table { Values, InputsLow, InputsHigh, Relays };
+    static constexpr int kTables = 4;
+
+    // Marks `marker`'s controls stale whenever the link is not live or
+    // `table` is not fresh (TableFreshness).
+    void setStaleMarker(Table table, StaleMarker *marker);
+    // The poller's report of a poll: which tables it read.
+    void pollDelivered(const PollDelivery &delivery);
     // Puts `field` (the alarms' count and the bell's toggle) at its place in
     // the strip; clicks on it are its own.
     void addAlarmField(QWidget *field);
@@ -45,7 +56,8 @@ protected:
 
 private:
     HealthMonitor *m_monitor = nullptr;
-    StaleMarker *m_staleMarker = nullptr;
+    std::array<StaleMarker *, kTables> m_staleMarkers{};
+    std::array<TableFreshness, kTables> m_freshness;
     QTimer *m_timer = nullptr;
     QLabel *m_state = nullptr;
     QLabel *m_detail = nullptr;
@@ -58,5 +70,6 @@ private:
 
 // Puts a status strip of healthMonitor() below everything in `overview`, the
 // window growing by its height, marks the overview's value, status and relay
-// boxes stale while the link is not live, and binds kDetailsKey to the details view.
+// boxes stale while the link is not live or the poller's reads of their table
+// failed (Met1()'s reports), and binds kDetailsKey to the details view.
 StatusStrip *attachStatusStrip(QWidget *overview);

@@ -130,6 +130,11 @@ QString openFailureChinese(const QString &path, int err)
     return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
 }
 
+bool linkPortOpen(LinkState state)
+{
+    return state == LinkState::Opening || state == LinkState::Live || state == LinkState::NoAnswer;
+}
+
 LinkHealth::LinkHealth(QObject *parent) : QObject(parent)
 {
     m_retryTimer.setInterval(kRetryInterval);
@@ -160,15 +165,20 @@ void LinkHealth::openPressed(const LinkSettings &settings)
 
 void LinkHealth::opened(bool ok, int err)
 {
+    // A port opened anew, or not at all: every instrument has to be heard again.
+    for (auto &entry : m_instruments)
+        entry.second.rule = AnswerRule{};
     if (ok) {
         m_everOpened = true;
         m_retryTimer.stop();
         setState(LinkState::Opening, {});
+        reportInstruments();
         return;
     }
     noteFailure(openFailureText(m_settings.path, err), openFailureChinese(m_settings.path, err));
     // A port that worked before stays "lost" while it cannot be opened again.
     setState(m_everOpened ? LinkState::PortLost : LinkState::OpenFailed, m_lastFailure);
+    reportInstruments();
     startRetrying();
 }
 
@@ -176,16 +186,17 @@ void LinkHealth::closed()
 {
     m_retryTimer.stop();
     setState(LinkState::NotOpened, {});
+    reportInstruments();
 }
 
 void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
                            std::chrono::microseconds took)
 {
     // A lost port's context is being closed: its last calls change nothing.
-    if (port != m_settings.port || m_state == LinkState::NotOpened ||
-        m_state == LinkState::PortLost || m_state == LinkState::OpenFailed)
+    if (port != m_settings.port || !linkPortOpen(m_state))
         return;
     ++m_counters.requests;
+    Instrument &in = instrument(address);
     if (ok) {
         const double ms = took.count() / 1000.0;
         ++m_counters.goodReplies;
@@ -193,7 +204,8 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
         m_counters.maxReplyMs = qMax(m_counters.maxReplyMs, ms);
         m_counters.meanReplyMs += (ms - m_counters.meanReplyMs) / m_counters.goodReplies;
         m_lastGood = std::chrono::steady_clock::now();
-        setState(LinkState::Live, {});
+        in.rule.replied();
+        followInstruments();
         return;
     }
     ExchangeOutcome outcome = classifyExchangeError(err);
@@ -204,7 +216,8 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
     case ExchangeOutcome::Exception:
         // The instrument answered: the link works, the request did not.
         ++m_counters.exceptions;
-        setState(LinkState::Live, {});
+        in.rule.replied();
+        followInstruments();
         return;
     case ExchangeOutcome::Timeout:
         ++m_counters.timeouts;
@@ -226,10 +239,15 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
                     openFailureChinese(m_settings.path, ENOENT));
     }
     if (outcome != ExchangeOutcome::PortGone) {
-        setState(LinkState::NoAnswer, m_lastFailure);
+        if (!in.rule.pollFailed())
+            ++m_counters.failedPolls;
+        in.rule.missed();
+        in.lastFailure = m_lastFailure;
+        followInstruments();
         return;
     }
     setState(LinkState::PortLost, m_lastFailure);
+    reportInstruments();
     // Closed once the current call has returned: it may still hold the context.
     QTimer::singleShot(0, this, &LinkHealth::closeLostPort);
     startRetrying();
@@ -239,6 +257,74 @@ void LinkHealth::noteFailure(const QString &english, const QString &chinese)
 {
     m_lastFailure = english;
     m_lastFailureChinese = chinese;
+}
+
+void LinkHealth::pollStarted(qint32 port, qint32 address)
+{
+    if (port != m_settings.port || !linkPortOpen(m_state))
+        return;
+    instrument(address).rule.pollStarted();
+    reportInstruments();
+}
+
+void LinkHealth::watchInstrument(qint32 address)
+{
+    instrument(address);
+    reportInstruments();
+}
+
+LinkState LinkHealth::addressState(qint32 address) const
+{
+    if (!linkPortOpen(m_state))
+        return m_state;
+    const auto found = m_instruments.find(address);
+    if (found == m_instruments.end())
+        return LinkState::Opening;
+    switch (found->second.rule.verdict()) {
+    case AnswerRule::Verdict::Answers:
+        return LinkState::Live;
+    case AnswerRule::Verdict::Silent:
+        return LinkState::NoAnswer;
+    case AnswerRule::Verdict::Unknown:
+        break;
+    }
+    return LinkState::Opening;
+}
+
+LinkHealth::Instrument &LinkHealth::instrument(qint32 address)
+{
+    return m_instruments[address];
+}
+
+void LinkHealth::followInstruments()
+{
+    bool answers = false;
+    bool silent = false;
+    for (const auto &entry : m_instruments) {
+        answers = answers || entry.second.rule.verdict() == AnswerRule::Verdict::Answers;
+        silent = silent || entry.second.rule.verdict() == AnswerRule::Verdict::Silent;
+    }
+    const LinkState state = answers  ? LinkState::Live
+                            : silent ? LinkState::NoAnswer
+                                     : LinkState::Opening;
+    setState(state, state == LinkState::NoAnswer ? m_lastFailure : QString());
+    reportInstruments();
+}
+
+void LinkHealth::reportInstruments()
+{
+    for (auto &[address, in] : m_instruments) {
+        const LinkState state = addressState(address);
+        if (state == in.reported)
+            continue;
+        const LinkState from = in.reported;
+        in.reported = state;
+        const QString reason = state == LinkState::NoAnswer ? in.lastFailure
+                               : state == LinkState::PortLost || state == LinkState::OpenFailed
+                                   ? m_lastFailure
+                                   : QString();
+        emit addressStateChanged(address, from, state, reason);
+    }
 }
 
 void LinkHealth::setState(LinkState state, const QString &reason)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "answerrule.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -7,6 +9,7 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <map>
 #include <optional>
 
 // Whether the link to the instrument works, kept by the link itself from
@@ -14,11 +17,14 @@
 enum class LinkState {
     NotOpened,  // never opened, or closed by "关闭"
     Opening,    // the port is open; no exchange has ended yet
-    Live,       // the last exchange got a reply
-    NoAnswer,   // the last exchange got no reply, or a damaged one
+    Live,       // the instrument answers (a reply since the last run of misses)
+    NoAnswer,   // two polls in a row went unanswered (AnswerRule)
     PortLost,   // the device went away under the open port; reopened every 2 s
     OpenFailed, // the port could not be opened; tried again every 2 s
 };
+
+// Whether the port is open in `state` (an exchange may be tried on it).
+bool linkPortOpen(LinkState state);
 
 // What one exchange came to, from libmodbus's errno.
 enum class ExchangeOutcome {
@@ -54,6 +60,7 @@ struct LinkCounters {
     qint64 damaged = 0; // CRC and framing errors
     qint64 exceptions = 0;
     qint64 otherFailures = 0; // port gone and anything else
+    qint64 failedPolls = 0;   // polls with an unanswered exchange, outages or not
     qint64 reopens = 0;       // successful reopenings by the link itself
     double lastReplyMs = 0;
     double meanReplyMs = 0;
@@ -72,11 +79,19 @@ struct LinkSettings {
 // The link's health: state, counters, last good exchange, last failure, and
 // the reconnection of a port whose device went away or never opened.
 //
-// States and the function behind each transition:
+// While the port is open, whether each instrument on it answers follows the
+// two-poll rule (AnswerRule, polls told apart by pollStarted()); the port is
+// live while any instrument answers, no answer once every instrument heard
+// of is silent, opening before any verdict.
+//
+// States of the port and the function behind each transition:
 //   NotOpened  --opened(ok)-->                     Opening
 //   NotOpened  --opened(fail)-->                   OpenFailed  (retries start)
 //   Opening, NoAnswer, Live --exchanged(reply or exception)--> Live
-//   Opening, Live --exchanged(time-out, damaged, other)-->    NoAnswer
+//   Opening, Live --exchanged(time-out, damaged, other) in the second
+//              poll in a row without a reply, every instrument silent--> NoAnswer
+//   Opening, Live --exchanged(time-out, damaged, other) otherwise-->   unchanged
+//              (counted: failedPolls)
 //   Opening, Live, NoAnswer --exchanged(port gone, or the
 //              device node gone)-->             PortLost    (context closed by
 //                                                            closeLostPort, retries start)
@@ -95,6 +110,10 @@ public:
 
     // The link's state after the last opening, exchange or retry.
     LinkState state() const { return m_state; }
+    // The state of the instrument at `address`: the port's state while the
+    // port is not open, otherwise whether that instrument answers (Opening
+    // before any verdict on it).
+    LinkState addressState(qint32 address) const;
     // The counters of the watched port.
     const LinkCounters &counters() const { return m_counters; }
     // The port and settings of the last "打开" (the retries use the same).
@@ -120,19 +139,40 @@ public:
     // One exchange on `port` with `address` ended: `ok`, or failed with `err`
     // (errno), after `took`. Exchanges on other ports are not counted.
     void exchanged(qint32 port, qint32 address, bool ok, int err, std::chrono::microseconds took);
+    // Makes the instrument at `address` known, so that addressStateChanged
+    // tells its changes from now on (also those of the port before its first
+    // poll); an exchange or a poll with an address makes it known as well.
+    void watchInstrument(qint32 address);
+    // A poll of the instrument at `address` on `port` begins: the exchanges
+    // that follow, until its next poll, belong to it.
+    void pollStarted(qint32 port, qint32 address);
 
 signals:
     // The state changed; `reason` is the failure behind it, empty when live.
     void stateChanged(LinkState from, LinkState to, const QString &reason);
+    // The state of the instrument at `address` (addressState) changed.
+    void addressStateChanged(qint32 address, LinkState from, LinkState to, const QString &reason);
 
 private:
+    struct Instrument {
+        AnswerRule rule;
+        QString lastFailure;
+        LinkState reported = LinkState::NotOpened; // as addressStateChanged last told it
+    };
+
     void setState(LinkState state, const QString &reason);
     void noteFailure(const QString &english, const QString &chinese);
+    // The port's state from its instruments' verdicts, while it is open.
+    void followInstruments();
+    // Tells each instrument's change of addressState().
+    void reportInstruments();
+    Instrument &instrument(qint32 address);
     void startRetrying();
     void retry();
     void closeLostPort();
 
     LinkState m_state = LinkState::NotOpened;
+    std::map<qint32, Instrument> m_instruments;
     LinkCounters m_counters;
     LinkSettings m_settings;
     // The last good exchange on the steady clock: taking the date and time of

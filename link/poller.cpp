@@ -1,5 +1,6 @@
 #include "poller.h"
 
+#include "linkhealth.h"
 #include "modbuslink.h"
 #include "shared.h"
 
@@ -66,6 +67,8 @@ void Poller::tick()
     // run during a yield.
     // The results are only reported to observers: the tables take what the
     // slots hold either way.
+    // The link tells an unanswered poll from a silent instrument by its polls.
+    linkHealth()->pollStarted(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address]);
     PollDelivery delivery;
     delivery.registers =
         m_reads.inputRegisters(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address],

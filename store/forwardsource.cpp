@@ -1,6 +1,7 @@
 #include "forwardsource.h"
 
 #include "recordingfile.h"
+#include "rowquality.h"
 #include "sqliteresult.h"
 
 #include <QFileInfo>
@@ -37,8 +38,9 @@ double number(const QVariant &value)
     return ok ? result : 0.0;
 }
 
-// Columns are read by position, as the recorder writes them.
-RecordedRow rowFrom(const QSqlQuery &query)
+// Columns are read by position, as the recorder writes them; with
+// `qualityColumns`, the query ends with the row's quality entry.
+RecordedRow rowFrom(const QSqlQuery &query, int qualityColumns)
 {
     RecordedRow row;
     row.id = query.value(0).toInt();
@@ -46,6 +48,11 @@ RecordedRow rowFrom(const QSqlQuery &query)
     row.time = number(query.value(2));
     for (int i = 0; i < kRecordedValueCount; ++i)
         row.values[i] = static_cast<float>(number(query.value(3 + i)));
+    if (qualityColumns > 0) {
+        const StoredRowQuality stored = storedRowQuality(query, qualityColumns, row.date, row.time);
+        row.quality = stored.quality;
+        row.utcOffset = stored.utcOffset;
+    }
     return row;
 }
 
@@ -172,23 +179,44 @@ std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, q
 {
     if (!mayRun())
         return std::nullopt;
+    const QString ring = QLatin1String(ringName(table));
+    const QString id = QLatin1String(idColumn(table));
+    const QString where = QStringLiteral("p.%1 > ? AND p.%1 <= ?").arg(id);
+    const int ringNumber = table == RecordTable::PvData ? kRowQualityPvRing : kRowQualityLpvRing;
     QSqlQuery query(QSqlDatabase::database(m_readName, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT * FROM %1 WHERE %2 > ? AND %2 <= ? ORDER BY %2")
-                      .arg(QLatin1String(ringName(table)), QLatin1String(idColumn(table))));
-    query.addBindValue(afterId);
-    query.addBindValue(lastId);
-    if (!query.exec()) {
-        m_lastError = QStringLiteral("read %1: ").arg(QLatin1String(ringName(table))) +
-                      query.lastError().text();
-        return std::nullopt;
+    // Rows with their quality; a file without row_quality (recorded by an
+    // earlier version) or with a table of that name it cannot read gives the
+    // rows alone, of unknown quality.
+    const auto run = [&](bool withQuality) {
+        const QString sql =
+            withQuality
+                ? ringRowsWithQualitySql(ring, id, ringNumber, where, QLatin1String("p.") + id)
+                : QStringLiteral("SELECT * FROM %1 p WHERE %2 ORDER BY p.%3").arg(ring, where, id);
+        if (!query.prepare(sql))
+            return false;
+        query.addBindValue(afterId);
+        query.addBindValue(lastId);
+        return query.exec();
+    };
+    // A read that fails with the quality entries (their table damaged) is
+    // read again without them.
+    for (const bool withQuality : {true, false}) {
+        if (!run(withQuality))
+            continue;
+        const int columns = query.record().count();
+        const int qualityColumns = withQuality ? columns : 0;
+        const int ringColumns = withQuality ? columns - 4 : columns;
+        QVector<RecordedRow> rows;
+        while (query.next()) {
+            if (ringColumns >= kRingColumns)
+                rows.append(rowFrom(query, qualityColumns));
+        }
+        if (!query.lastError().isValid() || !withQuality)
+            return rows;
     }
-    QVector<RecordedRow> rows;
-    while (query.next()) {
-        if (query.record().count() >= kRingColumns)
-            rows.append(rowFrom(query));
-    }
-    return rows;
+    m_lastError = QStringLiteral("read %1: ").arg(ring) + query.lastError().text();
+    return std::nullopt;
 }
 
 std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,

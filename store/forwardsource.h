@@ -15,6 +15,11 @@ struct RecordedRow {
     double date = 0; // day serial
     double time = 0; // fraction of a day
     std::array<float, kRecordedValueCount> values{};
+    // The row's quality code (RowQuality) and its offset from UTC in seconds
+    // east, as stored beside the ring; empty when unknown (a row recorded
+    // without them, or rewritten since by a program that does not keep them).
+    std::optional<qint16> quality;
+    std::optional<qint32> utcOffset;
 };
 
 // How far the forwarder got in one ring: the id, date and time of the last row

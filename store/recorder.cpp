@@ -35,6 +35,11 @@ void Recorder::load(const QString &path)
     m_timer1.start();
 }
 
+void Recorder::setQualitySource(std::function<RowQuality()> source)
+{
+    m_qualitySource = std::move(source);
+}
+
 qint64 Recorder::okitime() const
 {
     const QDateTime now = SystemClock::now();
@@ -70,14 +75,19 @@ void Recorder::tick()
 
     const double date = daySerial(now.date());
     const double time = dayFraction(now.time());
-    recordIfDue(RecordTable::PvData, kPvIntervalSeconds, date, time, m_pvCounter, PvLastDate,
-                PvLastTime, PvRecorded);
-    recordIfDue(RecordTable::LpvWdjl, kLpvIntervalSeconds, date, time, m_lpvCounter, LpvLastDate,
-                LpvLastTime, LpvRecorded);
+    // Both rings' rows of one tick share one quality and the offset of the
+    // clock's reading, which places them on the time line unambiguously.
+    const RowQuality quality = m_qualitySource ? m_qualitySource() : RowQuality::NotConnected;
+    const qint32 utcOffset = now.offsetFromUtc();
+    recordIfDue(RecordTable::PvData, kPvIntervalSeconds, date, time, quality, utcOffset,
+                m_pvCounter, PvLastDate, PvLastTime, PvRecorded);
+    recordIfDue(RecordTable::LpvWdjl, kLpvIntervalSeconds, date, time, quality, utcOffset,
+                m_lpvCounter, LpvLastDate, LpvLastTime, LpvRecorded);
 }
 
 void Recorder::recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
-                           qint32 &counter, double &lastDate, double &lastTime, bool &recordedFlag)
+                           RowQuality quality, qint32 utcOffset, qint32 &counter, double &lastDate,
+                           double &lastTime, bool &recordedFlag)
 {
     if (secondsSinceRecording(date, time, lastDate, lastTime) < intervalSeconds)
         return;
@@ -88,7 +98,7 @@ void Recorder::recordIfDue(RecordTable table, qint64 intervalSeconds, double dat
     // A failed recording leaves sl_void, the last date and time and the flag
     // as they were: the recording stays due, and the next tick tries the same
     // id again instead of naming a row that still holds an older round's data.
-    if (!m_store.recordRow(table, id, date, time, values))
+    if (!m_store.recordRow(table, id, date, time, values, quality, utcOffset))
         return;
     counter = id;
     lastDate = date;

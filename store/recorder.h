@@ -9,6 +9,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // Whole seconds between a recording at (lastDate, lastTime) and the moment
@@ -49,6 +50,10 @@ public:
     // and the opening is tried again every 10 seconds.
     void load(const QString &path = databasePath());
 
+    // What each tick's rows are worth, asked once per tick that records.
+    // Without a source (or after an empty one is set) rows are NotConnected.
+    void setQualitySource(std::function<RowQuality()> source);
+
     // Whole seconds since the last pv_data row (PvLastDate, PvLastTime).
     qint64 okitime() const;
     // Whole seconds since the last Lpv_wdjl row (LpvLastDate, LpvLastTime).
@@ -76,10 +81,12 @@ private:
     // Records one row of `table` when it is due. The counter, the last date and
     // time and the flag change only when the row and sl_void were written.
     void recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
-                     qint32 &counter, double &lastDate, double &lastTime, bool &recordedFlag);
+                     RowQuality quality, qint32 utcOffset, qint32 &counter, double &lastDate,
+                     double &lastTime, bool &recordedFlag);
 
     RecordingStore m_store;
     QTimer m_timer1;
+    std::function<RowQuality()> m_qualitySource;
     qint32 m_pvCounter = 0;
     qint32 m_lpvCounter = 0;
 };

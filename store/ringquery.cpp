@@ -1,11 +1,13 @@
 #include "ringquery.h"
 
 #include "recordingfile.h"
+#include "rowquality.h"
 #include "sqliteresult.h"
 
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace
@@ -43,6 +45,41 @@ QString rangeSql(RecordTable table)
         .arg(QLatin1String(tableName(table)), QLatin1String(idColumn(table)));
 }
 
+QString rangeWithQualitySql(RecordTable table)
+{
+    const QString id = QLatin1String(idColumn(table));
+    return ringRowsWithQualitySql(
+        QLatin1String(tableName(table)), id,
+        table == RecordTable::PvData ? kRowQualityPvRing : kRowQualityLpvRing,
+        QStringLiteral("p.%1 between ? and ?").arg(id), QLatin1String("p.") + id);
+}
+
+// Reads the rows of an executed range query into `rows`; `qualityColumns`
+// (the query's column count) when it ends with the rows' quality entries.
+void readRangeRows(QSqlQuery &query, int qualityColumns, QVector<RingRow> &rows)
+{
+    while (query.next()) {
+        RingRow row;
+        row.id = query.value(0).toInt();
+        row.date = query.value(kDateColumn).toDouble();
+        row.time = query.value(kTimeColumn).toDouble();
+        for (int k = 0; k < kRecordedValueCount; ++k) {
+            const QVariant value = query.value(kFirstValueColumn + k);
+            if (value.isNull())
+                row.missing |= quint8(1u << k);
+            else
+                row.values[k] = value.toFloat();
+        }
+        if (qualityColumns > 0) {
+            const StoredRowQuality stored =
+                storedRowQuality(query, qualityColumns, row.date, row.time);
+            row.quality = stored.quality;
+            row.utcOffset = stored.utcOffset;
+        }
+        rows.append(row);
+    }
+}
+
 std::optional<double> number(const QVariant &value)
 {
     bool ok = false;
@@ -54,13 +91,21 @@ std::optional<double> number(const QVariant &value)
 
 // Prepared once per connection: a search over ids looks up some fifty rows.
 struct RingReader::Statements {
-    explicit Statements(const QSqlDatabase &db) : pvRow(db), lpvRow(db), pvRange(db), lpvRange(db)
+    explicit Statements(const QSqlDatabase &db)
+        : pvRow(db), lpvRow(db), pvRange(db), lpvRange(db), pvQualityRange(db), lpvQualityRange(db)
     {
     }
     QSqlQuery pvRow;
     QSqlQuery lpvRow;
     QSqlQuery pvRange;
     QSqlQuery lpvRange;
+    // The ranges with each row's quality; unprepared for a file without
+    // row_quality (recorded by an earlier version) or with a table of that
+    // name that is not ours.
+    QSqlQuery pvQualityRange;
+    QSqlQuery lpvQualityRange;
+    bool pvQuality = false;
+    bool lpvQuality = false;
 };
 
 RingReader::RingReader(const QString &connectionName) : m_connectionName(connectionName) {}
@@ -121,7 +166,8 @@ RingReader::OpenResult RingReader::openConnection(const QString &path)
     }
     m_statements = std::make_unique<Statements>(db);
     Statements &s = *m_statements;
-    for (QSqlQuery *query : {&s.pvRow, &s.lpvRow, &s.pvRange, &s.lpvRange})
+    for (QSqlQuery *query :
+         {&s.pvRow, &s.lpvRow, &s.pvRange, &s.lpvRange, &s.pvQualityRange, &s.lpvQualityRange})
         query->setForwardOnly(true);
     if (!s.pvRow.prepare(oneRowSql(RecordTable::PvData)) ||
         !s.lpvRow.prepare(oneRowSql(RecordTable::LpvWdjl)) ||
@@ -130,6 +176,8 @@ RingReader::OpenResult RingReader::openConnection(const QString &path)
         m_lastError = QStringLiteral("cannot read ") + path;
         return OpenResult::Unreadable;
     }
+    s.pvQuality = s.pvQualityRange.prepare(rangeWithQualitySql(RecordTable::PvData));
+    s.lpvQuality = s.lpvQualityRange.prepare(rangeWithQualitySql(RecordTable::LpvWdjl));
     return OpenResult::Opened;
 }
 
@@ -195,29 +243,32 @@ bool RingReader::readRows(RecordTable table, qint32 low, qint32 high, QVector<Ri
             m_lastError = QStringLiteral("database not open");
         return false;
     }
-    QSqlQuery &query =
-        table == RecordTable::PvData ? m_statements->pvRange : m_statements->lpvRange;
+    const bool pv = table == RecordTable::PvData;
+    const int before = rows.size();
+    // With the quality entries when the file has them; a read of them that
+    // fails (their table damaged) is made again without them.
+    const bool hasQuality = pv ? m_statements->pvQuality : m_statements->lpvQuality;
+    if (hasQuality) {
+        QSqlQuery &query = pv ? m_statements->pvQualityRange : m_statements->lpvQualityRange;
+        query.bindValue(0, low);
+        query.bindValue(1, high);
+        if (query.exec()) {
+            readRangeRows(query, query.record().count(), rows);
+            const bool complete = !query.lastError().isValid();
+            query.finish();
+            if (complete)
+                return true;
+            rows.resize(before);
+        }
+    }
+    QSqlQuery &query = pv ? m_statements->pvRange : m_statements->lpvRange;
     query.bindValue(0, low);
     query.bindValue(1, high);
     if (!query.exec()) {
         m_lastError = query.lastError().text();
         return false;
     }
-    const int before = rows.size();
-    while (query.next()) {
-        RingRow row;
-        row.id = query.value(0).toInt();
-        row.date = query.value(kDateColumn).toDouble();
-        row.time = query.value(kTimeColumn).toDouble();
-        for (int k = 0; k < kRecordedValueCount; ++k) {
-            const QVariant value = query.value(kFirstValueColumn + k);
-            if (value.isNull())
-                row.missing |= quint8(1u << k);
-            else
-                row.values[k] = value.toFloat();
-        }
-        rows.append(row);
-    }
+    readRangeRows(query, 0, rows);
     // A read that stopped on an error (the file locked or damaged) is no read.
     const bool complete = !query.lastError().isValid();
     if (!complete) {

@@ -18,6 +18,10 @@ struct RingRow {
     double time = 0; // fraction of a day, as recorded
     std::array<float, kRecordedValueCount> values{};
     quint8 missing = 0; // bit k set: value column k holds no value
+    // The row's quality code (RowQuality) and offset from UTC in seconds east;
+    // empty when unknown (recorded without them, or rewritten since).
+    std::optional<qint16> quality;
+    std::optional<qint32> utcOffset;
 
     // Date and time of day in one day serial, the key of time order.
     double moment() const { return date + time; }

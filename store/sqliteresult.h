@@ -8,11 +8,15 @@
 // QSqlError::nativeErrorCode() (extended codes keep the primary in the low byte).
 namespace SqliteCode
 {
+constexpr int Error = 1;
 constexpr int Busy = 5;
 constexpr int Locked = 6;
 constexpr int ReadOnly = 8;
 constexpr int Full = 13;
 constexpr int CantOpen = 14;
+constexpr int Corrupt = 11;
+constexpr int Constraint = 19;
+constexpr int Mismatch = 20;
 constexpr int NotADatabase = 26;
 } // namespace SqliteCode
 

@@ -163,9 +163,10 @@ Layouts allLayouts()
 }
 
 // Every table this tool creates in a recording database, in lower case: the
-// three recording tables, the events ring and its counter, the forwarder's position.
-constexpr char kToolTables[] =
-    "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', 'forward_position'";
+// three recording tables, the events ring and its counter, the forwarder's
+// position, and the rows' quality.
+constexpr char kToolTables[] = "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', "
+                               "'forward_position', 'row_quality'";
 
 // A file that holds tables (or views), none of them one this tool creates,
 // belongs to another program: nothing is ever created in it. Only an empty
@@ -297,13 +298,23 @@ bool switchToWal(const QSqlDatabase &db)
            query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
 }
 
+// A statement failed for what lies in its table (damaged pages, a constraint
+// or trigger of another program, a type it refuses), not in the file as a whole.
+bool faultOfTheTableAlone(const QSqlError &error)
+{
+    const int code = sqlitePrimaryCode(error);
+    return code == SqliteCode::Corrupt || code == SqliteCode::Constraint ||
+           code == SqliteCode::Mismatch || code == SqliteCode::Error;
+}
+
 } // namespace
 
 // The statements of one open connection, prepared once: the recorder runs them
 // ten times a second on the UI thread.
 struct RecordingStore::Statements {
     explicit Statements(const QSqlDatabase &db)
-        : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db)
+        : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db),
+          qualityUpsert(db)
     {
     }
     QSqlQuery readCounters;
@@ -311,7 +322,14 @@ struct RecordingStore::Statements {
     QSqlQuery lpvUpsert;
     QSqlQuery pvCounters;
     QSqlQuery lpvCounters;
+    QSqlQuery qualityUpsert;
+    bool qualityReady = false;
 };
+
+qint32 nextRingId(qint32 id)
+{
+    return (id >= kRecordRingIds || id < 0) ? 1 : id + 1;
+}
 
 QString databasePath()
 {
@@ -405,6 +423,13 @@ bool RecordingStore::keepOpen(const QDateTime &now)
         }
         // Its queries would fail again, or reach a file that is no longer the
         // database, or crash on its shared memory: closed, and the wait starts.
+        // A failed query has said why; the file's checks say it here.
+        if (m_lastError.isEmpty())
+            m_lastError =
+                !m_sharedMemory.intact()
+                    ? QStringLiteral("the shared-memory file cannot be written: ") + m_path +
+                          QLatin1String("-shm")
+                    : QStringLiteral("the database file was removed or replaced: ") + m_path;
         close();
         m_lastOpenAttempt = now;
         return false;
@@ -497,7 +522,28 @@ bool RecordingStore::openConnection(const QString &path)
         m_lastError = QStringLiteral("prepare failed");
         return false;
     }
+    prepareQuality(db);
     return true;
+}
+
+void RecordingStore::prepareQuality(const QSqlDatabase &db)
+{
+    // A file locked now gets the table on a later opening; until then its rows
+    // are recorded without quality, which reads as unknown.
+    QSqlQuery create(db);
+    create.exec(QLatin1String(kRowQualityCreateSql));
+    create.finish();
+    // The upsert names the columns and the key: a table of the same name but
+    // another layout fails to prepare and is never written.
+    m_statements->qualityReady = m_statements->qualityUpsert.prepare(QStringLiteral(
+        "INSERT INTO row_quality (ring, id, r_date, r_time, quality, utc_offset) "
+        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (ring, id) DO UPDATE SET r_date = excluded.r_date, "
+        "r_time = excluded.r_time, quality = excluded.quality, utc_offset = excluded.utc_offset"));
+}
+
+bool RecordingStore::recordsQuality() const
+{
+    return m_open && m_statements && m_statements->qualityReady;
 }
 
 void RecordingStore::close()
@@ -539,33 +585,74 @@ std::optional<SlVoid> RecordingStore::readCounters() const
 }
 
 bool RecordingStore::recordRow(RecordTable table, qint32 id, double date, double time,
-                               const std::array<float, kRecordedValueCount> &values)
+                               const std::array<float, kRecordedValueCount> &values,
+                               std::optional<RowQuality> quality, std::optional<qint32> utcOffset)
+{
+    const RowToRecord row{date, time, values, quality, utcOffset};
+    return recordRows(table, id, &row, 1);
+}
+
+bool RecordingStore::recordRows(RecordTable table, qint32 firstId, const RowToRecord *rows,
+                                int count)
 {
     if (!m_open) {
         m_lastError = QStringLiteral("database not open");
         return false;
     }
+    if (count <= 0) {
+        m_lastError.clear();
+        return true;
+    }
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     const bool pv = table == RecordTable::PvData;
     QSqlQuery &upsert = pv ? m_statements->pvUpsert : m_statements->lpvUpsert;
     QSqlQuery &counters = pv ? m_statements->pvCounters : m_statements->lpvCounters;
+    QSqlQuery &quality = m_statements->qualityUpsert;
 
     if (!db.transaction()) {
         fail(QStringLiteral("begin"), db.lastError());
         return false;
     }
-    upsert.bindValue(0, id);
-    upsert.bindValue(1, date);
-    upsert.bindValue(2, time);
-    for (int i = 0; i < kRecordedValueCount; ++i)
-        upsert.bindValue(3 + i, static_cast<double>(values[i]));
-    counters.bindValue(0, id);
-    counters.bindValue(1, id);
-
-    bool done = upsert.exec();
-    if (!done) {
-        fail(QStringLiteral("write row"), upsert.lastError());
-    } else {
+    bool done = true;
+    qint32 id = firstId;
+    for (int k = 0; k < count && done; ++k) {
+        const RowToRecord &row = rows[k];
+        if (k > 0)
+            id = nextRingId(id);
+        upsert.bindValue(0, id);
+        upsert.bindValue(1, row.date);
+        upsert.bindValue(2, row.time);
+        for (int i = 0; i < kRecordedValueCount; ++i)
+            upsert.bindValue(3 + i, static_cast<double>(row.values[i]));
+        done = upsert.exec();
+        if (!done) {
+            fail(QStringLiteral("write row"), upsert.lastError());
+            break;
+        }
+        if (row.quality && m_statements->qualityReady) {
+            quality.bindValue(0, pv ? kRowQualityPvRing : kRowQualityLpvRing);
+            quality.bindValue(1, id);
+            quality.bindValue(2, row.date);
+            quality.bindValue(3, row.time);
+            quality.bindValue(4, int(*row.quality));
+            quality.bindValue(5, row.utcOffset ? QVariant(*row.utcOffset) : QVariant());
+            if (!quality.exec()) {
+                // A fault of the quality table alone (damaged, or refusing
+                // the row) never stops the recording: rows go on without it
+                // and read as of unknown quality. Any other fault (a lock,
+                // a full disk) fails the whole recording, to be tried again.
+                if (faultOfTheTableAlone(quality.lastError())) {
+                    m_statements->qualityReady = false;
+                } else {
+                    fail(QStringLiteral("write row quality"), quality.lastError());
+                    done = false;
+                }
+            }
+        }
+    }
+    if (done) {
+        counters.bindValue(0, id);
+        counters.bindValue(1, id);
         done = counters.exec() && counters.numRowsAffected() > 0;
         if (!done)
             fail(QStringLiteral("write sl_void"), counters.lastError());
@@ -576,6 +663,7 @@ bool RecordingStore::recordRow(RecordTable table, qint32 id, double date, double
     }
     upsert.finish();
     counters.finish();
+    quality.finish();
     if (!done) {
         db.rollback();
         return false;

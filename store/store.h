@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recordingfile.h"
+#include "rowquality.h"
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -34,6 +35,20 @@ enum class RecordTable {
     PvData,  // one row per second, sl_void positions 0 and 1
     LpvWdjl, // one row per ten seconds, sl_void positions 2 and 3
 };
+
+// One row to record: the local date and time (day serial and fraction of a
+// day), the values, and what the row is worth with the offset from UTC at the
+// moment it was taken (both kept beside the ring, in row_quality).
+struct RowToRecord {
+    double date = 0;
+    double time = 0;
+    std::array<float, kRecordedValueCount> values{};
+    std::optional<RowQuality> quality;
+    std::optional<qint32> utcOffset;
+};
+
+// The id that follows `id` in a recording ring: 1 after the last id.
+qint32 nextRingId(qint32 id);
 
 // The file of the recording database: $ZELMAR_DB when set, otherwise Rdatabj.db
 // in the per-user application data folder.
@@ -98,8 +113,19 @@ public:
     // and sets both sl_void positions of that table to `id`. False, with
     // nothing changed, when the database is not open, locked past the short
     // wait, read-only, or any statement fails.
+    // With a quality, the row's entry in row_quality is written in the same
+    // transaction (when that table is ours: one of another layout is left as
+    // it is, and rows are then recorded without it).
     bool recordRow(RecordTable table, qint32 id, double date, double time,
-                   const std::array<float, kRecordedValueCount> &values);
+                   const std::array<float, kRecordedValueCount> &values,
+                   std::optional<RowQuality> quality = std::nullopt,
+                   std::optional<qint32> utcOffset = std::nullopt);
+    // Several recordings as one transaction: rows[k] gets the k-th id of the
+    // ring from `firstId` on (1 follows 65500), sl_void the last of them.
+    // False, with nothing changed, on the same faults as recordRow.
+    bool recordRows(RecordTable table, qint32 firstId, const RowToRecord *rows, int count);
+    // Whether rows are recorded with their quality (row_quality is ours and usable).
+    bool recordsQuality() const;
 
     // The error of the last failed call; empty after a success.
     QString lastError() const { return m_lastError; }
@@ -119,6 +145,9 @@ private:
     bool isCurrent() const;
 
     bool openConnection(const QString &path);
+    // Creates row_quality when missing and prepares its statement; a table of
+    // another layout leaves the statement unprepared.
+    void prepareQuality(const QSqlDatabase &db);
     void fail(const QString &what, const QSqlError &error) const;
 
     QString m_connectionName;

@@ -21,18 +21,22 @@
 #include "stalemarker.h"
 #include "statusstrip.h"
 #include "store.h"
+#include "tablefreshness.h"
 #include "trendchart.h"
 #include "twips.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 using namespace HealthTexts;
+
+Q_DECLARE_METATYPE(LinkState)
 
 namespace
 {
@@ -92,6 +96,7 @@ class TestHealth : public QObject
 private slots:
     void initTestCase()
     {
+        qRegisterMetaType<LinkState>();
         QVERIFY(m_dir.isValid());
         qputenv("ZELMAR_DB", QFile::encodeName(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
         QApplication::setQuitOnLastWindowClosed(false);
@@ -388,7 +393,8 @@ private slots:
         QVERIFY(sim.start(1));
         pressOpen();
         QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
-        QVERIFY(allBoxesMarked(false));
+        // Each table's boxes once the poll has read it.
+        QTRY_VERIFY(allBoxesMarked(false));
         QCOMPARE(stripLabel("StripLink")->palette().color(QPalette::Window), QColor(kLiveColour));
         QVERIFY(
             stripText("StripSettings").startsWith(QStringLiteral("端口 1  9600 无校验  地址 1")));
@@ -417,7 +423,7 @@ private slots:
 
         QVERIFY(sim.comeBack());
         QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kRecoveryWaitMs);
-        QVERIFY(allBoxesMarked(false));
+        QTRY_VERIFY(allBoxesMarked(false));
         QCOMPARE(linkHealth()->counters().reopens, qint64(1));
     }
 
@@ -529,6 +535,111 @@ private slots:
         config->readCycle();
         QVERIFY(StaleMarker::isMarked(readBack));
         QCOMPARE(state->text(), QStringLiteral("端口丢失"));
+    }
+
+    // Reads of one table, one row per edge: '+' a read that delivered it, '-' one that did not.
+    void tableFreshness_data()
+    {
+        QTest::addColumn<QString>("reads");
+        QTest::addColumn<bool>("fresh");
+        QTest::newRow("nothing read yet") << "" << false;
+        QTest::newRow("never delivered") << "--" << false;
+        QTest::newRow("first read") << "+" << true;
+        QTest::newRow("one failed read") << "+-" << true;
+        QTest::newRow("two failed reads") << "+--" << false;
+        QTest::newRow("read again") << "+--+" << true;
+        QTest::newRow("failures not in a row") << "+-+-+-" << true;
+        QTest::newRow("many failed, one read") << "------+" << true;
+    }
+    void tableFreshness()
+    {
+        QFETCH(QString, reads);
+        QFETCH(bool, fresh);
+        TableFreshness table;
+        for (const QChar read : reads)
+            table.read(read == u'+');
+        QCOMPARE(table.fresh(), fresh);
+        table.reset();
+        QVERIFY(!table.fresh());
+    }
+
+    // An instrument that answers the value read with an exception: the link is
+    // live, but the values it shows were never read and are marked; the
+    // status and relay boxes, read well, are not.
+    void exceptionRepliesMarkTheirTable()
+    {
+        Simulator sim({"--exception", "1-16"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!StaleMarker::isMarked(box("D_1R", 0)), kLiveWaitMs);
+        QTest::qWait(1200); // two more polls
+        QCOMPARE(stripText("StripLink"), QStringLiteral("在线"));
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(StaleMarker::isMarked(box("D_3W", i)), qPrintable(boxName("D_3W", i)));
+        for (int i = 0; i < 16; ++i)
+            QVERIFY2(!StaleMarker::isMarked(box("D_2R", i)), qPrintable(boxName("D_2R", i)));
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(!StaleMarker::isMarked(box("D_1R", i)), qPrintable(boxName("D_1R", i)));
+        QVERIFY(linkHealth()->counters().exceptions >= 2);
+    }
+
+    // A line that loses one request in ten: failed polls are counted, but the
+    // strip stays "在线", the boxes stay unmarked and no outage is written.
+    void imperfectLineIsNoOutage()
+    {
+        Simulator sim({"--drop", "10"});
+        QVERIFY(sim.start(1));
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        pressOpen();
+        QTRY_VERIFY_WITH_TIMEOUT(linkHealth()->counters().failedPolls >= 3, 4 * kLiveWaitMs);
+        QCOMPARE(stripText("StripLink"), QStringLiteral("在线"));
+        QVERIFY(allBoxesMarked(false));
+        QList<LinkState> states;
+        for (const QList<QVariant> &args : changes)
+            states << args.at(1).value<LinkState>();
+        QCOMPARE(states, (QList<LinkState>{LinkState::Opening, LinkState::Live}));
+        auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        strip->showDetails();
+        auto *counters = strip->details()->findChild<QLabel *>(QStringLiteral("DetailCounters"));
+        QTRY_VERIFY(counters->text().contains(QStringLiteral("失败轮询 ")));
+        strip->details()->hide();
+    }
+
+    // The configuration window's read-back under the same rule: one failed
+    // read cycle leaves what was read standing; cycles refused with an
+    // exception while the link stays live mark it.
+    void configurationReadBackFollowsTheSameRule()
+    {
+        auto config = std::make_unique<ConfigWindow>();
+        config->show();
+        QWidget *readBack = config->findChild<QWidget *>(QStringLiteral("D_4W(0)"));
+        {
+            // Every fourth request lost: the second cycle's second read.
+            Simulator sim({"--drop", "25"});
+            QVERIFY(sim.start(1));
+            pressOpen();
+            Met1()->stopPolling();
+            config->readCycle();
+            QVERIFY(!StaleMarker::isMarked(readBack));
+            config->readCycle();
+            QCOMPARE(linkHealth()->counters().timeouts, qint64(1));
+            QVERIFY(!StaleMarker::isMarked(readBack));
+            config->readCycle();
+            QVERIFY(!StaleMarker::isMarked(readBack));
+            pressClose();
+        }
+        // The holding registers 17..20 are refused, the values still answer.
+        Simulator sim({"--exception", "17-20"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Live, kLiveWaitMs);
+        config->readCycle();
+        config->readCycle();
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(config->findChild<QLabel *>(QStringLiteral("ConfigLinkState"))->text(),
+                 QStringLiteral("在线"));
+        QVERIFY(StaleMarker::isMarked(readBack));
     }
 
     void eventsRowsForEachTransition()

@@ -1,7 +1,9 @@
 // The link's health against zelmar-sim's faults: states, counters, reasons,
 // reconnection, and the faults themselves as the link sees them.
+#include "answerrule.h"
 #include "linkhealth.h"
 #include "modbuslink.h"
+#include "poller.h"
 #include "portconnection.h"
 #include "shared.h"
 #include "simulator.h"
@@ -42,6 +44,14 @@ bool readValues()
     return Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) == 0;
 }
 
+// One poll of a single read: the link tells polls apart by their start.
+bool pollOnce(qint32 address = kAddress)
+{
+    linkHealth()->pollStarted(kPort, address);
+    Buffer buf{};
+    return Get_3X_DX(kPort, address, 1, 16, buf.data()) == 0;
+}
+
 // "打开" on port 1, 9600 bit/s, no parity, address 1.
 void pressOpen()
 {
@@ -68,6 +78,21 @@ bool loseThePort(Simulator &sim)
     pressOpen();
     const bool polled = readValues();
     return polled && sim.vanish() && !readValues() && linkHealth()->state() == LinkState::PortLost;
+}
+
+// Plays `steps` to a rule: '|' a poll starts, 'r' a reply, 'm' no reply.
+AnswerRule played(const QString &steps)
+{
+    AnswerRule rule;
+    for (const QChar step : steps) {
+        if (step == u'|')
+            rule.pollStarted();
+        else if (step == u'r')
+            rule.replied();
+        else
+            rule.missed();
+    }
+    return rule;
 }
 
 QList<LinkState> statesOf(const QSignalSpy &spy)
@@ -269,7 +294,8 @@ private slots:
         Simulator sim({"--reply-address", "2"});
         QVERIFY(sim.start(kPort));
         pressOpen();
-        QVERIFY(!readValues());
+        QVERIFY(!pollOnce());
+        QVERIFY(!pollOnce());
         QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
         QCOMPARE(linkHealth()->counters().goodReplies, 0);
     }
@@ -292,27 +318,145 @@ private slots:
 
     void eachStateReachedAndLeft()
     {
-        // Every second request is lost: good, lost, good, lost ...
-        Simulator sim({"--drop", "50"});
+        // Of every three requests the second and third are lost: good, lost,
+        // lost, good ... One poll without a reply is no outage; two are.
+        Simulator sim({"--drop", "67"});
         QVERIFY(sim.start(kPort));
         QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
         QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
         pressOpen();
         QCOMPARE(linkHealth()->state(), LinkState::Opening);
-        QVERIFY(readValues());
+        QVERIFY(pollOnce());
         QCOMPARE(linkHealth()->state(), LinkState::Live);
         QVERIFY(linkHealth()->lastGoodExchange().has_value());
-        QVERIFY(!readValues());
+        QVERIFY(!pollOnce());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().failedPolls, qint64(1));
+        QVERIFY(!pollOnce());
         QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
         QCOMPARE(linkHealth()->lastFailure(), QStringLiteral("no reply from address 1 in 94 ms"));
         QCOMPARE(changes.last().at(2).toString(), linkHealth()->lastFailure());
-        QVERIFY(readValues());
+        QVERIFY(pollOnce());
         QCOMPARE(linkHealth()->state(), LinkState::Live);
         closeConnection();
         QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
         QCOMPARE(statesOf(changes),
                  (QList<LinkState>{LinkState::Opening, LinkState::Live, LinkState::NoAnswer,
                                    LinkState::Live, LinkState::NotOpened}));
+    }
+
+    // The rule that tells an imperfect line from a silent instrument, one row
+    // per edge: a run of misses within one poll, across two, broken by a reply.
+    void twoPollRule_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<bool>("pollFailed");
+        const int unknown = int(AnswerRule::Verdict::Unknown);
+        const int answers = int(AnswerRule::Verdict::Answers);
+        const int silent = int(AnswerRule::Verdict::Silent);
+        QTest::newRow("nothing yet") << "" << unknown << false;
+        QTest::newRow("first poll unanswered") << "|mmm" << unknown << true;
+        QTest::newRow("two polls unanswered") << "|mmm|m" << silent << true;
+        QTest::newRow("one failed poll") << "|rrr|mmm" << answers << true;
+        QTest::newRow("then a good one") << "|rrr|mmm|r" << answers << false;
+        QTest::newRow("two failed polls") << "|rrr|mmm|m" << silent << true;
+        QTest::newRow("last of one, first of the next") << "|rrm|m" << silent << true;
+        QTest::newRow("a reply between") << "|rrm|rm" << answers << true;
+        QTest::newRow("reply after the miss") << "|rrm|mr" << answers << true;
+        QTest::newRow("silent, then a reply") << "|m|m|r" << answers << false;
+        QTest::newRow("silent, miss again") << "|m|m|m" << silent << true;
+        QTest::newRow("a poll without exchanges between") << "|r|m||m" << silent << true;
+        QTest::newRow("misses outside any poll") << "rmmmmmm" << answers << true;
+        QTest::newRow("new poll clears the flag") << "|m|" << unknown << false;
+    }
+    void twoPollRule()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, verdict);
+        QFETCH(bool, pollFailed);
+        const AnswerRule rule = played(steps);
+        QCOMPARE(int(rule.verdict()), verdict);
+        QCOMPARE(rule.pollFailed(), pollFailed);
+    }
+
+    // The real poller against a line that loses one request in ten: failed
+    // polls are counted, the link stays live throughout.
+    void oneLostRequestInTenIsNoOutage()
+    {
+        Simulator sim({"--drop", "10"});
+        QVERIFY(sim.start(kPort));
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        pressOpen();
+        Poller poller;
+        for (int i = 0; i < 10; ++i)
+            poller.tick();
+        // The first poll asks for 16 coils, is refused and reads the 8 there
+        // are: 31 requests, of which 10, 20 and 30 were lost, in polls 3, 7 and 10.
+        QCOMPARE(linkHealth()->counters().requests, qint64(31));
+        QCOMPARE(linkHealth()->counters().timeouts, qint64(3));
+        QCOMPARE(linkHealth()->counters().failedPolls, qint64(3));
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(statesOf(changes), (QList<LinkState>{LinkState::Opening, LinkState::Live}));
+    }
+
+    // An instrument that hangs: its first unanswered poll is counted, the
+    // second turns the link to no answer.
+    void secondUnansweredPollIsNoAnswer()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        Poller poller;
+        poller.tick();
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        QVERIFY(sim.pause());
+        poller.tick();
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().failedPolls, qint64(1));
+        QCOMPARE(changes.count(), 0);
+        poller.tick();
+        QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->counters().failedPolls, qint64(2));
+        QCOMPARE(statesOf(changes), QList<LinkState>{LinkState::NoAnswer});
+        QVERIFY(sim.resume());
+    }
+
+    // Two instruments on one line, the second silent: each has its own state,
+    // and the port stays live while one answers.
+    void eachInstrumentAnswersOnItsOwn()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(kPort));
+        pressOpen();
+        linkHealth()->watchInstrument(2);
+        QCOMPARE(linkHealth()->addressState(2), LinkState::Opening);
+        QSignalSpy changes(linkHealth(), &LinkHealth::addressStateChanged);
+        Poller poller;
+        for (int i = 0; i < 2; ++i) {
+            for (qint32 address : {1, 2}) {
+                CommSettings[CommIndex::Address] = address;
+                poller.tick();
+            }
+        }
+        CommSettings[CommIndex::Address] = kAddress;
+        QCOMPARE(linkHealth()->addressState(1), LinkState::Live);
+        QCOMPARE(linkHealth()->addressState(2), LinkState::NoAnswer);
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QList<QString> told;
+        for (const QList<QVariant> &args : changes)
+            told << QStringLiteral("%1 %2 %3")
+                        .arg(args.at(0).toInt())
+                        .arg(int(args.at(2).value<LinkState>()))
+                        .arg(args.at(3).toString());
+        QCOMPARE(told, (QList<QString>{QStringLiteral("1 %1 ").arg(int(LinkState::Live)),
+                                       QStringLiteral("2 %1 no reply from address 2 in 94 ms")
+                                           .arg(int(LinkState::NoAnswer))}));
+        // The port's own changes reach every instrument.
+        closeConnection();
+        QCOMPARE(linkHealth()->addressState(1), LinkState::NotOpened);
+        QCOMPARE(linkHealth()->addressState(2), LinkState::NotOpened);
     }
 
     void countersAfterAKnownSequence()
@@ -430,9 +574,11 @@ private slots:
         QVERIFY(master >= 0);
         pressOpen();
         QCOMPARE(linkHealth()->state(), LinkState::Opening);
-        QVERIFY(!readValues());
+        QVERIFY(!pollOnce());
+        QCOMPARE(linkHealth()->state(), LinkState::Opening); // not heard yet, not silent yet
+        QVERIFY(!pollOnce());
         QCOMPARE(linkHealth()->state(), LinkState::NoAnswer);
-        QCOMPARE(linkHealth()->counters().timeouts, qint64(1));
+        QCOMPARE(linkHealth()->counters().timeouts, qint64(2));
         closeConnection();
         close(master);
     }
@@ -467,6 +613,7 @@ private slots:
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 (void)!write(master, bytes.data(), size_t(bytes.size()));
             });
+            linkHealth()->pollStarted(kPort, kAddress);
             QVERIFY(Get_3X_DX(kPort, kAddress, 1, 16, buf.data()) != 0);
             line.join();
         }

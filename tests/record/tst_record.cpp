@@ -1,8 +1,10 @@
 // `zelmar --record`: the command line as a plain function, and the real
 // program against zelmar-sim on a pseudo-terminal, recording into real SQLite
 // files and forwarding to a PostgreSQL cluster of the test's own.
+#include "otherprogram.h"
 #include "pgcluster.h"
 #include "programrun.h"
+#include "recordmode.h"
 #include "recordoptions.h"
 #include "simulator.h"
 
@@ -18,23 +20,66 @@ namespace
 
 constexpr int kWaitMs = 20000;
 
-// Reads one number from a recording database through a connection of its own.
-qint64 localNumber(const QString &path, const QString &sql)
+// Reads the first column of every row from a recording database, as text, through a
+// connection of its own.
+QStringList localColumn(const QString &path, const QString &sql)
 {
-    const QString name = QStringLiteral("look-") + path;
-    qint64 result = -1;
+    const QString name = QStringLiteral("column-") + path;
+    QStringList result;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (db.open()) {
             QSqlQuery query(db);
-            if (query.exec(sql) && query.next())
-                result = query.value(0).toLongLong();
+            if (query.exec(sql))
+                while (query.next())
+                    result << query.value(0).toString();
         }
     }
     QSqlDatabase::removeDatabase(name);
     return result;
+}
+
+// Reads one number from a recording database; -1 when it cannot.
+qint64 localNumber(const QString &path, const QString &sql)
+{
+    bool ok = false;
+    const qint64 number = localColumn(path, sql).value(0).toLongLong(&ok);
+    return ok ? number : -1;
+}
+
+// The quality of each pv_data row, oldest first ("" where it has none).
+QStringList rowQualities(const QString &path)
+{
+    return localColumn(path, QStringLiteral("SELECT q.quality FROM pv_data p LEFT JOIN "
+                                            "row_quality q ON q.ring = 1 AND q.id = p.w_id AND "
+                                            "q.r_date = p.w_date AND q.r_time = p.w_time "
+                                            "ORDER BY p.w_id"));
+}
+
+qint64 goodRows(const QString &path)
+{
+    return rowQualities(path).count(QStringLiteral("192"));
+}
+
+// The details of the link events in a recording database, oldest first.
+QStringList linkEvents(const QString &path)
+{
+    return localColumn(path, QStringLiteral("SELECT ev_detail FROM events WHERE ev_kind = 'link' "
+                                            "ORDER BY ev_id"));
+}
+
+// Whether `qualities` are rows of no reading (8) up to the first reading, then readings only.
+bool readingsFromTheFirstOn(const QStringList &qualities)
+{
+    const qsizetype first = qualities.indexOf(QStringLiteral("192"));
+    if (first < 0)
+        return false;
+    for (qsizetype i = 0; i < qualities.size(); ++i)
+        if (qualities[i] != (i < first ? QStringLiteral("8") : QStringLiteral("192")))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -90,6 +135,13 @@ private slots:
         QTest::newRow("parity") << QStringList{"--parity", "mark"} << "--parity";
         QTest::newRow("unknown option") << QStringList{"--fast"} << "fast";
         QTest::newRow("stray argument") << QStringList{"now"} << "now";
+        QStringList sixteen;
+        for (int a = 1; a <= 16; ++a)
+            sixteen << QString::number(a);
+        QTest::newRow("16 addresses") << QStringList{"--address", sixteen.join(',')} << "";
+        QTest::newRow("17 addresses")
+            << QStringList{"--address", (sixteen << "17").join(',')} << "17 instruments";
+        QTest::newRow("db in memory") << QStringList{"--db", ":memory:"} << "--db: \":memory:\"";
     }
     void options()
     {
@@ -102,7 +154,9 @@ private slots:
             return;
         }
         QVERIFY2(options.isValid(), qPrintable(options.error));
-        if (arguments.isEmpty()) {
+        if (arguments.size() == 2) {
+            QCOMPARE(options.addresses.size(), 16);
+        } else if (arguments.isEmpty()) {
             QCOMPARE(options.port, 1);
             QCOMPARE(options.addresses, QList<int>{1});
             QCOMPARE(options.baudCode, 1);
@@ -125,6 +179,197 @@ private slots:
                  QStringLiteral("/d/r.old-a1.db"));
         QVERIFY(wantsRecordMode({"zelmar", "--port", "2", "--record"}));
         QVERIFY(!wantsRecordMode({"zelmar"}));
+    }
+
+    // The names SQLite or Qt take for something other than a file, and folders.
+    void databasePaths_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("problemPart");
+        QTest::newRow("a file") << "/var/lib/zelmar/Rdatabj.db"
+                                << "";
+        QTest::newRow("relative file") << "rec.db"
+                                       << "";
+        QTest::newRow("in memory") << ":memory:"
+                                   << "\":memory:\" is no file on disk";
+        QTest::newRow("resource") << ":/rec.db"
+                                  << "is no file on disk";
+        QTest::newRow("empty") << ""
+                               << "no database file named";
+        QTest::newRow("blank") << "  "
+                               << "no database file named";
+        QTest::newRow("uri") << "file:rec.db?mode=memory"
+                             << "is a URI";
+        QTest::newRow("upper-case uri") << "FILE:rec.db"
+                                        << "is a URI";
+        QTest::newRow("folder by its slash") << "/no/such/folder/"
+                                             << "is a folder";
+        QTest::newRow("existing folder") << "/tmp"
+                                         << "is a folder";
+    }
+    void databasePaths()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, problemPart);
+        const QString problem = databasePathProblem(path);
+        if (problemPart.isEmpty())
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        else
+            QVERIFY2(problem.contains(problemPart), qPrintable(problem));
+        QVERIFY(!problem.contains(u'\n'));
+    }
+
+    // Warned of above what the line carries within the tick, at each speed.
+    void lineCapacity_data()
+    {
+        QTest::addColumn<int>("baudCode");
+        QTest::addColumn<int>("instruments");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("4800, 2") << 0 << 2 << false;
+        QTest::newRow("4800, 3") << 0 << 3 << true;
+        QTest::newRow("9600, 4") << 1 << 4 << false;
+        QTest::newRow("9600, 5") << 1 << 5 << true;
+        QTest::newRow("19200, 9") << 2 << 9 << false;
+        QTest::newRow("19200, 10") << 2 << 10 << true;
+        QTest::newRow("19200, 16") << 2 << 16 << true;
+    }
+    void lineCapacity()
+    {
+        QFETCH(int, baudCode);
+        QFETCH(int, instruments);
+        QFETCH(bool, warned);
+        RecordOptions options;
+        options.baudCode = baudCode;
+        options.addresses.clear();
+        for (int a = 1; a <= instruments; ++a)
+            options.addresses << a;
+        const QString warning = lineCapacityWarning(options);
+        QCOMPARE(!warning.isEmpty(), warned);
+        if (warned)
+            QVERIFY2(
+                warning.contains(QStringLiteral("about %1 ").arg(instrumentsPerLine(baudCode))),
+                qPrintable(warning));
+    }
+
+    void recordingStateLines_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("resumed");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("recording") << true << "" << false << "recording into /d/r.db";
+        QTest::newRow("resumed") << true << "" << true << "recording resumed into /d/r.db";
+        QTest::newRow("locked") << false << "locked by another program" << false
+                                << "cannot record into /d/r.db: locked by another program";
+        QTest::newRow("disk full")
+            << false << "disk full" << false << "cannot record into /d/r.db: disk full";
+    }
+    void recordingStateLines()
+    {
+        QFETCH(bool, recording);
+        QFETCH(QString, reason);
+        QFETCH(bool, resumed);
+        QFETCH(QString, line);
+        RecordingStatus status;
+        status.recording = recording;
+        status.reason = reason;
+        status.path = QStringLiteral("/d/r.db");
+        QCOMPARE(recordingStateLine(status, resumed), line);
+    }
+
+    // One instrument's rows: a reading only while it answers and its values were read.
+    void instrumentQuality_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("cameFrom");
+        QTest::addColumn<bool>("valuesRead");
+        QTest::addColumn<int>("quality");
+        const auto row = [](const char *name, LinkState state, LinkState from, bool read,
+                            RowQuality quality) {
+            QTest::newRow(name) << int(state) << int(from) << read << int(quality);
+        };
+        row("answers, read", LinkState::Live, LinkState::Opening, true, RowQuality::Good);
+        row("answers, not read", LinkState::Live, LinkState::Opening, false, RowQuality::Held);
+        row("silent", LinkState::NoAnswer, LinkState::Live, true, RowQuality::Held);
+        row("silent, never read", LinkState::NoAnswer, LinkState::Opening, false, RowQuality::Held);
+        row("before the first poll", LinkState::Opening, LinkState::NotOpened, false,
+            RowQuality::NotConnected);
+        row("port lost", LinkState::PortLost, LinkState::Live, true, RowQuality::CommFailure);
+        row("reopened after a loss", LinkState::Opening, LinkState::PortLost, true,
+            RowQuality::CommFailure);
+        row("closed", LinkState::NotOpened, LinkState::Live, true, RowQuality::NotConnected);
+    }
+    void instrumentQuality()
+    {
+        QFETCH(int, state);
+        QFETCH(int, cameFrom);
+        QFETCH(bool, valuesRead);
+        QFETCH(int, quality);
+        QCOMPARE(int(instrumentRowQuality(LinkState(state), LinkState(cameFrom), valuesRead)),
+                 quality);
+    }
+
+    // The unit gives up on a command line the recorder refuses, and its files are private.
+    void unitStopsOnUsageErrors()
+    {
+        QFile unit(QStringLiteral(ZELMAR_UNIT_FILE));
+        QVERIFY(unit.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(unit.readAll()).split(u'\n');
+        QVERIFY(
+            lines.contains(QStringLiteral("RestartPreventExitStatus=%1").arg(kRecordUsageError)));
+        QVERIFY(lines.contains(QStringLiteral("UMask=0027")));
+        QVERIFY(lines.contains(QStringLiteral("Restart=on-failure")));
+    }
+
+    // Inputs it cannot use end it at once with one line and the usage exit
+    // code; nothing is created.
+    void refusesWhatItCannotUse_data()
+    {
+        QTest::addColumn<QString>("environmentDb");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("linePart");
+        QStringList all;
+        for (int a = 1; a <= 247; ++a)
+            all << QString::number(a);
+        QTest::newRow("ZELMAR_DB in memory")
+            << ":memory:" << QStringList{} << "ZELMAR_DB: \":memory:\" is no file on disk";
+        QTest::newRow("--db in memory")
+            << "" << QStringList{"--db", ":memory:"} << "--db: \":memory:\" is no file on disk";
+        QTest::newRow("ZELMAR_DB a URI")
+            << "file:rec.db?mode=memory" << QStringList{} << "is a URI";
+        QTest::newRow("every address")
+            << "" << QStringList{"--address", all.join(',')} << "--address lists 247 instruments";
+    }
+    void refusesWhatItCannotUse()
+    {
+        QFETCH(QString, environmentDb);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, linePart);
+        QTemporaryDir workDir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("ZELMAR_DB"));
+        if (!environmentDb.isEmpty())
+            environment.insert(QStringLiteral("ZELMAR_DB"), environmentDb);
+        environment.remove(QStringLiteral("ZELMAR_HISTORIAN"));
+        environment.insert(QStringLiteral("ZELMAR_PORT_1"), workDir.filePath("no-device"));
+        QProcess recorder;
+        recorder.setProcessEnvironment(environment);
+        recorder.setWorkingDirectory(workDir.path());
+        recorder.start(QStringLiteral(ZELMAR_PROGRAM),
+                       QStringList{QStringLiteral("--record")} + arguments);
+        QVERIFY(recorder.waitForStarted());
+        if (!recorder.waitForFinished(10000)) {
+            recorder.kill();
+            recorder.waitForFinished();
+            QFAIL("the recorder ran");
+        }
+        QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(recorder.exitCode(), kRecordUsageError);
+        const QString error = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(error.count(u'\n'), 1);
+        QVERIFY2(error.contains(linePart), qPrintable(error));
+        QCOMPARE(QDir(workDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{});
     }
 
     // SIGTERM while recording: the process ends cleanly, the port is
@@ -176,18 +421,21 @@ private slots:
         const QString db = m_dir.filePath(QStringLiteral("line.db"));
         QProcess recorder;
         startRecorder(recorder, {"--port", "2", "--address", "3,4", "--db", db}, "LINE");
+        const QString a3 = m_dir.filePath(QStringLiteral("line-a3.db"));
+        const QString a4 = m_dir.filePath(QStringLiteral("line-a4.db"));
+        const QString answered =
+            QStringLiteral("SELECT count(*) FROM pv_data WHERE v0 = 300 AND v1 = 301");
+        // On a loaded machine the first polls may come late: wait for them too.
         QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("LINE-a3")) >= 3 &&
-                                     serverCount(QStringLiteral("LINE-a4")) >= 3,
+                                     serverCount(QStringLiteral("LINE-a4")) >= 3 &&
+                                     localNumber(a3, answered) >= 2,
                                  kWaitMs);
         recorder.terminate();
         QVERIFY(recorder.waitForFinished(10000));
         const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
         QVERIFY2(log.contains(QStringLiteral("address 4: instrument does not answer")),
                  qPrintable(log));
-        const QString a3 = m_dir.filePath(QStringLiteral("line-a3.db"));
-        const QString a4 = m_dir.filePath(QStringLiteral("line-a4.db"));
-        QVERIFY(localNumber(a3, QStringLiteral("SELECT count(*) FROM pv_data WHERE v0 = 300 AND "
-                                               "v1 = 301")) >= 2);
+        QVERIFY(localNumber(a3, answered) >= 2);
         QCOMPARE(localNumber(a4, QStringLiteral("SELECT count(*) FROM pv_data WHERE v0 <> 0 OR "
                                                 "v1 <> 0")),
                  0);
@@ -196,6 +444,135 @@ private slots:
                                                "ORDER BY station) FROM stations WHERE station "
                                                "LIKE 'LINE%'")),
                  QStringLiteral("LINE-a3:3,LINE-a4:4"));
+    }
+
+    // Two instruments on one line, the second silent: each database holds
+    // its own instrument's journal, and the silent one's rows are no
+    // readings while the first stays live and its rows good.
+    void silentSecondAddressHasItsOwnState()
+    {
+        Simulator simulator({QStringLiteral("--values"), QStringLiteral("321,-12")});
+        QVERIFY(simulator.start(7));
+        const QString db = m_dir.filePath(QStringLiteral("pair.db"));
+        const QString a1 = m_dir.filePath(QStringLiteral("pair-a1.db"));
+        const QString a2 = m_dir.filePath(QStringLiteral("pair-a2.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "7", "--address", "1,2", "--db", db}, "PAIR");
+        QTRY_VERIFY_WITH_TIMEOUT(goodRows(a1) >= 4 && rowQualities(a2).size() >= 4, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitCode(), 0);
+        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral(
+                     "address 2: instrument does not answer: no reply from address 2 in 94 ms")),
+                 qPrintable(log));
+        QVERIFY2(!log.contains(QStringLiteral("address 1: instrument does not answer")),
+                 qPrintable(log));
+
+        const QStringList first = linkEvents(a1);
+        QVERIFY2(first.contains(QStringLiteral("在线")), qPrintable(first.join('|')));
+        QVERIFY2(first.filter(QStringLiteral("无应答")).isEmpty(), qPrintable(first.join('|')));
+        const QStringList second = linkEvents(a2);
+        QVERIFY2(second.contains(QStringLiteral("无应答: no reply from address 2 in 94 ms")),
+                 qPrintable(second.join('|')));
+        QVERIFY2(!second.contains(QStringLiteral("在线")), qPrintable(second.join('|')));
+        for (const QString &path : {a1, a2}) {
+            QVERIFY(linkEvents(path).contains(
+                QStringLiteral("打开 9600 无校验 地址%1 成功").arg(path == a1 ? 1 : 2)));
+            QCOMPARE(localColumn(path, QStringLiteral("SELECT ev_kind FROM events WHERE ev_kind "
+                                                      "IN ('start', 'end', 'recording') ORDER "
+                                                      "BY ev_id")),
+                     (QStringList{"recording", "start", "end"}));
+            // Readable by the recorder's user and group only.
+            QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther |
+                                                      QFile::WriteGroup | QFile::ExeOther),
+                     QFile::Permissions());
+        }
+
+        QVERIFY2(readingsFromTheFirstOn(rowQualities(a1)), qPrintable(rowQualities(a1).join(',')));
+        const QStringList silent = rowQualities(a2);
+        QVERIFY2(!silent.contains(QStringLiteral("192")), qPrintable(silent.join(',')));
+        QVERIFY2(silent.contains(QStringLiteral("68")), qPrintable(silent.join(',')));
+        QCOMPARE(silent.first(), QStringLiteral("8"));
+    }
+
+    // A line that loses one request in ten: no outage in the log or the
+    // journal, and every row from the first reading on is good.
+    void imperfectLineKeepsItsRowsGood()
+    {
+        Simulator simulator({QStringLiteral("--drop"), QStringLiteral("10")});
+        QVERIFY(simulator.start(8));
+        const QString db = m_dir.filePath(QStringLiteral("lossy.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "8", "--db", db}, "LOSSY");
+        // 8 s: about 16 polls and 48 requests, five of them lost.
+        QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= 8, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(!log.contains(QStringLiteral("does not answer")), qPrintable(log));
+        QVERIFY2(!log.contains(QStringLiteral("no answer")), qPrintable(log));
+        const QStringList events = linkEvents(db);
+        QVERIFY2(events.filter(QStringLiteral("无应答")).isEmpty(), qPrintable(events.join('|')));
+        QVERIFY2(readingsFromTheFirstOn(rowQualities(db)), qPrintable(rowQualities(db).join(',')));
+    }
+
+    // An instrument that answers the value read with an exception: it is
+    // live, but no row holds a reading.
+    void exceptionRepliesAreNoReadings()
+    {
+        Simulator simulator({QStringLiteral("--exception"), QStringLiteral("1-16")});
+        QVERIFY(simulator.start(9));
+        const QString db = m_dir.filePath(QStringLiteral("refused.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "9", "--db", db}, "REFUSED");
+        QTRY_VERIFY_WITH_TIMEOUT(rowQualities(db).count(QStringLiteral("68")) >= 3, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("port 9: link: live")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
+        const QStringList qualities = rowQualities(db);
+        QVERIFY2(!qualities.contains(QStringLiteral("192")), qPrintable(qualities.join(',')));
+        QVERIFY(linkEvents(db).contains(QStringLiteral("在线")));
+    }
+
+    // Another program locks the file: the recorder says so, with the reason
+    // the strip gives, and says so again when it records once more.
+    void logsWhyItCannotRecord()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(10));
+        const QString db = m_dir.filePath(QStringLiteral("locked.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "10", "--db", db}, "LOCKED");
+        QString log;
+        const auto logged = [&](const QString &line) {
+            log += QString::fromLocal8Bit(recorder.readAllStandardError());
+            return log.count(line);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("address 1: recording into ") + db) == 1,
+                                 kWaitMs);
+        {
+            OtherProgram other(db, QStringLiteral("locker"));
+            QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                logged(QStringLiteral("address 1: cannot record into %1: locked by another program")
+                           .arg(db)) == 1,
+                kWaitMs);
+            QVERIFY(other.exec(QStringLiteral("COMMIT")));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logged(QStringLiteral("address 1: recording resumed into ") + db) == 1, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(10000));
+        log += QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(log.count(QStringLiteral("cannot record into")), 1);
+        // The journal has it too, once the file takes writes again.
+        QVERIFY(localColumn(db, QStringLiteral("SELECT ev_detail FROM events WHERE ev_kind = "
+                                               "'recording'"))
+                    .contains(QStringLiteral("未记录: locked by another program")));
     }
 
     // The device goes away under the open port and comes back: the link

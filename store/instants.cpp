@@ -1,0 +1,104 @@
+#include "instants.h"
+
+#include "daytime.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+
+// The day serial of 1970-01-01.
+constexpr qint64 kEpochSerial = 25569;
+// A zone changes its offset at most a few times a year: a day either side of
+// an instant looked up finds every offset that can apply.
+constexpr qint64 kSecondsPerDayWhole = 86400;
+
+} // namespace
+
+qint64 localSeconds(double date, double time)
+{
+    const double fraction = std::fabs(time - std::trunc(time));
+    qint64 seconds = std::llround(fraction * kSecondsPerDay);
+    if (seconds >= kSecondsPerDayWhole)
+        seconds = 0;
+    return (static_cast<qint64>(std::trunc(date)) - kEpochSerial) * kSecondsPerDayWhole + seconds;
+}
+
+InstantResolver::InstantResolver(const QTimeZone &zone) : m_zone(zone) {}
+
+qint32 InstantResolver::offsetAtInstant(qint64 utcSeconds)
+{
+    if (utcSeconds >= m_spanFrom && utcSeconds < m_spanTo)
+        return m_spanOffset;
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC);
+    m_spanOffset = m_zone.isValid() ? m_zone.offsetFromUtc(at) : 0;
+    // The stretch around the instant in which the offset stays as it is.
+    m_spanFrom = std::numeric_limits<qint64>::min();
+    m_spanTo = std::numeric_limits<qint64>::max();
+    if (m_zone.isValid() && m_zone.hasTransitions()) {
+        const QTimeZone::OffsetData before = m_zone.previousTransition(at.addSecs(1));
+        const QTimeZone::OffsetData after = m_zone.nextTransition(at);
+        if (before.atUtc.isValid())
+            m_spanFrom = before.atUtc.toSecsSinceEpoch();
+        if (after.atUtc.isValid())
+            m_spanTo = after.atUtc.toSecsSinceEpoch();
+        if (utcSeconds < m_spanFrom || utcSeconds >= m_spanTo) {
+            // The zone's data disagree with themselves: no stretch is kept.
+            m_spanFrom = 1;
+            m_spanTo = 0;
+        }
+    }
+    return m_spanOffset;
+}
+
+qint32 InstantResolver::offsetFromZone(qint64 local)
+{
+    // Every offset that holds within a day of the local time, and the
+    // instants they give that really carry that offset.
+    const qint32 early = offsetAtInstant(local - kSecondsPerDayWhole);
+    const qint32 late = offsetAtInstant(local + kSecondsPerDayWhole);
+    qint32 candidates[2] = {std::max(early, late), std::min(early, late)}; // earlier instant first
+    int valid = 0;
+    qint32 found[2] = {0, 0};
+    for (qint32 offset : candidates) {
+        if ((valid == 0 || found[0] != offset) && offsetAtInstant(local - offset) == offset)
+            found[valid++] = offset;
+    }
+    if (valid == 0) // skipped by the zone: the offset in force before the change
+        return early;
+    if (valid == 1 || !m_previousUtc || local - found[0] >= *m_previousUtc)
+        return found[0];
+    return found[1];
+}
+
+qint32 InstantResolver::nextOffset(double date, double time, std::optional<qint32> storedOffset)
+{
+    const qint64 local = localSeconds(date, time);
+    const qint32 offset = storedOffset ? *storedOffset : offsetFromZone(local);
+    m_previousUtc = local - offset;
+    return offset;
+}
+
+QDateTime InstantResolver::next(double date, double time, std::optional<qint32> storedOffset)
+{
+    const qint32 offset = nextOffset(date, time, storedOffset);
+    return QDateTime::fromSecsSinceEpoch(*m_previousUtc, Qt::OffsetFromUTC, offset);
+}
+
+void InstantResolver::continueAfter(const QDateTime &instant)
+{
+    if (instant.isValid())
+        m_previousUtc = instant.toSecsSinceEpoch();
+}
+
+QVector<QDateTime> resolveInstants(const QVector<LocalStamp> &rows)
+{
+    InstantResolver resolver;
+    QVector<QDateTime> instants;
+    instants.reserve(rows.size());
+    for (const LocalStamp &row : rows)
+        instants.append(resolver.next(row.date, row.time, row.utcOffset));
+    return instants;
+}

@@ -1,0 +1,427 @@
+// What each recorded row is worth (row_quality beside the rings) and the
+// instant it was taken, on real SQLite files under the zone Europe/Berlin.
+#include "clock.h"
+#include "daytime.h"
+#include "forwardsource.h"
+#include "instants.h"
+#include "linkquality.h"
+#include "otherprogram.h"
+#include "recorder.h"
+#include "ringquery.h"
+#include "rowquality.h"
+#include "shared.h"
+#include "store.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+#include <memory>
+
+Q_DECLARE_METATYPE(LinkState)
+Q_DECLARE_METATYPE(RowQuality)
+
+namespace
+{
+
+const QDate kAutumnDay(2026, 10, 25);
+const QDateTime kStart(QDate(2026, 3, 14), QTime(12, 0, 0));
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// "HH:mm:ss" of a local time on the autumn day, as the ring holds it.
+LocalStamp autumnStamp(const QString &time, std::optional<qint32> offset = std::nullopt)
+{
+    return {daySerial(kAutumnDay), dayFraction(QTime::fromString(time, QStringLiteral("HH:mm:ss"))),
+            offset};
+}
+
+QString isoWithOffset(const QDateTime &instant)
+{
+    return instant.toString(Qt::ISODate);
+}
+
+} // namespace
+
+class TestQuality : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("Rdatabj.db")); }
+    Recorder &startRecorder(const QDateTime &moment = kStart)
+    {
+        SystemClock::setFixed(moment);
+        m_recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("recorder"));
+        m_recorder->setQualitySource([this] { return m_quality; });
+        m_recorder->load(dbPath());
+        return *m_recorder;
+    }
+    void tickAt(const QDateTime &moment)
+    {
+        SystemClock::setFixed(moment);
+        m_recorder->tick();
+    }
+    // Every pv_data row read through the history's reader, in id order.
+    QVector<RingRow> ringRows(RecordTable table = RecordTable::PvData)
+    {
+        RingReader reader(QStringLiteral("reader"));
+        if (reader.open(dbPath()) != RingReader::OpenResult::Opened)
+            return {};
+        QVector<RingRow> rows;
+        reader.readRows(table, 1, kRecordRingIds, rows);
+        return rows;
+    }
+    QVector<RecordedRow> forwardedRows(RecordTable table = RecordTable::PvData)
+    {
+        ForwardSource source(QStringLiteral("source"));
+        if (!source.open(dbPath()))
+            return {};
+        return source.readRows(table, 0, kRecordRingIds).value_or(QVector<RecordedRow>{});
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Recorder> m_recorder;
+    RowQuality m_quality = RowQuality::Good;
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        resetSharedState();
+        m_quality = RowQuality::Good;
+    }
+    void cleanup()
+    {
+        m_recorder.reset();
+        SystemClock::setSource({});
+        m_dir.reset();
+    }
+
+    void codes_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("quality"); // -1: unknown
+        QTest::addColumn<QString>("word");
+        QTest::newRow("192 good") << QVariant(192) << 192 << "在线";
+        QTest::newRow("68 held") << QVariant(68) << 68 << "无应答";
+        QTest::newRow("24 communication failure") << QVariant(24) << 24 << "端口丢失";
+        QTest::newRow("8 not connected") << QVariant(8) << 8 << "未打开";
+        QTest::newRow("191 beside good") << QVariant(191) << -1 << "";
+        QTest::newRow("193 beside good") << QVariant(193) << -1 << "";
+        QTest::newRow("0") << QVariant(0) << -1 << "";
+        QTest::newRow("-192") << QVariant(-192) << -1 << "";
+        QTest::newRow("192.5") << QVariant(192.5) << -1 << "";
+        QTest::newRow("text") << QVariant(QStringLiteral("good")) << -1 << "";
+        QTest::newRow("text of a code") << QVariant(QStringLiteral("192")) << 192 << "在线";
+        QTest::newRow("empty") << QVariant() << -1 << "";
+    }
+    void codes()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(int, quality);
+        QFETCH(QString, word);
+        const std::optional<RowQuality> read = rowQualityFrom(stored);
+        QCOMPARE(read ? int(*read) : -1, quality);
+        if (read)
+            QCOMPARE(rowQualityWord(*read), word);
+    }
+
+    void offsets_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("offset"); // 99999: unknown
+        QTest::newRow("UTC") << QVariant(0) << 0;
+        QTest::newRow("summer in Berlin") << QVariant(7200) << 7200;
+        QTest::newRow("west") << QVariant(-18000) << -18000;
+        QTest::newRow("furthest east") << QVariant(18 * 3600) << 18 * 3600;
+        QTest::newRow("beyond any zone") << QVariant(18 * 3600 + 1) << 99999;
+        QTest::newRow("beyond any zone west") << QVariant(-18 * 3600 - 1) << 99999;
+        QTest::newRow("fraction") << QVariant(3600.5) << 99999;
+        QTest::newRow("text") << QVariant(QStringLiteral("+02:00")) << 99999;
+        QTest::newRow("empty") << QVariant() << 99999;
+    }
+    void offsets()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(int, offset);
+        QCOMPARE(utcOffsetFrom(stored).value_or(99999), offset);
+    }
+
+    void qualityOfTheLinkState_data()
+    {
+        QTest::addColumn<LinkState>("from");
+        QTest::addColumn<LinkState>("to");
+        QTest::addColumn<RowQuality>("quality");
+        QTest::newRow("before 打开")
+            << LinkState::NotOpened << LinkState::NotOpened << RowQuality::NotConnected;
+        QTest::newRow("打开, no reply yet")
+            << LinkState::NotOpened << LinkState::Opening << RowQuality::NotConnected;
+        QTest::newRow("first reply") << LinkState::Opening << LinkState::Live << RowQuality::Good;
+        QTest::newRow("silence") << LinkState::Live << LinkState::NoAnswer << RowQuality::Held;
+        QTest::newRow("answers again")
+            << LinkState::NoAnswer << LinkState::Live << RowQuality::Good;
+        QTest::newRow("port lost")
+            << LinkState::Live << LinkState::PortLost << RowQuality::CommFailure;
+        QTest::newRow("reopened after the loss, no reply yet")
+            << LinkState::PortLost << LinkState::Opening << RowQuality::CommFailure;
+        QTest::newRow("open failed")
+            << LinkState::NotOpened << LinkState::OpenFailed << RowQuality::CommFailure;
+        QTest::newRow("opened on retry, no reply yet")
+            << LinkState::OpenFailed << LinkState::Opening << RowQuality::CommFailure;
+        QTest::newRow("关闭") << LinkState::Live << LinkState::NotOpened
+                              << RowQuality::NotConnected;
+    }
+    void qualityOfTheLinkState()
+    {
+        QFETCH(LinkState, from);
+        QFETCH(LinkState, to);
+        QFETCH(RowQuality, quality);
+        QCOMPARE(rowQualityFor(to, from), quality);
+    }
+
+    // The autumn hour 02:00-03:00 comes twice: the first pass at +02:00, the
+    // second, after the local time went back, at +01:00.
+    void autumnHourResolvedInRingOrder()
+    {
+        const QVector<LocalStamp> rows{autumnStamp("01:59:59"), autumnStamp("02:00:00"),
+                                       autumnStamp("02:30:00"), autumnStamp("02:59:59"),
+                                       autumnStamp("02:00:00"), autumnStamp("02:30:00"),
+                                       autumnStamp("02:59:59"), autumnStamp("03:00:00")};
+        const QStringList expected{"2026-10-25T01:59:59+02:00", "2026-10-25T02:00:00+02:00",
+                                   "2026-10-25T02:30:00+02:00", "2026-10-25T02:59:59+02:00",
+                                   "2026-10-25T02:00:00+01:00", "2026-10-25T02:30:00+01:00",
+                                   "2026-10-25T02:59:59+01:00", "2026-10-25T03:00:00+01:00"};
+        QStringList got;
+        for (const QDateTime &instant : resolveInstants(rows))
+            got << isoWithOffset(instant);
+        QCOMPARE(got, expected);
+    }
+
+    // Rows of the repeated hour each ten seconds, as the recorder writes them:
+    // twenty recordings, twenty instants an hour apart pass by pass.
+    void autumnHourOfTenSecondRows()
+    {
+        QVector<LocalStamp> rows;
+        for (int pass = 0; pass < 2; ++pass)
+            for (int s = 0; s < 10; ++s)
+                rows << autumnStamp(QTime(2, 30).addSecs(s).toString(QStringLiteral("HH:mm:ss")));
+        const QVector<QDateTime> instants = resolveInstants(rows);
+        for (int s = 0; s < 10; ++s) {
+            QCOMPARE(instants.at(s).offsetFromUtc(), 7200);
+            QCOMPARE(instants.at(10 + s).offsetFromUtc(), 3600);
+            QCOMPARE(instants.at(s).secsTo(instants.at(10 + s)), 3600);
+        }
+    }
+
+    void storedOffsetIsTakenAsItIs_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<QString>("instant");
+        QTest::newRow("second pass, stored") << "02:30:00" << 3600 << "2026-10-25T02:30:00+01:00";
+        QTest::newRow("first pass, stored") << "02:30:00" << 7200 << "2026-10-25T02:30:00+02:00";
+        QTest::newRow("another zone's offset")
+            << "12:00:00" << -18000 << "2026-10-25T12:00:00-05:00";
+    }
+    void storedOffsetIsTakenAsItIs()
+    {
+        QFETCH(QString, time);
+        QFETCH(int, offset);
+        QFETCH(QString, instant);
+        QCOMPARE(isoWithOffset(resolveInstants({autumnStamp(time, offset)}).first()), instant);
+    }
+
+    // A row of unknown offset after one stored in the second pass stays in
+    // the second pass: the earlier reading would lie before its predecessor.
+    void unknownAfterStoredSecondPass()
+    {
+        const QVector<QDateTime> instants =
+            resolveInstants({autumnStamp("02:30:00", 3600), autumnStamp("02:30:01")});
+        QCOMPARE(isoWithOffset(instants.at(1)), QStringLiteral("2026-10-25T02:30:01+01:00"));
+    }
+
+    void springGapAndClockSetBack()
+    {
+        const double spring = daySerial(QDate(2026, 3, 29));
+        const QVector<QDateTime> gap = resolveInstants({{spring, dayFraction(QTime(1, 59, 59)), {}},
+                                                        {spring, dayFraction(QTime(2, 30)), {}},
+                                                        {spring, dayFraction(QTime(3, 0)), {}}});
+        QCOMPARE(gap.at(0).toSecsSinceEpoch() + 1, gap.at(2).toSecsSinceEpoch());
+        QCOMPARE(gap.at(1).offsetFromUtc(), 3600);
+        // A clock set back ten minutes outside the autumn hour: the rows keep
+        // their order and their zone's offset; their instants go back with the clock.
+        const double day = daySerial(QDate(2026, 7, 1));
+        const QVector<QDateTime> back = resolveInstants(
+            {{day, dayFraction(QTime(12, 0)), {}}, {day, dayFraction(QTime(11, 50, 1)), {}}});
+        QCOMPARE(back.at(0).secsTo(back.at(1)), -599);
+        QCOMPARE(back.at(1).offsetFromUtc(), 7200);
+    }
+
+    // Each row carries the quality its tick was given and the clock's offset,
+    // through the history's reader and the forwarder's source alike.
+    void rowsCarryTheirQuality()
+    {
+        startRecorder();
+        const QVector<RowQuality> qualities{RowQuality::NotConnected, RowQuality::Good,
+                                            RowQuality::Held, RowQuality::CommFailure};
+        for (int s = 0; s < qualities.size(); ++s) {
+            m_quality = qualities.at(s);
+            tickAt(kStart.addSecs(s));
+        }
+        const QVector<RingRow> rows = ringRows();
+        const QVector<RecordedRow> sent = forwardedRows();
+        QCOMPARE(rows.size(), qualities.size());
+        QCOMPARE(sent.size(), qualities.size());
+        for (int s = 0; s < qualities.size(); ++s) {
+            QCOMPARE(rows.at(s).quality, std::optional<qint16>(qint16(qualities.at(s))));
+            QCOMPARE(rows.at(s).utcOffset, std::optional<qint32>(3600));
+            QCOMPARE(sent.at(s).quality, std::optional<qint16>(qint16(qualities.at(s))));
+            QCOMPARE(sent.at(s).utcOffset, std::optional<qint32>(3600));
+        }
+        // The ten-second ring's first row was taken at the first tick.
+        const QVector<RingRow> slow = ringRows(RecordTable::LpvWdjl);
+        QCOMPARE(slow.size(), 1);
+        QCOMPARE(slow.first().quality, std::optional<qint16>(8));
+    }
+
+    void withoutSourceRowsAreNotConnected()
+    {
+        startRecorder();
+        m_recorder->setQualitySource({});
+        tickAt(kStart);
+        QCOMPARE(ringRows().value(0).quality, std::optional<qint16>(8));
+    }
+
+    // Rows of a file recorded before row_quality existed, or rewritten since
+    // by a program that knows nothing of it, are of unknown quality.
+    void earlierVersionRowsAreUnknown()
+    {
+        startRecorder();
+        tickAt(kStart);
+        tickAt(kStart.addSecs(1));
+        m_recorder.reset();
+        {
+            OtherProgram other(dbPath());
+            // Row 2 rewritten by an earlier version with a later date and time.
+            QVERIFY(other.exec(QStringLiteral("UPDATE pv_data SET w_time = w_time + 1.0 / 86400 "
+                                              "WHERE w_id = 2")));
+        }
+        QVector<RingRow> rows = ringRows();
+        QCOMPARE(rows.at(0).quality, std::optional<qint16>(192));
+        QCOMPARE(rows.at(1).quality, std::nullopt);
+        QCOMPARE(rows.at(1).utcOffset, std::nullopt);
+        QCOMPARE(forwardedRows().at(1).quality, std::nullopt);
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("DROP TABLE row_quality")));
+        }
+        const QByteArray before = fileBytes(dbPath());
+        rows = ringRows();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).quality, std::nullopt);
+        QCOMPARE(forwardedRows().size(), 2);
+        QCOMPARE(forwardedRows().at(0).quality, std::nullopt);
+        QCOMPARE(fileBytes(dbPath()), before);
+    }
+
+    // A row_quality of another layout, or holding what is no quality, never
+    // stops the recording or the reading, and is never changed.
+    void damagedQualityTable_data()
+    {
+        QTest::addColumn<QStringList>("setUp");
+        QTest::newRow("another layout")
+            << QStringList{"CREATE TABLE row_quality (name TEXT, note TEXT)",
+                           "INSERT INTO row_quality VALUES ('kept', 'as it was')"};
+        QTest::newRow("no key on ring and id")
+            << QStringList{"CREATE TABLE row_quality (ring INTEGER, id INTEGER, r_date, r_time, "
+                           "quality INTEGER, utc_offset INTEGER)",
+                           "INSERT INTO row_quality VALUES (1, 1, 0, 0, 192, 0)"};
+        QTest::newRow("a trigger refuses every entry")
+            << QStringList{"CREATE TABLE row_quality (ring INTEGER NOT NULL, id INTEGER NOT NULL, "
+                           "r_date, r_time, quality INTEGER, utc_offset INTEGER, "
+                           "PRIMARY KEY (ring, id))",
+                           "INSERT INTO row_quality VALUES (9, 9, 0, 0, 192, 0)",
+                           "CREATE TRIGGER refuse BEFORE INSERT ON row_quality BEGIN "
+                           "SELECT RAISE(ABORT, 'refused'); END"};
+    }
+    void damagedQualityTable()
+    {
+        QFETCH(QStringList, setUp);
+        {
+            RecordingStore store(QStringLiteral("maker"));
+            QVERIFY(store.open(dbPath()));
+            QSqlDatabase db = store.database();
+            QSqlQuery(db).exec(QStringLiteral("DROP TABLE row_quality"));
+        }
+        {
+            OtherProgram other(dbPath());
+            for (const QString &sql : setUp)
+                QVERIFY(other.exec(sql));
+        }
+        QVariantList foreignBefore;
+        {
+            OtherProgram other(dbPath());
+            foreignBefore = other.row(QStringLiteral("SELECT * FROM row_quality"));
+        }
+        startRecorder();
+        tickAt(kStart);
+        tickAt(kStart.addSecs(1));
+        m_recorder.reset();
+        const QVector<RingRow> rows = ringRows();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).quality, std::nullopt);
+        QCOMPARE(rows.at(1).quality, std::nullopt);
+        QCOMPARE(forwardedRows().size(), 2);
+        OtherProgram other(dbPath());
+        QCOMPARE(other.row(QStringLiteral("SELECT * FROM row_quality")), foreignBefore);
+        QCOMPARE(other.count(QStringLiteral("row_quality")), 1);
+    }
+
+    void valuesThatAreNoQualityReadAsUnknown()
+    {
+        startRecorder();
+        for (int s = 0; s < 4; ++s)
+            tickAt(kStart.addSecs(s));
+        m_recorder.reset();
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(
+                other.exec(QStringLiteral("UPDATE row_quality SET quality = 'good' WHERE id = 1")));
+            QVERIFY(
+                other.exec(QStringLiteral("UPDATE row_quality SET quality = 100 WHERE id = 2")));
+            QVERIFY(
+                other.exec(QStringLiteral("UPDATE row_quality SET utc_offset = 'x' WHERE id = 3")));
+            QVERIFY(
+                other.exec(QStringLiteral("UPDATE row_quality SET r_date = NULL WHERE id = 4")));
+        }
+        const QVector<RingRow> rows = ringRows();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.at(0).quality, std::nullopt);
+        QCOMPARE(rows.at(0).utcOffset, std::optional<qint32>(3600));
+        QCOMPARE(rows.at(1).quality, std::nullopt);
+        QCOMPARE(rows.at(2).quality, std::optional<qint16>(192));
+        QCOMPARE(rows.at(2).utcOffset, std::nullopt);
+        QCOMPARE(rows.at(3).quality, std::nullopt);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Every instant here is read in the zone whose clocks go back on 2026-10-25.
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    QCoreApplication app(argc, argv);
+    TestQuality test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_quality.moc"

@@ -182,6 +182,8 @@ QString historianText(const HistorianStatus &status)
         return prefix + QStringLiteral("落后 %1 行").arg(status.rowsBehind);
     case HistorianStatus::State::Unreachable:
         return prefix + QStringLiteral("服务器不可达: ") + status.reason.simplified();
+    case HistorianStatus::State::Refused:
+        return prefix + QStringLiteral("被拒绝: ") + status.reason.simplified();
     }
     return {};
 }
@@ -196,6 +198,7 @@ QColor historianColour(const HistorianStatus &status)
         return QColor(kNoAnswerColour);
     case HistorianStatus::State::Invalid:
     case HistorianStatus::State::Unreachable:
+    case HistorianStatus::State::Refused:
         return QColor(kFaultColour);
     case HistorianStatus::State::Off:
         break;

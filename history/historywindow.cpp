@@ -286,13 +286,13 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     QPointer<HistoryWindow> window(this);
     QThread *reading = QThread::create([window, request, source, ring, from, to] {
         QString error;
-        const std::optional<QVector<RingRow>> rows =
-            History::readStationRows(source, ring, from, to, &error);
+        const std::optional<History::StationRange> range =
+            History::readStationRange(source, ring, from, to, true, &error);
         QMetaObject::invokeMethod(
             qApp,
-            [window, request, rows, error, ring, from, to] {
+            [window, request, range, error, ring, from, to] {
                 if (window)
-                    window->showStationRows(request, rows, error, ring, from, to);
+                    window->showStationRange(request, range, error, ring, from, to);
             },
             Qt::QueuedConnection);
     });
@@ -300,16 +300,19 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     reading->start();
 }
 
-void HistoryWindow::showStationRows(int request, const std::optional<QVector<RingRow>> &rows,
-                                    const QString &error, RecordTable ring, double from, double to)
+void HistoryWindow::showStationRange(int request, const std::optional<History::StationRange> &range,
+                                     const QString &error, RecordTable ring, double from, double to)
 {
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
     m_ring = ring;
-    m_ringLabel->setText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
-                                    ringText(ring)
-                              : error.simplified());
-    m_chart->setContent(rows ? *rows : QVector<RingRow>{}, ring, from, to);
+    m_ringLabel->setText(range ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
+                                     ringText(ring)
+                               : error.simplified());
+    m_chart->setContent(range ? range->rows : QVector<RingRow>{}, ring, from, to);
+    // The station's own journal, from the server: never this PC's.
+    m_chart->setEvents(range ? History::chartEventsOf(range->events, from, to)
+                             : History::ChartEvents{});
     m_cursorReadout->clear();
 }
 

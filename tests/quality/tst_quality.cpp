@@ -3,14 +3,18 @@
 #include "clock.h"
 #include "csvexport.h"
 #include "daytime.h"
+#include "decimate.h"
 #include "forwardsource.h"
 #include "instants.h"
 #include "linkquality.h"
+#include "modbuslink.h"
 #include "otherprogram.h"
+#include "portconnection.h"
 #include "recorder.h"
 #include "ringquery.h"
 #include "rowquality.h"
 #include "shared.h"
+#include "simulator.h"
 #include "store.h"
 
 #include <QCoreApplication>
@@ -64,6 +68,21 @@ QStringList csvRows(const QString &path)
     lines.removeFirst(); // the header
     lines.removeLast();  // after the last line end
     return lines;
+}
+
+// One poll of the input registers as the poller makes it; true when it got a reply.
+bool poll()
+{
+    std::array<qint32, 64> buffer{};
+    return Get_3X_DX(1, 1, 1, 16, buffer.data()) == 0;
+}
+
+// Polls until the link is in `state` (a few polls at most).
+bool pollUntil(LinkState state)
+{
+    for (int i = 0; i < 4 && linkHealth()->state() != state; ++i)
+        poll();
+    return linkHealth()->state() == state;
 }
 
 QString isoWithOffset(const QDateTime &instant)
@@ -124,6 +143,8 @@ private slots:
     }
     void cleanup()
     {
+        closeConnection();
+        qunsetenv("ZELMAR_PORT_1");
         m_recorder.reset();
         SystemClock::setSource({});
         m_dir.reset();
@@ -287,6 +308,47 @@ private slots:
             {{day, dayFraction(QTime(12, 0)), {}}, {day, dayFraction(QTime(11, 50, 1)), {}}});
         QCOMPARE(back.at(0).secsTo(back.at(1)), -599);
         QCOMPARE(back.at(1).offsetFromUtc(), 7200);
+    }
+
+    // The real link against zelmar-sim: the row of each second takes the
+    // link's state of that second, one row either side of every change.
+    void qualityFollowsTheLinkRowByRow()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        startRecorder();
+        recordQualityOf(m_recorder.get(), linkHealth());
+        int second = 0;
+        QList<int> expected;
+        const auto record = [&](RowQuality quality) {
+            tickAt(kStart.addSecs(second++));
+            expected << int(quality);
+        };
+        record(RowQuality::NotConnected); // before "打开"
+        openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
+        record(RowQuality::NotConnected); // opened, no reply yet
+        QVERIFY(poll());
+        record(RowQuality::Good);
+        QVERIFY(sim.pause()); // silence
+        QVERIFY(pollUntil(LinkState::NoAnswer));
+        record(RowQuality::Held);
+        QVERIFY(sim.resume());
+        QVERIFY(pollUntil(LinkState::Live));
+        record(RowQuality::Good);
+        QVERIFY(sim.vanish()); // the port lost
+        QVERIFY(pollUntil(LinkState::PortLost));
+        record(RowQuality::CommFailure);
+        QVERIFY(sim.comeBack());
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, 6000);
+        record(RowQuality::CommFailure); // reopened, no reply yet
+        QVERIFY(pollUntil(LinkState::Live));
+        record(RowQuality::Good);
+        closeConnection(); // "关闭"
+        record(RowQuality::NotConnected);
+        QList<int> got;
+        for (const RingRow &row : ringRows())
+            got << row.quality.value_or(-1);
+        QCOMPARE(got, expected);
     }
 
     // Each row carries the quality its tick was given and the clock's offset,
@@ -554,6 +616,49 @@ private slots:
         // Nothing more is told while nothing more is lost.
         tickAt(kStart.addSecs(++tick));
         QCOMPARE(other.count(QStringLiteral("events")), 1);
+    }
+
+    // The history's curves break at rows without values (24, 8) as at gaps;
+    // held values (68) and rows of unknown quality are drawn.
+    void curvesBreakWhereRowsHoldNoValues_data()
+    {
+        QTest::addColumn<QVariantList>("qualities"); // one per second; empty: unknown
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("drawnRows");
+        QTest::newRow("all good") << QVariantList{192, 192, 192, 192} << 1 << 4;
+        QTest::newRow("held in between") << QVariantList{192, 68, 68, 192} << 1 << 4;
+        QTest::newRow("unknown in between") << QVariantList{192, QVariant(), 192, 192} << 1 << 4;
+        QTest::newRow("port lost in between") << QVariantList{192, 24, 24, 192} << 2 << 2;
+        QTest::newRow("not open before the first") << QVariantList{8, 8, 192, 192} << 1 << 2;
+        QTest::newRow("closed after the last") << QVariantList{192, 192, 8, 8} << 1 << 2;
+        QTest::newRow("one row between two losses") << QVariantList{24, 192, 24, 192} << 2 << 2;
+        QTest::newRow("nothing but losses") << QVariantList{24, 8, 24, 8} << 0 << 0;
+    }
+    void curvesBreakWhereRowsHoldNoValues()
+    {
+        QFETCH(QVariantList, qualities);
+        QFETCH(int, runs);
+        QFETCH(int, drawnRows);
+        QVector<RingRow> rows;
+        const double day = daySerial(kStart.date());
+        for (int s = 0; s < qualities.size(); ++s) {
+            RingRow row;
+            row.id = s + 1;
+            row.date = day;
+            row.time = dayFraction(kStart.addSecs(s).time());
+            if (qualities.at(s).isValid())
+                row.quality = qint16(qualities.at(s).toInt());
+            rows << row;
+        }
+        const QVector<History::Run> drawn =
+            History::decimate(rows, rows.first().moment(), rows.last().moment(),
+                              qualities.size() * 10, RecordTable::PvData);
+        QCOMPARE(drawn.size(), runs);
+        int count = 0;
+        for (const History::Run &run : drawn)
+            for (const History::PixelColumn &column : run)
+                count += column.rowCount;
+        QCOMPARE(count, drawnRows);
     }
 
     void valuesThatAreNoQualityReadAsUnknown()

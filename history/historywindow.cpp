@@ -1,5 +1,7 @@
 #include "historywindow.h"
 
+#include "rowquality.h"
+
 #include "chartprint.h"
 #include "clock.h"
 #include "controlname.h"
@@ -9,6 +11,7 @@
 #include "historyrange.h"
 #include "numbers.h"
 #include "overviewwindow.h"
+#include "rowquality.h"
 #include "shared.h"
 #include "stationsource.h"
 
@@ -357,6 +360,12 @@ void HistoryWindow::showCursor(int row)
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
+    // The link's state when the row was taken; a row of unknown quality
+    // (recorded by an earlier version) says nothing rather than guess.
+    const std::optional<RowQuality> quality =
+        r.quality ? rowQualityFromCode(*r.quality) : std::nullopt;
+    if (quality)
+        text += QStringLiteral("   ") + rowQualityWord(*quality);
     const QStringList marks = m_chart->marksNearRow(row);
     if (!marks.isEmpty())
         text += QStringLiteral("   ") + marks.join(QStringLiteral("；"));

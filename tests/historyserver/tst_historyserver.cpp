@@ -11,6 +11,7 @@
 #include "historywindow.h"
 #include "pgcluster.h"
 #include "programrun.h"
+#include "rowquality.h"
 #include "store.h"
 
 #include <QComboBox>
@@ -49,6 +50,14 @@ QByteArray fileBytes(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::optional<RowQuality> qualityFor(int i)
+{
+    static const std::optional<RowQuality> qualities[] = {
+        RowQuality::Good, RowQuality::Held,         RowQuality::Good, RowQuality::CommFailure,
+        std::nullopt,     RowQuality::NotConnected, RowQuality::Good};
+    return qualities[i % 7];
 }
 
 // The station's alarm, and one of this PC's own at the same range.
@@ -98,18 +107,20 @@ private slots:
     {
         QVERIFY2(m_cluster.setUp(), qPrintable(m_cluster.error()));
         // A known recording: two minutes of the 1-second ring, a row of the
-        // 10-second ring every tenth second.
+        // 10-second ring every tenth second, of every quality, some unknown.
         m_database = m_dir.filePath(QStringLiteral("known.db"));
         {
             RecordingStore store(QStringLiteral("known-store"));
             QVERIFY(store.open(m_database));
             for (int i = 0; i < kRows; ++i) {
                 const QDateTime at = kStart.addSecs(i);
+                const std::optional<RowQuality> quality = qualityFor(i);
                 QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                                        dayFraction(at.time()), valuesFor(i)));
+                                        dayFraction(at.time()), valuesFor(i), quality,
+                                        at.offsetFromUtc()));
                 if (i % 10 == 0)
                     QVERIFY(store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
-                                            dayFraction(at.time()), valuesFor(i)));
+                                            dayFraction(at.time()), valuesFor(i), quality));
             }
         }
         // The station's journal: a silence of ten seconds and an alarm.
@@ -160,6 +171,8 @@ private slots:
         QVERIFY2(server.code == 0, qPrintable(server.error));
         const QByteArray expected = fileBytes(m_dir.filePath(QStringLiteral("local.csv")));
         QVERIFY(expected.count('\n') > 5);
+        QVERIFY(expected.contains(QStringLiteral("质量").toUtf8()));
+        QVERIFY(expected.contains(",68\r\n"));
         QCOMPARE(fileBytes(m_dir.filePath(QStringLiteral("server.csv"))), expected);
     }
 

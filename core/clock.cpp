@@ -14,10 +14,11 @@ namespace SystemClock
 
 QDateTime now()
 {
-    QDateTime t = source() ? source()() : QDateTime::currentDateTime();
-    const QTime tod = t.time();
-    t.setTime(QTime(tod.hour(), tod.minute(), tod.second()));
-    return t;
+    const QDateTime t = source() ? source()() : QDateTime::currentDateTime();
+    // Moved back along the time line rather than given a new time of day: in
+    // the hour repeated when clocks go back, a new time of day would be
+    // resolved afresh and could land in the other pass of the hour.
+    return t.addMSecs(-t.time().msec());
 }
 
 void setSource(std::function<QDateTime()> s)

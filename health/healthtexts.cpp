@@ -199,6 +199,8 @@ QString historianText(const HistorianStatus &status)
         return prefix + QStringLiteral("落后 %1 行").arg(status.rowsBehind);
     case HistorianStatus::State::Unreachable:
         return prefix + QStringLiteral("服务器不可达: ") + status.reason.simplified();
+    case HistorianStatus::State::Refused:
+        return prefix + QStringLiteral("被拒绝: ") + status.reason.simplified();
     }
     return {};
 }
@@ -213,6 +215,7 @@ QColor historianColour(const HistorianStatus &status)
         return QColor(kNoAnswerColour);
     case HistorianStatus::State::Invalid:
     case HistorianStatus::State::Unreachable:
+    case HistorianStatus::State::Refused:
         return QColor(kFaultColour);
     case HistorianStatus::State::Off:
         break;

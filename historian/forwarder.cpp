@@ -63,6 +63,13 @@ Forwarder::Forwarder(const ForwarderSettings &settings, const QString &connectio
       m_server(connectionName + QStringLiteral("-server"))
 {
     m_server.setStatementTimeout(settings.statementTimeout);
+    // A tool is known by its machine unless told otherwise.
+    if (m_settings.host.isEmpty())
+        m_settings.host = QSysInfo::machineHostName();
+    if (m_settings.machine.isEmpty()) {
+        const QByteArray machineId = QSysInfo::machineUniqueId();
+        m_settings.machine = machineId.isEmpty() ? m_settings.host : QString::fromLatin1(machineId);
+    }
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Forwarder::cycle);
 }
@@ -117,11 +124,36 @@ void Forwarder::retryLater(const QString &serverReason)
     m_timer.start(m_retryDelay);
 }
 
+void Forwarder::refuseLater(const QString &reason)
+{
+    // Said once: asking again changes nothing until an administrator does,
+    // so the next look is the longest wait and the state stays as it is.
+    m_server.close();
+    m_retryDelay = m_settings.retryCeiling;
+    setStatus(HistorianStatus::State::Refused, m_status.rowsBehind, reason);
+    m_timer.start(m_retryDelay);
+}
+
 bool Forwarder::connectServer()
 {
+    const StationIdentity identity{m_settings.machine, m_settings.host, m_settings.serialPort,
+                                   m_settings.address};
     return m_server.open(m_settings.target) && m_server.ensureSchema() &&
-           m_server.registerStation(m_settings.station, m_settings.serialPort, m_settings.address,
-                                    m_settings.linkSettings);
+           m_server.registerStation(m_settings.station, identity, m_settings.linkSettings) ==
+               StationClaim::Registered;
+}
+
+void Forwarder::primeResolver(InstantResolver &resolver, RecordTable table,
+                              const ForwardPosition &last)
+{
+    resolver = InstantResolver();
+    if (last.id <= 0)
+        return;
+    // The last row sent, resolved again, so that a batch after a restart in
+    // the repeated autumn hour goes on with the offset the server has.
+    const std::optional<RecordedRow> row = m_source.readRow(table, last.id);
+    if (row && row->date == last.date && row->time == last.time)
+        resolver.next(row->date, row->time, row->utcOffset);
 }
 
 void Forwarder::cycle()
@@ -144,20 +176,36 @@ void Forwarder::cycle()
                 return;
             }
             m_positions[ringIndex(table)] = *position;
+            primeResolver(m_resolvers[ringIndex(table)], table, *position);
         }
+        const std::optional<ForwardPosition> events =
+            m_source.readPosition(positionKey(), QLatin1String(kEventsRingName));
+        if (!events) {
+            m_timer.start(m_settings.checkInterval);
+            return;
+        }
+        m_eventPosition = *events;
+        m_eventResolver = InstantResolver();
+        if (m_eventPosition.id > 0)
+            m_eventResolver.next(m_eventPosition.date, m_eventPosition.time, std::nullopt);
         m_positionsLoaded = true;
     }
     if (!m_server.isOpen()) {
         if (m_status.state == HistorianStatus::State::Unreachable)
             setStatus(HistorianStatus::State::Connecting, m_status.rowsBehind);
         if (!connectServer()) {
-            retryLater(m_server.lastError());
+            if (m_server.refused())
+                refuseLater(m_server.lastError());
+            else
+                retryLater(m_server.lastError());
             return;
         }
     }
     qint64 behind = 0;
-    for (RecordTable table : {RecordTable::PvData, RecordTable::LpvWdjl}) {
-        const qint64 pending = forwardRing(table);
+    for (int ring = 0; ring < 3; ++ring) {
+        const qint64 pending =
+            ring < 2 ? forwardRing(ring == 0 ? RecordTable::PvData : RecordTable::LpvWdjl)
+                     : forwardEvents();
         if (pending < 0) {
             if (pending == kLocalFailed) {
                 // The local file failed, not the server: open it afresh later.
@@ -202,10 +250,17 @@ qint64 Forwarder::forwardRing(RecordTable table)
     }
     const RingSpan span = pendingSpan(last.id, intact, newest, ringFull);
     if (last.id > 0 && !intact && newest > 0) {
-        if (!reportLostSpan(table, last, ringFull ? oldestIfFull : 1))
+        const std::optional<RecordedRow> oldest =
+            m_source.readRow(table, ringFull ? oldestIfFull : 1);
+        if (!reportLostSpan(QLatin1String(tableText(table)), last,
+                            oldest ? std::optional(recordedAt(oldest->date, oldest->time))
+                                   : std::nullopt))
             return kServerFailed;
-        // Said once: from here on the ring is sent from its oldest row, as on a first run.
+        // Said once: from here on the ring is sent from its oldest row, as on
+        // a first run, and a restart does not say it again.
         last = {};
+        m_resolvers[ringIndex(table)] = InstantResolver();
+        m_source.writePosition(positionKey(), table, last);
     }
 
     const BatchRanges ranges = batchRanges(span, m_settings.batchRows);
@@ -222,62 +277,112 @@ qint64 Forwarder::forwardRing(RecordTable table)
     if (rows.isEmpty())
         return 0;
 
+    // Resolved on a copy: a batch that fails is resolved again from the same row.
+    InstantResolver resolver = m_resolvers[ringIndex(table)];
     QVector<ServerSample> samples;
     samples.reserve(rows.size());
-    for (const RecordedRow &row : rows)
-        samples.append({recordedAt(row.date, row.time), row.values});
-    const std::optional<int> inserted =
-        m_server.insertSamples(m_settings.station, sampleTable(table), samples);
-    if (!inserted)
-        return kServerFailed;
-
-    bool &reported = m_duplicatesReported[ringIndex(table)];
-    if (*inserted < rows.size() && !reported) {
-        // Rows of this station at these times were there already: another tool
-        // forwards under the same station name, a batch whose commit was not
-        // confirmed went again, or a restart recorded one second twice. Said
-        // once until batches go in whole again.
-        const QString detail =
-            QStringLiteral("%1 of %2 rows of %3 from %4 to %5 were on the server already for "
-                           "this station and were dropped (another tool with the same station "
-                           "name, a batch sent again, or one second recorded twice)")
-                .arg(rows.size() - *inserted)
-                .arg(rows.size())
-                .arg(QLatin1String(tableText(table)),
-                     momentText(rows.first().date, rows.first().time),
-                     momentText(rows.last().date, rows.last().time));
-        if (!writeEvent(QStringLiteral("duplicate"), detail))
-            return kServerFailed;
-        reported = true;
-    } else if (*inserted == rows.size()) {
-        reported = false;
+    for (const RecordedRow &row : rows) {
+        const QDateTime at = resolver.next(row.date, row.time, row.utcOffset);
+        samples.append({at, row.values, row.quality, at.offsetFromUtc(), row.id});
     }
+    // Rows the server has already (a batch whose commit was not confirmed,
+    // sent again) are left out by their key; nothing else can meet them, as
+    // no other tool forwards under this station's name.
+    if (!m_server.insertSamples(m_settings.station, sampleTable(table), samples))
+        return kServerFailed;
+    m_resolvers[ringIndex(table)] = resolver;
 
     const RecordedRow &sent = rows.last();
     last = {sent.id, sent.date, sent.time};
     // A position that could not be stored is stored with the next batch; after
-    // a crash in between, the rows go again and the server drops them.
+    // a crash in between, the rows go again and the server leaves them out.
     m_source.writePosition(positionKey(), table, last);
     return std::max<qint64>(
         0, span.count - ((sent.id - span.afterId + kRecordRingIds - 1) % kRecordRingIds + 1));
 }
 
-bool Forwarder::reportLostSpan(RecordTable table, const ForwardPosition &last, qint32 oldestId)
+qint64 Forwarder::forwardEvents()
 {
-    const std::optional<RecordedRow> oldest = m_source.readRow(table, oldestId);
-    const QString until =
-        oldest ? momentText(oldest->date, oldest->time) : QStringLiteral("the oldest row");
+    const std::optional<qint32> newest = m_source.readNewestEventId();
+    if (!newest)
+        return kLocalFailed;
+    constexpr qint32 ringIds = EventLog::kEventRingIds;
+    ForwardPosition &last = m_eventPosition;
+    bool intact = false;
+    if (last.id > 0) {
+        const std::optional<RecordedEvent> event = m_source.readEvent(last.id);
+        if (!event && !m_source.lastError().isEmpty())
+            return kLocalFailed;
+        intact = event && event->date == last.date && event->time == last.time;
+    }
+    bool ringFull = false;
+    const qint32 oldestIfFull = *newest % ringIds + 1;
+    if (!intact && *newest > 0) {
+        ringFull = m_source.readEvent(oldestIfFull).has_value();
+        if (!m_source.lastError().isEmpty())
+            return kLocalFailed;
+    }
+    const RingSpan span = pendingSpan(last.id, intact, *newest, ringFull, ringIds);
+    if (last.id > 0 && !intact && *newest > 0) {
+        const std::optional<RecordedEvent> oldest = m_source.readEvent(ringFull ? oldestIfFull : 1);
+        if (!reportLostSpan(QLatin1String(kEventsRingName), last,
+                            oldest ? std::optional(recordedAt(oldest->date, oldest->time))
+                                   : std::nullopt))
+            return kServerFailed;
+        last = {};
+        m_eventResolver = InstantResolver();
+        m_source.writePosition(positionKey(), QLatin1String(kEventsRingName), last);
+    }
+
+    const BatchRanges ranges = batchRanges(span, m_settings.eventBatchRows, ringIds);
+    QVector<RecordedEvent> events;
+    for (const IdRange &range : {ranges.first, ranges.second}) {
+        if (range.lastId <= range.afterId)
+            continue;
+        const std::optional<QVector<RecordedEvent>> part =
+            m_source.readEvents(range.afterId, range.lastId);
+        if (!part)
+            return kLocalFailed;
+        events += *part;
+    }
+    if (events.isEmpty())
+        return 0;
+
+    InstantResolver resolver = m_eventResolver;
+    QVector<ServerEvent> sent;
+    sent.reserve(events.size());
+    for (const RecordedEvent &event : events) {
+        const QDateTime at = resolver.next(event.date, event.time, std::nullopt);
+        // The forwarder's own notes went to the server when they happened.
+        if (event.kind != eventKindName(EventKind::Historian))
+            sent.append({at, event.kind, event.source, event.detail, event.id});
+    }
+    if (!m_server.insertEvents(m_settings.station, sent))
+        return kServerFailed;
+    m_eventResolver = resolver;
+    const RecordedEvent &newestSent = events.last();
+    last = {newestSent.id, newestSent.date, newestSent.time};
+    m_source.writePosition(positionKey(), QLatin1String(kEventsRingName), last);
+    return std::max<qint64>(0, span.count -
+                                   ((newestSent.id - span.afterId + ringIds - 1) % ringIds + 1));
+}
+
+bool Forwarder::reportLostSpan(const QString &ring, const ForwardPosition &last,
+                               const std::optional<QDateTime> &oldest)
+{
+    const QString until = oldest ? oldest->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                 : QStringLiteral("the oldest row");
     const QString detail =
         QStringLiteral("%1 rows recorded after %2 and before %3 were overwritten in the local "
                        "ring before they reached the server")
-            .arg(QLatin1String(tableText(table)), momentText(last.date, last.time), until);
+            .arg(ring, momentText(last.date, last.time), until);
     return writeEvent(QStringLiteral("lost-span"), detail);
 }
 
 bool Forwarder::writeEvent(const QString &kind, const QString &detail)
 {
-    const ServerEvent event{QDateTime::currentDateTime(), kind, QLatin1String(kEventSource),
-                            detail};
+    const ServerEvent event{QDateTime::currentDateTime(), kind, QLatin1String(kEventSource), detail,
+                            std::nullopt};
     if (!m_server.insertEvent(m_settings.station, event))
         return false;
     emit eventWritten(m_settings.station, event);

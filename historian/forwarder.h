@@ -5,6 +5,7 @@
 #include "historianserver.h"
 #include "historianstatus.h"
 #include "historianurl.h"
+#include "instants.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,15 +22,20 @@ struct ForwarderSettings {
     HistorianTarget target;
     QString station;
     QString databasePath; // the local recording database
-    int serialPort = 0;   // for the stations table
-    int address = 0;
+    int serialPort = 0;   // for the stations table, and with machine and address the
+    int address = 0;      // identity that owns the station name on the server
+    QString machine;      // empty: /etc/machine-id, or the host name where there is none
+    QString host;         // empty: the host name; for the message a tool refused the name sees
     QString linkSettings; // for the stations table, e.g. "9600 none"
     // How often the local rings are looked at when the server has everything.
     std::chrono::milliseconds checkInterval{1000};
     std::chrono::milliseconds firstRetry{kFirstRetry};
     std::chrono::milliseconds retryCeiling{kRetryCeiling};
-    // Rows per transaction while catching up.
-    int batchRows = 600;
+    // Rows per transaction while catching up: large batches keep catching up
+    // well ahead of any recording rate.
+    int batchRows = 5000;
+    // Events per transaction.
+    int eventBatchRows = 1000;
     // How long the server may work on one statement; an exchange is cut off
     // from this side 5 s after that.
     std::chrono::milliseconds statementTimeout{10000};
@@ -42,12 +48,18 @@ ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, 
                                                    int address, const QString &linkSettings);
 
 // The forwarder's work, on its own thread with its own connections: copies the
-// rows that the recorder wrote into the local rings to the server, oldest
-// first, one transaction per batch, and remembers how far it got.
+// rows that the recorder wrote into the local rings, and the events of the
+// local events ring, to the server, oldest first, one transaction per batch,
+// each row with its quality and the instant resolved in ring order, and
+// remembers how far it got.
 //
 // States (HistorianStatus::State) and the function behind each transition:
 //   Connecting  --login, schema and station row done [connectServer]--> Behind / Forwarding
 //   Connecting  --any of them failed [retryLater]--> Unreachable
+//   Connecting  --tables not ours, no rights to upgrade them, or the station
+//                 name owned by another tool [refuseLater]--> Refused
+//   Refused     --the longest wait is over, and the server still refuses [cycle]--> Refused
+//   Refused     --the server takes the tool now [cycle]--> Behind / Forwarding
 //   Unreachable --the back-off wait is over [cycle]--> Connecting
 //   Behind      --a batch sent, rows left [forwardRing]--> Behind (next batch at once)
 //   Behind      --the last batch sent [cycle]--> Forwarding
@@ -81,7 +93,7 @@ public slots:
 
 signals:
     void statusChanged(const HistorianStatus &status);
-    // An event written to the server's journal (a lost span, duplicates), for the local journal
+    // An event the forwarder wrote to the server's journal (a lost span), for the local journal
     // too.
     void eventWritten(const QString &station, const ServerEvent &event);
 
@@ -89,13 +101,19 @@ private:
     void cycle();
     bool connectServer();
     void retryLater(const QString &reason);
+    void refuseLater(const QString &reason);
     // forwardRing's results below zero.
     static constexpr qint64 kLocalFailed = -1;  // the recording database could not be read
     static constexpr qint64 kServerFailed = -2; // the reason is in the server's lastError()
     // Sends one batch of `table`'s ring; the rows still pending after it, or
     // one of the failures above.
     qint64 forwardRing(RecordTable table);
-    bool reportLostSpan(RecordTable table, const ForwardPosition &last, qint32 oldestId);
+    // Sends one batch of the events ring; as forwardRing.
+    qint64 forwardEvents();
+    bool reportLostSpan(const QString &ring, const ForwardPosition &last,
+                        const std::optional<QDateTime> &oldest);
+    // The resolver of a ring set to go on after its last row sent.
+    void primeResolver(InstantResolver &resolver, RecordTable table, const ForwardPosition &last);
     bool writeEvent(const QString &kind, const QString &detail);
     void setStatus(HistorianStatus::State state, qint64 behind, const QString &reason = {});
     QString positionKey() const;
@@ -107,7 +125,9 @@ private:
     std::chrono::milliseconds m_retryDelay{0};
     bool m_positionsLoaded = false;
     std::array<ForwardPosition, 2> m_positions{};
-    std::array<bool, 2> m_duplicatesReported{};
+    ForwardPosition m_eventPosition;
+    std::array<InstantResolver, 2> m_resolvers;
+    InstantResolver m_eventResolver;
     HistorianStatus m_status;
     std::atomic<bool> m_stopping{false};
 };
@@ -164,7 +184,8 @@ private:
 
 // The local events table's row of an event the forwarder wrote to the server
 // for `station`: kind "historian", source "forwarder (station NAME)", detail
-// "<server kind>: <detail>", at the event's local time.
+// "<server kind>: <detail>", at the event's local time. Events of this kind
+// are not forwarded again.
 Event localHistorianEvent(const QString &station, const ServerEvent &event);
 
 // The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,

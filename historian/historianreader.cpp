@@ -11,11 +11,18 @@ namespace
 
 constexpr std::chrono::milliseconds kReadingTimeout{60000};
 
-std::optional<QVector<PvRecord>> refused(const QString &reason, QString *error)
+std::optional<StationHistory> refused(const QString &reason, QString *error)
 {
     if (error)
         *error = reason;
     return std::nullopt;
+}
+
+QDateTime wholeSecond(const QDateTime &moment)
+{
+    const QDateTime local = moment.toLocalTime();
+    const QTime time = local.time();
+    return QDateTime(local.date(), QTime(time.hour(), time.minute(), time.second()));
 }
 
 } // namespace
@@ -25,9 +32,18 @@ bool isHistorianSource(const QString &source)
     return isHistorianAddress(source);
 }
 
-std::optional<QVector<PvRecord>> readStationRecords(const QString &source, RecordTable table,
-                                                    const QDateTime &from, const QDateTime &to,
-                                                    QString *error)
+Event localEventOf(const ServerEvent &event)
+{
+    const std::optional<EventKind> kind = eventKindFromName(event.kind);
+    if (kind)
+        return Event{wholeSecond(event.ts), *kind, event.source, event.detail};
+    return Event{wholeSecond(event.ts), EventKind::Historian, event.source,
+                 event.kind + QStringLiteral(": ") + event.detail};
+}
+
+std::optional<StationHistory> readStationHistory(const QString &source, RecordTable table,
+                                                 const QDateTime &from, const QDateTime &to,
+                                                 bool withEvents, QString *error)
 {
     const HistorianTarget target = parseHistorianUrl(source);
     if (!target.isValid())
@@ -51,11 +67,34 @@ std::optional<QVector<PvRecord>> readStationRecords(const QString &source, Recor
         const QString cutOff = server.cutOffReason();
         return refused(cutOff.isEmpty() ? server.lastError() : cutOff, error);
     }
-    QVector<PvRecord> records;
-    records.reserve(samples->size());
+    StationHistory history;
+    history.records.reserve(samples->size());
     for (const ServerSample &sample : *samples) {
         const QDateTime local = sample.ts.toLocalTime();
-        records.append({daySerial(local.date()), dayFraction(local.time()), sample.values});
+        history.records.append({daySerial(local.date()), dayFraction(local.time()), sample.values,
+                                sample.quality, local.offsetFromUtc()});
     }
-    return records;
+    if (!withEvents)
+        return history;
+    const std::optional<ServerEvent> before =
+        server.readLastEventBefore(target.station, eventKindName(EventKind::Link), from);
+    const std::optional<QVector<ServerEvent>> events = server.readEvents(target.station, from, to);
+    if (!events)
+        return refused(server.lastError(), error);
+    if (before)
+        history.events.push_back(localEventOf(*before));
+    for (const ServerEvent &event : *events)
+        history.events.push_back(localEventOf(event));
+    return history;
+}
+
+std::optional<QVector<StationRecord>> readStationRecords(const QString &source, RecordTable table,
+                                                         const QDateTime &from, const QDateTime &to,
+                                                         QString *error)
+{
+    std::optional<StationHistory> history =
+        readStationHistory(source, table, from, to, false, error);
+    if (!history)
+        return std::nullopt;
+    return std::move(history->records);
 }

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <cmath>
+
 namespace
 {
 
@@ -35,13 +37,18 @@ constexpr int kValueColumns = 8;
 struct ServerColumn {
     const char *name;
     const char *type; // as information_schema.columns.data_type says it
+    int since = 1;    // the schema version that added it
 };
 
+// One of our tables in both versions: version 1 is recognised (and upgraded),
+// the current one is made and checked.
 struct ServerTable {
     const char *name;
     QVector<ServerColumn> columns;
-    bool stationTimeKey; // rows are unique by (station, ts)
-    const char *createSql;
+    QStringList oldKey; // a unique index on exactly these columns in version 1
+    QStringList key;    // ... and now
+    QStringList create;
+    QStringList upgrade; // from version 1, in the same transaction
 };
 
 QVector<ServerColumn> sampleColumns()
@@ -51,7 +58,46 @@ QVector<ServerColumn> sampleColumns()
                                                      "v5", "v6", "v7", "v8"};
     for (const char *name : names)
         columns.append(ServerColumn{name, "real"});
+    columns += {{"ring_id", "integer", 2},
+                {"quality", "smallint", 2},
+                {"utc_offset", "integer", 2},
+                {"seq", "bigint", 2}};
     return columns;
+}
+
+// A sample table. Its key is the station, the instant and the local ring's id:
+// a clock set back records the same instant twice, and both rows stay; a batch
+// sent again meets its own rows and adds nothing. seq numbers the rows as they
+// arrive, which is the order they were recorded in (each station's forwarder
+// sends its ring oldest first); rows of version 1 are numbered by time.
+ServerTable sampleTable(const char *name)
+{
+    const QString table = QLatin1String(name);
+    return {name,
+            sampleColumns(),
+            {QStringLiteral("station"), QStringLiteral("ts")},
+            {QStringLiteral("station"), QStringLiteral("ts"), QStringLiteral("ring_id")},
+            {QStringLiteral("CREATE TABLE %1 (station text NOT NULL, ts timestamptz NOT NULL, "
+                            "v1 real, v2 real, v3 real, v4 real, v5 real, v6 real, v7 real, "
+                            "v8 real, ring_id integer NOT NULL DEFAULT 0, quality smallint, "
+                            "utc_offset integer, seq bigserial NOT NULL, "
+                            "PRIMARY KEY (station, ts, ring_id))")
+                 .arg(table)},
+            {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
+                            "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
+                            "ADD COLUMN seq bigint")
+                 .arg(table),
+             QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
+                            "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
+                            "o.station AND t.ts = o.ts")
+                 .arg(table),
+             QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
+             QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
+                 .arg(table),
+             QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
+                            "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
+                            "ADD PRIMARY KEY (station, ts, ring_id)")
+                 .arg(table)}};
 }
 
 // Append-only and kept: retention is the server's business (README).
@@ -64,31 +110,38 @@ const QVector<ServerTable> &serverTables()
           {"address", "integer"},
           {"settings", "text"},
           {"first_seen", "timestamp with time zone"},
-          {"last_seen", "timestamp with time zone"}},
-         false,
-         "CREATE TABLE stations (station text PRIMARY KEY, port integer, address integer, "
-         "settings text, first_seen timestamptz NOT NULL DEFAULT now(), "
-         "last_seen timestamptz NOT NULL DEFAULT now())"},
-        {"samples_1s", sampleColumns(), true,
-         "CREATE TABLE samples_1s (station text NOT NULL, ts timestamptz NOT NULL, v1 real, "
-         "v2 real, v3 real, v4 real, v5 real, v6 real, v7 real, v8 real, "
-         "PRIMARY KEY (station, ts))"},
-        {"samples_10s", sampleColumns(), true,
-         "CREATE TABLE samples_10s (station text NOT NULL, ts timestamptz NOT NULL, v1 real, "
-         "v2 real, v3 real, v4 real, v5 real, v6 real, v7 real, v8 real, "
-         "PRIMARY KEY (station, ts))"},
+          {"last_seen", "timestamp with time zone"},
+          {"machine", "text", 2},
+          {"host", "text", 2}},
+         {QStringLiteral("station")},
+         {QStringLiteral("station")},
+         {QStringLiteral("CREATE TABLE stations (station text PRIMARY KEY, port integer, "
+                         "address integer, settings text, first_seen timestamptz NOT NULL "
+                         "DEFAULT now(), last_seen timestamptz NOT NULL DEFAULT now(), "
+                         "machine text, host text)")},
+         {QStringLiteral("ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}},
+        sampleTable("samples_1s"),
+        sampleTable("samples_10s"),
         {"events",
          {{"id", "bigint"},
           {"station", "text"},
           {"ts", "timestamp with time zone"},
           {"kind", "text"},
           {"source", "text"},
-          {"detail", "text"}},
-         false,
-         "CREATE TABLE events (id bigserial PRIMARY KEY, station text NOT NULL, "
-         "ts timestamptz NOT NULL, kind text NOT NULL, source text NOT NULL, detail text, "
-         "logged_at timestamptz NOT NULL DEFAULT now()); "
-         "CREATE INDEX events_station_ts ON events (station, ts)"},
+          {"detail", "text"},
+          {"local_id", "integer", 2}},
+         {},
+         {QStringLiteral("station"), QStringLiteral("local_id"), QStringLiteral("ts")},
+         {QStringLiteral("CREATE TABLE events (id bigserial PRIMARY KEY, station text NOT NULL, "
+                         "ts timestamptz NOT NULL, kind text NOT NULL, source text NOT NULL, "
+                         "detail text, logged_at timestamptz NOT NULL DEFAULT now(), "
+                         "local_id integer)"),
+          QStringLiteral("CREATE INDEX events_station_ts ON events (station, ts)"),
+          QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
+                         "(station, local_id, ts)")},
+         {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
+          QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
+                         "(station, local_id, ts)")}},
     };
     return tables;
 }
@@ -110,11 +163,82 @@ const char *sampleTableName(SampleTable table)
     return table == SampleTable::Seconds ? "samples_1s" : "samples_10s";
 }
 
+// What a table of one of our names lacks to be ours at `version`: its columns
+// of that version with their types, and its key.
+QStringList missingParts(QSqlQuery &query, const ServerTable &table,
+                         const QHash<QString, QString> &found, int version, bool &ok)
+{
+    QStringList wrong;
+    for (const ServerColumn &column : table.columns) {
+        if (column.since <= version &&
+            found.value(QLatin1String(column.name)) != QLatin1String(column.type))
+            wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
+                                                 QLatin1String(column.type));
+    }
+    QStringList key = version < kServerSchemaVersion ? table.oldKey : table.key;
+    if (!wrong.isEmpty() || key.isEmpty())
+        return wrong;
+    // INSERT ... ON CONFLICT needs rows unique by exactly this key.
+    key.sort();
+    query.prepare(
+        QStringLiteral("SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass(?) "
+                       "AND i.indisunique AND i.indnatts = ? AND (SELECT array_agg(a.attname::text "
+                       "ORDER BY a.attname) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
+                       "a.attnum = ANY(i.indkey)) = ?::text[]"));
+    query.addBindValue(QLatin1String(table.name));
+    query.addBindValue(int(key.size()));
+    query.addBindValue(QLatin1Char('{') + key.join(QLatin1Char(',')) + QLatin1Char('}'));
+    ok = query.exec() && query.next();
+    if (ok && query.value(0).toInt() == 0)
+        wrong << QStringLiteral("a unique key on (%1)").arg(key.join(QStringLiteral(", ")));
+    return wrong;
+}
+
+// Whether a failed statement says something lasting about the server (no
+// rights, a table not ours) rather than about the way to it (the connection
+// lost, the server shutting down, a deadlock), which the next attempt may not meet.
+bool isLastingRefusal(const QSqlError &error)
+{
+    const QString state = error.nativeErrorCode();
+    if (state.size() != 5)
+        return false;
+    static const QStringList passing{QStringLiteral("08"), QStringLiteral("40"),
+                                     QStringLiteral("53"), QStringLiteral("57"),
+                                     QStringLiteral("58")};
+    return !passing.contains(state.left(2));
+}
+
+// A float as text that reads back as the same float.
+QString floatText(float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    return QString::number(value, 'g', 9);
+}
+
+// A text as one element of a PostgreSQL array literal.
+QString quotedElement(QString text)
+{
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    text.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A PostgreSQL array literal of already formatted elements.
+QString arrayText(const QStringList &elements)
+{
+    return QLatin1Char('{') + elements.join(QLatin1Char(',')) + QLatin1Char('}');
+}
+
 } // namespace
 
-QString timestampText(const QDateTime &localTime)
+QString timestampText(const QDateTime &time)
 {
-    const QDateTime local = localTime.toLocalTime();
+    if (time.timeSpec() == Qt::OffsetFromUTC)
+        return time.toString(Qt::ISODateWithMs);
+    const QDateTime local = time.toLocalTime();
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
@@ -190,83 +314,155 @@ bool HistorianServer::isOpen() const
     return QSqlDatabase::contains(m_connectionName) && database().isOpen();
 }
 
+bool HistorianServer::refuse(const QString &what, const QString &reason)
+{
+    m_refused = true;
+    return fail(what, reason);
+}
+
 bool HistorianServer::ensureSchema()
 {
+    m_refused = false;
     QSqlDatabase db = database();
     if (!db.transaction())
         return fail(QStringLiteral("schema"), db.lastError().text());
     QSqlQuery query(db);
-    bool ok = query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock));
+    // Nothing done here stays unless all of it is done: a table made by
+    // someone else is never altered, a refused upgrade leaves version 1 whole,
+    // and ours come back whole on the next attempt.
+    const auto giveUp = [&](const QString &reason, bool lasting) {
+        db.rollback();
+        const QString text = reason + QStringLiteral(" (left unchanged)");
+        return lasting ? refuse(QStringLiteral("schema"), text)
+                       : fail(QStringLiteral("schema"), text);
+    };
+    const auto failed = [&](const QSqlQuery &q) {
+        return giveUp(q.lastError().text(), isLastingRefusal(q.lastError()));
+    };
+    if (!query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock)))
+        return failed(query);
+
+    // The version the tables are at: none kept means version 1 when any of
+    // our tables is there, and nothing to upgrade when none is.
+    if (!query.exec(QStringLiteral("SELECT to_regclass('zelmar_schema') IS NOT NULL")) ||
+        !query.next())
+        return failed(query);
+    const bool versionKept = query.value(0).toBool();
+    int version = 1;
+    if (versionKept) {
+        if (!query.exec(QStringLiteral("SELECT max(version) FROM zelmar_schema")) || !query.next())
+            return failed(query);
+        version = query.value(0).toInt();
+        if (version > kServerSchemaVersion)
+            return giveUp(QStringLiteral("the historian's tables are of schema version %1, made "
+                                         "by a newer ZELMAR; this one knows version %2")
+                              .arg(version)
+                              .arg(kServerSchemaVersion),
+                          true);
+    }
+
     QStringList faults;
+    QVector<const ServerTable *> toCreate;
+    QVector<const ServerTable *> toUpgrade;
     for (const ServerTable &table : serverTables()) {
-        if (!ok)
-            break;
         query.prepare(
             QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
                            "WHERE table_schema = current_schema() AND table_name = ?"));
         query.addBindValue(QLatin1String(table.name));
-        ok = query.exec();
+        if (!query.exec())
+            return failed(query);
         QHash<QString, QString> found;
-        while (ok && query.next())
+        while (query.next())
             found.insert(query.value(0).toString(), query.value(1).toString());
-        if (!ok)
-            break;
         if (found.isEmpty()) {
-            const QStringList statements =
-                QString::fromLatin1(table.createSql).split(QStringLiteral("; "));
-            for (const QString &statement : statements)
-                ok = ok && query.exec(statement);
+            toCreate.append(&table);
             continue;
         }
-        QStringList wrong;
-        for (const ServerColumn &column : table.columns) {
-            if (found.value(QLatin1String(column.name)) != QLatin1String(column.type))
-                wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
-                                                     QLatin1String(column.type));
-        }
-        if (wrong.isEmpty() && table.stationTimeKey) {
-            // INSERT ... ON CONFLICT needs rows unique by station and time.
-            query.prepare(QStringLiteral(
-                "SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass(?) "
-                "AND i.indisunique AND i.indnatts = 2 AND (SELECT array_agg(a.attname::text "
-                "ORDER BY a.attname) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
-                "a.attnum = ANY(i.indkey)) = ARRAY['station', 'ts']"));
-            query.addBindValue(QLatin1String(table.name));
-            ok = query.exec() && query.next();
-            if (ok && query.value(0).toInt() == 0)
-                wrong << QStringLiteral("a unique key on (station, ts)");
-        }
+        bool ok = true;
+        const QStringList wrong = missingParts(query, table, found, version, ok);
+        if (!ok)
+            return failed(query);
         if (!wrong.isEmpty())
             faults << QStringLiteral("table %1 exists without %2")
                           .arg(QLatin1String(table.name), wrong.join(QStringLiteral(", ")));
+        else if (version < kServerSchemaVersion)
+            toUpgrade.append(&table);
     }
-    const QString reason = ok ? faults.join(QStringLiteral("; ")) : query.lastError().text();
-    if (!ok || !faults.isEmpty()) {
-        // Nothing created here stays: a table made by someone else is never
-        // altered, and ours come back whole on the next attempt.
-        db.rollback();
-        return fail(QStringLiteral("schema"), reason + QStringLiteral(" (left unchanged)"));
+    if (!faults.isEmpty())
+        return giveUp(faults.join(QStringLiteral("; ")), true);
+
+    QStringList statements;
+    for (const ServerTable *table : toCreate)
+        statements += table->create;
+    for (const ServerTable *table : toUpgrade)
+        statements += table->upgrade;
+    if (!versionKept)
+        statements
+            << QStringLiteral("CREATE TABLE zelmar_schema (version integer NOT NULL)")
+            << QStringLiteral("INSERT INTO zelmar_schema VALUES (%1)").arg(kServerSchemaVersion);
+    else if (version < kServerSchemaVersion)
+        statements
+            << QStringLiteral("UPDATE zelmar_schema SET version = %1").arg(kServerSchemaVersion);
+    for (const QString &statement : statements) {
+        if (!query.exec(statement)) {
+            const QSqlError error = query.lastError();
+            const QString step = toUpgrade.isEmpty()
+                                     ? QStringLiteral("cannot create the historian's tables: ")
+                                     : QStringLiteral("cannot upgrade the historian's tables "
+                                                      "to schema version %1: ")
+                                           .arg(kServerSchemaVersion);
+            return giveUp(
+                step + (error.databaseText().isEmpty() ? error.text() : error.databaseText()),
+                isLastingRefusal(error));
+        }
     }
     if (!db.commit())
         return fail(QStringLiteral("schema"), db.lastError().text());
     return true;
 }
 
-bool HistorianServer::registerStation(const QString &station, int port, int address,
-                                      const QString &settings)
+StationClaim HistorianServer::registerStation(const QString &station,
+                                              const StationIdentity &identity,
+                                              const QString &settings)
 {
+    m_refused = false;
     QSqlQuery query(database());
+    // A row of version 1 names no machine: the first tool to come takes it.
     query.prepare(QStringLiteral(
-        "INSERT INTO stations (station, port, address, settings) VALUES (?, ?, ?, ?) "
-        "ON CONFLICT (station) DO UPDATE SET port = excluded.port, address = excluded.address, "
-        "settings = excluded.settings, last_seen = now()"));
+        "INSERT INTO stations AS s (station, port, address, settings, machine, host) "
+        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (station) DO UPDATE SET port = excluded.port, "
+        "address = excluded.address, settings = excluded.settings, machine = excluded.machine, "
+        "host = excluded.host, last_seen = now() WHERE s.machine IS NULL OR (s.machine = "
+        "excluded.machine AND s.port = excluded.port AND s.address = excluded.address) "
+        "RETURNING 1"));
     query.addBindValue(station);
-    query.addBindValue(port);
-    query.addBindValue(address);
+    query.addBindValue(identity.port);
+    query.addBindValue(identity.address);
     query.addBindValue(settings);
-    if (!query.exec())
-        return fail(QStringLiteral("station"), query.lastError().text());
-    return true;
+    query.addBindValue(identity.machine);
+    query.addBindValue(identity.host);
+    if (!query.exec()) {
+        fail(QStringLiteral("station"), query.lastError().text());
+        return StationClaim::Failed;
+    }
+    if (query.next())
+        return StationClaim::Registered;
+    query.prepare(
+        QStringLiteral("SELECT coalesce(host, machine), port, address FROM stations WHERE "
+                       "station = ?"));
+    query.addBindValue(station);
+    if (!query.exec() || !query.next()) {
+        fail(QStringLiteral("station"), query.lastError().text());
+        return StationClaim::Failed;
+    }
+    refuse(QStringLiteral("station"),
+           QStringLiteral("station name %1 belongs to another tool (host %2, port %3, address "
+                          "%4); this tool records locally only: give it a station name of its "
+                          "own (ZELMAR_STATION)")
+               .arg(station, query.value(0).toString())
+               .arg(query.value(1).toInt())
+               .arg(query.value(2).toInt()));
+    return StationClaim::OwnedByOther;
 }
 
 std::optional<int> HistorianServer::insertSamples(const QString &station, SampleTable table,
@@ -275,12 +471,20 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
     if (samples.isEmpty())
         return 0;
     QSqlDatabase db = database();
-    // One statement for the batch: a round trip per row would make catching up
-    // after an outage as slow as the network's latency.
-    QStringList rows;
-    const QString row = QStringLiteral("(?, ?::timestamptz, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (int i = 0; i < samples.size(); ++i)
-        rows << row;
+    // The whole batch as one statement with one array per column: a round
+    // trip per row would make catching up after an outage as slow as the
+    // network's latency, and a parameter per value as slow as their parsing.
+    QStringList ms, ids, qualities, offsets;
+    std::array<QStringList, kValueColumns> values;
+    const QString null = QStringLiteral("NULL");
+    for (const ServerSample &sample : samples) {
+        ms << QString::number(sample.ts.toMSecsSinceEpoch());
+        ids << QString::number(sample.ringId);
+        qualities << (sample.quality ? QString::number(*sample.quality) : null);
+        offsets << (sample.utcOffset ? QString::number(*sample.utcOffset) : null);
+        for (int i = 0; i < kValueColumns; ++i)
+            values[i] << floatText(sample.values[i]);
+    }
     QSqlQuery insert(db);
     QSqlQuery seen(db);
     if (!db.transaction()) {
@@ -288,15 +492,19 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
         return std::nullopt;
     }
     bool ok = insert.prepare(
-        QStringLiteral("INSERT INTO %1 (station, ts, v1, v2, v3, v4, v5, v6, "
-                       "v7, v8) VALUES %2 ON CONFLICT DO NOTHING")
-            .arg(QLatin1String(sampleTableName(table)), rows.join(QStringLiteral(", "))));
-    for (const ServerSample &sample : samples) {
-        insert.addBindValue(station);
-        insert.addBindValue(timestampText(sample.ts));
-        for (float value : sample.values)
-            insert.addBindValue(value);
-    }
+        QStringLiteral(
+            "INSERT INTO %1 (station, ts, ring_id, quality, utc_offset, v1, v2, v3, v4, v5, v6, "
+            "v7, v8) SELECT ?, timestamptz 'epoch' + u.ms * interval '1 millisecond', u.id, "
+            "u.q, u.o, u.v1, u.v2, u.v3, u.v4, u.v5, u.v6, u.v7, u.v8 FROM unnest(?::bigint[], "
+            "?::integer[], ?::smallint[], ?::integer[], ?::real[], ?::real[], ?::real[], "
+            "?::real[], ?::real[], ?::real[], ?::real[], ?::real[]) WITH ORDINALITY AS u(ms, id, "
+            "q, o, v1, v2, v3, v4, v5, v6, v7, v8, n) ORDER BY u.n ON CONFLICT DO NOTHING")
+            .arg(QLatin1String(sampleTableName(table))));
+    insert.addBindValue(station);
+    for (const QStringList *column : {&ms, &ids, &qualities, &offsets})
+        insert.addBindValue(arrayText(*column));
+    for (const QStringList &column : values)
+        insert.addBindValue(arrayText(column));
     ok = ok && insert.exec();
     const int inserted = ok ? insert.numRowsAffected() : 0;
     if (ok) {
@@ -320,17 +528,38 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
 
 bool HistorianServer::insertEvent(const QString &station, const ServerEvent &event)
 {
+    return insertEvents(station, {event}).has_value();
+}
+
+std::optional<int> HistorianServer::insertEvents(const QString &station,
+                                                 const QVector<ServerEvent> &events)
+{
+    if (events.isEmpty())
+        return 0;
+    // One statement for the batch, as for the samples: a full events ring
+    // after an outage is a hundred thousand rows.
+    QStringList times, kinds, sources, details, ids;
+    for (const ServerEvent &event : events) {
+        times << QString::number(event.ts.toMSecsSinceEpoch());
+        kinds << quotedElement(event.kind);
+        sources << quotedElement(event.source);
+        details << quotedElement(event.detail);
+        ids << (event.localId ? QString::number(*event.localId) : QStringLiteral("NULL"));
+    }
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO events (station, ts, kind, source, detail) "
-                                 "VALUES (?, ?::timestamptz, ?, ?, ?)"));
+    query.prepare(QStringLiteral(
+        "INSERT INTO events (station, ts, kind, source, detail, local_id) SELECT ?, "
+        "timestamptz 'epoch' + u.ms * interval '1 millisecond', u.kind, u.source, u.detail, "
+        "u.id FROM unnest(?::bigint[], ?::text[], ?::text[], ?::text[], ?::integer[]) WITH "
+        "ORDINALITY AS u(ms, kind, source, detail, id, n) ORDER BY u.n ON CONFLICT DO NOTHING"));
     query.addBindValue(station);
-    query.addBindValue(timestampText(event.ts));
-    query.addBindValue(event.kind);
-    query.addBindValue(event.source);
-    query.addBindValue(event.detail);
-    if (!query.exec())
-        return fail(QStringLiteral("event"), query.lastError().text());
-    return true;
+    for (const QStringList *column : {&times, &kinds, &sources, &details, &ids})
+        query.addBindValue(arrayText(*column));
+    if (!query.exec()) {
+        fail(QStringLiteral("event"), query.lastError().text());
+        return std::nullopt;
+    }
+    return query.numRowsAffected();
 }
 
 std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString &station,
@@ -341,8 +570,8 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
     QSqlQuery query(database());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT extract(epoch FROM ts)::float8, v1, v2, v3, v4, v5, v6, "
-                                 "v7, v8 FROM %1 WHERE station = ? AND ts BETWEEN ?::timestamptz "
-                                 "AND ?::timestamptz ORDER BY ts")
+                                 "v7, v8, quality, utc_offset, ring_id FROM %1 WHERE station = ? "
+                                 "AND ts BETWEEN ?::timestamptz AND ?::timestamptz ORDER BY seq")
                       .arg(QLatin1String(sampleTableName(table))));
     query.addBindValue(station);
     query.addBindValue(timestampText(from));
@@ -357,7 +586,71 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
         sample.ts = QDateTime::fromMSecsSinceEpoch(qRound64(query.value(0).toDouble() * 1000.0));
         for (int i = 0; i < kValueColumns; ++i)
             sample.values[i] = query.value(1 + i).toFloat();
+        if (!query.isNull(1 + kValueColumns))
+            sample.quality = qint16(query.value(1 + kValueColumns).toInt());
+        if (!query.isNull(2 + kValueColumns))
+            sample.utcOffset = query.value(2 + kValueColumns).toInt();
+        sample.ringId = query.value(3 + kValueColumns).toInt();
         samples.append(sample);
     }
     return samples;
+}
+
+namespace
+{
+
+ServerEvent eventFrom(const QSqlQuery &query)
+{
+    ServerEvent event{QDateTime::fromMSecsSinceEpoch(qRound64(query.value(0).toDouble() * 1000.0)),
+                      query.value(1).toString(), query.value(2).toString(),
+                      query.value(3).toString(), std::nullopt};
+    if (!query.isNull(4))
+        event.localId = query.value(4).toInt();
+    return event;
+}
+
+constexpr char kEventColumns[] =
+    "SELECT extract(epoch FROM ts)::float8, kind, source, detail, local_id FROM events ";
+
+} // namespace
+
+std::optional<QVector<ServerEvent>> HistorianServer::readEvents(const QString &station,
+                                                                const QDateTime &from,
+                                                                const QDateTime &to) const
+{
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QLatin1String(kEventColumns) +
+                  QStringLiteral("WHERE station = ? AND ts BETWEEN ?::timestamptz AND "
+                                 "?::timestamptz ORDER BY ts, id"));
+    query.addBindValue(station);
+    query.addBindValue(timestampText(from));
+    query.addBindValue(timestampText(to));
+    if (!query.exec()) {
+        fail(QStringLiteral("read events"), query.lastError().text());
+        return std::nullopt;
+    }
+    QVector<ServerEvent> events;
+    while (query.next())
+        events.append(eventFrom(query));
+    return events;
+}
+
+std::optional<ServerEvent> HistorianServer::readLastEventBefore(const QString &station,
+                                                                const QString &kind,
+                                                                const QDateTime &before) const
+{
+    QSqlQuery query(database());
+    query.prepare(QLatin1String(kEventColumns) +
+                  QStringLiteral("WHERE station = ? AND kind = ? AND ts < ?::timestamptz "
+                                 "ORDER BY ts DESC, id DESC LIMIT 1"));
+    query.addBindValue(station);
+    query.addBindValue(kind);
+    query.addBindValue(timestampText(before));
+    if (!query.exec() || !query.next()) {
+        if (query.lastError().isValid())
+            fail(QStringLiteral("read events"), query.lastError().text());
+        return std::nullopt;
+    }
+    return eventFrom(query);
 }

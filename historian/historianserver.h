@@ -19,25 +19,49 @@ enum class SampleTable {
     TenSeconds, // samples_10s, from Lpv_wdjl
 };
 
+// The version of the server's tables this build makes and uses (table
+// zelmar_schema). Tables made before the version was kept are version 1.
+constexpr int kServerSchemaVersion = 2;
+
 // One row of a sample table: a station's eight values at one moment.
 struct ServerSample {
-    QDateTime ts; // local date and time of the recording machine
+    // The instant of the recording; sent with its own offset from UTC when it
+    // carries one (Qt::OffsetFromUTC), else with the machine's offset at that time.
+    QDateTime ts;
     std::array<float, 8> values{};
+    std::optional<qint16> quality;   // empty: recorded before quality was kept
+    std::optional<qint32> utcOffset; // seconds east of UTC where it was recorded
+    qint32 ringId = 0; // the local ring's id: with ts the row's key (a clock set back repeats ts)
 };
 
 // An entry of the server's events journal.
 struct ServerEvent {
     QDateTime ts;
-    QString kind;   // "lost-span", "duplicate", ...
-    QString source; // "forwarder"
+    QString kind;   // a local event kind ("link", "alarm", ...) or the forwarder's ("lost-span")
+    QString source; // what it happened to, or "forwarder"
     QString detail;
+    // The id in the station's local events ring, for an event forwarded from
+    // it; with station and ts the key that keeps it from being sent twice.
+    std::optional<qint32> localId;
 };
+
+// Who uses a station name on the server: the first tool that registers it owns it.
+struct StationIdentity {
+    QString machine; // /etc/machine-id, or the host name where there is none
+    QString host;    // the host name, for messages
+    int port = 0;    // the serial port number
+    int address = 0; // the instrument's Modbus address
+};
+
+// Why registerStation() did not register.
+enum class StationClaim { Registered, OwnedByOther, Failed };
 
 Q_DECLARE_METATYPE(ServerEvent)
 
 // The time as the server stores it: the local date and time with the
-// machine's offset from UTC at that moment ("2026-03-01T08:00:00+01:00").
-QString timestampText(const QDateTime &localTime);
+// machine's offset from UTC at that moment ("2026-03-01T08:00:00+01:00"), or
+// with its own offset when it carries one (Qt::OffsetFromUTC).
+QString timestampText(const QDateTime &time);
 
 // One PostgreSQL connection (Qt's QPSQL driver) to the historian, owned by the
 // thread that opened it. All SQL of the server lives here.
@@ -72,29 +96,52 @@ public:
     void close();
     bool isOpen() const;
 
-    // Creates the tables that are missing (stations, samples_1s, samples_10s,
-    // events). False when a table of one of these names exists with other
-    // columns or without its key: it is left exactly as it is.
+    // Brings the server's tables to kServerSchemaVersion in one transaction:
+    // creates what is missing (zelmar_schema, stations, samples_1s,
+    // samples_10s, events) and upgrades tables of version 1 in place, keeping
+    // every row. False, with everything as it was, when a table of one of
+    // these names is not ours (other columns or key), the tables are of a
+    // newer version, or the login lacks the rights to create or alter them;
+    // refused() then tells such a lasting refusal from a failed connection.
     bool ensureSchema();
+    // Whether the last ensureSchema() or registerStation() was refused by the
+    // server's content or rights rather than failed on the way.
+    bool refused() const { return m_refused; }
 
-    // Adds the station or marks it seen now, with its serial port, module address and settings.
-    bool registerStation(const QString &station, int port, int address, const QString &settings);
+    // Adds the station with `identity` and its settings, or marks it seen now
+    // when `identity` owns it (or a station row of version 1 names no owner
+    // yet). OwnedByOther, with the owner in lastError(), when another tool
+    // registered the name first.
+    StationClaim registerStation(const QString &station, const StationIdentity &identity,
+                                 const QString &settings);
 
-    // Sends `samples` of one station as one transaction (inserting nothing
-    // that the server already has for that station and time) and marks the
-    // station seen. The number of rows the server did not have; nullopt when
-    // the transaction failed and nothing was written.
+    // Sends `samples` of one station as one transaction, in their order
+    // (inserting nothing that the server already has for that station, ts
+    // and ring id) and marks the station seen. The number of rows the server
+    // did not have; nullopt when the transaction failed and nothing was written.
     std::optional<int> insertSamples(const QString &station, SampleTable table,
                                      const QVector<ServerSample> &samples);
 
     // Writes one entry of the events journal; false when it failed.
     bool insertEvent(const QString &station, const ServerEvent &event);
+    // Writes `events` of one station in one transaction, skipping those with
+    // a localId the server has already (same station, id and time). The
+    // number written; nullopt when nothing was written.
+    std::optional<int> insertEvents(const QString &station, const QVector<ServerEvent> &events);
 
-    // The samples of `station` from `from` to `to` (both included), in time
-    // order; nullopt when the query fails.
+    // The samples of `station` from `from` to `to` (both included), in the
+    // order they were recorded; nullopt when the query fails.
     std::optional<QVector<ServerSample>> readSamples(const QString &station, SampleTable table,
                                                      const QDateTime &from,
                                                      const QDateTime &to) const;
+    // The events of `station` from `from` to `to` (both included), oldest
+    // first; nullopt when the query fails.
+    std::optional<QVector<ServerEvent>> readEvents(const QString &station, const QDateTime &from,
+                                                   const QDateTime &to) const;
+    // The newest event of `station` of `kind` before `before`, for a span that
+    // began before a range; nullopt when there is none or the query fails.
+    std::optional<ServerEvent> readLastEventBefore(const QString &station, const QString &kind,
+                                                   const QDateTime &before) const;
 
     QString lastError() const { return m_lastError; }
 
@@ -102,8 +149,11 @@ private:
     QSqlDatabase database() const;
     bool fail(const QString &what, const QString &reason) const;
 
+    bool refuse(const QString &what, const QString &reason);
+
     QString m_connectionName;
     mutable QString m_lastError;
     std::chrono::milliseconds m_statementTimeout{10000};
     StatementWatch m_watch;
+    bool m_refused = false;
 };

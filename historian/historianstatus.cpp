@@ -19,6 +19,8 @@ QString historianStatusText(const HistorianStatus &status)
         return QStringLiteral("behind by %1 rows").arg(status.rowsBehind);
     case HistorianStatus::State::Unreachable:
         return QStringLiteral("server unreachable: ") + status.reason;
+    case HistorianStatus::State::Refused:
+        return QStringLiteral("refused by the server: ") + status.reason;
     }
     return {};
 }
@@ -43,27 +45,28 @@ std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds previous,
     return std::min(previous * 2, ceiling);
 }
 
-RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull)
+RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull,
+                     qint32 ringIds)
 {
-    if (newestId <= 0 || newestId > kRecordRingIds)
+    if (newestId <= 0 || newestId > ringIds)
         return {};
     if (lastSentId > 0 && lastIntact)
-        return {lastSentId, (newestId - lastSentId + kRecordRingIds) % kRecordRingIds};
+        return {lastSentId, (newestId - lastSentId + ringIds) % ringIds};
     if (ringFull)
-        return {newestId, kRecordRingIds};
+        return {newestId, ringIds};
     return {0, newestId};
 }
 
-BatchRanges batchRanges(const RingSpan &span, qint32 limit)
+BatchRanges batchRanges(const RingSpan &span, qint32 limit, qint32 ringIds)
 {
     BatchRanges ranges;
     const qint32 count = std::min(span.count, limit);
     if (count <= 0)
         return ranges;
-    const qint32 after = span.afterId % kRecordRingIds;
+    const qint32 after = span.afterId % ringIds;
     const qint32 end = after + count;
-    ranges.first = {after, std::min(end, kRecordRingIds)};
-    if (end > kRecordRingIds)
-        ranges.second = {0, end - kRecordRingIds};
+    ranges.first = {after, std::min(end, ringIds)};
+    if (end > ringIds)
+        ranges.second = {0, end - ringIds};
     return ranges;
 }

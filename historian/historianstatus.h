@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QtGlobal>
@@ -16,6 +18,10 @@ struct HistorianStatus {
         Forwarding,  // every recorded row is on the server
         Behind,      // connected, rowsBehind rows still to send
         Unreachable, // the last attempt failed; waiting to try again
+        // The server will not take this tool's rows (its tables not ours or
+        // not upgradable with this login, the station name another tool's);
+        // recording goes on locally, and it is asked again now and then.
+        Refused,
     };
     State state = State::Off;
     qint64 rowsBehind = 0;
@@ -24,8 +30,8 @@ struct HistorianStatus {
 Q_DECLARE_METATYPE(HistorianStatus)
 
 // The status as one line: "forwarding", "behind by N rows", "server
-// unreachable: reason", "historian address invalid: reason", "connecting", or
-// empty when no historian is configured.
+// unreachable: reason", "refused by the server: reason", "historian address invalid: reason",
+// "connecting", or empty when no historian is configured.
 QString historianStatusText(const HistorianStatus &status);
 
 // The forwarder's waits between attempts to reach the server: the first, then
@@ -49,7 +55,7 @@ std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds previous,
 bool historianChangeWorthALine(const HistorianStatus &logged, const HistorianStatus &now);
 
 // The ids of one ring still to send: `count` ids after `afterId`, counted
-// round the ring of 65500 ids.
+// round a ring of ids 1 .. ringIds (the recording rings' 65500 unless given).
 struct RingSpan {
     qint32 afterId = 0;
     qint32 count = 0;
@@ -63,10 +69,11 @@ struct RingSpan {
 //  - the last row sent overwritten (the ring came round before it was sent
 //    on): the whole ring, from its oldest row, and the caller reports the
 //    rows lost between.
-RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull);
+RingSpan pendingSpan(qint32 lastSentId, bool lastIntact, qint32 newestId, bool ringFull,
+                     qint32 ringIds = kRecordRingIds);
 
 // The ids of a batch of at most `limit` rows from the start of `span`: one
-// range (afterId, lastId], or two when it crosses id 65500 (the second from 0).
+// range (afterId, lastId], or two when it crosses the ring's last id (the second from 0).
 struct IdRange {
     qint32 afterId = 0;
     qint32 lastId = 0;
@@ -75,4 +82,4 @@ struct BatchRanges {
     IdRange first;
     IdRange second; // empty (lastId 0) unless the batch wraps
 };
-BatchRanges batchRanges(const RingSpan &span, qint32 limit);
+BatchRanges batchRanges(const RingSpan &span, qint32 limit, qint32 ringIds = kRecordRingIds);

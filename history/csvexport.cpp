@@ -2,9 +2,13 @@
 
 #include "daytime.h"
 #include "historyrange.h"
+#include "instants.h"
 #include "numbers.h"
 
 #include <QSaveFile>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace History
 {
@@ -21,19 +25,29 @@ constexpr int kProgressEvery = 2048;
 QString csvHeader()
 {
     // Recorded values 5 .. 7 are input registers 6 .. 8 of the instrument.
-    return QStringLiteral("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8");
+    return QStringLiteral(
+        "日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8,质量");
 }
 
-QByteArray csvLine(const RingRow &row)
+QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 {
     QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
     line += 'T';
     line += timeFromFraction(row.time).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    // "+hh:mm": the same shape for every offset, UTC's included.
+    const qint32 minutes = std::abs(utcOffset) / 60;
+    char offset[8];
+    std::snprintf(offset, sizeof offset, "%c%02d:%02d", utcOffset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    line += offset;
     for (int k = 0; k < kRecordedValueCount; ++k) {
         line += ',';
         if (!(row.missing & (1u << k)))
             line += singleText(row.values[k]).toLatin1();
     }
+    line += ',';
+    if (row.quality)
+        line += QByteArray::number(*row.quality);
     line += kLineEnd;
     return line;
 }
@@ -51,13 +65,16 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
     head += csvHeader().toUtf8();
     head += kLineEnd;
     bool written = file.write(head) == head.size();
+    InstantResolver instants;
     for (int i = 0; i < rows.size() && written; ++i) {
         if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
             file.cancelWriting();
             result.outcome = ExportResult::Cancelled;
             return result;
         }
-        const QByteArray line = csvLine(rows.at(i));
+        const RingRow &row = rows.at(i);
+        const QByteArray line =
+            csvLine(row, instants.nextOffset(row.date, row.time, row.utcOffset));
         written = file.write(line) == line.size();
     }
     if (!written || !file.commit()) {
@@ -95,7 +112,7 @@ RangeExport exportRange(RingReader &reader, double from, double to, std::optiona
                            .arg(ringDays, 0, 'f', 2);
         return done;
     }
-    const RangeRead read = readRange(reader, done.ring, from, to);
+    const RangeRead read = readRange(reader, done.ring, from, to, RowOrder::Recording);
     if (!read.ok) {
         done.fault = RangeFault::ReadFailed;
         done.message = QStringLiteral("cannot read the database: ") + read.error;

@@ -11,7 +11,8 @@
 
 // The recorded rows as a CSV file for spreadsheet programs: UTF-8 with a
 // byte-order mark (so the Chinese header shows right), one header row, one row
-// per recording with its ISO 8601 local date-time and the values as recorded.
+// per recording in recording order with its ISO 8601 local date-time and
+// offset from UTC, the values as recorded and the row's quality code.
 
 namespace History
 {
@@ -19,8 +20,10 @@ namespace History
 // The header row, without its line end.
 QString csvHeader();
 
-// One row's line, with its CRLF line end; a value column without a value is an empty field.
-QByteArray csvLine(const RingRow &row);
+// One row's line, with its CRLF line end, its date-time at `utcOffset`
+// (seconds east of UTC); a value column without a value, and the quality when
+// unknown, are empty fields.
+QByteArray csvLine(const RingRow &row, qint32 utcOffset);
 
 // Told the rows written so far and their total; returning false cancels the export.
 using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
@@ -32,9 +35,10 @@ struct ExportResult {
     qint64 rows = 0;
 };
 
-// Writes `rows` to `path` through a temporary file that replaces it only when
-// every byte is written: a cancelled or failed export (a folder missing or not
-// writable, a disk full) leaves no file and an existing file as it was.
+// Writes `rows` (in recording order; each row's offset from UTC resolved in
+// that order where it was not stored, see InstantResolver) to `path` through a temporary file that
+// replaces it only when every byte is written: a cancelled or failed export (a folder missing or
+// not writable, a disk full) leaves no file and an existing file as it was.
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
                       const ExportProgress &progress = {});
 

@@ -1,6 +1,7 @@
 #include "decimate.h"
 
 #include "historyrange.h"
+#include "rowquality.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +26,12 @@ QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int 
         const RingRow &row = rows.at(i);
         if (row.moment() < from || row.moment() > to)
             continue;
+        // A row of a lost or unopened port holds no values: the line breaks
+        // there as at a gap. Held values and rows of unknown quality are drawn.
+        if (row.quality && !rowQualityHoldsValues(static_cast<RowQuality>(*row.quality))) {
+            previous = nullptr;
+            continue;
+        }
         const int x = columnOf(row.moment(), from, to, width);
         if (!previous || isGap(previous->moment(), row.moment(), ring))
             runs.append(Run());

@@ -33,7 +33,8 @@ struct PixelColumn {
 using Run = QVector<PixelColumn>;
 
 // The rows (in time order) from `from` to `to` spread over `width` pixel
-// columns, one run per stretch without a gap of `ring`'s gap rule.
+// columns, one run per stretch without a gap of `ring`'s gap rule. Rows of
+// quality 24 or 8 (no values: port lost or not open) are left out and end a run.
 QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int width,
                       RecordTable ring);
 

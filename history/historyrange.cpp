@@ -131,7 +131,7 @@ std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring)
     return momentOf(order.idAt(searchPosition(order, momentOf, -1e300)));
 }
 
-RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to)
+RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to, RowOrder rowOrder)
 {
     // Rows stand on whole seconds; a range end computed in days may miss its
     // row by the last bit of the double.
@@ -163,6 +163,8 @@ RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to
         return row.moment() < from || row.moment() > to;
     };
     read.rows.erase(std::remove_if(read.rows.begin(), read.rows.end(), outside), read.rows.end());
+    if (rowOrder == RowOrder::Recording)
+        return read;
     std::stable_sort(read.rows.begin(), read.rows.end(), [](const RingRow &a, const RingRow &b) {
         return a.date < b.date || (a.date == b.date && a.time < b.time);
     });

@@ -78,14 +78,21 @@ bool isGap(double earlier, double later, RecordTable ring);
 struct RangeRead {
     bool ok = false;
     QString error;                // why not, when !ok
-    QVector<RingRow> rows;        // in date and time order, each in [from, to]
+    QVector<RingRow> rows;        // in the order asked for, each in [from, to]
     std::optional<double> oldest; // the ring's oldest row
 };
 
-// The rows of `ring` from `from` to `to` (day serials, inclusive), in date and
-// time order across the wrap. One snapshot of the file: a recording made
-// meanwhile does not shift the rows under the read.
-RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to);
+// How a range read orders its rows.
+enum class RowOrder {
+    DateTime,  // by local date and time (rows of a clock set back fall in between)
+    Recording, // as recorded: ring order across the wrap
+};
+
+// The rows of `ring` from `from` to `to` (day serials, inclusive), in `order`
+// across the wrap. One snapshot of the file: a recording made meanwhile does
+// not shift the rows under the read.
+RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to,
+                    RowOrder order = RowOrder::DateTime);
 
 // The oldest row's moment of a ring, nullopt when it holds none or the read fails.
 std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring);

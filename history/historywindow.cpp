@@ -1,5 +1,7 @@
 #include "historywindow.h"
 
+#include "rowquality.h"
+
 #include "chartprint.h"
 #include "clock.h"
 #include "controlname.h"
@@ -10,6 +12,7 @@
 #include "historyrange.h"
 #include "numbers.h"
 #include "overviewwindow.h"
+#include "rowquality.h"
 #include "shared.h"
 #include "stationsource.h"
 
@@ -300,13 +303,13 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     QPointer<HistoryWindow> window(this);
     QThread *reading = QThread::create([window, request, source, ring, from, to] {
         QString error;
-        const std::optional<QVector<RingRow>> rows =
-            History::readStationRows(source, ring, from, to, &error);
+        const std::optional<History::StationRange> range =
+            History::readStationRange(source, ring, from, to, true, &error);
         QMetaObject::invokeMethod(
             qApp,
-            [window, request, rows, error, ring, from, to] {
+            [window, request, range, error, ring, from, to] {
                 if (window)
-                    window->showStationRows(request, rows, error, ring, from, to);
+                    window->showStationRange(request, range, error, ring, from, to);
             },
             Qt::QueuedConnection);
     });
@@ -314,16 +317,19 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     reading->start();
 }
 
-void HistoryWindow::showStationRows(int request, const std::optional<QVector<RingRow>> &rows,
-                                    const QString &error, RecordTable ring, double from, double to)
+void HistoryWindow::showStationRange(int request, const std::optional<History::StationRange> &range,
+                                     const QString &error, RecordTable ring, double from, double to)
 {
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
     m_ring = ring;
-    m_ringLabel->setWholeText(rows ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
-                                         ringText(ring)
-                                   : error.simplified());
-    m_chart->setContent(rows ? *rows : QVector<RingRow>{}, ring, from, to);
+    m_ringLabel->setWholeText(range ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
+                                          ringText(ring)
+                                    : error.simplified());
+    m_chart->setContent(range ? range->rows : QVector<RingRow>{}, ring, from, to);
+    // The station's own journal, from the server: never this PC's.
+    m_chart->setEvents(range ? History::chartEventsOf(range->events, from, to)
+                             : History::ChartEvents{});
     m_cursorReadout->clear();
 }
 
@@ -368,6 +374,12 @@ void HistoryWindow::showCursor(int row)
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
+    // The link's state when the row was taken; a row of unknown quality
+    // (recorded by an earlier version) says nothing rather than guess.
+    const std::optional<RowQuality> quality =
+        r.quality ? rowQualityFromCode(*r.quality) : std::nullopt;
+    if (quality)
+        text += QStringLiteral("   ") + rowQualityWord(*quality);
     const QString marks = History::nearMarksText(m_chart->marksNearRow(row, kReadoutMarks));
     if (!marks.isEmpty())
         text += QStringLiteral("   ") + marks;

@@ -4,6 +4,7 @@
 #include "csvexport.h"
 #include "historyaxis.h"
 #include "ringquery.h"
+#include "stationsource.h"
 
 #include <QDateTime>
 #include <QVector>
@@ -91,8 +92,8 @@ private:
     void load(double from, double to);
     bool openReader();
     void loadFromHistorian(double from, double to);
-    void showStationRows(int request, const std::optional<QVector<RingRow>> &rows,
-                         const QString &error, RecordTable ring, double from, double to);
+    void showStationRange(int request, const std::optional<History::StationRange> &range,
+                          const QString &error, RecordTable ring, double from, double to);
     void applyRange(double from, double to);
     void showCursor(int row);
     void placeMarker(int which, double moment);

@@ -16,19 +16,37 @@ RecordTable stationRing(double from, double to, std::optional<RecordTable> ring)
     return to - from <= secondsRingDays ? RecordTable::PvData : RecordTable::LpvWdjl;
 }
 
+std::optional<StationRange> readStationRange(const QString &source, RecordTable ring, double from,
+                                             double to, bool withEvents, QString *error)
+{
+    std::optional<StationHistory> history =
+        readStationHistory(source, ring, dateTimeOf(from), dateTimeOf(to), withEvents, error);
+    if (!history)
+        return std::nullopt;
+    StationRange range;
+    range.rows.reserve(history->records.size());
+    qint32 id = 0;
+    for (const StationRecord &record : history->records) {
+        RingRow row;
+        row.id = ++id;
+        row.date = record.date;
+        row.time = record.time;
+        row.values = record.values;
+        row.quality = record.quality;
+        row.utcOffset = record.utcOffset;
+        range.rows.append(row);
+    }
+    range.events = std::move(history->events);
+    return range;
+}
+
 std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTable ring,
                                                 double from, double to, QString *error)
 {
-    const std::optional<QVector<PvRecord>> records =
-        readStationRecords(source, ring, dateTimeOf(from), dateTimeOf(to), error);
-    if (!records)
+    std::optional<StationRange> range = readStationRange(source, ring, from, to, false, error);
+    if (!range)
         return std::nullopt;
-    QVector<RingRow> rows;
-    rows.reserve(records->size());
-    qint32 id = 0;
-    for (const PvRecord &record : *records)
-        rows.append(RingRow{++id, record.date, record.time, record.values, 0});
-    return rows;
+    return std::move(range->rows);
 }
 
 RangeExport exportStation(const QString &source, double from, double to,

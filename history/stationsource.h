@@ -1,12 +1,14 @@
 #pragma once
 
 #include "csvexport.h"
+#include "events.h"
 #include "ringquery.h"
 
 #include <QString>
 #include <QVector>
 
 #include <optional>
+#include <vector>
 
 // A station's history read from the central historian instead of the local
 // recording database, for the exports and the history window.
@@ -20,11 +22,22 @@ namespace History
 // for as long as its owner keeps rows.
 RecordTable stationRing(double from, double to, std::optional<RecordTable> ring);
 
+// A station's rows of a range and its events (marks, not-live spans).
+struct StationRange {
+    QVector<RingRow> rows;
+    std::vector<Event> events; // as readStationHistory gives them
+};
+
+// The rows of the station that `source` names from `from` to `to`, and with
+// `withEvents` its events, as readStationRows; nullopt with `error` as there.
+std::optional<StationRange> readStationRange(const QString &source, RecordTable ring, double from,
+                                             double to, bool withEvents, QString *error = nullptr);
+
 // The rows of the station that `source` (postgresql://…?station=NAME) names,
-// from `from` to `to` (day serials, inclusive), in time order and in the form
-// the local rings give. nullopt, with a one-line reason in `error`, when the
-// address is unusable or the server cannot be reached or read. Waits for the
-// network.
+// from `from` to `to` (day serials, inclusive), in the order they were recorded
+// and in the form the local rings give, each with its quality and offset. nullopt, with a one-line
+// reason in `error`, when the address is unusable or the server cannot be reached or read. Waits
+// for the network.
 std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTable ring,
                                                 double from, double to, QString *error = nullptr);
 

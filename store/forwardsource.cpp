@@ -222,13 +222,25 @@ std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, q
 std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,
                                                            RecordTable table) const
 {
+    return readPosition(target, QLatin1String(ringName(table)));
+}
+
+bool ForwardSource::writePosition(const QString &target, RecordTable table,
+                                  const ForwardPosition &position)
+{
+    return writePosition(target, QLatin1String(ringName(table)), position);
+}
+
+std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,
+                                                           const QString &ring) const
+{
     if (!mayRun())
         return std::nullopt;
     QSqlQuery query(QSqlDatabase::database(m_writeName, false));
     query.prepare(QStringLiteral("SELECT last_id, last_date, last_time FROM forward_position "
                                  "WHERE target = ? AND ring = ?"));
     query.addBindValue(target);
-    query.addBindValue(QLatin1String(ringName(table)));
+    query.addBindValue(ring);
     if (!query.exec()) {
         m_lastError = QStringLiteral("read forward_position: ") + query.lastError().text();
         return std::nullopt;
@@ -239,7 +251,7 @@ std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target
     return position;
 }
 
-bool ForwardSource::writePosition(const QString &target, RecordTable table,
+bool ForwardSource::writePosition(const QString &target, const QString &ring,
                                   const ForwardPosition &position)
 {
     if (!mayRun())
@@ -251,7 +263,7 @@ bool ForwardSource::writePosition(const QString &target, RecordTable table,
                        "last_id = excluded.last_id, last_date = excluded.last_date, "
                        "last_time = excluded.last_time"));
     query.addBindValue(target);
-    query.addBindValue(QLatin1String(ringName(table)));
+    query.addBindValue(ring);
     query.addBindValue(position.id);
     query.addBindValue(position.date);
     query.addBindValue(position.time);
@@ -260,4 +272,56 @@ bool ForwardSource::writePosition(const QString &target, RecordTable table,
         return false;
     }
     return true;
+}
+
+std::optional<qint32> ForwardSource::readNewestEventId() const
+{
+    m_lastError.clear();
+    if (!mayRun())
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    if (!query.exec(QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'events_void'")) ||
+        !query.next()) {
+        m_lastError = QStringLiteral("read events_void: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    if (query.value(0).toInt() == 0)
+        return 0;
+    if (!query.exec(QStringLiteral("SELECT newest_event FROM events_void LIMIT 1"))) {
+        m_lastError = QStringLiteral("read events_void: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+std::optional<QVector<RecordedEvent>> ForwardSource::readEvents(qint32 afterId, qint32 lastId) const
+{
+    if (!mayRun())
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail "
+                                 "FROM events WHERE ev_id > ? AND ev_id <= ? ORDER BY ev_id"));
+    query.addBindValue(afterId);
+    query.addBindValue(lastId);
+    if (!query.exec()) {
+        m_lastError = QStringLiteral("read events: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    QVector<RecordedEvent> events;
+    while (query.next())
+        events.append({query.value(0).toInt(), number(query.value(1)), number(query.value(2)),
+                       query.value(3).toString(), query.value(4).toString(),
+                       query.value(5).toString()});
+    return events;
+}
+
+std::optional<RecordedEvent> ForwardSource::readEvent(qint32 id) const
+{
+    m_lastError.clear();
+    const std::optional<QVector<RecordedEvent>> events = readEvents(id - 1, id);
+    if (!events || events->isEmpty())
+        return std::nullopt;
+    return events->first();
 }

@@ -22,6 +22,19 @@ struct RecordedRow {
     std::optional<qint32> utcOffset;
 };
 
+// One event of the local events ring (events.h) as the forwarder sends it.
+struct RecordedEvent {
+    qint32 id = 0;
+    double date = 0; // day serial
+    double time = 0; // fraction of a day
+    QString kind;    // as stored (eventKindName)
+    QString source;
+    QString detail;
+};
+
+// The name of the events ring in forward_position, beside pv_data and Lpv_wdjl.
+constexpr char kEventsRingName[] = "events";
+
 // How far the forwarder got in one ring: the id, date and time of the last row
 // that the server has. id 0: nothing forwarded yet.
 struct ForwardPosition {
@@ -69,6 +82,19 @@ public:
     std::optional<ForwardPosition> readPosition(const QString &target, RecordTable table) const;
     // Stores the position; false when the write fails (it is written again after the next batch).
     bool writePosition(const QString &target, RecordTable table, const ForwardPosition &position);
+
+    // The same for a ring by its stored name (kEventsRingName).
+    std::optional<ForwardPosition> readPosition(const QString &target, const QString &ring) const;
+    bool writePosition(const QString &target, const QString &ring, const ForwardPosition &position);
+
+    // The newest id of the events ring; 0 when the file has no events yet
+    // (recorded by a version without them), nullopt when the read fails.
+    std::optional<qint32> readNewestEventId() const;
+    // The events with ids after `afterId` up to `lastId`, in id order;
+    // nullopt when the read fails.
+    std::optional<QVector<RecordedEvent>> readEvents(qint32 afterId, qint32 lastId) const;
+    // Event `id`; empty with lastError() empty when there is none.
+    std::optional<RecordedEvent> readEvent(qint32 id) const;
 
     QString lastError() const { return m_lastError; }
 

@@ -7,7 +7,9 @@
 
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime)
 {
@@ -21,7 +23,7 @@ qint32 ringCounter(qint32 counter)
 }
 
 Recorder::Recorder(QObject *parent, const QString &connectionName)
-    : QObject(parent), m_store(connectionName)
+    : QObject(parent), m_store(connectionName), m_events(connectionName + QStringLiteral("-events"))
 {
     m_timer1.setInterval(kTimer1Interval);
     connect(&m_timer1, &QTimer::timeout, this, &Recorder::tick);
@@ -54,15 +56,43 @@ qint64 Recorder::Rec1_time() const
                                  LpvLastTime);
 }
 
+const std::deque<RowToRecord> &Recorder::waiting(RecordTable table) const
+{
+    return table == RecordTable::PvData ? m_pvBacklog.rows : m_lpvBacklog.rows;
+}
+
+qint64 Recorder::lostRows(RecordTable table) const
+{
+    return table == RecordTable::PvData ? m_pvBacklog.lost : m_lpvBacklog.lost;
+}
+
 void Recorder::tick()
 {
     // One reading of the clock for the whole tick: a row never pairs the old
     // day's time with the new day's date at midnight.
     const QDateTime now = SystemClock::now();
-    const auto tellOutcome = qScopeGuard([this] { emit ticked(); });
+    const auto tellOutcome = qScopeGuard([this] {
+        // What the file did not take this tick waits, within the bound.
+        keepWithinBound(m_pvBacklog, kPvBacklog);
+        keepWithinBound(m_lpvBacklog, kLpvBacklog);
+        emit ticked();
+    });
+
+    // Rows are taken whether or not the file takes them now: those it does
+    // not take wait for it.
+    const double date = daySerial(now.date());
+    const double time = dayFraction(now.time());
+    // Both rings' rows of one tick share one quality and the offset of the
+    // clock's reading, which places them on the time line unambiguously.
+    const RowQuality quality = m_qualitySource ? m_qualitySource() : RowQuality::NotConnected;
+    const qint32 utcOffset = now.offsetFromUtc();
+    takeIfDue(m_pvBacklog, kPvIntervalSeconds, date, time, quality, utcOffset, PvLastDate,
+              PvLastTime);
+    takeIfDue(m_lpvBacklog, kLpvIntervalSeconds, date, time, quality, utcOffset, LpvLastDate,
+              LpvLastTime);
+
     if (!m_store.keepOpen(now))
         return;
-
     // Read on every tick, so that counters changed by another program count.
     const std::optional<SlVoid> counters = m_store.readCounters();
     if (!counters) {
@@ -72,39 +102,99 @@ void Recorder::tick()
     }
     m_pvCounter = ringCounter(counters->newestPv);
     m_lpvCounter = ringCounter(counters->newestLpv);
-
-    const double date = daySerial(now.date());
-    const double time = dayFraction(now.time());
-    // Both rings' rows of one tick share one quality and the offset of the
-    // clock's reading, which places them on the time line unambiguously.
-    const RowQuality quality = m_qualitySource ? m_qualitySource() : RowQuality::NotConnected;
-    const qint32 utcOffset = now.offsetFromUtc();
-    recordIfDue(RecordTable::PvData, kPvIntervalSeconds, date, time, quality, utcOffset,
-                m_pvCounter, PvLastDate, PvLastTime, PvRecorded);
-    recordIfDue(RecordTable::LpvWdjl, kLpvIntervalSeconds, date, time, quality, utcOffset,
-                m_lpvCounter, LpvLastDate, LpvLastTime, LpvRecorded);
+    writeWaiting(RecordTable::PvData, m_pvBacklog, m_pvCounter, PvLastDate, PvLastTime, PvRecorded);
+    writeWaiting(RecordTable::LpvWdjl, m_lpvBacklog, m_lpvCounter, LpvLastDate, LpvLastTime,
+                 LpvRecorded);
+    noteLoss(now);
 }
 
-void Recorder::recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
-                           RowQuality quality, qint32 utcOffset, qint32 &counter, double &lastDate,
-                           double &lastTime, bool &recordedFlag)
+void Recorder::takeIfDue(Backlog &backlog, qint64 intervalSeconds, double date, double time,
+                         RowQuality quality, qint32 utcOffset, double lastDate, double lastTime)
 {
-    if (secondsSinceRecording(date, time, lastDate, lastTime) < intervalSeconds)
+    const double newestDate = backlog.rows.empty() ? lastDate : backlog.rows.back().date;
+    const double newestTime = backlog.rows.empty() ? lastTime : backlog.rows.back().time;
+    if (secondsSinceRecording(date, time, newestDate, newestTime) < intervalSeconds)
         return;
-    std::array<float, kRecordedValueCount> values{};
+    RowToRecord row;
+    row.date = date;
+    row.time = time;
     for (int i = 0; i < kRecordedValueCount; ++i)
-        values[i] = ProcessValues[i];
-    const qint32 id = counter + 1;
-    // A failed recording leaves sl_void, the last date and time and the flag
-    // as they were: the recording stays due, and the next tick tries the same
-    // id again instead of naming a row that still holds an older round's data.
-    if (!m_store.recordRow(table, id, date, time, values, quality, utcOffset))
+        row.values[i] = ProcessValues[i];
+    row.quality = quality;
+    row.utcOffset = utcOffset;
+    backlog.rows.push_back(row);
+}
+
+void Recorder::keepWithinBound(Backlog &backlog, int bound)
+{
+    // The newest hour is kept: the oldest waiting rows give way.
+    while (int(backlog.rows.size()) > bound) {
+        const RowToRecord &oldest = backlog.rows.front();
+        if (backlog.lost == 0)
+            backlog.lostFrom = oldest.date + oldest.time;
+        backlog.lostTo = oldest.date + oldest.time;
+        ++backlog.lost;
+        backlog.rows.pop_front();
+    }
+}
+
+void Recorder::writeWaiting(RecordTable table, Backlog &backlog, qint32 &counter, double &lastDate,
+                            double &lastTime, bool &recordedFlag)
+{
+    while (!backlog.rows.empty()) {
+        const int count = std::min<int>(int(backlog.rows.size()), kRowsPerWrite);
+        // The rows are contiguous in a deque only piece by piece: copied out.
+        const std::vector<RowToRecord> rows(backlog.rows.begin(), backlog.rows.begin() + count);
+        const qint32 id = ringCounter(counter) + 1;
+        // A failed recording leaves sl_void, the last date and time and the
+        // flag as they were: the rows keep waiting, and the next tick tries
+        // the same ids again instead of naming rows that still hold an older
+        // round's data.
+        if (!m_store.recordRows(table, id, rows.data(), count))
+            return;
+        qint32 last = id;
+        for (int k = 1; k < count; ++k)
+            last = nextRingId(last);
+        counter = last;
+        lastDate = rows.back().date;
+        lastTime = rows.back().time;
+        if (OverviewOpen)
+            recordedFlag = true;
+        backlog.rows.erase(backlog.rows.begin(), backlog.rows.begin() + count);
+        if (count == kRowsPerWrite)
+            return; // the rest on the next ticks
+    }
+}
+
+void Recorder::noteLoss(const QDateTime &now)
+{
+    if (!m_events.pending().empty())
+        m_events.flush();
+    if (m_pvBacklog.lost == 0 && m_lpvBacklog.lost == 0)
         return;
-    counter = id;
-    lastDate = date;
-    lastTime = time;
-    if (OverviewOpen)
-        recordedFlag = true;
+    if (!m_pvBacklog.rows.empty() || !m_lpvBacklog.rows.empty())
+        return; // still writing what survived: the loss is told after it
+    const auto span = [](const Backlog &b) {
+        if (b.lost == 0)
+            return QString();
+        const auto text = [](double serial) {
+            return QDateTime(dateFromSerial(serial), timeFromFraction(serial))
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        };
+        return QStringLiteral(" %1 - %2").arg(text(b.lostFrom), text(b.lostTo));
+    };
+    const QString detail =
+        QStringLiteral("记录未能写入，超出内存等待上限: 丢失 1 秒记录 %1 行%2, 10 秒记录 %3 行%4")
+            .arg(m_pvBacklog.lost)
+            .arg(span(m_pvBacklog))
+            .arg(m_lpvBacklog.lost)
+            .arg(span(m_lpvBacklog));
+    if (!m_events.isOpen())
+        m_events.open(m_store.path());
+    // Written, or waiting in the events' own queue for the next flush.
+    m_events.appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
+    m_pvBacklog.lost = 0;
+    m_lpvBacklog.lost = 0;
 }
 
 Recorder *mscom()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "events.h"
 #include "store.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -30,7 +32,12 @@ qint32 ringCounter(qint32 counter);
 //   open    --sl_void unreadable, the file gone or replaced, or its
 //             shared-memory file unwritable or cut shorter--> closed
 //   closed  --10 s after the last attempt, open() succeeds--> open
-// While closed nothing is recorded; the windows go on as ever.
+// Rows that cannot be written (the file closed, locked by another program,
+// full, refusing the write) wait in memory, each with its own date, time and
+// quality, and are written in order under the next ids once the file takes
+// writes again. At most kPvBacklog and kLpvBacklog rows wait; beyond that the
+// oldest waiting row is lost, and the loss is written as one event once the
+// file takes writes.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -38,6 +45,12 @@ public:
     static constexpr std::chrono::milliseconds kTimer1Interval{100};
     static constexpr qint64 kPvIntervalSeconds = 1;
     static constexpr qint64 kLpvIntervalSeconds = 10;
+    // An hour of each ring waits in memory while the file takes no writes.
+    static constexpr int kPvBacklog = 3600;
+    static constexpr int kLpvBacklog = 360;
+    // Waiting rows written in one transaction: a backlog of an hour is
+    // written within a few ticks without holding the window up.
+    static constexpr int kRowsPerWrite = 1000;
 
     // `connectionName` names the recorder's own database connection; tests give
     // each instance a name of its own.
@@ -67,6 +80,10 @@ public:
     const RecordingStore &store() const { return m_store; }
     // The 100 ms recording clock, running from load() on.
     const QTimer &timer1() const { return m_timer1; }
+    // Rows of `table` taken but not yet written, oldest first.
+    const std::deque<RowToRecord> &waiting(RecordTable table) const;
+    // Rows of `table` lost since the last loss event was written.
+    qint64 lostRows(RecordTable table) const;
 
 public slots:
     // One recording cycle of Timer1; tests call it directly with the clock set.
@@ -78,15 +95,33 @@ signals:
     void ticked();
 
 private:
-    // Records one row of `table` when it is due. The counter, the last date and
-    // time and the flag change only when the row and sl_void were written.
-    void recordIfDue(RecordTable table, qint64 intervalSeconds, double date, double time,
-                     RowQuality quality, qint32 utcOffset, qint32 &counter, double &lastDate,
-                     double &lastTime, bool &recordedFlag);
+    // The rows of one ring that wait to be written, and those lost meanwhile.
+    struct Backlog {
+        std::deque<RowToRecord> rows;
+        qint64 lost = 0; // not yet written as an event
+        double lostFrom = 0;
+        double lostTo = 0; // day serials (date + time) of the first and last lost row
+    };
 
+    // Takes one row of `table` when it is due: `interval` after the newest
+    // row waiting, or after the last recorded when none waits.
+    void takeIfDue(Backlog &backlog, qint64 intervalSeconds, double date, double time,
+                   RowQuality quality, qint32 utcOffset, double lastDate, double lastTime);
+    // Drops the oldest waiting rows beyond `bound`, counting them as lost.
+    static void keepWithinBound(Backlog &backlog, int bound);
+    // Writes waiting rows under the ids after `counter`, oldest first. The
+    // counter, the last date and time and the flag change only with what was written.
+    void writeWaiting(RecordTable table, Backlog &backlog, qint32 &counter, double &lastDate,
+                      double &lastTime, bool &recordedFlag);
+    // Writes the loss of rows as one event once nothing waits any more.
+    void noteLoss(const QDateTime &now);
     RecordingStore m_store;
     QTimer m_timer1;
     std::function<RowQuality()> m_qualitySource;
+    Backlog m_pvBacklog;
+    Backlog m_lpvBacklog;
+    // The loss of rows goes to the events beside the rings.
+    EventLog m_events;
     qint32 m_pvCounter = 0;
     qint32 m_lpvCounter = 0;
 };

@@ -5,8 +5,19 @@
 // of the server, and the catch-up after a server outage.
 //
 //   build/bench_historian [N ...] [--seconds S] [--outage S]
+//
+// With --throughput R: the forwarder alone, in this process, moving a full
+// 1-second ring and a full 10-second ring from a recording database to the
+// server, SQLite read included, R times into fresh stations; rows per second,
+// median over the runs.
+//
+//   build/bench_historian --throughput 5
+#include "daytime.h"
+#include "forwarder.h"
 #include "pgcluster.h"
+#include "rowquality.h"
 #include "simulator.h"
+#include "store.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -305,6 +316,75 @@ void runOne(PgCluster &cluster, int count, int seconds, int outage)
     QSqlDatabase::removeDatabase(QStringLiteral("o"));
 }
 
+// Full rings of rows with quality, one second and ten seconds apart.
+bool recordFullRings(const QString &path)
+{
+    RecordingStore store(QStringLiteral("bench-store"));
+    if (!store.open(path))
+        return false;
+    QSqlQuery(store.database()).exec(QStringLiteral("PRAGMA synchronous=OFF"));
+    const QDateTime start(QDate(2026, 3, 1), QTime(0, 0));
+    for (RecordTable table : {RecordTable::PvData, RecordTable::LpvWdjl}) {
+        const int step = table == RecordTable::PvData ? 1 : 10;
+        const int count = table == RecordTable::PvData ? kRecordRingIds : kRecordRingIds / 10;
+        std::vector<RowToRecord> rows(count);
+        for (int i = 0; i < count; ++i) {
+            const QDateTime at = start.addSecs(qint64(i) * step);
+            rows[i].date = daySerial(at.date());
+            rows[i].time = dayFraction(at.time());
+            for (int v = 0; v < kRecordedValueCount; ++v)
+                rows[i].values[v] = float(i % 1000) * 0.37f + float(v);
+            rows[i].quality = i % 100 == 0 ? RowQuality::Held : RowQuality::Good;
+            rows[i].utcOffset = at.offsetFromUtc();
+        }
+        if (!store.recordRows(table, 1, rows.data(), count))
+            return false;
+    }
+    return true;
+}
+
+int runThroughput(PgCluster &cluster, int runs)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("full.db"));
+    if (!recordFullRings(path)) {
+        std::fprintf(stderr, "bench_historian: cannot record the rings\n");
+        return 1;
+    }
+    const qint64 rows = kRecordRingIds + kRecordRingIds / 10;
+    std::vector<double> rates;
+    for (int run = 0; run < runs; ++run) {
+        ForwarderSettings settings;
+        settings.target = parseHistorianUrl(cluster.url());
+        settings.station = QStringLiteral("T%1").arg(run);
+        settings.databasePath = path;
+        settings.checkInterval = std::chrono::milliseconds(5);
+        Historian historian(settings, QStringLiteral("bench-fwd-%1").arg(run));
+        QElapsedTimer timer;
+        timer.start();
+        historian.start();
+        while (historian.status().state != HistorianStatus::State::Forwarding &&
+               timer.elapsed() < 600000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double seconds = timer.elapsed() / 1000.0;
+        historian.stop();
+        if (historian.status().state != HistorianStatus::State::Forwarding) {
+            std::fprintf(stderr, "bench_historian: run %d did not finish: %s\n", run,
+                         qPrintable(historianStatusText(historian.status())));
+            return 1;
+        }
+        rates.push_back(rows / seconds);
+        std::printf("run %d: %lld rows in %.2f s = %.0f rows/s\n", run, rows, seconds,
+                    rows / seconds);
+        std::fflush(stdout);
+    }
+    std::printf("forwarding a full ring (%lld rows, SQLite read included): median %.0f rows/s "
+                "over %d runs\n",
+                rows, percentile(rates, 0.5), runs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -313,9 +393,12 @@ int main(int argc, char *argv[])
     QList<int> counts;
     int seconds = 30;
     int outage = 60;
+    int throughputRuns = 0;
     const QStringList arguments = app.arguments().mid(1);
     for (int i = 0; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--seconds") && i + 1 < arguments.size())
+        if (arguments[i] == QLatin1String("--throughput") && i + 1 < arguments.size())
+            throughputRuns = arguments[++i].toInt();
+        else if (arguments[i] == QLatin1String("--seconds") && i + 1 < arguments.size())
             seconds = arguments[++i].toInt();
         else if (arguments[i] == QLatin1String("--outage") && i + 1 < arguments.size())
             outage = arguments[++i].toInt();
@@ -329,6 +412,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_historian: %s\n", qPrintable(cluster.error()));
         return 1;
     }
+    if (throughputRuns > 0)
+        return runThroughput(cluster, throughputRuns);
     std::printf("server: PostgreSQL in %s, Unix socket only; %d s per run, outage %d s\n",
                 qPrintable(cluster.socketDir()), seconds, outage);
     for (int count : counts)

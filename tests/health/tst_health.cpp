@@ -762,7 +762,8 @@ private slots:
         healthMonitor()->watchHistorian(&historian);
         // What the forwarder says after the server dropped rows it had already.
         const ServerEvent sent{kNoon, QStringLiteral("duplicate"), QStringLiteral("forwarder"),
-                               QStringLiteral("3 of 10 pv_data rows were on the server already")};
+                               QStringLiteral("3 of 10 pv_data rows were on the server already"),
+                               std::nullopt};
         emit historian.eventWritten(QStringLiteral("PLANT-1"), sent);
         const std::vector<Event> stored = healthMonitor()->events().newestEvents(1);
         QCOMPARE(stored.size(), size_t(1));

@@ -2,6 +2,7 @@
 // folder, a Unix socket), fed from real recording databases written by the
 // store's own writer.
 #include "daytime.h"
+#include "events.h"
 #include "forwarder.h"
 #include "forwardsource.h"
 #include "historianreader.h"
@@ -9,6 +10,7 @@
 #include "historianstatus.h"
 #include "historianurl.h"
 #include "pgcluster.h"
+#include "rowquality.h"
 #include "store.h"
 
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -212,6 +215,57 @@ private:
             .toLongLong();
     }
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString primaryKey(const QString &table,
+                       const QString &database = QLatin1String(PgCluster::kDatabase)) const
+    {
+        return m_cluster.psql(
+            QStringLiteral("SELECT string_agg(a.attname, ',' ORDER BY array_position(i.indkey, "
+                           "a.attnum)) FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
+                           "i.indrelid AND a.attnum = ANY(i.indkey) WHERE i.indrelid = "
+                           "'%1'::regclass AND i.indisprimary")
+                .arg(table),
+            database);
+    }
+    QString allColumns(const QString &database) const
+    {
+        return m_cluster.psql(QStringLiteral("SELECT string_agg(table_name || '.' || column_name, "
+                                             "',' ORDER BY table_name, ordinal_position) FROM "
+                                             "information_schema.columns WHERE table_schema = "
+                                             "'public'"),
+                              database);
+    }
+    // A database with the tables as the previous version of the tool made
+    // them (no schema version), and rows in each.
+    void createPreviousVersion(const QString &database) const
+    {
+        m_cluster.psql(QStringLiteral("CREATE DATABASE %1").arg(database),
+                       QStringLiteral("postgres"));
+        m_cluster.psql(
+            QStringLiteral(
+                "CREATE TABLE stations (station text PRIMARY KEY, port integer, address integer, "
+                "settings text, first_seen timestamptz NOT NULL DEFAULT now(), last_seen "
+                "timestamptz NOT NULL DEFAULT now()); "
+                "CREATE TABLE samples_1s (station text NOT NULL, ts timestamptz NOT NULL, v1 real, "
+                "v2 real, v3 real, v4 real, v5 real, v6 real, v7 real, v8 real, PRIMARY KEY "
+                "(station, ts)); "
+                "CREATE TABLE samples_10s (station text NOT NULL, ts timestamptz NOT NULL, v1 "
+                "real, v2 real, v3 real, v4 real, v5 real, v6 real, v7 real, v8 real, PRIMARY KEY "
+                "(station, ts)); "
+                "CREATE TABLE events (id bigserial PRIMARY KEY, station text NOT NULL, ts "
+                "timestamptz NOT NULL, kind text NOT NULL, source text NOT NULL, detail text, "
+                "logged_at timestamptz NOT NULL DEFAULT now()); "
+                "CREATE INDEX events_station_ts ON events (station, ts); "
+                "INSERT INTO stations (station, port, address, settings) VALUES ('OLD', 1, 1, "
+                "'9600 none'); "
+                "INSERT INTO samples_1s VALUES ('OLD', '2026-03-14 11:59:58+01', 1.5, 2, 3, 4, 5, "
+                "6, 7, 8), ('OLD', '2026-03-14 11:59:59+01', 2.5, 2, 3, 4, 5, 6, 7, 9), ('OLD', "
+                "'2026-03-14 11:59:57+01', 0.5, 2, 3, 4, 5, 6, 7, 7); "
+                "INSERT INTO samples_10s VALUES ('OLD', '2026-03-14 11:59:50+01', 1, 2, 3, 4, 5, "
+                "6, 7, 8); "
+                "INSERT INTO events (station, ts, kind, source, detail) VALUES ('OLD', "
+                "'2026-03-14 11:00:00+01', 'lost-span', 'forwarder', 'then')"),
+            database);
+    }
 
     PgCluster m_cluster;
     QTemporaryDir m_dir;
@@ -583,12 +637,126 @@ private slots:
         const QString tables = m_cluster.psql(QStringLiteral(
             "SELECT string_agg(table_name, ',' ORDER BY table_name) FROM information_schema.tables "
             "WHERE table_schema = 'public'"));
-        QCOMPARE(tables, QStringLiteral("events,samples_10s,samples_1s,stations"));
-        QCOMPARE(m_cluster.psql(QStringLiteral(
-                     "SELECT string_agg(a.attname, ',' ORDER BY a.attnum) FROM pg_index i JOIN "
-                     "pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) "
-                     "WHERE i.indrelid = 'samples_1s'::regclass AND i.indisprimary")),
-                 QStringLiteral("station,ts"));
+        QCOMPARE(tables, QStringLiteral("events,samples_10s,samples_1s,stations,zelmar_schema"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema")),
+                 QString::number(kServerSchemaVersion));
+        QCOMPARE(primaryKey(QStringLiteral("samples_1s")), QStringLiteral("station,ts,ring_id"));
+    }
+
+    // A server made by the previous version (no schema version kept): upgraded
+    // in place, every row kept, the rows of then of unknown quality.
+    void upgradeKeepsEveryRow()
+    {
+        const QString db = QStringLiteral("previous");
+        createPreviousVersion(db);
+        const QString rowsBefore = m_cluster.psql(
+            QStringLiteral("SELECT string_agg(station || ' ' || ts || ' ' || v1 || ' ' || v8, ';' "
+                           "ORDER BY ts) FROM samples_1s"),
+            db);
+        HistorianServer server(QStringLiteral("upgrade"));
+        QVERIFY(
+            server.open(parseHistorianUrl(m_cluster.url(QLatin1String(PgCluster::kPassword), db))));
+        QVERIFY2(server.ensureSchema(), qPrintable(server.lastError()));
+        QVERIFY2(server.ensureSchema(), qPrintable(server.lastError())); // again: nothing to do
+        server.close();
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema"), db),
+                 QString::number(kServerSchemaVersion));
+        QCOMPARE(m_cluster.psql(
+                     QStringLiteral("SELECT string_agg(station || ' ' || ts || ' ' || v1 || ' ' || "
+                                    "v8, ';' ORDER BY ts) FROM samples_1s"),
+                     db),
+                 rowsBefore);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) || ' ' || count(quality) || ' ' || "
+                                               "string_agg(seq::text, ',' ORDER BY ts) FROM "
+                                               "samples_1s"),
+                                db),
+                 QStringLiteral("3 0 1,2,3"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) || ' ' || count(quality) FROM "
+                                               "samples_10s"),
+                                db),
+                 QStringLiteral("1 0"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT kind || ' ' || detail FROM events"), db),
+                 QStringLiteral("lost-span then"));
+        QCOMPARE(primaryKey(QStringLiteral("samples_10s"), db),
+                 QStringLiteral("station,ts,ring_id"));
+
+        // The station of then is taken by the first tool to come, and its new
+        // rows follow the old ones.
+        const QString file = path(QStringLiteral("previous.db"));
+        RecordingStore store(QStringLiteral("previous-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 3, kStart.addSecs(60)));
+        Historian historian(settings(file, QStringLiteral("OLD"),
+                                     m_cluster.url(QLatin1String(PgCluster::kPassword), db)),
+                            QStringLiteral("previous-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(seq::text, ',' ORDER BY ts) "
+                                               "FROM samples_1s"),
+                                db),
+                 QStringLiteral("1,2,3,4,5,6"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT port || ' ' || address || ' ' || host FROM "
+                                               "stations WHERE station = 'OLD'"),
+                                db),
+                 QStringLiteral("1 1 ") + QSysInfo::machineHostName());
+    }
+
+    // A login that may write rows but not alter the tables: nothing changes,
+    // the reason is said, and the rows wait in the local ring.
+    void upgradeRefusedWithoutRights()
+    {
+        const QString db = QStringLiteral("clerkonly");
+        createPreviousVersion(db);
+        m_cluster.psql(QStringLiteral("CREATE ROLE clerk LOGIN PASSWORD 'clerk-pw'"),
+                       QStringLiteral("postgres"));
+        m_cluster.psql(QStringLiteral("GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA public "
+                                      "TO clerk; GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO "
+                                      "clerk"),
+                       db);
+        const QString columnsBefore = allColumns(db);
+        QString url = m_cluster.url(QLatin1String(PgCluster::kPassword), db);
+        url.replace(QStringLiteral("zelmar:zelmar-test@"), QStringLiteral("clerk:clerk-pw@"));
+        HistorianServer server(QStringLiteral("clerk"));
+        QVERIFY2(server.open(parseHistorianUrl(url)), qPrintable(server.lastError()));
+        QVERIFY(!server.ensureSchema());
+        QVERIFY(server.refused());
+        QVERIFY2(server.lastError().contains(QStringLiteral("cannot upgrade")) &&
+                     server.lastError().contains(QStringLiteral("left unchanged")),
+                 qPrintable(server.lastError()));
+        server.close();
+        QCOMPARE(allColumns(db), columnsBefore);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT to_regclass('zelmar_schema') IS NULL"), db),
+                 QStringLiteral("t"));
+
+        const QString file = path(QStringLiteral("clerk.db"));
+        RecordingStore store(QStringLiteral("clerk-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 5, kStart.addSecs(300)));
+        Historian historian(settings(file, QStringLiteral("CLERK"), url),
+                            QStringLiteral("clerk-fwd"));
+        QSignalSpy states(&historian, &Historian::statusChanged);
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Refused,
+                                  kWaitMs);
+        QVERIFY2(historianStatusText(historian.status()).contains(QStringLiteral("owner")),
+                 qPrintable(historianStatusText(historian.status())));
+        // Asked again after the longest wait, and said once.
+        QTest::qWait(1500);
+        QCOMPARE(historian.status().state, HistorianStatus::State::Refused);
+        int refusals = 0;
+        for (const QList<QVariant> &state : states)
+            refusals +=
+                state.at(0).value<HistorianStatus>().state == HistorianStatus::State::Refused;
+        QCOMPARE(refusals, 1);
+        historian.stop();
+        QCOMPARE(allColumns(db), columnsBefore);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM samples_1s"), db),
+                 QStringLiteral("3"));
+        ForwardSource source(QStringLiteral("clerk-look"));
+        QVERIFY(source.open(file));
+        QCOMPARE(source.readRows(RecordTable::PvData, 0, 100)->size(), 5); // still there
     }
     void foreignTableRefused()
     {
@@ -626,7 +794,7 @@ private slots:
         QVERIFY(store.open(path(QStringLiteral("foreign.db"))));
         QVERIFY(record(store, 0, 3, kStart));
         historian.start();
-        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Unreachable,
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Refused,
                                   kWaitMs);
         QVERIFY(historian.status().reason.contains(QStringLiteral("samples_10s")));
     }
@@ -875,6 +1043,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             serverCount(QStringLiteral("samples_1s"), QStringLiteral("FROZEN")), 30, kWaitMs);
     }
+
+    // Each row reaches the server with the quality it was recorded with, an
+    // unknown one as NULL, and at the offset it was recorded with.
+    void qualityForwardedRowByRow()
+    {
+        const QString file = path(QStringLiteral("quality.db"));
+        RecordingStore store(QStringLiteral("quality-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(store.recordsQuality());
+        const std::vector<std::optional<RowQuality>> qualities{
+            RowQuality::NotConnected, RowQuality::Good, RowQuality::Held,        RowQuality::Held,
+            RowQuality::Good,         std::nullopt,     RowQuality::CommFailure, RowQuality::Good};
+        for (int i = 0; i < int(qualities.size()); ++i) {
+            const QDateTime at = kStart.addSecs(i);
+            // The last row says it was recorded at UTC: the stored offset is taken as it is.
+            const std::optional<qint32> offset =
+                i + 1 == int(qualities.size()) ? std::optional<qint32>(0) : std::nullopt;
+            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
+                                    dayFraction(at.time()), valuesFor(i), qualities[i], offset));
+        }
+        Historian historian(settings(file, QStringLiteral("QUALITY")),
+                            QStringLiteral("quality-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(coalesce(quality::text, '-'), "
+                                               "',' ORDER BY seq) FROM samples_1s WHERE station "
+                                               "= 'QUALITY'")),
+                 QStringLiteral("8,192,68,68,192,-,24,192"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(to_char(ts AT TIME ZONE 'UTC', "
+                                               "'HH24:MI:SS') || ' ' || utc_offset, ',' ORDER BY "
+                                               "seq) FROM samples_1s WHERE station = 'QUALITY' "
+                                               "AND ring_id IN (1, 8)")),
+                 QStringLiteral("11:00:00 3600,12:00:07 0"));
+        const auto rows = readStationRecords(m_cluster.url() + QStringLiteral("&station=QUALITY"),
+                                             RecordTable::PvData, kStart, kStart.addSecs(5));
+        QVERIFY(rows);
+        QCOMPARE(rows->size(), 6);
+        QCOMPARE(rows->at(2).quality, std::optional<qint16>(68));
+        QCOMPARE(rows->at(5).quality, std::optional<qint16>());
+        QCOMPARE(rows->at(2).utcOffset, std::optional<qint32>(3600));
+    }
+
+    // One station, one instrument: the name belongs to the first tool that
+    // registers it; a second one is told so once and records locally only.
     void sameStationFromTwoTools()
     {
         const QString first = path(QStringLiteral("twin1.db"));
@@ -888,21 +1102,127 @@ private slots:
         Historian one(settings(first, QStringLiteral("TWIN")), QStringLiteral("twin-1"));
         one.start();
         QTRY_COMPARE_WITH_TIMEOUT(one.status().state, HistorianStatus::State::Forwarding, kWaitMs);
-        Historian two(settings(second, QStringLiteral("TWIN")), QStringLiteral("twin-2"));
+        ForwarderSettings other = settings(second, QStringLiteral("TWIN"));
+        other.machine = QStringLiteral("another-pc");
+        other.host = QStringLiteral("plc9");
+        other.address = 2;
+        Historian two(other, QStringLiteral("twin-2"));
+        QSignalSpy states(&two, &Historian::statusChanged);
         QSignalSpy events(&two, &Historian::eventWritten);
         two.start();
-        QTRY_COMPARE_WITH_TIMEOUT(two.status().state, HistorianStatus::State::Forwarding, kWaitMs);
-        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("TWIN")), 60);
-        // Said once for each ring that met the first tool's rows.
-        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT kind FROM events WHERE station = 'TWIN'")),
-                 QStringLiteral("duplicate\nduplicate"));
-        QCOMPARE(events.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(two.status().state, HistorianStatus::State::Refused, kWaitMs);
+        const QString said = historianStatusText(two.status());
+        QVERIFY2(said.contains(QStringLiteral("TWIN")) &&
+                     said.contains(QStringLiteral("address 1")),
+                 qPrintable(said));
+        // The first tool goes on; the second asks again later and is not heard again.
+        QVERIFY(record(store1, 40, 5, kStart.addSecs(40), 40));
+        one.recorded();
+        QTest::qWait(1500);
+        QCOMPARE(two.status().state, HistorianStatus::State::Refused);
+        QCOMPARE(states.size(), 2); // connecting, refused
+        QCOMPARE(events.size(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("samples_1s"), QStringLiteral("TWIN")),
+                                  45, kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("events"), QStringLiteral("TWIN")), 0);
         // The first tool's values stand.
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT v1 FROM samples_1s WHERE station = 'TWIN' "
                                                "AND ts = '%1'::timestamptz")
                                     .arg(timestampText(kStart.addSecs(25)))),
                  QString::number(valuesFor(25)[0]));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT host FROM stations WHERE station = 'TWIN'")),
+                 QSysInfo::machineHostName());
     }
+
+    // The same instrument from the same PC, a second time (the windowed tool
+    // after the recorder): its own station, taken up again.
+    void sameToolAgainKeepsItsStation()
+    {
+        const QString file = path(QStringLiteral("again.db"));
+        RecordingStore store(QStringLiteral("again-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 5, kStart));
+        for (const char *name : {"again-1", "again-2"}) {
+            Historian historian(settings(file, QStringLiteral("AGAIN")), QLatin1String(name));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("AGAIN")), 5);
+    }
+
+    // The autumn hour recorded twice (local times without a stored offset):
+    // every row arrives, the second pass an hour later in UTC.
+    void repeatedAutumnHourArrivesWhole()
+    {
+        const QString file = path(QStringLiteral("autumn.db"));
+        RecordingStore store(QStringLiteral("autumn-store"));
+        QVERIFY(store.open(file));
+        const QDateTime repeated(QDate(2026, 10, 25), QTime(2, 30, 0));
+        for (int i = 0; i < 20; ++i) {
+            const QTime at = repeated.time().addSecs(i % 10);
+            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(repeated.date()),
+                                    dayFraction(at), valuesFor(i)));
+        }
+        Historian historian(settings(file, QStringLiteral("AUTUMN")), QStringLiteral("autumn-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("AUTUMN")), 20);
+        const QStringList utc =
+            m_cluster
+                .psql(QStringLiteral("SELECT to_char(ts AT TIME ZONE 'UTC', 'HH24:MI:SS') || ' ' "
+                                     "|| ring_id FROM samples_1s WHERE station = 'AUTUMN' ORDER "
+                                     "BY seq"))
+                .split(QLatin1Char('\n'));
+        QCOMPARE(utc.size(), 20);
+        for (int i = 0; i < 20; ++i) {
+            const QString expected = QStringLiteral("%1:30:%2 %3")
+                                         .arg(i < 10 ? QStringLiteral("00") : QStringLiteral("01"))
+                                         .arg(i % 10, 2, 10, QLatin1Char('0'))
+                                         .arg(i + 1);
+            QCOMPARE(utc.at(i), expected);
+        }
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(DISTINCT utc_offset::text, ',') "
+                                               "FROM samples_1s WHERE station = 'AUTUMN'")),
+                 QStringLiteral("3600,7200"));
+        QCOMPARE(serverCount(QStringLiteral("events"), QStringLiteral("AUTUMN")), 0);
+    }
+
+    // The operator sets the clock back ten minutes: the ten minutes recorded
+    // again are kept beside the first ones, in the order they were recorded.
+    void clockSetBackLosesNoRow()
+    {
+        const QString file = path(QStringLiteral("setback.db"));
+        RecordingStore store(QStringLiteral("setback-store"));
+        QVERIFY(store.open(file));
+        const QDateTime before = kStart.addSecs(600);
+        QVERIFY(record(store, 0, 20, before));       // 12:10:00 .. 12:10:19
+        QVERIFY(record(store, 20, 620, kStart, 20)); // 12:00:00 .. 12:10:19 again
+        Historian historian(settings(file, QStringLiteral("SETBACK")),
+                            QStringLiteral("setback-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+        QCOMPARE(serverCount(QStringLiteral("samples_1s"), QStringLiteral("SETBACK")), 640);
+        QCOMPARE(serverCount(QStringLiteral("events"), QStringLiteral("SETBACK")), 0); // no note
+        // Read back in the order they were recorded.
+        HistorianServer server(QStringLiteral("setback-read"));
+        QVERIFY(server.open(parseHistorianUrl(m_cluster.url())));
+        const auto samples = server.readSamples(QStringLiteral("SETBACK"), SampleTable::Seconds,
+                                                kStart, kStart.addSecs(3600));
+        QVERIFY(samples);
+        QCOMPARE(samples->size(), 640);
+        for (int i = 0; i < 640; ++i) {
+            QCOMPARE(samples->at(i).ringId, i + 1);
+            QVERIFY(samples->at(i).values == valuesFor(i));
+        }
+        QCOMPARE(samples->at(0).ts, before);
+        QCOMPARE(samples->at(20).ts, kStart);
+    }
+
     void ringWrapWhileDownIsALostSpan()
     {
         const QString file = path(QStringLiteral("wrap.db"));
@@ -944,6 +1264,135 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
                                                "'WRAP' AND kind = 'lost-span'")),
                  QStringLiteral("1")); // Lpv_wdjl, a tenth as fast, did not come round
+    }
+
+    // ---- the station's events ----
+    // The local journal goes to the server once: across an outage, and when
+    // the same events are sent again from a position that was lost.
+    void eventsForwardedOnce()
+    {
+        const QString file = path(QStringLiteral("events.db"));
+        RecordingStore store(QStringLiteral("events-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 5, kStart));
+        EventLog log(QStringLiteral("events-log"));
+        QVERIFY(log.open(file));
+        const auto at = [](int second) { return kStart.addSecs(second); };
+        QVERIFY(log.appendEvent({at(0), EventKind::ToolStart, QStringLiteral("zelmar"), {}}));
+        QVERIFY(log.appendEvent(
+            {at(1), EventKind::Link, QStringLiteral("port 1"), QStringLiteral("live")}));
+        QVERIFY(log.appendEvent(
+            {at(2), EventKind::Alarm, QStringLiteral("CH1"), QStringLiteral("on, \"high\" \\ 1")}));
+        // The forwarder's own notes are on the server already.
+        QVERIFY(log.appendEvent({at(3), EventKind::Historian, QStringLiteral("forwarder"),
+                                 QStringLiteral("lost-span: …")}));
+        Historian historian(settings(file, QStringLiteral("EVENTS")), QStringLiteral("events-fwd"));
+        historian.start();
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("events"), QStringLiteral("EVENTS")),
+                                  3, kWaitMs);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT kind || '|' || source || '|' || detail FROM "
+                                               "events WHERE station = 'EVENTS' AND local_id = 3")),
+                 QStringLiteral("alarm|CH1|on, \"high\" \\ 1"));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT to_char(ts AT TIME ZONE 'UTC', "
+                                               "'HH24:MI:SS') FROM events WHERE station = "
+                                               "'EVENTS' AND local_id = 2")),
+                 QStringLiteral("11:00:01"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QVERIFY(m_cluster.stop());
+        QVERIFY(log.appendEvent(
+            {at(10), EventKind::Link, QStringLiteral("port 1"), QStringLiteral("no answer")}));
+        QVERIFY(log.appendEvent({at(11), EventKind::ConfigWrite, QStringLiteral("register 7"),
+                                 QStringLiteral("5 -> 6")}));
+        const bool noticed = QTest::qWaitFor(
+            [&] { return historian.status().state == HistorianStatus::State::Unreachable; },
+            kWaitMs);
+        QVERIFY(m_cluster.start());
+        QVERIFY(noticed);
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("events"), QStringLiteral("EVENTS")),
+                                  5, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        historian.stop();
+
+        // Another forwarder of the same station's events from the start of the ring.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                        QStringLiteral("events-forget"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("DELETE FROM forward_position WHERE ring = 'events'")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("events-forget"));
+        Historian again(settings(file, QStringLiteral("EVENTS")), QStringLiteral("events-again"));
+        again.start();
+        QTRY_COMPARE_WITH_TIMEOUT(again.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QCOMPARE(serverCount(QStringLiteral("events"), QStringLiteral("EVENTS")), 5);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(local_id::text, ',' ORDER BY "
+                                               "local_id) FROM events WHERE station = 'EVENTS'")),
+                 QStringLiteral("1,2,3,5,6"));
+    }
+
+    // The events ring came round past the last event sent: the loss is said
+    // once, also after a restart, and the ring is sent from its oldest event.
+    void eventsLostToTheWrapNotedOnce()
+    {
+        const QString file = path(QStringLiteral("evwrap.db"));
+        RecordingStore store(QStringLiteral("evwrap-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(record(store, 0, 3, kStart));
+        {
+            EventLog log(QStringLiteral("evwrap-log"));
+            QVERIFY(log.open(file));
+            for (int i = 0; i < 5; ++i)
+                QVERIFY(log.appendEvent({kStart.addSecs(i), EventKind::Alarm, QStringLiteral("CH1"),
+                                         QString::number(i)}));
+        }
+        {
+            Historian historian(settings(file, QStringLiteral("EVWRAP")),
+                                QStringLiteral("evwrap-1"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                serverCount(QStringLiteral("events"), QStringLiteral("EVWRAP")), 5, kWaitMs);
+        }
+        // A whole round of the ring and ten more while nothing forwarded.
+        {
+            QSqlQuery query(store.database());
+            QVERIFY(query.exec(QStringLiteral("BEGIN")));
+            query.prepare(QStringLiteral("INSERT OR REPLACE INTO events (ev_id, ev_date, ev_time, "
+                                         "ev_kind, ev_source, ev_detail) VALUES (?, ?, ?, 'alarm', "
+                                         "'CH2', ?)"));
+            const QDateTime later = kStart.addSecs(3600);
+            for (int i = 0; i < EventLog::kEventRingIds + 10; ++i) {
+                const QDateTime when = later.addSecs(i);
+                query.addBindValue(i % EventLog::kEventRingIds + 1);
+                query.addBindValue(daySerial(when.date()));
+                query.addBindValue(dayFraction(when.time()));
+                query.addBindValue(QString::number(i));
+                QVERIFY(query.exec());
+            }
+            QVERIFY(query.exec(QStringLiteral("UPDATE events_void SET newest_event = 10")));
+            QVERIFY(query.exec(QStringLiteral("COMMIT")));
+        }
+        for (const char *name : {"evwrap-2", "evwrap-3"}) {
+            Historian historian(settings(file, QStringLiteral("EVWRAP")), QLatin1String(name));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
+                                               "'EVWRAP' AND kind = 'lost-span'")),
+                 QStringLiteral("1"));
+        QVERIFY(m_cluster
+                    .psql(QStringLiteral("SELECT detail FROM events WHERE station = 'EVWRAP' AND "
+                                         "kind = 'lost-span'"))
+                    .startsWith(QStringLiteral("events rows recorded after")));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
+                                               "'EVWRAP' AND kind = 'alarm'")),
+                 QString::number(5 + EventLog::kEventRingIds));
     }
 
     // ---- reading a station back ----

@@ -34,8 +34,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+
 #include <QTimer>
 #include <QtTest>
+#include <cstdlib>
 
 #include <memory>
 
@@ -618,13 +620,25 @@ void TestHistory::csvByteForByte()
     QCOMPARE(result.rows, qint64(3));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
+    // Rows recorded without quality: the zone's offset, the quality empty.
+    const int seconds = QDateTime(QDate(2026, 12, 8), QTime(0, 0)).offsetFromUtc();
+    const QByteArray offset =
+        QString::asprintf("%c%02d:%02d", seconds < 0 ? '-' : '+', std::abs(seconds) / 3600,
+                          std::abs(seconds) % 3600 / 60)
+            .toLatin1();
     const QByteArray expected =
         "\xEF\xBB\xBF" +
-        QString("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8").toUtf8() +
+        QString("日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8,质量")
+            .toUtf8() +
         "\r\n"
-        "2026-12-07T23:59:59,12.5,-3,0,250,40,1,2,3\r\n"
-        "2026-12-08T00:00:00,0.1,100000,-0.5,7,8,9,10,11\r\n"
-        "2026-12-08T00:00:01,2,3,,5,6,7,8,9\r\n";
+        "2026-12-07T23:59:59" +
+        offset +
+        ",12.5,-3,0,250,40,1,2,3,\r\n"
+        "2026-12-08T00:00:00" +
+        offset +
+        ",0.1,100000,-0.5,7,8,9,10,11,\r\n"
+        "2026-12-08T00:00:01" +
+        offset + ",2,3,,5,6,7,8,9,\r\n";
     QCOMPARE(file.readAll(), expected);
 }
 
@@ -782,8 +796,8 @@ void TestHistory::commandLineExport()
     const QList<QByteArray> lines = file.readAll().split('\n');
     QCOMPARE(lines.size(), 1 + 61 + 1); // header, 11:59:00 .. 12:00:00, the empty rest
     QVERIFY(lines.first().startsWith("\xEF\xBB\xBF"));
-    QVERIFY(lines.at(1).startsWith("2026-12-07T11:59:00,"));
-    QVERIFY(lines.at(61).startsWith("2026-12-07T12:00:00,"));
+    QVERIFY(lines.at(1).startsWith("2026-12-07T11:59:00+"));
+    QVERIFY(lines.at(61).startsWith("2026-12-07T12:00:00+"));
 }
 
 void TestHistory::commandLineExitCodes_data()

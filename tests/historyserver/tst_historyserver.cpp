@@ -3,12 +3,15 @@
 // Unix socket), exported back through the real program and compared with the
 // local export, and shown in the history window.
 #include "daytime.h"
+#include "eventmarks.h"
+#include "events.h"
 #include "forwarder.h"
 #include "historychart.h"
 #include "historyrange.h"
 #include "historywindow.h"
 #include "pgcluster.h"
 #include "programrun.h"
+#include "rowquality.h"
 #include "store.h"
 
 #include <QComboBox>
@@ -49,6 +52,26 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+std::optional<RowQuality> qualityFor(int i)
+{
+    static const std::optional<RowQuality> qualities[] = {
+        RowQuality::Good, RowQuality::Held,         RowQuality::Good, RowQuality::CommFailure,
+        std::nullopt,     RowQuality::NotConnected, RowQuality::Good};
+    return qualities[i % 7];
+}
+
+// The station's alarm, and one of this PC's own at the same range.
+Event stationAlarm()
+{
+    return {kStart.addSecs(50), EventKind::Alarm, QStringLiteral("CH2"),
+            QStringLiteral("STATION-ALARM")};
+}
+Event localAlarm()
+{
+    return {kStart.addSecs(52), EventKind::ConfigWrite, QStringLiteral("LOCAL-ONLY"),
+            QStringLiteral("LOCAL-ONLY")};
+}
+
 QString momentArgument(const QDateTime &moment)
 {
     return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -84,19 +107,31 @@ private slots:
     {
         QVERIFY2(m_cluster.setUp(), qPrintable(m_cluster.error()));
         // A known recording: two minutes of the 1-second ring, a row of the
-        // 10-second ring every tenth second.
+        // 10-second ring every tenth second, of every quality, some unknown.
         m_database = m_dir.filePath(QStringLiteral("known.db"));
         {
             RecordingStore store(QStringLiteral("known-store"));
             QVERIFY(store.open(m_database));
             for (int i = 0; i < kRows; ++i) {
                 const QDateTime at = kStart.addSecs(i);
+                const std::optional<RowQuality> quality = qualityFor(i);
                 QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                                        dayFraction(at.time()), valuesFor(i)));
+                                        dayFraction(at.time()), valuesFor(i), quality,
+                                        at.offsetFromUtc()));
                 if (i % 10 == 0)
                     QVERIFY(store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
-                                            dayFraction(at.time()), valuesFor(i)));
+                                            dayFraction(at.time()), valuesFor(i), quality));
             }
+        }
+        // The station's journal: a silence of ten seconds and an alarm.
+        {
+            EventLog log(QStringLiteral("known-events"));
+            QVERIFY(log.open(m_database));
+            QVERIFY(log.appendEvent({kStart.addSecs(30), EventKind::Link, QStringLiteral("端口 1"),
+                                     QStringLiteral("无应答")}));
+            QVERIFY(log.appendEvent({kStart.addSecs(40), EventKind::Link, QStringLiteral("端口 1"),
+                                     QStringLiteral("在线")}));
+            QVERIFY(log.appendEvent(stationAlarm()));
         }
         ForwarderSettings settings;
         settings.target = parseHistorianUrl(m_cluster.url());
@@ -136,6 +171,8 @@ private slots:
         QVERIFY2(server.code == 0, qPrintable(server.error));
         const QByteArray expected = fileBytes(m_dir.filePath(QStringLiteral("local.csv")));
         QVERIFY(expected.count('\n') > 5);
+        QVERIFY(expected.contains(QStringLiteral("质量").toUtf8()));
+        QVERIFY(expected.contains(",68\r\n"));
         QCOMPARE(fileBytes(m_dir.filePath(QStringLiteral("server.csv"))), expected);
     }
 
@@ -224,6 +261,57 @@ private slots:
         QCOMPARE(local.source(), HistoryWindow::Source::Local);
         qunsetenv("ZELMAR_HISTORIAN");
         qunsetenv("ZELMAR_STATION");
+    }
+
+    // A station shown from the server brings its own journal along: its marks,
+    // its silence shaded, its events in the cursor read-out; never this PC's.
+    void windowShowsTheStationsEvents()
+    {
+        const QString thisPc = m_dir.filePath(QStringLiteral("this-pc.db"));
+        {
+            RecordingStore store(QStringLiteral("this-pc-store"));
+            QVERIFY(store.open(thisPc));
+            for (int i = 0; i < kRows / 2; ++i) {
+                const QDateTime at = kStart.addSecs(i);
+                QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
+                                        dayFraction(at.time()), valuesFor(i + 1000)));
+            }
+            EventLog log(QStringLiteral("this-pc-events"));
+            QVERIFY(log.open(thisPc));
+            QVERIFY(log.appendEvent(localAlarm()));
+            QVERIFY(log.appendEvent({kStart.addSecs(70), EventKind::Link, QStringLiteral("端口 1"),
+                                     QStringLiteral("无应答")}));
+        }
+        qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
+        HistoryWindow window(nullptr, thisPc);
+        QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        const auto markTexts = [&window] {
+            QStringList texts;
+            for (const Journal::Mark &mark : window.chart()->events().marks)
+                texts << mark.text;
+            return texts;
+        };
+        QCOMPARE(window.chart()->rows().size(), kRows / 2);
+        QCOMPARE(markTexts(), QStringList{Journal::markOf(localAlarm()).text}); // this PC's own
+
+        window.setSource(HistoryWindow::Source::Historian, QLatin1String(kStation));
+        QTRY_COMPARE_WITH_TIMEOUT(window.chart()->rows().size(), kRows, kWaitMs);
+        QVERIFY(window.chart()->rows().first().values == valuesFor(0));
+        QCOMPARE(markTexts(), QStringList{Journal::markOf(stationAlarm()).text});
+        const auto &notLive = window.chart()->events().notLive;
+        QCOMPARE(int(notLive.size()), 1);
+        QCOMPARE(History::dateTimeOf(notLive[0].from), kStart.addSecs(30));
+        QCOMPARE(History::dateTimeOf(notLive[0].to), kStart.addSecs(40));
+        // The read-out at the station's alarm names it, and not this PC's alarm two seconds on.
+        auto *readout = window.findChild<QLabel *>(QStringLiteral("cursorReadout"));
+        QVERIFY(readout);
+        emit window.chart()->cursorMoved(50);
+        QVERIFY2(readout->text().contains(QStringLiteral("STATION-ALARM")) ||
+                     readout->text().contains(Journal::markOf(stationAlarm()).text),
+                 qPrintable(readout->text()));
+        QVERIFY2(!readout->text().contains(QStringLiteral("LOCAL-ONLY")),
+                 qPrintable(readout->text()));
+        qunsetenv("ZELMAR_HISTORIAN");
     }
 
     // Without a historian configured there is nothing to choose.

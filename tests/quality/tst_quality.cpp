@@ -1,15 +1,20 @@
 // What each recorded row is worth (row_quality beside the rings) and the
 // instant it was taken, on real SQLite files under the zone Europe/Berlin.
 #include "clock.h"
+#include "csvexport.h"
 #include "daytime.h"
+#include "decimate.h"
 #include "forwardsource.h"
 #include "instants.h"
 #include "linkquality.h"
+#include "modbuslink.h"
 #include "otherprogram.h"
+#include "portconnection.h"
 #include "recorder.h"
 #include "ringquery.h"
 #include "rowquality.h"
 #include "shared.h"
+#include "simulator.h"
 #include "store.h"
 
 #include <QCoreApplication>
@@ -17,6 +22,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <QSqlDatabase>
 
 #include <ctime>
 #include <memory>
@@ -41,6 +48,41 @@ LocalStamp autumnStamp(const QString &time, std::optional<qint32> offset = std::
 {
     return {daySerial(kAutumnDay), dayFraction(QTime::fromString(time, QStringLiteral("HH:mm:ss"))),
             offset};
+}
+
+// A local moment of the autumn day in the first (pass 0) or second pass of
+// the repeated hour, as the clock then reads it.
+QDateTime autumnMoment(const QTime &time, int pass)
+{
+    const qint64 utc = QDateTime(kAutumnDay, time, Qt::UTC).toSecsSinceEpoch() - 7200 + 3600 * pass;
+    return QDateTime::fromSecsSinceEpoch(utc).toLocalTime();
+}
+
+// The lines of a CSV file after its header, without their line ends.
+QStringList csvRows(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    lines.removeFirst(); // the header
+    lines.removeLast();  // after the last line end
+    return lines;
+}
+
+// One poll of the input registers as the poller makes it; true when it got a reply.
+bool poll()
+{
+    std::array<qint32, 64> buffer{};
+    return Get_3X_DX(1, 1, 1, 16, buffer.data()) == 0;
+}
+
+// Polls until the link is in `state` (a few polls at most).
+bool pollUntil(LinkState state)
+{
+    for (int i = 0; i < 4 && linkHealth()->state() != state; ++i)
+        poll();
+    return linkHealth()->state() == state;
 }
 
 QString isoWithOffset(const QDateTime &instant)
@@ -101,6 +143,8 @@ private slots:
     }
     void cleanup()
     {
+        closeConnection();
+        qunsetenv("ZELMAR_PORT_1");
         m_recorder.reset();
         SystemClock::setSource({});
         m_dir.reset();
@@ -266,6 +310,47 @@ private slots:
         QCOMPARE(back.at(1).offsetFromUtc(), 7200);
     }
 
+    // The real link against zelmar-sim: the row of each second takes the
+    // link's state of that second, one row either side of every change.
+    void qualityFollowsTheLinkRowByRow()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        startRecorder();
+        recordQualityOf(m_recorder.get(), linkHealth());
+        int second = 0;
+        QList<int> expected;
+        const auto record = [&](RowQuality quality) {
+            tickAt(kStart.addSecs(second++));
+            expected << int(quality);
+        };
+        record(RowQuality::NotConnected); // before "打开"
+        openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
+        record(RowQuality::NotConnected); // opened, no reply yet
+        QVERIFY(poll());
+        record(RowQuality::Good);
+        QVERIFY(sim.pause()); // silence
+        QVERIFY(pollUntil(LinkState::NoAnswer));
+        record(RowQuality::Held);
+        QVERIFY(sim.resume());
+        QVERIFY(pollUntil(LinkState::Live));
+        record(RowQuality::Good);
+        QVERIFY(sim.vanish()); // the port lost
+        QVERIFY(pollUntil(LinkState::PortLost));
+        record(RowQuality::CommFailure);
+        QVERIFY(sim.comeBack());
+        QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, 6000);
+        record(RowQuality::CommFailure); // reopened, no reply yet
+        QVERIFY(pollUntil(LinkState::Live));
+        record(RowQuality::Good);
+        closeConnection(); // "关闭"
+        record(RowQuality::NotConnected);
+        QList<int> got;
+        for (const RingRow &row : ringRows())
+            got << row.quality.value_or(-1);
+        QCOMPARE(got, expected);
+    }
+
     // Each row carries the quality its tick was given and the clock's offset,
     // through the history's reader and the forwarder's source alike.
     void rowsCarryTheirQuality()
@@ -384,6 +469,196 @@ private slots:
         OtherProgram other(dbPath());
         QCOMPARE(other.row(QStringLiteral("SELECT * FROM row_quality")), foreignBefore);
         QCOMPARE(other.count(QStringLiteral("row_quality")), 1);
+    }
+
+    // The repeated autumn hour through the CSV: twenty recordings, twenty
+    // lines in recording order, the first pass at +02:00, the second at +01:00;
+    // the same from the zone alone for rows stored without their offset.
+    void autumnHourThroughTheCsv_data()
+    {
+        QTest::addColumn<bool>("offsetsStored");
+        QTest::newRow("offsets stored") << true;
+        QTest::newRow("rows of an earlier version") << false;
+    }
+    void autumnHourThroughTheCsv()
+    {
+        QFETCH(bool, offsetsStored);
+        startRecorder(autumnMoment(QTime(2, 30), 0));
+        QStringList expected;
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int s = 0; s < 10; ++s) {
+                const QDateTime moment = autumnMoment(QTime(2, 30, s), pass);
+                ProcessValues[0] = float(pass * 10 + s);
+                tickAt(moment);
+                expected << QStringLiteral("2026-10-25T02:30:%1%2,%3,0,0,0,0,0,0,0,%4")
+                                .arg(s, 2, 10, QLatin1Char('0'))
+                                .arg(pass == 0 ? "+02:00" : "+01:00")
+                                .arg(pass * 10 + s)
+                                .arg(offsetsStored ? "192" : "");
+            }
+        }
+        m_recorder.reset();
+        if (!offsetsStored) {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("DROP TABLE row_quality")));
+        }
+        RingReader reader(QStringLiteral("csv"));
+        QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);
+        const QString csv = m_dir->filePath(QStringLiteral("autumn.csv"));
+        const double day = daySerial(kAutumnDay);
+        const History::RangeExport done =
+            History::exportRange(reader, day + dayFraction(QTime(2, 0)),
+                                 day + dayFraction(QTime(3, 0)), RecordTable::PvData, csv);
+        QCOMPARE(done.fault, History::RangeFault::None);
+        QCOMPARE(csvRows(csv), expected);
+    }
+
+    // A clock set back ten minutes: the CSV keeps the rows as recorded.
+    void clockSetBackKeepsRecordingOrderInTheCsv()
+    {
+        startRecorder();
+        QStringList times;
+        for (const QTime &t :
+             {QTime(12, 0, 0), QTime(12, 0, 1), QTime(11, 50, 2), QTime(11, 50, 3)}) {
+            tickAt(QDateTime(kStart.date(), t));
+            times << t.toString(QStringLiteral("HH:mm:ss"));
+        }
+        m_recorder.reset();
+        RingReader reader(QStringLiteral("csv"));
+        QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);
+        const QString csv = m_dir->filePath(QStringLiteral("back.csv"));
+        const double day = daySerial(kStart.date());
+        History::exportRange(reader, day + dayFraction(QTime(11, 45)),
+                             day + dayFraction(QTime(12, 5)), RecordTable::PvData, csv);
+        QStringList got;
+        for (const QString &line : csvRows(csv))
+            got << line.mid(11, 8);
+        QCOMPARE(got, times);
+    }
+
+    // Another program holds the file locked for 30 s: every second's row
+    // waits and is written in order, with its own time and quality, under
+    // consecutive ids.
+    void thirtySecondLockLosesNoRows()
+    {
+        startRecorder();
+        tickAt(kStart);
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            for (int s = 1; s <= 30; ++s) {
+                m_quality = s <= 15 ? RowQuality::Good : RowQuality::Held;
+                tickAt(kStart.addSecs(s));
+            }
+            QCOMPARE(int(m_recorder->waiting(RecordTable::PvData).size()), 30);
+            QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        }
+        tickAt(kStart.addSecs(31));
+        QVERIFY(m_recorder->waiting(RecordTable::PvData).empty());
+        QVERIFY(m_recorder->waiting(RecordTable::LpvWdjl).empty());
+        const QVector<RingRow> rows = ringRows();
+        QCOMPARE(rows.size(), 32);
+        for (int s = 0; s <= 31; ++s) {
+            QCOMPARE(rows.at(s).id, s + 1);
+            QCOMPARE(rows.at(s).time, dayFraction(kStart.addSecs(s).time()));
+            QCOMPARE(rows.at(s).quality, std::optional<qint16>(s <= 15 ? 192 : 68));
+        }
+        QCOMPARE(ringRows(RecordTable::LpvWdjl).size(), 4); // seconds 0, 10, 20, 30
+        OtherProgram other(dbPath());
+        QCOMPARE(other.counters(), (QVariantList{32, 32, 4, 4}));
+    }
+
+    // Past an hour of waiting rows the oldest are lost: the rest is written,
+    // and the loss is one event once the file takes writes again.
+    void overflowWritesOneLossEvent()
+    {
+        startRecorder();
+        tickAt(kStart);
+        {
+            OtherProgram other(dbPath());
+            for (const char *ring : {"pv_data", "Lpv_wdjl"})
+                QVERIFY(other.exec(QStringLiteral("CREATE TRIGGER full_%1 BEFORE INSERT ON %1 "
+                                                  "BEGIN SELECT RAISE(ABORT, 'full'); END")
+                                       .arg(QLatin1String(ring))));
+        }
+        const int seconds = Recorder::kPvBacklog + 100;
+        for (int s = 1; s <= seconds; ++s)
+            tickAt(kStart.addSecs(s));
+        QCOMPARE(int(m_recorder->waiting(RecordTable::PvData).size()), Recorder::kPvBacklog);
+        QCOMPARE(int(m_recorder->waiting(RecordTable::LpvWdjl).size()), Recorder::kLpvBacklog);
+        QCOMPARE(m_recorder->lostRows(RecordTable::PvData), 100);
+        QCOMPARE(m_recorder->lostRows(RecordTable::LpvWdjl), 10);
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("DROP TRIGGER full_pv_data")));
+            QVERIFY(other.exec(QStringLiteral("DROP TRIGGER full_Lpv_wdjl")));
+        }
+        // A thousand rows a tick: four ticks write the hour that waited.
+        int tick = seconds;
+        while (!m_recorder->waiting(RecordTable::PvData).empty() && tick < seconds + 10)
+            tickAt(kStart.addSecs(++tick));
+        const QVector<RingRow> rows = ringRows();
+        // The row of second 0, then the newest hour without a hole.
+        QCOMPARE(rows.first().time, dayFraction(kStart.time()));
+        for (int k = 2; k < rows.size(); ++k) {
+            QCOMPARE(rows.at(k).id, rows.at(k - 1).id + 1);
+            QCOMPARE(qRound((rows.at(k).time - rows.at(k - 1).time) * kSecondsPerDay), 1);
+        }
+        QCOMPARE(rows.size(), 1 + tick - 100);
+        OtherProgram other(dbPath());
+        QCOMPARE(other.count(QStringLiteral("events")), 1);
+        const QString detail =
+            other.value(QStringLiteral("SELECT ev_detail FROM events")).toString();
+        QVERIFY2(detail.contains(QStringLiteral("1 秒记录 100 行")), qPrintable(detail));
+        QVERIFY2(detail.contains(QStringLiteral("10 秒记录 10 行")), qPrintable(detail));
+        QCOMPARE(other.value(QStringLiteral("SELECT ev_kind FROM events")).toString(),
+                 QStringLiteral("recording"));
+        // Nothing more is told while nothing more is lost.
+        tickAt(kStart.addSecs(++tick));
+        QCOMPARE(other.count(QStringLiteral("events")), 1);
+    }
+
+    // The history's curves break at rows without values (24, 8) as at gaps;
+    // held values (68) and rows of unknown quality are drawn.
+    void curvesBreakWhereRowsHoldNoValues_data()
+    {
+        QTest::addColumn<QVariantList>("qualities"); // one per second; empty: unknown
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("drawnRows");
+        QTest::newRow("all good") << QVariantList{192, 192, 192, 192} << 1 << 4;
+        QTest::newRow("held in between") << QVariantList{192, 68, 68, 192} << 1 << 4;
+        QTest::newRow("unknown in between") << QVariantList{192, QVariant(), 192, 192} << 1 << 4;
+        QTest::newRow("port lost in between") << QVariantList{192, 24, 24, 192} << 2 << 2;
+        QTest::newRow("not open before the first") << QVariantList{8, 8, 192, 192} << 1 << 2;
+        QTest::newRow("closed after the last") << QVariantList{192, 192, 8, 8} << 1 << 2;
+        QTest::newRow("one row between two losses") << QVariantList{24, 192, 24, 192} << 2 << 2;
+        QTest::newRow("nothing but losses") << QVariantList{24, 8, 24, 8} << 0 << 0;
+    }
+    void curvesBreakWhereRowsHoldNoValues()
+    {
+        QFETCH(QVariantList, qualities);
+        QFETCH(int, runs);
+        QFETCH(int, drawnRows);
+        QVector<RingRow> rows;
+        const double day = daySerial(kStart.date());
+        for (int s = 0; s < qualities.size(); ++s) {
+            RingRow row;
+            row.id = s + 1;
+            row.date = day;
+            row.time = dayFraction(kStart.addSecs(s).time());
+            if (qualities.at(s).isValid())
+                row.quality = qint16(qualities.at(s).toInt());
+            rows << row;
+        }
+        const QVector<History::Run> drawn =
+            History::decimate(rows, rows.first().moment(), rows.last().moment(),
+                              qualities.size() * 10, RecordTable::PvData);
+        QCOMPARE(drawn.size(), runs);
+        int count = 0;
+        for (const History::Run &run : drawn)
+            for (const History::PixelColumn &column : run)
+                count += column.rowCount;
+        QCOMPARE(count, drawnRows);
     }
 
     void valuesThatAreNoQualityReadAsUnknown()

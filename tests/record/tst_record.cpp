@@ -645,38 +645,42 @@ private slots:
         QCOMPARE(recorder.exitCode(), 0);
     }
 
-    // Another tool already sent rows for the same station and times: the
-    // server drops this recorder's rows, and the duplicate event it writes
-    // there is in the local events table too.
-    void historianEventsInTheLocalEventsTable()
+    // The station name belongs to another tool (another PC's instrument):
+    // the recorder is refused, says so once in its log, and records locally.
+    void stationOfAnotherToolRefusedOnce()
     {
         Simulator simulator;
         QVERIFY(simulator.start(5));
         const QString db = m_dir.filePath(QStringLiteral("twin.db"));
+        {
+            QProcess first;
+            startRecorder(first, {"--port", "5", "--db", db}, "TWIN-REC");
+            QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("TWIN-REC")) >= 1, kWaitMs);
+            first.terminate();
+            QVERIFY(first.waitForFinished(10000));
+        }
+        m_cluster.psql(QStringLiteral("UPDATE stations SET machine = 'another-pc', host = 'plc9', "
+                                      "port = 3 WHERE station = 'TWIN-REC'"));
+        const qint64 onServer = serverCount(QStringLiteral("TWIN-REC"));
+        const qint64 local = localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data"));
         QProcess recorder;
         startRecorder(recorder, {"--port", "5", "--db", db}, "TWIN-REC");
-        QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("TWIN-REC")) >= 1, kWaitMs);
-        QVERIFY(!m_cluster
-                     .psql(QStringLiteral(
-                         "INSERT INTO samples_1s (station, ts, v1, v2, v3, v4, v5, v6, v7, v8) "
-                         "SELECT 'TWIN-REC', date_trunc('second', now()) + s * interval '1 "
-                         "second', 0, 0, 0, 0, 0, 0, 0, 0 FROM generate_series(3, 600) s "
-                         "RETURNING 1"))
-                     .isEmpty());
-        const QString duplicates =
-            QStringLiteral("SELECT count(*) FROM events WHERE ev_kind = 'historian' AND "
-                           "ev_source = 'forwarder (station TWIN-REC)' AND ev_detail LIKE "
-                           "'duplicate: %'");
-        QTRY_VERIFY_WITH_TIMEOUT(localNumber(db, duplicates) >= 1, kWaitMs);
+        QString log;
+        const QString refused =
+            QStringLiteral("refused by the server: station: station name TWIN-REC belongs to "
+                           "another tool (host plc9, port 3, address 1)");
+        const auto logged = [&] {
+            log += QString::fromLocal8Bit(recorder.readAllStandardError());
+            return log.count(refused);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(logged(), 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= local + 3, kWaitMs);
+        QCOMPARE(logged(), 1);
+        QCOMPARE(serverCount(QStringLiteral("TWIN-REC")), onServer);
         recorder.terminate();
         QVERIFY(recorder.waitForFinished(10000));
         QCOMPARE(recorder.exitCode(), 0);
-        // Each event once on each side.
-        QCOMPARE(localNumber(db, duplicates),
-                 m_cluster
-                     .psql(QStringLiteral("SELECT count(*) FROM events WHERE station = 'TWIN-REC' "
-                                          "AND kind = 'duplicate'"))
-                     .toLongLong());
     }
 
     // An outage of the server is one line when it begins and one when it ends,

@@ -335,7 +335,7 @@ void HistoryWindow::load(double from, double to)
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
     m_ringLabel->setText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
-    m_chart->setEvents(History::readChartEvents(m_reader, from, to));
+    m_chart->setEvents(History::readChartEvents(m_reader, from, to, read.rows));
     m_cursorReadout->clear();
 }
 
@@ -363,6 +363,9 @@ void HistoryWindow::showCursor(int row)
         r.quality ? rowQualityFromCode(*r.quality) : std::nullopt;
     if (quality)
         text += QStringLiteral("   ") + rowQualityWord(*quality);
+    if (m_chart->pointedMoment() &&
+        History::within(m_chart->events().notRecorded, *m_chart->pointedMoment()))
+        text += QStringLiteral("   未记录 (工具未运行)");
     const QStringList marks = m_chart->marksNearRow(row);
     if (!marks.isEmpty())
         text += QStringLiteral("   ") + marks.join(QStringLiteral("；"));

@@ -136,6 +136,15 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
         painter.fillRect(
             QRectF(plot.left() + left, plot.top(), std::max(1.0, right - left), plot.height()),
             Chart::notLiveBandColour());
+    // Time the tool did not run: its own colour, hatched, so it is never taken for an outage.
+    for (const auto &[left, right] :
+         History::spanXs(m_events.notRecorded, m_from, m_to, plot.width())) {
+        const QRectF band(plot.left() + left, plot.top(), std::max(1.0, right - left),
+                          plot.height());
+        painter.fillRect(band, History::notRecordedBandColour());
+        painter.fillRect(band,
+                         QBrush(History::notRecordedBandColour().darker(150), Qt::BDiagPattern));
+    }
     for (const History::ColumnMark &mark :
          History::columnMarks(m_events.marks, m_from, m_to, plot.width())) {
         const double x = plot.left() + mark.x + 0.5;
@@ -242,7 +251,8 @@ void HistoryChart::mouseMoveEvent(QMouseEvent *event)
             QRect(left, plot.top(), std::abs(*m_cursorX - *m_pressX) + 1, plot.height()));
         m_band->show();
     }
-    const int row = History::nearestRow(m_rows, momentAt(*m_cursorX));
+    m_pointed = momentAt(*m_cursorX);
+    const int row = History::nearestRow(m_rows, *m_pointed);
     if (row >= 0)
         m_cursorX = int(std::lround(xOf(m_rows.at(row).moment(), plot)));
     emit cursorMoved(row);

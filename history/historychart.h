@@ -54,6 +54,8 @@ public:
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
     const History::ChartEvents &events() const { return m_events; }
+    // The moment under the mouse when the cursor last moved (before it snapped to a row).
+    std::optional<double> pointedMoment() const { return m_pointed; }
     // The marks near row `row` of rows(): within half a sample interval of
     // it, or one pixel column when a column holds more; the texts of `shown`.
     History::NearMarks marksNearRow(int row, int shown) const;
@@ -99,6 +101,7 @@ private:
     History::ChartEvents m_events;
     std::array<std::optional<double>, 2> m_markers{};
     std::optional<int> m_cursorX;
+    std::optional<double> m_pointed;
     std::optional<int> m_pressX;
     QRubberBand *m_band = nullptr;
 };

@@ -4,7 +4,10 @@
 #include "linkspans.h"
 #include "ringquery.h"
 
+#include <QColor>
+
 #include <algorithm>
+#include <iterator>
 
 namespace History
 {
@@ -17,9 +20,11 @@ double xOf(double moment, double from, double to, int width)
 }
 } // namespace
 
-ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to)
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
+                          const QVector<RingRow> &rows)
 {
     ChartEvents shown;
+    shown.notRecorded = notRecordedSpansOf(events, rows, from, to);
     for (const NotLiveSpan &span : notLiveSpansOf(events, dateTimeOf(from), dateTimeOf(to)))
         shown.notLive.push_back({serialOf(span.from), span.to ? serialOf(*span.to) : to});
     for (const Event &event : events) {
@@ -32,7 +37,59 @@ ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double 
     return shown;
 }
 
-ChartEvents readChartEvents(const RingReader &reader, double from, double to)
+std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<Event> &events,
+                                                const QVector<RingRow> &rows, double from,
+                                                double to)
+{
+    std::vector<Chart::TimeSpan> spans;
+    std::optional<double> endedAt;
+    bool started = false;
+    const auto add = [&](double a, double b) {
+        a = std::max(a, from);
+        b = std::min(b, to);
+        if (a < b)
+            spans.push_back({a, b});
+    };
+    for (const Event &event : events) {
+        const double moment = serialOf(event.when);
+        if (event.kind == EventKind::ToolEnd) {
+            endedAt = moment;
+            started = false;
+        } else if (event.kind == EventKind::ToolStart) {
+            if (endedAt) {
+                add(*endedAt, moment);
+            } else if (started) {
+                // No "end" since the last start: from the last row before this one.
+                const auto after =
+                    std::lower_bound(rows.begin(), rows.end(), moment,
+                                     [](const RingRow &row, double m) { return row.moment() < m; });
+                if (after != rows.begin())
+                    add(std::prev(after)->moment(), moment);
+            }
+            endedAt.reset();
+            started = true;
+        }
+    }
+    if (endedAt)
+        add(*endedAt, to);
+    return spans;
+}
+
+bool within(const std::vector<Chart::TimeSpan> &spans, double moment)
+{
+    return std::any_of(spans.begin(), spans.end(), [moment](const Chart::TimeSpan &span) {
+        return moment > span.from && moment < span.to;
+    });
+}
+
+QColor notRecordedBandColour()
+{
+    // Light blue, apart from the not-live band's grey: the tool was off, not the line.
+    return QColor(90, 150, 230, 50);
+}
+
+ChartEvents readChartEvents(const RingReader &reader, double from, double to,
+                            const QVector<RingRow> &rows)
 {
     if (!reader.isOpen() || to <= from)
         return {};
@@ -41,10 +98,19 @@ ChartEvents readChartEvents(const RingReader &reader, double from, double to)
     if (std::optional<Event> before =
             readLastEventBefore(reader.connectionName(), EventKind::Link, start))
         events.push_back(*before);
+    // The tool's last start or end before the range: whether it ran at the range's start.
+    const std::optional<Event> lastStart =
+        readLastEventBefore(reader.connectionName(), EventKind::ToolStart, start);
+    const std::optional<Event> lastEnd =
+        readLastEventBefore(reader.connectionName(), EventKind::ToolEnd, start);
+    if (lastEnd && (!lastStart || lastStart->when <= lastEnd->when))
+        events.push_back(*lastEnd);
+    else if (lastStart)
+        events.push_back(*lastStart);
     const std::vector<Event> range =
         readEventsBetween(reader.connectionName(), start, dateTimeOf(to));
     events.insert(events.end(), range.begin(), range.end());
-    return chartEventsOf(events, from, to);
+    return chartEventsOf(events, from, to, rows);
 }
 
 std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &marks, double from,

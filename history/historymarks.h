@@ -3,6 +3,7 @@
 #include "eventmarks.h"
 #include "events.h"
 #include "notliveband.h"
+#include "ringquery.h"
 
 #include <QStringList>
 
@@ -23,16 +24,35 @@ namespace History
 struct ChartEvents {
     std::vector<Chart::TimeSpan> notLive; // oldest first, cut to the range
     std::vector<Journal::Mark> marks;     // oldest first
+    // Where the tool did not run (so nothing was recorded), oldest first, cut to the range.
+    std::vector<Chart::TimeSpan> notRecorded;
 };
 
 // The spans and marks of `from` .. `to` (day serials) from stored events,
 // oldest first; the last link event before `from` belongs in `events` for a
 // span that began before the range.
-ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to);
+// `rows` (time order) place the start of time not recorded after a crash.
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
+                          const QVector<RingRow> &rows = {});
 
 // The same, read through `reader`'s open connection: the events of the range
 // and the last link event before it. Nothing when the file has no events.
-ChartEvents readChartEvents(const RingReader &reader, double from, double to);
+ChartEvents readChartEvents(const RingReader &reader, double from, double to,
+                            const QVector<RingRow> &rows = {});
+
+// The spans of `from` .. `to` in which the tool did not run: from each
+// "end" to the next "start", and from the last row recorded before a "start"
+// that follows another "start" without an "end" (the tool ended without
+// saying so: a crash, a power cut) to that "start". `events` oldest first,
+// the last tool event before `from` among them; `rows` in time order. A span
+// still open at `to` (no start since) ends at `to`.
+std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<Event> &events,
+                                                const QVector<RingRow> &rows, double from,
+                                                double to);
+// Whether `moment` lies within one of `spans`.
+bool within(const std::vector<Chart::TimeSpan> &spans, double moment);
+// The light band of time not recorded: another colour than the not-live band's.
+QColor notRecordedBandColour();
 
 // The x of each mark in a plot `width` pixels wide from `from` (x 0) to `to`
 // (x `width`); nullopt for a mark outside the range.

@@ -352,7 +352,7 @@ void HistoryWindow::load(double from, double to)
     const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
     m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
     m_chart->setContent(read.rows, m_ring, from, to);
-    m_chart->setEvents(History::readChartEvents(m_reader, from, to));
+    m_chart->setEvents(History::readChartEvents(m_reader, from, to, read.rows));
     m_cursorReadout->clear();
 }
 
@@ -380,6 +380,9 @@ void HistoryWindow::showCursor(int row)
         r.quality ? rowQualityFromCode(*r.quality) : std::nullopt;
     if (quality)
         text += QStringLiteral("   ") + rowQualityWord(*quality);
+    if (m_chart->pointedMoment() &&
+        History::within(m_chart->events().notRecorded, *m_chart->pointedMoment()))
+        text += QStringLiteral("   未记录 (工具未运行)");
     const QString marks = History::nearMarksText(m_chart->marksNearRow(row, kReadoutMarks));
     if (!marks.isEmpty())
         text += QStringLiteral("   ") + marks;

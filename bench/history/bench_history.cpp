@@ -52,13 +52,22 @@ bool fillRing(QSqlDatabase db, RecordTable ring, qint32 newestId, qint64 newestS
     const int step = History::sampleSeconds(ring);
     const QString table = ring == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
     QSqlQuery query(db);
+    QSqlQuery quality(db);
     if (!db.transaction() ||
-        !query.prepare("insert or replace into " + table + " values (?,?,?,?,?,?,?,?,?,?,?)"))
+        !query.prepare("insert or replace into " + table + " values (?,?,?,?,?,?,?,?,?,?,?)") ||
+        !quality.prepare("insert or replace into row_quality values (?,?,?,?,192,3600)"))
         return false;
     for (int age = kRecordRingIds - 1; age >= 0; --age) {
         const qint32 id =
             ((newestId - 1 - age) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1;
         const qint64 second = newestSecond - qint64(age) * step;
+        // Every row with its quality entry, as the recorder writes them.
+        quality.addBindValue(ring == RecordTable::PvData ? 1 : 2);
+        quality.addBindValue(id);
+        quality.addBindValue(double(second / 86400));
+        quality.addBindValue(double(second % 86400) / 86400.0);
+        if (!quality.exec())
+            return false;
         query.addBindValue(id);
         query.addBindValue(double(second / 86400));
         query.addBindValue(double(second % 86400) / 86400.0);

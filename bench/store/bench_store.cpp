@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -45,6 +46,19 @@ void fillRings(const QString &path)
                 query.exec();
             }
         }
+        // Each row's quality entry, as the recorder leaves them after a round.
+        query.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO row_quality VALUES (?, ?, ?, ?, 8, ?)"));
+        for (int ring = 1; ring <= 2; ++ring) {
+            for (int id = 1; id <= kRecordRingIds; ++id) {
+                query.bindValue(0, ring);
+                query.bindValue(1, id);
+                query.bindValue(2, 46000.0);
+                query.bindValue(3, id / 86400.0);
+                query.bindValue(4, 3600);
+                query.exec();
+            }
+        }
         query.exec(QStringLiteral("UPDATE sl_void SET newest_pv = 65500, newest_pv_copy = 65500, "
                                   "newest_lpv = 65500, newest_lpv_copy = 65500"));
         db.commit();
@@ -71,6 +85,42 @@ void checkpoint(const QString &path)
 qint64 fileSize(const QString &path)
 {
     return QFileInfo(path).size();
+}
+
+// A full database whose row_quality is not the recorder's: rows are then
+// recorded without their quality entry, as before there was one.
+QString withoutQuality(const QString &folder)
+{
+    const QString path = folder + QStringLiteral("/without-quality.db");
+    QFile::remove(path);
+    {
+        RecordingStore store(QStringLiteral("create-plain"));
+        store.open(path);
+        QSqlQuery(store.database()).exec(QStringLiteral("DROP TABLE row_quality"));
+        QSqlQuery(store.database()).exec(QStringLiteral("CREATE TABLE row_quality (other TEXT)"));
+    }
+    fillRings(path);
+    return path;
+}
+
+// The ticks that record a pv_data row (and each tenth also Lpv_wdjl) on `path`.
+std::vector<qint64> recordingTicks(const QString &path, bool withQuality)
+{
+    SystemClock::setFixed(kStart);
+    Recorder recorder(nullptr, QStringLiteral("bench-ticks"));
+    if (withQuality)
+        recorder.setQualitySource([] { return RowQuality::Good; });
+    recorder.load(path);
+    recorder.tick();
+    QElapsedTimer timer;
+    std::vector<qint64> ticks;
+    for (int i = 1; i <= kTicks; ++i) {
+        SystemClock::setFixed(kStart.addSecs(i));
+        timer.start();
+        recorder.tick();
+        ticks.push_back(timer.nsecsElapsed());
+    }
+    return ticks;
 }
 
 void report(const char *what, std::vector<qint64> nanoseconds)
@@ -102,6 +152,20 @@ int main(int argc, char *argv[])
     }
     fillRings(path);
     const qint64 sizeFull = fileSize(path);
+    {
+        // The cost of the quality entry: the same ticks with and without it,
+        // interleaved in rounds so that the machine's load falls on both.
+        const QString plain = withoutQuality(folder);
+        std::vector<qint64> with, without;
+        for (int round = 0; round < 5; ++round) {
+            const std::vector<qint64> a = recordingTicks(path, true);
+            const std::vector<qint64> b = recordingTicks(plain, false);
+            with.insert(with.end(), a.begin(), a.end());
+            without.insert(without.end(), b.begin(), b.end());
+        }
+        report("tick recording, with quality", with);
+        report("tick recording, without quality", without);
+    }
 
     resetSharedState();
     for (int k = 0; k < 8; ++k)

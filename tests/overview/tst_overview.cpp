@@ -1260,10 +1260,16 @@ void TestOverview::chartFollowsTheRecordersDatabase()
     QCOMPARE(chart().writePosition(), Chart::kLivePosition);
     QVERIFY(recorder.pvCounter() > 1);
     QCOMPARE(chart().newestPvId(), recorder.pvCounter());
-    // The rows of the new file are loaded, none of the old one.
+    // The rows of the new file are loaded, none of the old one. With the
+    // folder blocked there was no old file: the rows of the first seconds
+    // waited in the recorder and reached the new file first.
     const auto &loaded = chart().buffer().values[0];
-    QVERIFY(std::count(loaded.begin(), loaded.end(), 1000.0f) >= recorder.pvCounter() - 1);
-    QCOMPARE(std::count(loaded.begin(), loaded.end(), 500.0f), 0);
+    const auto waited = std::count(loaded.begin(), loaded.end(), 500.0f);
+    QVERIFY(std::count(loaded.begin(), loaded.end(), 1000.0f) + waited >= recorder.pvCounter() - 1);
+    if (fault == QLatin1String("blocked"))
+        QVERIFY(waited <= 5);
+    else
+        QCOMPARE(waited, 0);
 }
 
 // SQLite writes the shared-memory file through a memory mapping; made

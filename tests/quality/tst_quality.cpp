@@ -5,6 +5,7 @@
 #include "daytime.h"
 #include "decimate.h"
 #include "forwardsource.h"
+#include "historymarks.h"
 #include "instants.h"
 #include "linkquality.h"
 #include "modbuslink.h"
@@ -659,6 +660,62 @@ private slots:
             for (const History::PixelColumn &column : run)
                 count += column.rowCount;
         QCOMPARE(count, drawnRows);
+    }
+
+    // Time the tool did not run: from its "end" to its next "start", or from
+    // the last row before a "start" that follows a "start" (a crash).
+    void timeNotRecorded_data()
+    {
+        QTest::addColumn<QStringList>("events"); // "HH:mm:ss start|end|link"
+        QTest::addColumn<QString>("lastRow");    // the newest row before 10:30, or empty
+        QTest::addColumn<QStringList>("spans");  // "HH:mm:ss-HH:mm:ss"
+        QTest::newRow("ended and started again")
+            << QStringList{"09:00:00 start", "10:00:00 end", "10:30:00 start"} << "09:59:59"
+            << QStringList{"10:00:00-10:30:00"};
+        QTest::newRow("a crash: start after start")
+            << QStringList{"09:00:00 start", "10:30:00 start"} << "09:59:59"
+            << QStringList{"09:59:59-10:30:00"};
+        QTest::newRow("a crash without a row before the start")
+            << QStringList{"09:00:00 start", "10:30:00 start"} << "" << QStringList{};
+        QTest::newRow("ended before the range, started in it")
+            << QStringList{"07:00:00 end", "10:30:00 start"} << ""
+            << QStringList{"08:00:00-10:30:00"};
+        QTest::newRow("ended, not started since") << QStringList{"09:00:00 start", "11:00:00 end"}
+                                                  << "10:59:59" << QStringList{"11:00:00-12:00:00"};
+        QTest::newRow("running throughout, link events only")
+            << QStringList{"09:00:00 start", "09:30:00 link"} << "11:59:59" << QStringList{};
+    }
+    void timeNotRecorded()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QString, lastRow);
+        QFETCH(QStringList, spans);
+        const QDate day = kStart.date();
+        const auto serial = [&](const QString &hms) {
+            return daySerial(day) + dayFraction(QTime::fromString(hms, QStringLiteral("HH:mm:ss")));
+        };
+        std::vector<Event> stored;
+        for (const QString &text : events) {
+            const QStringList parts = text.split(QLatin1Char(' '));
+            const EventKind kind = parts.at(1) == QLatin1String("start") ? EventKind::ToolStart
+                                   : parts.at(1) == QLatin1String("end") ? EventKind::ToolEnd
+                                                                         : EventKind::Link;
+            stored.push_back(
+                Event{QDateTime(day, QTime::fromString(parts.at(0), QStringLiteral("HH:mm:ss"))),
+                      kind, QString(), QString()});
+        }
+        QVector<RingRow> rows;
+        if (!lastRow.isEmpty()) {
+            RingRow row;
+            row.date = daySerial(day);
+            row.time = dayFraction(QTime::fromString(lastRow, QStringLiteral("HH:mm:ss")));
+            rows << row;
+        }
+        QStringList got;
+        for (const Chart::TimeSpan &span :
+             History::notRecordedSpansOf(stored, rows, serial("08:00:00"), serial("12:00:00")))
+            got << chartTimeText(span.from) + QLatin1Char('-') + chartTimeText(span.to);
+        QCOMPARE(got, spans);
     }
 
     void valuesThatAreNoQualityReadAsUnknown()

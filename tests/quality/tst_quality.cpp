@@ -71,9 +71,11 @@ QStringList csvRows(const QString &path)
     return lines;
 }
 
-// One poll of the input registers as the poller makes it; true when it got a reply.
+// One poll of the input registers as the poller makes it (the link told that a
+// poll starts, so that two unanswered polls in a row are a silence); true when it got a reply.
 bool poll()
 {
+    linkHealth()->pollStarted(1, 1);
     std::array<qint32, 64> buffer{};
     return Get_3X_DX(1, 1, 1, 16, buffer.data()) == 0;
 }

@@ -474,7 +474,7 @@ private slots:
         QVERIFY2(first.contains(QStringLiteral("在线")), qPrintable(first.join('|')));
         QVERIFY2(first.filter(QStringLiteral("无应答")).isEmpty(), qPrintable(first.join('|')));
         const QStringList second = linkEvents(a2);
-        QVERIFY2(second.contains(QStringLiteral("无应答: no reply from address 2 in 94 ms")),
+        QVERIFY2(second.contains(QStringLiteral("无应答: 地址 2 在 94 ms 内无应答")),
                  qPrintable(second.join('|')));
         QVERIFY2(!second.contains(QStringLiteral("在线")), qPrintable(second.join('|')));
         for (const QString &path : {a1, a2}) {

@@ -10,8 +10,8 @@
 #include "store.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>

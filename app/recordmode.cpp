@@ -99,13 +99,6 @@ QString linkStateLine(LinkState to, const QString &reason)
     return {};
 }
 
-RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead)
-{
-    if (state == LinkState::Live && !valuesRead)
-        return RowQuality::Held;
-    return rowQualityFor(state, cameFrom);
-}
-
 QString recordingStateLine(const RecordingStatus &status, bool resumed)
 {
     if (!status.recording)

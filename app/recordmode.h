@@ -82,11 +82,6 @@ void logLine(const QString &text);
 // <reason>", "link: port lost: <reason>; reopening every 2 s", ...
 QString linkStateLine(LinkState to, const QString &reason);
 
-// The quality of a row of one instrument on the line: by its own state on the
-// link as the windowed tool has it (rowQualityFor), and held while it answers
-// but its values were not read (an exception reply to the value read).
-RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead);
-
 // The log line of a change of an instrument's recording state, with the
 // reason the strip shows: "recording into <path>", "recording resumed into
 // <path>", "cannot record into <path>: locked by another program".

@@ -117,7 +117,7 @@ void SplashWindow::onTimer1()
     Met1();
     steps().append(QStringLiteral("Met1"));
     // Each row says whether it holds a reading of the link at that moment.
-    recordQualityOf(mscom(), linkHealth());
+    recordQualityOf(mscom(), linkHealth(), Met1());
     healthMonitor()->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.

@@ -1,5 +1,6 @@
 #include "linkquality.h"
 
+#include "poller.h"
 #include "recorder.h"
 
 RowQuality rowQualityFor(LinkState state, LinkState cameFrom)
@@ -22,20 +23,44 @@ RowQuality rowQualityFor(LinkState state, LinkState cameFrom)
     return RowQuality::NotConnected;
 }
 
+RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead)
+{
+    if (state == LinkState::Live && !valuesRead)
+        return RowQuality::Held;
+    return rowQualityFor(state, cameFrom);
+}
+
 LinkQuality::LinkQuality(LinkHealth *link, QObject *parent)
-    : QObject(parent), m_quality(rowQualityFor(link->state(), LinkState::NotOpened))
+    : QObject(parent), m_state(link->state())
 {
     connect(link, &LinkHealth::stateChanged, this,
             [this](LinkState from, LinkState to, const QString &) { onStateChanged(from, to); });
 }
 
-void LinkQuality::onStateChanged(LinkState from, LinkState to)
+RowQuality LinkQuality::current() const
 {
-    m_quality = rowQualityFor(to, from);
+    // Without a poller to say what was read, a live link's rows are readings.
+    return m_watchesValues ? instrumentRowQuality(m_state, m_cameFrom, m_values.fresh())
+                           : rowQualityFor(m_state, m_cameFrom);
 }
 
-void recordQualityOf(Recorder *recorder, LinkHealth *link)
+void LinkQuality::onStateChanged(LinkState from, LinkState to)
+{
+    m_state = to;
+    m_cameFrom = from;
+    // Values read before the port went away are no reading of the port opened anew.
+    if (to == LinkState::Opening)
+        m_values.reset();
+}
+
+void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller)
 {
     auto *quality = new LinkQuality(link, recorder);
+    if (poller) {
+        quality->watchValues();
+        QObject::connect(poller, &Poller::polled, quality, [quality](const PollDelivery &delivery) {
+            quality->valuesPolled(delivery.registers);
+        });
+    }
     recorder->setQualitySource([quality] { return quality->current(); });
 }

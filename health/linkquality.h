@@ -2,9 +2,11 @@
 
 #include "linkhealth.h"
 #include "rowquality.h"
+#include "tablefreshness.h"
 
 #include <QObject>
 
+class Poller;
 class Recorder;
 
 // The quality of rows recorded while the link is in `state`, having come
@@ -12,6 +14,11 @@ class Recorder;
 // again after it was lost holds no reading until the first reply, like one
 // just opened by "打开", but counts as the failure it still is.
 RowQuality rowQualityFor(LinkState state, LinkState cameFrom);
+
+// The same for one instrument whose values may not have been read although it
+// answers (an exception reply to the value read): those rows hold the last
+// values, never a reading.
+RowQuality instrumentRowQuality(LinkState state, LinkState cameFrom, bool valuesRead);
 
 // Follows a link's state for the recorder: the quality of a row recorded now.
 class LinkQuality : public QObject
@@ -21,13 +28,23 @@ public:
     explicit LinkQuality(LinkHealth *link, QObject *parent = nullptr);
 
     // The quality of a row recorded at this moment.
-    RowQuality current() const { return m_quality; }
+    RowQuality current() const;
+
+    // From now on a live link's rows are readings only while the polls read
+    // the values (valuesPolled); until then every live row is one.
+    void watchValues() { m_watchesValues = true; }
+    // One poll ended; `valuesRead` when it read the values (input registers).
+    void valuesPolled(bool valuesRead) { m_values.read(valuesRead); }
 
 private:
     void onStateChanged(LinkState from, LinkState to);
 
-    RowQuality m_quality;
+    LinkState m_state;
+    LinkState m_cameFrom = LinkState::NotOpened;
+    bool m_watchesValues = false;
+    TableFreshness m_values;
 };
 
-// Makes `recorder` mark each row with the quality of `link`'s state at that tick.
-void recordQualityOf(Recorder *recorder, LinkHealth *link);
+// Makes `recorder` mark each row with the quality of `link`'s state at that
+// tick, and of `poller`'s value reads when it is given.
+void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller = nullptr);

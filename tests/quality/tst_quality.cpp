@@ -354,6 +354,40 @@ private slots:
         QCOMPARE(got, expected);
     }
 
+    // An instrument that answers the value read with an exception keeps the
+    // link live, but its rows hold the last values, never a reading: one
+    // refused read leaves the last values standing (as one lost request
+    // does), the second holds them; the next read makes them a reading again.
+    void refusedValueReadsAreNoReadings()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        startRecorder();
+        LinkQuality quality(linkHealth());
+        quality.watchValues();
+        openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
+        QCOMPARE(quality.current(), RowQuality::NotConnected); // opened, no reply yet
+        QVERIFY(poll());
+        quality.valuesPolled(true);
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(quality.current(), RowQuality::Good);
+        quality.valuesPolled(false);
+        QCOMPARE(quality.current(), RowQuality::Good);
+        quality.valuesPolled(false);
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(quality.current(), RowQuality::Held);
+        quality.valuesPolled(true);
+        QCOMPARE(quality.current(), RowQuality::Good);
+        // Opened anew, the values read before are no reading of this opening.
+        closeConnection();
+        QCOMPARE(quality.current(), RowQuality::NotConnected);
+        openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
+        QVERIFY(poll());
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(quality.current(), RowQuality::Held);
+        closeConnection();
+    }
+
     // Each row carries the quality its tick was given and the clock's offset,
     // through the history's reader and the forwarder's source alike.
     void rowsCarryTheirQuality()

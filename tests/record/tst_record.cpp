@@ -1,6 +1,7 @@
 // `zelmar --record`: the command line as a plain function, and the real
 // program against zelmar-sim on a pseudo-terminal, recording into real SQLite
 // files and forwarding to a PostgreSQL cluster of the test's own.
+#include "linkquality.h"
 #include "otherprogram.h"
 #include "pgcluster.h"
 #include "programrun.h"

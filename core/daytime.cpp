@@ -50,7 +50,7 @@ QString dateText(const QDate &date)
 
 QString momentText(const QDateTime &moment)
 {
-    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return moment.toString(QLatin1String(kMomentFormat));
 }
 
 QString clockDateText(const QDateTime &moment)

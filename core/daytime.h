@@ -28,6 +28,8 @@ QString chartDateText(double dateSerial);   // "yyyy/MM/dd"
 // "2026-12-07 08:00:05".
 QString dateText(const QDate &date);
 QString momentText(const QDateTime &moment);
+// The form of momentText(), for controls that take a display format.
+constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
 
 // Texts of the clock read-out: "MM-dd-yyyy" and "HH:mm:ss".
 QString clockDateText(const QDateTime &moment);

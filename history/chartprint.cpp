@@ -54,13 +54,6 @@ constexpr QRgb kValueColour = qRgb(255, 0, 0);          // as the overview's sca
 constexpr QRgb kRetransmissionColour = qRgb(0, 0, 255); // as its retransmission scale
 constexpr QRgb kTimeColour = qRgb(128, 128, 128);
 
-const std::array<const char *, kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4", "变送值 DA"};
-
-QString momentText(double serial)
-{
-    return ::momentText(dateTimeOf(serial));
-}
-
 QFont documentFont(QFont font, int pixels, bool bold = false)
 {
     font.setPixelSize(pixels);

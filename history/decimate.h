@@ -16,6 +16,9 @@ namespace History
 
 // Channels 1 .. 4 and the retransmission value: recorded values 0 .. 4.
 constexpr int kCurveCount = 5;
+// Their names, as the window's checkboxes, read-outs and legends show them.
+constexpr std::array<const char *, kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
+                                                               "变送值 DA"};
 
 // The rows that fall into one pixel column.
 struct PixelColumn {

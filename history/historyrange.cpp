@@ -181,4 +181,9 @@ QDateTime dateTimeOf(double serial)
     return QDateTime(dateFromSerial(serial), timeFromFraction(serial));
 }
 
+QString momentText(double serial)
+{
+    return ::momentText(dateTimeOf(serial));
+}
+
 } // namespace History

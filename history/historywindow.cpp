@@ -43,18 +43,10 @@ constexpr int kMinimumSpanSeconds = 10;
 constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
 constexpr int kOverviewRange = 0;     // the entries of the Y range choice
 constexpr int kAutomaticRange = 1;
-constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
 constexpr int kStationCharacters = 24; // the station box shows a name this long
 
-const std::array<const char *, History::kCurveCount> kCurveNames = {"CH1", "CH2", "CH3", "CH4",
-                                                                    "变送值 DA"};
 const std::array<const char *, 5> kQuickCaptions = {"10 分钟", "1 小时", "8 小时", "24 小时",
                                                     "7 天"};
-
-QString momentText(double serial)
-{
-    return History::dateTimeOf(serial).toString(QLatin1String(kMomentFormat));
-}
 
 QString ringText(RecordTable ring)
 {
@@ -166,7 +158,7 @@ void HistoryWindow::buildControls()
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
     for (int k = 0; k < History::kCurveCount; ++k) {
-        m_curveBoxes[k] = new QCheckBox(QString::fromUtf8(kCurveNames[k]), this);
+        m_curveBoxes[k] = new QCheckBox(QString::fromUtf8(History::kCurveNames[k]), this);
         m_curveBoxes[k]->setObjectName(controlName("curve", k));
         m_curveBoxes[k]->setChecked(true);
         viewRow->addWidget(m_curveBoxes[k]);
@@ -370,10 +362,10 @@ void HistoryWindow::showCursor(int row)
         return;
     }
     const RingRow &r = m_chart->rows().at(row);
-    QString text = momentText(r.moment());
+    QString text = History::momentText(r.moment());
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
-                    .arg(QString::fromUtf8(kCurveNames[k]), singleText(r.values[k]));
+                    .arg(QString::fromUtf8(History::kCurveNames[k]), singleText(r.values[k]));
     // The link's state when the row was taken; a row of unknown quality
     // (recorded by an earlier version) says nothing rather than guess.
     const std::optional<RowQuality> quality =
@@ -406,11 +398,11 @@ void HistoryWindow::showMarkers()
     const RingRow &ra = m_chart->rows().at(History::nearestRow(m_chart->rows(), *a));
     const RingRow &rb = m_chart->rows().at(History::nearestRow(m_chart->rows(), *b));
     QString text = QStringLiteral("A %1   B %2   Δt %3")
-                       .arg(momentText(*a), momentText(*b), secondsText(*b - *a));
+                       .arg(History::momentText(*a), History::momentText(*b), secondsText(*b - *a));
     for (int k = 0; k < History::kCurveCount; ++k)
-        text +=
-            QStringLiteral("   Δ%1 %2")
-                .arg(QString::fromUtf8(kCurveNames[k]), singleText(rb.values[k] - ra.values[k]));
+        text += QStringLiteral("   Δ%1 %2")
+                    .arg(QString::fromUtf8(History::kCurveNames[k]),
+                         singleText(rb.values[k] - ra.values[k]));
     m_markerReadout->setWholeText(text);
 }
 

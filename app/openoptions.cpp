@@ -9,19 +9,11 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 
-#include <cstdio>
-
 namespace
 {
 
-// As --record's command line that cannot be used.
-constexpr int kUsageExit = 2;
-
 // The overview's module address list ("模块地址") holds 1 to 16.
 constexpr int kLargestListedAddress = 16;
-
-const QStringList kLinkChoices{QStringLiteral("--port"), QStringLiteral("--address"),
-                               QStringLiteral("--baud"), QStringLiteral("--parity")};
 
 OpenOptions refused(const QString &reason)
 {
@@ -42,8 +34,10 @@ bool named(const QStringList &arguments, const QString &option)
 
 bool wantsOpenOptions(const QStringList &arguments)
 {
-    for (const QString &option :
-         kLinkChoices + QStringList{QStringLiteral("--open"), QStringLiteral("--mute")})
+    QStringList options{QStringLiteral("--open"), QStringLiteral("--mute")};
+    for (const QCommandLineOption &choice : linkChoiceOptions())
+        options << QStringLiteral("--") + choice.names().constFirst();
+    for (const QString &option : options)
         if (named(arguments, option))
             return true;
     return false;
@@ -63,9 +57,10 @@ OpenOptions parseOpenOptions(const QStringList &arguments)
         return refused(QStringLiteral("unexpected argument: ") +
                        parser.positionalArguments().first());
     if (!parser.isSet(open)) {
-        for (const QString &option : kLinkChoices)
-            if (parser.isSet(option.mid(2)))
-                return refused(option + QStringLiteral(" needs --open"));
+        for (const QCommandLineOption &choice : linkChoiceOptions())
+            if (parser.isSet(choice))
+                return refused(
+                    QStringLiteral("--%1 needs --open").arg(choice.names().constFirst()));
     }
     const RecordOptions link = readLinkChoices(parser);
     if (!link.isValid())

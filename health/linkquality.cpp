@@ -39,9 +39,7 @@ LinkQuality::LinkQuality(LinkHealth *link, QObject *parent)
 
 RowQuality LinkQuality::current() const
 {
-    // Without a poller to say what was read, a live link's rows are readings.
-    return m_watchesValues ? instrumentRowQuality(m_state, m_cameFrom, m_values.fresh())
-                           : rowQualityFor(m_state, m_cameFrom);
+    return instrumentRowQuality(m_state, m_cameFrom, m_values.fresh());
 }
 
 void LinkQuality::onStateChanged(LinkState from, LinkState to)
@@ -56,11 +54,8 @@ void LinkQuality::onStateChanged(LinkState from, LinkState to)
 void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller)
 {
     auto *quality = new LinkQuality(link, recorder);
-    if (poller) {
-        quality->watchValues();
-        QObject::connect(poller, &Poller::polled, quality, [quality](const PollDelivery &delivery) {
-            quality->valuesPolled(delivery.registers);
-        });
-    }
+    QObject::connect(poller, &Poller::polled, quality, [quality](const PollDelivery &delivery) {
+        quality->valuesPolled(delivery.registers);
+    });
     recorder->setQualitySource([quality] { return quality->current(); });
 }

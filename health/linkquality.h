@@ -30,9 +30,6 @@ public:
     // The quality of a row recorded at this moment.
     RowQuality current() const;
 
-    // From now on a live link's rows are readings only while the polls read
-    // the values (valuesPolled); until then every live row is one.
-    void watchValues() { m_watchesValues = true; }
     // One poll ended; `valuesRead` when it read the values (input registers).
     void valuesPolled(bool valuesRead) { m_values.read(valuesRead); }
 
@@ -41,10 +38,9 @@ private:
 
     LinkState m_state;
     LinkState m_cameFrom = LinkState::NotOpened;
-    bool m_watchesValues = false;
     TableFreshness m_values;
 };
 
-// Makes `recorder` mark each row with the quality of `link`'s state at that
-// tick, and of `poller`'s value reads when it is given.
-void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller = nullptr);
+// Makes `recorder` mark each row with the quality of `link`'s state and of
+// `poller`'s value reads at that tick.
+void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller);

@@ -72,19 +72,23 @@ QStringList csvRows(const QString &path)
 }
 
 // One poll of the input registers as the poller makes it (the link told that a
-// poll starts, so that two unanswered polls in a row are a silence); true when it got a reply.
-bool poll()
+// poll starts, so that two unanswered polls in a row are a silence, and
+// `quality` whether it read the values); true when it got a reply.
+bool poll(LinkQuality *quality = nullptr)
 {
     linkHealth()->pollStarted(1, 1);
     std::array<qint32, 64> buffer{};
-    return Get_3X_DX(1, 1, 1, 16, buffer.data()) == 0;
+    const bool read = Get_3X_DX(1, 1, 1, 16, buffer.data()) == 0;
+    if (quality)
+        quality->valuesPolled(read);
+    return read;
 }
 
 // Polls until the link is in `state` (a few polls at most).
-bool pollUntil(LinkState state)
+bool pollUntil(LinkState state, LinkQuality *quality)
 {
     for (int i = 0; i < 4 && linkHealth()->state() != state; ++i)
-        poll();
+        poll(quality);
     return linkHealth()->state() == state;
 }
 
@@ -320,7 +324,8 @@ private slots:
         Simulator sim;
         QVERIFY(sim.start(1));
         startRecorder();
-        recordQualityOf(m_recorder.get(), linkHealth());
+        LinkQuality quality(linkHealth());
+        m_recorder->setQualitySource([&quality] { return quality.current(); });
         int second = 0;
         QList<int> expected;
         const auto record = [&](RowQuality quality) {
@@ -330,21 +335,21 @@ private slots:
         record(RowQuality::NotConnected); // before "打开"
         openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
         record(RowQuality::NotConnected); // opened, no reply yet
-        QVERIFY(poll());
+        QVERIFY(poll(&quality));
         record(RowQuality::Good);
         QVERIFY(sim.pause()); // silence
-        QVERIFY(pollUntil(LinkState::NoAnswer));
+        QVERIFY(pollUntil(LinkState::NoAnswer, &quality));
         record(RowQuality::Held);
         QVERIFY(sim.resume());
-        QVERIFY(pollUntil(LinkState::Live));
+        QVERIFY(pollUntil(LinkState::Live, &quality));
         record(RowQuality::Good);
         QVERIFY(sim.vanish()); // the port lost
-        QVERIFY(pollUntil(LinkState::PortLost));
+        QVERIFY(pollUntil(LinkState::PortLost, &quality));
         record(RowQuality::CommFailure);
         QVERIFY(sim.comeBack());
         QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, 6000);
         record(RowQuality::CommFailure); // reopened, no reply yet
-        QVERIFY(pollUntil(LinkState::Live));
+        QVERIFY(pollUntil(LinkState::Live, &quality));
         record(RowQuality::Good);
         closeConnection(); // "关闭"
         record(RowQuality::NotConnected);
@@ -364,7 +369,6 @@ private slots:
         QVERIFY(sim.start(1));
         startRecorder();
         LinkQuality quality(linkHealth());
-        quality.watchValues();
         openConnection(QStringLiteral("1 "), 1, 0, QStringLiteral("1 "));
         QCOMPARE(quality.current(), RowQuality::NotConnected); // opened, no reply yet
         QVERIFY(poll());

@@ -17,11 +17,6 @@ qint64 secondsSinceRecording(double date, double time, double lastDate, double l
     return static_cast<qint64>(roundHalfEven(seconds));
 }
 
-qint32 ringCounter(qint32 counter)
-{
-    return (counter >= kRecordRingIds || counter < 0) ? 0 : counter;
-}
-
 Recorder::Recorder(QObject *parent, const QString &connectionName)
     : QObject(parent), m_store(connectionName), m_events(connectionName + QStringLiteral("-events"))
 {
@@ -145,7 +140,7 @@ void Recorder::writeWaiting(RecordTable table, Backlog &backlog, qint32 &counter
         const int count = std::min<int>(int(backlog.rows.size()), kRowsPerWrite);
         // The rows are contiguous in a deque only piece by piece: copied out.
         const std::vector<RowToRecord> rows(backlog.rows.begin(), backlog.rows.begin() + count);
-        const qint32 id = ringCounter(counter) + 1;
+        const qint32 id = nextRingId(counter);
         // A failed recording leaves sl_void, the last date and time and the
         // flag as they were: the rows keep waiting, and the next tick tries
         // the same ids again instead of naming rows that still hold an older

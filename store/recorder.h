@@ -20,10 +20,6 @@
 // counts as elapsed time, so it records at once.
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime);
 
-// A row counter read from sl_void as the ring uses it: 65500 or more (and,
-// as no id of the ring is negative, anything below 0) starts the ring again at 0.
-qint32 ringCounter(qint32 counter);
-
 // The hidden recorder window `mscom`: writes ProcessValues 0 .. 7 into the
 // pv_data ring once per whole second of the clock and into the Lpv_wdjl ring
 // once per ten seconds, whether the port is open or not.

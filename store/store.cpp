@@ -326,9 +326,14 @@ struct RecordingStore::Statements {
     bool qualityReady = false;
 };
 
+qint32 ringCounter(qint32 counter)
+{
+    return (counter >= kRecordRingIds || counter < 0) ? 0 : counter;
+}
+
 qint32 nextRingId(qint32 id)
 {
-    return (id >= kRecordRingIds || id < 0) ? 1 : id + 1;
+    return ringCounter(id) + 1;
 }
 
 QString databasePath()

@@ -1,6 +1,5 @@
 #include "historyrange.h"
 
-#include "chartgeometry.h"
 #include "daytime.h"
 
 #include <algorithm>
@@ -10,8 +9,6 @@ namespace History
 
 namespace
 {
-// Rows further apart than this many sample intervals are a gap in either ring.
-constexpr int kGapIntervals = 30;
 // A millisecond in days.
 constexpr double kEndTolerance = 0.001 / kSecondsPerDay;
 
@@ -20,11 +17,6 @@ MomentLookup lookupIn(const RingReader &reader, RecordTable ring)
     return [&reader, ring](qint32 id) { return reader.momentAt(ring, id); };
 }
 } // namespace
-
-int sampleSeconds(RecordTable ring)
-{
-    return ring == RecordTable::PvData ? 1 : 10;
-}
 
 qint32 RingOrder::idAt(int k) const
 {
@@ -110,18 +102,6 @@ RecordTable chooseRing(const RingReader &reader, double from, double to)
 {
     return chooseRing(oldestMoment(reader, RecordTable::PvData),
                       oldestMoment(reader, RecordTable::LpvWdjl), from, to);
-}
-
-double gapDays(RecordTable ring)
-{
-    if (ring == RecordTable::PvData)
-        return Chart::kGapDays;
-    return std::min(Chart::kGapDays, kGapIntervals * sampleSeconds(ring) / kSecondsPerDay);
-}
-
-bool isGap(double earlier, double later, RecordTable ring)
-{
-    return later - earlier > gapDays(ring);
 }
 
 std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring)

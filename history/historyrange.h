@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gaprule.h"
 #include "ringquery.h"
 #include "store.h"
 
@@ -19,9 +20,6 @@
 
 namespace History
 {
-
-// Seconds between two rows of a ring: 1 for pv_data, 10 for Lpv_wdjl.
-int sampleSeconds(RecordTable ring);
 
 // Date and time of the row with an id; nullopt when there is no such row.
 using MomentLookup = std::function<std::optional<double>(qint32 id)>;
@@ -66,13 +64,6 @@ RecordTable chooseRing(std::optional<double> oldestPv, std::optional<double> old
 
 // chooseRing() with the oldest rows of the rings read through `reader`.
 RecordTable chooseRing(const RingReader &reader, double from, double to);
-
-// The largest spacing of two neighbouring rows that is not a gap, in days: just
-// under 5 minutes, or 30 sample intervals where those are shorter.
-double gapDays(RecordTable ring);
-
-// Whether two neighbouring rows (in time order) have a gap between them.
-bool isGap(double earlier, double later, RecordTable ring);
 
 // What a range read found.
 struct RangeRead {

@@ -1,6 +1,7 @@
 #include "journalrows.h"
 
 #include "daytime.h"
+#include "eventmarks.h"
 #include "inputchanges.h"
 
 #include <QStringList>
@@ -11,16 +12,8 @@ namespace Journal
 namespace
 {
 
-const QString kOn = QStringLiteral("ON");
-const QString kOff = QStringLiteral("OFF");
 const QString kStartingMark = QStringLiteral("起始");
 constexpr qint64 kSecondsPerDay = 24 * 60 * 60;
-
-bool detailBeginsWith(const Event &event, const QString &word)
-{
-    return event.detail.startsWith(word) &&
-           (event.detail.size() == word.size() || event.detail.at(word.size()) == u' ');
-}
 
 QString csvField(const QString &text)
 {
@@ -33,16 +26,6 @@ QString csvField(const QString &text)
 }
 
 } // namespace
-
-bool isOnEvent(const Event &event)
-{
-    return detailBeginsWith(event, kOn);
-}
-
-bool isOffEvent(const Event &event)
-{
-    return detailBeginsWith(event, kOff);
-}
 
 namespace
 {

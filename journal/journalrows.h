@@ -66,10 +66,6 @@ private:
     QHash<QString, qint64> m_unmatchedOffs;
 };
 
-// Whether an event is a state coming on ("ON ...") or going off ("OFF ...").
-bool isOnEvent(const Event &event);
-bool isOffEvent(const Event &event);
-
 // The view's filter: a kind, a time range (inclusive), a text that the source
 // or detail must contain (case-insensitive). Unset parts let every row pass.
 struct JournalFilter {

@@ -1,5 +1,6 @@
 #include "overviewwindow.h"
 
+#include "chartsources.h"
 #include "chartsurface.h"
 #include "clock.h"
 #include "colours.h"
@@ -11,7 +12,6 @@
 #include "journalwindow.h"
 #include "keymap.h"
 #include "livedisplay.h"
-#include "notliveband.h"
 #include "numbers.h"
 #include "poller.h"
 #include "portconnection.h"

@@ -1,7 +1,7 @@
 // The event journal: change detection, the poller's reports against the
 // simulator, configuration writes and the queue over a database outage, on
 // real SQLite files.
-#include "chartmarks.h"
+#include "chartsources.h"
 #include "chartsurface.h"
 #include "clock.h"
 #include "configevents.h"

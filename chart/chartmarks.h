@@ -11,8 +11,6 @@
 
 #include <vector>
 
-class EventJournal;
-
 // Event marks along the top edge of the trend chart: alarm, open and short
 // circuit and alarm output events and configuration writes, at the x of their
 // time between the samples around it, coloured by kind (solid when a state
@@ -26,9 +24,6 @@ constexpr double kMarkHeight = Journal::kMarkHeightPixels * kTwipsPerPixel;
 
 // The journal's marks, as the history chart draws them too.
 using Journal::Mark;
-
-// The marks of the journal's events between two moments (day serials).
-std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to);
 
 // The moments of the first and the last sample the view shows (positions
 // WindowOffset .. WritePosition that hold a sample); false when none does.

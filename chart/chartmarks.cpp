@@ -1,8 +1,5 @@
 #include "chartmarks.h"
 
-#include "daytime.h"
-#include "journal.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -45,18 +42,6 @@ std::optional<double> xAmong(const std::vector<std::pair<double, double>> &sampl
 }
 
 } // namespace
-
-std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to)
-{
-    const auto moment = [](double serial) {
-        const double day = std::floor(serial);
-        return QDateTime(dateFromSerial(day), timeFromFraction(serial - day));
-    };
-    std::vector<Mark> marks;
-    for (const Event &event : journal.marksBetween(moment(from), moment(to)))
-        marks.push_back(Journal::markOf(event));
-    return marks;
-}
 
 bool viewSpan(const TrendBuffer &buffer, const TrendView &view, double &first, double &last)
 {

@@ -1,8 +1,5 @@
 #include "notliveband.h"
 
-#include "clock.h"
-#include "daytime.h"
-#include "healthmonitor.h"
 #include "twips.h"
 
 #include <algorithm>
@@ -10,14 +7,6 @@
 
 namespace Chart
 {
-
-namespace
-{
-double serialOf(const QDateTime &moment)
-{
-    return daySerial(moment.date()) + dayFraction(moment.time());
-}
-} // namespace
 
 QColor notLiveBandColour()
 {
@@ -57,15 +46,6 @@ QVector<Stroke> notLiveBand(const TrendBuffer &buffer, const TrendView &view,
         first = last;
     }
     return band;
-}
-
-std::vector<TimeSpan> notLiveSpans(const HealthMonitor &monitor)
-{
-    std::vector<TimeSpan> spans;
-    const double now = serialOf(SystemClock::now());
-    for (const NotLiveSpan &span : monitor.notLiveSpans())
-        spans.push_back({serialOf(span.from), span.to ? serialOf(*span.to) : now});
-    return spans;
 }
 
 } // namespace Chart

@@ -1,6 +1,6 @@
 #include "decimate.h"
 
-#include "historyrange.h"
+#include "gaprule.h"
 #include "rowquality.h"
 
 #include <algorithm>

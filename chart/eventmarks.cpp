@@ -1,10 +1,31 @@
 #include "eventmarks.h"
 
 #include "daytime.h"
-#include "journalrows.h"
 
 namespace Journal
 {
+
+namespace
+{
+const QString kOn = QStringLiteral("ON");
+const QString kOff = QStringLiteral("OFF");
+
+bool detailBeginsWith(const Event &event, const QString &word)
+{
+    return event.detail.startsWith(word) &&
+           (event.detail.size() == word.size() || event.detail.at(word.size()) == u' ');
+}
+} // namespace
+
+bool isOnEvent(const Event &event)
+{
+    return detailBeginsWith(event, kOn);
+}
+
+bool isOffEvent(const Event &event)
+{
+    return detailBeginsWith(event, kOff);
+}
 
 bool isMarkEvent(const Event &event)
 {

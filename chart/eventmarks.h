@@ -25,6 +25,10 @@ struct Mark {
     QString text; // what a read-out names: "通道一报警 ON 300"
 };
 
+// Whether an event is a state coming on ("ON ...") or going off ("OFF ...").
+bool isOnEvent(const Event &event);
+bool isOffEvent(const Event &event);
+
 // Whether an event is shown as a mark: alarms, open and short circuits, alarm
 // outputs, configuration writes.
 bool isMarkEvent(const Event &event);

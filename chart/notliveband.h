@@ -7,8 +7,6 @@
 
 #include <vector>
 
-class HealthMonitor;
-
 namespace Chart
 {
 
@@ -28,8 +26,5 @@ QColor notLiveBandColour();
 // are not shaded.
 QVector<Stroke> notLiveBand(const TrendBuffer &buffer, const TrendView &view,
                             const std::vector<TimeSpan> &spans);
-
-// The spans in which `monitor`'s link was not live; one still open ends now.
-std::vector<TimeSpan> notLiveSpans(const HealthMonitor &monitor);
 
 } // namespace Chart

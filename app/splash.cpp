@@ -5,7 +5,7 @@
 #include "chinese.h"
 #include "forwarder.h"
 #include "healthmonitor.h"
-#include "historywindow.h"
+#include "historywiring.h"
 #include "journal.h"
 #include "linkhealth.h"
 #include "linkquality.h"
@@ -123,6 +123,8 @@ void SplashWindow::onTimer1()
     // After the recorder, which creates the database that the forwarder reads.
     healthMonitor()->watchHistorian(toolHistorian());
     startJournal();
+    QObject::connect(Met1(), &Poller::polled, eventJournal(), &EventJournal::pollDelivered,
+                     Qt::UniqueConnection);
     attachAlarms(ssqx());
     if (afterHandOverStep())
         afterHandOverStep()();

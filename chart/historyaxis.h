@@ -43,6 +43,11 @@ struct ValueRange {
 // six round steps; the overview's start range when nothing is drawn.
 ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown);
 
+// The colours of the value axes, as the overview's scale panel writes them:
+// the channels' values red, the retransmission value's per cent blue.
+constexpr QRgb kValueAxisColour = qRgb(255, 0, 0);
+constexpr QRgb kRetransmissionAxisColour = qRgb(0, 0, 255);
+
 // The retransmission value's own scale, in per cent of its output, as the
 // overview's scale panel shows it beside the channels' one: −10 % at the
 // bottom of the plot, 110 % at the top, a label every 20 %.

@@ -207,7 +207,6 @@ StatusStrip *attachStatusStrip(QWidget *overview)
     markBoxes(StatusStrip::Table::InputsLow, "D_2R", 0, kStatusBoxes / 2);
     markBoxes(StatusStrip::Table::InputsHigh, "D_2R", kStatusBoxes / 2, kStatusBoxes / 2);
     markBoxes(StatusStrip::Table::Relays, "D_1R", 0, kRelayBoxes);
-    QObject::connect(Met1(), &Poller::polled, strip, &StatusStrip::pollDelivered);
 
     auto *key = new QShortcut(QKeySequence(StatusStrip::kDetailsKey), overview);
     QObject::connect(key, &QShortcut::activated, strip, &StatusStrip::showDetails);

@@ -71,5 +71,6 @@ private:
 // Puts a status strip of healthMonitor() below everything in `overview`, the
 // window growing by its height, marks the overview's value, status and relay
 // boxes stale while the link is not live or the poller's reads of their table
-// failed (Met1()'s reports), and binds kDetailsKey to the details view.
+// failed (the reports its owner hands to pollDelivered), and binds
+// kDetailsKey to the details view.
 StatusStrip *attachStatusStrip(QWidget *overview);

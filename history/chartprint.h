@@ -10,13 +10,11 @@
 
 #include <array>
 #include <functional>
-#include <utility>
 
 class QFontMetrics;
 class QPainter;
 class QPrinter;
 class QWidget;
-class TrendChart;
 
 // Pictures and prints of the two charts: PNG files at the on-screen size or
 // twice it, and a landscape page through Qt's print support (a PDF file when
@@ -71,21 +69,6 @@ QImage documentPicture(const QSize &size, int scale, const ChartDocument &docume
 // One landscape page filled by the document. False when the printer (or the
 // PDF file) cannot be started.
 bool printDocument(QPrinter &printer, const ChartDocument &document, const ChartPainter &drawChart);
-
-// The overview's chart as data, not as a copy of the window: the curves and
-// gap marks it drew (the strokes of its surface "pt"), its value labels
-// (Label5) on the left, the retransmission scale (Label6) in per cent on the
-// right, the time and date labels (Label4, Label7) below, each where the
-// overview shows it. Nothing when `overview` holds no such chart.
-void paintOverviewChart(QPainter &painter, const QRect &area, const QWidget *overview);
-
-// The overview's chart as the operator reads it: the scale panel, the chart and
-// the time and date labels under it (found by their control names), whose size
-// a picture of it takes; empty when `overview` is not the overview window.
-QRect overviewChartArea(const QWidget *overview);
-
-// The first and last sample the overview's chart shows, as day serials.
-std::pair<double, double> overviewRange(const TrendChart &chart);
 
 // The title line of a print: the port and module address of the link (as the
 // last "打开" stored them; before any, as the overview's lists show them, when

@@ -1,17 +1,14 @@
 #include "historywindow.h"
 
-#include "rowquality.h"
-
 #include "chartprint.h"
 #include "clock.h"
 #include "controlname.h"
 #include "daytime.h"
 #include "fittedtext.h"
-#include "forwarder.h"
+#include "historianurl.h"
 #include "historychart.h"
 #include "historyrange.h"
 #include "numbers.h"
-#include "overviewwindow.h"
 #include "rowquality.h"
 #include "shared.h"
 #include "stationsource.h"
@@ -60,16 +57,15 @@ QString secondsText(double days)
 }
 } // namespace
 
-HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePath, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_overview(overview), m_databasePath(databasePath)
+HistoryWindow::HistoryWindow(const HistorySettings &settings, OtherChart overview,
+                             const QWidget *linkLists, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_overview(std::move(overview)), m_linkLists(linkLists),
+      m_databasePath(settings.databasePath), m_historianUrl(settings.historianUrl)
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史曲线"));
-    const ForwarderSettings historian = forwarderSettingsFromEnvironment(databasePath, 1, 1, {});
-    if (historian.target.isValid() && !historian.target.host.isEmpty())
-        m_historianUrl = qEnvironmentVariable("ZELMAR_HISTORIAN").trimmed();
     buildControls();
-    m_stationEdit->setText(historian.station);
+    m_stationEdit->setText(settings.station);
     resize(1100, 680);
     showLast(kDefaultSeconds);
 }
@@ -187,7 +183,7 @@ void HistoryWindow::buildControls()
     auto *pngMenu = new QMenu(pngButton);
     pngMenu->addAction(QStringLiteral("历史曲线"), this, [this] { askPng(false, 1); });
     pngMenu->addAction(QStringLiteral("历史曲线 ×2"), this, [this] { askPng(false, 2); });
-    if (m_overview) {
+    if (m_overview.painter) {
         pngMenu->addAction(QStringLiteral("总览曲线"), this, [this] { askPng(true, 1); });
         pngMenu->addAction(QStringLiteral("总览曲线 ×2"), this, [this] { askPng(true, 2); });
     }
@@ -446,7 +442,7 @@ History::ChartDocument HistoryWindow::document() const
     document.title = m_source == Source::Historian
                          ? History::stationPrintTitle(m_stationEdit->text().trimmed(),
                                                       m_chart->from(), m_chart->to())
-                         : History::printTitle(m_overview, m_chart->from(), m_chart->to());
+                         : History::printTitle(m_linkLists, m_chart->from(), m_chart->to());
     document.legend = History::curveLegend(shown);
     document.valueAxis = QString::fromUtf8(History::kValueAxisName);
     if (shown[History::kCurveCount - 1])
@@ -471,11 +467,10 @@ bool HistoryWindow::saveHistoryPicture(const QString &path, int scale)
 
 bool HistoryWindow::saveOverviewPicture(const QString &path, int scale)
 {
-    if (!m_overview)
+    if (!m_overview.painter)
         return false;
-    return History::savePng(History::documentPicture(History::overviewChartArea(m_overview).size(),
-                                                     scale, overviewDocument(m_overview),
-                                                     overviewChartPainter(m_overview)),
+    return History::savePng(History::documentPicture(m_overview.size(), scale,
+                                                     m_overview.document(), m_overview.painter),
                             path);
 }
 
@@ -506,47 +501,4 @@ void HistoryWindow::askPng(bool overview, int scale)
         overview ? saveOverviewPicture(path, scale) : saveHistoryPicture(path, scale);
     m_markerReadout->setWholeText(saved ? QStringLiteral("已保存 ") + path
                                         : QStringLiteral("无法保存 ") + path);
-}
-
-History::ChartDocument overviewDocument(const OverviewWindow *overview)
-{
-    const auto [from, to] = History::overviewRange(overview->chart());
-    return {History::printTitle(overview, from, to),
-            History::curveLegend({true, true, true, true, true}),
-            QString::fromUtf8(History::kValueAxisName),
-            QString::fromUtf8(History::kRetransmissionAxisName),
-            QString::fromUtf8(History::kTimeAxisName)};
-}
-
-History::ChartPainter overviewChartPainter(const OverviewWindow *overview)
-{
-    return [overview](QPainter &painter, const QRect &area) {
-        History::paintOverviewChart(painter, area, overview);
-    };
-}
-
-bool printOverview(OverviewWindow *overview, QPrinter &printer)
-{
-    return History::printDocument(printer, overviewDocument(overview),
-                                  overviewChartPainter(overview));
-}
-
-void attachHistory(OverviewWindow *overview)
-{
-    QObject::connect(overview, &OverviewWindow::historyRequested, overview, [overview] {
-        static QPointer<HistoryWindow> window;
-        if (!window) {
-            // A window of its own, not a child: the overview's key map sees
-            // every key inside the overview, Esc included.
-            window = new HistoryWindow(overview, databasePath());
-            QObject::connect(overview, &QObject::destroyed, window, &QObject::deleteLater);
-        }
-        window->show();
-        window->raise();
-        window->activateWindow();
-    });
-    QObject::connect(overview, &OverviewWindow::printRequested, overview, [overview] {
-        History::askAndPrint(overview,
-                             [overview](QPrinter &printer) { printOverview(overview, printer); });
-    });
 }

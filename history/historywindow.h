@@ -7,15 +7,16 @@
 #include "stationsource.h"
 
 #include <QDateTime>
+#include <QSize>
 #include <QVector>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <utility>
 
 class HistoryChart;
-class OverviewWindow;
 class QCheckBox;
 class FittedLabel;
 class QComboBox;
@@ -24,6 +25,22 @@ class QLabel;
 class QLineEdit;
 class QPrinter;
 class QPushButton;
+
+// What the history window reads: the recording database, and the historian
+// that the operator may choose instead, with the station read first.
+struct HistorySettings {
+    QString databasePath;
+    QString historianUrl; // empty: no historian to choose
+    QString station;
+};
+
+// Another window's chart that the history window pictures too ("总览曲线"):
+// its document, how to draw it, and its size on screen.
+struct OtherChart {
+    std::function<History::ChartDocument()> document;
+    History::ChartPainter painter;
+    std::function<QSize()> size;
+};
 
 // The history window "历史曲线": any recorded range of either ring as a chart,
 // beside the overview, which keeps running, recording and polling underneath.
@@ -41,10 +58,11 @@ public:
     // Quick choices: the last 10 min, 1 h, 8 h, 24 h, 7 days.
     static constexpr std::array<int, 5> kQuickSeconds = {600, 3600, 8 * 3600, 86400, 7 * 86400};
 
-    // A window over the recording database at `databasePath`, printing and
-    // picturing `overview`'s chart too when one is given.
-    explicit HistoryWindow(OverviewWindow *overview, const QString &databasePath,
-                           QWidget *parent = nullptr);
+    // A window over `settings`' recording database, picturing `overview`'s
+    // chart too when one is given; a local print's title names the port and
+    // address as `linkLists` (Combo1, Combo2) show them before any "打开".
+    explicit HistoryWindow(const HistorySettings &settings, OtherChart overview = {},
+                           const QWidget *linkLists = nullptr, QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
     // Shows the range from .. to (local date-times) and remembers the one shown
@@ -58,7 +76,7 @@ public:
     void pan(int direction);
 
     // Where the rows come from: the local recording database, or a station of
-    // the historian ($ZELMAR_HISTORIAN), read off the window's thread.
+    // the historian of the settings, read off the window's thread.
     enum class Source { Local, Historian };
     // Switches the source (the historian only when one is configured) and the
     // station read from it, and shows the range again from there.
@@ -103,13 +121,14 @@ private:
     std::array<bool, History::kCurveCount> shownCurves() const;
     History::ChartPainter chartPainter() const;
 
-    OverviewWindow *m_overview = nullptr;
+    OtherChart m_overview;
+    const QWidget *m_linkLists = nullptr;
     QString m_databasePath;
     RingReader m_reader{QStringLiteral("history-window")};
     RecordTable m_ring = RecordTable::PvData;
     QVector<std::pair<double, double>> m_steps; // ranges to back out to
     Source m_source = Source::Local;
-    QString m_historianUrl;   // $ZELMAR_HISTORIAN; empty: no historian to choose
+    QString m_historianUrl;   // empty: no historian to choose
     int m_stationRequest = 0; // the newest reading of the historian; older answers are dropped
 
     QDateTimeEdit *m_fromEdit = nullptr;
@@ -124,15 +143,3 @@ private:
     FittedLabel *m_cursorReadout = nullptr;
     FittedLabel *m_markerReadout = nullptr;
 };
-
-// What a print or picture of the overview's chart says: its title (port,
-// address, the range it shows), the legend of all five curves, the axes.
-History::ChartDocument overviewDocument(const OverviewWindow *overview);
-// Draws the overview's chart into a document.
-History::ChartPainter overviewChartPainter(const OverviewWindow *overview);
-// Prints the overview's chart as a document filling a landscape page.
-bool printOverview(OverviewWindow *overview, QPrinter &printer);
-
-// Serves the overview's "历史曲线" (F8) with the history window and its
-// "F3 打印" (F3) with a print of its chart.
-void attachHistory(OverviewWindow *overview);

@@ -179,6 +179,4 @@ void startJournal()
     EventJournal *journal = eventJournal();
     journal->open(databasePath());
     journal->toolStarted();
-    QObject::connect(Met1(), &Poller::polled, journal, &EventJournal::pollDelivered,
-                     Qt::UniqueConnection);
 }

@@ -111,6 +111,7 @@ private:
 
 // The tool's journal, created on first use (not yet opened).
 EventJournal *eventJournal();
-// Starts the tool's journal: opened on the recording database, "start" written,
-// the poller's reports watched. The overview's exit path writes "end".
+// Starts the tool's journal: opened on the recording database, "start" written.
+// The overview's exit path writes "end"; the start-up hands it the poller's
+// reports (pollDelivered).
 void startJournal();

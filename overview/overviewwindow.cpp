@@ -214,7 +214,7 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     buildAxisLabels();
     buildRangeEditor();
     buildExitButtons();
-    attachStatusStrip(this);
+    connect(Met1(), &Poller::polled, attachStatusStrip(this), &StatusStrip::pollDelivered);
     centreOnScreen(this);
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));

@@ -9,7 +9,8 @@
 #include "historyaxis.h"
 #include "historychart.h"
 #include "historyrange.h"
-#include "historywindow.h"
+#include "historywiring.h"
+#include "overviewprint.h"
 #include "overviewwindow.h"
 #include "programrun.h"
 #include "ringquery.h"
@@ -878,7 +879,7 @@ struct WindowFixture {
         SystemClock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
         recording.fill(RecordTable::PvData, 7200, 7200, noon(), 1);
         recording.fill(RecordTable::LpvWdjl, 9360, 9360, noon(), 10);
-        window = std::make_unique<HistoryWindow>(nullptr, recording.path());
+        window = std::make_unique<HistoryWindow>(HistorySettings{recording.path(), {}, {}});
         window->resize(1000, 600);
         window->show();
         exposed = QTest::qWaitForWindowExposed(window.get());
@@ -1182,7 +1183,7 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(printTitle(&overview, 0, 0).contains("通讯端口 5   模块地址 12"));
     const QImage picture =
         documentPicture(overviewChartArea(&overview).size(), 2, overviewDocument(&overview),
-                        overviewChartPainter(&overview));
+                        overviewChart(&overview).painter);
     QCOMPARE(picture.size(), overviewChartArea(&overview).size() * 2);
     qunsetenv("ZELMAR_DB");
 }
@@ -1191,7 +1192,7 @@ void TestHistory::windowWithoutADatabase()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
-    HistoryWindow window(nullptr, path);
+    HistoryWindow window(HistorySettings{path, {}, {}});
     window.show();
     QVERIFY(window.findChild<QLabel *>("ringLabel")->text().contains("no such database"));
     QVERIFY(window.chart()->rows().isEmpty());
@@ -1211,7 +1212,7 @@ void TestHistory::topRowsFitFrom1280PixelsOnTheHistorian()
     Recording recording;
     QVERIFY(recording.isReady());
     qputenv("ZELMAR_HISTORIAN", "postgresql://zelmar@127.0.0.1:9/zelmar");
-    HistoryWindow window(nullptr, recording.path());
+    HistoryWindow window(historySettingsFromEnvironment(recording.path()));
     qunsetenv("ZELMAR_HISTORIAN");
     window.resize(1280, 700);
     window.show();

@@ -335,7 +335,7 @@ struct MarkedWindow {
               linkEvent(at(11, 40), LinkState::PortLost), linkEvent(at(11, 45), LinkState::Live),
               Journal::configWriteEvent(18, 1, 2, WriteOutcome::Written, at(11, 50))})
             ready = ready && log.appendEvent(event);
-        window = std::make_unique<HistoryWindow>(nullptr, path);
+        window = std::make_unique<HistoryWindow>(HistorySettings{path, {}, {}});
         window->resize(1000, 600);
         window->show();
         ready = ready && QTest::qWaitForWindowExposed(window.get());
@@ -490,7 +490,7 @@ void TestHistoryMarks::readoutOfAFullEventsRingKeepsTheWindowsWidth()
     FullWeek week;
     QVERIFY(week.ready);
     SystemClock::setFixed(at(12, 0));
-    HistoryWindow window(nullptr, week.path);
+    HistoryWindow window(HistorySettings{week.path, {}, {}});
     window.resize(1280, 700);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -8,7 +8,7 @@
 #include "forwarder.h"
 #include "historychart.h"
 #include "historyrange.h"
-#include "historywindow.h"
+#include "historywiring.h"
 #include "pgcluster.h"
 #include "programrun.h"
 #include "rowquality.h"
@@ -214,7 +214,8 @@ private slots:
     {
         qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
         qputenv("ZELMAR_STATION", "THIS-PC");
-        HistoryWindow window(nullptr, m_dir.filePath(QStringLiteral("empty.db")));
+        HistoryWindow window(
+            historySettingsFromEnvironment(m_dir.filePath(QStringLiteral("empty.db"))));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *source = window.findChild<QComboBox *>(QStringLiteral("sourceChoice"));
@@ -242,7 +243,7 @@ private slots:
         const QString fromServer = m_dir.filePath(QStringLiteral("window-server.csv"));
         QCOMPARE(window.exportCsvTo(fromServer).fault, History::RangeFault::None);
         {
-            HistoryWindow recorded(nullptr, m_database);
+            HistoryWindow recorded(historySettingsFromEnvironment(m_database));
             QVERIFY(recorded.showRange(kStart, kStart.addSecs(kRows - 1)));
             const QString fromFile = m_dir.filePath(QStringLiteral("window-local.csv"));
             QCOMPARE(recorded.exportCsvTo(fromFile).fault, History::RangeFault::None);
@@ -255,7 +256,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window.chart()->rows().isEmpty(), kWaitMs);
 
         // The same range in a window over the recorded file: the same rows.
-        HistoryWindow local(nullptr, m_database);
+        HistoryWindow local(historySettingsFromEnvironment(m_database));
         QVERIFY(local.showRange(kStart, kStart.addSecs(kRows - 1)));
         QCOMPARE(local.chart()->rows().size(), kRows);
         QCOMPARE(local.source(), HistoryWindow::Source::Local);
@@ -283,7 +284,7 @@ private slots:
                                      QStringLiteral("无应答")}));
         }
         qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
-        HistoryWindow window(nullptr, thisPc);
+        HistoryWindow window(historySettingsFromEnvironment(thisPc));
         QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
         const auto markTexts = [&window] {
             QStringList texts;
@@ -317,7 +318,7 @@ private slots:
     // Without a historian configured there is nothing to choose.
     void windowWithoutHistorianHasOnlyTheLocalFile()
     {
-        HistoryWindow window(nullptr, m_database);
+        HistoryWindow window(historySettingsFromEnvironment(m_database));
         auto *source = window.findChild<QComboBox *>(QStringLiteral("sourceChoice"));
         QVERIFY(source);
         QCOMPARE(source->count(), 1);

@@ -912,6 +912,9 @@ private slots:
         auto *overview = new OverviewWindow;
         overview->show();
         startJournal();
+        // As the start-up wires it: the poller's reports to the journal.
+        QObject::connect(Met1(), &Poller::polled, eventJournal(), &EventJournal::pollDelivered,
+                         Qt::UniqueConnection);
         const auto newest = [] { return texts(eventJournal()->log().newestEvents(20)); };
         QVERIFY(newest().contains(QStringLiteral("ZELMAR 启动")));
 

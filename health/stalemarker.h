@@ -17,8 +17,6 @@ public:
 
     // Shows or hides the marking on every target.
     void setStale(bool stale);
-    // Whether the marking is shown.
-    bool isStale() const { return m_stale; }
 
     // Whether `target` carries a visible stale marking (tests and other windows ask).
     static bool isMarked(const QWidget *target);

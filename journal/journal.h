@@ -82,8 +82,6 @@ public:
     // The alarms as the operator has (or has not) acknowledged them.
     const Journal::AlarmAcknowledgement &alarms() const { return m_alarms; }
 
-    // Whether polls are watched (between "打开" and "关闭").
-    bool isWatching() const { return m_watching; }
     // What is known of each watched state.
     const Journal::KnownStates &known() const { return m_known; }
     // The alarm and configuration events from `from` to `to`, oldest first.

@@ -87,12 +87,6 @@ QDateTime InstantResolver::next(double date, double time, std::optional<qint32> 
     return QDateTime::fromSecsSinceEpoch(*m_previousUtc, Qt::OffsetFromUTC, offset);
 }
 
-void InstantResolver::continueAfter(const QDateTime &instant)
-{
-    if (instant.isValid())
-        m_previousUtc = instant.toSecsSinceEpoch();
-}
-
 QVector<QDateTime> resolveInstants(const QVector<LocalStamp> &rows)
 {
     InstantResolver resolver;

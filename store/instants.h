@@ -35,8 +35,6 @@ public:
     qint32 nextOffset(double date, double time, std::optional<qint32> storedOffset);
     // The instant of the next row in ring order, as a date and time at its offset.
     QDateTime next(double date, double time, std::optional<qint32> storedOffset);
-    // Continues after a row already resolved elsewhere (a batch sent before).
-    void continueAfter(const QDateTime &instant);
 
 private:
     qint32 offsetFromZone(qint64 localSeconds);

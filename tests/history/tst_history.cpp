@@ -13,6 +13,7 @@
 #include "overviewprint.h"
 #include "overviewwindow.h"
 #include "programrun.h"
+#include "recordingfixture.h"
 #include "ringquery.h"
 #include "shared.h"
 #include "store.h"
@@ -50,65 +51,11 @@ using namespace History;
 namespace
 {
 
-// Noon of 7 December 2026 in seconds after day zero of the serials.
-qint64 noon()
-{
-    return qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
-}
-
-double serialAt(qint64 second)
-{
-    return double(second / 86400) + double(second % 86400) / 86400.0;
-}
-
-qint32 ringId(qint64 n)
-{
-    return qint32(((n - 1) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1);
-}
-
-// A recording database in a temporary folder, written through RecordingStore
-// exactly as the recorder writes it; value 0 of a row is its id, value k id + k.
-class Recording
-{
-public:
-    Recording() : m_path(m_dir.filePath(QStringLiteral("Rdatabj.db")))
-    {
-        m_ready = m_dir.isValid() && m_store.open(m_path);
-    }
-    ~Recording() { m_store.close(); }
-
-    bool isReady() const { return m_ready; }
-    QString path() const { return m_path; }
-    QString folder() const { return m_dir.path(); }
-
-    bool record(RecordTable table, qint32 id, qint64 second)
-    {
-        std::array<float, kRecordedValueCount> values{};
-        for (int k = 0; k < kRecordedValueCount; ++k)
-            values[k] = float(id + k);
-        return record(table, id, second, values);
-    }
-    bool record(RecordTable table, qint32 id, qint64 second,
-                const std::array<float, kRecordedValueCount> &values)
-    {
-        return m_store.recordRow(table, id, double(second / 86400),
-                                 double(second % 86400) / 86400.0, values);
-    }
-    // `count` rows ending with `newestId` at `newestSecond`, `apart` seconds apart.
-    bool fill(RecordTable table, qint32 newestId, int count, qint64 newestSecond, int apart)
-    {
-        bool ok = true;
-        for (int age = count - 1; age >= 0 && ok; --age)
-            ok = record(table, ringId(qint64(newestId) - age), newestSecond - qint64(age) * apart);
-        return ok;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_path;
-    RecordingStore m_store{QStringLiteral("history-test-writer")};
-    bool m_ready = false;
-};
+// The recording of every test: noon of 7 December 2026, its serials and ring ids.
+using Recording = RecordingFixture;
+const auto noon = RecordingFixture::noon;
+const auto serialAt = RecordingFixture::serialAt;
+const auto ringId = RecordingFixture::ringId;
 
 class Reader
 {
@@ -577,7 +524,7 @@ void TestHistory::readerFailsOnALockedDatabase()
 {
     Recording recording;
     QVERIFY(recording.fill(RecordTable::PvData, 10, 10, noon(), 1));
-    QSqlDatabase::database("history-test-writer").close(); // the writer's WAL mode goes too
+    recording.db().close(); // the writer's WAL mode goes too
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
         db.setDatabaseName(recording.path());
@@ -608,7 +555,7 @@ void TestHistory::csvByteForByte()
                              {0.1F, 100000, -0.5F, 7, 8, 9, 10, 11}));
     QVERIFY(recording.record(RecordTable::PvData, 2, noon() + 43201));
     {
-        QSqlDatabase db = QSqlDatabase::database("history-test-writer");
+        QSqlDatabase db = recording.db();
         QVERIFY(QSqlQuery(db).exec("update pv_data set v2 = null where w_id = 2"));
     }
     Reader reader(recording.path());
@@ -697,7 +644,7 @@ void TestHistory::exportWhileTheRecorderHoldsItsLock()
     QVERIFY(recording.fill(RecordTable::PvData, 100, 100, noon(), 1));
     Reader reader(recording.path());
     // The recorder in the middle of a recording: its write transaction open.
-    QSqlDatabase writer = QSqlDatabase::database("history-test-writer");
+    QSqlDatabase writer = recording.db();
     QSqlQuery query(writer);
     QVERIFY(query.exec("begin immediate"));
     QVERIFY(query.exec("update pv_data set v0 = -1"));

@@ -15,6 +15,7 @@
 #include "historywindow.h"
 #include "inputchanges.h"
 #include "linkspans.h"
+#include "recordingfixture.h"
 #include "ringquery.h"
 #include "store.h"
 
@@ -312,9 +313,7 @@ namespace
 // An hour of the 1-second ring up to noon and the events of that hour, both
 // written by the store's own writers, and a window over it at noon.
 struct MarkedWindow {
-    QTemporaryDir dir;
-    QString path = dir.filePath("Rdatabj.db");
-    RecordingStore store{QStringLiteral("marks-window-store")};
+    RecordingFixture recording{QStringLiteral("marks-window-store")};
     EventLog log{QStringLiteral("marks-window-log")};
     std::unique_ptr<HistoryWindow> window;
     bool ready = false;
@@ -322,12 +321,12 @@ struct MarkedWindow {
     MarkedWindow()
     {
         SystemClock::setFixed(at(12, 0));
-        ready = store.open(path) && log.open(path);
+        ready = recording.isReady() && log.open(recording.path());
+        const qint64 ten = RecordingFixture::noon() - 2 * 3600;
         for (int s = 0; s <= 7200 && ready; ++s) {
             std::array<float, kRecordedValueCount> values{};
             values.fill(float(s % 600));
-            ready = store.recordRow(RecordTable::PvData, s + 1, daySerial(kDay),
-                                    dayFraction(QTime(10, 0).addSecs(s)), values);
+            ready = recording.record(RecordTable::PvData, s + 1, ten + s, values);
         }
         for (const Event &event :
              {linkEvent(at(10, 50), LinkState::NoAnswer), linkEvent(at(11, 15), LinkState::Live),
@@ -335,7 +334,7 @@ struct MarkedWindow {
               linkEvent(at(11, 40), LinkState::PortLost), linkEvent(at(11, 45), LinkState::Live),
               Journal::configWriteEvent(18, 1, 2, WriteOutcome::Written, at(11, 50))})
             ready = ready && log.appendEvent(event);
-        window = std::make_unique<HistoryWindow>(HistorySettings{path, {}, {}});
+        window = std::make_unique<HistoryWindow>(HistorySettings{recording.path(), {}, {}});
         window->resize(1000, 600);
         window->show();
         ready = ready && QTest::qWaitForWindowExposed(window.get());
@@ -344,7 +343,6 @@ struct MarkedWindow {
     {
         window.reset();
         log.close();
-        store.close();
         SystemClock::setSource({});
     }
 
@@ -432,19 +430,18 @@ namespace
 // days up to noon, written in one transaction each beside the store's own
 // connection: an alarm comes on or goes off about every 6 s.
 struct FullWeek {
-    QTemporaryDir dir;
-    QString path = dir.filePath("Rdatabj.db");
+    RecordingFixture recording{QStringLiteral("full-week-store")};
     bool ready = false;
 
     FullWeek()
     {
-        RecordingStore store(QStringLiteral("full-week-store"));
-        ready = store.open(path) && EventLog(QStringLiteral("full-week-log")).open(path);
-        QSqlDatabase db = store.database();
+        ready =
+            recording.isReady() && EventLog(QStringLiteral("full-week-log")).open(recording.path());
+        QSqlDatabase db = recording.db();
         QSqlQuery query(db);
-        const qint64 noon = qint64(daySerial(kDay)) * 86400 + 12 * 3600;
+        const qint64 noon = RecordingFixture::noon();
         const auto serial = [](qint64 second) {
-            return std::pair(double(second / 86400), double(second % 86400) / 86400.0);
+            return std::pair(RecordingFixture::dateOf(second), RecordingFixture::timeOf(second));
         };
         ready = ready && db.transaction() &&
                 query.prepare("insert or replace into Lpv_wdjl values (?,?,?,?,?,?,?,?,?,?,?)");
@@ -490,7 +487,7 @@ void TestHistoryMarks::readoutOfAFullEventsRingKeepsTheWindowsWidth()
     FullWeek week;
     QVERIFY(week.ready);
     SystemClock::setFixed(at(12, 0));
-    HistoryWindow window(HistorySettings{week.path, {}, {}});
+    HistoryWindow window(HistorySettings{week.recording.path(), {}, {}});
     window.resize(1280, 700);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -35,6 +35,16 @@ double RecordingFixture::timeOf(qint64 moment)
     return double(moment % 86400) / 86400.0;
 }
 
+double RecordingFixture::serialAt(qint64 moment)
+{
+    return dateOf(moment) + timeOf(moment);
+}
+
+qint32 RecordingFixture::ringId(qint64 n)
+{
+    return qint32(((n - 1) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1);
+}
+
 bool RecordingFixture::addRecord(qint32 id, qint64 moment, bool nullValues)
 {
     QSqlQuery query(db());
@@ -55,9 +65,7 @@ bool RecordingFixture::fillRing(qint32 newestId, int count, qint64 newestMoment,
         return false;
     bool ok = true;
     for (int age = 0; age < count && ok; ++age) {
-        const qint32 id =
-            ((newestId - 1 - age) % kRecordRingIds + kRecordRingIds) % kRecordRingIds + 1;
-        ok = addRecord(id, newestMoment - qint64(age) * secondsApart);
+        ok = addRecord(ringId(qint64(newestId) - age), newestMoment - qint64(age) * secondsApart);
     }
     ok = ok && setNewest(newestId);
     return database.commit() && ok;
@@ -72,4 +80,28 @@ bool RecordingFixture::setNewest(qint32 id)
     query.addBindValue(id);
     query.addBindValue(id);
     return query.exec();
+}
+
+bool RecordingFixture::record(RecordTable table, qint32 id, qint64 moment)
+{
+    std::array<float, kRecordedValueCount> values{};
+    for (int k = 0; k < kRecordedValueCount; ++k)
+        values[k] = float(id + k);
+    return record(table, id, moment, values);
+}
+
+bool RecordingFixture::record(RecordTable table, qint32 id, qint64 moment,
+                              const std::array<float, kRecordedValueCount> &values)
+{
+    return m_store->recordRow(table, id, dateOf(moment), timeOf(moment), values);
+}
+
+bool RecordingFixture::fill(RecordTable table, qint32 newestId, int count, qint64 newestMoment,
+                            int secondsApart)
+{
+    bool ok = true;
+    for (int age = count - 1; age >= 0 && ok; --age)
+        ok = record(table, ringId(qint64(newestId) - age),
+                    newestMoment - qint64(age) * secondsApart);
+    return ok;
 }

@@ -33,6 +33,7 @@ private slots:
     void daySerialsCountFromDayZero();
     void timeFractionsRoundTrip_data();
     void timeFractionsRoundTrip();
+    void chartAndClockTexts_data();
     void chartAndClockTexts();
     void toolsOwnDateForm_data();
     void toolsOwnDateForm();
@@ -263,15 +264,37 @@ void TestCore::timeFractionsRoundTrip()
     QCOMPARE(timeFromFraction(46362.0 + fraction), time);
 }
 
+void TestCore::chartAndClockTexts_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QString>("clockDate");
+    QTest::addColumn<QString>("clockTime");
+    QTest::addColumn<QString>("chartDate");
+    QTest::addColumn<QString>("chartTime");
+    QTest::newRow("a morning") << QDateTime(QDate(2026, 12, 6), QTime(9, 5, 7)) << "12-06-2026"
+                               << "09:05:07"
+                               << "2026/12/06"
+                               << "09:05:07";
+    QTest::newRow("day zero, midnight")
+        << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "12-30-1899"
+        << "00:00:00"
+        << "1899/12/30"
+        << "00:00:00";
+}
+
+// The clock read-out takes a date and time; the chart's labels take the day
+// serial and the fraction of a day of the same moment.
 void TestCore::chartAndClockTexts()
 {
-    const QDateTime moment(QDate(2026, 12, 6), QTime(9, 5, 7));
-    QCOMPARE(clockDateText(moment), QStringLiteral("12-06-2026"));
-    QCOMPARE(clockTimeText(moment), QStringLiteral("09:05:07"));
-    QCOMPARE(chartDateText(daySerial(moment.date())), QStringLiteral("2026/12/06"));
-    QCOMPARE(chartTimeText(dayFraction(moment.time())), QStringLiteral("09:05:07"));
-    QCOMPARE(chartTimeText(0.0), QStringLiteral("00:00:00"));
-    QCOMPARE(chartDateText(0.0), QStringLiteral("1899/12/30"));
+    QFETCH(QDateTime, moment);
+    QFETCH(QString, clockDate);
+    QFETCH(QString, clockTime);
+    QFETCH(QString, chartDate);
+    QFETCH(QString, chartTime);
+    QCOMPARE(clockDateText(moment), clockDate);
+    QCOMPARE(clockTimeText(moment), clockTime);
+    QCOMPARE(chartDateText(daySerial(moment.date())), chartDate);
+    QCOMPARE(chartTimeText(dayFraction(moment.time())), chartTime);
 }
 
 void TestCore::toolsOwnDateForm_data()

@@ -139,19 +139,34 @@ private slots:
         QCOMPARE(ageText(kNoon, kNoon.addSecs(seconds)), text);
     }
 
+    void detailBesideTheState_data()
+    {
+        QTest::addColumn<LinkState>("state");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("lastGoodAgo"); // seconds before now; −1: never answered
+        QTest::addColumn<QString>("expected");
+        const QString silent = QStringLiteral("no reply from address 1 in 94 ms");
+        QTest::newRow("live says nothing") << LinkState::Live << silent << 5 << QString();
+        QTest::newRow("not opened says nothing")
+            << LinkState::NotOpened << silent << 0 << QString();
+        QTest::newRow("no answer: last reply and why")
+            << LinkState::NoAnswer << silent << 12 << QStringLiteral("最后应答 12 秒前  ") + silent;
+        QTest::newRow("open failed: never answered and why")
+            << LinkState::OpenFailed << QStringLiteral("/dev/ttyUSB0: Permission denied") << -1
+            << QStringLiteral("从未应答  /dev/ttyUSB0: Permission denied");
+        QTest::newRow("opening: never answered")
+            << LinkState::Opening << silent << -1 << QStringLiteral("从未应答");
+    }
     void detailBesideTheState()
     {
-        const QString reason = QStringLiteral("no reply from address 1 in 94 ms");
-        QCOMPARE(linkDetailText(LinkState::Live, reason, kNoon, kNoon.addSecs(5)), QString());
-        QCOMPARE(linkDetailText(LinkState::NotOpened, reason, kNoon, kNoon), QString());
-        QCOMPARE(linkDetailText(LinkState::NoAnswer, reason, kNoon, kNoon.addSecs(12)),
-                 QStringLiteral("最后应答 12 秒前  ") + reason);
-        QCOMPARE(linkDetailText(LinkState::OpenFailed,
-                                QStringLiteral("/dev/ttyUSB0: Permission denied"), std::nullopt,
-                                kNoon),
-                 QStringLiteral("从未应答  /dev/ttyUSB0: Permission denied"));
-        QCOMPARE(linkDetailText(LinkState::Opening, reason, std::nullopt, kNoon),
-                 QStringLiteral("从未应答"));
+        QFETCH(LinkState, state);
+        QFETCH(QString, reason);
+        QFETCH(int, lastGoodAgo);
+        QFETCH(QString, expected);
+        const std::optional<QDateTime> lastGood =
+            lastGoodAgo < 0 ? std::nullopt : std::optional(kNoon);
+        QCOMPARE(linkDetailText(state, reason, lastGood, kNoon.addSecs(std::max(0, lastGoodAgo))),
+                 expected);
     }
 
     void stateColours()
@@ -164,11 +179,29 @@ private slots:
         QVERIFY(linkStateColour(LinkState::Live) != linkStateColour(LinkState::NoAnswer));
     }
 
+    void settingsInWords_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("baudCode");
+        QTest::addColumn<int>("parityCode");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("known codes and a device")
+            << 3 << 2 << 1 << 7 << QStringLiteral("/dev/ttyUSB2")
+            << QStringLiteral("端口 3  19200 奇校验  地址 7  /dev/ttyUSB2");
+        QTest::newRow("codes outside the lists, no device")
+            << 1 << 9 << -1 << 1 << QString() << QStringLiteral("端口 1  ? ?  地址 1");
+    }
     void settingsInWords()
     {
-        QCOMPARE(linkSettingsText({3, 2, 1, 7, QStringLiteral("/dev/ttyUSB2")}),
-                 QStringLiteral("端口 3  19200 奇校验  地址 7  /dev/ttyUSB2"));
-        QCOMPARE(linkSettingsText({1, 9, -1, 1, QString()}), QStringLiteral("端口 1  ? ?  地址 1"));
+        QFETCH(int, port);
+        QFETCH(int, baudCode);
+        QFETCH(int, parityCode);
+        QFETCH(int, address);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(linkSettingsText({port, baudCode, parityCode, address, path}), expected);
     }
 
     void deviceInWords_data()
@@ -204,32 +237,72 @@ private slots:
         QCOMPARE(deviceText(paths.value(kind)), QString(expected).replace("DIR", root));
     }
 
+    void liveCounts_data()
+    {
+        QTest::addColumn<qint64>("requests");
+        QTest::addColumn<qint64>("goodReplies");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("some unanswered") << qint64(164) << qint64(162) << "应答 162 / 请求 164";
+        QTest::newRow("none yet") << qint64(0) << qint64(0) << "应答 0 / 请求 0";
+    }
     void liveCounts()
     {
+        QFETCH(qint64, requests);
+        QFETCH(qint64, goodReplies);
+        QFETCH(QString, expected);
         LinkCounters counters;
-        counters.requests = 164;
-        counters.goodReplies = 162;
-        QCOMPARE(liveCountsText(counters), QStringLiteral("应答 162 / 请求 164"));
-        QCOMPARE(liveCountsText({}), QStringLiteral("应答 0 / 请求 0"));
+        counters.requests = requests;
+        counters.goodReplies = goodReplies;
+        QCOMPARE(liveCountsText(counters), expected);
     }
 
+    void recordingInWords_data()
+    {
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<int>("resumedAgo"); // seconds before now; −1: not resumed
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("unknown") << false << false << -1 << QString()
+                                 << QStringLiteral("记录状态未知");
+        QTest::newRow("recording")
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/分钟");
+        QTest::newRow("resumed 59 s ago")
+            << true << true << 59 << QString() << QStringLiteral("记录已恢复  60 行/分钟");
+        QTest::newRow("resumed a minute ago")
+            << true << true << 60 << QString() << QStringLiteral("记录中  60 行/分钟");
+        QTest::newRow("not recording, and why")
+            << true << false << -1 << QStringLiteral("disk full")
+            << QStringLiteral("未记录: disk full");
+    }
     void recordingInWords()
     {
+        QFETCH(bool, known);
+        QFETCH(bool, recording);
+        QFETCH(int, resumedAgo);
+        QFETCH(QString, reason);
+        QFETCH(QString, expected);
         RecordingStatus status;
-        QCOMPARE(recordingText(status, false, kNoon), QStringLiteral("记录状态未知"));
-        status.recording = true;
+        status.recording = recording;
         status.rowsLastMinute = 60;
-        QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("记录中  60 行/分钟"));
-        status.resumedAt = kNoon;
-        QCOMPARE(recordingText(status, true, kNoon.addSecs(59)),
-                 QStringLiteral("记录已恢复  60 行/分钟"));
-        QCOMPARE(recordingText(status, true, kNoon.addSecs(60)),
-                 QStringLiteral("记录中  60 行/分钟"));
-        status.recording = false;
-        status.reason = QStringLiteral("disk full");
-        QCOMPARE(recordingText(status, true, kNoon), QStringLiteral("未记录: disk full"));
-        QCOMPARE(newestRowText(std::nullopt), QStringLiteral("无记录"));
-        QCOMPARE(newestRowText(kNoon), QStringLiteral("最新记录 2026-03-14 12:00:00"));
+        status.reason = reason;
+        if (resumedAgo >= 0)
+            status.resumedAt = kNoon.addSecs(-resumedAgo);
+        QCOMPARE(recordingText(status, known, kNoon), expected);
+    }
+
+    void newestRowInWords_data()
+    {
+        QTest::addColumn<bool>("recorded");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none yet") << false << QStringLiteral("无记录");
+        QTest::newRow("a row") << true << QStringLiteral("最新记录 2026-03-14 12:00:00");
+    }
+    void newestRowInWords()
+    {
+        QFETCH(bool, recorded);
+        QFETCH(QString, expected);
+        QCOMPARE(newestRowText(recorded ? std::optional(kNoon) : std::nullopt), expected);
     }
 
     void spansOfEarlierRunsFromTheEventsTable()

@@ -515,13 +515,22 @@ private slots:
         qunsetenv("PGPASSWORD");
         QVERIFY(!server.open(parseHistorianUrl(noPassword)));
     }
+    void stationNames_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<int>("address"); // 0: the tool's one instrument
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("configured, blanks cut") << "  boiler 3 " << 0 << "boiler 3";
+        QTest::newRow("blank: machine and port") << "  " << 0 << "pc-port2";
+        QTest::newRow("one of several addresses") << "" << 5 << "pc-port2-a5";
+    }
     void stationNames()
     {
-        QCOMPARE(stationName(QStringLiteral("  boiler 3 "), QStringLiteral("pc"), 2),
-                 QStringLiteral("boiler 3"));
-        QCOMPARE(stationName(QStringLiteral("  "), QStringLiteral("pc"), 2),
-                 QStringLiteral("pc-port2"));
-        QCOMPARE(addressStation(QStringLiteral("pc-port2"), 5), QStringLiteral("pc-port2-a5"));
+        QFETCH(QString, configured);
+        QFETCH(int, address);
+        QFETCH(QString, expected);
+        const QString station = stationName(configured, QStringLiteral("pc"), 2);
+        QCOMPARE(address ? addressStation(station, address) : station, expected);
     }
 
     // ---- back-off and ring arithmetic ----
@@ -618,13 +627,27 @@ private slots:
         r = batchRanges({10, 0}, 100);
         QCOMPARE(r.first.lastId, 0);
     }
+    void statusTexts_data()
+    {
+        QTest::addColumn<int>("state"); // HistorianStatus::State
+        QTest::addColumn<qint64>("behind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("behind") << int(HistorianStatus::State::Behind) << qint64(42) << ""
+                                << "behind by 42 rows";
+        QTest::newRow("unreachable") << int(HistorianStatus::State::Unreachable) << qint64(3) << "x"
+                                     << "server unreachable: x";
+        QTest::newRow("none configured") << int(HistorianStatus{}.state) << qint64(0) << ""
+                                         << "";
+    }
     void statusTexts()
     {
-        QCOMPARE(historianStatusText({HistorianStatus::State::Behind, 42, {}}),
-                 QStringLiteral("behind by 42 rows"));
-        QCOMPARE(historianStatusText({HistorianStatus::State::Unreachable, 3, QStringLiteral("x")}),
-                 QStringLiteral("server unreachable: x"));
-        QVERIFY(historianStatusText({}).isEmpty());
+        QFETCH(int, state);
+        QFETCH(qint64, behind);
+        QFETCH(QString, reason);
+        QFETCH(QString, expected);
+        QCOMPARE(historianStatusText({static_cast<HistorianStatus::State>(state), behind, reason}),
+                 expected);
     }
 
     // ---- the server ----

@@ -83,6 +83,7 @@ private slots:
     void chartEventsKeepMarksOfTheRangeOnly();
     void markAndSpanPositionsOnTheTimeAxis();
     void chatteringDrawsAFewLinesPerColumn();
+    void marksNearAMoment_data();
     void marksNearAMoment();
     void labelsStayInsideThePlot_data();
     void labelsStayInsideThePlot();
@@ -209,17 +210,32 @@ void TestHistoryMarks::chatteringDrawsAFewLinesPerColumn()
     QCOMPARE(xs.front().first, 0.0);
 }
 
+void TestHistoryMarks::marksNearAMoment_data()
+{
+    QTest::addColumn<bool>("anyMarks");
+    QTest::addColumn<double>("moment");
+    QTest::addColumn<double>("halfWindow");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("count");
+    QTest::newRow("two within the window") << true << 10.5 << 0.1 << QStringList{"b", "c"} << 2;
+    QTest::newRow("none within the window") << true << 10.25 << 0.2 << QStringList() << 0;
+    QTest::newRow("no marks at all") << false << 10.0 << 1.0 << QStringList() << 0;
+}
 void TestHistoryMarks::marksNearAMoment()
 {
-    std::vector<Journal::Mark> marks(3);
-    marks[0] = {10.0, EventKind::Alarm, false, "a"};
-    marks[1] = {10.5, EventKind::Alarm, true, "b"};
-    marks[2] = {10.6, EventKind::ConfigWrite, false, "c"};
-    QCOMPARE(marksNear(marks, 10.5, 0.1, 5).texts, QStringList({"b", "c"}));
-    QCOMPARE(marksNear(marks, 10.5, 0.1, 5).count, 2);
-    QCOMPARE(marksNear(marks, 10.25, 0.2, 5).texts, QStringList());
-    QCOMPARE(marksNear(marks, 10.25, 0.2, 5).count, 0);
-    QCOMPARE(marksNear({}, 10.0, 1.0, 5).count, 0);
+    QFETCH(bool, anyMarks);
+    QFETCH(double, moment);
+    QFETCH(double, halfWindow);
+    QFETCH(QStringList, texts);
+    QFETCH(int, count);
+    std::vector<Journal::Mark> marks;
+    if (anyMarks)
+        marks = {{10.0, EventKind::Alarm, false, "a"},
+                 {10.5, EventKind::Alarm, true, "b"},
+                 {10.6, EventKind::ConfigWrite, false, "c"}};
+    const NearMarks near = marksNear(marks, moment, halfWindow, 5);
+    QCOMPARE(near.texts, texts);
+    QCOMPARE(near.count, count);
 }
 
 void TestHistoryMarks::marksNearAreBounded_data()

@@ -284,13 +284,35 @@ private slots:
         QCOMPARE(stateIndexOf(stateName(index)), index);
     }
 
+    void changeEventText_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<bool>("starting");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<int>("kind"); // EventKind
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("starting state on")
+            << 14 << true << true << 123.5F << int(EventKind::AlarmOutput) << "3有报警"
+            << "ON 123.5 起始";
+        QTest::newRow("relay opening")
+            << 17 << false << false << -5.F << int(EventKind::Relay) << "继电器2"
+            << "OFF -5";
+    }
     void changeEventText()
     {
-        const Event e = changeEvent({14, true, true, 123.5f}, kStart);
-        QCOMPARE(e.kind, EventKind::AlarmOutput);
-        QCOMPARE(e.source, QStringLiteral("3有报警"));
-        QCOMPARE(e.detail, QStringLiteral("ON 123.5 起始"));
-        QCOMPARE(changeEvent({17, false, false, -5}, kStart).detail, QStringLiteral("OFF -5"));
+        QFETCH(int, index);
+        QFETCH(bool, on);
+        QFETCH(bool, starting);
+        QFETCH(float, value);
+        QFETCH(int, kind);
+        QFETCH(QString, source);
+        QFETCH(QString, detail);
+        const Event e = changeEvent({index, on, starting, value}, kStart);
+        QCOMPARE(int(e.kind), kind);
+        QCOMPARE(e.source, source);
+        QCOMPARE(e.detail, detail);
     }
 
     // ------------------------------------------------ against the simulator

@@ -170,14 +170,25 @@ private slots:
             QCOMPARE(options.databasePath, QStringLiteral("/x/r.db"));
         }
     }
+    void addressDatabases_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("before the suffix") << "/d/Rdatabj.db" << 5 << "/d/Rdatabj-a5.db";
+        QTest::newRow("no suffix, a dot in the folder") << "/d.x/rec" << 12 << "/d.x/rec-a12";
+        QTest::newRow("before the last suffix only") << "/d/r.old.db" << 1 << "/d/r.old-a1.db";
+    }
     void addressDatabases()
     {
-        QCOMPARE(addressDatabasePath(QStringLiteral("/d/Rdatabj.db"), 5),
-                 QStringLiteral("/d/Rdatabj-a5.db"));
-        QCOMPARE(addressDatabasePath(QStringLiteral("/d.x/rec"), 12),
-                 QStringLiteral("/d.x/rec-a12"));
-        QCOMPARE(addressDatabasePath(QStringLiteral("/d/r.old.db"), 1),
-                 QStringLiteral("/d/r.old-a1.db"));
+        QFETCH(QString, path);
+        QFETCH(int, address);
+        QFETCH(QString, expected);
+        QCOMPARE(addressDatabasePath(path, address), expected);
+    }
+
+    void recordModeWanted()
+    {
         QVERIFY(wantsRecordMode({"zelmar", "--port", "2", "--record"}));
         QVERIFY(!wantsRecordMode({"zelmar"}));
     }

@@ -40,6 +40,22 @@ std::function<void()> &afterHandOverStep()
     return step;
 }
 
+// The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,
+// $ZELMAR_STATION; the station's default names serial port 1, the first of the
+// overview's list) for the recording database, started, and stopped when the
+// application quits. Its status is Off when no historian is configured.
+Historian *toolHistorian()
+{
+    static Historian *const instance = [] {
+        auto *historian = new Historian(forwarderSettingsFromEnvironment(databasePath(), 1, 1, {}));
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, historian,
+                         &Historian::stop);
+        historian->start();
+        return historian;
+    }();
+    return instance;
+}
+
 // The alarms' flashing frames over the panel's boxes and their field in the strip.
 void attachAlarms(QWidget *overview)
 {

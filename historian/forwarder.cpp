@@ -3,7 +3,6 @@
 #include "daytime.h"
 #include "recorder.h"
 
-#include <QCoreApplication>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -464,16 +463,4 @@ Event localHistorianEvent(const QString &station, const ServerEvent &event)
                            QTime(when.time().hour(), when.time().minute(), when.time().second())),
                  EventKind::Historian, QStringLiteral("%1 (station %2)").arg(event.source, station),
                  event.kind + QStringLiteral(": ") + event.detail};
-}
-
-Historian *toolHistorian()
-{
-    static Historian *const instance = [] {
-        auto *historian = new Historian(forwarderSettingsFromEnvironment(databasePath(), 1, 1, {}));
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, historian,
-                         &Historian::stop);
-        historian->start();
-        return historian;
-    }();
-    return instance;
 }

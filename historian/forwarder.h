@@ -187,9 +187,3 @@ private:
 // "<server kind>: <detail>", at the event's local time. Events of this kind
 // are not forwarded again.
 Event localHistorianEvent(const QString &station, const ServerEvent &event);
-
-// The windows' forwarder: created from the environment ($ZELMAR_HISTORIAN,
-// $ZELMAR_STATION; the station's default names serial port 1, the first of the
-// overview's list) for the recording database, started, and stopped when the
-// application quits. Its status is Off when no historian is configured.
-Historian *toolHistorian();

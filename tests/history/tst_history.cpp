@@ -1101,6 +1101,10 @@ void TestHistory::overviewAsksForHistoryAndPrint()
     QVERIFY(overview.isVisible() && overview.displayTimer()->isActive());
     QVERIFY2(window->chart()->rows().size() == 600,
              qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
+    // The overview's chart handed to the window: pictured beside the history's own.
+    const QString overviewPng = recording.folder() + "/overview.png";
+    QVERIFY(window->saveOverviewPicture(overviewPng, 2));
+    QCOMPARE(QImage(overviewPng).size(), overviewChartArea(&overview).size() * 2);
 
     // The print of the overview's chart: its range is the records it loaded,
     // its scale the one the overview shows.
@@ -1147,7 +1151,8 @@ void TestHistory::windowWithoutADatabase()
     QTest::mouseMove(window.chart(), window.chart()->rect().center());
     QVERIFY(window.findChild<QLabel *>("cursorReadout")->text().isEmpty());
     QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);
-    QVERIFY(!QFile::exists(path)); // nothing created
+    QVERIFY(!window.saveOverviewPicture(dir.filePath("none.png"), 1)); // no overview handed
+    QVERIFY(!QFile::exists(path));                                     // nothing created
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 

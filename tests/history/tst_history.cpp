@@ -172,6 +172,7 @@ private slots:
     void gapRuleOfEachRing();
     void decimationKeepsEveryColumnsExtremes();
     void tracesBreakAtGapsAndKeepPeaks();
+    void stepBackInTimeStartsARun();
     void retransmissionOnItsOwnScale_data();
     void retransmissionOnItsOwnScale();
     void retransmissionAxisWhileItIsShown();
@@ -200,6 +201,7 @@ private slots:
     void dragZoomsInAndBackOutReturns();
     void arrowKeysPan();
     void cursorAndMarkersReadValues();
+    void paintsDrawWhatWasPrepared();
     void windowExportsTheMarkerRange();
     void picturesAtOnceAndTwiceTheSize();
     void printToPdfHoldsTheTitleLine();
@@ -431,6 +433,27 @@ void TestHistory::tracesBreakAtGapsAndKeepPeaks()
         top = std::min(top, point.y());
     QCOMPARE(top, 8.0); // ChartLow + ChartSpan maps to y = 8, as on the overview
     QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
+}
+
+// A clock set back ten minutes: the rows after it start a run of their own
+// where their clock put them, never a line drawn backwards to them.
+void TestHistory::stepBackInTimeStartsARun()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 10; ++i)
+        rows << rowAt(noon() + i, {float(i), 0, 0, 0, 0, 0, 0, 0});
+    for (int i = 10; i < 20; ++i)
+        rows << rowAt(noon() - 600 + i, {float(i), 0, 0, 0, 0, 0, 0, 0});
+    const QVector<double> places = placeRows(rows, TimeAxis());
+    const QVector<Run> runs = decimate(rows, places, serialAt(noon() - 700), serialAt(noon() + 100),
+                                       800, RecordTable::PvData);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.at(0).first().firstRow, 0);
+    QCOMPARE(runs.at(1).first().firstRow, 10); // recording order kept
+    QVERIFY(runs.at(1).last().x < runs.at(0).first().x);
+    // Rows a second apart going on after the step back stay one run.
+    QVERIFY(std::is_sorted(runs.at(1).begin(), runs.at(1).end(),
+                           [](const PixelColumn &a, const PixelColumn &b) { return a.x < b.x; }));
 }
 
 // The retransmission value in per cent on its own scale, −10 % at the foot of
@@ -1045,6 +1068,37 @@ void TestHistory::cursorAndMarkersReadValues()
     const QString markers = f.find<QLabel>("markerReadout")->text();
     QVERIFY2(markers.contains(QString("Δt %1 s").arg(seconds)), qPrintable(markers));
     QVERIFY(markers.contains(QString("ΔCH1 %1").arg(seconds))); // value 0 is the id
+}
+
+// A paint draws what was prepared: the cursor's paints prepare nothing; a
+// change of the curves shown, of the size or of the range prepares once more.
+void TestHistory::paintsDrawWhatWasPrepared()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    HistoryChart *chart = f.chart();
+    // The first read-out may take its line's height from the chart.
+    QTest::mouseMove(chart, f.at(chart->from() + (chart->to() - chart->from()) / 7));
+    QCoreApplication::processEvents();
+    chart->grab();
+    const int prepared = chart->preparations();
+    for (int i = 2; i <= 6; ++i) {
+        QTest::mouseMove(chart, f.at(chart->from() + (chart->to() - chart->from()) * i / 7));
+        chart->grab();
+    }
+    QCOMPARE(chart->preparations(), prepared);
+    f.find<QCheckBox>("curve(2)")->setChecked(false);
+    chart->grab();
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 1);
+    f.window->resize(1100, 650);
+    QCoreApplication::processEvents();
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 2);
+    chart->setFocus();
+    QTest::keyClick(chart, Qt::Key_Left); // a pan: another range, other rows
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 3);
 }
 
 void TestHistory::windowExportsTheMarkerRange()

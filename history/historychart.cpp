@@ -41,6 +41,11 @@ void HistoryChart::setContent(const QVector<RingRow> &rows, const QVector<double
     m_places.resize(m_rows.size());
     m_timeOrder = History::timeOrder(m_places);
     m_ring = ring;
+    // Markers keep their instants on an axis anchored elsewhere.
+    for (std::optional<double> &marker : m_markers) {
+        if (marker)
+            marker = axis.positionOf(m_axis.instantAt(*marker));
+    }
     m_axis = axis;
     m_from = from;
     m_to = to;

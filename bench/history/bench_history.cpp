@@ -187,6 +187,13 @@ int main(int argc, char **argv)
         History::RangeRead read;
         const double load = medianMilliseconds(
             runs, [&] { read = History::readRange(reader, range.ring, range.from, nowSerial); });
+        // Each row's instant, resolved in recording order in the system's zone, as the window
+        // places them.
+        QVector<double> places;
+        const double place = medianMilliseconds(runs, [&] {
+            places = History::placeRows(
+                read.rows, TimeAxis(QTimeZone::systemTimeZone(), History::dateTimeOf(range.from)));
+        });
         chart.setContent(read.rows, History::placeRows(read.rows, TimeAxis()), range.ring,
                          TimeAxis(), range.from, nowSerial);
         // A change (here the curves shown) makes the next paint prepare again:
@@ -201,8 +208,8 @@ int main(int argc, char **argv)
             chart.render(painter, chart.size());
         });
         out << range.name << " " << read.rows.size() << " rows: read median " << load
-            << " ms, prepare and draw median " << prepare << " ms, draw alone median " << draw
-            << " ms\n";
+            << " ms, place median " << place << " ms, prepare and draw median " << prepare
+            << " ms, draw alone median " << draw << " ms\n";
     }
 
     // The same ranges with the events ring's spans and marks, as the window

@@ -383,6 +383,15 @@ void TestHistoryWindow::autumnHourStandsTwiceAnHourApart()
         QTest::mouseClick(recording.chart(), Qt::RightButton, {}, middle(k + 10));
         QVERIFY2(recording.markers().contains("Δt 3600 s"), qPrintable(recording.markers()));
     }
+    // A range that starts in winter time anchors its axis an hour apart: the
+    // markers keep their instants on it.
+    HistoryChart *chart = recording.chart();
+    const QDateTime markerA = chart->axis().instantAt(*chart->marker(0));
+    QCOMPARE(markerA, autumnMoment(QTime(2, 54), 0));
+    QVERIFY(recording.window()->showRange(autumnMoment(QTime(2, 30), 1),
+                                          autumnMoment(QTime(3, 30), 1)));
+    QCOMPARE(chart->axis().anchorOffset(), 3600);
+    QCOMPARE(chart->axis().instantAt(*chart->marker(0)), markerA);
 }
 
 // The clock set back ten minutes while recording: the rows stay in the order

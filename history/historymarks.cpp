@@ -53,10 +53,9 @@ ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double 
     atInstants.reserve(placed.size());
     for (const PlacedEvent &event : placed) {
         atInstants.push_back(event.event);
-        atInstants.back().when = axis.instantAt(event.at);
+        atInstants.back().when = axis.utcAt(event.at);
     }
-    for (const NotLiveSpan &span :
-         notLiveSpansOf(atInstants, axis.instantAt(from), axis.instantAt(to)))
+    for (const NotLiveSpan &span : notLiveSpansOf(atInstants, axis.utcAt(from), axis.utcAt(to)))
         shown.notLive.push_back(
             {axis.positionOf(span.from), span.to ? axis.positionOf(*span.to) : to});
     for (const PlacedEvent &event : placed) {

@@ -121,8 +121,13 @@ double TimeAxis::positionOf(const QDateTime &instant) const
 
 QDateTime TimeAxis::instantAt(double position) const
 {
+    return utcAt(position).toTimeZone(m_zone);
+}
+
+QDateTime TimeAxis::utcAt(double position) const
+{
     const double seconds = (position - kEpochSerial) * kSecondsPerDay - m_anchor;
-    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000), m_zone);
+    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000), Qt::UTC);
 }
 
 double TimeAxis::localSerialAt(double position) const

@@ -81,6 +81,8 @@ public:
     double positionOf(const QDateTime &instant) const;
     // The instant at a position, in the axis's zone, to the millisecond.
     QDateTime instantAt(double position) const;
+    // The same instant in UTC: cheaper to make and compare, for many of them.
+    QDateTime utcAt(double position) const;
     // The local date and time (day serial) of the instant at a position.
     double localSerialAt(double position) const;
     // The positions of every instant whose local date and time is `local`

@@ -189,6 +189,7 @@ private slots:
     void autumnHourStandsTwiceAnHourApart_data();
     void autumnHourStandsTwiceAnHourApart();
     void clockSetBackKeepsRecordingOrder();
+    void eventsReadInRingOrderAcrossTheWrap();
     void ticksWhereTheirLocalTimesStand_data();
     void ticksWhereTheirLocalTimesStand();
     void localTimesOnTheAxis_data();
@@ -336,10 +337,20 @@ void TestHistoryWindow::autumnHourStandsTwiceAnHourApart()
 {
     QFETCH(bool, offsetsStored);
     Recording recording;
-    for (int pass = 0; pass < 2; ++pass)
-        for (int k = 0; k < 10; ++k)
-            recording.record(autumnMoment(QTime(2, 6 * k), pass), RowQuality::Good,
-                             float(pass * 10 + k));
+    // An alarm in each pass, the second earlier by the clock: in ring order
+    // the local time goes back, and the second resolves to the later offset.
+    const QDateTime alarms[2] = {autumnMoment(QTime(2, 40, 30), 0),
+                                 autumnMoment(QTime(2, 12, 30), 1)};
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int k = 0; k < 10; ++k) {
+            const QDateTime moment = autumnMoment(QTime(2, 6 * k), pass);
+            recording.record(moment, RowQuality::Good, float(pass * 10 + k));
+            const qint64 ahead = moment.secsTo(alarms[pass]); // written after its row
+            if (ahead > 0 && ahead < 360)
+                QVERIFY(recording.note(Event{alarms[pass].toLocalTime(), EventKind::Alarm,
+                                             QStringLiteral("通道一报警"), QStringLiteral("ON")}));
+        }
+    }
     if (!offsetsStored) {
         OtherProgram other(recording.path());
         QVERIFY(other.exec(QStringLiteral("DROP TABLE row_quality")));
@@ -365,6 +376,11 @@ void TestHistoryWindow::autumnHourStandsTwiceAnHourApart()
     QVector<int> expected(20);
     std::iota(expected.begin(), expected.end(), 0);
     QCOMPARE(met, expected);
+
+    const std::vector<Journal::Mark> &marks = recording.chart()->events().marks;
+    QCOMPARE(int(marks.size()), 2);
+    for (int pass = 0; pass < 2; ++pass)
+        QCOMPARE(marks[pass].moment, recording.chart()->axis().positionOf(alarms[pass]));
 
     // Each recording of the first pass an hour before its twin, and the
     // read-out tells the two apart by their offsets.
@@ -419,6 +435,35 @@ void TestHistoryWindow::clockSetBackKeepsRecordingOrder()
         History::decimate(rows, recording.chart()->places(), recording.chart()->from(),
                           recording.chart()->to(), 1000, RecordTable::PvData);
     QCOMPARE(runs.size(), 2);
+}
+
+// The events of a range in the order they were written, across the wrap of
+// the events ring, whatever their times say: the order their instants resolve in.
+void TestHistoryWindow::eventsReadInRingOrderAcrossTheWrap()
+{
+    Recording recording;
+    recording.record(at(12, 0), RowQuality::Good, 0);
+    QVERIFY(recording.note(toolEvent(at(12, 0), EventKind::ToolStart)));
+    {
+        OtherProgram other(recording.path());
+        const qint32 ids[] = {EventLog::kEventRingIds - 1, EventLog::kEventRingIds, 1, 2};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(other.exec(QStringLiteral("INSERT OR REPLACE INTO events VALUES "
+                                              "(%1, %2, %3, 'alarm', 'x', 'e%4')")
+                                   .arg(ids[i])
+                                   .arg(daySerial(kDay))
+                                   .arg(dayFraction(QTime(12, 0, 3 - i)), 0, 'g', 17)
+                                   .arg(i)));
+        QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 2")));
+    }
+    RingReader reader(QStringLiteral("ring-order-reader"));
+    QCOMPARE(reader.open(recording.path()), RingReader::OpenResult::Opened);
+    QStringList details;
+    for (const Event &event :
+         readEventsBetweenInRingOrder(reader.connectionName(), at(11, 0), at(13, 0)))
+        details << event.detail;
+    QCOMPARE(details, (QStringList{"e0", "e1", "e2", "e3"}));
+    reader.close();
 }
 
 void TestHistoryWindow::ticksWhereTheirLocalTimesStand_data()

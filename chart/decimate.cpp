@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <optional>
 
 namespace History
 {
@@ -17,25 +19,26 @@ int columnOf(double moment, double from, double to, int width)
     return int(std::clamp(x, 0.0, double(width - 1)));
 }
 
-QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int width,
-                      RecordTable ring)
+QVector<Run> decimate(const QVector<RingRow> &rows, const QVector<double> &places, double from,
+                      double to, int width, RecordTable ring)
 {
     QVector<Run> runs;
-    const RingRow *previous = nullptr;
-    for (int i = 0; i < rows.size(); ++i) {
+    std::optional<double> previous; // the place of the row drawn last, while its run goes on
+    const int count = int(std::min(rows.size(), places.size()));
+    for (int i = 0; i < count; ++i) {
         const RingRow &row = rows.at(i);
-        if (row.moment() < from || row.moment() > to)
-            continue;
+        const double at = places.at(i);
         // A row of a lost or unopened port holds no values: the line breaks
         // there as at a gap. Held values and rows of unknown quality are drawn.
-        if (row.quality && !rowQualityHoldsValues(static_cast<RowQuality>(*row.quality))) {
-            previous = nullptr;
+        if (at < from || at > to ||
+            (row.quality && !rowQualityHoldsValues(static_cast<RowQuality>(*row.quality)))) {
+            previous.reset();
             continue;
         }
-        const int x = columnOf(row.moment(), from, to, width);
-        if (!previous || isGap(previous->moment(), row.moment(), ring))
+        const int x = columnOf(at, from, to, width);
+        if (!previous || at < *previous || isGap(*previous, at, ring))
             runs.append(Run());
-        previous = &row;
+        previous = at;
         Run &run = runs.last();
         if (run.isEmpty() || run.last().x != x) {
             PixelColumn column;
@@ -57,20 +60,28 @@ QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int 
     return runs;
 }
 
-int nearestRow(const QVector<RingRow> &rows, double moment)
+QVector<int> timeOrder(const QVector<double> &places)
 {
-    if (rows.isEmpty())
+    QVector<int> order(places.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&places](int a, int b) { return places.at(a) < places.at(b); });
+    return order;
+}
+
+int nearestRow(const QVector<double> &places, const QVector<int> &order, double moment)
+{
+    if (order.isEmpty())
         return -1;
     const auto after =
-        std::lower_bound(rows.begin(), rows.end(), moment,
-                         [](const RingRow &row, double m) { return row.moment() < m; });
-    if (after == rows.begin())
-        return 0;
-    if (after == rows.end())
-        return rows.size() - 1;
-    const auto before = after - 1;
-    return int((moment - before->moment() <= after->moment() - moment ? before : after) -
-               rows.begin());
+        std::lower_bound(order.begin(), order.end(), moment,
+                         [&places](int row, double m) { return places.at(row) < m; });
+    if (after == order.begin())
+        return order.first();
+    if (after == order.end())
+        return order.last();
+    const int before = *(after - 1);
+    return moment - places.at(before) <= places.at(*after) - moment ? before : *after;
 }
 
 } // namespace History

@@ -35,16 +35,23 @@ struct PixelColumn {
 // them, and never the last column of one run to the first of the next.
 using Run = QVector<PixelColumn>;
 
-// The rows (in time order) from `from` to `to` spread over `width` pixel
-// columns, one run per stretch without a gap of `ring`'s gap rule. Rows of
-// quality 24 or 8 (no values: port lost or not open) are left out and end a run.
-QVector<Run> decimate(const QVector<RingRow> &rows, double from, double to, int width,
-                      RecordTable ring);
+// The rows (in recording order, each at its place on the chart's time axis in
+// `places`) from `from` to `to` spread over `width` pixel columns, one run per
+// stretch without a gap of `ring`'s gap rule. Rows of quality 24 or 8 (no
+// values: port lost or not open) are left out and end a run; so does a step
+// back in time (a clock set back), after which the rows are drawn where their
+// clock put them, never joined backwards.
+QVector<Run> decimate(const QVector<RingRow> &rows, const QVector<double> &places, double from,
+                      double to, int width, RecordTable ring);
 
 // The pixel column of a moment in a range drawn `width` pixels wide.
 int columnOf(double moment, double from, double to, int width);
 
-// Index of the row nearest to `moment` in rows sorted by time; −1 when there are none.
-int nearestRow(const QVector<RingRow> &rows, double moment);
+// The indices of `places` in time order, rows of the same place in recording order.
+QVector<int> timeOrder(const QVector<double> &places);
+
+// Index of the row whose place is nearest to `moment`, `order` being
+// timeOrder(places); −1 when there are none.
+int nearestRow(const QVector<double> &places, const QVector<int> &order, double moment);
 
 } // namespace History

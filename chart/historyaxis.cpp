@@ -25,11 +25,12 @@ constexpr int kValueDivisions = 6; // grid lines of value, as on the overview's 
 constexpr qint32 kSmallestSpan = 10;
 } // namespace
 
-QVector<TimeTick> timeTicks(double from, double to, int maxLabels)
+QVector<TimeTick> timeTicks(double from, double to, int maxLabels, const TimeAxis &axis)
 {
     QVector<TimeTick> ticks;
     if (!(to > from) || maxLabels < 1)
         return ticks;
+    // The axis runs with real time: its span in seconds is the real one.
     const double spanSeconds = (to - from) * kSecondsPerDay;
     int step = kTickSteps.back();
     for (int candidate : kTickSteps) {
@@ -38,18 +39,33 @@ QVector<TimeTick> timeTicks(double from, double to, int maxLabels)
             break;
         }
     }
-    // Whole seconds of the serial: local times, since the serials are local.
-    const qint64 firstSecond = qint64(std::ceil(from * kSecondsPerDay - 1e-6));
+    // Round local times, as whole seconds of the local serials, over every
+    // local time the range holds; each stands at each instant it names.
+    const auto [low, high] = axis.localBounds(from, to);
+    const qint64 firstSecond = qint64(std::ceil(low * kSecondsPerDay - 1e-6));
     qint64 second = (firstSecond + step - 1) / step * step;
     const QString timeFormat =
         step < kSecondsPerMinute ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm");
-    for (; second <= to * kSecondsPerDay + 1e-6; second += step) {
-        const double moment = second / kSecondsPerDay;
-        const double day = std::floor(moment);
-        ticks.append({moment, timeFromFraction(moment - day).toString(timeFormat),
-                      dateText(dateFromSerial(day))});
+    const qint64 epochSecond = qint64(daySerial(QDate(1970, 1, 1)) * kSecondsPerDay);
+    for (; second <= high * kSecondsPerDay + 1e-6; second += step) {
+        const double local = second / kSecondsPerDay;
+        const double day = std::floor(local);
+        const QString time = timeFromFraction(local - day).toString(timeFormat);
+        const QString date = dateText(dateFromSerial(day));
+        for (const double at : axis.positionsOfLocal(second - epochSecond)) {
+            if (at >= from - 1e-9 && at <= to + 1e-9)
+                ticks.append({at, time, date});
+        }
     }
-    return ticks;
+    std::stable_sort(ticks.begin(), ticks.end(),
+                     [](const TimeTick &a, const TimeTick &b) { return a.moment < b.moment; });
+    // A step longer than a repeated hour labels its time once, at the first pass.
+    QVector<TimeTick> kept;
+    for (const TimeTick &tick : ticks) {
+        if (kept.isEmpty() || (tick.moment - kept.last().moment) * kSecondsPerDay > step - 0.5)
+            kept.append(tick);
+    }
+    return kept;
 }
 
 ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decimate.h"
+#include "instants.h"
 
 #include <QColor>
 #include <QPolygonF>
@@ -23,9 +24,11 @@ struct TimeTick {
     QString date;      // "yyyy-MM-dd", the tool's one form of a date
 };
 
-// Labels at round local times (1 s up to 7 days apart) that fit the span, at
-// most `maxLabels` of them.
-QVector<TimeTick> timeTicks(double from, double to, int maxLabels);
+// Labels at round local times (1 s up to 7 days apart) that fit the span of
+// `from` .. `to` on `axis`, at most `maxLabels` of them, each where its local
+// time stands on the axis: twice, an hour apart, in an hour the clocks repeat
+// (unless the step is longer than that hour), never in an hour they skip.
+QVector<TimeTick> timeTicks(double from, double to, int maxLabels, const TimeAxis &axis = {});
 
 // The left edge of a label `width` wide centred on `x`, moved inwards where it
 // would reach past `left` or `right`, so that the plot's first and last

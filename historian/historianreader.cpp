@@ -18,11 +18,14 @@ std::optional<StationHistory> refused(const QString &reason, QString *error)
     return std::nullopt;
 }
 
+// The local date and time to the second, with its offset: in an hour the
+// clocks repeat, the local time alone names two instants.
 QDateTime wholeSecond(const QDateTime &moment)
 {
     const QDateTime local = moment.toLocalTime();
     const QTime time = local.time();
-    return QDateTime(local.date(), QTime(time.hour(), time.minute(), time.second()));
+    return QDateTime(local.date(), QTime(time.hour(), time.minute(), time.second()),
+                     Qt::OffsetFromUTC, local.offsetFromUtc());
 }
 
 } // namespace

@@ -53,5 +53,6 @@ std::optional<QVector<StationRecord>> readStationRecords(const QString &source, 
 
 // A server event as the station's journal held it: its kind by name (a kind
 // this build does not know, or a note of the forwarder's own, as a historian
-// event naming it), at this machine's local time in whole seconds.
+// event naming it), at this machine's local time in whole seconds with its
+// offset from UTC.
 Event localEventOf(const ServerEvent &event);

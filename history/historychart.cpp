@@ -33,31 +33,46 @@ HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
     m_band = new QRubberBand(QRubberBand::Rectangle, this);
 }
 
-void HistoryChart::setContent(const QVector<RingRow> &rows, RecordTable ring, double from,
-                              double to)
+void HistoryChart::setContent(const QVector<RingRow> &rows, const QVector<double> &places,
+                              RecordTable ring, const TimeAxis &axis, double from, double to)
 {
     m_rows = rows;
+    m_places = places;
+    m_places.resize(m_rows.size());
+    m_timeOrder = History::timeOrder(m_places);
     m_ring = ring;
+    // Markers keep their instants on an axis anchored elsewhere.
+    for (std::optional<double> &marker : m_markers) {
+        if (marker)
+            marker = axis.positionOf(m_axis.instantAt(*marker));
+    }
+    m_axis = axis;
     m_from = from;
     m_to = to;
-    update();
+    changed();
 }
 
 void HistoryChart::setShown(const std::array<bool, History::kCurveCount> &shown)
 {
     m_shown = shown;
-    update();
+    changed();
 }
 
 void HistoryChart::setValueRange(std::optional<History::ValueRange> range)
 {
     m_range = range;
-    update();
+    changed();
 }
 
 void HistoryChart::setEvents(History::ChartEvents events)
 {
     m_events = std::move(events);
+    changed();
+}
+
+void HistoryChart::changed()
+{
+    m_prepared.reset();
     update();
 }
 
@@ -68,8 +83,13 @@ History::NearMarks HistoryChart::marksNearRow(int row, int shown) const
     const double interval = (m_ring == RecordTable::PvData ? 1 : 10) / kSecondsPerDay;
     const double column = (m_to - m_from) / plotRect(size()).width();
     // A pointer can only be put on whole pixels: a mark a column away is near.
-    return History::marksNear(m_events.marks, m_rows.at(row).moment(),
-                              std::max(interval / 2, column), shown);
+    return History::marksNear(m_events.marks, m_places.at(row), std::max(interval / 2, column),
+                              shown);
+}
+
+int HistoryChart::rowNearest(double moment) const
+{
+    return History::nearestRow(m_places, m_timeOrder, moment);
 }
 
 void HistoryChart::setMarker(int which, std::optional<double> moment)
@@ -103,28 +123,50 @@ double HistoryChart::xOf(double moment, const QRect &plot) const
     return plot.left() + (moment - m_from) / (m_to - m_from) * plot.width();
 }
 
-History::ValueRange HistoryChart::rangeFor(const QVector<History::Run> &runs) const
+HistoryChart::Prepared HistoryChart::prepare(const QSize &size) const
 {
-    return m_range ? *m_range : History::automaticRange(runs, m_shown);
+    ++m_preparations;
+    const QRect plot = plotRect(size);
+    Prepared prepared;
+    prepared.size = size;
+    const QVector<History::Run> runs =
+        History::decimate(m_rows, m_places, m_from, m_to, plot.width(), m_ring);
+    prepared.range = m_range ? *m_range : History::automaticRange(runs, m_shown);
+    prepared.ticks =
+        History::timeTicks(m_from, m_to, std::max(2, plot.width() / kTimeLabelWidth), m_axis);
+    for (const History::TimeTick &tick : prepared.ticks)
+        prepared.tickXs.append(xOf(tick.moment, plot));
+    for (int i = 1; i < runs.size(); ++i)
+        prepared.gapXs.append(plot.left() + runs.at(i).first().x + 0.5);
+    prepared.traces = History::traces(runs, m_shown, prepared.range, plot.width(), plot.height());
+    prepared.notLive = History::spanXs(m_events.notLive, m_from, m_to, plot.width());
+    prepared.notRecorded = History::spanXs(m_events.notRecorded, m_from, m_to, plot.width());
+    prepared.marks = History::columnMarks(m_events.marks, m_from, m_to, plot.width());
+    return prepared;
 }
 
 void HistoryChart::render(QPainter &painter, const QSize &size) const
 {
-    const QRect plot = plotRect(size);
-    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-    painter.fillRect(plot, Chart::gridBackground());
+    // Pictures and prints at other sizes are prepared for their own size.
+    if (size != this->size()) {
+        draw(painter, prepare(size));
+        return;
+    }
+    if (!m_prepared || m_prepared->size != size)
+        m_prepared = prepare(size);
+    draw(painter, *m_prepared);
+}
 
-    const QVector<History::Run> runs =
-        History::decimate(m_rows, m_from, m_to, plot.width(), m_ring);
-    const History::ValueRange range = rangeFor(runs);
-    const QVector<History::TimeTick> ticks =
-        History::timeTicks(m_from, m_to, std::max(2, plot.width() / kTimeLabelWidth));
+void HistoryChart::draw(QPainter &painter, const Prepared &prepared) const
+{
+    const QRect plot = plotRect(prepared.size);
+    painter.fillRect(QRect(QPoint(0, 0), prepared.size), Qt::white);
+    painter.fillRect(plot, Chart::gridBackground());
 
     // Grid: dotted pink, a vertical line at each time label, six divisions of value.
     painter.setPen(QPen(Chart::gridPen(), 1, Qt::DotLine));
-    for (const History::TimeTick &tick : ticks)
-        painter.drawLine(QPointF(xOf(tick.moment, plot), plot.top()),
-                         QPointF(xOf(tick.moment, plot), plot.bottom()));
+    for (const double x : prepared.tickXs)
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     for (int i = 0; i <= kValueDivisions; ++i) {
         const double y = plot.top() + plot.height() * double(i) / kValueDivisions;
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
@@ -132,21 +174,19 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
 
     // Spans without a live link shaded, the journal's events marked along the
     // top edge: under the gap marks and curves, as on the overview.
-    for (const auto &[left, right] : History::spanXs(m_events.notLive, m_from, m_to, plot.width()))
+    for (const auto &[left, right] : prepared.notLive)
         painter.fillRect(
             QRectF(plot.left() + left, plot.top(), std::max(1.0, right - left), plot.height()),
             Chart::notLiveBandColour());
     // Time the tool did not run: its own colour, hatched, so it is never taken for an outage.
-    for (const auto &[left, right] :
-         History::spanXs(m_events.notRecorded, m_from, m_to, plot.width())) {
+    for (const auto &[left, right] : prepared.notRecorded) {
         const QRectF band(plot.left() + left, plot.top(), std::max(1.0, right - left),
                           plot.height());
         painter.fillRect(band, History::notRecordedBandColour());
         painter.fillRect(band,
                          QBrush(History::notRecordedBandColour().darker(150), Qt::BDiagPattern));
     }
-    for (const History::ColumnMark &mark :
-         History::columnMarks(m_events.marks, m_from, m_to, plot.width())) {
+    for (const History::ColumnMark &mark : prepared.marks) {
         const double x = plot.left() + mark.x + 0.5;
         painter.setPen(QPen(Journal::markColour(mark.kind), Journal::kMarkWidth,
                             mark.off ? Qt::DotLine : Qt::SolidLine, Qt::FlatCap));
@@ -156,17 +196,14 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
 
     // Gap marks: where a run starts after a gap, the overview's yellow dashed line.
     painter.setPen(QPen(Chart::gapPen(), 1, Qt::DashLine));
-    for (int i = 1; i < runs.size(); ++i) {
-        const double x = plot.left() + runs.at(i).first().x + 0.5;
+    for (const double x : prepared.gapXs)
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-    }
 
     painter.save();
     painter.setClipRect(plot);
     painter.translate(plot.topLeft());
     painter.setRenderHint(QPainter::Antialiasing, false);
-    for (const History::Trace &trace :
-         History::traces(runs, m_shown, range, plot.width(), plot.height())) {
+    for (const History::Trace &trace : prepared.traces) {
         painter.setPen(QPen(trace.colour, trace.width));
         if (trace.points.size() == 1) {
             painter.drawPoint(trace.points.first());
@@ -194,6 +231,7 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
 
     // Labels: values on the left in the overview's red, times and dates below.
     const QFontMetrics metrics(painter.font());
+    const History::ValueRange &range = prepared.range;
     painter.setPen(QColor(kValueLabelColour));
     for (int i = 0; i <= kValueDivisions; ++i) {
         const double y = plot.bottom() - plot.height() * double(i) / kValueDivisions;
@@ -213,12 +251,13 @@ void HistoryChart::render(QPainter &painter, const QSize &size) const
         }
     }
     painter.setPen(QColor(kLabelColour));
-    for (const History::TimeTick &tick : ticks) {
+    for (int i = 0; i < prepared.ticks.size(); ++i) {
+        const History::TimeTick &tick = prepared.ticks.at(i);
         // As wide as its longer line, and kept inside the plot's width: the
         // last date would otherwise run past the window's right edge.
         const double width = std::max({kTimeLabelWidth, metrics.horizontalAdvance(tick.time),
                                        metrics.horizontalAdvance(tick.date)});
-        const QRectF timeBox(History::labelLeft(xOf(tick.moment, plot), width, plot.left(),
+        const QRectF timeBox(History::labelLeft(prepared.tickXs.at(i), width, plot.left(),
                                                 plot.left() + plot.width()),
                              plot.bottom() + 3, width, metrics.height());
         painter.drawText(timeBox, Qt::AlignHCenter | Qt::AlignTop, tick.time);
@@ -240,6 +279,11 @@ void HistoryChart::paintEvent(QPaintEvent *)
     }
 }
 
+void HistoryChart::resizeEvent(QResizeEvent *)
+{
+    m_prepared.reset();
+}
+
 void HistoryChart::mouseMoveEvent(QMouseEvent *event)
 {
     const int x = event->position().toPoint().x();
@@ -252,9 +296,9 @@ void HistoryChart::mouseMoveEvent(QMouseEvent *event)
         m_band->show();
     }
     m_pointed = momentAt(*m_cursorX);
-    const int row = History::nearestRow(m_rows, *m_pointed);
+    const int row = rowNearest(*m_pointed);
     if (row >= 0)
-        m_cursorX = int(std::lround(xOf(m_rows.at(row).moment(), plot)));
+        m_cursorX = int(std::lround(xOf(m_places.at(row), plot)));
     emit cursorMoved(row);
     update();
 }

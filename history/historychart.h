@@ -3,6 +3,7 @@
 #include "decimate.h"
 #include "historyaxis.h"
 #include "historymarks.h"
+#include "instants.h"
 #include "ringquery.h"
 
 #include <QRect>
@@ -11,6 +12,8 @@
 
 #include <array>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QPainter;
 class QRubberBand;
@@ -18,10 +21,15 @@ class QRubberBand;
 // The history window's chart: the rows of a range drawn as the overview draws
 // its trend (colours, pens, Y mapping, yellow dashed gap marks, the lines broken
 // at gaps), decimated to the pixel width, with time labels fitting the span.
-// The channels' values stand on the left axis; while "变送值 DA" is shown it has
-// its own axis in per cent on the right, as the overview's scale panel has it.
-// The mouse shows a cursor; a drag over the plot is a zoom box; a click places
-// marker A, a right click marker B.
+// Rows and events stand at the instants they were recorded at, on a time axis
+// that runs with real time (TimeAxis). The channels' values stand on the left
+// axis; while "变送值 DA" is shown it has its own axis in per cent on the right,
+// as the overview's scale panel has it. The mouse shows a cursor; a drag over
+// the plot is a zoom box; a click places marker A, a right click marker B.
+//
+// What a paint draws is prepared once after the rows, the range, the events,
+// the curves shown, the value range or the size change (decimation, traces,
+// ticks, bands, marks): a paint, the cursor's included, only draws it.
 class HistoryChart : public QWidget
 {
     Q_OBJECT
@@ -37,8 +45,10 @@ public:
 
     explicit HistoryChart(QWidget *parent = nullptr);
 
-    // The rows of `ring` to draw over `from` .. `to` (day serials); rows in time order.
-    void setContent(const QVector<RingRow> &rows, RecordTable ring, double from, double to);
+    // The rows of `ring` to draw over `from` .. `to` (places on `axis`): rows
+    // in recording order, each at its place in `places` (placeRows).
+    void setContent(const QVector<RingRow> &rows, const QVector<double> &places, RecordTable ring,
+                    const TimeAxis &axis, double from, double to);
     // Which of the five curves are drawn.
     void setShown(const std::array<bool, History::kCurveCount> &shown);
     // The channels' vertical range; nullopt: automatic, from the values drawn.
@@ -48,8 +58,10 @@ public:
     // Marker 0 (A) or 1 (B) at a moment; nullopt removes it.
     void setMarker(int which, std::optional<double> moment);
 
-    // The rows, the range and the markers shown.
+    // The rows, their places, the axis, the range and the markers shown.
     const QVector<RingRow> &rows() const { return m_rows; }
+    const QVector<double> &places() const { return m_places; }
+    const TimeAxis &axis() const { return m_axis; }
     double from() const { return m_from; }
     double to() const { return m_to; }
     std::optional<double> marker(int which) const { return m_markers.at(which); }
@@ -64,6 +76,10 @@ public:
     static QRect plotRect(const QSize &size);
     // The moment under pixel column `x` of the widget.
     double momentAt(int x) const;
+    // The row of rows() nearest to `moment`, −1 when there are none.
+    int rowNearest(double moment) const;
+    // How often what a paint draws was prepared: once per change, never per paint.
+    int preparations() const { return m_preparations; }
 
     // Paints the whole chart into `painter` at `size`, as on screen; the PNG
     // export and the print use it at other sizes.
@@ -81,6 +97,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -88,11 +105,29 @@ protected:
     void leaveEvent(QEvent *event) override;
 
 private:
+    // Everything a paint at one size draws, in pixels of that size.
+    struct Prepared {
+        QSize size;
+        History::ValueRange range;
+        QVector<History::TimeTick> ticks;
+        QVector<double> tickXs;
+        QVector<double> gapXs; // where a run starts after a gap or a step back
+        QVector<History::Trace> traces;
+        std::vector<std::pair<double, double>> notLive;
+        std::vector<std::pair<double, double>> notRecorded;
+        std::vector<History::ColumnMark> marks;
+    };
+
+    Prepared prepare(const QSize &size) const;
+    void draw(QPainter &painter, const Prepared &prepared) const;
+    void changed();
     double momentAt(int x, const QSize &size) const;
     double xOf(double moment, const QRect &plot) const;
-    History::ValueRange rangeFor(const QVector<History::Run> &runs) const;
 
     QVector<RingRow> m_rows;
+    QVector<double> m_places;
+    QVector<int> m_timeOrder; // indices of m_rows by place
+    TimeAxis m_axis;
     RecordTable m_ring = RecordTable::PvData;
     double m_from = 0;
     double m_to = 0;
@@ -104,4 +139,7 @@ private:
     std::optional<double> m_pointed;
     std::optional<int> m_pressX;
     QRubberBand *m_band = nullptr;
+    // What the widget's paints draw, prepared on the first paint after a change.
+    mutable std::optional<Prepared> m_prepared;
+    mutable int m_preparations = 0;
 };

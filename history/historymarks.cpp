@@ -1,5 +1,6 @@
 #include "historymarks.h"
 
+#include "daytime.h"
 #include "historyrange.h"
 #include "linkspans.h"
 #include "ringquery.h"
@@ -20,25 +21,55 @@ double xOf(double moment, double from, double to, int width)
 }
 } // namespace
 
-ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
-                          const QVector<RingRow> &rows)
+std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const TimeAxis &axis)
 {
-    ChartEvents shown;
-    shown.notRecorded = notRecordedSpansOf(events, rows, from, to);
-    for (const NotLiveSpan &span : notLiveSpansOf(events, dateTimeOf(from), dateTimeOf(to)))
-        shown.notLive.push_back({serialOf(span.from), span.to ? serialOf(*span.to) : to});
+    InstantResolver resolver(axis.zone());
+    std::vector<PlacedEvent> placed;
+    placed.reserve(events.size());
     for (const Event &event : events) {
-        if (!Journal::isMarkEvent(event))
+        const double date = daySerial(event.when.date());
+        const double time = dayFraction(event.when.time());
+        const std::optional<qint32> offset = event.when.timeSpec() == Qt::LocalTime
+                                                 ? std::nullopt
+                                                 : std::optional(event.when.offsetFromUtc());
+        const qint32 resolved = resolver.nextOffset(date, time, offset);
+        placed.push_back({axis.positionOf(localSeconds(date, time) - resolved), event});
+    }
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const PlacedEvent &a, const PlacedEvent &b) { return a.at < b.at; });
+    return placed;
+}
+
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
+                          const QVector<double> &rowPlaces, const TimeAxis &axis)
+{
+    const std::vector<PlacedEvent> placed = placeEvents(events, axis);
+    QVector<double> rowsInTime = rowPlaces;
+    std::sort(rowsInTime.begin(), rowsInTime.end());
+    ChartEvents shown;
+    shown.notRecorded = notRecordedSpansOf(placed, rowsInTime, from, to);
+    // The link's spans by instants: each event at the instant of its place.
+    std::vector<Event> atInstants;
+    atInstants.reserve(placed.size());
+    for (const PlacedEvent &event : placed) {
+        atInstants.push_back(event.event);
+        atInstants.back().when = axis.utcAt(event.at);
+    }
+    for (const NotLiveSpan &span : notLiveSpansOf(atInstants, axis.utcAt(from), axis.utcAt(to)))
+        shown.notLive.push_back(
+            {axis.positionOf(span.from), span.to ? axis.positionOf(*span.to) : to});
+    for (const PlacedEvent &event : placed) {
+        if (!Journal::isMarkEvent(event.event) || event.at < from || event.at > to)
             continue;
-        const Journal::Mark mark = Journal::markOf(event);
-        if (mark.moment >= from && mark.moment <= to)
-            shown.marks.push_back(mark);
+        Journal::Mark mark = Journal::markOf(event.event);
+        mark.moment = event.at;
+        shown.marks.push_back(mark);
     }
     return shown;
 }
 
-std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<Event> &events,
-                                                const QVector<RingRow> &rows, double from,
+std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<PlacedEvent> &events,
+                                                const QVector<double> &rowPlaces, double from,
                                                 double to)
 {
     std::vector<Chart::TimeSpan> spans;
@@ -50,21 +81,19 @@ std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<Event> &events
         if (a < b)
             spans.push_back({a, b});
     };
-    for (const Event &event : events) {
-        const double moment = serialOf(event.when);
-        if (event.kind == EventKind::ToolEnd) {
+    for (const PlacedEvent &placed : events) {
+        const double moment = placed.at;
+        if (placed.event.kind == EventKind::ToolEnd) {
             endedAt = moment;
             started = false;
-        } else if (event.kind == EventKind::ToolStart) {
+        } else if (placed.event.kind == EventKind::ToolStart) {
             if (endedAt) {
                 add(*endedAt, moment);
             } else if (started) {
                 // No "end" since the last start: from the last row before this one.
-                const auto after =
-                    std::lower_bound(rows.begin(), rows.end(), moment,
-                                     [](const RingRow &row, double m) { return row.moment() < m; });
-                if (after != rows.begin())
-                    add(std::prev(after)->moment(), moment);
+                const auto after = std::lower_bound(rowPlaces.begin(), rowPlaces.end(), moment);
+                if (after != rowPlaces.begin())
+                    add(*std::prev(after), moment);
             }
             endedAt.reset();
             started = true;
@@ -89,11 +118,12 @@ QColor notRecordedBandColour()
 }
 
 ChartEvents readChartEvents(const RingReader &reader, double from, double to,
-                            const QVector<RingRow> &rows)
+                            const QVector<double> &rowPlaces, const TimeAxis &axis)
 {
     if (!reader.isOpen() || to <= from)
         return {};
-    const QDateTime start = dateTimeOf(from);
+    const auto [low, high] = axis.localBounds(from, to);
+    const QDateTime start = dateTimeOf(low);
     std::vector<Event> events;
     if (std::optional<Event> before =
             readLastEventBefore(reader.connectionName(), EventKind::Link, start))
@@ -108,9 +138,9 @@ ChartEvents readChartEvents(const RingReader &reader, double from, double to,
     else if (lastStart)
         events.push_back(*lastStart);
     const std::vector<Event> range =
-        readEventsBetween(reader.connectionName(), start, dateTimeOf(to));
+        readEventsBetweenInRingOrder(reader.connectionName(), start, dateTimeOf(high));
     events.insert(events.end(), range.begin(), range.end());
-    return chartEventsOf(events, from, to, rows);
+    return chartEventsOf(events, from, to, rowPlaces, axis);
 }
 
 std::vector<std::optional<double>> markXs(const std::vector<Journal::Mark> &marks, double from,

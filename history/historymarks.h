@@ -2,6 +2,7 @@
 
 #include "eventmarks.h"
 #include "events.h"
+#include "instants.h"
 #include "notliveband.h"
 #include "ringquery.h"
 
@@ -28,26 +29,41 @@ struct ChartEvents {
     std::vector<Chart::TimeSpan> notRecorded;
 };
 
-// The spans and marks of `from` .. `to` (day serials) from stored events,
-// oldest first; the last link event before `from` belongs in `events` for a
-// span that began before the range.
-// `rows` (time order) place the start of time not recorded after a crash.
+// An event at its place on the chart's time axis.
+struct PlacedEvent {
+    double at = 0;
+    Event event;
+};
+
+// The events at their places on `axis`, sorted by place (events of one place
+// in the order given). An event whose time carries its offset (the
+// historian's) stands at that instant; one stored in local time is resolved
+// as rows are, in the order given, which is the ring's for a repeated hour's
+// two passes to come apart.
+std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const TimeAxis &axis);
+
+// The spans and marks of `from` .. `to` (places on `axis`) from stored events
+// in ring order (see placeEvents); the last link event before `from` belongs
+// in `events` for a span that began before the range. `rowPlaces` (the places
+// of the rows shown, in any order) place the start of time not recorded after
+// a crash.
 ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
-                          const QVector<RingRow> &rows = {});
+                          const QVector<double> &rowPlaces = {}, const TimeAxis &axis = {});
 
 // The same, read through `reader`'s open connection: the events of the range
-// and the last link event before it. Nothing when the file has no events.
+// (read by local times wide enough for a repeated hour, in ring order) and
+// the last link and tool events before it. Nothing when the file has no events.
 ChartEvents readChartEvents(const RingReader &reader, double from, double to,
-                            const QVector<RingRow> &rows = {});
+                            const QVector<double> &rowPlaces = {}, const TimeAxis &axis = {});
 
 // The spans of `from` .. `to` in which the tool did not run: from each
 // "end" to the next "start", and from the last row recorded before a "start"
 // that follows another "start" without an "end" (the tool ended without
-// saying so: a crash, a power cut) to that "start". `events` oldest first,
-// the last tool event before `from` among them; `rows` in time order. A span
-// still open at `to` (no start since) ends at `to`.
-std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<Event> &events,
-                                                const QVector<RingRow> &rows, double from,
+// saying so: a crash, a power cut) to that "start". `events` as placeEvents
+// gives them, the last tool event before `from` among them; `rowPlaces` in
+// time order. A span still open at `to` (no start since) ends at `to`.
+std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<PlacedEvent> &events,
+                                                const QVector<double> &rowPlaces, double from,
                                                 double to);
 // Whether `moment` lies within one of `spans`.
 bool within(const std::vector<Chart::TimeSpan> &spans, double moment);

@@ -3,6 +3,7 @@
 #include "daytime.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace History
 {
@@ -149,6 +150,49 @@ RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to
         return a.date < b.date || (a.date == b.date && a.time < b.time);
     });
     return read;
+}
+
+QVector<double> placeRows(const QVector<RingRow> &rows, const TimeAxis &axis)
+{
+    InstantResolver resolver(axis.zone());
+    QVector<double> places;
+    places.reserve(rows.size());
+    for (const RingRow &row : rows) {
+        const qint32 offset = resolver.nextOffset(row.date, row.time, row.utcOffset);
+        places.append(axis.positionOf(localSeconds(row.date, row.time) - offset));
+    }
+    return places;
+}
+
+RangeRead readPlacedRange(RingReader &reader, RecordTable ring, const TimeAxis &axis, double from,
+                          double to, QVector<double> &places)
+{
+    const auto [low, high] = axis.localBounds(from, to);
+    RangeRead read = readRange(reader, ring, low, high, RowOrder::Recording);
+    const QVector<double> all = placeRows(read.rows, axis);
+    QVector<RingRow> kept;
+    places.clear();
+    for (int i = 0; i < read.rows.size(); ++i) {
+        if (all.at(i) >= from - kEndTolerance && all.at(i) <= to + kEndTolerance) {
+            kept.append(read.rows.at(i));
+            places.append(all.at(i));
+        }
+    }
+    read.rows = std::move(kept);
+    return read;
+}
+
+QString instantText(const QDateTime &instant)
+{
+    QString text = ::momentText(instant);
+    if (isRepeatedLocalTime(instant, instant.timeZone())) {
+        const qint32 minutes = instant.offsetFromUtc() / 60;
+        text += QStringLiteral(" (UTC%1%2:%3)")
+                    .arg(minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                    .arg(std::abs(minutes) / 60, 2, 10, QLatin1Char('0'))
+                    .arg(std::abs(minutes) % 60, 2, 10, QLatin1Char('0'));
+    }
+    return text;
 }
 
 double serialOf(const QDateTime &moment)

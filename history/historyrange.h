@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gaprule.h"
+#include "instants.h"
 #include "ringquery.h"
 #include "store.h"
 
@@ -85,6 +86,19 @@ enum class RowOrder {
 RangeRead readRange(RingReader &reader, RecordTable ring, double from, double to,
                     RowOrder order = RowOrder::DateTime);
 
+// The places on `axis` of rows in recording order: each at the instant it was
+// recorded, resolved in that order (InstantResolver in the axis's zone), so
+// that the two passes of an hour the clocks repeat lie an hour apart and rows
+// after a clock set back stand where that clock put them.
+QVector<double> placeRows(const QVector<RingRow> &rows, const TimeAxis &axis);
+
+// The rows of `ring` recorded from the instant at `from` to the instant at
+// `to` (places on `axis`), in recording order, with their places in `places`.
+// Read by local times wide enough for both passes of a repeated hour, so that
+// rows without a stored offset resolve after the rows recorded before them.
+RangeRead readPlacedRange(RingReader &reader, RecordTable ring, const TimeAxis &axis, double from,
+                          double to, QVector<double> &places);
+
 // The oldest row's moment of a ring, nullopt when it holds none or the read fails.
 std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring);
 
@@ -93,5 +107,9 @@ double serialOf(const QDateTime &moment);
 QDateTime dateTimeOf(double serial);
 // The moment of a day serial in the tool's one form ("2026-12-07 08:00:05").
 QString momentText(double serial);
+// The local date and time of an instant in the tool's one form, followed by
+// its offset where its zone names that local time twice (the hour the clocks
+// repeat): "2026-10-25 02:30:05 (UTC+02:00)", then "… (UTC+01:00)".
+QString instantText(const QDateTime &instant);
 
 } // namespace History

@@ -144,7 +144,7 @@ void HistoryWindow::buildControls()
     });
     connect(m_stationEdit, &QLineEdit::editingFinished, this, [this] {
         if (m_source == Source::Historian)
-            load(m_chart->from(), m_chart->to());
+            load(m_shownFrom, m_shownTo);
     });
     m_ringLabel = new FittedLabel(this);
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
@@ -201,7 +201,7 @@ void HistoryWindow::buildControls()
     m_chart->setObjectName(QStringLiteral("historyChart"));
     m_chart->setValueRange(std::nullopt);
     column->addWidget(m_chart, 1);
-    connect(m_chart, &HistoryChart::zoomRequested, this, &HistoryWindow::applyRange);
+    connect(m_chart, &HistoryChart::zoomRequested, this, &HistoryWindow::zoomTo);
     connect(m_chart, &HistoryChart::panRequested, this, &HistoryWindow::pan);
     connect(m_chart, &HistoryChart::cursorMoved, this, &HistoryWindow::showCursor);
     connect(m_chart, &HistoryChart::markerPlaced, this, &HistoryWindow::placeMarker);
@@ -233,7 +233,7 @@ bool HistoryWindow::showRange(const QDateTime &from, const QDateTime &to)
 {
     if (!from.isValid() || !to.isValid() || from > to)
         return false;
-    applyRange(History::serialOf(from), History::serialOf(to));
+    applyRange(from, to);
     return true;
 }
 
@@ -243,11 +243,16 @@ void HistoryWindow::showLast(int seconds)
     showRange(now.addSecs(-seconds), now);
 }
 
-void HistoryWindow::applyRange(double from, double to)
+void HistoryWindow::applyRange(const QDateTime &from, const QDateTime &to)
 {
-    if (m_chart->to() > m_chart->from())
-        m_steps.append({m_chart->from(), m_chart->to()});
+    if (m_shownFrom.isValid() && m_shownTo > m_shownFrom)
+        m_steps.append({m_shownFrom, m_shownTo});
     load(from, to);
+}
+
+void HistoryWindow::zoomTo(double from, double to)
+{
+    applyRange(m_chart->axis().instantAt(from), m_chart->axis().instantAt(to));
 }
 
 void HistoryWindow::backOut()
@@ -260,8 +265,8 @@ void HistoryWindow::backOut()
 
 void HistoryWindow::pan(int direction)
 {
-    const double shift = (m_chart->to() - m_chart->from()) / kPanDivisor * (direction < 0 ? -1 : 1);
-    applyRange(m_chart->from() + shift, m_chart->to() + shift);
+    const qint64 shift = m_shownFrom.msecsTo(m_shownTo) / kPanDivisor * (direction < 0 ? -1 : 1);
+    applyRange(m_shownFrom.addMSecs(shift), m_shownTo.addMSecs(shift));
 }
 
 void HistoryWindow::setSource(Source source, const QString &station)
@@ -271,7 +276,7 @@ void HistoryWindow::setSource(Source source, const QString &station)
         m_stationEdit->setText(station);
     m_sourceChoice->setCurrentIndex(m_source == Source::Local ? 0 : 1);
     m_stationEdit->setEnabled(m_source == Source::Historian);
-    load(m_chart->from(), m_chart->to());
+    load(m_shownFrom, m_shownTo);
 }
 
 QString HistoryWindow::stationSource() const
@@ -279,9 +284,11 @@ QString HistoryWindow::stationSource() const
     return addressWithStation(m_historianUrl, m_stationEdit->text().trimmed());
 }
 
-void HistoryWindow::loadFromHistorian(double from, double to)
+void HistoryWindow::loadFromHistorian(const TimeAxis &axis, double from, double to)
 {
     const RecordTable ring = History::stationRing(from, to, std::nullopt);
+    const QDateTime first = axis.instantAt(from);
+    const QDateTime last = axis.instantAt(to);
     const int request = ++m_stationRequest;
     const QString source = stationSource();
     m_ringLabel->setWholeText(QStringLiteral("正在读取历史库 …"));
@@ -289,24 +296,26 @@ void HistoryWindow::loadFromHistorian(double from, double to)
     // and its answer comes back to this window, if it is still open and the
     // range still the one asked for.
     QPointer<HistoryWindow> window(this);
-    QThread *reading = QThread::create([window, request, source, ring, from, to] {
-        QString error;
-        const std::optional<History::StationRange> range =
-            History::readStationRange(source, ring, from, to, true, &error);
-        QMetaObject::invokeMethod(
-            qApp,
-            [window, request, range, error, ring, from, to] {
-                if (window)
-                    window->showStationRange(request, range, error, ring, from, to);
-            },
-            Qt::QueuedConnection);
-    });
+    QThread *reading =
+        QThread::create([window, request, source, ring, axis, first, last, from, to] {
+            QString error;
+            const std::optional<History::StationRange> range =
+                History::readStationRange(source, ring, first, last, true, &error);
+            QMetaObject::invokeMethod(
+                qApp,
+                [window, request, range, error, ring, axis, from, to] {
+                    if (window)
+                        window->showStationRange(request, range, error, ring, axis, from, to);
+                },
+                Qt::QueuedConnection);
+        });
     connect(reading, &QThread::finished, reading, &QObject::deleteLater);
     reading->start();
 }
 
 void HistoryWindow::showStationRange(int request, const std::optional<History::StationRange> &range,
-                                     const QString &error, RecordTable ring, double from, double to)
+                                     const QString &error, RecordTable ring, const TimeAxis &axis,
+                                     double from, double to)
 {
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
@@ -314,33 +323,46 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
     m_ringLabel->setWholeText(range ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
                                           ringText(ring)
                                     : error.simplified());
-    m_chart->setContent(range ? range->rows : QVector<RingRow>{}, ring, from, to);
+    // The server's rows carry their offsets: each stands at its own instant.
+    const QVector<RingRow> rows = range ? range->rows : QVector<RingRow>{};
+    m_chart->setContent(rows, History::placeRows(rows, axis), ring, axis, from, to);
     // The station's own journal, from the server: never this PC's.
-    m_chart->setEvents(range ? History::chartEventsOf(range->events, from, to)
-                             : History::ChartEvents{});
+    m_chart->setEvents(
+        range ? History::chartEventsOf(range->events, from, to, m_chart->places(), axis)
+              : History::ChartEvents{});
     m_cursorReadout->clear();
 }
 
-void HistoryWindow::load(double from, double to)
+void HistoryWindow::load(const QDateTime &from, const QDateTime &to)
 {
-    m_fromEdit->setDateTime(History::dateTimeOf(from));
-    m_toEdit->setDateTime(History::dateTimeOf(to));
+    m_shownFrom = from;
+    m_shownTo = to;
+    // The axis runs with real time from the range's start, where its places
+    // are the local times; rows and events stand at their instants on it.
+    const TimeAxis axis(QTimeZone::systemTimeZone(), from);
+    const double first = axis.positionOf(from);
+    const double last = axis.positionOf(to);
+    m_fromEdit->setDateTime(from.toLocalTime());
+    m_toEdit->setDateTime(to.toLocalTime());
     m_backButton->setEnabled(!m_steps.isEmpty());
     if (m_source == Source::Historian) {
-        loadFromHistorian(from, to);
+        loadFromHistorian(axis, first, last);
         return;
     }
     if (!openReader()) {
         m_ringLabel->setWholeText(m_reader.lastError());
-        m_chart->setContent({}, m_ring, from, to);
+        m_chart->setContent({}, {}, m_ring, axis, first, last);
         m_chart->setEvents({});
         return;
     }
-    m_ring = History::chooseRing(m_reader, from, to);
-    const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
+    const auto [low, high] = axis.localBounds(first, last);
+    m_ring = History::chooseRing(m_reader, low, high);
+    QVector<double> places;
+    const History::RangeRead read =
+        History::readPlacedRange(m_reader, m_ring, axis, first, last, places);
     m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
-    m_chart->setContent(read.rows, m_ring, from, to);
-    m_chart->setEvents(History::readChartEvents(m_reader, from, to, read.rows));
+    m_chart->setContent(read.rows, places, m_ring, axis, first, last);
+    m_chart->setEvents(History::readChartEvents(m_reader, first, last, places, axis));
     m_cursorReadout->clear();
 }
 
@@ -358,7 +380,7 @@ void HistoryWindow::showCursor(int row)
         return;
     }
     const RingRow &r = m_chart->rows().at(row);
-    QString text = History::momentText(r.moment());
+    QString text = History::instantText(m_chart->axis().instantAt(m_chart->places().at(row)));
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
                     .arg(QString::fromUtf8(History::kCurveNames[k]), singleText(r.values[k]));
@@ -379,9 +401,9 @@ void HistoryWindow::showCursor(int row)
 
 void HistoryWindow::placeMarker(int which, double moment)
 {
-    const int row = History::nearestRow(m_chart->rows(), moment);
+    const int row = m_chart->rowNearest(moment);
     m_chart->setMarker(which, row < 0 ? std::optional<double>()
-                                      : std::optional(m_chart->rows().at(row).moment()));
+                                      : std::optional(m_chart->places().at(row)));
     showMarkers();
 }
 
@@ -391,10 +413,14 @@ void HistoryWindow::showMarkers()
     const auto b = m_chart->marker(1);
     if (!a || !b)
         return;
-    const RingRow &ra = m_chart->rows().at(History::nearestRow(m_chart->rows(), *a));
-    const RingRow &rb = m_chart->rows().at(History::nearestRow(m_chart->rows(), *b));
+    if (m_chart->rows().isEmpty())
+        return;
+    const RingRow &ra = m_chart->rows().at(m_chart->rowNearest(*a));
+    const RingRow &rb = m_chart->rows().at(m_chart->rowNearest(*b));
+    const TimeAxis &axis = m_chart->axis();
     QString text = QStringLiteral("A %1   B %2   Δt %3")
-                       .arg(History::momentText(*a), History::momentText(*b), secondsText(*b - *a));
+                       .arg(History::instantText(axis.instantAt(*a)),
+                            History::instantText(axis.instantAt(*b)), secondsText(*b - *a));
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   Δ%1 %2")
                     .arg(QString::fromUtf8(History::kCurveNames[k]),
@@ -404,12 +430,15 @@ void HistoryWindow::showMarkers()
 
 History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
 {
-    double from = m_chart->from();
-    double to = m_chart->to();
+    double first = m_chart->from();
+    double last = m_chart->to();
     if (m_chart->marker(0) && m_chart->marker(1)) {
-        from = std::min(*m_chart->marker(0), *m_chart->marker(1));
-        to = std::max(*m_chart->marker(0), *m_chart->marker(1));
+        first = std::min(*m_chart->marker(0), *m_chart->marker(1));
+        last = std::max(*m_chart->marker(0), *m_chart->marker(1));
     }
+    // The export reads local times: those of the two ends, or, near a change
+    // of the zone's offset, a stretch that holds both passes of a repeated hour.
+    const auto [from, to] = m_chart->axis().localBounds(first, last);
     if (m_source == Source::Local && !openReader()) {
         History::RangeExport failed;
         failed.fault = History::RangeFault::ReadFailed;
@@ -439,10 +468,11 @@ History::ChartDocument HistoryWindow::document() const
 {
     const std::array<bool, History::kCurveCount> shown = shownCurves();
     History::ChartDocument document;
+    const double from = m_chart->axis().localSerialAt(m_chart->from());
+    const double to = m_chart->axis().localSerialAt(m_chart->to());
     document.title = m_source == Source::Historian
-                         ? History::stationPrintTitle(m_stationEdit->text().trimmed(),
-                                                      m_chart->from(), m_chart->to())
-                         : History::printTitle(m_linkLists, m_chart->from(), m_chart->to());
+                         ? History::stationPrintTitle(m_stationEdit->text().trimmed(), from, to)
+                         : History::printTitle(m_linkLists, from, to);
     document.legend = History::curveLegend(shown);
     document.valueAxis = QString::fromUtf8(History::kValueAxisName);
     if (shown[History::kCurveCount - 1])
@@ -484,7 +514,7 @@ void HistoryWindow::askCsv()
     const QString path = QFileDialog::getSaveFileName(
         this, QStringLiteral("导出 CSV"),
         QStringLiteral("zelmar-%1.csv")
-            .arg(History::dateTimeOf(m_chart->from()).toString(QStringLiteral("yyyyMMdd-HHmm"))),
+            .arg(m_shownFrom.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmm"))),
         QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         exportCsvTo(path);

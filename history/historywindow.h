@@ -3,6 +3,7 @@
 #include "chartprint.h"
 #include "csvexport.h"
 #include "historyaxis.h"
+#include "instants.h"
 #include "ringquery.h"
 #include "stationsource.h"
 
@@ -107,12 +108,14 @@ public:
 
 private:
     void buildControls();
-    void load(double from, double to);
+    void load(const QDateTime &from, const QDateTime &to);
     bool openReader();
-    void loadFromHistorian(double from, double to);
+    void loadFromHistorian(const TimeAxis &axis, double from, double to);
     void showStationRange(int request, const std::optional<History::StationRange> &range,
-                          const QString &error, RecordTable ring, double from, double to);
-    void applyRange(double from, double to);
+                          const QString &error, RecordTable ring, const TimeAxis &axis, double from,
+                          double to);
+    void applyRange(const QDateTime &from, const QDateTime &to);
+    void zoomTo(double from, double to);
     void showCursor(int row);
     void placeMarker(int which, double moment);
     void showMarkers();
@@ -126,7 +129,10 @@ private:
     QString m_databasePath;
     RingReader m_reader{QStringLiteral("history-window")};
     RecordTable m_ring = RecordTable::PvData;
-    QVector<std::pair<double, double>> m_steps; // ranges to back out to
+    // The range shown, as instants, and the ranges to back out to.
+    QDateTime m_shownFrom;
+    QDateTime m_shownTo;
+    QVector<std::pair<QDateTime, QDateTime>> m_steps;
     Source m_source = Source::Local;
     QString m_historianUrl;   // empty: no historian to choose
     int m_stationRequest = 0; // the newest reading of the historian; older answers are dropped

@@ -16,11 +16,12 @@ RecordTable stationRing(double from, double to, std::optional<RecordTable> ring)
     return to - from <= secondsRingDays ? RecordTable::PvData : RecordTable::LpvWdjl;
 }
 
-std::optional<StationRange> readStationRange(const QString &source, RecordTable ring, double from,
-                                             double to, bool withEvents, QString *error)
+std::optional<StationRange> readStationRange(const QString &source, RecordTable ring,
+                                             const QDateTime &from, const QDateTime &to,
+                                             bool withEvents, QString *error)
 {
     std::optional<StationHistory> history =
-        readStationHistory(source, ring, dateTimeOf(from), dateTimeOf(to), withEvents, error);
+        readStationHistory(source, ring, from, to, withEvents, error);
     if (!history)
         return std::nullopt;
     StationRange range;
@@ -43,7 +44,8 @@ std::optional<StationRange> readStationRange(const QString &source, RecordTable 
 std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTable ring,
                                                 double from, double to, QString *error)
 {
-    std::optional<StationRange> range = readStationRange(source, ring, from, to, false, error);
+    std::optional<StationRange> range =
+        readStationRange(source, ring, dateTimeOf(from), dateTimeOf(to), false, error);
     if (!range)
         return std::nullopt;
     return std::move(range->rows);

@@ -28,10 +28,12 @@ struct StationRange {
     std::vector<Event> events; // as readStationHistory gives them
 };
 
-// The rows of the station that `source` names from `from` to `to`, and with
-// `withEvents` its events, as readStationRows; nullopt with `error` as there.
-std::optional<StationRange> readStationRange(const QString &source, RecordTable ring, double from,
-                                             double to, bool withEvents, QString *error = nullptr);
+// The rows of the station that `source` names from the instant `from` to the
+// instant `to`, and with `withEvents` its events (each time with its offset),
+// as readStationRows; nullopt with `error` as there.
+std::optional<StationRange> readStationRange(const QString &source, RecordTable ring,
+                                             const QDateTime &from, const QDateTime &to,
+                                             bool withEvents, QString *error = nullptr);
 
 // The rows of the station that `source` (postgresql://…?station=NAME) names,
 // from `from` to `to` (day serials, inclusive), in the order they were recorded

@@ -455,3 +455,20 @@ std::optional<qint32> EventLog::newestId() const
         return std::nullopt;
     return query.value(0).toInt();
 }
+
+std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
+                                                const QDateTime &from, const QDateTime &to,
+                                                QString *error)
+{
+    const double lo = serialOf(from);
+    const double hi = serialOf(to);
+    QString fault;
+    // Ids above the counter's were written before the ring wrapped: they come first.
+    std::vector<Event> events = selectEvents(
+        connectionName, QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
+        QStringLiteral("ev_id > coalesce((%1), 0) DESC, ev_id").arg(QLatin1String(kReadCounter)),
+        EventLog::kEventRingIds, {qMin(lo, hi), qMax(lo, hi)}, fault);
+    if (error && !fault.isEmpty())
+        *error = fault;
+    return events;
+}

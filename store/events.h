@@ -163,3 +163,9 @@ std::vector<Event> readEventsBetween(const QString &connectionName, const QDateT
 // connection; nullopt when there is none or the read fails.
 std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
                                          const QDateTime &before, QString *error = nullptr);
+// readEventsBetween() in ring order (as written, across the ring's wrap)
+// instead of by local time: the order in which the local times of an hour
+// repeated when clocks go back resolve to their instants.
+std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
+                                                const QDateTime &from, const QDateTime &to,
+                                                QString *error = nullptr);

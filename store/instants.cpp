@@ -96,3 +96,93 @@ QVector<QDateTime> resolveInstants(const QVector<LocalStamp> &rows)
         instants.append(resolver.next(row.date, row.time, row.utcOffset));
     return instants;
 }
+
+TimeAxis::TimeAxis(const QTimeZone &zone, const QDateTime &start)
+    : m_zone(zone.isValid() ? zone : QTimeZone::utc()),
+      m_anchor(start.isValid() ? m_zone.offsetFromUtc(start) : 0)
+{
+}
+
+double TimeAxis::positionOf(qint64 utcSeconds) const
+{
+    return kEpochSerial + double(utcSeconds + m_anchor) / kSecondsPerDay;
+}
+
+double TimeAxis::positionOf(const QDateTime &instant) const
+{
+    return kEpochSerial + (double(instant.toMSecsSinceEpoch()) / 1000 + m_anchor) / kSecondsPerDay;
+}
+
+QDateTime TimeAxis::instantAt(double position) const
+{
+    return utcAt(position).toTimeZone(m_zone);
+}
+
+QDateTime TimeAxis::utcAt(double position) const
+{
+    const double seconds = (position - kEpochSerial) * kSecondsPerDay - m_anchor;
+    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000), Qt::UTC);
+}
+
+double TimeAxis::localSerialAt(double position) const
+{
+    const QDateTime local = instantAt(position);
+    const qint64 msOfDay = local.time().msecsSinceStartOfDay();
+    return daySerial(local.date()) + double(msOfDay) / (kSecondsPerDay * 1000);
+}
+
+QVector<double> TimeAxis::positionsOfLocal(qint64 local) const
+{
+    const auto offsetAt = [this](qint64 utc) {
+        return m_zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
+    };
+    const qint32 early = offsetAt(local - kSecondsPerDayWhole);
+    const qint32 late = offsetAt(local + kSecondsPerDayWhole);
+    QVector<double> positions;
+    // The larger offset gives the earlier instant.
+    for (const qint32 offset : {std::max(early, late), std::min(early, late)}) {
+        if ((positions.isEmpty() || early != late) && offsetAt(local - offset) == offset)
+            positions.append(positionOf(local - offset));
+    }
+    return positions;
+}
+
+std::pair<double, double> TimeAxis::localBounds(double from, double to) const
+{
+    const QDateTime first = instantAt(std::min(from, to));
+    const QDateTime last = instantAt(std::max(from, to));
+    // Every offset the zone uses from a day before the range to a day after it.
+    qint32 lowest = m_zone.offsetFromUtc(first.addSecs(-kSecondsPerDayWhole));
+    qint32 highest = lowest;
+    if (m_zone.hasTransitions()) {
+        for (const QTimeZone::OffsetData &change : m_zone.transitions(
+                 first.addSecs(-kSecondsPerDayWhole), last.addSecs(kSecondsPerDayWhole))) {
+            lowest = std::min(lowest, change.offsetFromUtc);
+            highest = std::max(highest, change.offsetFromUtc);
+        }
+    }
+    const qint32 change = highest - lowest;
+    const auto local = [](const QDateTime &instant, qint64 offset) {
+        return kEpochSerial +
+               (double(instant.toMSecsSinceEpoch()) / 1000 + double(offset)) / kSecondsPerDay;
+    };
+    return {local(first, lowest - change), local(last, highest + change)};
+}
+
+bool isRepeatedLocalTime(const QDateTime &instant, const QTimeZone &zone)
+{
+    if (!instant.isValid() || !zone.isValid())
+        return false;
+    const qint64 utc = instant.toSecsSinceEpoch();
+    const auto offsetAt = [&zone](qint64 seconds) {
+        return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
+    };
+    const qint32 offset = offsetAt(utc);
+    // Another offset in force within a day that names the same local time.
+    for (const qint64 probe : {utc - kSecondsPerDayWhole, utc + kSecondsPerDayWhole}) {
+        const qint32 other = offsetAt(probe);
+        if (other != offset && offsetAt(utc + offset - other) == other)
+            return true;
+    }
+    return false;
+}

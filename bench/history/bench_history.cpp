@@ -187,13 +187,29 @@ int main(int argc, char **argv)
         History::RangeRead read;
         const double load = medianMilliseconds(
             runs, [&] { read = History::readRange(reader, range.ring, range.from, nowSerial); });
-        chart.setContent(read.rows, range.ring, range.from, nowSerial);
+        // Each row's instant, resolved in recording order in the system's zone, as the window
+        // places them.
+        QVector<double> places;
+        const double place = medianMilliseconds(runs, [&] {
+            places = History::placeRows(
+                read.rows, TimeAxis(QTimeZone::systemTimeZone(), History::dateTimeOf(range.from)));
+        });
+        chart.setContent(read.rows, History::placeRows(read.rows, TimeAxis()), range.ring,
+                         TimeAxis(), range.from, nowSerial);
+        // A change (here the curves shown) makes the next paint prepare again:
+        // decimation, traces, ticks; paints after it only draw.
+        const double prepare = medianMilliseconds(runs, [&] {
+            chart.setShown({true, true, true, true, true});
+            QPainter painter(&picture);
+            chart.render(painter, chart.size());
+        });
         const double draw = medianMilliseconds(runs, [&] {
             QPainter painter(&picture);
             chart.render(painter, chart.size());
         });
         out << range.name << " " << read.rows.size() << " rows: read median " << load
-            << " ms, decimate and draw median " << draw << " ms\n";
+            << " ms, place median " << place << " ms, prepare and draw median " << prepare
+            << " ms, draw alone median " << draw << " ms\n";
     }
 
     // The same ranges with the events ring's spans and marks, as the window
@@ -202,18 +218,40 @@ int main(int argc, char **argv)
         History::ChartEvents events;
         const double load = medianMilliseconds(
             runs, [&] { events = History::readChartEvents(reader, range.from, nowSerial); });
-        chart.setContent(History::readRange(reader, range.ring, range.from, nowSerial).rows,
-                         range.ring, range.from, nowSerial);
+        const QVector<RingRow> rows =
+            History::readRange(reader, range.ring, range.from, nowSerial).rows;
+        chart.setContent(rows, History::placeRows(rows, TimeAxis()), range.ring, TimeAxis(),
+                         range.from, nowSerial);
         chart.setEvents(events);
         const double draw = medianMilliseconds(runs, [&] {
+            chart.setShown({true, true, true, true, true});
             QPainter painter(&picture);
             chart.render(painter, chart.size());
         });
         out << range.name << " " << events.notLive.size() << " spans, " << events.marks.size()
-            << " marks: read median " << load << " ms, draw with the curves median " << draw
-            << " ms\n";
+            << " marks: read median " << load << " ms, prepare and draw with the curves median "
+            << draw << " ms\n";
     }
     chart.setEvents({});
+
+    // The week's events read by local time and in ring order (the order in
+    // which the window resolves their instants), then placed on the axis.
+    const QDateTime weekFrom = History::dateTimeOf(ranges[2].from);
+    const QDateTime weekTo = History::dateTimeOf(nowSerial);
+    std::vector<Event> events;
+    const double byTime = medianMilliseconds(
+        runs, [&] { events = readEventsBetween(reader.connectionName(), weekFrom, weekTo); });
+    const double inRing = medianMilliseconds(runs, [&] {
+        events = readEventsBetweenInRingOrder(reader.connectionName(), weekFrom, weekTo);
+    });
+    const TimeAxis axis(QTimeZone::systemTimeZone(), weekFrom);
+    const double placing = medianMilliseconds(runs, [&] {
+        History::chartEventsOf(events, axis.positionOf(weekFrom), axis.positionOf(weekTo), {},
+                               axis);
+    });
+    out << "7 days' events, " << events.size() << ": read by time median " << byTime
+        << " ms, in ring order median " << inRing << " ms, spans and marks placed median "
+        << placing << " ms\n";
 
     const QString csv = dir.filePath("ring.csv");
     History::RangeExport done;

@@ -120,6 +120,7 @@ private slots:
     void gapRuleOfEachRing();
     void decimationKeepsEveryColumnsExtremes();
     void tracesBreakAtGapsAndKeepPeaks();
+    void stepBackInTimeStartsARun();
     void retransmissionOnItsOwnScale_data();
     void retransmissionOnItsOwnScale();
     void retransmissionAxisWhileItIsShown();
@@ -148,6 +149,7 @@ private slots:
     void dragZoomsInAndBackOutReturns();
     void arrowKeysPan();
     void cursorAndMarkersReadValues();
+    void paintsDrawWhatWasPrepared();
     void windowExportsTheMarkerRange();
     void picturesAtOnceAndTwiceTheSize();
     void printToPdfHoldsTheTitleLine();
@@ -313,7 +315,8 @@ void TestHistory::gapRuleOfEachRing()
     const double to = serialAt(noon() + apart + 9 * step);
     const RangeRead read = readRange(*reader, ring, from, to);
     QCOMPARE(read.rows.size(), 20);
-    const QVector<Run> runs = decimate(read.rows, from, to, 400, ring);
+    const QVector<Run> runs =
+        decimate(read.rows, placeRows(read.rows, TimeAxis()), from, to, 400, ring);
     QCOMPARE(runs.size(), gap ? 2 : 1);
 }
 
@@ -330,17 +333,18 @@ void TestHistory::decimationKeepsEveryColumnsExtremes()
             v = -4000;
         rows << rowAt(noon() + i, {v, 0, 0, 0, float(i), 0, 0, 0});
     }
-    const double from = rows.first().moment();
-    const double to = rows.last().moment();
+    const QVector<double> places = placeRows(rows, TimeAxis());
+    const double from = places.first();
+    const double to = places.last();
     const int width = 7;
-    const QVector<Run> runs = decimate(rows, from, to, width, RecordTable::PvData);
+    const QVector<Run> runs = decimate(rows, places, from, to, width, RecordTable::PvData);
     QCOMPARE(runs.size(), 1);
     QCOMPARE(runs.first().size(), width);
     int total = 0;
     for (const PixelColumn &column : runs.first()) {
         float low = 1e9F, high = -1e9F;
         for (int i = column.firstRow; i < column.firstRow + column.rowCount; ++i) {
-            QCOMPARE(columnOf(rows.at(i).moment(), from, to, width), column.x);
+            QCOMPARE(columnOf(places.at(i), from, to, width), column.x);
             low = std::min(low, rows.at(i).values[0]);
             high = std::max(high, rows.at(i).values[0]);
         }
@@ -351,8 +355,8 @@ void TestHistory::decimationKeepsEveryColumnsExtremes()
         total += column.rowCount;
     }
     QCOMPARE(total, 1000);
-    QCOMPARE(runs.first().at(columnOf(rows.at(333).moment(), from, to, width)).highest[0], 5000.F);
-    QCOMPARE(runs.first().at(columnOf(rows.at(777).moment(), from, to, width)).lowest[0], -4000.F);
+    QCOMPARE(runs.first().at(columnOf(places.at(333), from, to, width)).highest[0], 5000.F);
+    QCOMPARE(runs.first().at(columnOf(places.at(777), from, to, width)).lowest[0], -4000.F);
 }
 
 void TestHistory::tracesBreakAtGapsAndKeepPeaks()
@@ -362,9 +366,9 @@ void TestHistory::tracesBreakAtGapsAndKeepPeaks()
         rows << rowAt(noon() + i, {i == 50 ? 1500.F : 750.F, 0, 0, 0, 0, 0, 0, 0});
     for (int i = 0; i < 100; ++i)
         rows << rowAt(noon() + 1000 + i, {750.F, 0, 0, 0, 0, 0, 0, 0});
-    const double from = rows.first().moment();
-    const double to = rows.last().moment();
-    const QVector<Run> runs = decimate(rows, from, to, 50, RecordTable::PvData);
+    const QVector<double> places = placeRows(rows, TimeAxis());
+    const QVector<Run> runs =
+        decimate(rows, places, places.first(), places.last(), 50, RecordTable::PvData);
     QCOMPARE(runs.size(), 2);
     const std::array<bool, kCurveCount> onlyChannel1 = {true, false, false, false, false};
     // The overview's start range 0 .. 1500 on a chart as tall as the overview's.
@@ -377,6 +381,27 @@ void TestHistory::tracesBreakAtGapsAndKeepPeaks()
         top = std::min(top, point.y());
     QCOMPARE(top, 8.0); // ChartLow + ChartSpan maps to y = 8, as on the overview
     QVERIFY(drawn.last().points.first().x() > drawn.first().points.last().x());
+}
+
+// A clock set back ten minutes: the rows after it start a run of their own
+// where their clock put them, never a line drawn backwards to them.
+void TestHistory::stepBackInTimeStartsARun()
+{
+    QVector<RingRow> rows;
+    for (int i = 0; i < 10; ++i)
+        rows << rowAt(noon() + i, {float(i), 0, 0, 0, 0, 0, 0, 0});
+    for (int i = 10; i < 20; ++i)
+        rows << rowAt(noon() - 600 + i, {float(i), 0, 0, 0, 0, 0, 0, 0});
+    const QVector<double> places = placeRows(rows, TimeAxis());
+    const QVector<Run> runs = decimate(rows, places, serialAt(noon() - 700), serialAt(noon() + 100),
+                                       800, RecordTable::PvData);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.at(0).first().firstRow, 0);
+    QCOMPARE(runs.at(1).first().firstRow, 10); // recording order kept
+    QVERIFY(runs.at(1).last().x < runs.at(0).first().x);
+    // Rows a second apart going on after the step back stay one run.
+    QVERIFY(std::is_sorted(runs.at(1).begin(), runs.at(1).end(),
+                           [](const PixelColumn &a, const PixelColumn &b) { return a.x < b.x; }));
 }
 
 // The retransmission value in per cent on its own scale, −10 % at the foot of
@@ -405,8 +430,9 @@ void TestHistory::retransmissionOnItsOwnScale()
     // The curve stands there, on a channel range that has nothing to do with it.
     QVector<RingRow> rows{rowAt(noon(), {0, 0, 0, 0, percent, 0, 0, 0}),
                           rowAt(noon() + 1, {0, 0, 0, 0, percent, 0, 0, 0})};
+    const QVector<double> places = placeRows(rows, TimeAxis());
     const QVector<Run> runs =
-        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+        decimate(rows, places, places.first(), places.last(), 10, RecordTable::PvData);
     const std::array<bool, kCurveCount> onlyDa = {false, false, false, false, true};
     for (const ValueRange &channels : {ValueRange{0, 1500}, ValueRange{-200, 60}}) {
         const QVector<Trace> drawn = traces(runs, onlyDa, channels, 10, 1200);
@@ -434,7 +460,8 @@ void TestHistory::retransmissionAxisWhileItIsShown()
     QVector<RingRow> rows;
     for (int i = 0; i < 60; ++i)
         rows << rowAt(noon() + i, {float(500 + i), 0, 0, 0, 40, 0, 0, 0});
-    chart.setContent(rows, RecordTable::PvData, rows.first().moment(), rows.last().moment());
+    const QVector<double> places = placeRows(rows, TimeAxis());
+    chart.setContent(rows, places, RecordTable::PvData, TimeAxis(), places.first(), places.last());
     const QRect plot = HistoryChart::plotRect(chart.size());
     const auto blueRightOfThePlot = [&] {
         QImage image(chart.size(), QImage::Format_RGB32);
@@ -482,8 +509,9 @@ void TestHistory::automaticRangeHoldsTheShownChannels()
     QVector<RingRow> rows;
     rows << rowAt(noon(), {100, -5000, 0, 0, 90, 0, 0, 0})
          << rowAt(noon() + 1, {300, 20, 0, 0, 10, 0, 0, 0});
+    const QVector<double> places = placeRows(rows, TimeAxis());
     const QVector<Run> runs =
-        decimate(rows, rows.first().moment(), rows.last().moment(), 10, RecordTable::PvData);
+        decimate(rows, places, places.first(), places.last(), 10, RecordTable::PvData);
     const ValueRange both = automaticRange(runs, {true, true, false, false, true});
     QVERIFY(both.low < -5000 && both.low + both.span > 300);
     const ValueRange one = automaticRange(runs, {true, false, true, false, false});
@@ -977,7 +1005,7 @@ void TestHistory::cursorAndMarkersReadValues()
     QTest::mouseMove(f.chart(), f.at(half));
     const QString readout = f.find<QLabel>("cursorReadout")->text();
     QVERIFY2(readout.startsWith("2026-12-07 11:"), qPrintable(readout));
-    const int row = nearestRow(f.chart()->rows(), f.chart()->momentAt(f.at(half).x()));
+    const int row = f.chart()->rowNearest(f.chart()->momentAt(f.at(half).x()));
     QVERIFY(readout.contains(QString("CH1 %1").arg(f.chart()->rows().at(row).id)));
     QVERIFY(readout.contains(QString("变送值 DA %1").arg(f.chart()->rows().at(row).id + 4)));
 
@@ -988,6 +1016,37 @@ void TestHistory::cursorAndMarkersReadValues()
     const QString markers = f.find<QLabel>("markerReadout")->text();
     QVERIFY2(markers.contains(QString("Δt %1 s").arg(seconds)), qPrintable(markers));
     QVERIFY(markers.contains(QString("ΔCH1 %1").arg(seconds))); // value 0 is the id
+}
+
+// A paint draws what was prepared: the cursor's paints prepare nothing; a
+// change of the curves shown, of the size or of the range prepares once more.
+void TestHistory::paintsDrawWhatWasPrepared()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    HistoryChart *chart = f.chart();
+    // The first read-out may take its line's height from the chart.
+    QTest::mouseMove(chart, f.at(chart->from() + (chart->to() - chart->from()) / 7));
+    QCoreApplication::processEvents();
+    chart->grab();
+    const int prepared = chart->preparations();
+    for (int i = 2; i <= 6; ++i) {
+        QTest::mouseMove(chart, f.at(chart->from() + (chart->to() - chart->from()) * i / 7));
+        chart->grab();
+    }
+    QCOMPARE(chart->preparations(), prepared);
+    f.find<QCheckBox>("curve(2)")->setChecked(false);
+    chart->grab();
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 1);
+    f.window->resize(1100, 650);
+    QCoreApplication::processEvents();
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 2);
+    chart->setFocus();
+    QTest::keyClick(chart, Qt::Key_Left); // a pan: another range, other rows
+    chart->grab();
+    QCOMPARE(chart->preparations(), prepared + 3);
 }
 
 void TestHistory::windowExportsTheMarkerRange()

@@ -6,6 +6,7 @@
 #include "decimate.h"
 #include "forwardsource.h"
 #include "historymarks.h"
+#include "historyrange.h"
 #include "instants.h"
 #include "linkquality.h"
 #include "modbuslink.h"
@@ -691,9 +692,10 @@ private slots:
                 row.quality = qint16(qualities.at(s).toInt());
             rows << row;
         }
+        const QVector<double> places = History::placeRows(rows, TimeAxis());
         const QVector<History::Run> drawn =
-            History::decimate(rows, rows.first().moment(), rows.last().moment(),
-                              qualities.size() * 10, RecordTable::PvData);
+            History::decimate(rows, places, places.first(), places.last(), qualities.size() * 10,
+                              RecordTable::PvData);
         QCOMPARE(drawn.size(), runs);
         int count = 0;
         for (const History::Run &run : drawn)
@@ -752,8 +754,9 @@ private slots:
             rows << row;
         }
         QStringList got;
-        for (const Chart::TimeSpan &span :
-             History::notRecordedSpansOf(stored, rows, serial("08:00:00"), serial("12:00:00")))
+        for (const Chart::TimeSpan &span : History::notRecordedSpansOf(
+                 History::placeEvents(stored, TimeAxis()), History::placeRows(rows, TimeAxis()),
+                 serial("08:00:00"), serial("12:00:00")))
             got << chartTimeText(span.from) + QLatin1Char('-') + chartTimeText(span.to);
         QCOMPARE(got, spans);
     }

@@ -1,5 +1,6 @@
 #include "journalrows.h"
 
+#include "csv.h"
 #include "daytime.h"
 #include "inputchanges.h"
 
@@ -20,16 +21,6 @@ bool detailBeginsWith(const Event &event, const QString &word)
 {
     return event.detail.startsWith(word) &&
            (event.detail.size() == word.size() || event.detail.at(word.size()) == u' ');
-}
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
-        !text.contains(u'\r'))
-        return text;
-    QString quoted = text;
-    quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
 }
 
 } // namespace
@@ -201,7 +192,9 @@ std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime 
 
 QByteArray journalCsv(const RowBuilder &rows, const std::vector<qint64> &serials)
 {
-    QString text = QStringLiteral("日期时间,类型,对象,内容,持续时间\r\n");
+    QString text =
+        csvRecord({QStringLiteral("日期时间"), QStringLiteral("类型"), QStringLiteral("对象"),
+                   QStringLiteral("内容"), QStringLiteral("持续时间")});
     for (qint64 serial : serials) {
         const JournalRow &row = rows.row(serial);
         const QStringList fields{momentText(row.event.when), kindText(row.event.kind),
@@ -209,12 +202,9 @@ QByteArray journalCsv(const RowBuilder &rows, const std::vector<qint64> &serials
                                  row.durationSeconds
                                      ? durationText(*row.durationSeconds, row.durationAtLeast)
                                      : QString()};
-        QStringList quoted;
-        for (const QString &field : fields)
-            quoted << csvField(field);
-        text += quoted.join(u',') + QStringLiteral("\r\n");
+        text += csvRecord(fields);
     }
-    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    return QByteArray(kCsvByteOrderMark) + text.toUtf8();
 }
 
 } // namespace Journal

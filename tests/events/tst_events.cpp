@@ -194,6 +194,25 @@ private slots:
         QVERIFY(log.newestEventsOf({EventKind::Recording}, 10).empty());
     }
 
+    // A full ring whose only link event is its oldest, the id after the
+    // newest: the wrapped read starts right there.
+    void newestOfAKindThatIsTheOldestOfAFullRing()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE ids(id) AS (SELECT 1 UNION ALL SELECT id + 1 FROM ids "
+                "WHERE id < 100000) INSERT INTO events SELECT id, 46095, 0.5, "
+                "CASE id WHEN 5001 THEN 'link' ELSE 'alarm' END, 'port 1', "
+                "CASE id WHEN 5001 THEN 'oldest' ELSE 'ON' END FROM ids")));
+            QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 5000")));
+        }
+        QCOMPARE(details(log.newestEventsOf({EventKind::Link}, 1)), QStringList{"oldest"});
+    }
+
     void newestFirstFollowsTheRingNotTheClock()
     {
         makeRecordingDatabase();

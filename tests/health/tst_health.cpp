@@ -427,6 +427,20 @@ private slots:
         QCOMPARE(linkHealth()->counters().reopens, qint64(1));
     }
 
+    // "打开" again on a live port: until the instrument's first reply the
+    // boxes show nothing read on the new opening.
+    void openingAgainMarksTheBoxesAtOnce()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        QTRY_VERIFY(allBoxesMarked(false));
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::Opening);
+        QVERIFY(allBoxesMarked(true));
+    }
+
     void silentInstrumentIsAmber()
     {
         Simulator sim({"--silent"});
@@ -639,6 +653,28 @@ private slots:
         QCOMPARE(linkHealth()->state(), LinkState::Live);
         QCOMPARE(config->findChild<QLabel *>(QStringLiteral("ConfigLinkState"))->text(),
                  QStringLiteral("在线"));
+        QVERIFY(StaleMarker::isMarked(readBack));
+    }
+
+    // Read cycles that fail while the instrument still answers the others:
+    // after a good cycle, two failed ones in a row mark the read-back.
+    void failedReadCyclesOnALiveLinkMarkTheReadBack()
+    {
+        auto config = std::make_unique<ConfigWindow>();
+        config->show();
+        QWidget *readBack = config->findChild<QWidget *>(QStringLiteral("D_4W(0)"));
+        // Requests 3, 5, 8 ... lost: each cycle after the first loses one of its two reads.
+        Simulator sim({"--drop", "40"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        Met1()->stopPolling();
+        config->readCycle();
+        QVERIFY(!StaleMarker::isMarked(readBack));
+        config->readCycle();
+        QVERIFY(!StaleMarker::isMarked(readBack));
+        config->readCycle();
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().timeouts, qint64(2));
         QVERIFY(StaleMarker::isMarked(readBack));
     }
 

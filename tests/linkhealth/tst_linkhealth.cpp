@@ -519,6 +519,19 @@ private slots:
         QCOMPARE(linkHealth()->state(), LinkState::Live);
     }
 
+    // A retry that cannot open the device again leaves the port lost: it
+    // worked before, so it never becomes a port that failed to open.
+    void failedRetryKeepsThePortLost()
+    {
+        Simulator sim;
+        QVERIFY(loseThePort(sim));
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        QTest::qWait(int(LinkHealth::kRetryInterval.count()) + 500); // one retry, still away
+        QCOMPARE(linkHealth()->state(), LinkState::PortLost);
+        QCOMPARE(changes.count(), 0);
+        QVERIFY(linkHealth()->retrying());
+    }
+
     void closeStopsTheRetries()
     {
         Simulator sim;

@@ -77,7 +77,7 @@ struct RecordSession::Instrument {
 QString linkStateLine(LinkState to, const QString &reason)
 {
     const qint64 retrySeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(LinkHealth::kRetryInterval).count();
+        std::chrono::duration_cast<std::chrono::seconds>(PortReconnection::kRetryInterval).count();
     switch (to) {
     case LinkState::NotOpened:
         return QStringLiteral("link: closed");

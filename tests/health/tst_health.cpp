@@ -472,7 +472,7 @@ private slots:
                  QStringLiteral("打开失败: ") + device + QStringLiteral(": 设备不存在"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
-        QVERIFY(linkHealth()->retrying());
+        QVERIFY(portReconnection()->retrying());
     }
 
     void detailsViewFromClickAndKey()

@@ -151,12 +151,11 @@ void RecordSession::start()
         linkHealth()->watchInstrument(address);
         in.poller = std::make_unique<Poller>();
         in.recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("mscom-a%1").arg(address));
-        in.monitor = std::make_unique<HealthMonitor>(
-            linkHealth(), nullptr, QStringLiteral("events-a%1").arg(address), address);
+        in.monitor = std::make_unique<HealthMonitor>(linkHealth(), nullptr, address);
         in.monitor->watchRecorder(in.recorder.get());
         connect(in.monitor->recording(), &RecordingWatch::stateChanged, this,
                 [this, target](const RecordingStatus &status) { noteRecording(*target, status); });
-        in.journal = std::make_unique<EventJournal>(QStringLiteral("journal-a%1").arg(address));
+        in.journal = std::make_unique<EventJournal>();
         in.journal->toolStarted();
         // The poller reports with this instrument's tables in place (swapIn).
         connect(in.poller.get(), &Poller::polled, in.journal.get(), &EventJournal::pollDelivered);

@@ -116,8 +116,9 @@ private:
     std::function<RowQuality()> m_qualitySource;
     Backlog m_pvBacklog;
     Backlog m_lpvBacklog;
-    // The loss of rows goes to the events beside the rings.
-    EventLog m_events;
+    // The loss of rows goes to the events beside the rings, through the log
+    // the other writers of this database share.
+    std::shared_ptr<EventLog> m_events = sharedEventLog();
     qint32 m_pvCounter = 0;
     qint32 m_lpvCounter = 0;
 };

@@ -213,6 +213,41 @@ private slots:
         QCOMPARE(details(log.newestEventsOf({EventKind::Link}, 1)), QStringList{"oldest"});
     }
 
+    // Every writer of one database in the process shares one log: one queue,
+    // one connection; what waited before the database was known goes along,
+    // after what waits there already.
+    void oneLogPerDatabase()
+    {
+        makeRecordingDatabase();
+        std::shared_ptr<EventLog> early = sharedEventLog();
+        QVERIFY(!early->appendEvent(linkEvent(kStart, QStringLiteral("before"))));
+        std::shared_ptr<EventLog> first = sharedEventLog(dbPath());
+        QVERIFY(first->isOpen());
+        QCOMPARE(sharedEventLog(m_dir->path() + QStringLiteral("/./Rdatabj.db")), first);
+        QVERIFY(first->appendEvent(linkEvent(kStart, QStringLiteral("first"))));
+        moveEventLog(early, dbPath());
+        QCOMPARE(early, first);
+        QVERIFY(early->pending().empty());
+        QCOMPARE(details(first->newestEvents(5)), (QStringList{"before", "first"}));
+
+        // Another database has a log of its own.
+        const QString other = m_dir->filePath(QStringLiteral("other.db"));
+        QVERIFY(RecordingStore(QStringLiteral("other maker")).open(other));
+        std::shared_ptr<EventLog> second = sharedEventLog(other);
+        QVERIFY(second != first);
+        // A log still held by another writer keeps what waits in it.
+        std::shared_ptr<EventLog> held = first;
+        moveEventLog(held, other);
+        QCOMPARE(held, second);
+        QCOMPARE(details(second->newestEvents(5)), QStringList{});
+
+        // Once the last holder lets go, its connection is closed.
+        const QStringList before = QSqlDatabase::connectionNames();
+        second.reset();
+        held.reset();
+        QCOMPARE(QSqlDatabase::connectionNames().size(), before.size() - 1);
+    }
+
     void newestFirstFollowsTheRingNotTheClock()
     {
         makeRecordingDatabase();

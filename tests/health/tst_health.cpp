@@ -257,7 +257,7 @@ private slots:
         }
         SystemClock::setFixed(kNoon);
         LinkHealth link;
-        HealthMonitor monitor(&link, nullptr, QStringLiteral("earlier-monitor"));
+        HealthMonitor monitor(&link);
         Recorder recorder(nullptr, QStringLiteral("earlier-recorder"));
         monitor.watchRecorder(&recorder);
         QCOMPARE(monitor.notLiveSpans().size(),

@@ -8,7 +8,7 @@
 HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, std::optional<qint32> address)
     : QObject(parent), m_link(link), m_address(address), m_started(SystemClock::now())
 {
-    if (linkState() != LinkState::Live)
+    if (!linkLive(linkState()))
         m_spans.push_back({m_started, std::nullopt});
     if (!address) {
         connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
@@ -51,9 +51,9 @@ void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason
     const QString chinese = reason.isEmpty() ? QString() : m_link->lastFailureChinese();
     const QDateTime now = SystemClock::now();
     const bool spanOpen = !m_spans.empty() && !m_spans.back().to;
-    if (to == LinkState::Live && spanOpen)
+    if (linkLive(to) && spanOpen)
         m_spans.back().to = now;
-    else if (to != LinkState::Live && !spanOpen)
+    else if (!linkLive(to) && !spanOpen)
         m_spans.push_back({now, std::nullopt});
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin());

@@ -90,20 +90,26 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
 
 QString ringName(RecordTable ring)
 {
-    return QStringLiteral("%1 s").arg(sampleSeconds(ring));
+    return QStringLiteral("%1 s").arg(ringSampleSeconds(ring));
+}
+
+bool refuseFromAfterTo(RangeExport &done, double from, double to)
+{
+    if (from <= to)
+        return false;
+    done.fault = RangeFault::FromAfterTo;
+    done.message = QStringLiteral("from after to");
+    return true;
 }
 
 RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
                         const QString &path, const ExportProgress &progress)
 {
     RangeExport done;
-    if (from > to) {
-        done.fault = RangeFault::FromAfterTo;
-        done.message = QStringLiteral("from after to");
+    if (refuseFromAfterTo(done, from, to))
         return done;
-    }
     done.ring = ring ? *ring : chooseRing(reader, from, to);
-    const double ringDays = double(kRecordRingIds) * sampleSeconds(done.ring) / kSecondsPerDay;
+    const double ringDays = double(kRecordRingIds) * ringSampleSeconds(done.ring) / kSecondsPerDay;
     if (to - from > ringDays) {
         done.fault = RangeFault::LongerThanRing;
         done.message = QStringLiteral("range longer than the %1 ring holds (%2 days)")

@@ -21,11 +21,6 @@ MomentLookup lookupIn(const RingReader &reader, RecordTable ring)
 }
 } // namespace
 
-int sampleSeconds(RecordTable ring)
-{
-    return ring == RecordTable::PvData ? 1 : 10;
-}
-
 qint32 RingOrder::idAt(int k) const
 {
     return qint32((qint64(oldestId) - 1 + k) % kRecordRingIds + 1);
@@ -96,12 +91,13 @@ QVector<IdSpan> idSpans(const RingOrder &order, int first, int end)
 RecordTable chooseRing(std::optional<double> oldestPv, std::optional<double> oldestLpv, double from,
                        double to)
 {
-    const double pvRingDays = kRecordRingIds * sampleSeconds(RecordTable::PvData) / kSecondsPerDay;
+    const double pvRingDays =
+        kRecordRingIds * ringSampleSeconds(RecordTable::PvData) / kSecondsPerDay;
     if (!oldestPv || to - from > pvRingDays)
         return RecordTable::LpvWdjl;
     if (*oldestPv <= from)
         return RecordTable::PvData;
-    const double lpvInterval = sampleSeconds(RecordTable::LpvWdjl) / kSecondsPerDay;
+    const double lpvInterval = ringSampleSeconds(RecordTable::LpvWdjl) / kSecondsPerDay;
     return oldestLpv && *oldestLpv < *oldestPv - lpvInterval ? RecordTable::LpvWdjl
                                                              : RecordTable::PvData;
 }
@@ -116,7 +112,7 @@ double gapDays(RecordTable ring)
 {
     if (ring == RecordTable::PvData)
         return Chart::kGapDays;
-    return std::min(Chart::kGapDays, kGapIntervals * sampleSeconds(ring) / kSecondsPerDay);
+    return std::min(Chart::kGapDays, kGapIntervals * ringSampleSeconds(ring) / kSecondsPerDay);
 }
 
 bool isGap(double earlier, double later, RecordTable ring)

@@ -20,9 +20,6 @@
 namespace History
 {
 
-// Seconds between two rows of a ring: 1 for pv_data, 10 for Lpv_wdjl.
-int sampleSeconds(RecordTable ring);
-
 // Date and time of the row with an id; nullopt when there is no such row.
 using MomentLookup = std::function<std::optional<double>(qint32 id)>;
 

@@ -67,7 +67,7 @@ HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePa
     setWindowTitle(QStringLiteral("历史曲线"));
     const ForwarderSettings historian = forwarderSettingsFromEnvironment(databasePath, 1, 1, {});
     if (historian.target.isValid() && !historian.target.host.isEmpty())
-        m_historianUrl = qEnvironmentVariable("ZELMAR_HISTORIAN").trimmed();
+        m_historianUrl = qEnvironmentVariable(kHistorianEnvironment).trimmed();
     buildControls();
     m_stationEdit->setText(historian.station);
     resize(1100, 680);

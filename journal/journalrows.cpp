@@ -15,7 +15,6 @@ namespace
 const QString kOn = QStringLiteral("ON");
 const QString kOff = QStringLiteral("OFF");
 const QString kStartingMark = QStringLiteral("起始");
-constexpr qint64 kSecondsPerDay = 24 * 60 * 60;
 
 bool detailBeginsWith(const Event &event, const QString &word)
 {
@@ -175,7 +174,7 @@ QString durationText(qint64 seconds, bool atLeast)
 std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime &now)
 {
     std::array<int, 4> counts{};
-    const QDateTime from = now.addSecs(-kSecondsPerDay);
+    const QDateTime from = now.addSecs(-kWholeSecondsPerDay);
     // Rows are oldest first: walk back from the newest until a day has passed.
     for (auto it = rows.rows().rbegin(); it != rows.rows().rend(); ++it) {
         const Event &e = it->event;

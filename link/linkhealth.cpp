@@ -130,6 +130,32 @@ QString openFailureChinese(const QString &path, int err)
     return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
 }
 
+const std::array<LinkStateWords, 6> &linkStateTable()
+{
+    static const std::array<LinkStateWords, 6> table{{
+        {LinkState::NotOpened, "not_opened", "未打开", "closed"},
+        {LinkState::Opening, "opening", "正在打开", "port open, waiting for the first reply"},
+        {LinkState::Live, "live", "在线", "live"},
+        {LinkState::NoAnswer, "no_answer", "无应答", "no answer"},
+        {LinkState::PortLost, "port_lost", "端口丢失", "port lost"},
+        {LinkState::OpenFailed, "open_failed", "打开失败", "cannot open the port"},
+    }};
+    return table;
+}
+
+const LinkStateWords &linkStateWords(LinkState state)
+{
+    for (const LinkStateWords &row : linkStateTable())
+        if (row.state == state)
+            return row;
+    return linkStateTable().front();
+}
+
+bool linkLive(LinkState state)
+{
+    return state == LinkState::Live;
+}
+
 bool linkPortOpen(LinkState state)
 {
     return state == LinkState::Opening || state == LinkState::Live || state == LinkState::NoAnswer;

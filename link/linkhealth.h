@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -22,8 +23,26 @@ enum class LinkState {
     OpenFailed, // the port could not be opened (the port tries again)
 };
 
+// A link state as data: its code (what stays the same whatever the language),
+// its Chinese word (the windows, the events table) and its English word (the
+// recorder's log). One row per state, in linkStateWords().
+struct LinkStateWords {
+    LinkState state;
+    const char *code;
+    const char *chinese;
+    const char *english;
+};
+// The row of `state`.
+const LinkStateWords &linkStateWords(LinkState state);
+// Every state's row, in the order of the enumeration.
+const std::array<LinkStateWords, 6> &linkStateTable();
+
 // Whether the port is open in `state` (an exchange may be tried on it).
 bool linkPortOpen(LinkState state);
+// Whether the instrument is heard in `state`: only then does what was read
+// stand as a reading. Every other state is "not live" (the chart's band, the
+// stale marks).
+bool linkLive(LinkState state);
 
 // What one exchange came to, from libmodbus's errno.
 enum class ExchangeOutcome {

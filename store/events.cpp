@@ -20,10 +20,6 @@
 namespace
 {
 
-// As short as the recorder's wait: events are written on the UI thread, and a
-// database that another program holds locked must not freeze the windows.
-constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
-
 const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
 {
     static const std::array<std::pair<EventKind, const char *>, 13> names{{
@@ -137,7 +133,7 @@ bool EventLog::openConnection()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(m_path);
-    db.setConnectOptions(QLatin1String(kConnectOptions));
+    db.setConnectOptions(QLatin1String(kRecordingBusyTimeout));
     if (!db.open()) {
         m_lastError = QStringLiteral("open: ") + db.lastError().text();
         return false;

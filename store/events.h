@@ -82,7 +82,7 @@ public:
     // the oldest waiting event is dropped (and counted in droppedCount()). When
     // the database returns, a note event ahead of the survivors says how many.
     static constexpr int kQueueLimit = 1000;
-    static constexpr qint64 kReopenIntervalSeconds = 10;
+    static constexpr qint64 kReopenIntervalSeconds = kRecordingReopenSeconds;
 
     // A closed log whose connection will carry `connectionName`, unique in the process.
     explicit EventLog(const QString &connectionName = QStringLiteral("events"));

@@ -13,7 +13,6 @@ namespace
 constexpr qint64 kEpochSerial = 25569;
 // A zone changes its offset at most a few times a year: a day either side of
 // an instant looked up finds every offset that can apply.
-constexpr qint64 kSecondsPerDayWhole = 86400;
 
 } // namespace
 
@@ -21,9 +20,9 @@ qint64 localSeconds(double date, double time)
 {
     const double fraction = std::fabs(time - std::trunc(time));
     qint64 seconds = std::llround(fraction * kSecondsPerDay);
-    if (seconds >= kSecondsPerDayWhole)
+    if (seconds >= kWholeSecondsPerDay)
         seconds = 0;
-    return (static_cast<qint64>(std::trunc(date)) - kEpochSerial) * kSecondsPerDayWhole + seconds;
+    return (static_cast<qint64>(std::trunc(date)) - kEpochSerial) * kWholeSecondsPerDay + seconds;
 }
 
 InstantResolver::InstantResolver(const QTimeZone &zone) : m_zone(zone) {}
@@ -57,8 +56,8 @@ qint32 InstantResolver::offsetFromZone(qint64 local)
 {
     // Every offset that holds within a day of the local time, and the
     // instants they give that really carry that offset.
-    const qint32 early = offsetAtInstant(local - kSecondsPerDayWhole);
-    const qint32 late = offsetAtInstant(local + kSecondsPerDayWhole);
+    const qint32 early = offsetAtInstant(local - kWholeSecondsPerDay);
+    const qint32 late = offsetAtInstant(local + kWholeSecondsPerDay);
     qint32 candidates[2] = {std::max(early, late), std::min(early, late)}; // earlier instant first
     int valid = 0;
     qint32 found[2] = {0, 0};

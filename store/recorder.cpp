@@ -81,10 +81,10 @@ void Recorder::tick()
     // clock's reading, which places them on the time line unambiguously.
     const RowQuality quality = m_qualitySource ? m_qualitySource() : RowQuality::NotConnected;
     const qint32 utcOffset = now.offsetFromUtc();
-    takeIfDue(m_pvBacklog, kPvIntervalSeconds, date, time, quality, utcOffset, PvLastDate,
-              PvLastTime);
-    takeIfDue(m_lpvBacklog, kLpvIntervalSeconds, date, time, quality, utcOffset, LpvLastDate,
-              LpvLastTime);
+    takeIfDue(m_pvBacklog, ringSampleSeconds(RecordTable::PvData), date, time, quality, utcOffset,
+              PvLastDate, PvLastTime);
+    takeIfDue(m_lpvBacklog, ringSampleSeconds(RecordTable::LpvWdjl), date, time, quality, utcOffset,
+              LpvLastDate, LpvLastTime);
 
     if (!m_store.keepOpen(now))
         return;

@@ -39,8 +39,6 @@ class Recorder : public QObject
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kTimer1Interval{100};
-    static constexpr qint64 kPvIntervalSeconds = 1;
-    static constexpr qint64 kLpvIntervalSeconds = 10;
     // An hour of each ring waits in memory while the file takes no writes.
     static constexpr int kPvBacklog = 3600;
     static constexpr int kLpvBacklog = 360;

@@ -154,6 +154,82 @@ private slots:
                  QStringLiteral("从未应答"));
     }
 
+    // One row per link state: its code and its words in both languages, and
+    // the state read back from a detail an earlier version wrote (text only).
+    void linkStatesAsData_data()
+    {
+        QTest::addColumn<LinkState>("state");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("not opened") << LinkState::NotOpened << "not_opened"
+                                    << "未打开"
+                                    << "closed";
+        QTest::newRow("opening") << LinkState::Opening << "opening"
+                                 << "正在打开"
+                                 << "port open, waiting for the first reply";
+        QTest::newRow("live") << LinkState::Live << "live"
+                              << "在线"
+                              << "live";
+        QTest::newRow("no answer") << LinkState::NoAnswer << "no_answer"
+                                   << "无应答"
+                                   << "no answer";
+        QTest::newRow("port lost") << LinkState::PortLost << "port_lost"
+                                   << "端口丢失"
+                                   << "port lost";
+        QTest::newRow("open failed") << LinkState::OpenFailed << "open_failed"
+                                     << "打开失败"
+                                     << "cannot open the port";
+    }
+    void linkStatesAsData()
+    {
+        QFETCH(LinkState, state);
+        QFETCH(QString, code);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        const LinkStateWords &words = linkStateWords(state);
+        QCOMPARE(QLatin1String(words.code), code);
+        QCOMPARE(linkStateText(state), chinese);
+        QCOMPARE(QLatin1String(words.english), english);
+        QCOMPARE(linkStateOfDetail(chinese + QStringLiteral(": /dev/ttyUSB0: 设备不存在")),
+                 std::optional<LinkState>(state));
+    }
+
+    // One row per historian state, as the strip and the recorder's log say it.
+    void historianStatesAsData_data()
+    {
+        using State = HistorianStatus::State;
+        QTest::addColumn<HistorianStatus>("status");
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("off") << HistorianStatus{} << ""
+                             << "";
+        QTest::newRow("invalid") << HistorianStatus{State::Invalid, 0, "bad\nport"}
+                                 << "历史库 地址无效: bad port"
+                                 << "historian address invalid: bad\nport";
+        QTest::newRow("connecting")
+            << HistorianStatus{State::Connecting, 0, {}} << "历史库 正在连接"
+            << "connecting";
+        QTest::newRow("forwarding") << HistorianStatus{State::Forwarding, 0, {}} << "历史库 转发中"
+                                    << "forwarding";
+        QTest::newRow("behind") << HistorianStatus{State::Behind, 120, {}} << "历史库 落后 120 行"
+                                << "behind by 120 rows";
+        QTest::newRow("unreachable")
+            << HistorianStatus{State::Unreachable, 3, "timeout"} << "历史库 服务器不可达: timeout"
+            << "server unreachable: timeout";
+        QTest::newRow("refused") << HistorianStatus{State::Refused, 0, "owner"}
+                                 << "历史库 被拒绝: owner"
+                                 << "refused by the server: owner";
+    }
+    void historianStatesAsData()
+    {
+        QFETCH(HistorianStatus, status);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        QCOMPARE(historianText(status), chinese);
+        QCOMPARE(historianStatusText(status), english);
+    }
+
     void stateColours()
     {
         QCOMPARE(linkStateColour(LinkState::Live), QColor(kLiveColour));

@@ -359,7 +359,7 @@ void TestHistory::gapRuleOfEachRing()
     QFETCH(int, apart);
     QFETCH(bool, gap);
     Recording recording;
-    const int step = sampleSeconds(ring);
+    const int step = ringSampleSeconds(ring);
     // Ten rows, a stretch of `apart` seconds, ten more rows.
     QVERIFY(recording.fill(ring, 10, 10, noon(), step));
     QVERIFY(recording.fill(ring, 20, 10, noon() + apart + 9 * step, step));

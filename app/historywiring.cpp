@@ -16,7 +16,7 @@ HistorySettings historySettingsFromEnvironment(const QString &databasePath)
     HistorySettings settings;
     settings.databasePath = databasePath;
     if (historian.target.isValid() && !historian.target.host.isEmpty())
-        settings.historianUrl = qEnvironmentVariable("ZELMAR_HISTORIAN").trimmed();
+        settings.historianUrl = qEnvironmentVariable(kHistorianEnvironment).trimmed();
     settings.station = historian.station;
     return settings;
 }

@@ -77,26 +77,18 @@ struct RecordSession::Instrument {
 QString linkStateLine(LinkState to, const QString &reason)
 {
     const qint64 retrySeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(LinkHealth::kRetryInterval).count();
-    switch (to) {
-    case LinkState::NotOpened:
-        return QStringLiteral("link: closed");
-    case LinkState::Opening:
-        return QStringLiteral("link: port open, waiting for the first reply");
-    case LinkState::Live:
-        return QStringLiteral("link: live");
-    case LinkState::NoAnswer:
-        return QStringLiteral("link: no answer: ") + reason;
-    case LinkState::PortLost:
-        return QStringLiteral("link: port lost: %1; reopening every %2 s")
-            .arg(reason)
-            .arg(retrySeconds);
-    case LinkState::OpenFailed:
-        return QStringLiteral("link: cannot open the port: %1; trying again every %2 s")
-            .arg(reason)
-            .arg(retrySeconds);
-    }
-    return {};
+        std::chrono::duration_cast<std::chrono::seconds>(PortReconnection::kRetryInterval).count();
+    QString line = QStringLiteral("link: ") + QLatin1String(linkStateWords(to).english);
+    // Only a state with a failure behind it gives its reason.
+    const bool failed =
+        to == LinkState::NoAnswer || to == LinkState::PortLost || to == LinkState::OpenFailed;
+    if (failed)
+        line += QStringLiteral(": ") + reason;
+    if (to == LinkState::PortLost)
+        line += QStringLiteral("; reopening every %1 s").arg(retrySeconds);
+    if (to == LinkState::OpenFailed)
+        line += QStringLiteral("; trying again every %1 s").arg(retrySeconds);
+    return line;
 }
 
 QString recordingStateLine(const RecordingStatus &status, bool resumed)
@@ -151,12 +143,11 @@ void RecordSession::start()
         linkHealth()->watchInstrument(address);
         in.poller = std::make_unique<Poller>();
         in.recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("mscom-a%1").arg(address));
-        in.monitor = std::make_unique<HealthMonitor>(
-            linkHealth(), nullptr, QStringLiteral("events-a%1").arg(address), address);
+        in.monitor = std::make_unique<HealthMonitor>(linkHealth(), nullptr, address);
         in.monitor->watchRecorder(in.recorder.get());
         connect(in.monitor->recording(), &RecordingWatch::stateChanged, this,
                 [this, target](const RecordingStatus &status) { noteRecording(*target, status); });
-        in.journal = std::make_unique<EventJournal>(QStringLiteral("journal-a%1").arg(address));
+        in.journal = std::make_unique<EventJournal>();
         in.journal->toolStarted();
         // The poller reports with this instrument's tables in place (swapIn).
         connect(in.poller.get(), &Poller::polled, in.journal.get(), &EventJournal::pollDelivered);

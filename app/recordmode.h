@@ -34,9 +34,9 @@ struct HistorianStatus;
 // the recorder reads: each instrument keeps its own copy, put in place around
 // its poll and its recording tick and saved again after (swapIn / swapOut).
 //
-// The port is opened once [openPort]; from then on the link's own health
-// (linkHealth()) reopens a port whose device went away, or that could not be
-// opened, every 2 s, and polling goes on once it is open again. Each change of
+// The port is opened once [openPort]; from then on the port's reconnection
+// (portReconnection()) reopens a port whose device went away, or that could not
+// be opened, every 2 s, and polling goes on once it is open again. Each change of
 // the link's state is one line [noteLink]; SIGTERM or SIGINT [shutDown] closes
 // the port and the process ends.
 class RecordSession : public QObject

@@ -14,16 +14,11 @@ namespace
 constexpr int kGapIntervals = 30;
 } // namespace
 
-int sampleSeconds(RecordTable ring)
-{
-    return ring == RecordTable::PvData ? 1 : 10;
-}
-
 double gapDays(RecordTable ring)
 {
     if (ring == RecordTable::PvData)
         return Chart::kGapDays;
-    return std::min(Chart::kGapDays, kGapIntervals * sampleSeconds(ring) / kSecondsPerDay);
+    return std::min(Chart::kGapDays, kGapIntervals * ringSampleSeconds(ring) / kSecondsPerDay);
 }
 
 bool isGap(double earlier, double later, RecordTable ring)

@@ -8,9 +8,6 @@
 namespace History
 {
 
-// Seconds between two rows of a ring: 1 for pv_data, 10 for Lpv_wdjl.
-int sampleSeconds(RecordTable ring);
-
 // The largest spacing of two neighbouring rows that is not a gap, in days: just
 // under 5 minutes, or 30 sample intervals where those are shorter.
 double gapDays(RecordTable ring);

@@ -17,7 +17,6 @@ namespace
 constexpr std::array<int, 22> kTickSteps = {
     1,    2,    5,    10,    15,    30,    60,    120,    300,    600,    900,
     1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 345600, 604800, 1209600};
-constexpr int kSecondsPerMinute = 60;
 
 // A margin of a twentieth of the values' spread above and below them.
 constexpr double kMarginFraction = 0.05;

@@ -28,7 +28,7 @@ QTime timeFromFraction(double serial)
 {
     const double fraction = std::fabs(serial - std::trunc(serial));
     qint64 seconds = std::llround(fraction * kSecondsPerDay);
-    if (seconds >= 86400)
+    if (seconds >= kWholeSecondsPerDay)
         seconds = 0;
     return QTime(0, 0).addSecs(static_cast<int>(seconds));
 }

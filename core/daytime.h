@@ -8,7 +8,10 @@
 // Dates and times travel as day serials: whole days since 30 December 1899 for a
 // date, the fraction of a day for a time of day.
 
-constexpr double kSecondsPerDay = 86400.0;
+constexpr qint64 kSecondsPerMinute = 60;
+constexpr qint64 kSecondsPerHour = 60 * kSecondsPerMinute;
+constexpr qint64 kWholeSecondsPerDay = 24 * kSecondsPerHour;
+constexpr double kSecondsPerDay = kWholeSecondsPerDay;
 
 // The serial of a date: whole days since day zero, negative before it.
 double daySerial(const QDate &date);

@@ -62,7 +62,7 @@ void ConfigHealth::refresh()
     m_detail->setText(state == LinkState::NotOpened
                           ? QString()
                           : linkSettingsText(link->settings()) + QStringLiteral("  ") + detail);
-    m_marker->setStale(state != LinkState::Live || !m_readBack.fresh());
+    m_marker->setStale(staleReading(state, m_readBack));
 }
 
 ConfigHealth *attachConfigHealth(QWidget *configWindow)

@@ -5,12 +5,10 @@
 #include "healthtexts.h"
 #include "recorder.h"
 
-HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, const QString &eventsConnection,
-                             std::optional<qint32> address)
-    : QObject(parent), m_link(link), m_address(address), m_events(eventsConnection),
-      m_started(SystemClock::now())
+HealthMonitor::HealthMonitor(LinkHealth *link, QObject *parent, std::optional<qint32> address)
+    : QObject(parent), m_link(link), m_address(address), m_started(SystemClock::now())
 {
-    if (linkState() != LinkState::Live)
+    if (!linkLive(linkState()))
         m_spans.push_back({m_started, std::nullopt});
     if (!address) {
         connect(link, &LinkHealth::stateChanged, this, &HealthMonitor::onLinkChanged);
@@ -53,9 +51,9 @@ void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason
     const QString chinese = reason.isEmpty() ? QString() : m_link->lastFailureChinese();
     const QDateTime now = SystemClock::now();
     const bool spanOpen = !m_spans.empty() && !m_spans.back().to;
-    if (to == LinkState::Live && spanOpen)
+    if (linkLive(to) && spanOpen)
         m_spans.back().to = now;
-    else if (to != LinkState::Live && !spanOpen)
+    else if (!linkLive(to) && !spanOpen)
         m_spans.push_back({now, std::nullopt});
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin());
@@ -70,9 +68,12 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
     m_wasRecording = status.recording;
     m_recordingKnown = true;
     // The events go into the database the recorder writes, once it works.
-    if (status.recording && (!m_events.isOpen() || m_events.path() != status.path))
-        m_events.open(status.path);
-    if (m_events.isOpen() && !m_storedSpansLoaded)
+    if (status.recording && (!m_events->isOpen() || m_events->path() != status.path)) {
+        moveEventLog(m_events, status.path);
+        if (!m_events->isOpen())
+            m_events->open(status.path);
+    }
+    if (m_events->isOpen() && !m_storedSpansLoaded)
         loadStoredSpans();
     append(Event{SystemClock::now(), EventKind::Recording, status.path,
                  HealthTexts::recordingEventDetail(status, resumed)});
@@ -81,7 +82,7 @@ void HealthMonitor::onRecordingChanged(const RecordingStatus &status)
 
 void HealthMonitor::append(const Event &event)
 {
-    m_events.appendEvent(event);
+    m_events->appendEvent(event);
 }
 
 // The link events of earlier runs give their spans. A run that ended while
@@ -91,7 +92,7 @@ void HealthMonitor::loadStoredSpans()
     m_storedSpansLoaded = true;
     const QDateTime since = m_started.addSecs(-kStoredSpanHours * 3600);
     const std::vector<NotLiveSpan> stored =
-        notLiveSpansOf(m_events.eventsBetween(since, m_started), since, m_started);
+        notLiveSpansOf(m_events->eventsBetween(since, m_started), since, m_started);
     m_spans.insert(m_spans.begin(), stored.begin(), stored.end());
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin(), m_spans.end() - kSpanLimit);
@@ -100,14 +101,14 @@ void HealthMonitor::loadStoredSpans()
 std::vector<Event> HealthMonitor::recentEvents(int count) const
 {
     std::vector<Event> events;
-    const std::deque<Event> &waiting = m_events.pending();
+    const std::deque<Event> &waiting = m_events->pending();
     for (auto it = waiting.rbegin(); it != waiting.rend() && int(events.size()) < count; ++it)
         events.push_back(*it);
     // Only the kinds this view lists, so that a chattering alarm in the same
     // table never pushes the link's and the recording's events out.
     const int stored = count - int(events.size());
     if (stored > 0) {
-        const std::vector<Event> newest = m_events.newestEventsOf(
+        const std::vector<Event> newest = m_events->newestEventsOf(
             {EventKind::Link, EventKind::Recording, EventKind::Historian}, stored);
         events.insert(events.end(), newest.begin(), newest.end());
     }

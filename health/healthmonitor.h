@@ -32,12 +32,12 @@ public:
     // the pv_data ring the chart shows holds about 18 hours.
     static constexpr qint64 kStoredSpanHours = 24;
 
-    // Follows `link` from now on; `eventsConnection` names the events table's
-    // own database connection. With an `address`, the link's state is that
+    // Follows `link` from now on; its events wait in memory until the
+    // recorder's database is known, then go to that database's shared log
+    // (sharedEventLog). With an `address`, the link's state is that
     // instrument's (LinkHealth::addressState): one of several instruments on
     // the line keeps its own answering state, events and spans.
     explicit HealthMonitor(LinkHealth *link, QObject *parent = nullptr,
-                           const QString &eventsConnection = QStringLiteral("events"),
                            std::optional<qint32> address = std::nullopt);
     ~HealthMonitor() override;
 
@@ -55,8 +55,8 @@ public:
     const RecordingWatch *recording() const { return m_recording.get(); }
     // The historian followed; nullptr before watchHistorian().
     const Historian *historian() const { return m_historian.data(); }
-    // The events table (the journal of later changes appends to it as well).
-    EventLog &events() { return m_events; }
+    // The events table (the journal of later changes appends to the same log).
+    EventLog &events() { return *m_events; }
     // The newest link, recording and historian events, newest first: stored ones after
     // those still waiting for the database.
     std::vector<Event> recentEvents(int count = kRecentEvents) const;
@@ -79,7 +79,7 @@ private:
     std::optional<qint32> m_address;
     std::unique_ptr<RecordingWatch> m_recording;
     QPointer<Historian> m_historian;
-    EventLog m_events;
+    std::shared_ptr<EventLog> m_events = sharedEventLog();
     std::vector<NotLiveSpan> m_spans;
     QDateTime m_started;
     bool m_storedSpansLoaded = false;

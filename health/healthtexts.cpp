@@ -10,8 +10,6 @@ namespace HealthTexts
 
 namespace
 {
-constexpr qint64 kSecondsPerMinute = 60;
-constexpr qint64 kSecondsPerHour = 3600;
 const std::array<const char *, 3> kBauds{"4800", "9600", "19200"};
 const std::array<const char *, 3> kParities{"无校验", "奇校验", "偶校验"};
 
@@ -24,21 +22,7 @@ QString codeText(const std::array<const char *, 3> &names, qint32 code)
 
 QString linkStateText(LinkState state)
 {
-    switch (state) {
-    case LinkState::NotOpened:
-        return QStringLiteral("未打开");
-    case LinkState::Opening:
-        return QStringLiteral("正在打开");
-    case LinkState::Live:
-        return QStringLiteral("在线");
-    case LinkState::NoAnswer:
-        return QStringLiteral("无应答");
-    case LinkState::PortLost:
-        return QStringLiteral("端口丢失");
-    case LinkState::OpenFailed:
-        return QStringLiteral("打开失败");
-    }
-    return {};
+    return QString::fromUtf8(linkStateWords(state).chinese);
 }
 
 QColor linkStateColour(LinkState state)
@@ -144,11 +128,10 @@ QString linkEventDetail(LinkState state, const QString &reason)
 
 std::optional<LinkState> linkStateOfDetail(const QString &detail)
 {
-    for (LinkState state : {LinkState::NotOpened, LinkState::Opening, LinkState::Live,
-                            LinkState::NoAnswer, LinkState::PortLost, LinkState::OpenFailed}) {
-        const QString name = linkStateText(state);
+    for (const LinkStateWords &row : linkStateTable()) {
+        const QString name = QString::fromUtf8(row.chinese);
         if (detail == name || detail.startsWith(name + QStringLiteral(": ")))
-            return state;
+            return row.state;
     }
     return std::nullopt;
 }
@@ -185,24 +168,11 @@ QString countersText(const LinkCounters &c)
 
 QString historianText(const HistorianStatus &status)
 {
-    const QString prefix = QStringLiteral("历史库 ");
-    switch (status.state) {
-    case HistorianStatus::State::Off:
+    if (status.state == HistorianStatus::State::Off)
         return {};
-    case HistorianStatus::State::Invalid:
-        return prefix + QStringLiteral("地址无效: ") + status.reason.simplified();
-    case HistorianStatus::State::Connecting:
-        return prefix + QStringLiteral("正在连接");
-    case HistorianStatus::State::Forwarding:
-        return prefix + QStringLiteral("转发中");
-    case HistorianStatus::State::Behind:
-        return prefix + QStringLiteral("落后 %1 行").arg(status.rowsBehind);
-    case HistorianStatus::State::Unreachable:
-        return prefix + QStringLiteral("服务器不可达: ") + status.reason.simplified();
-    case HistorianStatus::State::Refused:
-        return prefix + QStringLiteral("被拒绝: ") + status.reason.simplified();
-    }
-    return {};
+    // The reason on one line: the strip's field is one line high.
+    return QStringLiteral("历史库 ") + historianStateSentence(status, &HistorianStateWords::chinese,
+                                                              status.reason.simplified());
 }
 
 QColor historianColour(const HistorianStatus &status)

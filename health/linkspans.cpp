@@ -16,9 +16,9 @@ std::vector<NotLiveSpan> notLiveSpansOf(const std::vector<Event> &events, const 
             continue;
         const QDateTime at = std::max(event.when, from);
         const bool open = !spans.empty() && !spans.back().to;
-        if (*state != LinkState::Live && !open) {
+        if (!linkLive(*state) && !open) {
             spans.push_back({at, std::nullopt});
-        } else if (*state == LinkState::Live && open) {
+        } else if (linkLive(*state) && open) {
             // A span that ended before the range leaves nothing.
             if (at > spans.back().from)
                 spans.back().to = at;

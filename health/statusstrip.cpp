@@ -157,7 +157,7 @@ void StatusStrip::refresh()
 
     for (int i = 0; i < kTables; ++i)
         if (m_staleMarkers[i])
-            m_staleMarkers[i]->setStale(state != LinkState::Live || !m_freshness[i].fresh());
+            m_staleMarkers[i]->setStale(staleReading(state, m_freshness[i]));
 }
 
 void StatusStrip::addAlarmField(QWidget *field)

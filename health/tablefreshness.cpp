@@ -14,3 +14,8 @@ void TableFreshness::read(bool ok)
         ++m_failedInRow;
     }
 }
+
+bool staleReading(LinkState state, const TableFreshness &table)
+{
+    return !linkLive(state) || !table.fresh();
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "answerrule.h"
+#include "linkhealth.h"
 
 // Whether the values a table shows were read from the instrument. A table is
 // fresh from its first successful read until its reads failed in two polls in
@@ -24,3 +25,7 @@ private:
     bool m_everRead = false;
     int m_failedInRow = 0;
 };
+
+// Whether the values of `table` are marked stale with the link in `state`:
+// while the link is not live, or the table not fresh.
+bool staleReading(LinkState state, const TableFreshness &table);

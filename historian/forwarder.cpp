@@ -10,7 +10,6 @@
 namespace
 {
 
-constexpr char kHistorianEnvironment[] = "ZELMAR_HISTORIAN";
 constexpr char kStationEnvironment[] = "ZELMAR_STATION";
 constexpr char kEventSource[] = "forwarder";
 
@@ -22,11 +21,6 @@ int ringIndex(RecordTable table)
 SampleTable sampleTable(RecordTable table)
 {
     return table == RecordTable::PvData ? SampleTable::Seconds : SampleTable::TenSeconds;
-}
-
-const char *tableText(RecordTable table)
-{
-    return table == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
 }
 
 QDateTime recordedAt(double date, double time)
@@ -251,7 +245,7 @@ qint64 Forwarder::forwardRing(RecordTable table)
     if (last.id > 0 && !intact && newest > 0) {
         const std::optional<RecordedRow> oldest =
             m_source.readRow(table, ringFull ? oldestIfFull : 1);
-        if (!reportLostSpan(QLatin1String(tableText(table)), last,
+        if (!reportLostSpan(QLatin1String(ringTableName(table)), last,
                             oldest ? std::optional(recordedAt(oldest->date, oldest->time))
                                    : std::nullopt))
             return kServerFailed;

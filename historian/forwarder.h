@@ -41,6 +41,9 @@ struct ForwarderSettings {
     std::chrono::milliseconds statementTimeout{10000};
 };
 
+// The variable that names the historian's address.
+constexpr char kHistorianEnvironment[] = "ZELMAR_HISTORIAN";
+
 // The forwarder's settings from the environment: $ZELMAR_HISTORIAN (the
 // address) and $ZELMAR_STATION (the name; default host name and port number).
 // An empty target address (no error, no host) when no historian is configured.

@@ -3,26 +3,44 @@
 #include "store.h"
 
 #include <algorithm>
+#include <array>
+
+const HistorianStateWords &historianStateWords(HistorianStatus::State state)
+{
+    using State = HistorianStatus::State;
+    static const std::array<HistorianStateWords, 7> table{{
+        {State::Off, "off", "", ""},
+        {State::Invalid, "invalid", "地址无效", "historian address invalid"},
+        {State::Connecting, "connecting", "正在连接", "connecting"},
+        {State::Forwarding, "forwarding", "转发中", "forwarding"},
+        {State::Behind, "behind", "落后 %1 行", "behind by %1 rows"},
+        {State::Unreachable, "unreachable", "服务器不可达", "server unreachable"},
+        {State::Refused, "refused", "被拒绝", "refused by the server"},
+    }};
+    for (const HistorianStateWords &row : table)
+        if (row.state == state)
+            return row;
+    return table.front();
+}
+
+QString historianStateSentence(const HistorianStatus &status,
+                               const char *HistorianStateWords::*words, const QString &reason)
+{
+    using State = HistorianStatus::State;
+    if (status.state == State::Off)
+        return {};
+    QString sentence = QString::fromUtf8(historianStateWords(status.state).*words);
+    if (status.state == State::Behind)
+        sentence = sentence.arg(status.rowsBehind);
+    if (status.state == State::Invalid || status.state == State::Unreachable ||
+        status.state == State::Refused)
+        sentence += QStringLiteral(": ") + reason;
+    return sentence;
+}
 
 QString historianStatusText(const HistorianStatus &status)
 {
-    switch (status.state) {
-    case HistorianStatus::State::Off:
-        return {};
-    case HistorianStatus::State::Invalid:
-        return QStringLiteral("historian address invalid: ") + status.reason;
-    case HistorianStatus::State::Connecting:
-        return QStringLiteral("connecting");
-    case HistorianStatus::State::Forwarding:
-        return QStringLiteral("forwarding");
-    case HistorianStatus::State::Behind:
-        return QStringLiteral("behind by %1 rows").arg(status.rowsBehind);
-    case HistorianStatus::State::Unreachable:
-        return QStringLiteral("server unreachable: ") + status.reason;
-    case HistorianStatus::State::Refused:
-        return QStringLiteral("refused by the server: ") + status.reason;
-    }
-    return {};
+    return historianStateSentence(status, &HistorianStateWords::english, status.reason);
 }
 
 bool historianChangeWorthALine(const HistorianStatus &logged, const HistorianStatus &now)

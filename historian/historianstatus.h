@@ -29,6 +29,23 @@ struct HistorianStatus {
 };
 Q_DECLARE_METATYPE(HistorianStatus)
 
+// A historian state as data: its code, its Chinese and its English words
+// (with %1 for the rows behind, where it has them). One row per state, in
+// historianStateWords(); Off has no words: nothing is shown.
+struct HistorianStateWords {
+    HistorianStatus::State state;
+    const char *code;
+    const char *chinese;
+    const char *english;
+};
+// The row of `state`.
+const HistorianStateWords &historianStateWords(HistorianStatus::State state);
+// The words of `status` in one language's column: the state's word, the rows
+// behind in its place, and ": " and the reason after it when there is one to
+// give (Invalid, Unreachable, Refused); empty when Off.
+QString historianStateSentence(const HistorianStatus &status,
+                               const char *HistorianStateWords::*words, const QString &reason);
+
 // The status as one line: "forwarding", "behind by N rows", "server
 // unreachable: reason", "refused by the server: reason", "historian address invalid: reason",
 // "connecting", or empty when no historian is configured.

@@ -1,5 +1,6 @@
 #include "csvexport.h"
 
+#include "csv.h"
 #include "daytime.h"
 #include "historyrange.h"
 #include "instants.h"
@@ -15,8 +16,6 @@ namespace History
 
 namespace
 {
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-constexpr char kLineEnd[] = "\r\n";
 // Rows between two progress reports: often enough for a smooth bar, rarely
 // enough to cost nothing.
 constexpr int kProgressEvery = 2048;
@@ -48,7 +47,7 @@ QByteArray csvLine(const RingRow &row, qint32 utcOffset)
     line += ',';
     if (row.quality)
         line += QByteArray::number(*row.quality);
-    line += kLineEnd;
+    line += kCsvLineEnd;
     return line;
 }
 
@@ -61,9 +60,9 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return result;
     }
-    QByteArray head(kByteOrderMark);
+    QByteArray head(kCsvByteOrderMark);
     head += csvHeader().toUtf8();
-    head += kLineEnd;
+    head += kCsvLineEnd;
     bool written = file.write(head) == head.size();
     InstantResolver instants;
     for (int i = 0; i < rows.size() && written; ++i) {
@@ -91,20 +90,26 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
 
 QString ringName(RecordTable ring)
 {
-    return QStringLiteral("%1 s").arg(sampleSeconds(ring));
+    return QStringLiteral("%1 s").arg(ringSampleSeconds(ring));
+}
+
+bool refuseFromAfterTo(RangeExport &done, double from, double to)
+{
+    if (from <= to)
+        return false;
+    done.fault = RangeFault::FromAfterTo;
+    done.message = QStringLiteral("from after to");
+    return true;
 }
 
 RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
                         const QString &path, const ExportProgress &progress)
 {
     RangeExport done;
-    if (from > to) {
-        done.fault = RangeFault::FromAfterTo;
-        done.message = QStringLiteral("from after to");
+    if (refuseFromAfterTo(done, from, to))
         return done;
-    }
     done.ring = ring ? *ring : chooseRing(reader, from, to);
-    const double ringDays = double(kRecordRingIds) * sampleSeconds(done.ring) / kSecondsPerDay;
+    const double ringDays = double(kRecordRingIds) * ringSampleSeconds(done.ring) / kSecondsPerDay;
     if (to - from > ringDays) {
         done.fault = RangeFault::LongerThanRing;
         done.message = QStringLiteral("range longer than the %1 ring holds (%2 days)")

@@ -61,6 +61,10 @@ struct RangeExport {
     qint64 rows = 0;
 };
 
+// Whether `from` lies after `to`; then `done` says so (FromAfterTo), and the
+// export stops before reading anything.
+bool refuseFromAfterTo(RangeExport &done, double from, double to);
+
 // The rows from `from` to `to` (day serials, inclusive) of `ring`, or of the
 // ring chooseRing() picks when none is given, written to `path` as CSV.
 RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,

@@ -89,12 +89,13 @@ QVector<IdSpan> idSpans(const RingOrder &order, int first, int end)
 RecordTable chooseRing(std::optional<double> oldestPv, std::optional<double> oldestLpv, double from,
                        double to)
 {
-    const double pvRingDays = kRecordRingIds * sampleSeconds(RecordTable::PvData) / kSecondsPerDay;
+    const double pvRingDays =
+        kRecordRingIds * ringSampleSeconds(RecordTable::PvData) / kSecondsPerDay;
     if (!oldestPv || to - from > pvRingDays)
         return RecordTable::LpvWdjl;
     if (*oldestPv <= from)
         return RecordTable::PvData;
-    const double lpvInterval = sampleSeconds(RecordTable::LpvWdjl) / kSecondsPerDay;
+    const double lpvInterval = ringSampleSeconds(RecordTable::LpvWdjl) / kSecondsPerDay;
     return oldestLpv && *oldestLpv < *oldestPv - lpvInterval ? RecordTable::LpvWdjl
                                                              : RecordTable::PvData;
 }

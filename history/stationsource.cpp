@@ -12,7 +12,7 @@ RecordTable stationRing(double from, double to, std::optional<RecordTable> ring)
     if (ring)
         return *ring;
     const double secondsRingDays =
-        double(kRecordRingIds) * sampleSeconds(RecordTable::PvData) / kSecondsPerDay;
+        double(kRecordRingIds) * ringSampleSeconds(RecordTable::PvData) / kSecondsPerDay;
     return to - from <= secondsRingDays ? RecordTable::PvData : RecordTable::LpvWdjl;
 }
 
@@ -56,11 +56,8 @@ RangeExport exportStation(const QString &source, double from, double to,
                           const ExportProgress &progress)
 {
     RangeExport done;
-    if (from > to) {
-        done.fault = RangeFault::FromAfterTo;
-        done.message = QStringLiteral("from after to");
+    if (refuseFromAfterTo(done, from, to))
         return done;
-    }
     done.ring = stationRing(from, to, ring);
     QString error;
     const std::optional<QVector<RingRow>> rows =

@@ -1,5 +1,6 @@
 #include "inputchanges.h"
 
+#include "inputnames.h"
 #include "numbers.h"
 
 #include <QStringList>
@@ -7,17 +8,7 @@
 namespace Journal
 {
 
-namespace
-{
-
-// The status box texts of the overview's "ALM" panel, by discrete input.
-const std::array<const char *, kDiscreteInputs> kInputNames = {
-    "通道一报警", "通道一开路", "通道一短路", "通道二报警", "通道二开路", "通道二短路",
-    "通道三报警", "通道三开路", "通道三短路", "通道四报警", "通道四开路", "通道四短路",
-    "1有报警",    "2有报警",    "3有报警",    "4有报警",
-};
-
-} // namespace
+static_assert(kDiscreteInputs == kDiscreteInputCount);
 
 std::vector<StateChange> detectChanges(const KnownStates &known, const StateSnapshot &polled,
                                        const std::array<float, kChannels> &values)
@@ -76,7 +67,7 @@ int stateChannel(int index)
 QString stateName(int index)
 {
     if (index >= 0 && index < kDiscreteInputs)
-        return QString::fromUtf8(kInputNames[index]);
+        return QString::fromUtf8(kDiscreteInputNames[index]);
     if (index >= kDiscreteInputs && index < kWatchedStates)
         return QStringLiteral("继电器%1").arg(index - kDiscreteInputs + 1);
     return {};

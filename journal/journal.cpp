@@ -33,21 +33,22 @@ const QString kTool = QStringLiteral("ZELMAR");
 
 } // namespace
 
-EventJournal::EventJournal(const QString &connectionName, QObject *parent)
-    : QObject(parent), m_log(connectionName), m_flushTimer(new QTimer(this))
+EventJournal::EventJournal(QObject *parent) : QObject(parent), m_flushTimer(new QTimer(this))
 {
     m_flushTimer->setInterval(kFlushInterval);
-    connect(m_flushTimer, &QTimer::timeout, this, [this] { m_log.flush(); });
+    connect(m_flushTimer, &QTimer::timeout, this, [this] { m_log->flush(); });
     m_flushTimer->start();
 }
 
 void EventJournal::open(const QString &path)
 {
-    m_log.open(path);
+    moveEventLog(m_log, path);
+    if (!m_log->isOpen())
+        m_log->open(path);
     m_marks.clear();
     // The newest stored events only, read down the ring without a scan of it all.
     const QDateTime since = SystemClock::now().addDays(-kMarkDays);
-    std::vector<Event> newest = m_log.newestEvents(kMarksKept);
+    std::vector<Event> newest = m_log->newestEvents(kMarksKept);
     for (auto it = newest.rbegin(); it != newest.rend(); ++it)
         if (it->when >= since)
             keepMark(*it);
@@ -55,7 +56,7 @@ void EventJournal::open(const QString &path)
 
 void EventJournal::close()
 {
-    m_log.close();
+    m_log->close();
 }
 
 void EventJournal::toolStarted()
@@ -138,7 +139,7 @@ void EventJournal::configWritten(int reg, qint32 value, WriteOutcome outcome,
 
 void EventJournal::record(const Event &event)
 {
-    m_log.appendEvent(event);
+    m_log->appendEvent(event);
     keepMark(event);
     emit recorded(event);
 }

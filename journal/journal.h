@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -43,14 +44,15 @@ public:
     static constexpr int kMarksKept = 20000;
     static constexpr qint64 kMarkDays = 1;
 
-    // A journal whose database connection carries `connectionName`.
-    explicit EventJournal(const QString &connectionName = QStringLiteral("journal"),
-                          QObject *parent = nullptr);
+    // A journal whose events wait in memory until open().
+    explicit EventJournal(QObject *parent = nullptr);
 
-    // Opens the events of the recording database at `path`; events wait in
-    // memory until it can be written. Loads the last day's marks.
+    // Writes to the shared events log of the recording database at `path`
+    // (sharedEventLog); events wait in memory until it can be written. Loads
+    // the last day's marks.
     void open(const QString &path);
-    // Closes the database connection; later events wait in memory.
+    // Closes the log's database connection (the other writers' too: they
+    // share it); later events wait in memory until it reopens.
     void close();
 
     // The tool started ("start") and ended ("end", by "退出" or Esc).
@@ -87,8 +89,8 @@ public:
     // The alarm and configuration events from `from` to `to`, oldest first.
     std::vector<Event> marksBetween(const QDateTime &from, const QDateTime &to) const;
     // The event log underneath (reads for the journal view).
-    EventLog &log() { return m_log; }
-    const EventLog &log() const { return m_log; }
+    EventLog &log() { return *m_log; }
+    const EventLog &log() const { return *m_log; }
 
 signals:
     // An event was recorded (written or queued).
@@ -99,7 +101,7 @@ signals:
 private:
     void keepMark(const Event &event);
 
-    EventLog m_log;
+    std::shared_ptr<EventLog> m_log = sharedEventLog();
     QTimer *m_flushTimer = nullptr;
     bool m_watching = false;
     Journal::KnownStates m_known;

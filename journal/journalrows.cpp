@@ -1,5 +1,6 @@
 #include "journalrows.h"
 
+#include "csv.h"
 #include "daytime.h"
 #include "eventmarks.h"
 #include "inputchanges.h"
@@ -13,22 +14,7 @@ namespace
 {
 
 const QString kStartingMark = QStringLiteral("起始");
-constexpr qint64 kSecondsPerDay = 24 * 60 * 60;
 
-QString csvField(const QString &text)
-{
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
-        !text.contains(u'\r'))
-        return text;
-    QString quoted = text;
-    quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
-
-} // namespace
-
-namespace
-{
 bool isOpening(const Event &event)
 {
     return event.kind == EventKind::Link && event.detail.startsWith(QStringLiteral("打开"));
@@ -167,7 +153,7 @@ QString durationText(qint64 seconds, bool atLeast)
 std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime &now)
 {
     std::array<int, 4> counts{};
-    const QDateTime from = now.addSecs(-kSecondsPerDay);
+    const QDateTime from = now.addSecs(-kWholeSecondsPerDay);
     // Rows are oldest first: walk back from the newest until a day has passed.
     for (auto it = rows.rows().rbegin(); it != rows.rows().rend(); ++it) {
         const Event &e = it->event;
@@ -184,7 +170,9 @@ std::array<int, 4> alarmEpisodesLastDay(const RowBuilder &rows, const QDateTime 
 
 QByteArray journalCsv(const RowBuilder &rows, const std::vector<qint64> &serials)
 {
-    QString text = QStringLiteral("日期时间,类型,对象,内容,持续时间\r\n");
+    QString text =
+        csvRecord({QStringLiteral("日期时间"), QStringLiteral("类型"), QStringLiteral("对象"),
+                   QStringLiteral("内容"), QStringLiteral("持续时间")});
     for (qint64 serial : serials) {
         const JournalRow &row = rows.row(serial);
         const QStringList fields{momentText(row.event.when), kindText(row.event.kind),
@@ -192,12 +180,9 @@ QByteArray journalCsv(const RowBuilder &rows, const std::vector<qint64> &serials
                                  row.durationSeconds
                                      ? durationText(*row.durationSeconds, row.durationAtLeast)
                                      : QString()};
-        QStringList quoted;
-        for (const QString &field : fields)
-            quoted << csvField(field);
-        text += quoted.join(u',') + QStringLiteral("\r\n");
+        text += csvRecord(fields);
     }
-    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    return QByteArray(kCsvByteOrderMark) + text.toUtf8();
 }
 
 } // namespace Journal

@@ -1,7 +1,7 @@
 #include "linkhealth.h"
 
 #include "clock.h"
-#include "modbuslink.h"
+#include "linktimeouts.h"
 
 #include <modbus/modbus.h>
 
@@ -130,16 +130,38 @@ QString openFailureChinese(const QString &path, int err)
     return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
 }
 
+const std::array<LinkStateWords, 6> &linkStateTable()
+{
+    static const std::array<LinkStateWords, 6> table{{
+        {LinkState::NotOpened, "not_opened", "未打开", "closed"},
+        {LinkState::Opening, "opening", "正在打开", "port open, waiting for the first reply"},
+        {LinkState::Live, "live", "在线", "live"},
+        {LinkState::NoAnswer, "no_answer", "无应答", "no answer"},
+        {LinkState::PortLost, "port_lost", "端口丢失", "port lost"},
+        {LinkState::OpenFailed, "open_failed", "打开失败", "cannot open the port"},
+    }};
+    return table;
+}
+
+const LinkStateWords &linkStateWords(LinkState state)
+{
+    for (const LinkStateWords &row : linkStateTable())
+        if (row.state == state)
+            return row;
+    return linkStateTable().front();
+}
+
+bool linkLive(LinkState state)
+{
+    return state == LinkState::Live;
+}
+
 bool linkPortOpen(LinkState state)
 {
     return state == LinkState::Opening || state == LinkState::Live || state == LinkState::NoAnswer;
 }
 
-LinkHealth::LinkHealth(QObject *parent) : QObject(parent)
-{
-    m_retryTimer.setInterval(kRetryInterval);
-    connect(&m_retryTimer, &QTimer::timeout, this, &LinkHealth::retry);
-}
+LinkHealth::LinkHealth(QObject *parent) : QObject(parent) {}
 
 std::optional<QDateTime> LinkHealth::lastGoodExchange() const
 {
@@ -170,7 +192,6 @@ void LinkHealth::opened(bool ok, int err)
         entry.second.rule = AnswerRule{};
     if (ok) {
         m_everOpened = true;
-        m_retryTimer.stop();
         setState(LinkState::Opening, {});
         reportInstruments();
         return;
@@ -179,12 +200,17 @@ void LinkHealth::opened(bool ok, int err)
     // A port that worked before stays "lost" while it cannot be opened again.
     setState(m_everOpened ? LinkState::PortLost : LinkState::OpenFailed, m_lastFailure);
     reportInstruments();
-    startRetrying();
+}
+
+void LinkHealth::reopened(bool ok, int err)
+{
+    if (ok)
+        ++m_counters.reopens;
+    opened(ok, err);
 }
 
 void LinkHealth::closed()
 {
-    m_retryTimer.stop();
     setState(LinkState::NotOpened, {});
     reportInstruments();
 }
@@ -248,9 +274,6 @@ void LinkHealth::exchanged(qint32 port, qint32 address, bool ok, int err,
     }
     setState(LinkState::PortLost, m_lastFailure);
     reportInstruments();
-    // Closed once the current call has returned: it may still hold the context.
-    QTimer::singleShot(0, this, &LinkHealth::closeLostPort);
-    startRetrying();
 }
 
 void LinkHealth::noteFailure(const QString &english, const QString &chinese)
@@ -334,35 +357,6 @@ void LinkHealth::setState(LinkState state, const QString &reason)
     const LinkState from = m_state;
     m_state = state;
     emit stateChanged(from, state, reason);
-}
-
-void LinkHealth::startRetrying()
-{
-    if (!m_retryTimer.isActive())
-        m_retryTimer.start();
-}
-
-void LinkHealth::closeLostPort()
-{
-    if (m_state == LinkState::PortLost)
-        ClosePort_Modbus(m_settings.port);
-}
-
-void LinkHealth::retry()
-{
-    if (m_state != LinkState::PortLost && m_state != LinkState::OpenFailed) {
-        m_retryTimer.stop();
-        return;
-    }
-    errno = 0;
-    // The device of "打开", not whatever the port number names now: while a
-    // pulled adapter is away, /dev/ttyS<n> must not stand in for it.
-    const bool ok = openPortDevice(m_settings.port, m_settings.path, m_settings.baudCode,
-                                   m_settings.parityCode) == 0;
-    const int err = errno;
-    if (ok)
-        ++m_counters.reopens;
-    opened(ok, err);
 }
 
 LinkHealth *linkHealth()

@@ -5,9 +5,9 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QtGlobal>
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -19,12 +19,30 @@ enum class LinkState {
     Opening,    // the port is open; no exchange has ended yet
     Live,       // the instrument answers (a reply since the last run of misses)
     NoAnswer,   // two polls in a row went unanswered (AnswerRule)
-    PortLost,   // the device went away under the open port; reopened every 2 s
-    OpenFailed, // the port could not be opened; tried again every 2 s
+    PortLost,   // the device went away under the open port (the port reopens it)
+    OpenFailed, // the port could not be opened (the port tries again)
 };
+
+// A link state as data: its code (what stays the same whatever the language),
+// its Chinese word (the windows, the events table) and its English word (the
+// recorder's log). One row per state, in linkStateWords().
+struct LinkStateWords {
+    LinkState state;
+    const char *code;
+    const char *chinese;
+    const char *english;
+};
+// The row of `state`.
+const LinkStateWords &linkStateWords(LinkState state);
+// Every state's row, in the order of the enumeration.
+const std::array<LinkStateWords, 6> &linkStateTable();
 
 // Whether the port is open in `state` (an exchange may be tried on it).
 bool linkPortOpen(LinkState state);
+// Whether the instrument is heard in `state`: only then does what was read
+// stand as a reading. Every other state is "not live" (the chart's band, the
+// stale marks).
+bool linkLive(LinkState state);
 
 // What one exchange came to, from libmodbus's errno.
 enum class ExchangeOutcome {
@@ -76,8 +94,9 @@ struct LinkSettings {
     QString path;
 };
 
-// The link's health: state, counters, last good exchange, last failure, and
-// the reconnection of a port whose device went away or never opened.
+// The link's health: state, counters, last good exchange, last failure. It
+// only records what the port's openings and exchanges came to; reopening a
+// lost port is the port's own work (PortReconnection), which reports here.
 //
 // While the port is open, whether each instrument on it answers follows the
 // two-poll rule (AnswerRule, polls told apart by pollStarted()); the port is
@@ -93,18 +112,15 @@ struct LinkSettings {
 //   Opening, Live --exchanged(time-out, damaged, other) otherwise-->   unchanged
 //              (counted: failedPolls)
 //   Opening, Live, NoAnswer --exchanged(port gone, or the
-//              device node gone)-->             PortLost    (context closed by
-//                                                            closeLostPort, retries start)
-//   PortLost, OpenFailed --retry() opens-->        Opening     (reopens + 1)
-//   PortLost, OpenFailed --retry() fails-->        unchanged   (next try in 2 s)
+//              device node gone)-->             PortLost
+//   PortLost, OpenFailed --reopened(ok)-->         Opening     (reopens + 1)
+//   PortLost, OpenFailed --reopened(fail)-->       unchanged
 //   any        --opened() of "打开" again-->         Opening or OpenFailed
-//   any        --closed() by "关闭"-->              NotOpened   (retries stop)
+//   any        --closed() by "关闭"-->              NotOpened
 class LinkHealth : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kRetryInterval{2000};
-
     // Not opened, no counts, no retries.
     explicit LinkHealth(QObject *parent = nullptr);
 
@@ -124,8 +140,6 @@ public:
     QString lastFailure() const { return m_lastFailure; }
     // The same reason in Chinese, as the windows and the events table give it.
     QString lastFailureChinese() const { return m_lastFailureChinese; }
-    // Whether the link is trying to open the port again every 2 s.
-    bool retrying() const { return m_retryTimer.isActive(); }
     // Sets every counter to zero.
     void resetCounters();
 
@@ -134,7 +148,10 @@ public:
     // The outcome of opening the watched port (by "打开" or by a retry); `err`
     // is errno after a failed opening.
     void opened(bool ok, int err);
-    // "关闭": the watched port is closed and no longer retried.
+    // The outcome of the port's own reopening of the watched port after it
+    // was lost or failed to open: opened(), and a success counted in reopens.
+    void reopened(bool ok, int err);
+    // "关闭": the watched port is closed.
     void closed();
     // One exchange on `port` with `address` ended: `ok`, or failed with `err`
     // (errno), after `took`. Exchanges on other ports are not counted.
@@ -167,9 +184,6 @@ private:
     // Tells each instrument's change of addressState().
     void reportInstruments();
     Instrument &instrument(qint32 address);
-    void startRetrying();
-    void retry();
-    void closeLostPort();
 
     LinkState m_state = LinkState::NotOpened;
     std::map<qint32, Instrument> m_instruments;
@@ -181,7 +195,6 @@ private:
     QString m_lastFailure;
     QString m_lastFailureChinese;
     bool m_everOpened = false;
-    QTimer m_retryTimer;
 };
 
 // The link's single health record, created on first use.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linktimeouts.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -41,15 +43,6 @@ qint32 Get_0X_B16(qint32 port, qint32 address, qint32 first, qint32 *buffer);
 // port is not open, or the value does not fit 16 bits (-32768..65535 are sent as
 // their 16-bit pattern; anything else is not sent).
 qint32 Set_4X_D1(qint32 port, qint32 address, qint32 reg, qint32 value);
-
-// The time-outs of one exchange at baud code 0/1/2, in microseconds: how long a
-// call waits for the first byte of a reply, and for each further byte. Zero for
-// a baud code outside 0..2.
-struct LinkTimeouts {
-    int responseUs = 0;
-    int byteUs = 0;
-};
-LinkTimeouts linkTimeouts(qint32 baudCode);
 
 // The device path of port number n: $ZELMAR_PORT_<n> when set, otherwise
 // /dev/ttyUSB<n-1> when it exists, else /dev/ttyS<n-1> (\\.\COM<n> on Windows).

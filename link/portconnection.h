@@ -1,7 +1,13 @@
 #pragma once
 
+#include "linkhealth.h"
+
+#include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QtGlobal>
+
+#include <chrono>
 
 // Opening and closing the link to the instrument, as the overview's "打开" and
 // "关闭" do it. The settings travel through CommSettings, where the poller and
@@ -25,3 +31,40 @@ qint32 openConnection(const QString &portText, int baudIndex, int parityIndex,
 // "关闭": closes the port of the last opening (CommSettings[0]), whatever the
 // port list shows now; port 0 before any opening.
 void closeConnection();
+
+// Reopening a port whose device went away, or that could not be opened: the
+// device of the last "打开" is opened again every kRetryInterval until it opens,
+// or the operator closes or opens the port. It follows the link's health and
+// reports each try there (LinkHealth::reopened), which only records it.
+//
+// States and the function behind each transition:
+//   idle     --health turns PortLost-->   retrying  (the lost context closed by
+//                                                    closeLostPort once the
+//                                                    failing call has returned)
+//   idle     --health turns OpenFailed--> retrying
+//   retrying --retry() opens-->           idle      (health turns Opening)
+//   retrying --retry() fails-->           retrying  (next try after the interval)
+//   retrying --health turns NotOpened or Opening ("关闭", "打开")--> idle
+class PortReconnection : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kRetryInterval{2000};
+
+    // Follows `health`'s state from now on; idle.
+    explicit PortReconnection(LinkHealth *health, QObject *parent = nullptr);
+    // Whether the port is tried again every kRetryInterval.
+    bool retrying() const { return m_retryTimer.isActive(); }
+
+private:
+    void follow(LinkState to);
+    void retry();
+    void closeLostPort();
+
+    LinkHealth *m_health = nullptr;
+    QTimer m_retryTimer;
+};
+
+// The reconnection of the port of "打开", following linkHealth(); created on
+// first use (openConnection() makes sure it is there before the first opening).
+PortReconnection *portReconnection();

@@ -1,5 +1,6 @@
 #include "livedisplay.h"
 
+#include "inputnames.h"
 #include "numbers.h"
 
 #include <array>
@@ -11,13 +12,7 @@ namespace
 {
 constexpr int kScaleIntervals = kScaleLabels - 1;
 
-// Discrete inputs 1..12 are, per channel in turn, alarm, open circuit and short
-// circuit; inputs 13..16 are the instrument's alarms 1..4.
-const std::array<const char *, kStatusBoxes> kStatusTexts = {
-    "通道一报警", "通道一开路", "通道一短路", "通道二报警", "通道二开路", "通道二短路",
-    "通道三报警", "通道三开路", "通道三短路", "通道四报警", "通道四开路", "通道四短路",
-    "1有报警",    "2有报警",    "3有报警",    "4有报警",
-};
+static_assert(kStatusBoxes == kDiscreteInputCount);
 const char *const kStatusClearText = "   ";
 
 const char *const kRelayClosedText = " 闭合";
@@ -43,7 +38,7 @@ BoxLook statusLook(int index, qint32 state)
     if (index < 0 || index >= kStatusBoxes)
         return {};
     if (state != 0)
-        return {QString::fromUtf8(kStatusTexts[index]), QColor(kSetBackground)};
+        return {QString::fromUtf8(kDiscreteInputNames[index]), QColor(kSetBackground)};
     return {QString::fromUtf8(kStatusClearText), QColor(kClearBackground)};
 }
 

@@ -14,14 +14,11 @@
 #include <array>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <utility>
 
 namespace
 {
-
-// As short as the recorder's wait: events are written on the UI thread, and a
-// database that another program holds locked must not freeze the windows.
-constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
 
 const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
 {
@@ -136,7 +133,7 @@ bool EventLog::openConnection()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(m_path);
-    db.setConnectOptions(QLatin1String(kConnectOptions));
+    db.setConnectOptions(QLatin1String(kRecordingBusyTimeout));
     if (!db.open()) {
         m_lastError = QStringLiteral("open: ") + db.lastError().text();
         return false;
@@ -187,13 +184,73 @@ bool EventLog::isCurrent() const
 
 bool EventLog::appendEvent(const Event &event)
 {
+    enqueue(event);
+    return flush() == 0;
+}
+
+void EventLog::enqueue(const Event &event)
+{
     if (static_cast<int>(m_queue.size()) >= kQueueLimit) {
         m_queue.pop_front();
         ++m_dropped;
         ++m_droppedUnnoted;
     }
     m_queue.push_back(event);
-    return flush() == 0;
+}
+
+void EventLog::takeOver(EventLog &other)
+{
+    m_dropped += std::exchange(other.m_dropped, 0);
+    m_droppedUnnoted += std::exchange(other.m_droppedUnnoted, 0);
+    for (const Event &event : other.m_queue)
+        enqueue(event);
+    other.m_queue.clear();
+    flush();
+}
+
+namespace
+{
+
+// The shared logs by the absolute path of their database; a log lives as long
+// as a holder keeps it.
+std::map<QString, std::weak_ptr<EventLog>> &sharedLogs()
+{
+    static std::map<QString, std::weak_ptr<EventLog>> logs;
+    return logs;
+}
+
+QString nextSharedConnection()
+{
+    static int made = 0;
+    return QStringLiteral("shared events %1").arg(++made);
+}
+
+} // namespace
+
+std::shared_ptr<EventLog> sharedEventLog(const QString &path)
+{
+    if (path.isEmpty())
+        return std::make_shared<EventLog>(nextSharedConnection());
+    std::map<QString, std::weak_ptr<EventLog>> &logs = sharedLogs();
+    for (auto it = logs.begin(); it != logs.end();)
+        it = it->second.expired() ? logs.erase(it) : std::next(it);
+    const QString key = QFileInfo(path).absoluteFilePath();
+    if (std::shared_ptr<EventLog> log = logs[key].lock())
+        return log;
+    auto log = std::make_shared<EventLog>(nextSharedConnection());
+    logs[key] = log;
+    log->open(path);
+    return log;
+}
+
+void moveEventLog(std::shared_ptr<EventLog> &log, const QString &path)
+{
+    std::shared_ptr<EventLog> target = sharedEventLog(path);
+    if (target == log)
+        return;
+    if (log && log.use_count() == 1)
+        target->takeOver(*log);
+    log = std::move(target);
 }
 
 int EventLog::flush()

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -81,7 +82,7 @@ public:
     // the oldest waiting event is dropped (and counted in droppedCount()). When
     // the database returns, a note event ahead of the survivors says how many.
     static constexpr int kQueueLimit = 1000;
-    static constexpr qint64 kReopenIntervalSeconds = 10;
+    static constexpr qint64 kReopenIntervalSeconds = kRecordingReopenSeconds;
 
     // A closed log whose connection will carry `connectionName`, unique in the process.
     explicit EventLog(const QString &connectionName = QStringLiteral("events"));
@@ -115,6 +116,9 @@ public:
     const std::deque<Event> &pending() const { return m_queue; }
     // Events dropped because the queue was full.
     qint64 droppedCount() const { return m_dropped; }
+    // Takes the events waiting in `other` (and its count of dropped ones)
+    // after those waiting here, then writes what it can (flush()).
+    void takeOver(EventLog &other);
 
     // The newest `count` stored events, newest first (ring order, so a clock
     // set back does not reorder them). Empty when closed or the read fails.
@@ -136,6 +140,8 @@ public:
 
 private:
     bool openConnection();
+    // Queues `event` after the others, dropping the oldest beyond kQueueLimit.
+    void enqueue(const Event &event);
     bool writeOne(const Event &event);
     bool writeQueue();
     bool writeDropNote();
@@ -153,6 +159,18 @@ private:
     std::optional<FileIdentity> m_file;
     SharedMemoryGuard m_sharedMemory;
 };
+
+// The events log of the recording database at `path` that every writer in this
+// process shares (the health monitor, the journal, the recorder's own events):
+// one queue, one connection, one reopen schedule, so that two writers never
+// take turns on the events counter or reopen the file each on its own clock.
+// Opened (open()) when first asked for; closed when its last holder lets go.
+// An empty path gives a log of its own that queues until moved onto a database.
+std::shared_ptr<EventLog> sharedEventLog(const QString &path = QString());
+// Moves `log` onto the shared log of the database at `path` (nothing when it
+// is there already); what waits in the old log goes along unless another
+// holder still keeps it.
+void moveEventLog(std::shared_ptr<EventLog> &log, const QString &path);
 
 // The stored events from `from` to `to` inclusive, oldest first, read through
 // any open connection to a recording database (a read-only one included);

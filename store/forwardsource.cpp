@@ -21,11 +21,6 @@ constexpr char kWriteOptions[] = "QSQLITE_BUSY_TIMEOUT=2000";
 
 constexpr int kRingColumns = 3 + kRecordedValueCount;
 
-const char *ringName(RecordTable table)
-{
-    return table == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
-}
-
 const char *idColumn(RecordTable table)
 {
     return table == RecordTable::PvData ? "w_id" : "lw_id";
@@ -179,7 +174,7 @@ std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, q
 {
     if (!mayRun())
         return std::nullopt;
-    const QString ring = QLatin1String(ringName(table));
+    const QString ring = QLatin1String(ringTableName(table));
     const QString id = QLatin1String(idColumn(table));
     const QString where = QStringLiteral("p.%1 > ? AND p.%1 <= ?").arg(id);
     const int ringNumber = table == RecordTable::PvData ? kRowQualityPvRing : kRowQualityLpvRing;
@@ -222,13 +217,13 @@ std::optional<QVector<RecordedRow>> ForwardSource::readRows(RecordTable table, q
 std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,
                                                            RecordTable table) const
 {
-    return readPosition(target, QLatin1String(ringName(table)));
+    return readPosition(target, QLatin1String(ringTableName(table)));
 }
 
 bool ForwardSource::writePosition(const QString &target, RecordTable table,
                                   const ForwardPosition &position)
 {
-    return writePosition(target, QLatin1String(ringName(table)), position);
+    return writePosition(target, QLatin1String(ringTableName(table)), position);
 }
 
 std::optional<ForwardPosition> ForwardSource::readPosition(const QString &target,

@@ -18,7 +18,7 @@ qint64 secondsSinceRecording(double date, double time, double lastDate, double l
 }
 
 Recorder::Recorder(QObject *parent, const QString &connectionName)
-    : QObject(parent), m_store(connectionName), m_events(connectionName + QStringLiteral("-events"))
+    : QObject(parent), m_store(connectionName)
 {
     m_timer1.setInterval(kTimer1Interval);
     connect(&m_timer1, &QTimer::timeout, this, &Recorder::tick);
@@ -81,10 +81,10 @@ void Recorder::tick()
     // clock's reading, which places them on the time line unambiguously.
     const RowQuality quality = m_qualitySource ? m_qualitySource() : RowQuality::NotConnected;
     const qint32 utcOffset = now.offsetFromUtc();
-    takeIfDue(m_pvBacklog, kPvIntervalSeconds, date, time, quality, utcOffset, PvLastDate,
-              PvLastTime);
-    takeIfDue(m_lpvBacklog, kLpvIntervalSeconds, date, time, quality, utcOffset, LpvLastDate,
-              LpvLastTime);
+    takeIfDue(m_pvBacklog, ringSampleSeconds(RecordTable::PvData), date, time, quality, utcOffset,
+              PvLastDate, PvLastTime);
+    takeIfDue(m_lpvBacklog, ringSampleSeconds(RecordTable::LpvWdjl), date, time, quality, utcOffset,
+              LpvLastDate, LpvLastTime);
 
     if (!m_store.keepOpen(now))
         return;
@@ -163,8 +163,8 @@ void Recorder::writeWaiting(RecordTable table, Backlog &backlog, qint32 &counter
 
 void Recorder::noteLoss(const QDateTime &now)
 {
-    if (!m_events.pending().empty())
-        m_events.flush();
+    if (!m_events->pending().empty())
+        m_events->flush();
     if (m_pvBacklog.lost == 0 && m_lpvBacklog.lost == 0)
         return;
     if (!m_pvBacklog.rows.empty() || !m_lpvBacklog.rows.empty())
@@ -184,10 +184,13 @@ void Recorder::noteLoss(const QDateTime &now)
             .arg(span(m_pvBacklog))
             .arg(m_lpvBacklog.lost)
             .arg(span(m_lpvBacklog));
-    if (!m_events.isOpen())
-        m_events.open(m_store.path());
+    if (!m_events->isOpen() || m_events->path() != m_store.path()) {
+        moveEventLog(m_events, m_store.path());
+        if (!m_events->isOpen())
+            m_events->open(m_store.path());
+    }
     // Written, or waiting in the events' own queue for the next flush.
-    m_events.appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
+    m_events->appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
     m_pvBacklog.lost = 0;
     m_lpvBacklog.lost = 0;
 }

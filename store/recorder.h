@@ -39,8 +39,6 @@ class Recorder : public QObject
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kTimer1Interval{100};
-    static constexpr qint64 kPvIntervalSeconds = 1;
-    static constexpr qint64 kLpvIntervalSeconds = 10;
     // An hour of each ring waits in memory while the file takes no writes.
     static constexpr int kPvBacklog = 3600;
     static constexpr int kLpvBacklog = 360;
@@ -116,8 +114,9 @@ private:
     std::function<RowQuality()> m_qualitySource;
     Backlog m_pvBacklog;
     Backlog m_lpvBacklog;
-    // The loss of rows goes to the events beside the rings.
-    EventLog m_events;
+    // The loss of rows goes to the events beside the rings, through the log
+    // the other writers of this database share.
+    std::shared_ptr<EventLog> m_events = sharedEventLog();
     qint32 m_pvCounter = 0;
     qint32 m_lpvCounter = 0;
 };

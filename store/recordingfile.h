@@ -10,6 +10,15 @@
 // it. The recorder, the overview's chart, the events log, the ring readers and
 // the forwarder's source all follow the same rules through these.
 
+// Kept short: every recording and every event is written on the UI thread, and
+// a database that another program holds locked must not freeze the windows. A
+// recording that does not get the lock in time is tried again on the next
+// 100 ms tick, an event with the next one.
+constexpr char kRecordingBusyTimeout[] = "QSQLITE_BUSY_TIMEOUT=50";
+// A writing connection to the recording database that was closed (file gone,
+// replaced, not writable) is opened again this long after its last attempt.
+constexpr qint64 kRecordingReopenSeconds = 10;
+
 // Which file a path names: its device and inode.
 struct FileIdentity {
     quint64 device = 0;

@@ -28,28 +28,23 @@ const char *idColumn(RecordTable table)
     return table == RecordTable::PvData ? "w_id" : "lw_id";
 }
 
-const char *tableName(RecordTable table)
-{
-    return table == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
-}
-
 QString oneRowSql(RecordTable table)
 {
     return QStringLiteral("select * from %1 where %2 = ?")
-        .arg(QLatin1String(tableName(table)), QLatin1String(idColumn(table)));
+        .arg(QLatin1String(ringTableName(table)), QLatin1String(idColumn(table)));
 }
 
 QString rangeSql(RecordTable table)
 {
     return QStringLiteral("select * from %1 where %2 between ? and ? order by %2")
-        .arg(QLatin1String(tableName(table)), QLatin1String(idColumn(table)));
+        .arg(QLatin1String(ringTableName(table)), QLatin1String(idColumn(table)));
 }
 
 QString rangeWithQualitySql(RecordTable table)
 {
     const QString id = QLatin1String(idColumn(table));
     return ringRowsWithQualitySql(
-        QLatin1String(tableName(table)), id,
+        QLatin1String(ringTableName(table)), id,
         table == RecordTable::PvData ? kRowQualityPvRing : kRowQualityLpvRing,
         QStringLiteral("p.%1 between ? and ?").arg(id), QLatin1String("p.") + id);
 }

@@ -21,13 +21,9 @@ namespace
 constexpr char kDatabaseFileName[] = "Rdatabj.db";
 constexpr char kDatabaseEnvironment[] = "ZELMAR_DB";
 
-// Kept short: every recording runs on the UI thread, and a database that
-// another program holds locked must not freeze the windows. A recording that
-// does not get the lock in time is tried again on the next 100 ms tick.
-constexpr char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
-
 // An existing file is looked at through a connection that cannot write.
-constexpr char kInspectOptions[] = "QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=50";
+const QString kInspectOptions =
+    QStringLiteral("QSQLITE_OPEN_READONLY;") + QLatin1String(kRecordingBusyTimeout);
 constexpr char kInspectSuffix[] = "-inspect";
 // The same look at a file as it lies on disk, without its rollback journal:
 // SQLite then neither locks the file nor looks for a journal to play back.
@@ -68,14 +64,14 @@ const TableLayout &counterLayout()
 const TableLayout &ringLayout(RecordTable table)
 {
     static const TableLayout pv{
-        "pv_data",
+        ringTableName(RecordTable::PvData),
         kRingColumns,
         {"w_id", "w_date", "w_time"},
         true,
         "CREATE TABLE IF NOT EXISTS pv_data (w_id INTEGER PRIMARY KEY, w_date, w_time, "
         "v0, v1, v2, v3, v4, v5, v6, v7)"};
     static const TableLayout lpv{
-        "Lpv_wdjl",
+        ringTableName(RecordTable::LpvWdjl),
         kRingColumns,
         {"lw_id"},
         true,
@@ -168,17 +164,31 @@ Layouts allLayouts()
 constexpr char kToolTables[] = "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', "
                                "'forward_position', 'row_quality'";
 
+// The tables and views of a database (SQLite's own left out), and how many of
+// them this tool creates; nullopt when sqlite_master cannot be read.
+struct TableCensus {
+    int all = 0;
+    int ours = 0;
+};
+std::optional<TableCensus> tableCensus(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT COUNT(*), COUNT(CASE WHEN lower(name) IN (%1) THEN 1 "
+                                   "END) FROM sqlite_master WHERE type IN ('table', 'view') "
+                                   "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")
+                        .arg(QLatin1String(kToolTables))) ||
+        !query.next())
+        return std::nullopt;
+    return TableCensus{query.value(0).toInt(), query.value(1).toInt()};
+}
+
 // A file that holds tables (or views), none of them one this tool creates,
 // belongs to another program: nothing is ever created in it. Only an empty
 // database or one of ours is written.
 bool isForeign(const QSqlDatabase &db)
 {
-    QSqlQuery query(db);
-    return query.exec(QStringLiteral("SELECT COUNT(*), COUNT(CASE WHEN lower(name) IN (%1) THEN 1 "
-                                     "END) FROM sqlite_master WHERE type IN ('table', 'view') "
-                                     "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")
-                          .arg(QLatin1String(kToolTables))) &&
-           query.next() && query.value(0).toInt() > 0 && query.value(1).toInt() == 0;
+    const std::optional<TableCensus> census = tableCensus(db);
+    return census && census->all > 0 && census->ours == 0;
 }
 
 // Why no table is usable, or empty when every existing table is.
@@ -203,24 +213,22 @@ bool holdsOnlyTheRecordingTables(const QSqlDatabase &db, const Checks &checks)
     const bool allUsable = std::all_of(checks.begin(), checks.end(), [](const TableCheck &c) {
         return c.outcome == TableCheck::Usable;
     });
-    QSqlQuery others(db);
-    return allUsable &&
-           others.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
-                                      "AND lower(name) NOT IN (%1)")
-                           .arg(QLatin1String(kToolTables))) &&
-           others.next() && others.value(0).toInt() == 0;
+    if (!allUsable)
+        return false;
+    const std::optional<TableCensus> census = tableCensus(db);
+    return census && census->all == census->ours;
 }
 
 // Opens `name` read-only with `options` and checks its tables. `allOurs`
 // asks for more: the three tables present and usable, and no other table.
-QString inspectWith(const QString &name, const char *options, const QString &connectionName,
+QString inspectWith(const QString &name, const QString &options, const QString &connectionName,
                     bool allOurs)
 {
     QString fault;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         db.setDatabaseName(name);
-        db.setConnectOptions(QLatin1String(options));
+        db.setConnectOptions(options);
         if (!db.open()) {
             fault = QStringLiteral("cannot read: ") + db.lastError().text();
         } else {
@@ -254,7 +262,8 @@ QString inspect(const QString &path, const QString &connectionName)
         return fault;
     QUrl asItLies = QUrl::fromLocalFile(path);
     asItLies.setQuery(QLatin1String(kAsItLiesQuery));
-    if (!inspectWith(asItLies.toString(QUrl::FullyEncoded), kAsItLiesOptions, connectionName, true)
+    if (!inspectWith(asItLies.toString(QUrl::FullyEncoded), QLatin1String(kAsItLiesOptions),
+                     connectionName, true)
              .isEmpty())
         return fault;
     return {};
@@ -325,6 +334,11 @@ struct RecordingStore::Statements {
     QSqlQuery qualityUpsert;
     bool qualityReady = false;
 };
+
+const char *ringTableName(RecordTable table)
+{
+    return table == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
+}
 
 qint32 ringCounter(qint32 counter)
 {
@@ -455,7 +469,7 @@ bool RecordingStore::openConnection(const QString &path)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(path);
-    db.setConnectOptions(QLatin1String(kConnectOptions));
+    db.setConnectOptions(QLatin1String(kRecordingBusyTimeout));
     if (!db.open()) {
         fail(QStringLiteral("open"), db.lastError());
         return false;
@@ -519,8 +533,10 @@ bool RecordingStore::openConnection(const QString &path)
                                      quoted(counters.at(2)), quoted(counters.at(3)));
     const bool prepared =
         s.readCounters.prepare(readSql) &&
-        s.pvUpsert.prepare(ringUpsertSql(QStringLiteral("pv_data"), checks[1].columns)) &&
-        s.lpvUpsert.prepare(ringUpsertSql(QStringLiteral("Lpv_wdjl"), checks[2].columns)) &&
+        s.pvUpsert.prepare(
+            ringUpsertSql(QLatin1String(ringTableName(RecordTable::PvData)), checks[1].columns)) &&
+        s.lpvUpsert.prepare(
+            ringUpsertSql(QLatin1String(ringTableName(RecordTable::LpvWdjl)), checks[2].columns)) &&
         s.pvCounters.prepare(counterUpdateSql(counters, 0)) &&
         s.lpvCounters.prepare(counterUpdateSql(counters, 2));
     if (!prepared) {

@@ -36,6 +36,14 @@ enum class RecordTable {
     LpvWdjl, // one row per ten seconds, sl_void positions 2 and 3
 };
 
+// The name of a ring's table in the recording database: "pv_data", "Lpv_wdjl".
+const char *ringTableName(RecordTable table);
+// Seconds between two rows of a ring: 1 for pv_data, 10 for Lpv_wdjl.
+constexpr int ringSampleSeconds(RecordTable table)
+{
+    return table == RecordTable::PvData ? 1 : 10;
+}
+
 // One row to record: the local date and time (day serial and fraction of a
 // day), the values, and what the row is worth with the offset from UTC at the
 // moment it was taken (both kept beside the ring, in row_quality).
@@ -75,7 +83,7 @@ class RecordingStore
 {
 public:
     // How long a connection that is not open waits before it tries again.
-    static constexpr qint64 kReopenIntervalSeconds = 10;
+    static constexpr qint64 kReopenIntervalSeconds = kRecordingReopenSeconds;
 
     // A closed store whose connection will carry `connectionName`, unique in the process.
     explicit RecordingStore(const QString &connectionName);

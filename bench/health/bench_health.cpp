@@ -17,6 +17,7 @@
 #include "modbuslink.h"
 #include "overviewwindow.h"
 #include "poller.h"
+#include "portconnection.h"
 #include "simulator.h"
 #include "splash.h"
 
@@ -106,7 +107,7 @@ void returnToLive(Simulator &sim)
         if (waitForStrip(QStringLiteral("在线")) < 0 || !sim.vanish() ||
             waitForStrip(QStringLiteral("端口丢失")) < 0)
             break;
-        randomWait(int(LinkHealth::kRetryInterval.count()));
+        randomWait(int(PortReconnection::kRetryInterval.count()));
         if (!sim.comeBack())
             break;
         ms.push_back(waitForStrip(QStringLiteral("在线")));

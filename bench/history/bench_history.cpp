@@ -49,7 +49,7 @@ double medianMilliseconds(int runs, const std::function<void()> &step)
 // store's connection, with slowly moving values; sl_void names the newest id.
 bool fillRing(QSqlDatabase db, RecordTable ring, qint32 newestId, qint64 newestSecond)
 {
-    const int step = History::sampleSeconds(ring);
+    const int step = ringSampleSeconds(ring);
     const QString table = ring == RecordTable::PvData ? "pv_data" : "Lpv_wdjl";
     QSqlQuery query(db);
     QSqlQuery quality(db);
@@ -146,7 +146,7 @@ int main(int argc, char **argv)
 
     QRandomGenerator random(7);
     const auto findIds = [&](RecordTable ring) {
-        const double span = kRecordRingIds * History::sampleSeconds(ring) / kSecondsPerDay;
+        const double span = kRecordRingIds * ringSampleSeconds(ring) / kSecondsPerDay;
         const double nowSerial = now / kSecondsPerDay;
         return medianMilliseconds(runs * 4, [&] {
             const double from = nowSerial - span * random.generateDouble();

@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
     // Through the journal, written to the database.
     std::vector<qint64> written;
     {
-        EventJournal journal(QStringLiteral("bench journal"));
+        EventJournal journal;
         journal.open(path);
         journal.linkOpened();
         for (int i = 0; i < kWrittenPolls; ++i) {
@@ -143,7 +143,7 @@ int main(int argc, char *argv[])
     std::vector<qint64> chattering;
     int waiting = 0;
     {
-        EventJournal journal(QStringLiteral("chatter journal"));
+        EventJournal journal;
         journal.open(path);
         journal.linkOpened();
         AlarmAnnunciator annunciator(&journal);
@@ -170,7 +170,7 @@ int main(int argc, char *argv[])
 
     // The view on a full ring.
     fillRing(path);
-    EventJournal journal(QStringLiteral("view journal"));
+    EventJournal journal;
     journal.open(path);
     std::vector<qint64> reads;
     for (int i = 0; i < kOpenings; ++i) {

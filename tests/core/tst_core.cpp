@@ -1,4 +1,5 @@
 #include "clock.h"
+#include "csv.h"
 #include "daytime.h"
 #include "numbers.h"
 #include "sharedtable.h"
@@ -39,6 +40,8 @@ private slots:
     void toolsOwnDateForm();
     void clockCanStandStill();
     void sharedTableRefusesOutOfBounds();
+    void csvFieldQuotesWhatWouldSplitIt_data();
+    void csvFieldQuotesWhatWouldSplitIt();
 };
 
 void TestCore::leadingNumberReadsTheFront_data()
@@ -348,6 +351,33 @@ void TestCore::sharedTableRefusesOutOfBounds()
     QVERIFY(!table.get(501).has_value());
     QVERIFY(!table.get(-1).has_value());
     QCOMPARE(table.get(250), std::optional<qint32>(0)); // zero-filled at start
+}
+
+// One row per character that would split a record, and the plain field beside them.
+void TestCore::csvFieldQuotesWhatWouldSplitIt_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("plain") << "通道一报警 ON 300"
+                           << "通道一报警 ON 300";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("comma") << "2,5"
+                           << "\"2,5\"";
+    QTest::newRow("quote") << "say \"x\""
+                           << "\"say \"\"x\"\"\"";
+    QTest::newRow("line feed") << "first\nsecond"
+                               << "\"first\nsecond\"";
+    QTest::newRow("carriage return") << "first\rsecond"
+                                     << "\"first\rsecond\"";
+}
+
+void TestCore::csvFieldQuotesWhatWouldSplitIt()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(csvField(text), field);
+    QCOMPARE(csvRecord({text, QStringLiteral("b")}), field + QStringLiteral(",b\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCore)

@@ -194,6 +194,60 @@ private slots:
         QVERIFY(log.newestEventsOf({EventKind::Recording}, 10).empty());
     }
 
+    // A full ring whose only link event is its oldest, the id after the
+    // newest: the wrapped read starts right there.
+    void newestOfAKindThatIsTheOldestOfAFullRing()
+    {
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE ids(id) AS (SELECT 1 UNION ALL SELECT id + 1 FROM ids "
+                "WHERE id < 100000) INSERT INTO events SELECT id, 46095, 0.5, "
+                "CASE id WHEN 5001 THEN 'link' ELSE 'alarm' END, 'port 1', "
+                "CASE id WHEN 5001 THEN 'oldest' ELSE 'ON' END FROM ids")));
+            QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 5000")));
+        }
+        QCOMPARE(details(log.newestEventsOf({EventKind::Link}, 1)), QStringList{"oldest"});
+    }
+
+    // Every writer of one database in the process shares one log: one queue,
+    // one connection; what waited before the database was known goes along,
+    // after what waits there already.
+    void oneLogPerDatabase()
+    {
+        makeRecordingDatabase();
+        std::shared_ptr<EventLog> early = sharedEventLog();
+        QVERIFY(!early->appendEvent(linkEvent(kStart, QStringLiteral("before"))));
+        std::shared_ptr<EventLog> first = sharedEventLog(dbPath());
+        QVERIFY(first->isOpen());
+        QCOMPARE(sharedEventLog(m_dir->path() + QStringLiteral("/./Rdatabj.db")), first);
+        QVERIFY(first->appendEvent(linkEvent(kStart, QStringLiteral("first"))));
+        moveEventLog(early, dbPath());
+        QCOMPARE(early, first);
+        QVERIFY(early->pending().empty());
+        QCOMPARE(details(first->newestEvents(5)), (QStringList{"before", "first"}));
+
+        // Another database has a log of its own.
+        const QString other = m_dir->filePath(QStringLiteral("other.db"));
+        QVERIFY(RecordingStore(QStringLiteral("other maker")).open(other));
+        std::shared_ptr<EventLog> second = sharedEventLog(other);
+        QVERIFY(second != first);
+        // A log still held by another writer keeps what waits in it.
+        std::shared_ptr<EventLog> held = first;
+        moveEventLog(held, other);
+        QCOMPARE(held, second);
+        QCOMPARE(details(second->newestEvents(5)), QStringList{});
+
+        // Once the last holder lets go, its connection is closed.
+        const QStringList before = QSqlDatabase::connectionNames();
+        second.reset();
+        held.reset();
+        QCOMPARE(QSqlDatabase::connectionNames().size(), before.size() - 1);
+    }
+
     void newestFirstFollowsTheRingNotTheClock()
     {
         makeRecordingDatabase();

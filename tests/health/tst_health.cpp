@@ -169,6 +169,82 @@ private slots:
                  expected);
     }
 
+    // One row per link state: its code and its words in both languages, and
+    // the state read back from a detail an earlier version wrote (text only).
+    void linkStatesAsData_data()
+    {
+        QTest::addColumn<LinkState>("state");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("not opened") << LinkState::NotOpened << "not_opened"
+                                    << "未打开"
+                                    << "closed";
+        QTest::newRow("opening") << LinkState::Opening << "opening"
+                                 << "正在打开"
+                                 << "port open, waiting for the first reply";
+        QTest::newRow("live") << LinkState::Live << "live"
+                              << "在线"
+                              << "live";
+        QTest::newRow("no answer") << LinkState::NoAnswer << "no_answer"
+                                   << "无应答"
+                                   << "no answer";
+        QTest::newRow("port lost") << LinkState::PortLost << "port_lost"
+                                   << "端口丢失"
+                                   << "port lost";
+        QTest::newRow("open failed") << LinkState::OpenFailed << "open_failed"
+                                     << "打开失败"
+                                     << "cannot open the port";
+    }
+    void linkStatesAsData()
+    {
+        QFETCH(LinkState, state);
+        QFETCH(QString, code);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        const LinkStateWords &words = linkStateWords(state);
+        QCOMPARE(QLatin1String(words.code), code);
+        QCOMPARE(linkStateText(state), chinese);
+        QCOMPARE(QLatin1String(words.english), english);
+        QCOMPARE(linkStateOfDetail(chinese + QStringLiteral(": /dev/ttyUSB0: 设备不存在")),
+                 std::optional<LinkState>(state));
+    }
+
+    // One row per historian state, as the strip and the recorder's log say it.
+    void historianStatesAsData_data()
+    {
+        using State = HistorianStatus::State;
+        QTest::addColumn<HistorianStatus>("status");
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("off") << HistorianStatus{} << ""
+                             << "";
+        QTest::newRow("invalid") << HistorianStatus{State::Invalid, 0, "bad\nport"}
+                                 << "历史库 地址无效: bad port"
+                                 << "historian address invalid: bad\nport";
+        QTest::newRow("connecting")
+            << HistorianStatus{State::Connecting, 0, {}} << "历史库 正在连接"
+            << "connecting";
+        QTest::newRow("forwarding") << HistorianStatus{State::Forwarding, 0, {}} << "历史库 转发中"
+                                    << "forwarding";
+        QTest::newRow("behind") << HistorianStatus{State::Behind, 120, {}} << "历史库 落后 120 行"
+                                << "behind by 120 rows";
+        QTest::newRow("unreachable")
+            << HistorianStatus{State::Unreachable, 3, "timeout"} << "历史库 服务器不可达: timeout"
+            << "server unreachable: timeout";
+        QTest::newRow("refused") << HistorianStatus{State::Refused, 0, "owner"}
+                                 << "历史库 被拒绝: owner"
+                                 << "refused by the server: owner";
+    }
+    void historianStatesAsData()
+    {
+        QFETCH(HistorianStatus, status);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        QCOMPARE(historianText(status), chinese);
+        QCOMPARE(historianStatusText(status), english);
+    }
+
     void stateColours()
     {
         QCOMPARE(linkStateColour(LinkState::Live), QColor(kLiveColour));
@@ -330,7 +406,7 @@ private slots:
         }
         SystemClock::setFixed(kNoon);
         LinkHealth link;
-        HealthMonitor monitor(&link, nullptr, QStringLiteral("earlier-monitor"));
+        HealthMonitor monitor(&link);
         Recorder recorder(nullptr, QStringLiteral("earlier-recorder"));
         monitor.watchRecorder(&recorder);
         QCOMPARE(monitor.notLiveSpans().size(),
@@ -500,6 +576,20 @@ private slots:
         QCOMPARE(linkHealth()->counters().reopens, qint64(1));
     }
 
+    // "打开" again on a live port: until the instrument's first reply the
+    // boxes show nothing read on the new opening.
+    void openingAgainMarksTheBoxesAtOnce()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        QTRY_VERIFY(allBoxesMarked(false));
+        pressOpen();
+        QCOMPARE(linkHealth()->state(), LinkState::Opening);
+        QVERIFY(allBoxesMarked(true));
+    }
+
     void silentInstrumentIsAmber()
     {
         Simulator sim({"--silent"});
@@ -531,7 +621,7 @@ private slots:
                  QStringLiteral("打开失败: ") + device + QStringLiteral(": 设备不存在"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
-        QVERIFY(linkHealth()->retrying());
+        QVERIFY(portReconnection()->retrying());
     }
 
     void detailsViewFromClickAndKey()
@@ -712,6 +802,28 @@ private slots:
         QCOMPARE(linkHealth()->state(), LinkState::Live);
         QCOMPARE(config->findChild<QLabel *>(QStringLiteral("ConfigLinkState"))->text(),
                  QStringLiteral("在线"));
+        QVERIFY(StaleMarker::isMarked(readBack));
+    }
+
+    // Read cycles that fail while the instrument still answers the others:
+    // after a good cycle, two failed ones in a row mark the read-back.
+    void failedReadCyclesOnALiveLinkMarkTheReadBack()
+    {
+        auto config = std::make_unique<ConfigWindow>();
+        config->show();
+        QWidget *readBack = config->findChild<QWidget *>(QStringLiteral("D_4W(0)"));
+        // Requests 3, 5, 8 ... lost: each cycle after the first loses one of its two reads.
+        Simulator sim({"--drop", "40"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        Met1()->stopPolling();
+        config->readCycle();
+        QVERIFY(!StaleMarker::isMarked(readBack));
+        config->readCycle();
+        QVERIFY(!StaleMarker::isMarked(readBack));
+        config->readCycle();
+        QCOMPARE(linkHealth()->state(), LinkState::Live);
+        QCOMPARE(linkHealth()->counters().timeouts, qint64(2));
         QVERIFY(StaleMarker::isMarked(readBack));
     }
 

@@ -269,6 +269,9 @@ void TestHistory::ringChoiceAtTheBoundary_data()
     // A young database: the rings started together, the older range has no rows in either.
     QTest::newRow("young, both rings alike") << -3600 << 1000 << 100 << RecordTable::PvData;
     QTest::newRow("young, no ten-second rows") << -3600 << 1000 << 0 << RecordTable::PvData;
+    // The 10-second ring reaches back further only by more than its interval.
+    QTest::newRow("ten-second ring 9 s older") << -3600 << 992 << 101 << RecordTable::PvData;
+    QTest::newRow("ten-second ring 11 s older") << -3600 << 990 << 101 << RecordTable::LpvWdjl;
 }
 
 void TestHistory::ringChoiceAtTheBoundary()
@@ -306,7 +309,7 @@ void TestHistory::gapRuleOfEachRing()
     QFETCH(int, apart);
     QFETCH(bool, gap);
     Recording recording;
-    const int step = sampleSeconds(ring);
+    const int step = ringSampleSeconds(ring);
     // Ten rows, a stretch of `apart` seconds, ten more rows.
     QVERIFY(recording.fill(ring, 10, 10, noon(), step));
     QVERIFY(recording.fill(ring, 20, 10, noon() + apart + 9 * step, step));

@@ -163,7 +163,7 @@ class TestJournal : public QObject
     void openJournal()
     {
         makeRecordingDatabase();
-        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal = std::make_unique<EventJournal>();
         m_journal->open(dbPath());
         QVERIFY(m_journal->log().isOpen());
         m_poller = std::make_unique<Poller>();
@@ -674,27 +674,28 @@ private slots:
 
     void viewShowsEventsStillWaitingForTheDatabase()
     {
-        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal = std::make_unique<EventJournal>();
         m_journal->open(dbPath()); // no database
         m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
         JournalWindow window(m_journal.get());
         QCOMPARE(shownSources(window), QStringList{"通道一报警"});
     }
 
-    // The link's and the recorder's health write to the same table through a
-    // connection of their own: the open view shows their events as they come,
-    // among the journal's, each once and in the order written.
+    // The link's and the recorder's health write to the same table through the
+    // journal's own log of that database: the open view shows their events as
+    // they come, among the journal's, each once and in the order written.
     void viewFollowsEventsOthersWrite()
     {
         openJournal();
         JournalWindow window(m_journal.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        HealthMonitor monitor(linkHealth(), nullptr, QStringLiteral("view-monitor"));
+        HealthMonitor monitor(linkHealth());
         Recorder recorder(nullptr, QStringLiteral("view-recorder"));
         monitor.watchRecorder(&recorder);
         recorder.load(dbPath());
         recorder.tick();
+        QCOMPARE(&monitor.events(), &m_journal->log());
         QTRY_VERIFY(shownRows(window).join(u'|').contains(QStringLiteral("记录 ")));
 
         Simulator sim;
@@ -826,7 +827,7 @@ private slots:
         m_journal->record(stateEvent(-50, "继电器1", "OFF 200", EventKind::Relay));
         m_journal->record(
             stateEvent(-40, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
-        EventJournal reopened(QStringLiteral("reopened"));
+        EventJournal reopened;
         reopened.open(dbPath());
         QCOMPARE(texts(reopened.marksBetween(kStart.addDays(-2), kStart)),
                  (QStringList{"通道一报警 OFF 200", "寄存器2 CH1报警值 250 → 350 已写入"}));
@@ -839,7 +840,7 @@ private slots:
         QVERIFY(recording.fillRing(241, 241));
         const QDateTime noon =
             QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(recording.noon());
-        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal = std::make_unique<EventJournal>();
         SystemClock::setFixed(noon);
         m_journal->open(recording.path());
         m_journal->record(Event{noon.addSecs(-120), EventKind::Alarm, "通道一报警", "ON 300"});
@@ -910,12 +911,19 @@ private slots:
         // "打开" and 7200 changes after id 99000, round the end of the ring.
         QCOMPARE(m_journal->log().newestId(),
                  std::optional<qint32>(99000 + polls + 1 - EventLog::kEventRingIds));
-        QSqlQuery count(QSqlDatabase::database(QStringLiteral("test journal")));
-        QVERIFY(count.exec(QStringLiteral("SELECT COUNT(*), MIN(ev_id), MAX(ev_id) FROM events")));
-        QVERIFY(count.next());
-        QCOMPARE(count.value(0).toInt(), EventLog::kEventRingIds);
-        QCOMPARE(count.value(1).toInt(), 1);
-        QCOMPARE(count.value(2).toInt(), EventLog::kEventRingIds);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "counter");
+            db.setDatabaseName(dbPath());
+            QVERIFY(db.open());
+            QSqlQuery count(db);
+            QVERIFY(
+                count.exec(QStringLiteral("SELECT COUNT(*), MIN(ev_id), MAX(ev_id) FROM events")));
+            QVERIFY(count.next());
+            QCOMPARE(count.value(0).toInt(), EventLog::kEventRingIds);
+            QCOMPARE(count.value(1).toInt(), 1);
+            QCOMPARE(count.value(2).toInt(), EventLog::kEventRingIds);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("counter"));
         QVERIFY(QFileInfo(dbPath()).size() <= fullSize + fullSize / 10);
         const Event newest = m_journal->log().newestEvents(1).front();
         QCOMPARE(newest.when, kStart.addSecs((polls - 1) / 2)); // whole seconds
@@ -979,7 +987,7 @@ private slots:
 
     void eventsWaitOverADatabaseOutage()
     {
-        m_journal = std::make_unique<EventJournal>(QStringLiteral("test journal"));
+        m_journal = std::make_unique<EventJournal>();
         m_journal->open(dbPath()); // no database yet
         m_journal->linkOpened();
         const int burst = EventLog::kQueueLimit + 10;

@@ -504,7 +504,7 @@ private slots:
     {
         Simulator sim;
         QVERIFY(loseThePort(sim));
-        QVERIFY(linkHealth()->retrying());
+        QVERIFY(portReconnection()->retrying());
         // The context is closed at once: further calls fail without touching the line.
         QCoreApplication::processEvents();
         const qint64 requests = linkHealth()->counters().requests;
@@ -513,10 +513,23 @@ private slots:
 
         QVERIFY(sim.comeBack());
         QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Opening, kRecoveryWaitMs);
-        QVERIFY(!linkHealth()->retrying());
+        QVERIFY(!portReconnection()->retrying());
         QCOMPARE(linkHealth()->counters().reopens, qint64(1));
         QVERIFY(readValues());
         QCOMPARE(linkHealth()->state(), LinkState::Live);
+    }
+
+    // A retry that cannot open the device again leaves the port lost: it
+    // worked before, so it never becomes a port that failed to open.
+    void failedRetryKeepsThePortLost()
+    {
+        Simulator sim;
+        QVERIFY(loseThePort(sim));
+        QSignalSpy changes(linkHealth(), &LinkHealth::stateChanged);
+        QTest::qWait(int(PortReconnection::kRetryInterval.count()) + 500); // one retry, still away
+        QCOMPARE(linkHealth()->state(), LinkState::PortLost);
+        QCOMPARE(changes.count(), 0);
+        QVERIFY(portReconnection()->retrying());
     }
 
     void closeStopsTheRetries()
@@ -524,9 +537,9 @@ private slots:
         Simulator sim;
         QVERIFY(loseThePort(sim));
         closeConnection();
-        QVERIFY(!linkHealth()->retrying());
+        QVERIFY(!portReconnection()->retrying());
         QVERIFY(sim.comeBack());
-        QTest::qWait(int(LinkHealth::kRetryInterval.count()) + 500);
+        QTest::qWait(int(PortReconnection::kRetryInterval.count()) + 500);
         QCOMPARE(linkHealth()->state(), LinkState::NotOpened);
         QVERIFY(!readValues()); // the port stayed closed
     }
@@ -563,7 +576,7 @@ private slots:
         pressOpen();
         QCOMPARE(linkHealth()->state(), LinkState::OpenFailed);
         QCOMPARE(linkHealth()->lastFailure(), path + QStringLiteral(": ") + reason);
-        QVERIFY(linkHealth()->retrying());
+        QVERIFY(portReconnection()->retrying());
         QVERIFY(!readValues());
         QCOMPARE(linkHealth()->counters().requests, qint64(0));
     }
@@ -679,7 +692,7 @@ private slots:
         Simulator other;
         QVERIFY(other.start(2));
         qputenv("ZELMAR_PORT_1", QFile::encodeName(other.linkPath()));
-        QTest::qWait(int(LinkHealth::kRetryInterval.count()) * 2 + 500);
+        QTest::qWait(int(PortReconnection::kRetryInterval.count()) * 2 + 500);
         QCOMPARE(linkHealth()->state(), LinkState::PortLost);
         QCOMPARE(linkHealth()->settings().path, device);
         QVERIFY(!readValues());

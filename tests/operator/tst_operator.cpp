@@ -84,14 +84,13 @@ class TestOperator : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    int m_journals = 0;
 
     // A journal of its own on a recording database (made when missing), the link opened.
     std::unique_ptr<EventJournal> openedJournal(const QString &file)
     {
         const QString path = m_dir.filePath(file);
         RecordingStore(QStringLiteral("maker")).open(path);
-        auto journal = std::make_unique<EventJournal>(QStringLiteral("op-%1").arg(++m_journals));
+        auto journal = std::make_unique<EventJournal>();
         journal->open(path);
         journal->linkOpened();
         return journal;

@@ -289,6 +289,28 @@ private slots:
         QCOMPARE(recordingStateLine(status, resumed), line);
     }
 
+    // One row per link state, as the recorder's log gives it.
+    void linkStateLines_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("closed") << int(LinkState::NotOpened) << "link: closed";
+        QTest::newRow("opening") << int(LinkState::Opening)
+                                 << "link: port open, waiting for the first reply";
+        QTest::newRow("live") << int(LinkState::Live) << "link: live";
+        QTest::newRow("no answer") << int(LinkState::NoAnswer) << "link: no answer: why";
+        QTest::newRow("port lost")
+            << int(LinkState::PortLost) << "link: port lost: why; reopening every 2 s";
+        QTest::newRow("open failed") << int(LinkState::OpenFailed)
+                                     << "link: cannot open the port: why; trying again every 2 s";
+    }
+    void linkStateLines()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, line);
+        QCOMPARE(linkStateLine(LinkState(state), QStringLiteral("why")), line);
+    }
+
     // One instrument's rows: a reading only while it answers and its values were read.
     void instrumentQuality_data()
     {

@@ -2,6 +2,7 @@
 #include "openoptions.h"
 #include "recordmode.h"
 #include "splash.h"
+#include "webview.h"
 
 #include <QApplication>
 #include <QProcessEnvironment>
@@ -61,9 +62,20 @@ int main(int argc, char *argv[])
     g_qtHandler = qInstallMessageHandler(onStartMessage);
     // --open and --mute were checked with the rest of the command line, before any window.
     const OpenOptions open = parseOpenOptions(QStringList(argv, argv + argc));
+    // An address the web view may not serve ends the tool before any window.
+    const QString web = webOptionValue(QStringList(argv, argv + argc));
+    if (!web.isEmpty()) {
+        QString error;
+        webSettings(web, QProcessEnvironment::systemEnvironment(), {1}, {}, error);
+        if (!error.isEmpty())
+            return refuseToStart(error);
+    }
     QApplication app(argc, argv);
     qInstallMessageHandler(g_qtHandler);
     nameTool();
-    startTool([open] { applyOpenOptions(open); });
+    startTool([open, web] {
+        applyOpenOptions(open);
+        startWindowedWebView(web);
+    });
     return app.exec();
 }

@@ -29,6 +29,11 @@ QString csvHeader()
         "日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8,质量");
 }
 
+QByteArray csvFileHead()
+{
+    return QByteArray(kByteOrderMark) + csvHeader().toUtf8() + kLineEnd;
+}
+
 QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 {
     QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
@@ -61,9 +66,7 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return result;
     }
-    QByteArray head(kByteOrderMark);
-    head += csvHeader().toUtf8();
-    head += kLineEnd;
+    const QByteArray head = csvFileHead();
     bool written = file.write(head) == head.size();
     InstantResolver instants;
     for (int i = 0; i < rows.size() && written; ++i) {

@@ -56,12 +56,6 @@ int main(int argc, char *argv[])
     case ToolMode::Usage:
         return runCommandLine(argc, argv, invocation);
     }
-    const QString noDisplay = noDisplayReason(QProcessEnvironment::systemEnvironment());
-    if (!noDisplay.isEmpty())
-        return refuseToStart(noDisplay);
-    g_qtHandler = qInstallMessageHandler(onStartMessage);
-    // --open and --mute were checked with the rest of the command line, before any window.
-    const OpenOptions open = parseOpenOptions(QStringList(argv, argv + argc));
     // An address the web view may not serve ends the tool before any window.
     const QString web = webOptionValue(QStringList(argv, argv + argc));
     if (!web.isEmpty()) {
@@ -70,6 +64,12 @@ int main(int argc, char *argv[])
         if (!error.isEmpty())
             return refuseToStart(error);
     }
+    const QString noDisplay = noDisplayReason(QProcessEnvironment::systemEnvironment());
+    if (!noDisplay.isEmpty())
+        return refuseToStart(noDisplay);
+    g_qtHandler = qInstallMessageHandler(onStartMessage);
+    // --open and --mute were checked with the rest of the command line, before any window.
+    const OpenOptions open = parseOpenOptions(QStringList(argv, argv + argc));
     QApplication app(argc, argv);
     qInstallMessageHandler(g_qtHandler);
     nameTool();

@@ -3,6 +3,7 @@
 #include "historyrange.h"
 #include "ringquery.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QMetaObject>
@@ -25,6 +26,15 @@ namespace
 // A page that cannot take its pushes this fast (a browser asleep, a slow
 // line) is dropped rather than queued without end: it reconnects and reloads.
 constexpr qint64 kMostUnsentBytes = 1 << 20;
+
+// A connection that sends no complete request for this long (a client that
+// went away without closing, or one that trickles its headers) is closed.
+constexpr qint64 kIdleMs = 60000;
+constexpr std::chrono::seconds kIdleSweep{10};
+// Properties of a connection: when it was last answered, and that it carries
+// a page's WebSocket (never idle: the server speaks on it).
+constexpr char kLastAnswered[] = "zelmarLastAnswered";
+constexpr char kFollowing[] = "zelmarFollowing";
 
 // What every answer carries: nothing from elsewhere on the page, nothing kept.
 const QList<std::pair<QByteArray, QByteArray>> kCommonHeaders = {
@@ -154,7 +164,9 @@ WebServer::~WebServer()
 
 int WebServer::openConnections() const
 {
-    int open = int(m_followers.size());
+    // A page's WebSocket keeps its connection among the listener's, so
+    // counting those counts the pages too.
+    int open = 0;
     if (m_listener) {
         for (const QTcpSocket *socket :
              m_listener->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
@@ -204,7 +216,27 @@ QString WebServer::start()
             .arg(m_settings.listen.text(), why);
     }
     bind(m_listener);
+    m_idleSweep.setInterval(kIdleSweep);
+    connect(&m_idleSweep, &QTimer::timeout, this, &WebServer::closeIdle);
+    m_idleSweep.start();
     return {};
+}
+
+void WebServer::closeIdle()
+{
+    if (!m_listener)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (QTcpSocket *socket : m_listener->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
+        if (socket->property(kFollowing).toBool())
+            continue;
+        const QVariant answered = socket->property(kLastAnswered);
+        // First seen now: its time starts here.
+        if (!answered.isValid())
+            socket->setProperty(kLastAnswered, now);
+        else if (now - answered.toLongLong() > kIdleMs)
+            socket->abort();
+    }
 }
 
 void WebServer::takeWebSockets()
@@ -282,12 +314,23 @@ void WebServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     const bool head = request.method() == QHttpServerRequest::Method::Head;
-    const auto send = [&](const Answer &answer) { socket->write(answerBytes(answer, !head)); };
+    // Qt HttpServer keeps every connection open: one that asks to be closed
+    // after its answer is closed here, so that it frees its place at once.
+    const bool closing = request.value("connection").toLower().contains("close");
+    const auto send = [&](Answer answer) {
+        if (closing)
+            answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
+        socket->write(answerBytes(answer, !head));
+        socket->setProperty(kLastAnswered, QDateTime::currentMSecsSinceEpoch());
+        if (closing)
+            socket->disconnectFromHost();
+    };
     bool lengthOk = true;
     const qint64 declared = request.value("content-length").toLongLong(&lengthOk);
     if (request.body().size() > Web::kLargestBody || (lengthOk && declared > Web::kLargestBody)) {
         Answer answer = refusal(413, QStringLiteral("request body too large"));
-        answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
+        if (!closing)
+            answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
         send(answer);
         socket->disconnectFromHost();
         return true;
@@ -314,8 +357,10 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     // the WebSocket side once this says the request is handled, with nothing
     // written. An upgrade anywhere else is answered and the connection closed.
     if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
-        if (route.resource == Web::Resource::Live)
+        if (route.resource == Web::Resource::Live) {
+            socket->setProperty(kFollowing, true);
             return true;
+        }
         send(refusal(404, QStringLiteral("no such page")));
         socket->disconnectFromHost();
         return true;

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QMutex>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -71,11 +72,13 @@ private:
         int address = 0;
     };
     void takeWebSockets();
+    void closeIdle();
     RingReader *reader(int address, QString &error);
 
     WebSettings m_settings;
     std::shared_ptr<SnapshotBoard> m_board;
     QTcpServer *m_listener = nullptr;
+    QTimer m_idleSweep;
     std::vector<Follower> m_followers;
     std::map<int, std::unique_ptr<RingReader>> m_readers;
 };

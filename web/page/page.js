@@ -47,7 +47,15 @@
     });
   }
 
+  let updates = 0;
+
   function render(live) {
+    // How many snapshots this page has shown, and the link state of the first:
+    // what a test or a benchmark reads back from the page.
+    document.body.dataset.updates = String(++updates);
+    document.body.dataset.sequence = String(live.sequence);
+    if (updates === 1)
+      document.body.dataset.firstLink = live.link.text;
     byId('address').textContent = '地址 ' + live.address;
     valueNames.forEach(function (name) { byId(name).textContent = String(live[name]); });
     byId('quality').textContent = live.quality === null ? '—' : live.quality + ' ' + live.qualityText;

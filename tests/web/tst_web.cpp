@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -603,6 +604,82 @@ private slots:
              QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
         QCOMPARE(run.code, 1);
         QVERIFY2(run.error.contains(QStringLiteral("cannot listen")), qPrintable(run.error));
+    }
+
+    // The windowed tool serves the instrument its overview polls; a port in
+    // use leaves it running without the web view, and says so.
+    void windowedTool()
+    {
+        Simulator second(kSimulated);
+        QVERIFY(second.start(2));
+        const quint16 port = freePort();
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        const QStringList common{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                                 QStringLiteral("ZELMAR_DB=") +
+                                     m_dir.filePath(QStringLiteral("windows.db"))};
+        QProcess tool, blocked;
+        startTool(tool,
+                  {QStringLiteral("--open"), QStringLiteral("--port"), QStringLiteral("2"),
+                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
+                  common);
+        startTool(blocked,
+                  {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())},
+                  {QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                   QStringLiteral("ZELMAR_DB=") + m_dir.filePath(QStringLiteral("blocked.db"))});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            jsonOf(httpRequest(port, "GET", "/api/live"))[QStringLiteral("ch4")].toDouble(), 9.0,
+            kWaitMs);
+        const QJsonObject json = jsonOf(httpRequest(port, "GET", "/api/live"));
+        QCOMPARE(json[QStringLiteral("quality")].toInt(), 192);
+        QCOMPARE(json[QStringLiteral("relays")].toArray(), (QJsonArray{1, 0, 1, 0}));
+        // The windowed tool keeps the unacknowledged alarms: inputs 1 and 13 are on.
+        QCOMPARE(json[QStringLiteral("unacknowledged")].toInt(), 2);
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLocal8Bit(blocked.readAllStandardError()))
+                                     .contains(QStringLiteral("cannot listen")),
+                                 kWaitMs);
+        QCOMPARE(blocked.state(), QProcess::Running);
+        stopTool(tool);
+        stopTool(blocked);
+    }
+
+    // With ZELMAR_WEB_CERT and ZELMAR_WEB_KEY the view speaks TLS only.
+    void tls()
+    {
+        const QString certificate = m_dir.filePath(QStringLiteral("web.crt"));
+        const QString key = m_dir.filePath(QStringLiteral("web.key"));
+        QCOMPARE(QProcess::execute(
+                     QStringLiteral("openssl"),
+                     {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                      QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                      QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                      QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate}),
+                 0);
+        const quint16 port = freePort();
+        QProcess tool;
+        startTool(tool,
+                  {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
+                   QStringLiteral("--db"), m_dir.filePath(QStringLiteral("tls.db")),
+                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
+                  {QStringLiteral("ZELMAR_WEB_CERT=") + certificate,
+                   QStringLiteral("ZELMAR_WEB_KEY=") + key});
+        const auto secureStatus = [&] {
+            QSslSocket socket;
+            socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+            if (!socket.waitForEncrypted(3000))
+                return QByteArray();
+            socket.write("GET /page.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            QByteArray answer;
+            while (socket.waitForReadyRead(3000))
+                answer += socket.readAll();
+            return answer.left(12);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(secureStatus(), QByteArray("HTTP/1.1 200"), kWaitMs);
+        // Plain HTTP gets no answer.
+        QCOMPARE(httpRequest(port, "GET", "/page.css").status, 0);
+        stopTool(tool);
     }
 
     // With several instruments on the line, / lists them and each has its own

@@ -56,6 +56,8 @@ QByteArray liveJson(const LiveSnapshot &s)
     object.insert(QStringLiteral("address"), s.address);
     object.insert(QStringLiteral("sequence"), qint64(s.sequence));
     object.insert(QStringLiteral("time"), isoWithOffset(s.time));
+    // The same instant in milliseconds since 1970 (UTC), for programs that time the view.
+    object.insert(QStringLiteral("timeMs"), s.time.toMSecsSinceEpoch());
     for (int i = 0; i < LiveSnapshot::kValues; ++i)
         object.insert(QLatin1String(kValueNames[i]), number(s.values[i]));
     for (int i = 0; i < LiveSnapshot::kExtras; ++i)

@@ -122,6 +122,7 @@ LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const
 {
     LiveSnapshot s;
     s.address = polled.address;
+    s.moduleAddress = polled.moduleAddress;
     s.sequence = sequence;
     s.time = now;
     for (int i = 0; i < LiveSnapshot::kValues; ++i)
@@ -186,8 +187,7 @@ void startWindowedWebView(const QString &value)
         delete field;
     if (!error.isEmpty())
         return;
-    // The page's instrument is the one the overview polls: its address as the
-    // last "打开" chose it; the row quality follows the link as the recorder's does.
+    // The row quality follows the link's state and where it came from, as the recorder's does.
     struct Follow {
         LinkState state = LinkState::NotOpened;
         LinkState cameFrom = LinkState::NotOpened;
@@ -201,7 +201,9 @@ void startWindowedWebView(const QString &value)
                      });
     QObject::connect(Met1(), &Poller::polled, view, [view, follow](const PollDelivery &delivery) {
         PolledState polled;
+        // One instrument in the view: the one the overview's last "打开" chose.
         polled.address = 1;
+        polled.moduleAddress = linkHealth()->settings().address;
         polled.state = linkHealth()->state();
         polled.cameFrom = follow->cameFrom;
         polled.valuesRead = delivery.registers;
@@ -236,6 +238,7 @@ void followPolls(RecordSession &session, WebView &view)
     session.setPollListener([&view, sequences](const PolledInstrument &instrument) {
         PolledState polled;
         polled.address = instrument.address;
+        polled.moduleAddress = instrument.address;
         polled.state = instrument.state;
         polled.cameFrom = instrument.cameFrom;
         polled.valuesRead = instrument.valuesRead;

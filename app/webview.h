@@ -36,7 +36,8 @@ WebSettings webSettings(const QString &value, const QProcessEnvironment &environ
 
 // What one instrument's poll left, beside the shared tables.
 struct PolledState {
-    int address = 1;
+    int address = 1;       // its place in the view
+    int moduleAddress = 1; // its Modbus address
     LinkState state = LinkState::NotOpened;
     LinkState cameFrom = LinkState::NotOpened;
     bool valuesRead = false; // this poll read the values (no exception reply)

@@ -53,7 +53,7 @@ QByteArray liveJson(const LiveSnapshot &s)
     static const char *const kValueNames[] = {"ch1", "ch2", "ch3", "ch4", "da"};
     static const char *const kExtraNames[] = {"ir6", "ir7", "ir8"};
     QJsonObject object;
-    object.insert(QStringLiteral("address"), s.address);
+    object.insert(QStringLiteral("address"), s.moduleAddress);
     object.insert(QStringLiteral("sequence"), qint64(s.sequence));
     object.insert(QStringLiteral("time"), isoWithOffset(s.time));
     // The same instant in milliseconds since 1970 (UTC), for programs that time the view.

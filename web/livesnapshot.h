@@ -25,9 +25,10 @@ struct LiveSnapshot {
         QString colour;
     };
 
-    int address = 1;
-    quint64 sequence = 0; // polls published for this instrument so far
-    QDateTime time;       // when the poll landed, local with its offset
+    int address = 1;       // the instrument's place in the view (/a/<address>/)
+    int moduleAddress = 1; // its Modbus address, as the page names it
+    quint64 sequence = 0;  // polls published for this instrument so far
+    QDateTime time;        // when the poll landed, local with its offset
     std::array<float, kValues> values{};
     std::array<float, kExtras> extras{};
     std::optional<int> quality; // the quality code of a row recorded now

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <type_traits>
 #include <unistd.h>
 
 namespace
@@ -35,6 +36,10 @@ constexpr std::chrono::seconds kIdleSweep{10};
 // a page's WebSocket (never idle: the server speaks on it).
 constexpr char kLastAnswered[] = "zelmarLastAnswered";
 constexpr char kFollowing[] = "zelmarFollowing";
+// A request (its headers and body) beyond this, sent without waiting for an
+// answer, is refused and its connection closed: a flood of headers included.
+constexpr qint64 kLargestRequest = 64 * 1024;
+constexpr char kUnansweredBytes[] = "zelmarUnansweredBytes";
 
 // What every answer carries: nothing from elsewhere on the page, nothing kept.
 const QList<std::pair<QByteArray, QByteArray>> kCommonHeaders = {
@@ -106,8 +111,9 @@ QByteArray resource(const QString &name)
 template <class Base> class CappedListener : public Base
 {
 public:
-    CappedListener(std::function<int()> openConnections, bool plain)
-        : m_openConnections(std::move(openConnections)), m_plain(plain)
+    CappedListener(std::function<int()> openConnections, std::function<void(QTcpSocket *)> watch,
+                   bool plain)
+        : m_openConnections(std::move(openConnections)), m_watch(std::move(watch)), m_plain(plain)
     {
     }
 
@@ -115,7 +121,20 @@ protected:
     void incomingConnection(qintptr descriptor) override
     {
         if (m_openConnections() < Web::kMostClients) {
-            Base::incomingConnection(descriptor);
+            // A plain connection is watched before Qt HttpServer takes it
+            // (which it does as soon as it is pending), so that the watch sees
+            // each chunk before the server reads it; a TLS one is taken whole.
+            if constexpr (std::is_same_v<Base, QTcpServer>) {
+                auto *socket = new QTcpSocket(this);
+                if (!socket->setSocketDescriptor(descriptor)) {
+                    delete socket;
+                    return;
+                }
+                m_watch(socket);
+                Base::addPendingConnection(socket);
+            } else {
+                Base::incomingConnection(descriptor);
+            }
             return;
         }
         if (m_plain) {
@@ -132,6 +151,7 @@ protected:
 
 private:
     std::function<int()> m_openConnections;
+    std::function<void(QTcpSocket *)> m_watch;
     bool m_plain = true;
 };
 
@@ -178,6 +198,7 @@ int WebServer::openConnections() const
 QString WebServer::start()
 {
     const auto open = [this] { return openConnections(); };
+    const auto watch = [this](QTcpSocket *socket) { watchRequestSize(socket); };
     const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
     if (tls) {
         QFile certificateFile(m_settings.certificatePath);
@@ -198,14 +219,14 @@ QString WebServer::start()
         if (key.isNull())
             return QStringLiteral("ZELMAR_WEB_KEY: no PEM private key (RSA or EC) in %1")
                 .arg(m_settings.keyPath);
-        auto *server = new CappedListener<QSslServer>(open, false);
+        auto *server = new CappedListener<QSslServer>(open, watch, false);
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(certificate);
         configuration.setPrivateKey(key);
         server->setSslConfiguration(configuration);
         m_listener = server;
     } else {
-        m_listener = new CappedListener<QTcpServer>(open, true);
+        m_listener = new CappedListener<QTcpServer>(open, watch, true);
     }
     m_listener->setParent(this);
     if (!m_listener->listen(m_settings.listen.host, m_settings.listen.port)) {
@@ -220,6 +241,24 @@ QString WebServer::start()
     connect(&m_idleSweep, &QTimer::timeout, this, &WebServer::closeIdle);
     m_idleSweep.start();
     return {};
+}
+
+void WebServer::watchRequestSize(QTcpSocket *socket)
+{
+    // Connected before Qt HttpServer's own reading, so each call sees the
+    // bytes that came since the server last read.
+    connect(socket, &QTcpSocket::readyRead, this, [socket] {
+        if (socket->property(kFollowing).toBool())
+            return;
+        const qint64 unanswered =
+            socket->property(kUnansweredBytes).toLongLong() + socket->bytesAvailable();
+        socket->setProperty(kUnansweredBytes, unanswered);
+        if (unanswered > kLargestRequest) {
+            socket->write(answerBytes(refusal(413, QStringLiteral("request too large")), true));
+            socket->flush();
+            socket->abort();
+        }
+    });
 }
 
 void WebServer::closeIdle()
@@ -322,6 +361,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
         socket->write(answerBytes(answer, !head));
         socket->setProperty(kLastAnswered, QDateTime::currentMSecsSinceEpoch());
+        socket->setProperty(kUnansweredBytes, 0);
         if (closing)
             socket->disconnectFromHost();
     };

@@ -73,6 +73,7 @@ private:
     };
     void takeWebSockets();
     void closeIdle();
+    void watchRequestSize(QTcpSocket *socket);
     RingReader *reader(int address, QString &error);
 
     WebSettings m_settings;

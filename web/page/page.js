@@ -96,8 +96,17 @@
 
   function draw() {
     const canvas = byId('trend');
+    // Drawn at the size it is shown, in device pixels: sharp and unstretched on a phone.
+    const ratio = window.devicePixelRatio || 1;
+    const shownWidth = Math.max(1, Math.round(canvas.clientWidth * ratio));
+    const shownHeight = Math.max(1, Math.round(canvas.clientHeight * ratio));
+    if (canvas.width !== shownWidth || canvas.height !== shownHeight) {
+      canvas.width = shownWidth;
+      canvas.height = shownHeight;
+    }
     const context = canvas.getContext('2d');
-    const w = canvas.width, h = canvas.height;
+    context.setTransform(ratio, 0, 0, ratio, 0, 0);
+    const w = canvas.clientWidth, h = canvas.clientHeight;
     context.fillStyle = look.background;
     context.fillRect(0, 0, w, h);
     const end = points.length ? points[points.length - 1].t : Date.now();
@@ -122,7 +131,7 @@
     context.strokeStyle = look.grid;
     context.setLineDash([2, 4]);
     context.fillStyle = '#000';
-    context.font = '14px sans-serif';
+    context.font = '12px sans-serif';
     for (let k = 0; k <= 6; ++k) {
       const gy = h * k / 6;
       context.beginPath(); context.moveTo(0, gy); context.lineTo(w, gy); context.stroke();
@@ -238,6 +247,7 @@
     };
   }
 
+  window.addEventListener('resize', scheduleDraw);
   loadHistory().then(function () { pollLive(); connect(); });
   loadEvents();
   setInterval(loadEvents, 2000);

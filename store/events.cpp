@@ -462,8 +462,9 @@ std::optional<qint32> EventLog::newestId() const
     return query.value(0).toInt();
 }
 
-std::vector<NumberedEvent> readEventsAfter(const QString &connectionName, qint32 since, int count,
-                                           qint32 &newest, QString *error)
+std::vector<NumberedEvent> readEventsAfter(const QString &connectionName,
+                                           std::optional<qint32> since, int count, qint32 &newest,
+                                           QString *error)
 {
     std::vector<NumberedEvent> events;
     newest = 0;
@@ -475,7 +476,8 @@ std::vector<NumberedEvent> readEventsAfter(const QString &connectionName, qint32
         return events;
     }
     newest = counter.value(0).toInt();
-    const qint32 after = qMin(eventIdsAfter(since, newest), count);
+    const qint32 after =
+        qMin(since ? eventIdsAfter(*since, newest) : EventLog::kEventRingIds, qint32(count));
     if (newest < 1 || newest > EventLog::kEventRingIds || after <= 0)
         return events;
     // Ids newest - after + 1 .. newest, the first of them past the ring's end

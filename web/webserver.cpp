@@ -463,11 +463,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             if (!ring)
                 return refusal(503, error);
             qint32 newest = 0;
-            const std::vector<NumberedEvent> rows =
-                events.since
-                    ? readEventsAfter(ring->connectionName(), *events.since,
-                                      Web::kMostEventsPerAnswer, newest, &error)
-                    : readEventsAfter(ring->connectionName(), 0, Web::kPageEvents, newest, &error);
+            const std::vector<NumberedEvent> rows = readEventsAfter(
+                ring->connectionName(), events.since,
+                events.since ? Web::kMostEventsPerAnswer : Web::kPageEvents, newest, &error);
             if (!error.isEmpty())
                 return refusal(503, error);
             return {200, "application/json", Web::eventsJson(rows, newest), {}};

@@ -9,6 +9,7 @@
 #include "ringquery.h"
 #include "stationsource.h"
 #include "store.h"
+#include "webview.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -167,6 +168,7 @@ struct Options {
                                          "folder), or a station of the historian: "
                                          "postgresql://…?station=NAME."),
                           QStringLiteral("PATH")};
+    QCommandLineOption web = webOption();
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
                             QStringLiteral("Show the modes and options, and end.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
@@ -189,9 +191,12 @@ struct Options {
             "  zelmar --export-csv FILE --from DATETIME --to DATETIME [--ring 1s|10s] "
             "[--db PATH]\n"
             "                          write a range of the recording as CSV, without a window\n"
+            "  zelmar --web ADDRESS:PORT, also with --open or --record\n"
+            "                          a read-only web view of the live values, trend and "
+            "journal in a browser\n"
             "  zelmar --version        the version\n"
             "  zelmar --help           this text"));
-        parser.addOptions({help, version, record, file, from, to, ring, db});
+        parser.addOptions({help, version, record, file, from, to, ring, db, web});
     }
 };
 

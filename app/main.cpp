@@ -2,6 +2,7 @@
 #include "openoptions.h"
 #include "recordmode.h"
 #include "splash.h"
+#include "webview.h"
 
 #include <QApplication>
 #include <QProcessEnvironment>
@@ -55,6 +56,14 @@ int main(int argc, char *argv[])
     case ToolMode::Usage:
         return runCommandLine(argc, argv, invocation);
     }
+    // An address the web view may not serve ends the tool before any window.
+    const QString web = webOptionValue(QStringList(argv, argv + argc));
+    if (!web.isEmpty()) {
+        QString error;
+        webSettings(web, QProcessEnvironment::systemEnvironment(), {1}, {}, error);
+        if (!error.isEmpty())
+            return refuseToStart(error);
+    }
     const QString noDisplay = noDisplayReason(QProcessEnvironment::systemEnvironment());
     if (!noDisplay.isEmpty())
         return refuseToStart(noDisplay);
@@ -64,6 +73,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     qInstallMessageHandler(g_qtHandler);
     nameTool();
-    startTool([open] { applyOpenOptions(open); });
+    startTool([open, web] {
+        applyOpenOptions(open);
+        startWindowedWebView(web);
+    });
     return app.exec();
 }

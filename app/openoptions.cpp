@@ -4,6 +4,7 @@
 #include "controlname.h"
 #include "overviewwindow.h"
 #include "recordoptions.h"
+#include "webview.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -50,7 +51,7 @@ OpenOptions parseOpenOptions(const QStringList &arguments)
                                   QStringLiteral("Press \"打开\" with these choices at start."));
     const QCommandLineOption mute(QStringLiteral("mute"),
                                   QStringLiteral("No bell for unacknowledged alarms."));
-    parser.addOptions(QList<QCommandLineOption>{open, mute} + linkChoiceOptions());
+    parser.addOptions(QList<QCommandLineOption>{open, mute, webOption()} + linkChoiceOptions());
     if (!parser.parse(arguments))
         return refused(parser.errorText());
     if (!parser.positionalArguments().isEmpty())

@@ -13,6 +13,7 @@
 #include "shared.h"
 #include "store.h"
 #include "tablefreshness.h"
+#include "webview.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -100,6 +101,12 @@ QString recordingStateLine(const RecordingStatus &status, bool resumed)
            status.path;
 }
 
+QString recordDatabasePath(const RecordOptions &options, int address)
+{
+    const QString base = options.databasePath.isEmpty() ? databasePath() : options.databasePath;
+    return options.addresses.size() > 1 ? addressDatabasePath(base, address) : base;
+}
+
 void logLine(const QString &text)
 {
     const QString line =
@@ -128,8 +135,6 @@ RecordSession::~RecordSession()
 
 void RecordSession::start()
 {
-    const QString basePath =
-        m_options.databasePath.isEmpty() ? databasePath() : m_options.databasePath;
     const bool several = m_options.addresses.size() > 1;
     const QString linkText =
         QStringLiteral("%1 %2").arg(QLatin1String(kBaudTexts[m_options.baudCode]),
@@ -139,7 +144,7 @@ void RecordSession::start()
         Instrument &in = *instrument;
         Instrument *target = &in;
         in.address = address;
-        in.databasePath = several ? addressDatabasePath(basePath, address) : basePath;
+        in.databasePath = recordDatabasePath(m_options, address);
         linkHealth()->watchInstrument(address);
         in.poller = std::make_unique<Poller>();
         in.recorder = std::make_unique<Recorder>(nullptr, QStringLiteral("mscom-a%1").arg(address));
@@ -274,6 +279,9 @@ void RecordSession::poll()
             break;
         swapIn(*instrument);
         instrument->poller->tick();
+        if (m_pollListener)
+            m_pollListener({instrument->address, instrument->state, instrument->cameFrom,
+                            instrument->valuesRead.fresh(), instrument->monitor->recording()});
         swapOut(*instrument);
         // A recording tick that fell into this poll's yields runs now, with
         // every instrument's own tables in place.
@@ -393,6 +401,19 @@ int runRecordMode(int argc, char *argv[])
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
+    // The web view starts before the port: an address it cannot serve ends the recorder at once.
+    std::unique_ptr<WebView> web;
+    const QString webValue = webOptionValue(QCoreApplication::arguments());
+    if (!webValue.isEmpty()) {
+        QString error;
+        web = startRecordWebView(webValue, options, error);
+        if (!web) {
+            std::fprintf(stderr, "zelmar: %s\n", error.toLocal8Bit().constData());
+            return 1;
+        }
+        followPolls(session, *web);
+        logLine(QStringLiteral("web view on ") + web->url());
+    }
     logLine(QStringLiteral("recording without a window"));
     const QString warning = lineCapacityWarning(options);
     if (!warning.isEmpty())

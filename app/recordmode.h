@@ -10,13 +10,24 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class Historian;
+class RecordingWatch;
 class Poller;
 class Recorder;
 struct HistorianStatus;
+
+// One instrument's poll as the recorder saw it.
+struct PolledInstrument {
+    int address = 0;
+    LinkState state = LinkState::NotOpened;
+    LinkState cameFrom = LinkState::NotOpened;
+    bool valuesRead = false;
+    const RecordingWatch *recording = nullptr;
+};
 
 // The windowless recorder: opens the port, polls every instrument on the line
 // in turn (the real poller, one per address), records each into its own
@@ -48,6 +59,11 @@ public:
 
     // Opens the databases and the port and starts the clocks.
     void start();
+    // Told after each instrument's poll, with its tables still in place.
+    void setPollListener(std::function<void(const PolledInstrument &)> listener)
+    {
+        m_pollListener = std::move(listener);
+    }
     // Stops polling and recording (a recording under way has completed: it
     // runs on this thread), lets each forwarder finish its batch (cut off after
     // Historian::kStopGrace when the server does not answer), releases the port.
@@ -73,7 +89,12 @@ private:
     bool m_polling = false;       // inside a poll, whose yields may run other timers
     bool m_recordPending = false; // a recording tick fell into a poll's yield
     bool m_shutDown = false;
+    std::function<void(const PolledInstrument &)> m_pollListener;
 };
+
+// The recording database of the instrument at `address`: --db (or the usual
+// one), with "-a<address>" when the line carries several.
+QString recordDatabasePath(const RecordOptions &options, int address);
 
 // Sends "zelmar: <local time> <text>" to standard error.
 void logLine(const QString &text);

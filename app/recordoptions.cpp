@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include "webview.h"
+
 #include <iterator>
 
 namespace
@@ -128,7 +130,7 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
                        "each into its own database, without a window; forwards to the "
                        "historian when ZELMAR_HISTORIAN is set."));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions(QList<QCommandLineOption>{record, db} + linkChoiceOptions());
+    parser.addOptions(QList<QCommandLineOption>{record, db, webOption()} + linkChoiceOptions());
     if (!parser.parse(arguments))
         return refused(parser.errorText());
     if (parser.isSet(help)) {

@@ -28,6 +28,11 @@ QString csvHeader()
         "日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8,质量");
 }
 
+QByteArray csvFileHead()
+{
+    return QByteArray(kCsvByteOrderMark) + csvHeader().toUtf8() + kCsvLineEnd;
+}
+
 QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 {
     QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
@@ -60,9 +65,7 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return result;
     }
-    QByteArray head(kCsvByteOrderMark);
-    head += csvHeader().toUtf8();
-    head += kCsvLineEnd;
+    const QByteArray head = csvFileHead();
     bool written = file.write(head) == head.size();
     InstantResolver instants;
     for (int i = 0; i < rows.size() && written; ++i) {

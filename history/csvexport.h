@@ -20,6 +20,8 @@ namespace History
 // The header row, without its line end.
 QString csvHeader();
 
+// What a CSV file starts with: the byte-order mark and the header row with its line end.
+QByteArray csvFileHead();
 // One row's line, with its CRLF line end, its date-time at `utcOffset`
 // (seconds east of UTC); a value column without a value, and the quality when
 // unknown, are empty fields.

@@ -18,10 +18,14 @@ cd "$(dirname "$0")/.."
 # and file dialogs and the standard buttons speak Chinese like the tool.
 # dpkg-dev (dpkg-shlibdeps) and file let CPack find the package's Depends;
 # desktop-file-utils and systemd check its desktop entry and unit in the tests.
+# qt6-httpserver-dev and qt6-websockets-dev serve the web view (HTTP, and the
+# pushes to its pages); chromium opens its page headless in the tests, the
+# screenshots and the benchmark.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
           xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
           clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev qt6-translations-l10n
-          dpkg-dev file desktop-file-utils systemd)
+          dpkg-dev file desktop-file-utils systemd qt6-httpserver-dev qt6-websockets-dev
+          chromium)
 
 mkdir -p build
 log=build/setup.log

@@ -356,6 +356,22 @@ bool EventLog::writeOne(const Event &event)
 namespace
 {
 
+// The event of a query's current row whose date, time, kind, source and
+// detail stand from column `first` on. A row of a kind this build does not
+// know is shown as a link event's neighbour would be: kept, with its name in
+// the detail.
+Event eventOfRow(const QSqlQuery &query, int first)
+{
+    const QString name = query.value(first + 2).toString();
+    const std::optional<EventKind> kind = eventKindFromName(name);
+    Event event{momentOf(query.value(first).toDouble(), query.value(first + 1).toDouble()),
+                kind.value_or(EventKind::Link), query.value(first + 3).toString(),
+                query.value(first + 4).toString()};
+    if (!kind)
+        event.detail = name + QStringLiteral(": ") + event.detail;
+    return event;
+}
+
 // The events of `where`, in `order`, at most `limit`, on the connection named;
 // empty, with `error` set, when the read fails (a database without an events
 // table included).
@@ -376,18 +392,8 @@ std::vector<Event> selectEvents(const QString &connectionName, const QString &wh
         error = QStringLiteral("read events: ") + query.lastError().text();
         return events;
     }
-    while (query.next()) {
-        // A row of a kind this build does not know is shown as a link event's
-        // neighbour would be: kept, with its name in the detail.
-        const QString name = query.value(2).toString();
-        const std::optional<EventKind> kind = eventKindFromName(name);
-        Event event{momentOf(query.value(0).toDouble(), query.value(1).toDouble()),
-                    kind.value_or(EventKind::Link), query.value(3).toString(),
-                    query.value(4).toString()};
-        if (!kind)
-            event.detail = name + QStringLiteral(": ") + event.detail;
-        events.push_back(event);
-    }
+    while (query.next())
+        events.push_back(eventOfRow(query, 0));
     return events;
 }
 
@@ -527,5 +533,52 @@ std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
         EventLog::kEventRingIds, {qMin(lo, hi), qMax(lo, hi)}, fault);
     if (error && !fault.isEmpty())
         *error = fault;
+    return events;
+}
+
+std::vector<NumberedEvent> readEventsAfter(const QString &connectionName,
+                                           std::optional<qint32> since, int count, qint32 &newest,
+                                           QString *error)
+{
+    std::vector<NumberedEvent> events;
+    newest = 0;
+    const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    QSqlQuery counter(db);
+    if (!counter.exec(QLatin1String(kReadCounter)) || !counter.next()) {
+        if (error)
+            *error = QStringLiteral("read events: ") + counter.lastError().text();
+        return events;
+    }
+    newest = counter.value(0).toInt();
+    const qint32 after =
+        qMin(since ? eventIdsAfter(*since, newest) : EventLog::kEventRingIds, qint32(count));
+    if (newest < 1 || newest > EventLog::kEventRingIds || after <= 0)
+        return events;
+    // Ids newest - after + 1 .. newest, the first of them past the ring's end
+    // when it wrapped: at most two runs, each read up the id column.
+    const qint32 first = newest - after + 1;
+    const auto readRun = [&](qint32 lowest, qint32 highest) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        query.prepare(QStringLiteral("SELECT ev_id, ev_date, ev_time, ev_kind, ev_source, "
+                                     "ev_detail FROM events WHERE ev_id BETWEEN ? AND ? "
+                                     "ORDER BY ev_id"));
+        query.addBindValue(lowest);
+        query.addBindValue(highest);
+        if (!query.exec()) {
+            if (error)
+                *error = QStringLiteral("read events: ") + query.lastError().text();
+            return false;
+        }
+        while (query.next())
+            events.push_back({query.value(0).toInt(), eventOfRow(query, 1)});
+        return true;
+    };
+    const bool read = first >= 1
+                          ? readRun(first, newest)
+                          : readRun(first + EventLog::kEventRingIds, EventLog::kEventRingIds) &&
+                                readRun(1, newest);
+    if (!read)
+        events.clear();
     return events;
 }

@@ -187,3 +187,17 @@ std::optional<Event> readLastEventBefore(const QString &connectionName, EventKin
 std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
                                                 const QDateTime &from, const QDateTime &to,
                                                 QString *error = nullptr);
+
+// A stored event with its id in the events ring.
+struct NumberedEvent {
+    qint32 id = 0;
+    Event event;
+};
+// The events written after id `since` (in ring order, across the ring's end)
+// up to the newest, at most `count` of them (the newest when more were
+// written; without `since` the newest `count` the ring holds), oldest first, read through any open
+// connection to a recording database (a read-only one included); `newest` gets the newest id (0
+// before any event). Empty, with `error` set, when the read fails.
+std::vector<NumberedEvent> readEventsAfter(const QString &connectionName,
+                                           std::optional<qint32> since, int count, qint32 &newest,
+                                           QString *error = nullptr);

@@ -6,6 +6,7 @@
 #include "otherprogram.h"
 #include "recorder.h"
 #include "recordingstate.h"
+#include "ringquery.h"
 #include "shared.h"
 #include "store.h"
 
@@ -406,6 +407,70 @@ private slots:
         for (const Event &e : log.ringEvents(newest, skip, count))
             ids << e.detail;
         QTEST(ids.join(u' '), "ids");
+    }
+
+    // The events after an id, oldest first, across the ring's end; the newest
+    // `count` when more were written; read through a connection of its own.
+    void eventsAfterAnId_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<int>("since");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("ids");
+        QTest::newRow("two after") << 5 << 3 << 10 << "4 5";
+        QTest::newRow("none after") << 5 << 5 << 10 << "";
+        QTest::newRow("round the end") << 2 << 99998 << 10 << "99999 100000 1 2";
+        QTest::newRow("more than asked") << 5 << 0 << 3 << "3 4 5";
+        QTest::newRow("since before the first") << 2 << 0 << 3 << "1 2";
+        QTest::newRow("newest of a wrapped ring") << 2 << -1 << 3 << "100000 1 2";
+        QTest::newRow("newest across the end") << 3 << -1 << 5 << "99999 100000 1 2 3";
+        QTest::newRow("at the ring's end") << 100000 << 99999 << 10 << "100000";
+    }
+    void eventsAfterAnId()
+    {
+        QFETCH(int, newest);
+        QFETCH(int, since);
+        QFETCH(int, count);
+        makeRecordingDatabase();
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("CREATE TABLE events (ev_id INTEGER PRIMARY KEY, "
+                                              "ev_date, ev_time, ev_kind TEXT, ev_source TEXT, "
+                                              "ev_detail TEXT)")));
+            QVERIFY(other.exec(QStringLiteral("CREATE TABLE events_void (newest_event INTEGER)")));
+            QVERIFY(other.exec(QStringLiteral("INSERT INTO events_void VALUES (%1)").arg(newest)));
+            // The detail of each row is its id.
+            QVERIFY(other.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+                "INSERT INTO events SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
+        }
+        RingReader reader(QStringLiteral("after"));
+        QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);
+        qint32 newestRead = 0;
+        QString error;
+        QStringList ids;
+        for (const NumberedEvent &e : readEventsAfter(
+                 reader.connectionName(), since < 0 ? std::nullopt : std::optional<qint32>(since),
+                 count, newestRead, &error)) {
+            QCOMPARE(QString::number(e.id), e.event.detail);
+            ids << e.event.detail;
+        }
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(newestRead, newest);
+        QTEST(ids.join(u' '), "ids");
+    }
+
+    // Without an events table (a recording made before the journal): an error, nothing read.
+    void eventsAfterWithoutEventsTable()
+    {
+        makeRecordingDatabase();
+        RingReader reader(QStringLiteral("after"));
+        QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);
+        qint32 newest = -1;
+        QString error;
+        QVERIFY(readEventsAfter(reader.connectionName(), std::nullopt, 50, newest, &error).empty());
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(newest, 0);
     }
 
     void lockedDatabaseQueuesAndKeepsTheConnection()

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "linkhealth.h"
+#include "livesnapshot.h"
+#include "webserver.h"
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QMap>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class RecordingWatch;
+struct RecordOptions;
+
+// The tool's web view, wired to the windowed tool and to the windowless
+// recorder: --web ADDRESS:PORT, the environment's token and certificate, and
+// a snapshot of the shared tables published after each poll.
+
+// The option on every command line that serves the web view.
+QCommandLineOption webOption();
+// The value of --web on a command line (program name first); empty without one.
+QString webOptionValue(const QStringList &arguments);
+
+// The settings of --web `value` from `environment` (ZELMAR_WEB_TOKEN,
+// ZELMAR_WEB_CERT, ZELMAR_WEB_KEY) for `databases` (address -> recording
+// database, in address order of `addresses`); `error` says why it cannot
+// start: an unreadable address, or one others can reach without a token.
+WebSettings webSettings(const QString &value, const QProcessEnvironment &environment,
+                        const QList<int> &addresses, const QMap<int, QString> &databases,
+                        QString &error);
+
+// What one instrument's poll left, beside the shared tables.
+struct PolledState {
+    int address = 1;       // its place in the view
+    int moduleAddress = 1; // its Modbus address
+    LinkState state = LinkState::NotOpened;
+    LinkState cameFrom = LinkState::NotOpened;
+    bool valuesRead = false; // this poll read the values (no exception reply)
+    QString reason;          // the failure behind a state that is not live
+    std::optional<QDateTime> lastReply;
+    const RecordingWatch *recording = nullptr;
+    std::optional<int> unacknowledged;
+};
+// The snapshot of the shared tables as they stand after that poll, at `now`.
+LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const QDateTime &now);
+
+// The windowed tool's web view, started once the overview is shown: publishes
+// after each poll of Met1; a port it cannot listen on leaves the tool running
+// and says so in the strip and on standard error.
+void startWindowedWebView(const QString &value);
+
+class RecordSession;
+// Publishes each of the recorder's polls to `view`.
+void followPolls(RecordSession &session, WebView &view);
+
+// The recorder's web view for `options`; nullptr with `error` when it cannot start.
+std::unique_ptr<WebView> startRecordWebView(const QString &value, const RecordOptions &options,
+                                            QString &error);

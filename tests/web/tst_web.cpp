@@ -1,0 +1,736 @@
+#include "csvexport.h"
+#include "livesnapshot.h"
+#include "programrun.h"
+#include "simulator.h"
+#include "webrequest.h"
+#include "webtool.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+#include <QWebSocket>
+
+namespace
+{
+
+constexpr int kWaitMs = 15000;
+const QByteArray kToken = "s3cret-token";
+const QByteArray kBearer = "Authorization: Bearer " + kToken;
+// The simulator's fixed values, inputs and relays, which the view must show.
+const QStringList kSimulated{QStringLiteral("--values"), QStringLiteral("123,-45,678,9,50"),
+                             QStringLiteral("--inputs"), QStringLiteral("1001"),
+                             QStringLiteral("--coils"),  QStringLiteral("5")};
+
+QJsonObject jsonOf(const HttpReply &reply)
+{
+    return QJsonDocument::fromJson(reply.body).object();
+}
+
+// Starts `zelmar` with `arguments` and `environment`, without a display.
+void startTool(QProcess &process, const QStringList &arguments, const QStringList &environment = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("ZELMAR_WEB_TOKEN"));
+    for (const QString &variable : environment)
+        env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(ZELMAR_PROGRAM), arguments);
+    process.waitForStarted();
+}
+
+void stopTool(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(10000))
+        process.kill();
+    process.waitForFinished();
+}
+
+} // namespace
+
+class TestWeb : public QObject
+{
+    Q_OBJECT
+
+    Simulator m_simulator{kSimulated};
+    QTemporaryDir m_dir;
+    QProcess m_tool;
+    quint16 m_port = 0;
+
+    // /api/live of the running tool, with the token.
+    QJsonObject live(const QByteArray &base = "/")
+    {
+        return jsonOf(httpRequest(m_port, "GET", base + "api/live", {kBearer}));
+    }
+
+private slots:
+    // One recorder serves every end-to-end case: a token, loopback.
+    void initTestCase()
+    {
+        QVERIFY(m_simulator.start(1));
+        m_port = freePort();
+        startTool(m_tool,
+                  {QStringLiteral("--record"), QStringLiteral("--db"),
+                   m_dir.filePath(QStringLiteral("r.db")), QStringLiteral("--web"),
+                   QStringLiteral("127.0.0.1:%1").arg(m_port)},
+                  {QStringLiteral("ZELMAR_WEB_TOKEN=") + QString::fromLatin1(kToken)});
+        QTRY_VERIFY_WITH_TIMEOUT(live().value(QStringLiteral("sequence")).toInt() > 2, kWaitMs);
+    }
+    void cleanupTestCase() { stopTool(m_tool); }
+
+    // --- the rules as plain functions ---
+
+    void listenAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("outside");
+        QTest::newRow("loopback") << "127.0.0.1:8080" << true << false;
+        QTest::newRow("loopback v6") << "[::1]:8080" << true << false;
+        QTest::newRow("localhost") << "localhost:80" << true << false;
+        QTest::newRow("any") << "0.0.0.0:8080" << true << true;
+        QTest::newRow("lan") << "192.168.1.5:8080" << true << true;
+        QTest::newRow("highest port") << "127.0.0.1:65535" << true << false;
+        QTest::newRow("port 0") << "127.0.0.1:0" << false << false;
+        QTest::newRow("port beyond") << "127.0.0.1:65536" << false << false;
+        QTest::newRow("no port") << "127.0.0.1" << false << false;
+        QTest::newRow("only port") << ":8080" << false << false;
+        QTest::newRow("host name") << "example.org:80" << false << false;
+        QTest::newRow("words") << "all" << false << false;
+    }
+    void listenAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(bool, outside);
+        const Web::ListenAddress address = Web::parseListenAddress(text);
+        QCOMPARE(address.isValid(), valid);
+        if (valid)
+            QCOMPARE(Web::reachableFromOutside(address.host), outside);
+    }
+
+    void routes_data()
+    {
+        QTest::addColumn<QList<int>>("addresses");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("resource");
+        QTest::addColumn<int>("address");
+        using R = Web::Resource;
+        const QList<int> one{1}, several{1, 2, 5};
+        QTest::newRow("page") << one << "/" << int(R::Page) << 1;
+        QTest::newRow("live") << one << "/api/live" << int(R::Live) << 1;
+        QTest::newRow("history") << one << "/api/history" << int(R::History) << 1;
+        QTest::newRow("events") << one << "/api/events" << int(R::Events) << 1;
+        QTest::newRow("script") << one << "/page.js" << int(R::Script) << 0;
+        QTest::newRow("style") << one << "/page.css" << int(R::Style) << 0;
+        QTest::newRow("own address") << one << "/a/1/api/live" << int(R::Live) << 1;
+        QTest::newRow("no slash") << one << "/a/1" << int(R::Redirect) << 1;
+        QTest::newRow("other address") << one << "/a/2/" << int(R::NotFound) << 0;
+        QTest::newRow("trailing slash") << one << "/api/live/" << int(R::NotFound) << 0;
+        QTest::newRow("folder") << one << "/api/" << int(R::NotFound) << 0;
+        QTest::newRow("file") << one << "/etc/passwd" << int(R::NotFound) << 0;
+        QTest::newRow("upwards") << one << "/a/1/../../etc" << int(R::NotFound) << 0;
+        QTest::newRow("list") << several << "/" << int(R::Index) << 0;
+        QTest::newRow("no top api") << several << "/api/live" << int(R::NotFound) << 0;
+        QTest::newRow("instrument 5") << several << "/a/5/api/history" << int(R::History) << 5;
+        QTest::newRow("its page") << several << "/a/2/" << int(R::Page) << 2;
+        QTest::newRow("not on line") << several << "/a/3/" << int(R::NotFound) << 0;
+        QTest::newRow("leading zero") << several << "/a/05/" << int(R::NotFound) << 0;
+        QTest::newRow("address too long") << several << "/a/1000/" << int(R::NotFound) << 0;
+    }
+    void routes()
+    {
+        QFETCH(QList<int>, addresses);
+        QFETCH(QString, path);
+        QFETCH(int, resource);
+        QFETCH(int, address);
+        const Web::Route route = Web::routeOf(path, addresses);
+        QCOMPARE(int(route.resource), resource);
+        QCOMPARE(route.address, address);
+    }
+
+    void historyQuery_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("errorPart");
+        QTest::newRow("offsets")
+            << "from=2026-12-07T08:00:00%2B01:00&to=2026-12-07T09:00:00%2B01:00"
+            << "";
+        QTest::newRow("utc") << "from=2026-12-07T07:00:00Z&to=2026-12-07T08:00:00Z"
+                             << "";
+        QTest::newRow("local") << "from=2026-12-07 08:00&to=2026-12-07 09:00"
+                               << "";
+        QTest::newRow("10s ring") << "from=2026-12-01T00:00:00Z&to=2026-12-07T00:00:00Z&ring=10s"
+                                  << "";
+        QTest::newRow("1s ring whole") << "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:40Z"
+                                       << "";
+        QTest::newRow("1s ring and a second") << "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:41Z"
+                                              << "longer than the 1 s ring";
+        QTest::newRow("10s ring whole")
+            << "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:40Z&ring=10s"
+            << "";
+        QTest::newRow("10s ring and a second")
+            << "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:41Z&ring=10s"
+            << "longer than the 10 s ring";
+        QTest::newRow("from after to") << "from=2026-12-07T09:00:00Z&to=2026-12-07T08:00:00Z"
+                                       << "from after to";
+        QTest::newRow("no to") << "from=2026-12-07T09:00:00Z"
+                               << "from and to";
+        QTest::newRow("nothing") << ""
+                                 << "from and to";
+        QTest::newRow("garbage") << "from=yesterday&to=2026-12-07T08:00:00Z"
+                                 << "unreadable";
+        QTest::newRow("bad month") << "from=2026-13-07T08:00:00Z&to=2026-12-07T08:00:00Z"
+                                   << "unreadable";
+        QTest::newRow("bad ring") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&ring=5s"
+                                  << "ring is 1s or 10s";
+    }
+    void historyQuery()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, errorPart);
+        const Web::HistoryQuery parsed = Web::parseHistoryQuery(QUrlQuery(query));
+        if (errorPart.isEmpty())
+            QVERIFY2(parsed.isValid(), qPrintable(parsed.error));
+        else
+            QVERIFY2(parsed.error.contains(errorPart), qPrintable(parsed.error));
+    }
+
+    void eventsQuery_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("since");
+        QTest::newRow("none") << "" << true << -1;
+        QTest::newRow("zero") << "since=0" << true << 0;
+        QTest::newRow("ring's end") << "since=100000" << true << 100000;
+        QTest::newRow("beyond the ring") << "since=100001" << false << -1;
+        QTest::newRow("negative") << "since=-1" << false << -1;
+        QTest::newRow("words") << "since=abc" << false << -1;
+        QTest::newRow("empty") << "since=" << false << -1;
+    }
+    void eventsQuery()
+    {
+        QFETCH(QString, query);
+        QFETCH(bool, valid);
+        QFETCH(int, since);
+        const Web::EventsQuery parsed = Web::parseEventsQuery(QUrlQuery(query));
+        QCOMPARE(parsed.isValid(), valid);
+        QCOMPARE(parsed.since.value_or(-1), since);
+    }
+
+    void access_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<QByteArray>("cookies");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("access");
+        using A = Web::Access;
+        QTest::newRow("no token asked")
+            << "" << QByteArray() << QByteArray() << "" << int(A::Allowed);
+        QTest::newRow("bearer") << "abc" << QByteArray("Bearer abc") << QByteArray() << ""
+                                << int(A::Allowed);
+        QTest::newRow("wrong bearer")
+            << "abc" << QByteArray("Bearer abd") << QByteArray() << "" << int(A::Refused);
+        QTest::newRow("prefix of it")
+            << "abc" << QByteArray("Bearer ab") << QByteArray() << "" << int(A::Refused);
+        QTest::newRow("basic") << "abc" << QByteArray("Basic abc") << QByteArray() << ""
+                               << int(A::Refused);
+        QTest::newRow("cookie") << "abc" << QByteArray() << QByteArray("a=1; zelmar_token=abc")
+                                << "" << int(A::Allowed);
+        QTest::newRow("other cookie")
+            << "abc" << QByteArray() << QByteArray("token=abc") << "" << int(A::Refused);
+        QTest::newRow("query") << "abc" << QByteArray() << QByteArray() << "abc"
+                               << int(A::AllowedByQuery);
+        QTest::newRow("wrong query")
+            << "abc" << QByteArray() << QByteArray() << "x" << int(A::Refused);
+        QTest::newRow("nothing") << "abc" << QByteArray() << QByteArray() << "" << int(A::Refused);
+    }
+    void access()
+    {
+        QFETCH(QString, token);
+        QFETCH(QByteArray, authorization);
+        QFETCH(QByteArray, cookies);
+        QFETCH(QString, query);
+        QFETCH(int, access);
+        QCOMPARE(int(Web::checkAccess(token, authorization, cookies, query)), access);
+    }
+
+    void csvWanted_data()
+    {
+        QTest::addColumn<QByteArray>("accept");
+        QTest::addColumn<bool>("csv");
+        QTest::newRow("csv") << QByteArray("text/csv") << true;
+        QTest::newRow("among others") << QByteArray("application/json, text/csv;q=0.5") << true;
+        QTest::newRow("upper case") << QByteArray("Text/CSV") << true;
+        QTest::newRow("json") << QByteArray("application/json") << false;
+        QTest::newRow("anything") << QByteArray("*/*") << false;
+        QTest::newRow("none") << QByteArray() << false;
+    }
+    void csvWanted()
+    {
+        QFETCH(QByteArray, accept);
+        QFETCH(bool, csv);
+        QCOMPARE(Web::wantsCsv(accept), csv);
+    }
+
+    void isoWithOffset_data()
+    {
+        QTest::addColumn<int>("offsetSeconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("utc") << 0 << "2026-12-07T08:00:05+00:00";
+        QTest::newRow("east") << 3600 << "2026-12-07T08:00:05+01:00";
+        QTest::newRow("half hour") << 19800 << "2026-12-07T08:00:05+05:30";
+        QTest::newRow("west") << -10800 << "2026-12-07T08:00:05-03:00";
+    }
+    void isoWithOffset()
+    {
+        QFETCH(int, offsetSeconds);
+        QFETCH(QString, text);
+        const QDateTime moment(QDate(2026, 12, 7), QTime(8, 0, 5), QTimeZone(offsetSeconds));
+        QCOMPARE(::isoWithOffset(moment), text);
+    }
+
+    // The JSON writes each value as the windows do, not as a long double.
+    void liveJsonValues()
+    {
+        LiveSnapshot snapshot;
+        snapshot.values = {0.1f, -45.5f, 678, 9, 50};
+        snapshot.time = QDateTime(QDate(2026, 12, 7), QTime(8, 0), QTimeZone::utc());
+        const QByteArray json = liveJson(snapshot);
+        QVERIFY2(json.contains("\"ch1\":0.1,"), json.constData());
+        QVERIFY2(json.contains("\"ch2\":-45.5,"), json.constData());
+        QVERIFY2(json.contains("\"quality\":null"), json.constData());
+        QVERIFY2(json.contains("\"unacknowledged\":null"), json.constData());
+    }
+
+    // --- the running tool ---
+
+    // /api/live holds the instrument's values, states and link as the simulator gives them.
+    void liveEqualsSimulator()
+    {
+        const QJsonObject json = live();
+        QCOMPARE(json[QStringLiteral("ch1")].toDouble(), 123.0);
+        QCOMPARE(json[QStringLiteral("ch2")].toDouble(), -45.0);
+        QCOMPARE(json[QStringLiteral("ch3")].toDouble(), 678.0);
+        QCOMPARE(json[QStringLiteral("ch4")].toDouble(), 9.0);
+        QCOMPARE(json[QStringLiteral("da")].toDouble(), 50.0);
+        QCOMPARE(json[QStringLiteral("quality")].toInt(), 192);
+        // --inputs 1001 (hex): inputs 1 and 13; --coils 5: relays 1 and 3.
+        const QJsonArray inputs = json[QStringLiteral("inputs")].toArray();
+        QCOMPARE(inputs.size(), 16);
+        for (int i = 0; i < 16; ++i)
+            QCOMPARE(inputs.at(i).toInt(), (i == 0 || i == 12) ? 1 : 0);
+        const QJsonArray relays = json[QStringLiteral("relays")].toArray();
+        QCOMPARE(relays, (QJsonArray{1, 0, 1, 0}));
+        const QJsonObject box = json[QStringLiteral("inputBoxes")].toArray().at(0).toObject();
+        QCOMPARE(box[QStringLiteral("text")].toString(), QStringLiteral("通道一报警"));
+        QCOMPARE(box[QStringLiteral("colour")].toString(), QStringLiteral("#ffc0c0"));
+        const QJsonObject link = json[QStringLiteral("link")].toObject();
+        QCOMPARE(link[QStringLiteral("state")].toString(), QStringLiteral("live"));
+        QCOMPARE(link[QStringLiteral("text")].toString(), QStringLiteral("在线"));
+        QVERIFY(json[QStringLiteral("recording")].toObject()[QStringLiteral("on")].toBool());
+        static const QRegularExpression iso(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
+        QVERIFY(iso.match(json[QStringLiteral("time")].toString()).hasMatch());
+    }
+
+    // Every refusal: read-only, token, unknown, malformed, too large.
+    void refusals_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<bool>("withToken");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        const QByteArray big(Web::kLargestBody + 1, 'x');
+        const QByteArray fits(Web::kLargestBody, 'x');
+        QTest::newRow("page") << QByteArray("GET") << QByteArray("/") << true << QByteArray()
+                              << 200;
+        QTest::newRow("post") << QByteArray("POST") << QByteArray("/api/live") << true
+                              << QByteArray("{}") << 405;
+        QTest::newRow("put") << QByteArray("PUT") << QByteArray("/") << true << QByteArray("x")
+                             << 405;
+        QTest::newRow("delete") << QByteArray("DELETE") << QByteArray("/api/events") << true
+                                << QByteArray() << 405;
+        QTest::newRow("patch") << QByteArray("PATCH") << QByteArray("/api/live") << true
+                               << QByteArray("x") << 405;
+        QTest::newRow("no token") << QByteArray("GET") << QByteArray("/api/live") << false
+                                  << QByteArray() << 401;
+        QTest::newRow("wrong query token")
+            << QByteArray("GET") << QByteArray("/?token=nope") << false << QByteArray() << 401;
+        QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/admin") << true
+                                 << QByteArray() << 404;
+        QTest::newRow("folder") << QByteArray("GET") << QByteArray("/api/") << true << QByteArray()
+                                << 404;
+        QTest::newRow("other instrument")
+            << QByteArray("GET") << QByteArray("/a/7/api/live") << true << QByteArray() << 404;
+        QTest::newRow("no range") << QByteArray("GET") << QByteArray("/api/history") << true
+                                  << QByteArray() << 400;
+        QTest::newRow("bad instant")
+            << QByteArray("GET") << QByteArray("/api/history?from=x&to=2026-12-07T08:00:00Z")
+            << true << QByteArray() << 400;
+        QTest::newRow("huge range") << QByteArray("GET")
+                                    << QByteArray("/api/history?from=2000-01-01T00:00:00Z&to="
+                                                  "2026-12-07T08:00:00Z")
+                                    << true << QByteArray() << 400;
+        QTest::newRow("bad since") << QByteArray("GET") << QByteArray("/api/events?since=x") << true
+                                   << QByteArray() << 400;
+        QTest::newRow("body fits")
+            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 200;
+        QTest::newRow("body too large")
+            << QByteArray("GET") << QByteArray("/api/live") << true << big << 413;
+    }
+    void refusals()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(bool, withToken);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        const HttpReply reply =
+            httpRequest(m_port, method, path,
+                        withToken ? QList<QByteArray>{kBearer} : QList<QByteArray>{}, body);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(reply.header("content-security-policy"), QByteArray("default-src 'self'"));
+        if (status == 405)
+            QCOMPARE(reply.header("allow"), QByteArray("GET, HEAD"));
+        // The tool is unaffected.
+        QCOMPARE(live()[QStringLiteral("ch1")].toDouble(), 123.0);
+    }
+
+    // Headers without end: refused and the connection closed; the tool unaffected.
+    void headerFlood()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("GET /api/live HTTP/1.1\r\nHost: x\r\n");
+        const QByteArray line = "X-Flood: " + QByteArray(100, 'a') + "\r\n";
+        QByteArray answer;
+        for (int i = 0; i < 20000 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+            socket.write(line);
+            if (i % 100 == 0 && socket.waitForBytesWritten(100))
+                answer += socket.readAll();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(socket.state() != QAbstractSocket::ConnectedState, kWaitMs);
+        if (socket.isOpen())
+            answer += socket.readAll();
+        QVERIFY2(answer.isEmpty() || answer.startsWith("HTTP/1.1 413"),
+                 answer.left(100).constData());
+        QCOMPARE(live()[QStringLiteral("ch1")].toDouble(), 123.0);
+    }
+
+    // HEAD answers as GET would, without the body.
+    void head()
+    {
+        const HttpReply get = httpRequest(m_port, "GET", "/page.js", {kBearer});
+        const HttpReply head = httpRequest(m_port, "HEAD", "/page.js", {kBearer});
+        QCOMPARE(head.status, 200);
+        QVERIFY(head.body.isEmpty());
+        QCOMPARE(head.header("content-length").toLongLong(), get.body.size());
+    }
+
+    // ?token= lets the browser in once and leaves an HttpOnly cookie that does from then on.
+    void tokenCookie()
+    {
+        const HttpReply first = httpRequest(m_port, "GET", "/?token=" + kToken);
+        QCOMPARE(first.status, 200);
+        const QByteArray cookie = first.header("set-cookie");
+        QVERIFY2(cookie.contains("HttpOnly"), cookie.constData());
+        const HttpReply next =
+            httpRequest(m_port, "GET", "/api/live", {"Cookie: " + cookie.split(';').first()});
+        QCOMPARE(next.status, 200);
+    }
+
+    // The history as JSON and, asked for CSV, in the export's columns.
+    void history()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QByteArray range =
+            "/api/history?from=" +
+            QUrl::toPercentEncoding(now.addSecs(-600).toString(Qt::ISODate)) +
+            "&to=" + QUrl::toPercentEncoding(now.addSecs(60).toString(Qt::ISODate));
+        const HttpReply json = httpRequest(m_port, "GET", range, {kBearer});
+        QCOMPARE(json.status, 200);
+        const QJsonArray rows = jsonOf(json)[QStringLiteral("rows")].toArray();
+        QVERIFY(rows.size() >= 2);
+        const QJsonArray newest = rows.last().toArray();
+        QCOMPARE(newest.size(), 10);
+        QCOMPARE(newest.at(1).toDouble(), 123.0);
+        QCOMPARE(newest.at(9).toInt(), 192);
+
+        const HttpReply csv = httpRequest(m_port, "GET", range, {kBearer, "Accept: text/csv"});
+        QCOMPARE(csv.status, 200);
+        QVERIFY(csv.header("content-type").startsWith("text/csv"));
+        QVERIFY(csv.body.startsWith(History::csvFileHead()));
+        const QList<QByteArray> lines = csv.body.trimmed().split('\n');
+        QVERIFY(lines.size() >= 3);
+        QVERIFY2(lines.last().startsWith(newest.at(0).toString().toUtf8() + ",123,-45,678,9,50"),
+                 lines.last().constData());
+    }
+
+    // The newest events, then only those after an id.
+    void events()
+    {
+        const QJsonObject all = jsonOf(httpRequest(m_port, "GET", "/api/events", {kBearer}));
+        const int newest = all[QStringLiteral("newest")].toInt();
+        const QJsonArray events = all[QStringLiteral("events")].toArray();
+        QVERIFY(newest >= 1);
+        QVERIFY(!events.isEmpty() && events.size() <= Web::kPageEvents);
+        QCOMPARE(events.last().toObject()[QStringLiteral("id")].toInt(), newest);
+        const QJsonObject after = jsonOf(httpRequest(
+            m_port, "GET", "/api/events?since=" + QByteArray::number(newest - 1), {kBearer}));
+        QCOMPARE(after[QStringLiteral("events")].toArray().size(), 1);
+        const QJsonObject none = jsonOf(httpRequest(
+            m_port, "GET", "/api/events?since=" + QByteArray::number(newest), {kBearer}));
+        QVERIFY(none[QStringLiteral("events")].toArray().isEmpty());
+    }
+
+    // 64 clients at once: at most 32 are served together, the rest told 503
+    // at once; every one gets an answer and the tool serves on.
+    void manyClients()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < 64; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_port);
+            sockets.push_back(std::move(socket));
+        }
+        for (auto &socket : sockets)
+            QVERIFY(socket->waitForConnected(5000));
+        QTest::qWait(300);
+        const QByteArray request =
+            "GET /api/live HTTP/1.1\r\nHost: x\r\n" + kBearer + "\r\nConnection: close\r\n\r\n";
+        for (auto &socket : sockets)
+            socket->write(request);
+        int served = 0, busy = 0;
+        for (auto &socket : sockets) {
+            QByteArray answer;
+            for (int waited = 0;
+                 waited < 5000 && socket->state() == QAbstractSocket::ConnectedState;
+                 waited += 20) {
+                socket->waitForReadyRead(20);
+                answer += socket->readAll();
+            }
+            answer += socket->readAll();
+            if (answer.startsWith("HTTP/1.1 200"))
+                ++served;
+            else if (answer.startsWith("HTTP/1.1 503"))
+                ++busy;
+        }
+        QCOMPARE(served + busy, 64);
+        QVERIFY2(served >= 1 && served <= Web::kMostClients, qPrintable(QString::number(served)));
+        QCOMPARE(live()[QStringLiteral("ch1")].toDouble(), 123.0);
+    }
+
+    // A page following over its WebSocket gets each poll as it lands, and a
+    // socket without the token gets nothing.
+    void webSocketPushes()
+    {
+        QWebSocket refused;
+        refused.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(m_port)));
+        QWebSocket socket;
+        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(m_port)));
+        request.setRawHeader("Authorization", "Bearer " + kToken);
+        QList<QJsonObject> received;
+        connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString &text) {
+            received << QJsonDocument::fromJson(text.toUtf8()).object();
+        });
+        int refusedMessages = 0;
+        connect(&refused, &QWebSocket::textMessageReceived, this, [&] { ++refusedMessages; });
+        socket.open(request);
+        QTRY_VERIFY_WITH_TIMEOUT(received.size() >= 3, kWaitMs);
+        QCOMPARE(received.last()[QStringLiteral("ch3")].toDouble(), 678.0);
+        QVERIFY(received.last()[QStringLiteral("sequence")].toInt() >
+                received.first()[QStringLiteral("sequence")].toInt());
+        QCOMPARE(refusedMessages, 0);
+        QVERIFY(refused.state() != QAbstractSocket::ConnectedState);
+    }
+
+    // The page in a real browser shows the values (its DOM dumped), and the
+    // same page follows the instrument going silent within a few polls.
+    void browserPage()
+    {
+        if (chromiumProgram().isEmpty())
+            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        const QString url = QStringLiteral("http://127.0.0.1:%1/?token=%2")
+                                .arg(m_port)
+                                .arg(QString::fromLatin1(kToken));
+        QTemporaryDir profile;
+        const ProgramRun dump = runWithoutDisplay(
+            chromiumProgram(),
+            {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+             QStringLiteral("--disable-gpu"), QStringLiteral("--user-data-dir=") + profile.path(),
+             QStringLiteral("--virtual-time-budget=5000"), QStringLiteral("--dump-dom"), url});
+        QVERIFY2(dump.output.contains(QStringLiteral("id=\"ch1\">123<")),
+                 qPrintable(dump.output.left(2000)));
+        QVERIFY(dump.output.contains(QStringLiteral("id=\"ch2\">-45<")));
+        QVERIFY(dump.output.contains(QStringLiteral(">在线<")));
+        QVERIFY(dump.output.contains(QStringLiteral("通道一报警")));
+
+        HeadlessPage page;
+        QVERIFY2(page.open(url), qPrintable(page.error()));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            page.evaluate(QStringLiteral("document.getElementById('link').textContent")).toString(),
+            QStringLiteral("在线"), kWaitMs);
+        QVERIFY(m_simulator.pause());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            page.evaluate(QStringLiteral("document.getElementById('link').textContent")).toString(),
+            QStringLiteral("无应答"), kWaitMs);
+        QCOMPARE(page.evaluate(QStringLiteral("document.body.dataset.firstLink")).toString(),
+                 QStringLiteral("在线"));
+        QVERIFY(m_simulator.resume());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            live()[QStringLiteral("link")].toObject()[QStringLiteral("state")].toString(),
+            QStringLiteral("live"), kWaitMs);
+    }
+
+    // --- starting and refusing to start ---
+
+    // An address others can reach, without a token: a message and exit 1
+    // before anything starts, in both modes.
+    void outsideWithoutTokenRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("recorder") << QStringList{"--record", "--port", "9", "--web", "0.0.0.0:1"};
+        QTest::newRow("windows") << QStringList{"--web", "0.0.0.0:1"};
+    }
+    void outsideWithoutTokenRefused()
+    {
+        QFETCH(QStringList, arguments);
+        const ProgramRun run = runWithoutDisplay(QStringLiteral(ZELMAR_PROGRAM), arguments);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.error.contains(QStringLiteral("ZELMAR_WEB_TOKEN")), qPrintable(run.error));
+        QVERIFY(!run.error.contains(QStringLiteral("recording")));
+    }
+
+    // A port in use ends the recorder with exit 1 and a clear message.
+    void portInUseEndsRecorder()
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        const ProgramRun run = runWithoutDisplay(
+            QStringLiteral(ZELMAR_PROGRAM),
+            {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
+             QStringLiteral("--db"), m_dir.filePath(QStringLiteral("other.db")),
+             QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.error.contains(QStringLiteral("cannot listen")), qPrintable(run.error));
+    }
+
+    // The windowed tool serves the instrument its overview polls; a port in
+    // use leaves it running without the web view, and says so.
+    void windowedTool()
+    {
+        Simulator second(kSimulated);
+        QVERIFY(second.start(2));
+        const quint16 port = freePort();
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        const QStringList common{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                                 QStringLiteral("ZELMAR_DB=") +
+                                     m_dir.filePath(QStringLiteral("windows.db"))};
+        QProcess tool, blocked;
+        startTool(tool,
+                  {QStringLiteral("--open"), QStringLiteral("--port"), QStringLiteral("2"),
+                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
+                  common);
+        startTool(blocked,
+                  {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())},
+                  {QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                   QStringLiteral("ZELMAR_DB=") + m_dir.filePath(QStringLiteral("blocked.db"))});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            jsonOf(httpRequest(port, "GET", "/api/live"))[QStringLiteral("ch4")].toDouble(), 9.0,
+            kWaitMs);
+        const QJsonObject json = jsonOf(httpRequest(port, "GET", "/api/live"));
+        QCOMPARE(json[QStringLiteral("quality")].toInt(), 192);
+        QCOMPARE(json[QStringLiteral("relays")].toArray(), (QJsonArray{1, 0, 1, 0}));
+        // The windowed tool keeps the unacknowledged alarms: inputs 1 and 13 are on.
+        QCOMPARE(json[QStringLiteral("unacknowledged")].toInt(), 2);
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLocal8Bit(blocked.readAllStandardError()))
+                                     .contains(QStringLiteral("cannot listen")),
+                                 kWaitMs);
+        QCOMPARE(blocked.state(), QProcess::Running);
+        stopTool(tool);
+        stopTool(blocked);
+    }
+
+    // With ZELMAR_WEB_CERT and ZELMAR_WEB_KEY the view speaks TLS only.
+    void tls()
+    {
+        const QString certificate = m_dir.filePath(QStringLiteral("web.crt"));
+        const QString key = m_dir.filePath(QStringLiteral("web.key"));
+        QProcess openssl;
+        openssl.setStandardErrorFile(QProcess::nullDevice());
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), certificate});
+        QVERIFY(openssl.waitForFinished(30000));
+        QCOMPARE(openssl.exitCode(), 0);
+        const quint16 port = freePort();
+        QProcess tool;
+        startTool(tool,
+                  {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
+                   QStringLiteral("--db"), m_dir.filePath(QStringLiteral("tls.db")),
+                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
+                  {QStringLiteral("ZELMAR_WEB_CERT=") + certificate,
+                   QStringLiteral("ZELMAR_WEB_KEY=") + key});
+        const auto secureStatus = [&] {
+            QSslSocket socket;
+            socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+            socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+            if (!socket.waitForEncrypted(3000))
+                return QByteArray();
+            socket.write("GET /page.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            QByteArray answer;
+            while (socket.waitForReadyRead(3000))
+                answer += socket.readAll();
+            return answer.left(12);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(secureStatus(), QByteArray("HTTP/1.1 200"), kWaitMs);
+        // Plain HTTP gets no answer.
+        QCOMPARE(httpRequest(port, "GET", "/page.css").status, 0);
+        stopTool(tool);
+    }
+
+    // With several instruments on the line, / lists them and each has its own
+    // page and API under /a/<address>/.
+    void severalInstruments()
+    {
+        // The running recorder owns the simulator's line; this one listens
+        // to a line of its own with nobody on it.
+        QProcess tool;
+        const quint16 port = freePort();
+        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
+                         QStringLiteral("--address"), QStringLiteral("1,2,5"),
+                         QStringLiteral("--db"), m_dir.filePath(QStringLiteral("several.db")),
+                         QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)});
+        QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/").status, 200, kWaitMs);
+        const HttpReply list = httpRequest(port, "GET", "/");
+        for (const char *link : {"href=\"/a/1/\"", "href=\"/a/2/\"", "href=\"/a/5/\""})
+            QVERIFY2(list.body.contains(link), list.body.constData());
+        QCOMPARE(httpRequest(port, "GET", "/a/5/").status, 200);
+        QCOMPARE(httpRequest(port, "GET", "/a/3/").status, 404);
+        QCOMPARE(httpRequest(port, "GET", "/api/live").status, 404);
+        QCOMPARE(httpRequest(port, "GET", "/a/5").header("location"), QByteArray("/a/5/"));
+        QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/a/2/api/events").status, 200, kWaitMs);
+        stopTool(tool);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWeb)
+#include "tst_web.moc"

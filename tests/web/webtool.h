@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <QWebSocket>
+
+#include <memory>
+
+// What the web view's tests and benchmark share: a free port, raw HTTP
+// exchanges on their own sockets, and a page in headless Chromium that they
+// read through its DevTools protocol.
+
+// A port nothing listens on now.
+quint16 freePort();
+
+// One answer as it came over the wire.
+struct HttpReply {
+    int status = 0; // 0: no answer
+    QByteArray head;
+    QByteArray body;
+    // The value of header `name` (any case); empty without it.
+    QByteArray header(const QByteArray &name) const;
+};
+// Sends `request` (whole, "GET / HTTP/1.1\r\n…") on a new connection to
+// 127.0.0.1:`port` and reads the answer until the connection ends.
+HttpReply exchange(quint16 port, const QByteArray &request, int timeoutMs = 5000);
+// GET (or another method) of `path` with the extra header lines given.
+HttpReply httpRequest(quint16 port, const QByteArray &method, const QByteArray &path,
+                      const QList<QByteArray> &headers = {}, const QByteArray &body = {});
+
+// A page opened in chromium --headless, read and driven over its DevTools socket.
+class HeadlessPage
+{
+public:
+    HeadlessPage();
+    ~HeadlessPage();
+    // Starts Chromium and opens `url`; false (and error()) when it could not.
+    bool open(const QString &url);
+    // The value of a JavaScript expression in the page; invalid when it failed.
+    QVariant evaluate(const QString &expression, int timeoutMs = 5000);
+    QString error() const { return m_error; }
+
+private:
+    QJsonObject call(const QString &method, const QJsonObject &params, int timeoutMs);
+
+    QTemporaryDir m_profile;
+    QProcess m_chromium;
+    QWebSocket m_socket;
+    int m_nextId = 1;
+    QString m_error;
+};
+
+// The Chromium of the system.
+QString chromiumProgram();

@@ -1,0 +1,92 @@
+#include "webdata.h"
+
+#include "csvexport.h"
+#include "instants.h"
+#include "journalrows.h"
+#include "livesnapshot.h"
+#include "numbers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Web
+{
+
+QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look)
+{
+    QJsonArray list;
+    InstantResolver instants;
+    for (const RingRow &row : rows) {
+        const QDateTime instant = instants.next(row.date, row.time, row.utcOffset);
+        QJsonArray line{isoWithOffset(instant)};
+        for (int k = 0; k < kRecordedValueCount; ++k)
+            line.append((row.missing & (1u << k))
+                            ? QJsonValue()
+                            : QJsonValue(singleText(row.values[k]).toDouble()));
+        line.append(row.quality ? QJsonValue(*row.quality) : QJsonValue());
+        list.append(line);
+    }
+    QJsonArray curves;
+    for (const QString &colour : look.curves)
+        curves.append(colour);
+    const QJsonObject object{
+        {QStringLiteral("ring"),
+         ring == RecordTable::PvData ? QStringLiteral("1s") : QStringLiteral("10s")},
+        {QStringLiteral("look"), QJsonObject{{QStringLiteral("curves"), curves},
+                                             {QStringLiteral("background"), look.background},
+                                             {QStringLiteral("grid"), look.grid},
+                                             {QStringLiteral("band"), look.band}}},
+        {QStringLiteral("rows"), list}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray historyCsv(const QVector<RingRow> &rows)
+{
+    QByteArray body = History::csvFileHead();
+    InstantResolver instants;
+    for (const RingRow &row : rows)
+        body += History::csvLine(row, instants.nextOffset(row.date, row.time, row.utcOffset));
+    return body;
+}
+
+QByteArray eventsJson(const std::vector<NumberedEvent> &events, qint32 newest)
+{
+    QJsonArray list;
+    for (const NumberedEvent &row : events)
+        list.append(QJsonObject{{QStringLiteral("id"), row.id},
+                                {QStringLiteral("time"), isoWithOffset(row.event.when)},
+                                {QStringLiteral("kind"), eventKindName(row.event.kind)},
+                                {QStringLiteral("kindText"), Journal::kindText(row.event.kind)},
+                                {QStringLiteral("source"), row.event.source},
+                                {QStringLiteral("detail"), row.event.detail}});
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("newest"), newest}, {QStringLiteral("events"), list}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray errorJson(const QString &reason)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("error"), reason}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray indexPage(const std::vector<ListedInstrument> &instruments)
+{
+    QString items;
+    for (const ListedInstrument &in : instruments)
+        items += QStringLiteral("<li><a href=\"/a/%1/\">地址 %1</a> <span class=\"state\" "
+                                "style=\"background:%2\">%3</span></li>\n")
+                     .arg(in.address)
+                     .arg(in.linkColour.toHtmlEscaped(), in.linkText.toHtmlEscaped());
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+                          "<meta name=\"viewport\" content=\"width=device-width, "
+                          "initial-scale=1\"><title>ZELMAR 仪表</title>"
+                          "<link rel=\"stylesheet\" href=\"/page.css\"></head>"
+                          "<body><h1>ZELMAR 仪表</h1><ul id=\"instruments\">\n%1</ul>"
+                          "</body></html>\n")
+        .arg(items)
+        .toUtf8();
+}
+
+} // namespace Web

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "events.h"
+#include "ringquery.h"
+#include "store.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <array>
+#include <vector>
+
+// The bodies the web view answers with, built from what the database gave.
+namespace Web
+{
+
+// The curves the page draws: channels 1..4 and the retransmission value.
+constexpr int kDrawnCurves = 5;
+// The overview's chart colours, which the page draws its trend in ("#rrggbb";
+// the band translucent, "rgba(…)").
+struct ChartLook {
+    std::array<QString, kDrawnCurves> curves;
+    QString background;
+    QString grid;
+    QString band;
+};
+
+// /api/history as JSON: {"ring":"1s","look":{…},"rows":[[time, ch1, ch2, ch3,
+// ch4, da, ir6, ir7, ir8, quality], …]}; a value the row does not hold and an unknown quality
+// are null; each time ISO 8601 with its offset, resolved in ring order.
+QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look);
+// The same rows as the CSV export writes them (its header and columns).
+QByteArray historyCsv(const QVector<RingRow> &rows);
+// /api/events: {"newest":ID,"events":[{"id","time","kind","kindText","source","detail"}, …]}.
+QByteArray eventsJson(const std::vector<NumberedEvent> &events, qint32 newest);
+// The body of a refusal: {"error": reason}.
+QByteArray errorJson(const QString &reason);
+
+// One instrument on the list of /: its address, link state in words and colour.
+struct ListedInstrument {
+    int address = 0;
+    QString linkText;
+    QString linkColour;
+};
+// The list page when several instruments are on the line.
+QByteArray indexPage(const std::vector<ListedInstrument> &instruments);
+
+} // namespace Web

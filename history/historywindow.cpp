@@ -61,7 +61,8 @@ QString secondsText(double days)
 } // namespace
 
 HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePath, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_overview(overview), m_databasePath(databasePath)
+    : QWidget(parent, Qt::Window), m_overview(overview), m_databasePath(databasePath),
+      m_reading(new History::RangeReading(databasePath, this))
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史曲线"));
@@ -69,6 +70,7 @@ HistoryWindow::HistoryWindow(OverviewWindow *overview, const QString &databasePa
     if (historian.target.isValid() && !historian.target.host.isEmpty())
         m_historianUrl = qEnvironmentVariable("ZELMAR_HISTORIAN").trimmed();
     buildControls();
+    connect(m_reading, &History::RangeReading::answered, this, &HistoryWindow::showLocalRange);
     m_stationEdit->setText(historian.station);
     resize(1100, 680);
     showLast(kDefaultSeconds);
@@ -148,7 +150,7 @@ void HistoryWindow::buildControls()
     });
     connect(m_stationEdit, &QLineEdit::editingFinished, this, [this] {
         if (m_source == Source::Historian)
-            load(m_chart->from(), m_chart->to());
+            load(m_asked.first, m_asked.second);
     });
     m_ringLabel = new FittedLabel(this);
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
@@ -249,8 +251,10 @@ void HistoryWindow::showLast(int seconds)
 
 void HistoryWindow::applyRange(double from, double to)
 {
-    if (m_chart->to() > m_chart->from())
-        m_steps.append({m_chart->from(), m_chart->to()});
+    // The range asked for last, even while it is still being read: a second
+    // pan goes on from the first, and "后退" returns to it.
+    if (m_asked.second > m_asked.first)
+        m_steps.append(m_asked);
     load(from, to);
 }
 
@@ -264,8 +268,9 @@ void HistoryWindow::backOut()
 
 void HistoryWindow::pan(int direction)
 {
-    const double shift = (m_chart->to() - m_chart->from()) / kPanDivisor * (direction < 0 ? -1 : 1);
-    applyRange(m_chart->from() + shift, m_chart->to() + shift);
+    const auto [from, to] = m_asked;
+    const double shift = (to - from) / kPanDivisor * (direction < 0 ? -1 : 1);
+    applyRange(from + shift, to + shift);
 }
 
 void HistoryWindow::setSource(Source source, const QString &station)
@@ -275,7 +280,12 @@ void HistoryWindow::setSource(Source source, const QString &station)
         m_stationEdit->setText(station);
     m_sourceChoice->setCurrentIndex(m_source == Source::Local ? 0 : 1);
     m_stationEdit->setEnabled(m_source == Source::Historian);
-    load(m_chart->from(), m_chart->to());
+    load(m_asked.first, m_asked.second);
+}
+
+bool HistoryWindow::isReading() const
+{
+    return m_source == Source::Local ? m_reading->isBusy() : m_stationRequest != m_stationAnswered;
 }
 
 QString HistoryWindow::stationSource() const
@@ -314,6 +324,7 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
 {
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
+    m_stationAnswered = request;
     m_ring = ring;
     m_ringLabel->setWholeText(range ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
                                           ringText(ring)
@@ -327,25 +338,37 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
 
 void HistoryWindow::load(double from, double to)
 {
+    m_asked = {from, to};
     m_fromEdit->setDateTime(History::dateTimeOf(from));
     m_toEdit->setDateTime(History::dateTimeOf(to));
     m_backButton->setEnabled(!m_steps.isEmpty());
     if (m_source == Source::Historian) {
+        m_reading->cancel();
         loadFromHistorian(from, to);
         return;
     }
-    if (!openReader()) {
-        m_ringLabel->setWholeText(m_reader.lastError());
-        m_chart->setContent({}, m_ring, from, to);
-        m_chart->setEvents({});
+    // Read on the reading's thread: the chart keeps the range before until
+    // the rows and events of this one are in.
+    m_ringLabel->setWholeText(QStringLiteral("正在读取 …"));
+    m_reading->ask(from, to);
+}
+
+void HistoryWindow::showLocalRange(const History::LocalRange &range)
+{
+    if (m_source != Source::Local)
         return;
+    if (!range.opened) {
+        m_ringLabel->setWholeText(range.error);
+        m_chart->setContent({}, m_ring, range.from, range.to);
+        m_chart->setEvents({});
+    } else {
+        m_ring = range.ring;
+        m_ringLabel->setWholeText(range.read.ok ? ringText(m_ring) : range.read.error);
+        m_chart->setContent(range.read.rows, m_ring, range.from, range.to);
+        m_chart->setEvents(range.events);
     }
-    m_ring = History::chooseRing(m_reader, from, to);
-    const History::RangeRead read = History::readRange(m_reader, m_ring, from, to);
-    m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
-    m_chart->setContent(read.rows, m_ring, from, to);
-    m_chart->setEvents(History::readChartEvents(m_reader, from, to, read.rows));
     m_cursorReadout->clear();
+    emit rangeShown(range.from, range.to);
 }
 
 bool HistoryWindow::openReader()

@@ -3,6 +3,7 @@
 #include "chartprint.h"
 #include "csvexport.h"
 #include "historyaxis.h"
+#include "rangereading.h"
 #include "ringquery.h"
 #include "stationsource.h"
 
@@ -56,6 +57,9 @@ public:
     void backOut();
     // Moves the range by a quarter of its span, older (−1) or newer (+1).
     void pan(int direction);
+    // Whether a range asked for is still being read; the chart shows the
+    // range before it meanwhile.
+    bool isReading() const;
 
     // Where the rows come from: the local recording database, or a station of
     // the historian ($ZELMAR_HISTORIAN), read off the window's thread.
@@ -87,6 +91,10 @@ public:
     // What a print or picture of the history chart says beside the curves.
     History::ChartDocument document() const;
 
+signals:
+    // The chart shows a range read from the source: the newest asked for.
+    void rangeShown(double from, double to);
+
 private:
     void buildControls();
     void load(double from, double to);
@@ -94,6 +102,7 @@ private:
     void loadFromHistorian(double from, double to);
     void showStationRange(int request, const std::optional<History::StationRange> &range,
                           const QString &error, RecordTable ring, double from, double to);
+    void showLocalRange(const History::LocalRange &range);
     void applyRange(double from, double to);
     void showCursor(int row);
     void placeMarker(int which, double moment);
@@ -105,12 +114,15 @@ private:
 
     OverviewWindow *m_overview = nullptr;
     QString m_databasePath;
-    RingReader m_reader{QStringLiteral("history-window")};
+    RingReader m_reader{QStringLiteral("history-window")}; // the exports' reads
+    History::RangeReading *m_reading = nullptr;            // the chart's reads, off this thread
     RecordTable m_ring = RecordTable::PvData;
+    std::pair<double, double> m_asked{0, 0};    // the newest range asked for, shown or read
     QVector<std::pair<double, double>> m_steps; // ranges to back out to
     Source m_source = Source::Local;
     QString m_historianUrl;   // $ZELMAR_HISTORIAN; empty: no historian to choose
     int m_stationRequest = 0; // the newest reading of the historian; older answers are dropped
+    int m_stationAnswered = 0;
 
     QDateTimeEdit *m_fromEdit = nullptr;
     QDateTimeEdit *m_toEdit = nullptr;

@@ -225,6 +225,7 @@ private slots:
         QCOMPARE(station->text(), QStringLiteral("THIS-PC")); // this tool's own station first
         QVERIFY(!station->isEnabled());
         QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!window.isReading());
         QVERIFY(window.chart()->rows().isEmpty()); // no local file
 
         QTest::keyClick(source, Qt::Key_Down); // "历史库 …"
@@ -244,6 +245,7 @@ private slots:
         {
             HistoryWindow recorded(nullptr, m_database);
             QVERIFY(recorded.showRange(kStart, kStart.addSecs(kRows - 1)));
+            QTRY_VERIFY(!recorded.isReading());
             const QString fromFile = m_dir.filePath(QStringLiteral("window-local.csv"));
             QCOMPARE(recorded.exportCsvTo(fromFile).fault, History::RangeFault::None);
             QCOMPARE(fileBytes(fromServer), fileBytes(fromFile));
@@ -257,6 +259,7 @@ private slots:
         // The same range in a window over the recorded file: the same rows.
         HistoryWindow local(nullptr, m_database);
         QVERIFY(local.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!local.isReading());
         QCOMPARE(local.chart()->rows().size(), kRows);
         QCOMPARE(local.source(), HistoryWindow::Source::Local);
         qunsetenv("ZELMAR_HISTORIAN");
@@ -285,6 +288,7 @@ private slots:
         qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
         HistoryWindow window(nullptr, thisPc);
         QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!window.isReading());
         const auto markTexts = [&window] {
             QStringList texts;
             for (const Journal::Mark &mark : window.chart()->events().marks)

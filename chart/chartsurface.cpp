@@ -13,19 +13,41 @@ ChartSurface::ChartSurface(QWidget *parent) : QWidget(parent)
 void ChartSurface::clear()
 {
     m_strokes.clear();
-    update();
+    scheduleRepaint();
 }
 
 void ChartSurface::setBackground(const QColor &colour)
 {
     m_background = colour;
-    update();
+    scheduleRepaint();
 }
 
 void ChartSurface::addLines(const QVector<Stroke> &strokes)
 {
     m_strokes.append(strokes);
-    update();
+    scheduleRepaint();
+}
+
+// Once the drawing in hand is done: a repaint when it differs from what the
+// screen shows or is about to show. Comparing a thousand strokes costs far
+// less than painting them.
+void ChartSurface::scheduleRepaint()
+{
+    if (m_repaintScheduled)
+        return;
+    m_repaintScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_repaintScheduled = false;
+            if (m_shownValid && m_strokes == m_shownStrokes && m_background == m_shownBackground)
+                return;
+            m_shownStrokes = m_strokes;
+            m_shownBackground = m_background;
+            m_shownValid = true;
+            update();
+        },
+        Qt::QueuedConnection);
 }
 
 namespace

@@ -23,7 +23,9 @@ struct Stroke {
 
 // The chart's drawing surface: keeps what was drawn since the last clear as a
 // list of strokes in chart units and paints them scaled to the widget's size.
-// New strokes only schedule a repaint, so a burst of drawing costs one paint.
+// New strokes only schedule a look at what changed, so a burst of drawing costs
+// one paint, and a redraw that draws what is on screen already (the chart is
+// redrawn every second, new sample or not) costs none.
 class ChartSurface : public QWidget
 {
     Q_OBJECT
@@ -52,6 +54,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void scheduleRepaint();
+
     QColor m_background = QColor(192, 255, 255);
     QVector<Stroke> m_strokes;
+    // What the screen shows once the repaints asked for are done; a repaint
+    // is asked for only when the drawing differs from it.
+    QColor m_shownBackground;
+    QVector<Stroke> m_shownStrokes;
+    bool m_shownValid = false;
+    bool m_repaintScheduled = false;
 };

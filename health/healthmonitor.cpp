@@ -55,6 +55,9 @@ void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason
         m_spans.back().to = now;
     else if (!linkLive(to) && !spanOpen)
         m_spans.push_back({now, std::nullopt});
+    // Spans the chart can no longer show go as they age, so that a long run
+    // keeps a day of them, not all it has seen.
+    dropSpansEndedBefore(m_spans, now.addSecs(-kStoredSpanHours * 3600));
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin());
     append(Event{now, EventKind::Link, HealthTexts::linkEventSource(m_link->settings()),

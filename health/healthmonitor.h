@@ -28,8 +28,9 @@ public:
     static constexpr int kRecentEvents = 200;
     // Spans kept for the chart; the oldest go first.
     static constexpr int kSpanLimit = 2000;
-    // How far back the spans of earlier runs are read from the events table:
-    // the pv_data ring the chart shows holds about 18 hours.
+    // How far back the spans of earlier runs are read from the events table,
+    // and how long a span is kept after it ended: the pv_data ring the chart
+    // shows holds about 18 hours.
     static constexpr qint64 kStoredSpanHours = 24;
 
     // Follows `link` from now on; its events wait in memory until the

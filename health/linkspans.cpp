@@ -30,3 +30,11 @@ std::vector<NotLiveSpan> notLiveSpansOf(const std::vector<Event> &events, const 
         spans.back().to = to;
     return spans;
 }
+
+void dropSpansEndedBefore(std::vector<NotLiveSpan> &spans, const QDateTime &oldest)
+{
+    spans.erase(
+        std::remove_if(spans.begin(), spans.end(),
+                       [&oldest](const NotLiveSpan &span) { return span.to && *span.to < oldest; }),
+        spans.end());
+}

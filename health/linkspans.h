@@ -22,3 +22,7 @@ struct NotLiveSpan {
 // events at or after `to` are not read.
 std::vector<NotLiveSpan> notLiveSpansOf(const std::vector<Event> &events, const QDateTime &from,
                                         const QDateTime &to);
+
+// Drops from `spans` (oldest first) those that ended before `oldest`: a span
+// that ended exactly at `oldest` stays, one still open always does.
+void dropSpansEndedBefore(std::vector<NotLiveSpan> &spans, const QDateTime &oldest);

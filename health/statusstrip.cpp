@@ -73,6 +73,11 @@ void setFieldText(QLabel *label, const QString &text)
 void setElidedFieldText(QLabel *label, const QString &text)
 {
     const int room = label->contentsRect().width() - 2 * label->margin();
+    // The same text in a field as wide as before: nothing to measure again.
+    static const char kRoom[] = "elidedRoom";
+    if (label->toolTip() == text && label->property(kRoom).toInt() == room)
+        return;
+    label->setProperty(kRoom, room);
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
     label->setToolTip(text);
 }
@@ -91,6 +96,7 @@ StatusStrip::StatusStrip(HealthMonitor *monitor, QWidget *parent)
     QFont bold = m_state->font();
     bold.setBold(true);
     m_state->setFont(bold);
+    m_timer->setObjectName(QStringLiteral("StripRefresh"));
     m_timer->setInterval(kRefreshInterval);
     connect(m_timer, &QTimer::timeout, this, &StatusStrip::refresh);
     connect(monitor, &HealthMonitor::changed, this, &StatusStrip::refresh);
@@ -116,7 +122,15 @@ void StatusStrip::pollDelivered(const PollDelivery &delivery)
     m_freshness[static_cast<int>(Table::InputsLow)].read(delivery.inputsLow);
     m_freshness[static_cast<int>(Table::InputsHigh)].read(delivery.inputsHigh);
     m_freshness[static_cast<int>(Table::Relays)].read(delivery.coils);
-    refresh();
+    markStale();
+}
+
+void StatusStrip::markStale()
+{
+    const LinkState state = m_monitor->link()->state();
+    for (int i = 0; i < kTables; ++i)
+        if (m_staleMarkers[i])
+            m_staleMarkers[i]->setStale(state != LinkState::Live || !m_freshness[i].fresh());
 }
 
 void StatusStrip::refresh()
@@ -154,10 +168,7 @@ void StatusStrip::refresh()
                                     kFieldHeight));
     setFieldText(m_historian, historianText(forwarding));
     setColours(m_historian, palette().color(QPalette::Window), historianColour(forwarding));
-
-    for (int i = 0; i < kTables; ++i)
-        if (m_staleMarkers[i])
-            m_staleMarkers[i]->setStale(staleReading(state, m_freshness[i]));
+    markStale();
 }
 
 void StatusStrip::addAlarmField(QWidget *field)

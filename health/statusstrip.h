@@ -24,11 +24,13 @@ class StatusStrip : public QFrame
 {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kRefreshInterval{250};
+    // The counters and the ages change with every poll; the strip shows them
+    // at most this often, and a change of state at once.
+    static constexpr std::chrono::milliseconds kRefreshInterval{1000};
     static constexpr int kHeightTwips = 375;
     static constexpr int kDetailsKey = Qt::Key_F10; // not one of the overview's keys
 
-    // A strip showing `monitor`'s health, its texts refreshed every 250 ms
+    // A strip showing `monitor`'s health, its texts refreshed every second
     // and at once on every change of state.
     explicit StatusStrip(HealthMonitor *monitor, QWidget *parent = nullptr);
 
@@ -39,7 +41,8 @@ public:
     // Marks `marker`'s controls stale whenever the link is not live or
     // `table` is not fresh (TableFreshness).
     void setStaleMarker(Table table, StaleMarker *marker);
-    // The poller's report of a poll: which tables it read.
+    // The poller's report of a poll: which tables it read. Marks the boxes
+    // of a table not read at once; the texts wait for the next refresh.
     void pollDelivered(const PollDelivery &delivery);
     // Puts `field` (the alarms' count and the bell's toggle) at its place in
     // the strip; clicks on it are its own.
@@ -55,6 +58,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    void markStale();
+
     HealthMonitor *m_monitor = nullptr;
     std::array<StaleMarker *, kTables> m_staleMarkers{};
     std::array<TableFreshness, kTables> m_freshness;

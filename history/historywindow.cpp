@@ -60,11 +60,13 @@ QString secondsText(double days)
 HistoryWindow::HistoryWindow(const HistorySettings &settings, OtherChart overview,
                              const QWidget *linkLists, QWidget *parent)
     : QWidget(parent, Qt::Window), m_overview(std::move(overview)), m_linkLists(linkLists),
-      m_databasePath(settings.databasePath), m_historianUrl(settings.historianUrl)
+      m_databasePath(settings.databasePath), m_historianUrl(settings.historianUrl),
+      m_reading(new History::RangeReading(settings.databasePath, this))
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史曲线"));
     buildControls();
+    connect(m_reading, &History::RangeReading::answered, this, &HistoryWindow::showLocalRange);
     m_stationEdit->setText(settings.station);
     resize(1100, 680);
     showLast(kDefaultSeconds);
@@ -279,6 +281,11 @@ void HistoryWindow::setSource(Source source, const QString &station)
     load(m_shownFrom, m_shownTo);
 }
 
+bool HistoryWindow::isReading() const
+{
+    return m_source == Source::Local ? m_reading->isBusy() : m_stationRequest != m_stationAnswered;
+}
+
 QString HistoryWindow::stationSource() const
 {
     return addressWithStation(m_historianUrl, m_stationEdit->text().trimmed());
@@ -319,6 +326,7 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
 {
     if (request != m_stationRequest || m_source != Source::Historian)
         return;
+    m_stationAnswered = request;
     m_ring = ring;
     m_ringLabel->setWholeText(range ? QStringLiteral("历史库 %1: ").arg(m_stationEdit->text()) +
                                           ringText(ring)
@@ -335,35 +343,43 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
 
 void HistoryWindow::load(const QDateTime &from, const QDateTime &to)
 {
+    // The range asked for last: pans and "后退" go on from it while it is read.
     m_shownFrom = from;
     m_shownTo = to;
     // The axis runs with real time from the range's start, where its places
     // are the local times; rows and events stand at their instants on it.
     const TimeAxis axis(QTimeZone::systemTimeZone(), from);
-    const double first = axis.positionOf(from);
-    const double last = axis.positionOf(to);
     m_fromEdit->setDateTime(from.toLocalTime());
     m_toEdit->setDateTime(to.toLocalTime());
     m_backButton->setEnabled(!m_steps.isEmpty());
     if (m_source == Source::Historian) {
-        loadFromHistorian(axis, first, last);
+        m_reading->cancel();
+        loadFromHistorian(axis, axis.positionOf(from), axis.positionOf(to));
         return;
     }
-    if (!openReader()) {
-        m_ringLabel->setWholeText(m_reader.lastError());
-        m_chart->setContent({}, {}, m_ring, axis, first, last);
+    // Read on the reading's thread: the chart keeps the range before until
+    // the rows and events of this one are in.
+    m_ringLabel->setWholeText(QStringLiteral("正在读取 …"));
+    m_reading->ask(from, to);
+}
+
+void HistoryWindow::showLocalRange(const History::LocalRange &range)
+{
+    if (m_source != Source::Local)
+        return;
+    if (!range.opened) {
+        m_ringLabel->setWholeText(range.error);
+        m_chart->setContent({}, {}, m_ring, range.axis, range.from, range.to);
         m_chart->setEvents({});
-        return;
+    } else {
+        m_ring = range.ring;
+        m_ringLabel->setWholeText(range.read.ok ? ringText(m_ring) : range.read.error);
+        m_chart->setContent(range.read.rows, range.places, m_ring, range.axis, range.from,
+                            range.to);
+        m_chart->setEvents(range.events);
     }
-    const auto [low, high] = axis.localBounds(first, last);
-    m_ring = History::chooseRing(m_reader, low, high);
-    QVector<double> places;
-    const History::RangeRead read =
-        History::readPlacedRange(m_reader, m_ring, axis, first, last, places);
-    m_ringLabel->setWholeText(read.ok ? ringText(m_ring) : read.error);
-    m_chart->setContent(read.rows, places, m_ring, axis, first, last);
-    m_chart->setEvents(History::readChartEvents(m_reader, first, last, places, axis));
     m_cursorReadout->clear();
+    emit rangeShown(range.from, range.to);
 }
 
 bool HistoryWindow::openReader()

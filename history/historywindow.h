@@ -4,6 +4,7 @@
 #include "csvexport.h"
 #include "historyaxis.h"
 #include "instants.h"
+#include "rangereading.h"
 #include "ringquery.h"
 #include "stationsource.h"
 
@@ -75,6 +76,9 @@ public:
     void backOut();
     // Moves the range by a quarter of its span, older (−1) or newer (+1).
     void pan(int direction);
+    // Whether a range asked for is still being read; the chart shows the
+    // range before it meanwhile.
+    bool isReading() const;
 
     // Where the rows come from: the local recording database, or a station of
     // the historian of the settings, read off the window's thread.
@@ -106,6 +110,10 @@ public:
     // What a print or picture of the history chart says beside the curves.
     History::ChartDocument document() const;
 
+signals:
+    // The chart shows a range read from the source: the newest asked for.
+    void rangeShown(double from, double to);
+
 private:
     void buildControls();
     void load(const QDateTime &from, const QDateTime &to);
@@ -114,6 +122,7 @@ private:
     void showStationRange(int request, const std::optional<History::StationRange> &range,
                           const QString &error, RecordTable ring, const TimeAxis &axis, double from,
                           double to);
+    void showLocalRange(const History::LocalRange &range);
     void applyRange(const QDateTime &from, const QDateTime &to);
     void zoomTo(double from, double to);
     void showCursor(int row);
@@ -127,15 +136,19 @@ private:
     OtherChart m_overview;
     const QWidget *m_linkLists = nullptr;
     QString m_databasePath;
-    RingReader m_reader{QStringLiteral("history-window")};
+    RingReader m_reader{QStringLiteral("history-window")}; // the exports' reads
+    History::RangeReading *m_reading = nullptr;            // the chart's reads, off this thread
     RecordTable m_ring = RecordTable::PvData;
-    // The range shown, as instants, and the ranges to back out to.
+    // The range asked for last, as instants, even while it is still being
+    // read (a second pan goes on from the first, and "后退" returns to it),
+    // and the ranges to back out to.
     QDateTime m_shownFrom;
     QDateTime m_shownTo;
     QVector<std::pair<QDateTime, QDateTime>> m_steps;
     Source m_source = Source::Local;
     QString m_historianUrl;   // empty: no historian to choose
     int m_stationRequest = 0; // the newest reading of the historian; older answers are dropped
+    int m_stationAnswered = 0;
 
     QDateTimeEdit *m_fromEdit = nullptr;
     QDateTimeEdit *m_toEdit = nullptr;

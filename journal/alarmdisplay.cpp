@@ -81,6 +81,11 @@ void AlarmField::refresh()
         const QSignalBlocker quiet(m_mute);
         m_mute->setChecked(muted);
     }
+    // Refreshed with every poll: the icon is set (and the button repainted)
+    // only when muting changed.
+    if (m_shownMuted == muted)
+        return;
+    m_shownMuted = muted;
     m_mute->setIcon(
         style()->standardIcon(muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
     m_mute->setToolTip(muted ? QStringLiteral("取消静音") : QStringLiteral("静音"));

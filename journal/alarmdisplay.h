@@ -4,6 +4,8 @@
 #include <QList>
 #include <QPointer>
 
+#include <optional>
+
 class AlarmAnnunciator;
 class QLabel;
 class QToolButton;
@@ -27,6 +29,7 @@ private:
     AlarmAnnunciator *m_annunciator = nullptr;
     QLabel *m_count = nullptr;
     QToolButton *m_mute = nullptr;
+    std::optional<bool> m_shownMuted; // what the bell's button shows
 };
 
 // A flashing frame over each unacknowledged alarm's box in the "ALM" panel,

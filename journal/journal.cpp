@@ -154,7 +154,8 @@ void EventJournal::keepMark(const Event &event)
         std::upper_bound(m_marks.begin(), m_marks.end(), event.when,
                          [](const QDateTime &when, const Event &e) { return when < e.when; });
     m_marks.insert(at, event);
-    while (int(m_marks.size()) > kMarksKept)
+    const QDateTime oldest = m_marks.back().when.addDays(-kMarkDays);
+    while (!m_marks.empty() && (int(m_marks.size()) > kMarksKept || m_marks.front().when < oldest))
         m_marks.pop_front();
 }
 

@@ -40,7 +40,8 @@ public:
     // how often a closed database is opened again).
     static constexpr std::chrono::seconds kFlushInterval{1};
     // Alarm and configuration events kept in memory for the chart's marks: a
-    // day of chattering at one change per poll fits twice over.
+    // day of chattering at one change per poll fits twice over. Marks more than
+    // kMarkDays older than the newest go as new ones come, however few there are.
     static constexpr int kMarksKept = 20000;
     static constexpr qint64 kMarkDays = 1;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chartmarks.h"
+#include "linkspans.h"
 #include "notliveband.h"
 
 #include <vector>
@@ -18,7 +19,16 @@ namespace Chart
 // The marks of the journal's events between two moments (day serials).
 std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to);
 
-// The spans in which `monitor`'s link was not live; one still open ends now.
-std::vector<TimeSpan> notLiveSpans(const HealthMonitor &monitor);
+// Those of `spans` (oldest first, as the health monitor keeps them) that reach
+// into `from` .. `to`, as day serials; one still open ends at `now`. A span
+// ending exactly at `from` or starting exactly at `to` is among them. Found by
+// a binary search, so that a redraw costs the same however many spans a long
+// run has kept.
+std::vector<TimeSpan> spansWithin(const std::vector<NotLiveSpan> &spans, double from, double to,
+                                  double now);
+
+// The spans in which `monitor`'s link was not live that reach into `from` ..
+// `to`; one still open ends now.
+std::vector<TimeSpan> notLiveSpans(const HealthMonitor &monitor, double from, double to);
 
 } // namespace Chart

@@ -117,6 +117,10 @@ QGroupBox *addFrame(QWidget *parent, const QString &name, const QString &caption
 
 void setBackground(QWidget *widget, QRgb colour)
 {
+    // The boxes are set five times a second: only a change of colour touches them.
+    if (widget->autoFillBackground() && widget->palette().color(QPalette::Window).rgb() == colour &&
+        widget->palette().color(QPalette::Button).rgb() == colour)
+        return;
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, QColor(colour));
     palette.setColor(QPalette::Button, QColor(colour));
@@ -412,7 +416,13 @@ void OverviewWindow::buildChart()
     connect(m_hc, &QSlider::valueChanged, this, &OverviewWindow::onSliderChanged);
     m_chart.attachSurface(m_pt);
     m_chart.setUnderlay([](const Chart::TrendBuffer &buffer, const Chart::TrendView &view) {
-        return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor()));
+        // Only the spans of the samples shown: the cost of a redraw stays the
+        // same however long the tool has run.
+        double first = 0;
+        double last = 0;
+        if (!Chart::viewSpan(buffer, view, first, last))
+            return QVector<Stroke>{};
+        return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor(), first, last));
     });
     m_chart.setMarkSource(
         [](double from, double to) { return Chart::journalMarks(*eventJournal(), from, to); });

@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <map>
@@ -53,6 +54,13 @@ constexpr char kUpsert[] =
     "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(ev_id) DO UPDATE SET ev_date = excluded.ev_date, "
     "ev_time = excluded.ev_time, ev_kind = excluded.ev_kind, ev_source = excluded.ev_source, "
     "ev_detail = excluded.ev_detail";
+// A range of time and the last event of a kind before a moment are found
+// through these, not by a scan of the whole ring: each range end first by its
+// day (ev_date, a whole day serial), then by the time within it.
+constexpr char kCreateMomentIndex[] =
+    "CREATE INDEX IF NOT EXISTS events_moment ON events (ev_date, ev_time)";
+constexpr char kCreateKindIndex[] =
+    "CREATE INDEX IF NOT EXISTS events_kind_moment ON events (ev_kind, ev_date, ev_time)";
 constexpr char kReadCounter[] = "SELECT newest_event FROM events_void LIMIT 1";
 constexpr char kWriteCounter[] = "UPDATE events_void SET newest_event = ?";
 
@@ -167,6 +175,11 @@ bool EventLog::openConnection()
         db.rollback();
         return false;
     }
+    // A file written before the indexes existed gets them here, once. They
+    // only speed reads up: a file that cannot take them now (read-only,
+    // locked by another writer) is read without them and written as before.
+    if (query.exec(QLatin1String(kCreateMomentIndex)))
+        query.exec(QLatin1String(kCreateKindIndex));
     return true;
 }
 
@@ -482,13 +495,16 @@ std::vector<Event> EventLog::eventsBetween(const QDateTime &from, const QDateTim
 std::vector<Event> readEventsBetween(const QString &connectionName, const QDateTime &from,
                                      const QDateTime &to, QString *error)
 {
-    const double lo = serialOf(from);
-    const double hi = serialOf(to);
+    const double lo = qMin(serialOf(from), serialOf(to));
+    const double hi = qMax(serialOf(from), serialOf(to));
+    // The days first, which the index on (ev_date, ev_time) finds, then the
+    // moments within them; in the index's order, so that nothing is sorted.
     QString fault;
-    std::vector<Event> events =
-        selectEvents(connectionName, QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
-                     QStringLiteral("ev_date + ev_time, ev_id"), EventLog::kEventRingIds,
-                     {qMin(lo, hi), qMax(lo, hi)}, fault);
+    std::vector<Event> events = selectEvents(
+        connectionName,
+        QStringLiteral("WHERE ev_date BETWEEN ? AND ? AND ev_date + ev_time BETWEEN ? AND ?"),
+        QStringLiteral("ev_date, ev_time, ev_id"), EventLog::kEventRingIds,
+        {std::floor(lo), std::floor(hi), lo, hi}, fault);
     if (error && !fault.isEmpty())
         *error = fault;
     return events;
@@ -497,11 +513,15 @@ std::vector<Event> readEventsBetween(const QString &connectionName, const QDateT
 std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
                                          const QDateTime &before, QString *error)
 {
+    // Walked back from the day of `before` along the index on (ev_kind,
+    // ev_date, ev_time): the first row found is the answer.
+    const double moment = serialOf(before);
     QString fault;
     const std::vector<Event> events =
-        selectEvents(connectionName, QStringLiteral("WHERE ev_kind = ? AND ev_date + ev_time < ?"),
-                     QStringLiteral("ev_date + ev_time DESC, ev_id DESC"), 1,
-                     {eventKindName(kind), serialOf(before)}, fault);
+        selectEvents(connectionName,
+                     QStringLiteral("WHERE ev_kind = ? AND ev_date <= ? AND ev_date + ev_time < ?"),
+                     QStringLiteral("ev_date DESC, ev_time DESC, ev_id DESC"), 1,
+                     {eventKindName(kind), std::floor(moment), moment}, fault);
     if (error && !fault.isEmpty())
         *error = fault;
     if (events.empty())
@@ -527,10 +547,13 @@ std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
     const double hi = serialOf(to);
     QString fault;
     // Ids above the counter's were written before the ring wrapped: they come first.
+    // The day bounds let the index on day and time find the range.
     std::vector<Event> events = selectEvents(
-        connectionName, QStringLiteral("WHERE ev_date + ev_time BETWEEN ? AND ?"),
+        connectionName,
+        QStringLiteral("WHERE ev_date BETWEEN ? AND ? AND ev_date + ev_time BETWEEN ? AND ?"),
         QStringLiteral("ev_id > coalesce((%1), 0) DESC, ev_id").arg(QLatin1String(kReadCounter)),
-        EventLog::kEventRingIds, {qMin(lo, hi), qMax(lo, hi)}, fault);
+        EventLog::kEventRingIds,
+        {std::floor(qMin(lo, hi)), std::floor(qMax(lo, hi)), qMin(lo, hi), qMax(lo, hi)}, fault);
     if (error && !fault.isEmpty())
         *error = fault;
     return events;

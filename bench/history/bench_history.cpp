@@ -1,23 +1,29 @@
 // Speed of the history window's steps on full rings (65500 rows each): finding
 // the ids of a from/to, reading and drawing a long range decimated to the
 // chart's width, with a full events ring's not-live spans and journal marks
-// read and drawn, and the CSV export of the whole 1-second ring. Run by hand:
+// read and drawn, the CSV export of the whole 1-second ring, and the history
+// window's own actions ("最近 7 天", a pan, "后退") by the time they take on the
+// UI thread, the reading on its own thread left out. Run by hand:
 //   QT_QPA_PLATFORM=offscreen build/bench_history [runs]
 
+#include "clock.h"
 #include "csvexport.h"
 #include "daytime.h"
 #include "events.h"
 #include "historychart.h"
 #include "historymarks.h"
 #include "historyrange.h"
+#include "historywindow.h"
 #include "median.h"
 #include "ringquery.h"
 #include "store.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -27,6 +33,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -116,6 +123,72 @@ bool fillEvents(QSqlDatabase db, const QString &path, qint64 newestSecond)
     query.prepare("update events_void set newest_event = ?");
     query.addBindValue(EventLog::kEventRingIds);
     return query.exec() && db.commit();
+}
+
+// The CPU time of the calling thread, in nanoseconds.
+qint64 threadCpuNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The time the UI thread spends on an action until the range it asked for is
+// shown and painted: its own handler, the answer applied, the repaint, and
+// whatever else the event loop runs meanwhile, but not its waits for events
+// (the reading thread's work is one of those).
+struct UiThreadTime {
+    double busyMs = 0;  // wall-clock time outside the waits
+    double cpuMs = 0;   // the UI thread's CPU time in the same stretches
+    double shownMs = 0; // wall-clock time until the range was shown
+};
+
+UiThreadTime uiThreadTime(HistoryWindow &window, const std::function<void()> &action)
+{
+    QElapsedTimer wall;
+    wall.start();
+    qint64 busy = 0;
+    qint64 cpu = 0;
+    qint64 since = 0;
+    qint64 cpuSince = threadCpuNanoseconds();
+    bool running = true;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    const QMetaObject::Connection blocking =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
+            if (!running)
+                return;
+            busy += wall.nsecsElapsed() - since;
+            cpu += threadCpuNanoseconds() - cpuSince;
+            running = false;
+        });
+    const QMetaObject::Connection awake =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] {
+            if (running)
+                return;
+            since = wall.nsecsElapsed();
+            cpuSince = threadCpuNanoseconds();
+            running = true;
+        });
+    action();
+    while (window.isReading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 shown = wall.nsecsElapsed();
+    // The repaint the answer asked for.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    if (running) {
+        busy += wall.nsecsElapsed() - since;
+        cpu += threadCpuNanoseconds() - cpuSince;
+    }
+    QObject::disconnect(blocking);
+    QObject::disconnect(awake);
+    return {busy / 1e6, cpu / 1e6, shown / 1e6};
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 } // namespace
@@ -260,5 +333,54 @@ int main(int argc, char **argv)
     });
     out << "CSV of the whole 1 s ring, " << done.rows << " rows: median " << exportMs << " ms, "
         << qint64(done.rows / (exportMs / 1000)) << " rows/s\n";
+    out.flush();
+    reader.close();
+
+    // The window on the same file at its noon: each run shows the last hour,
+    // then "最近 7 天", a pan a quarter older, and "后退" to the 7 days again.
+    SystemClock::setFixed(History::dateTimeOf(nowSerial));
+    HistoryWindow window(HistorySettings{path, {}, {}});
+    window.resize(1280, 700);
+    window.show();
+    const auto settle = [&] {
+        while (window.isReading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::processEvents();
+    };
+    settle();
+    struct Action {
+        const char *name;
+        std::function<void()> run;
+        std::vector<double> busy, cpu, shown;
+    };
+    Action actions[] = {
+        {"\"最近 7 天\"",
+         [&] { window.findChild<QPushButton *>("quick(4)")->click(); },
+         {},
+         {},
+         {}},
+        {"pan (←)     ", [&] { window.pan(-1); }, {}, {}, {}},
+        {"\"后退\"      ",
+         [&] { window.findChild<QPushButton *>("backButton")->click(); },
+         {},
+         {},
+         {}},
+    };
+    for (int run = 0; run < runs; ++run) {
+        window.showLast(3600);
+        settle();
+        for (Action &action : actions) {
+            const UiThreadTime time = uiThreadTime(window, action.run);
+            action.busy.push_back(time.busyMs);
+            action.cpu.push_back(time.cpuMs);
+            action.shown.push_back(time.shownMs);
+        }
+    }
+    out << "history window, 7 days with a full events ring, UI thread per action (medians):\n";
+    for (const Action &action : actions)
+        out << "  " << QString::fromUtf8(action.name) << ": UI thread busy " << median(action.busy)
+            << " ms (its CPU " << median(action.cpu) << " ms), shown after " << median(action.shown)
+            << " ms\n";
+    SystemClock::setSource({});
     return 0;
 }

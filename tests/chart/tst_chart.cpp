@@ -109,6 +109,8 @@ private slots:
     void liveLabelsRollOverMidnight_data();
     void liveLabelsRollOverMidnight();
     void surfaceKeepsRedraw();
+    void surfaceRepaintsOnlyWhatChanged_data();
+    void surfaceRepaintsOnlyWhatChanged();
 
     // Y range
     void yRange_data();
@@ -438,6 +440,53 @@ void TestChart::surfaceKeepsRedraw()
     QCOMPARE(surface.strokes().first(), gridStrokes().first());
     QCOMPARE(surface.background(), QColor(192, 255, 255));
     QVERIFY(!surface.grab().isNull());
+}
+
+// The chart is drawn afresh every second: the surface repaints only when the
+// drawing differs from what it shows.
+void TestChart::surfaceRepaintsOnlyWhatChanged_data()
+{
+    QTest::addColumn<int>("change"); // 0 none, 1 a stroke moved, 2 one more, 3 background
+    QTest::addColumn<int>("paints");
+    QTest::newRow("the same drawing") << 0 << 0;
+    QTest::newRow("a stroke moved by one unit") << 1 << 1;
+    QTest::newRow("one stroke more") << 2 << 1;
+    QTest::newRow("another background") << 3 << 1;
+}
+
+void TestChart::surfaceRepaintsOnlyWhatChanged()
+{
+    QFETCH(int, change);
+    QFETCH(int, paints);
+    ChartSurface surface;
+    surface.resize(800, 500);
+    const QVector<Stroke> drawing = gridStrokes();
+    surface.addLines(drawing);
+    surface.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&surface));
+    QCoreApplication::processEvents();
+    struct PaintCount : QObject {
+        int count = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } painted;
+    surface.installEventFilter(&painted);
+
+    QVector<Stroke> next = drawing;
+    if (change == 1)
+        next.last().to.rx() += 1;
+    if (change == 2)
+        next.append(Stroke{QPointF(1, 1), QPointF(2, 2), Qt::black, 1, Qt::SolidLine});
+    surface.clear();
+    surface.setBackground(change == 3 ? QColor(Qt::white) : surface.background());
+    surface.addLines(next);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QCOMPARE(painted.count, paints);
+    QCOMPARE(surface.strokes(), next);
 }
 
 // ---------------------------------------------------------------- Y range

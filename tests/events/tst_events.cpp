@@ -1,6 +1,7 @@
 // The events table and the recording state, on real SQLite files with the
 // clock set by each test.
 #include "clock.h"
+#include "daytime.h"
 #include "events.h"
 #include "immutablefile.h"
 #include "otherprogram.h"
@@ -274,6 +275,92 @@ private slots:
         QCOMPARE(details(log.eventsBetween(kStart.addSecs(30), kStart.addSecs(10))),
                  (QStringList{"1", "2", "3"}));
         QVERIFY(log.eventsBetween(kStart.addDays(1), kStart.addDays(2)).empty());
+    }
+
+    // The ends of a range by the index: a day's last and first second on
+    // either side of midnight, each end itself inside, a second beyond it out.
+    void rangeEndsAcrossMidnight_data()
+    {
+        QTest::addColumn<int>("fromSecond"); // relative to midnight after kStart's day
+        QTest::addColumn<int>("toSecond");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("both days") << -1 << 0 << QStringList{"-1", "0"};
+        QTest::newRow("ends at the last second") << -10 << -1 << QStringList{"-10", "-1"};
+        QTest::newRow("starts at midnight") << 0 << 10 << QStringList{"0", "10"};
+        QTest::newRow("a second past each end") << -9 << 9 << QStringList{"-1", "0"};
+        QTest::newRow("a second before midnight") << -1 << -1 << QStringList{"-1"};
+        QTest::newRow("the whole span") << -10 << 10 << QStringList{"-10", "-1", "0", "10"};
+        QTest::newRow("between the events") << 1 << 9 << QStringList{};
+    }
+    void rangeEndsAcrossMidnight()
+    {
+        QFETCH(int, fromSecond);
+        QFETCH(int, toSecond);
+        QFETCH(QStringList, found);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        const QDateTime midnight(kStart.date().addDays(1), QTime(0, 0));
+        for (int second : {-10, -1, 0, 10})
+            QVERIFY(log.appendEvent(linkEvent(midnight.addSecs(second), QString::number(second))));
+        QCOMPARE(
+            details(log.eventsBetween(midnight.addSecs(fromSecond), midnight.addSecs(toSecond))),
+            found);
+        // The last one before the range's start: strictly before it.
+        QString expected;
+        for (int second : {-10, -1, 0, 10})
+            if (second < fromSecond)
+                expected = QString::number(second);
+        const std::optional<Event> before = readLastEventBefore(
+            QStringLiteral("events"), EventKind::Link, midnight.addSecs(fromSecond));
+        QCOMPARE(before ? before->detail : QString(), expected);
+    }
+
+    // A file whose events table was written before the indexes existed gets
+    // them when the log opens it; a file that cannot be written is left as it
+    // is, and its events wait in memory.
+    void indexesAddedToAnOlderFile()
+    {
+        makeRecordingDatabase();
+        {
+            OtherProgram older(dbPath());
+            QVERIFY(older.exec(QStringLiteral(
+                "CREATE TABLE events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, ev_kind TEXT, "
+                "ev_source TEXT, ev_detail TEXT)")));
+            QVERIFY(older.exec(QStringLiteral("CREATE TABLE events_void (newest_event INTEGER)")));
+            QVERIFY(older.exec(QStringLiteral("INSERT INTO events_void VALUES (1)")));
+            QVERIFY(older.exec(
+                QStringLiteral("INSERT INTO events VALUES (1, %1, 0.5, 'link', 'port 1', 'old')")
+                    .arg(daySerial(kStart.date()))));
+        }
+        const QString indexes =
+            QStringLiteral("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE "
+                           "type = 'index' AND tbl_name = 'events' ORDER BY name)");
+        {
+            ImmutableFile readOnly(dbPath());
+            if (readOnly.isImmutable()) {
+                EventLog log(QStringLiteral("read-only"));
+                log.open(dbPath());
+                QVERIFY(!log.appendEvent(linkEvent(kStart, QStringLiteral("waits"))));
+                QCOMPARE(log.pending().size(), size_t(1));
+                log.close();
+                QVERIFY(readOnly.release());
+                OtherProgram other(dbPath());
+                QCOMPARE(other.value(indexes).toString(), QString());
+            }
+        }
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        {
+            OtherProgram other(dbPath());
+            QCOMPARE(other.value(indexes).toString(),
+                     QStringLiteral("events_kind_moment,events_moment"));
+        }
+        QCOMPARE(details(log.eventsBetween(kStart, kStart)), QStringList{"old"});
+        // Opened again: the indexes are there already, nothing changes.
+        log.close();
+        QVERIFY(log.open(dbPath()));
+        QCOMPARE(details(log.newestEvents(5)), QStringList{"old"});
     }
 
     void foreignFilesAreNotTouched_data()

@@ -1,6 +1,7 @@
 // The health as the operator sees it: the strip's texts, the strip and the
 // stale marking on the real overview with the real link against zelmar-sim,
 // the details view, the configuration window's share, and the events written.
+#include "chartsources.h"
 #include "clock.h"
 #include "configwindow.h"
 #include "daytime.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -436,6 +438,67 @@ private slots:
 
     // ---- The band behind the curves ----
 
+    // The band of a redraw takes only the spans of the samples shown, however
+    // many a long run has kept: one ending exactly at the first sample or
+    // starting exactly at the last is among them, one a second beyond is not.
+    void spansWithinTheSamplesShown_data()
+    {
+        QTest::addColumn<int>("from"); // seconds after noon
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QVector<int>>("found"); // from, to of each span found
+        QTest::newRow("ends exactly at from") << 10 << 15 << QVector<int>{0, 10};
+        QTest::newRow("ended a second before from") << 11 << 15 << QVector<int>{};
+        QTest::newRow("starts exactly at to") << 15 << 20 << QVector<int>{20, 30};
+        QTest::newRow("starts a second after to") << 15 << 19 << QVector<int>{};
+        QTest::newRow("the open one ends now") << 35 << 100 << QVector<int>{40, 50};
+        QTest::newRow("all of them") << -5 << 100 << QVector<int>{0, 10, 20, 30, 40, 50};
+    }
+    void spansWithinTheSamplesShown()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QVector<int>, found);
+        const QDateTime noon(QDate(2026, 12, 7), QTime(12, 0));
+        const auto serial = [&noon](int seconds) {
+            const QDateTime at = noon.addSecs(seconds);
+            return daySerial(at.date()) + dayFraction(at.time());
+        };
+        const std::vector<NotLiveSpan> spans{{noon, noon.addSecs(10)},
+                                             {noon.addSecs(20), noon.addSecs(30)},
+                                             {noon.addSecs(40), std::nullopt}};
+        const std::vector<Chart::TimeSpan> within =
+            Chart::spansWithin(spans, serial(from), serial(to), serial(50));
+        QCOMPARE(int(within.size()) * 2, found.size());
+        for (int i = 0; i < int(within.size()); ++i) {
+            QCOMPARE(within[i].from, serial(found[2 * i]));
+            QCOMPARE(within[i].to, serial(found[2 * i + 1]));
+        }
+    }
+
+    // The monitor keeps a day of spans behind now: one that ended exactly a
+    // day ago stays, one that ended a second earlier goes, an open one stays.
+    void spansEndedBeforeADayGo_data()
+    {
+        QTest::addColumn<int>("endedAgo"); // seconds before the limit; -1: still open
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("exactly at the limit") << 0 << true;
+        QTest::newRow("a second before it") << 1 << false;
+        QTest::newRow("still open") << -1 << true;
+    }
+    void spansEndedBeforeADayGo()
+    {
+        QFETCH(int, endedAgo);
+        QFETCH(bool, kept);
+        const QDateTime limit(QDate(2026, 12, 6), QTime(12, 0));
+        const QDateTime began = limit.addSecs(-3600);
+        std::vector<NotLiveSpan> spans{
+            {began, endedAgo < 0 ? std::nullopt : std::optional(limit.addSecs(-endedAgo))},
+            {limit.addSecs(60), limit.addSecs(120)}};
+        dropSpansEndedBefore(spans, limit);
+        QCOMPARE(int(spans.size()), kept ? 2 : 1);
+        QCOMPARE(spans.back().from, limit.addSecs(60));
+    }
+
     void bandCoversTheSamplesOfNotLiveSpans()
     {
         Chart::TrendBuffer buffer;
@@ -553,7 +616,18 @@ private slots:
         QVERIFY(stripText("StripDetail").startsWith(QStringLiteral("应答 ")));
         const qint64 replies = linkHealth()->counters().goodReplies;
         QTRY_VERIFY_WITH_TIMEOUT(linkHealth()->counters().goodReplies > replies, kLiveWaitMs);
-        QTRY_COMPARE(stripText("StripDetail"), liveCountsText(linkHealth()->counters()));
+        // A poll between two refreshes moves the counters, not the text: the
+        // strip repaints them at most once a second, and then as they are.
+        auto *refresh = m_window->findChild<QTimer *>(QStringLiteral("StripRefresh"));
+        QVERIFY(refresh);
+        QCOMPARE(refresh->interval(), 1000);
+        refresh->stop();
+        const QString counted = stripText("StripDetail");
+        QTRY_VERIFY_WITH_TIMEOUT(liveCountsText(linkHealth()->counters()) != counted, kLiveWaitMs);
+        QCOMPARE(stripText("StripDetail"), counted);
+        m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"))->refresh();
+        QCOMPARE(stripText("StripDetail"), liveCountsText(linkHealth()->counters()));
+        refresh->start();
 
         // What the boxes show and their computed colours, before the device goes.
         QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QLabel *>(box("D_3W", 0))->text() != "0",

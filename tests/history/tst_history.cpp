@@ -148,6 +148,8 @@ private slots:
     void windowChoosesTheTenSecondRingForOlderRanges();
     void dragZoomsInAndBackOutReturns();
     void arrowKeysPan();
+    void windowAnswersWhileItReads();
+    void newerRangeOvertakesAnOlderOne();
     void cursorAndMarkersReadValues();
     void paintsDrawWhatWasPrepared();
     void windowExportsTheMarkerRange();
@@ -860,9 +862,15 @@ struct WindowFixture {
         window = std::make_unique<HistoryWindow>(HistorySettings{recording.path(), {}, {}});
         window->resize(1000, 600);
         window->show();
-        exposed = QTest::qWaitForWindowExposed(window.get());
+        exposed = QTest::qWaitForWindowExposed(window.get()) && settled();
     }
     ~WindowFixture() { SystemClock::setSource({}); }
+
+    // Waits until the range asked for last is read and shown.
+    bool settled() const
+    {
+        return QTest::qWaitFor([this] { return !window->isReading(); }, 20000);
+    }
 
     HistoryChart *chart() const { return window->chart(); }
     template <typename T> T *find(const char *name) const
@@ -952,12 +960,14 @@ void TestHistory::windowChoosesTheTenSecondRingForOlderRanges()
     WindowFixture f;
     QVERIFY(f.exposed);
     QTest::mouseClick(f.find<QPushButton>("quick(3)"), Qt::LeftButton); // the last 24 h
+    QVERIFY(f.settled());
     QCOMPARE(f.window->ring(), RecordTable::LpvWdjl);
     QVERIFY(f.find<QLabel>("ringLabel")->text().contains("10 s"));
     QCOMPARE(f.chart()->rows().size(), 8641);
     // Back inside the 1-second ring, it is used again.
     QVERIFY(f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 10)),
                                 QDateTime(QDate(2026, 12, 7), QTime(10, 30))));
+    QVERIFY(f.settled());
     QCOMPARE(f.window->ring(), RecordTable::PvData);
     QVERIFY(!f.window->showRange(QDateTime(QDate(2026, 12, 7), QTime(10, 30)),
                                  QDateTime(QDate(2026, 12, 7), QTime(10, 0))));
@@ -976,11 +986,13 @@ void TestHistory::dragZoomsInAndBackOutReturns()
     QTest::mousePress(f.chart(), Qt::LeftButton, {}, start);
     QTest::mouseMove(f.chart(), end);
     QTest::mouseRelease(f.chart(), Qt::LeftButton, {}, end);
+    QVERIFY(f.settled());
     QVERIFY(std::abs(f.chart()->from() - (from + quarter)) < quarter / 50);
     QVERIFY(std::abs(f.chart()->to() - (from + 2 * quarter)) < quarter / 50);
     QVERIFY(f.chart()->rows().size() < 1000);
     QVERIFY(f.find<QPushButton>("backButton")->isEnabled());
     QTest::mouseClick(f.find<QPushButton>("backButton"), Qt::LeftButton);
+    QVERIFY(f.settled());
     QCOMPARE(f.chart()->from(), from);
     QCOMPARE(f.chart()->to(), to);
 }
@@ -993,10 +1005,59 @@ void TestHistory::arrowKeysPan()
     const double span = f.chart()->to() - from;
     f.chart()->setFocus();
     QTest::keyClick(f.chart(), Qt::Key_Left);
+    QVERIFY(f.settled());
     QVERIFY(std::abs(f.chart()->from() - (from - span / 4)) < 1e-9);
     QCOMPARE(f.chart()->rows().first().moment(), serialAt(noon() - 3600 - 900));
     QTest::keyClick(f.chart(), Qt::Key_Backspace); // back out
+    QVERIFY(f.settled());
     QCOMPARE(f.chart()->from(), from);
+}
+
+// A range is read off the window's thread: until it is in, the chart keeps
+// the range before and the ring label says it is reading.
+void TestHistory::windowAnswersWhileItReads()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const int rows = f.chart()->rows().size();
+    QTest::mouseClick(f.find<QPushButton>("quick(4)"), Qt::LeftButton); // the last 7 days
+    QVERIFY(f.window->isReading());
+    QCOMPARE(f.chart()->from(), from);
+    QCOMPARE(f.chart()->rows().size(), rows);
+    QCOMPARE(f.find<QLabel>("ringLabel")->text(), QString("正在读取 …"));
+    QCOMPARE(f.find<QDateTimeEdit>("fromEdit")->dateTime(),
+             QDateTime(QDate(2026, 11, 30), QTime(12, 0)));
+    QVERIFY(f.settled());
+    QVERIFY(f.find<QLabel>("ringLabel")->text().contains("10 s"));
+    QCOMPARE(f.chart()->rows().size(), 9360); // the whole 10-second ring
+}
+
+// Ranges asked for one after the other while the first is read: the newest
+// is the one shown, and the older ones never are; a pan goes on from the
+// range asked for, and "后退" returns to it.
+void TestHistory::newerRangeOvertakesAnOlderOne()
+{
+    WindowFixture f;
+    QVERIFY(f.exposed);
+    const double from = f.chart()->from();
+    const double to = f.chart()->to();
+    const double quarter = (to - from) / 4;
+    QSignalSpy shown(f.window.get(), &HistoryWindow::rangeShown);
+    f.chart()->setFocus();
+    QTest::mouseClick(f.find<QPushButton>("quick(4)"), Qt::LeftButton); // 7 days
+    QTest::mouseClick(f.find<QPushButton>("quick(1)"), Qt::LeftButton); // the hour again
+    QTest::keyClick(f.chart(), Qt::Key_Left);
+    QTest::keyClick(f.chart(), Qt::Key_Left);
+    QVERIFY(f.settled());
+    QCOMPARE(shown.count(), 1);
+    QVERIFY(std::abs(shown.first().at(0).toDouble() - (from - 2 * quarter)) < 1e-9);
+    QVERIFY(std::abs(f.chart()->from() - (from - 2 * quarter)) < 1e-9);
+    QCOMPARE(f.chart()->rows().first().moment(), serialAt(noon() - 3600 - 1800));
+    QTest::keyClick(f.chart(), Qt::Key_Backspace); // back to the first pan, never shown before
+    QVERIFY(f.settled());
+    QVERIFY(std::abs(f.chart()->from() - (from - quarter)) < 1e-9);
+    QCOMPARE(shown.count(), 2);
 }
 
 void TestHistory::cursorAndMarkersReadValues()
@@ -1048,6 +1109,7 @@ void TestHistory::paintsDrawWhatWasPrepared()
     QCOMPARE(chart->preparations(), prepared + 2);
     chart->setFocus();
     QTest::keyClick(chart, Qt::Key_Left); // a pan: another range, other rows
+    QVERIFY(f.settled());
     chart->grab();
     QCOMPARE(chart->preparations(), prepared + 3);
 }
@@ -1161,6 +1223,7 @@ void TestHistory::overviewAsksForHistoryAndPrint()
         window = window ? window : qobject_cast<HistoryWindow *>(top);
     QVERIFY(window && window->isVisible());
     QVERIFY(overview.isVisible() && overview.displayTimer()->isActive());
+    QTRY_VERIFY(!window->isReading());
     QVERIFY2(window->chart()->rows().size() == 600,
              qPrintable(window->findChild<QLabel *>("ringLabel")->text()));
     // The overview's chart handed to the window: pictured beside the history's own.
@@ -1207,9 +1270,11 @@ void TestHistory::windowWithoutADatabase()
     const QString path = dir.filePath("Rdatabj.db");
     HistoryWindow window(HistorySettings{path, {}, {}});
     window.show();
+    QTRY_VERIFY(!window.isReading());
     QVERIFY(window.findChild<QLabel *>("ringLabel")->text().contains("no such database"));
     QVERIFY(window.chart()->rows().isEmpty());
     QTest::mouseClick(window.findChild<QPushButton *>("quick(4)"), Qt::LeftButton);
+    QTRY_VERIFY(!window.isReading());
     QTest::mouseMove(window.chart(), window.chart()->rect().center());
     QVERIFY(window.findChild<QLabel *>("cursorReadout")->text().isEmpty());
     QCOMPARE(window.exportCsvTo(dir.filePath("none.csv")).fault, RangeFault::ReadFailed);

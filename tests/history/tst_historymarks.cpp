@@ -353,7 +353,8 @@ struct MarkedWindow {
         window = std::make_unique<HistoryWindow>(HistorySettings{recording.path(), {}, {}});
         window->resize(1000, 600);
         window->show();
-        ready = ready && QTest::qWaitForWindowExposed(window.get());
+        ready = ready && QTest::qWaitForWindowExposed(window.get()) &&
+                QTest::qWaitFor([this] { return !window->isReading(); }, 20000);
     }
     ~MarkedWindow()
     {
@@ -508,6 +509,7 @@ void TestHistoryMarks::readoutOfAFullEventsRingKeepsTheWindowsWidth()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTest::mouseClick(window.findChild<QPushButton *>("quick(4)"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isReading(), 20000);
     QCOMPARE(window.ring(), RecordTable::LpvWdjl);
     QVERIFY(window.chart()->events().marks.size() > 50000);
     const QRect plot = HistoryChart::plotRect(window.chart()->size());

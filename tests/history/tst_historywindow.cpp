@@ -114,7 +114,13 @@ public:
         m_window = std::make_unique<HistoryWindow>(HistorySettings{path(), {}, {}});
         m_window->resize(1000, 600);
         m_window->show();
-        return QTest::qWaitForWindowExposed(m_window.get()) && m_window->showRange(from, to);
+        return QTest::qWaitForWindowExposed(m_window.get()) && m_window->showRange(from, to) &&
+               read();
+    }
+    // Waits for the range asked for to be read and shown.
+    bool read() const
+    {
+        return QTest::qWaitFor([this] { return !m_window->isReading(); }, 20000);
     }
 
     HistoryWindow *window() const { return m_window.get(); }
@@ -406,6 +412,7 @@ void TestHistoryWindow::autumnHourStandsTwiceAnHourApart()
     QCOMPARE(markerA, autumnMoment(QTime(2, 54), 0));
     QVERIFY(recording.window()->showRange(autumnMoment(QTime(2, 30), 1),
                                           autumnMoment(QTime(3, 30), 1)));
+    QVERIFY(recording.read());
     QCOMPARE(chart->axis().anchorOffset(), 3600);
     QCOMPARE(chart->axis().instantAt(*chart->marker(0)), markerA);
 }

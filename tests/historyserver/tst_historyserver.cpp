@@ -226,6 +226,7 @@ private slots:
         QCOMPARE(station->text(), QStringLiteral("THIS-PC")); // this tool's own station first
         QVERIFY(!station->isEnabled());
         QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!window.isReading());
         QVERIFY(window.chart()->rows().isEmpty()); // no local file
 
         QTest::keyClick(source, Qt::Key_Down); // "历史库 …"
@@ -245,6 +246,7 @@ private slots:
         {
             HistoryWindow recorded(historySettingsFromEnvironment(m_database));
             QVERIFY(recorded.showRange(kStart, kStart.addSecs(kRows - 1)));
+            QTRY_VERIFY(!recorded.isReading());
             const QString fromFile = m_dir.filePath(QStringLiteral("window-local.csv"));
             QCOMPARE(recorded.exportCsvTo(fromFile).fault, History::RangeFault::None);
             QCOMPARE(fileBytes(fromServer), fileBytes(fromFile));
@@ -258,6 +260,7 @@ private slots:
         // The same range in a window over the recorded file: the same rows.
         HistoryWindow local(historySettingsFromEnvironment(m_database));
         QVERIFY(local.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!local.isReading());
         QCOMPARE(local.chart()->rows().size(), kRows);
         QCOMPARE(local.source(), HistoryWindow::Source::Local);
         qunsetenv("ZELMAR_HISTORIAN");
@@ -286,6 +289,7 @@ private slots:
         qputenv("ZELMAR_HISTORIAN", m_cluster.url().toUtf8());
         HistoryWindow window(historySettingsFromEnvironment(thisPc));
         QVERIFY(window.showRange(kStart, kStart.addSecs(kRows - 1)));
+        QTRY_VERIFY(!window.isReading());
         const auto markTexts = [&window] {
             QStringList texts;
             for (const Journal::Mark &mark : window.chart()->events().marks)

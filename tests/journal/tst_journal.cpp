@@ -819,6 +819,26 @@ private slots:
         }
     }
 
+    // A long run keeps a day of marks behind the newest: one exactly a day
+    // older stays, one a second older goes.
+    void marksOlderThanADayGo_data()
+    {
+        QTest::addColumn<int>("age"); // seconds before the newest mark
+        QTest::addColumn<int>("kept");
+        QTest::newRow("exactly a day") << 86400 << 2;
+        QTest::newRow("a day and a second") << 86401 << 1;
+        QTest::newRow("an hour") << 3600 << 2;
+    }
+    void marksOlderThanADayGo()
+    {
+        QFETCH(int, age);
+        QFETCH(int, kept);
+        openJournal();
+        m_journal->record(stateEvent(-age, "通道一报警", "ON 300"));
+        m_journal->record(stateEvent(0, "通道一报警", "OFF 200"));
+        QCOMPARE(int(m_journal->marksBetween(kStart.addDays(-2), kStart).size()), kept);
+    }
+
     void marksOfTheLastDayReadAtOpening()
     {
         openJournal();

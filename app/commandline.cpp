@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "csvexport.h"
+#include "daytime.h"
 #include "historianreader.h"
 #include "historianurl.h"
 #include "historyrange.h"
@@ -87,8 +88,7 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
         if (target.station.isEmpty())
             return fail(kUsage,
                         QStringLiteral("historian address names no station: add ?station=NAME"));
-        return exportDone(History::exportStation(source, History::serialOf(*first),
-                                                 History::serialOf(*last), table,
+        return exportDone(History::exportStation(source, serialOf(*first), serialOf(*last), table,
                                                  parser.value(file)));
     }
     RingReader reader(QStringLiteral("command-line"));
@@ -101,8 +101,8 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
     case RingReader::OpenResult::Unreadable:
         return fail(kNotRecording, reader.lastError());
     }
-    const History::RangeExport done = History::exportRange(
-        reader, History::serialOf(*first), History::serialOf(*last), table, parser.value(file));
+    const History::RangeExport done =
+        History::exportRange(reader, serialOf(*first), serialOf(*last), table, parser.value(file));
     reader.close();
     return exportDone(done);
 }

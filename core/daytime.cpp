@@ -33,6 +33,16 @@ QTime timeFromFraction(double serial)
     return QTime(0, 0).addSecs(static_cast<int>(seconds));
 }
 
+double serialOf(const QDateTime &moment)
+{
+    return daySerial(moment.date()) + dayFraction(moment.time());
+}
+
+QDateTime dateTimeOf(double serial)
+{
+    return QDateTime(dateFromSerial(serial), timeFromFraction(serial));
+}
+
 QString chartTimeText(double timeFraction)
 {
     return timeFromFraction(timeFraction).toString(QStringLiteral("HH:mm:ss"));

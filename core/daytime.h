@@ -21,6 +21,9 @@ double dayFraction(const QTime &time);
 QDate dateFromSerial(double serial);
 // The time of day of a serial's fractional part, to the nearest second.
 QTime timeFromFraction(double serial);
+// A local date and time as one serial (date + fraction of a day), and back.
+double serialOf(const QDateTime &moment);
+QDateTime dateTimeOf(double serial);
 
 // Texts of the chart's axis labels and of the ruler read-out.
 QString chartTimeText(double timeFraction); // "HH:mm:ss"

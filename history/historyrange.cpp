@@ -196,16 +196,6 @@ QString instantText(const QDateTime &instant)
     return text;
 }
 
-double serialOf(const QDateTime &moment)
-{
-    return daySerial(moment.date()) + dayFraction(moment.time());
-}
-
-QDateTime dateTimeOf(double serial)
-{
-    return QDateTime(dateFromSerial(serial), timeFromFraction(serial));
-}
-
 QString momentText(double serial)
 {
     return ::momentText(dateTimeOf(serial));

@@ -102,9 +102,6 @@ RangeRead readPlacedRange(RingReader &reader, RecordTable ring, const TimeAxis &
 // The oldest row's moment of a ring, nullopt when it holds none or the read fails.
 std::optional<double> oldestMoment(const RingReader &reader, RecordTable ring);
 
-// The local date and time of a day serial, and the other way round.
-double serialOf(const QDateTime &moment);
-QDateTime dateTimeOf(double serial);
 // The moment of a day serial in the tool's one form ("2026-12-07 08:00:05").
 QString momentText(double serial);
 // The local date and time of an instant in the tool's one form, followed by

@@ -11,22 +11,10 @@
 namespace Chart
 {
 
-namespace
-{
-double serialOf(const QDateTime &moment)
-{
-    return daySerial(moment.date()) + dayFraction(moment.time());
-}
-} // namespace
-
 std::vector<Mark> journalMarks(const EventJournal &journal, double from, double to)
 {
-    const auto moment = [](double serial) {
-        const double day = std::floor(serial);
-        return QDateTime(dateFromSerial(day), timeFromFraction(serial - day));
-    };
     std::vector<Mark> marks;
-    for (const Event &event : journal.marksBetween(moment(from), moment(to)))
+    for (const Event &event : journal.marksBetween(dateTimeOf(from), dateTimeOf(to)))
         marks.push_back(Journal::markOf(event));
     return marks;
 }

@@ -410,11 +410,6 @@ std::vector<Event> selectEvents(const QString &connectionName, const QString &wh
     return events;
 }
 
-double serialOf(const QDateTime &moment)
-{
-    return daySerial(moment.date()) + dayFraction(moment.time());
-}
-
 } // namespace
 
 std::vector<Event> EventLog::readEvents(const QString &where, const QString &order, int limit,

@@ -172,10 +172,7 @@ void Recorder::noteLoss(const QDateTime &now)
     const auto span = [](const Backlog &b) {
         if (b.lost == 0)
             return QString();
-        const auto text = [](double serial) {
-            return QDateTime(dateFromSerial(serial), timeFromFraction(serial))
-                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        };
+        const auto text = [](double serial) { return momentText(dateTimeOf(serial)); };
         return QStringLiteral(" %1 - %2").arg(text(b.lostFrom), text(b.lostTo));
     };
     const QString detail =

@@ -1,5 +1,6 @@
 #include "webserver.h"
 
+#include "daytime.h"
 #include "historyrange.h"
 #include "ringquery.h"
 
@@ -442,9 +443,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             RingReader *ring = reader(route.address, error);
             if (!ring)
                 return refusal(503, error);
-            const History::RangeRead read = History::readRange(
-                *ring, range.ring, History::serialOf(range.from.toLocalTime()),
-                History::serialOf(range.to.toLocalTime()), History::RowOrder::Recording);
+            const History::RangeRead read =
+                History::readRange(*ring, range.ring, serialOf(range.from.toLocalTime()),
+                                   serialOf(range.to.toLocalTime()), History::RowOrder::Recording);
             if (!read.ok)
                 return refusal(503, read.error);
             if (Web::wantsCsv(request.value("accept")))

@@ -265,7 +265,7 @@ int main(int argc, char **argv)
         QVector<double> places;
         const double place = medianMilliseconds(runs, [&] {
             places = History::placeRows(
-                read.rows, TimeAxis(QTimeZone::systemTimeZone(), History::dateTimeOf(range.from)));
+                read.rows, TimeAxis(QTimeZone::systemTimeZone(), dateTimeOf(range.from)));
         });
         chart.setContent(read.rows, History::placeRows(read.rows, TimeAxis()), range.ring,
                          TimeAxis(), range.from, nowSerial);
@@ -309,8 +309,8 @@ int main(int argc, char **argv)
 
     // The week's events read by local time and in ring order (the order in
     // which the window resolves their instants), then placed on the axis.
-    const QDateTime weekFrom = History::dateTimeOf(ranges[2].from);
-    const QDateTime weekTo = History::dateTimeOf(nowSerial);
+    const QDateTime weekFrom = dateTimeOf(ranges[2].from);
+    const QDateTime weekTo = dateTimeOf(nowSerial);
     std::vector<Event> events;
     const double byTime = medianMilliseconds(
         runs, [&] { events = readEventsBetween(reader.connectionName(), weekFrom, weekTo); });
@@ -338,7 +338,7 @@ int main(int argc, char **argv)
 
     // The window on the same file at its noon: each run shows the last hour,
     // then "最近 7 天", a pan a quarter older, and "后退" to the 7 days again.
-    SystemClock::setFixed(History::dateTimeOf(nowSerial));
+    SystemClock::setFixed(dateTimeOf(nowSerial));
     HistoryWindow window(HistorySettings{path, {}, {}});
     window.resize(1280, 700);
     window.show();

@@ -65,11 +65,6 @@ struct Redraw {
     int count = 0;
 };
 
-double serialOf(const QDateTime &moment)
-{
-    return daySerial(moment.date()) + dayFraction(moment.time());
-}
-
 } // namespace
 
 int main(int argc, char **argv)

@@ -238,7 +238,7 @@ private slots:
         QVERIFY2(ringLabel->text().contains(QLatin1String(kStation)),
                  qPrintable(ringLabel->text()));
         const RingRow first = window.chart()->rows().first();
-        QCOMPARE(History::dateTimeOf(first.moment()), kStart);
+        QCOMPARE(dateTimeOf(first.moment()), kStart);
         QVERIFY(first.values == valuesFor(0));
         // Its CSV comes from the server too: the file a window over the recording writes.
         const QString fromServer = m_dir.filePath(QStringLiteral("window-server.csv"));
@@ -305,8 +305,8 @@ private slots:
         QCOMPARE(markTexts(), QStringList{Journal::markOf(stationAlarm()).text});
         const auto &notLive = window.chart()->events().notLive;
         QCOMPARE(int(notLive.size()), 1);
-        QCOMPARE(History::dateTimeOf(notLive[0].from), kStart.addSecs(30));
-        QCOMPARE(History::dateTimeOf(notLive[0].to), kStart.addSecs(40));
+        QCOMPARE(dateTimeOf(notLive[0].from), kStart.addSecs(30));
+        QCOMPARE(dateTimeOf(notLive[0].to), kStart.addSecs(40));
         // The read-out at the station's alarm names it, and not this PC's alarm two seconds on.
         auto *readout = window.findChild<QLabel *>(QStringLiteral("cursorReadout"));
         QVERIFY(readout);

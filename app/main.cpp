@@ -1,3 +1,4 @@
+#include "clock.h"
 #include "commandline.h"
 #include "openoptions.h"
 #include "recordmode.h"
@@ -43,6 +44,7 @@ void onStartMessage(QtMsgType type, const QMessageLogContext &context, const QSt
 
 int main(int argc, char *argv[])
 {
+    SystemClock::readZoneFileOnce();
     const Invocation invocation = readInvocation(QStringList(argv, argv + argc));
     switch (invocation.mode) {
     case ToolMode::Windows:

@@ -12,6 +12,11 @@ namespace SystemClock
 // The current local date and time, milliseconds dropped.
 QDateTime now();
 
+// Has the C library read the machine's time zone file once, not at every
+// conversion (TZ names /etc/localtime when the environment names no zone).
+// Called first thing in main(), before any local time is taken.
+void readZoneFileOnce();
+
 // Replaces the source of now(); an empty function restores the system clock.
 void setSource(std::function<QDateTime()> source);
 

@@ -5,12 +5,16 @@
 #include "sharedtable.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <clocale>
 #include <cmath>
+#include <ctime>
 #include <limits>
+#include <optional>
 
 // The helpers every window shares: the leading-number parse, rounding, the
 // fitting checks, the single-precision text form, day serials and date texts.
@@ -39,6 +43,8 @@ private slots:
     void toolsOwnDateForm_data();
     void toolsOwnDateForm();
     void clockCanStandStill();
+    void zoneFileNamedOnlyWhenNoZoneIs_data();
+    void zoneFileNamedOnlyWhenNoZoneIs();
     void sharedTableRefusesOutOfBounds();
     void csvFieldQuotesWhatWouldSplitIt_data();
     void csvFieldQuotesWhatWouldSplitIt();
@@ -336,6 +342,50 @@ void TestCore::clockCanStandStill()
     SystemClock::setSource({});
     QVERIFY(qAbs(SystemClock::now().secsTo(QDateTime::currentDateTime())) <= 1);
     QCOMPARE(SystemClock::now().time().msec(), 0);
+}
+
+void TestCore::zoneFileNamedOnlyWhenNoZoneIs_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("no zone: the machine's file")
+        << std::optional<QByteArray>() << QByteArray(":/etc/localtime");
+    QTest::newRow("a zone named") << std::optional<QByteArray>("Europe/Berlin")
+                                  << QByteArray("Europe/Berlin");
+    QTest::newRow("empty: UTC, kept") << std::optional<QByteArray>("") << QByteArray();
+    QTest::newRow("a file named") << std::optional<QByteArray>(":/usr/share/zoneinfo/Asia/Shanghai")
+                                  << QByteArray(":/usr/share/zoneinfo/Asia/Shanghai");
+}
+
+void TestCore::zoneFileNamedOnlyWhenNoZoneIs()
+{
+    QFETCH(std::optional<QByteArray>, before);
+    QFETCH(QByteArray, after);
+    if (!QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        QSKIP("this machine has no /etc/localtime");
+    const bool wasSet = qEnvironmentVariableIsSet("TZ");
+    const QByteArray was = qgetenv("TZ");
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("TZ", was);
+        else
+            qunsetenv("TZ");
+        tzset();
+    });
+    if (before)
+        qputenv("TZ", *before);
+    else
+        qunsetenv("TZ");
+    tzset();
+    const QByteArray zoneBefore = QTimeZone::systemTimeZoneId();
+    const int offsetBefore = QDateTime::currentDateTime().offsetFromUtc();
+
+    SystemClock::readZoneFileOnce();
+    QVERIFY(qEnvironmentVariableIsSet("TZ"));
+    QCOMPARE(qgetenv("TZ"), after);
+    // The same zone, read from the same file.
+    QCOMPARE(QTimeZone::systemTimeZoneId(), zoneBefore);
+    QCOMPARE(QDateTime::currentDateTime().offsetFromUtc(), offsetBefore);
 }
 
 void TestCore::sharedTableRefusesOutOfBounds()

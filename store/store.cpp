@@ -325,6 +325,10 @@ struct RecordingStore::Statements {
         : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db),
           qualityUpsert(db)
     {
+        // Each is stepped through once: no row cache for going back.
+        for (QSqlQuery *q :
+             {&readCounters, &pvUpsert, &lpvUpsert, &pvCounters, &lpvCounters, &qualityUpsert})
+            q->setForwardOnly(true);
     }
     QSqlQuery readCounters;
     QSqlQuery pvUpsert;

@@ -76,15 +76,58 @@ QRect ChartSurface::lineRect(const QPointF &from, const QPointF &to, int penWidt
     return QRect(left, top, right - left, bottom - top);
 }
 
-void ChartSurface::paintEvent(QPaintEvent *)
+namespace
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), m_background);
-    painter.scale(width() / double(kWidth), height() / double(kHeight));
-    for (const Stroke &s : m_strokes) {
-        QPen pen(s.colour, s.width, s.style);
+void paintStrokes(QPainter &painter, QVector<Stroke>::const_iterator first,
+                  QVector<Stroke>::const_iterator last)
+{
+    for (auto s = first; s != last; ++s) {
+        QPen pen(s->colour, s->width, s->style);
         pen.setCosmetic(true); // widths are in pixels, whatever the scale
         painter.setPen(pen);
-        painter.drawLine(s.from, s.to);
+        painter.drawLine(s->from, s->to);
     }
+}
+
+// How many strokes from the start the two drawings share.
+qsizetype sharedStart(const QVector<Stroke> &a, const QVector<Stroke> &b)
+{
+    return std::mismatch(a.cbegin(), a.cbegin() + std::min(a.size(), b.size()), b.cbegin()).first -
+           a.cbegin();
+}
+} // namespace
+
+// The strokes at the start of the drawing that stayed the same from one paint
+// to the next (the grid, drawn first, and what the curves keep while a page
+// fills) are kept painted in an image: a paint copies it and draws only the
+// rest. The dotted grid alone costs more than the curves drawn over it.
+void ChartSurface::paintEvent(QPaintEvent *)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    const qsizetype stable = sharedStart(m_strokes, m_paintedStrokes);
+    const bool cacheHolds = m_cache.size() == pixels && m_cacheBackground == m_background &&
+                            sharedStart(m_cachedStrokes, m_strokes) == m_cachedStrokes.size();
+    if (!cacheHolds) {
+        m_cache = QImage(pixels, QImage::Format_RGB32);
+        m_cache.setDevicePixelRatio(ratio);
+        m_cacheBackground = m_background;
+        m_cachedStrokes.clear();
+        QPainter(&m_cache).fillRect(rect(), m_background);
+    }
+    if (stable > m_cachedStrokes.size()) {
+        // Drawn over what the image holds, in the drawing's order, as the
+        // widget itself would be.
+        QPainter cache(&m_cache);
+        cache.scale(width() / double(kWidth), height() / double(kHeight));
+        paintStrokes(cache, m_strokes.cbegin() + m_cachedStrokes.size(),
+                     m_strokes.cbegin() + stable);
+        m_cachedStrokes = m_strokes.mid(0, stable);
+    }
+    m_paintedStrokes = m_strokes;
+
+    QPainter painter(this);
+    painter.drawImage(0, 0, m_cache);
+    painter.scale(width() / double(kWidth), height() / double(kHeight));
+    paintStrokes(painter, m_strokes.cbegin() + m_cachedStrokes.size(), m_strokes.cend());
 }

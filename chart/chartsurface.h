@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPointF>
 #include <QRect>
 #include <QVector>
@@ -64,4 +65,10 @@ private:
     QVector<Stroke> m_shownStrokes;
     bool m_shownValid = false;
     bool m_repaintScheduled = false;
+    // The strokes of the last paint, and the start of the drawing that the
+    // image holds painted on the background.
+    QVector<Stroke> m_paintedStrokes;
+    QImage m_cache;
+    QColor m_cacheBackground;
+    QVector<Stroke> m_cachedStrokes;
 };

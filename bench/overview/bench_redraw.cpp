@@ -3,7 +3,9 @@
 // with a day of a long run: a full day of the journal's marks and the health
 // monitor's not-live spans. The redraw takes only the marks and spans of the
 // samples shown, so both should cost the same; the third line takes every
-// span kept, as the redraw did before, for comparison. Run by hand:
+// span kept, as the redraw did before, for comparison. The last line paints
+// curves that moved each time, as in the running overview, where only the
+// grid stays as it was. Run by hand:
 //   QT_QPA_PLATFORM=offscreen build/bench_redraw [runs]
 
 #include "chartsources.h"
@@ -129,6 +131,30 @@ int main(int argc, char **argv)
                                1e6;
         return Redraw{strokes, painted, int(surface.strokes().size())};
     };
+    // The grid as drawn, then the rest moved a little for each paint.
+    const auto moving = [&] {
+        chart.setUnderlay({});
+        chart.setMarkSource({});
+        chart.redraw();
+        const QVector<Stroke> drawn = surface.strokes();
+        const qsizetype grid = Chart::gridStrokes().size();
+        int sample = 0;
+        const double painted =
+            medianNanoseconds(runs,
+                              [&] {
+                                  QVector<Stroke> moved = drawn;
+                                  ++sample;
+                                  for (qsizetype i = grid; i < moved.size(); ++i) {
+                                      moved[i].from.ry() += sample % 7;
+                                      moved[i].to.ry() += sample % 7;
+                                  }
+                                  surface.clear();
+                                  surface.addLines(moved);
+                                  surface.render(&picture);
+                              }) /
+            1e6;
+        return Redraw{0, painted, int(surface.strokes().size())};
+    };
 
     out << "runs " << runs << ", live window of " << chart.windowLength() << " records, "
         << surface.width() << " x " << surface.height() << " pixels\n";
@@ -136,6 +162,7 @@ int main(int argc, char **argv)
         {"nothing beside the curves        ", redraw({}, none, false)},
         {"a day of marks and spans         ", redraw(spans, journal, false)},
         {"a day, every span kept (before)  ", redraw(spans, journal, true)},
+        {"the curves moved, the grid kept  ", moving()},
     };
     for (const auto &[name, times] : lines)
         out << name << ": " << times.count << " strokes, computed median " << times.strokes

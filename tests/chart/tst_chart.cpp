@@ -111,6 +111,8 @@ private slots:
     void surfaceKeepsRedraw();
     void surfaceRepaintsOnlyWhatChanged_data();
     void surfaceRepaintsOnlyWhatChanged();
+    void surfaceKeptImageDrawsTheSame_data();
+    void surfaceKeptImageDrawsTheSame();
 
     // Y range
     void yRange_data();
@@ -487,6 +489,66 @@ void TestChart::surfaceRepaintsOnlyWhatChanged()
         QCoreApplication::processEvents();
     QCOMPARE(painted.count, paints);
     QCOMPARE(surface.strokes(), next);
+}
+
+// The surface keeps the start that stayed the same as an image; whatever the
+// drawing does next, it shows what a surface painting it afresh shows.
+void TestChart::surfaceKeptImageDrawsTheSame_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change :
+         {"the same again", "the curves moved", "a grid line moved", "strokes added at the end",
+          "strokes taken from the end", "another background", "another size", "cleared"})
+        QTest::newRow(change) << QString::fromLatin1(change);
+}
+
+void TestChart::surfaceKeptImageDrawsTheSame()
+{
+    QFETCH(QString, change);
+    const QVector<Stroke> grid = gridStrokes();
+    QVector<Stroke> curves;
+    for (int x = 0; x < 9000; x += 300)
+        curves.append(Stroke{QPointF(x, 3000 + x / 10), QPointF(x + 300, 3100 + x / 10), Qt::red, 2,
+                             Qt::SolidLine});
+    ChartSurface surface;
+    surface.resize(800, 500);
+    // Three paints of one drawing: its whole start is kept by then.
+    surface.addLines(grid + curves);
+    for (int i = 0; i < 3; ++i)
+        surface.grab();
+
+    QVector<Stroke> next = grid + curves;
+    QColor background = surface.background();
+    QSize size(800, 500);
+    if (change == QLatin1String("the curves moved")) {
+        for (qsizetype i = grid.size(); i < next.size(); ++i)
+            next[i].to.ry() += 400;
+    } else if (change == QLatin1String("a grid line moved")) {
+        next[0].from.rx() += 120;
+        next[0].to.rx() += 120;
+    } else if (change == QLatin1String("strokes added at the end")) {
+        next.append(Stroke{QPointF(0, 0), QPointF(12008, 7508), Qt::blue, 1, Qt::DashLine});
+    } else if (change == QLatin1String("strokes taken from the end")) {
+        next.resize(grid.size() + 3);
+    } else if (change == QLatin1String("another background")) {
+        background = Qt::white;
+    } else if (change == QLatin1String("another size")) {
+        size = QSize(640, 420);
+    } else if (change == QLatin1String("cleared")) {
+        next.clear();
+    }
+    surface.clear();
+    surface.setBackground(background);
+    surface.resize(size);
+    surface.addLines(next);
+    // Twice: the paint that finds the change, and the one after it.
+    for (int i = 0; i < 2; ++i) {
+        ChartSurface fresh;
+        fresh.resize(size);
+        fresh.setBackground(background);
+        fresh.addLines(next);
+        QCOMPARE(surface.grab().toImage(), fresh.grab().toImage());
+    }
 }
 
 // ---------------------------------------------------------------- Y range

@@ -60,8 +60,9 @@ QString secondsText(double days)
 HistoryWindow::HistoryWindow(const HistorySettings &settings, OtherChart overview,
                              const QWidget *linkLists, QWidget *parent)
     : QWidget(parent, Qt::Window), m_overview(std::move(overview)), m_linkLists(linkLists),
-      m_databasePath(settings.databasePath), m_historianUrl(settings.historianUrl),
-      m_reading(new History::RangeReading(settings.databasePath, this))
+      m_databasePath(settings.databasePath),
+      m_reading(new History::RangeReading(settings.databasePath, this)),
+      m_historianUrl(settings.historianUrl)
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史曲线"));

@@ -658,13 +658,14 @@ void TestOverview::pollerFillsTheTablesAndKeepsThemWhenClosed()
     for (int i = 0; i < 8; ++i)
         QCOMPARE(CoilStates[i], (i == 0 || i == 2) ? 1 : 0);
 
-    // The display follows within a tick.
+    // The display follows within a tick: the values' boxes on Timer1's, the
+    // panel on its own, the coils (read last in a poll) last of all.
     QTRY_COMPARE(label("D_3W(1)")->text(), QStringLiteral("-5"));
+    QTRY_COMPARE(label("D_1R(2)")->text(), QStringLiteral(" 闭合"));
     QCOMPARE(label("D_3W(0)")->text(), QStringLiteral("100"));
     QCOMPARE(label("D_2R(0)")->text(), QStringLiteral("通道一报警"));
     QCOMPARE(label("D_2R(15)")->text(), QStringLiteral("4有报警"));
     QCOMPARE(label("D_2R(1)")->text(), QStringLiteral("   "));
-    QCOMPARE(label("D_1R(2)")->text(), QStringLiteral(" 闭合"));
     QCOMPARE(label("D_1R(1)")->text(), QStringLiteral(" 断开  "));
 
     clickClose();

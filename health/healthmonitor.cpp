@@ -118,8 +118,9 @@ std::vector<Event> HealthMonitor::recentEvents(int count) const
     return events;
 }
 
-HealthMonitor *healthMonitor()
+HealthMonitor *toolHealthMonitor(LinkHealth *link)
 {
-    static HealthMonitor *const instance = new HealthMonitor(linkHealth());
+    static HealthMonitor *const instance = new HealthMonitor(link);
+    Q_ASSERT(instance->link() == link);
     return instance;
 }

@@ -691,7 +691,7 @@ private slots:
         QCOMPARE(stripLabel("StripDetail")->toolTip(),
                  QStringLiteral("从未应答  ") + device + QStringLiteral(": 设备不存在\n") + device +
                      QStringLiteral(": No such file or directory"));
-        QCOMPARE(healthMonitor()->recentEvents(1).front().detail,
+        QCOMPARE(toolHealthMonitor(linkHealth())->recentEvents(1).front().detail,
                  QStringLiteral("打开失败: ") + device + QStringLiteral(": 设备不存在"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
@@ -904,7 +904,7 @@ private slots:
     void eventsRowsForEachTransition()
     {
         Recorder recorder(nullptr, QStringLiteral("health-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(m_dir.filePath(QStringLiteral("events.db")));
         recorder.tick();
         QCOMPARE(stripText("StripRecording").left(3), QStringLiteral("记录中"));
@@ -914,16 +914,16 @@ private slots:
         pressOpen();
         QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Live, kLiveWaitMs);
         pressClose();
-        const std::vector<Event> stored = healthMonitor()->events().newestEvents(3);
+        const std::vector<Event> stored = toolHealthMonitor(linkHealth())->events().newestEvents(3);
         QCOMPARE(stored.size(), size_t(3));
         QCOMPARE(stored[0].kind, EventKind::Link);
         QCOMPARE(stored[0].detail, QStringLiteral("未打开"));
         QCOMPARE(stored[1].detail, QStringLiteral("在线"));
         QCOMPARE(stored[2].detail, QStringLiteral("正在打开"));
         QVERIFY(stored[0].source.startsWith(QStringLiteral("端口 1 ")));
-        QVERIFY(healthMonitor()->events().pending().empty());
+        QVERIFY(toolHealthMonitor(linkHealth())->events().pending().empty());
         // The spans for the chart: not live until the first good poll, and since "关闭".
-        const std::vector<NotLiveSpan> &spans = healthMonitor()->notLiveSpans();
+        const std::vector<NotLiveSpan> &spans = toolHealthMonitor(linkHealth())->notLiveSpans();
         QVERIFY(!spans.empty());
         QVERIFY(!spans.back().to.has_value());
     }
@@ -935,7 +935,7 @@ private slots:
         file.write("a letter, not a database\n");
         file.close();
         Recorder recorder(nullptr, QStringLiteral("foreign-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(file.fileName());
         recorder.tick();
         QTRY_COMPARE(stripText("StripRecording"),
@@ -953,7 +953,7 @@ private slots:
         QVERIFY(!field->isVisible());
         Historian none(ForwarderSettings{}, QStringLiteral("health-none"));
         none.start();
-        healthMonitor()->watchHistorian(&none);
+        toolHealthMonitor(linkHealth())->watchHistorian(&none);
         auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
         strip->refresh();
         QVERIFY(!field->isVisible());
@@ -974,7 +974,7 @@ private slots:
         RecordingStore recording(QStringLiteral("health-historian-store"));
         QVERIFY(recording.open(settings.databasePath)); // what the forwarder reads
         Historian historian(settings, QStringLiteral("health-historian"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         historian.start();
         QTRY_VERIFY2_WITH_TIMEOUT(
             stripText("StripHistorian").startsWith(QStringLiteral("历史库 服务器不可达: ")),
@@ -998,7 +998,7 @@ private slots:
         QVERIFY(!settings.target.isValid());
         settings.databasePath = m_dir.filePath(QStringLiteral("historian.db"));
         Historian historian(settings, QStringLiteral("health-invalid"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         historian.start();
         auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
         strip->refresh();
@@ -1014,17 +1014,17 @@ private slots:
     void historianEventsInTheEventsTable()
     {
         Recorder recorder(nullptr, QStringLiteral("historian-events-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(m_dir.filePath(QStringLiteral("historian-events.db")));
         recorder.tick();
         Historian historian(ForwarderSettings{}, QStringLiteral("health-events"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         // What the forwarder says after the server dropped rows it had already.
         const ServerEvent sent{kNoon, QStringLiteral("duplicate"), QStringLiteral("forwarder"),
                                QStringLiteral("3 of 10 pv_data rows were on the server already"),
                                std::nullopt};
         emit historian.eventWritten(QStringLiteral("PLANT-1"), sent);
-        const std::vector<Event> stored = healthMonitor()->events().newestEvents(1);
+        const std::vector<Event> stored = toolHealthMonitor(linkHealth())->events().newestEvents(1);
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].kind, EventKind::Historian);
         QCOMPARE(stored[0].when, kNoon);
@@ -1032,7 +1032,8 @@ private slots:
         QCOMPARE(stored[0].detail, QStringLiteral("duplicate: 3 of 10 pv_data rows were on the "
                                                   "server already"));
         // Listed in the details view with the link's and the recording's events.
-        QCOMPARE(healthMonitor()->recentEvents(1).front().kind, EventKind::Historian);
+        QCOMPARE(toolHealthMonitor(linkHealth())->recentEvents(1).front().kind,
+                 EventKind::Historian);
         QVERIFY(eventLine(stored[0]).contains(QStringLiteral("  历史库  ")));
     }
 };

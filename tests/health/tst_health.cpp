@@ -425,15 +425,37 @@ private slots:
         QVERIFY(!spans[2].to);
     }
 
-    void linkStateReadBackFromADetail()
+    // A link event's state: by its code where it has one, whatever its words;
+    // by its words (as earlier versions wrote them) where it has none.
+    void linkStateReadBackFromAnEvent_data()
     {
-        QCOMPARE(linkStateOfDetail(linkEventDetail(LinkState::Live, {})),
-                 std::optional<LinkState>(LinkState::Live));
-        QCOMPARE(
-            linkStateOfDetail(linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"))),
-            std::optional<LinkState>(LinkState::NoAnswer));
-        QCOMPARE(linkStateOfDetail(QStringLiteral("在线吗")), std::nullopt);
-        QCOMPARE(linkStateOfDetail(QStringLiteral("记录中")), std::nullopt);
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<int>("state"); // -1: none
+        const QString noAnswer = linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"));
+        QTest::newRow("code") << "port_lost"
+                              << "端口丢失: gone" << int(LinkState::PortLost);
+        QTest::newRow("code, words of another wording") << "live"
+                                                        << "link up" << int(LinkState::Live);
+        QTest::newRow("code wins over the words")
+            << "open_failed" << noAnswer << int(LinkState::OpenFailed);
+        QTest::newRow("unknown code, whatever the words") << "flapping" << noAnswer << -1;
+        QTest::newRow("no code: the state word")
+            << "" << linkEventDetail(LinkState::Live, {}) << int(LinkState::Live);
+        QTest::newRow("no code: word and reason") << "" << noAnswer << int(LinkState::NoAnswer);
+        QTest::newRow("no code: a longer word") << ""
+                                                << "在线吗" << -1;
+        QTest::newRow("no code: no state") << ""
+                                           << "记录中" << -1;
+    }
+    void linkStateReadBackFromAnEvent()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, detail);
+        QFETCH(int, state);
+        const Event event{kNoon, EventKind::Link, QStringLiteral("端口 1"), detail, code};
+        QCOMPARE(linkStateOfEvent(event),
+                 state < 0 ? std::nullopt : std::optional<LinkState>(LinkState(state)));
     }
 
     // ---- The band behind the curves ----
@@ -920,6 +942,8 @@ private slots:
         QCOMPARE(stored[0].detail, QStringLiteral("未打开"));
         QCOMPARE(stored[1].detail, QStringLiteral("在线"));
         QCOMPARE(stored[2].detail, QStringLiteral("正在打开"));
+        QCOMPARE(stored[0].state + ' ' + stored[1].state + ' ' + stored[2].state,
+                 QStringLiteral("not_opened live opening"));
         QVERIFY(stored[0].source.startsWith(QStringLiteral("端口 1 ")));
         QVERIFY(toolHealthMonitor(linkHealth())->events().pending().empty());
         // The spans for the chart: not live until the first good poll, and since "关闭".

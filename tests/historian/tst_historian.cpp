@@ -9,6 +9,7 @@
 #include "historianserver.h"
 #include "historianstatus.h"
 #include "historianurl.h"
+#include "otherprogram.h"
 #include "pgcluster.h"
 #include "rowquality.h"
 #include "store.h"
@@ -1400,6 +1401,32 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(local_id::text, ',' ORDER BY "
                                                "local_id) FROM events WHERE station = 'EVENTS'")),
                  QStringLiteral("1,2,3,5,6"));
+    }
+
+    // A recording of an earlier version whose events table has no state codes
+    // (no log of this version has written to it yet): its events are read for
+    // sending all the same, without a code.
+    void eventsOfAnEarlierVersionReadWithoutCodes()
+    {
+        const QString file = path(QStringLiteral("earlier-events.db"));
+        RecordingStore store(QStringLiteral("earlier-events-store"));
+        QVERIFY(store.open(file));
+        {
+            OtherProgram earlier(file);
+            QVERIFY(earlier.exec(QStringLiteral(
+                "CREATE TABLE events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, ev_kind TEXT, "
+                "ev_source TEXT, ev_detail TEXT)")));
+            QVERIFY(earlier.exec(QStringLiteral("INSERT INTO events VALUES (1, %1, 0.5, 'link', "
+                                                "'port 1', '无应答')")
+                                     .arg(daySerial(kStart.date()))));
+        }
+        ForwardSource source(QStringLiteral("earlier-events-look"));
+        QVERIFY(source.open(file));
+        const std::optional<QVector<RecordedEvent>> events = source.readEvents(0, 1);
+        QVERIFY2(events, qPrintable(source.lastError()));
+        QCOMPARE(events->size(), 1);
+        QCOMPARE(events->first().detail, QStringLiteral("无应答"));
+        QCOMPARE(events->first().state, QString());
     }
 
     // The events ring came round past the last event sent: the loss is said

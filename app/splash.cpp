@@ -134,10 +134,10 @@ void SplashWindow::onTimer1()
     steps().append(QStringLiteral("Met1"));
     // Each row says whether it holds a reading of the link at that moment.
     recordQualityOf(mscom(), linkHealth(), Met1());
-    healthMonitor()->watchRecorder(mscom());
+    toolHealthMonitor(linkHealth())->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.
-    healthMonitor()->watchHistorian(toolHistorian());
+    toolHealthMonitor(linkHealth())->watchHistorian(toolHistorian());
     startJournal();
     QObject::connect(Met1(), &Poller::polled, eventJournal(), &EventJournal::pollDelivered,
                      Qt::UniqueConnection);

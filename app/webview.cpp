@@ -209,7 +209,7 @@ void startWindowedWebView(const QString &value)
         polled.valuesRead = delivery.registers;
         polled.reason = linkHealth()->lastFailureChinese();
         polled.lastReply = linkHealth()->lastGoodExchange();
-        polled.recording = healthMonitor()->recording();
+        polled.recording = toolHealthMonitor(linkHealth())->recording();
         polled.unacknowledged = alarmAnnunciator()->unacknowledgedCount();
         view->publish(snapshotOfTables(polled, ++follow->sequence, QDateTime::currentDateTime()));
     });

@@ -4,6 +4,7 @@
 #include "confighealth.h"
 #include "controlname.h"
 #include "fittedtext.h"
+#include "healthmonitor.h"
 #include "modbuslink.h"
 #include "numbers.h"
 #include "shared.h"
@@ -114,7 +115,7 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent)
     connect(m_timer1, &QTimer::timeout, this, &ConfigWindow::readCycle);
     m_timer1->start();
     showTab(0);
-    attachConfigHealth(this);
+    attachConfigHealth(toolHealthMonitor(linkHealth()), this);
 }
 
 ConfigWindow::~ConfigWindow()

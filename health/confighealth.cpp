@@ -65,9 +65,9 @@ void ConfigHealth::refresh()
     m_marker->setStale(staleReading(state, m_readBack));
 }
 
-ConfigHealth *attachConfigHealth(QWidget *configWindow)
+ConfigHealth *attachConfigHealth(HealthMonitor *monitor, QWidget *configWindow)
 {
-    return new ConfigHealth(healthMonitor(), configWindow);
+    return new ConfigHealth(monitor, configWindow);
 }
 
 void noteReadCycle(QWidget *configWindow, bool ok)

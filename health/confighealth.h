@@ -35,8 +35,8 @@ private:
     TableFreshness m_readBack;
 };
 
-// Attaches the link's health (of healthMonitor()) to the configuration window.
-ConfigHealth *attachConfigHealth(QWidget *configWindow);
+// Attaches the link's health, as `monitor` follows it, to the configuration window.
+ConfigHealth *attachConfigHealth(HealthMonitor *monitor, QWidget *configWindow);
 // Tells the configuration window's health whether its last read cycle read
 // everything; harmless for a window without one.
 void noteReadCycle(QWidget *configWindow, bool ok);

@@ -61,7 +61,8 @@ void HealthMonitor::onLinkChanged(LinkState, LinkState to, const QString &reason
     if (static_cast<int>(m_spans.size()) > kSpanLimit)
         m_spans.erase(m_spans.begin());
     append(Event{now, EventKind::Link, HealthTexts::linkEventSource(m_link->settings()),
-                 HealthTexts::linkEventDetail(to, chinese)});
+                 HealthTexts::linkEventDetail(to, chinese),
+                 QLatin1String(linkStateWords(to).code)});
     emit changed();
 }
 
@@ -118,8 +119,9 @@ std::vector<Event> HealthMonitor::recentEvents(int count) const
     return events;
 }
 
-HealthMonitor *healthMonitor()
+HealthMonitor *toolHealthMonitor(LinkHealth *link)
 {
-    static HealthMonitor *const instance = new HealthMonitor(linkHealth());
+    static HealthMonitor *const instance = new HealthMonitor(link);
+    Q_ASSERT(instance->link() == link);
     return instance;
 }

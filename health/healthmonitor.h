@@ -88,5 +88,6 @@ private:
     bool m_recordingKnown = false;
 };
 
-// The health monitor of the tool, following linkHealth(); created on first use.
-HealthMonitor *healthMonitor();
+// The health monitor of the tool: created for `link` (the link's health the
+// tool's windows share) on the first call, the same monitor on every later one.
+HealthMonitor *toolHealthMonitor(LinkHealth *link);

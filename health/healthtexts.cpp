@@ -136,6 +136,13 @@ std::optional<LinkState> linkStateOfDetail(const QString &detail)
     return std::nullopt;
 }
 
+std::optional<LinkState> linkStateOfEvent(const Event &event)
+{
+    if (!event.state.isEmpty())
+        return linkStateOfCode(event.state);
+    return linkStateOfDetail(event.detail);
+}
+
 QString linkEventSource(const LinkSettings &settings)
 {
     return QStringLiteral("端口 %1 %2").arg(settings.port).arg(settings.path);

@@ -66,6 +66,10 @@ QString linkEventDetail(LinkState state, const QString &reason);
 // The state a link event's detail names (as linkEventDetail wrote it); nullopt
 // for a detail of no state.
 std::optional<LinkState> linkStateOfDetail(const QString &detail);
+// The state a link event records: by its code where it carries one (a code
+// this build does not know: none), else by its detail's words, as events of
+// earlier versions were written.
+std::optional<LinkState> linkStateOfEvent(const Event &event);
 // The source of a link event: "端口 1 /dev/ttyUSB0".
 QString linkEventSource(const LinkSettings &settings);
 // The detail of a recording event: "记录中" (or "记录已恢复"), "未记录: <reason>".

@@ -11,7 +11,7 @@ std::vector<NotLiveSpan> notLiveSpansOf(const std::vector<Event> &events, const 
     for (const Event &event : events) {
         if (event.kind != EventKind::Link || event.when >= to)
             continue;
-        const std::optional<LinkState> state = HealthTexts::linkStateOfDetail(event.detail);
+        const std::optional<LinkState> state = HealthTexts::linkStateOfEvent(event);
         if (!state)
             continue;
         const QDateTime at = std::max(event.when, from);

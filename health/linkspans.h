@@ -14,12 +14,12 @@ struct NotLiveSpan {
 };
 
 // The spans in which the link was not live between `from` and `to`, read from
-// stored link events (oldest first; events of other kinds and details naming
-// no state are passed over). A change to any state but live opens a span, a
-// change to live closes it. An event before `from` gives the state at `from`:
-// the last link event before the range belongs in `events` for a span that
-// began earlier. Spans are cut to `from` .. `to`; one still open ends at `to`;
-// events at or after `to` are not read.
+// stored link events (oldest first; events of other kinds and link events
+// recording no state, by code or words, are passed over). A change to any
+// state but live opens a span, a change to live closes it. An event before
+// `from` gives the state at `from`: the last link event before the range
+// belongs in `events` for a span that began earlier. Spans are cut to `from`
+// .. `to`; one still open ends at `to`; events at or after `to` are not read.
 std::vector<NotLiveSpan> notLiveSpansOf(const std::vector<Event> &events, const QDateTime &from,
                                         const QDateTime &to);
 

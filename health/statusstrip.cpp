@@ -198,11 +198,11 @@ void StatusStrip::mousePressEvent(QMouseEvent *event)
     QFrame::mousePressEvent(event);
 }
 
-StatusStrip *attachStatusStrip(QWidget *overview)
+StatusStrip *attachStatusStrip(HealthMonitor *monitor, QWidget *overview)
 {
     const QSize designed = overview->size();
     const int height = twipsToPixels(StatusStrip::kHeightTwips);
-    auto *strip = new StatusStrip(healthMonitor(), overview);
+    auto *strip = new StatusStrip(monitor, overview);
     strip->setGeometry(0, designed.height(), designed.width(), height);
     overview->setFixedSize(designed.width(), designed.height() + height);
 

@@ -73,9 +73,9 @@ private:
     QPointer<DetailsView> m_details;
 };
 
-// Puts a status strip of healthMonitor() below everything in `overview`, the
+// Puts a status strip of `monitor` below everything in `overview`, the
 // window growing by its height, marks the overview's value, status and relay
 // boxes stale while the link is not live or the poller's reads of their table
 // failed (the reports its owner hands to pollDelivered), and binds
 // kDetailsKey to the details view.
-StatusStrip *attachStatusStrip(QWidget *overview);
+StatusStrip *attachStatusStrip(HealthMonitor *monitor, QWidget *overview);

@@ -348,7 +348,7 @@ qint64 Forwarder::forwardEvents()
         const QDateTime at = resolver.next(event.date, event.time, std::nullopt);
         // The forwarder's own notes went to the server when they happened.
         if (event.kind != eventKindName(EventKind::Historian))
-            sent.append({at, event.kind, event.source, event.detail, event.id});
+            sent.append({at, event.kind, event.source, event.detail, event.id, event.state});
     }
     if (!m_server.insertEvents(m_settings.station, sent))
         return kServerFailed;

@@ -39,7 +39,7 @@ Event localEventOf(const ServerEvent &event)
 {
     const std::optional<EventKind> kind = eventKindFromName(event.kind);
     if (kind)
-        return Event{wholeSecond(event.ts), *kind, event.source, event.detail};
+        return Event{wholeSecond(event.ts), *kind, event.source, event.detail, event.state};
     return Event{wholeSecond(event.ts), EventKind::Historian, event.source,
                  event.kind + QStringLiteral(": ") + event.detail};
 }

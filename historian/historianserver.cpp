@@ -40,15 +40,22 @@ struct ServerColumn {
     int since = 1;    // the schema version that added it
 };
 
-// One of our tables in both versions: version 1 is recognised (and upgraded),
-// the current one is made and checked.
+// The statements that bring a table from the version before `to` up to `to`,
+// in the same transaction as the rest of the schema.
+struct ServerUpgrade {
+    int to;
+    QStringList statements;
+};
+
+// One of our tables in every version: an earlier one is recognised (and
+// upgraded step by step), the current one is made and checked.
 struct ServerTable {
     const char *name;
     QVector<ServerColumn> columns;
     QStringList oldKey; // a unique index on exactly these columns in version 1
-    QStringList key;    // ... and now
+    QStringList key;    // ... and since version 2
     QStringList create;
-    QStringList upgrade; // from version 1, in the same transaction
+    QVector<ServerUpgrade> upgrades;
 };
 
 QVector<ServerColumn> sampleColumns()
@@ -83,21 +90,22 @@ ServerTable sampleTable(const char *name)
                             "utc_offset integer, seq bigserial NOT NULL, "
                             "PRIMARY KEY (station, ts, ring_id))")
                  .arg(table)},
-            {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
-                            "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
-                            "ADD COLUMN seq bigint")
-                 .arg(table),
-             QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
-                            "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
-                            "o.station AND t.ts = o.ts")
-                 .arg(table),
-             QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
-             QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
-                 .arg(table),
-             QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
-                            "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
-                            "ADD PRIMARY KEY (station, ts, ring_id)")
-                 .arg(table)}};
+            {{2,
+              {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
+                              "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
+                              "ADD COLUMN seq bigint")
+                   .arg(table),
+               QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
+                              "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
+                              "o.station AND t.ts = o.ts")
+                   .arg(table),
+               QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
+               QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
+                   .arg(table),
+               QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
+                              "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
+                              "ADD PRIMARY KEY (station, ts, ring_id)")
+                   .arg(table)}}}};
 }
 
 // Append-only and kept: retention is the server's business (README).
@@ -119,7 +127,9 @@ const QVector<ServerTable> &serverTables()
                          "address integer, settings text, first_seen timestamptz NOT NULL "
                          "DEFAULT now(), last_seen timestamptz NOT NULL DEFAULT now(), "
                          "machine text, host text)")},
-         {QStringLiteral("ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}},
+         {{2,
+           {QStringLiteral(
+               "ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}}}},
         sampleTable("samples_1s"),
         sampleTable("samples_10s"),
         {"events",
@@ -129,19 +139,23 @@ const QVector<ServerTable> &serverTables()
           {"kind", "text"},
           {"source", "text"},
           {"detail", "text"},
-          {"local_id", "integer", 2}},
+          {"local_id", "integer", 2},
+          {"state", "text", 3}},
          {},
          {QStringLiteral("station"), QStringLiteral("local_id"), QStringLiteral("ts")},
          {QStringLiteral("CREATE TABLE events (id bigserial PRIMARY KEY, station text NOT NULL, "
                          "ts timestamptz NOT NULL, kind text NOT NULL, source text NOT NULL, "
                          "detail text, logged_at timestamptz NOT NULL DEFAULT now(), "
-                         "local_id integer)"),
+                         "local_id integer, state text)"),
           QStringLiteral("CREATE INDEX events_station_ts ON events (station, ts)"),
           QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
                          "(station, local_id, ts)")},
-         {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
-          QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
-                         "(station, local_id, ts)")}},
+         {{2,
+           {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
+            QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
+                           "(station, local_id, ts)")}},
+          // A link event's state code, so that a reader never parses its words.
+          {3, {QStringLiteral("ALTER TABLE events ADD COLUMN state text")}}}},
     };
     return tables;
 }
@@ -175,7 +189,7 @@ QStringList missingParts(QSqlQuery &query, const ServerTable &table,
             wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
                                                  QLatin1String(column.type));
     }
-    QStringList key = version < kServerSchemaVersion ? table.oldKey : table.key;
+    QStringList key = version == 1 ? table.oldKey : table.key;
     if (!wrong.isEmpty() || key.isEmpty())
         return wrong;
     // INSERT ... ON CONFLICT needs rows unique by exactly this key.
@@ -395,7 +409,9 @@ bool HistorianServer::ensureSchema()
     for (const ServerTable *table : toCreate)
         statements += table->create;
     for (const ServerTable *table : toUpgrade)
-        statements += table->upgrade;
+        for (const ServerUpgrade &upgrade : table->upgrades)
+            if (upgrade.to > version)
+                statements += upgrade.statements;
     if (!versionKept)
         statements
             << QStringLiteral("CREATE TABLE zelmar_schema (version integer NOT NULL)")
@@ -538,22 +554,24 @@ std::optional<int> HistorianServer::insertEvents(const QString &station,
         return 0;
     // One statement for the batch, as for the samples: a full events ring
     // after an outage is a hundred thousand rows.
-    QStringList times, kinds, sources, details, ids;
+    QStringList times, kinds, sources, details, ids, states;
     for (const ServerEvent &event : events) {
         times << QString::number(event.ts.toMSecsSinceEpoch());
         kinds << quotedElement(event.kind);
         sources << quotedElement(event.source);
         details << quotedElement(event.detail);
         ids << (event.localId ? QString::number(*event.localId) : QStringLiteral("NULL"));
+        states << (event.state.isEmpty() ? QStringLiteral("NULL") : quotedElement(event.state));
     }
     QSqlQuery query(database());
     query.prepare(QStringLiteral(
-        "INSERT INTO events (station, ts, kind, source, detail, local_id) SELECT ?, "
+        "INSERT INTO events (station, ts, kind, source, detail, local_id, state) SELECT ?, "
         "timestamptz 'epoch' + u.ms * interval '1 millisecond', u.kind, u.source, u.detail, "
-        "u.id FROM unnest(?::bigint[], ?::text[], ?::text[], ?::text[], ?::integer[]) WITH "
-        "ORDINALITY AS u(ms, kind, source, detail, id, n) ORDER BY u.n ON CONFLICT DO NOTHING"));
+        "u.id, u.state FROM unnest(?::bigint[], ?::text[], ?::text[], ?::text[], ?::integer[], "
+        "?::text[]) WITH ORDINALITY AS u(ms, kind, source, detail, id, state, n) ORDER BY u.n "
+        "ON CONFLICT DO NOTHING"));
     query.addBindValue(station);
-    for (const QStringList *column : {&times, &kinds, &sources, &details, &ids})
+    for (const QStringList *column : {&times, &kinds, &sources, &details, &ids, &states})
         query.addBindValue(arrayText(*column));
     if (!query.exec()) {
         fail(QStringLiteral("event"), query.lastError().text());
@@ -606,11 +624,12 @@ ServerEvent eventFrom(const QSqlQuery &query)
                       query.value(3).toString(), std::nullopt};
     if (!query.isNull(4))
         event.localId = query.value(4).toInt();
+    event.state = query.value(5).toString();
     return event;
 }
 
 constexpr char kEventColumns[] =
-    "SELECT extract(epoch FROM ts)::float8, kind, source, detail, local_id FROM events ";
+    "SELECT extract(epoch FROM ts)::float8, kind, source, detail, local_id, state FROM events ";
 
 } // namespace
 

@@ -21,7 +21,7 @@ enum class SampleTable {
 
 // The version of the server's tables this build makes and uses (table
 // zelmar_schema). Tables made before the version was kept are version 1.
-constexpr int kServerSchemaVersion = 2;
+constexpr int kServerSchemaVersion = 3;
 
 // One row of a sample table: a station's eight values at one moment.
 struct ServerSample {
@@ -43,6 +43,9 @@ struct ServerEvent {
     // The id in the station's local events ring, for an event forwarded from
     // it; with station and ts the key that keeps it from being sent twice.
     std::optional<qint32> localId;
+    // The code of the state a forwarded link event records (the local events'
+    // ev_state); empty for other events and for rows sent by earlier versions.
+    QString state{};
 };
 
 // Who uses a station name on the server: the first tool that registers it owns it.
@@ -98,8 +101,8 @@ public:
 
     // Brings the server's tables to kServerSchemaVersion in one transaction:
     // creates what is missing (zelmar_schema, stations, samples_1s,
-    // samples_10s, events) and upgrades tables of version 1 in place, keeping
-    // every row. False, with everything as it was, when a table of one of
+    // samples_10s, events) and upgrades tables of earlier versions in place,
+    // keeping every row. False, with everything as it was, when a table of one of
     // these names is not ours (other columns or key), the tables are of a
     // newer version, or the login lacks the rights to create or alter them;
     // refused() then tells such a lasting refusal from a failed connection.

@@ -151,6 +151,14 @@ const LinkStateWords &linkStateWords(LinkState state)
     return linkStateTable().front();
 }
 
+std::optional<LinkState> linkStateOfCode(const QString &code)
+{
+    for (const LinkStateWords &row : linkStateTable())
+        if (code == QLatin1String(row.code))
+            return row.state;
+    return std::nullopt;
+}
+
 bool linkLive(LinkState state)
 {
     return state == LinkState::Live;

@@ -36,6 +36,8 @@ struct LinkStateWords {
 const LinkStateWords &linkStateWords(LinkState state);
 // Every state's row, in the order of the enumeration.
 const std::array<LinkStateWords, 6> &linkStateTable();
+// The state of a stored code; nullopt for a code this build does not know.
+std::optional<LinkState> linkStateOfCode(const QString &code);
 
 // Whether the port is open in `state` (an exchange may be tried on it).
 bool linkPortOpen(LinkState state);

@@ -218,7 +218,8 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     buildAxisLabels();
     buildRangeEditor();
     buildExitButtons();
-    connect(Met1(), &Poller::polled, attachStatusStrip(this), &StatusStrip::pollDelivered);
+    connect(Met1(), &Poller::polled, attachStatusStrip(toolHealthMonitor(linkHealth()), this),
+            &StatusStrip::pollDelivered);
     centreOnScreen(this);
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -422,7 +423,8 @@ void OverviewWindow::buildChart()
         double last = 0;
         if (!Chart::viewSpan(buffer, view, first, last))
             return QVector<Stroke>{};
-        return Chart::notLiveBand(buffer, view, Chart::notLiveSpans(*healthMonitor(), first, last));
+        return Chart::notLiveBand(
+            buffer, view, Chart::notLiveSpans(*toolHealthMonitor(linkHealth()), first, last));
     });
     m_chart.setMarkSource(
         [](double from, double to) { return Chart::journalMarks(*eventJournal(), from, to); });

@@ -43,17 +43,34 @@ const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
 
 // Date and time are stored as day serials in untyped columns, like the
 // recording rings, so that a history query can join them on the same scale.
+//
+// ev_state holds the code of the state a link event records (linkStateTable),
+// NULL in every other row; events tables of earlier versions get it when the log
+// opens them (addStateColumn). Earlier versions wrote a ring id that comes round
+// again in place (INSERT ... ON CONFLICT(ev_id) DO UPDATE SET ev_date, ...,
+// ev_detail), which never names ev_state and would leave a stale code beside
+// their new words. Hence the rule: this version writes a ring row whole
+// (INSERT OR REPLACE deletes the old row and inserts the new one at the same
+// ev_id, which fires no UPDATE trigger), and the trigger events_state_stale
+// clears ev_state whenever a row is updated in place, which only earlier
+// versions do. The trigger's own update sets only ev_state, which is not among
+// the columns it watches, so it never fires itself.
 constexpr char kCreateEvents[] =
     "CREATE TABLE IF NOT EXISTS events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, "
-    "ev_kind TEXT, ev_source TEXT, ev_detail TEXT)";
+    "ev_kind TEXT, ev_source TEXT, ev_detail TEXT, ev_state TEXT)";
+constexpr char kAddStateColumn[] = "ALTER TABLE events ADD COLUMN ev_state TEXT";
+constexpr char kCreateStateTrigger[] =
+    "CREATE TRIGGER IF NOT EXISTS events_state_stale AFTER UPDATE OF ev_date, ev_time, ev_kind, "
+    "ev_source, ev_detail ON events WHEN NEW.ev_state IS NOT NULL BEGIN UPDATE events SET "
+    "ev_state = NULL WHERE ev_id = NEW.ev_id; END";
+constexpr char kHasStateColumn[] =
+    "SELECT COUNT(*) FROM pragma_table_info('events') WHERE name = 'ev_state'";
 constexpr char kCreateCounter[] = "CREATE TABLE IF NOT EXISTS events_void (newest_event INTEGER)";
 constexpr char kCounterRow[] = "INSERT INTO events_void SELECT 0 WHERE NOT EXISTS "
                                "(SELECT 1 FROM events_void)";
-constexpr char kUpsert[] =
-    "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
-    "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT(ev_id) DO UPDATE SET ev_date = excluded.ev_date, "
-    "ev_time = excluded.ev_time, ev_kind = excluded.ev_kind, ev_source = excluded.ev_source, "
-    "ev_detail = excluded.ev_detail";
+constexpr char kWriteRow[] =
+    "INSERT OR REPLACE INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail, "
+    "ev_state) VALUES (?, ?, ?, ?, ?, ?, ?)";
 // A range of time and the last event of a kind before a moment are found
 // through these, not by a scan of the whole ring: each range end first by its
 // day (ev_date, a whole day serial), then by the time within it.
@@ -180,13 +197,37 @@ bool EventLog::openConnection()
     // locked by another writer) is read without them and written as before.
     if (query.exec(QLatin1String(kCreateMomentIndex)))
         query.exec(QLatin1String(kCreateKindIndex));
+    // So does the state column with its trigger; a file that another writer
+    // holds locked just now takes them with the first event written instead.
+    if (db.transaction() && !(addStateColumn(query) && db.commit())) {
+        db.rollback();
+        m_stateColumn = false;
+    }
     return true;
+}
+
+bool EventLog::addStateColumn(QSqlQuery &query)
+{
+    m_stateColumn = query.exec(QLatin1String(kHasStateColumn)) && query.next() &&
+                    (query.value(0).toInt() == 1 || query.exec(QLatin1String(kAddStateColumn))) &&
+                    query.exec(QLatin1String(kCreateStateTrigger));
+    query.finish();
+    return m_stateColumn;
+}
+
+QString eventStateColumn(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    const bool present =
+        query.exec(QLatin1String(kHasStateColumn)) && query.next() && query.value(0).toInt() == 1;
+    return present ? QStringLiteral("ev_state") : QStringLiteral("NULL");
 }
 
 void EventLog::close()
 {
     const bool mayCheckpoint = m_sharedMemory.intact();
     m_open = false;
+    m_stateColumn = false;
     releaseRecordingConnection(m_connectionName, mayCheckpoint);
 }
 
@@ -332,14 +373,19 @@ bool EventLog::writeOne(const Event &event)
         done = query.exec(QLatin1String(kReadCounter)) && query.next();
         const qint32 id = done ? nextEventId(query.value(0).toInt()) : 0;
         query.finish();
+        // A file that could not take the column when it was opened takes it
+        // now, with the event: no row of this version is written without it.
+        if (done && !m_stateColumn)
+            done = addStateColumn(query);
         if (done) {
-            query.prepare(QLatin1String(kUpsert));
+            query.prepare(QLatin1String(kWriteRow));
             query.addBindValue(id);
             query.addBindValue(daySerial(event.when.date()));
             query.addBindValue(dayFraction(event.when.time()));
             query.addBindValue(eventKindName(event.kind));
             query.addBindValue(event.source);
             query.addBindValue(event.detail);
+            query.addBindValue(event.state.isEmpty() ? QVariant() : QVariant(event.state));
             done = query.exec();
         }
         if (done) {
@@ -360,6 +406,7 @@ bool EventLog::writeOne(const Event &event)
         return true;
     }
     db.rollback();
+    m_stateColumn = false; // looked for again with the next event
     m_lastError = QStringLiteral("write event: ") + error.text();
     if (!isSqliteLockError(error))
         close();
@@ -369,19 +416,21 @@ bool EventLog::writeOne(const Event &event)
 namespace
 {
 
-// The event of a query's current row whose date, time, kind, source and
-// detail stand from column `first` on. A row of a kind this build does not
-// know is shown as a link event's neighbour would be: kept, with its name in
-// the detail.
+// The event of a query's current row whose date, time, kind, source, detail
+// and state code stand from column `first` on. A row of a kind this build does
+// not know is shown as a link event's neighbour would be: kept, with its name
+// in the detail, and no state.
 Event eventOfRow(const QSqlQuery &query, int first)
 {
     const QString name = query.value(first + 2).toString();
     const std::optional<EventKind> kind = eventKindFromName(name);
     Event event{momentOf(query.value(first).toDouble(), query.value(first + 1).toDouble()),
                 kind.value_or(EventKind::Link), query.value(first + 3).toString(),
-                query.value(first + 4).toString()};
-    if (!kind)
+                query.value(first + 4).toString(), query.value(first + 5).toString()};
+    if (!kind) {
         event.detail = name + QStringLiteral(": ") + event.detail;
+        event.state.clear();
+    }
     return event;
 }
 
@@ -393,11 +442,12 @@ std::vector<Event> selectEvents(const QString &connectionName, const QString &wh
                                 QString &error)
 {
     std::vector<Event> events;
-    QSqlQuery query(QSqlDatabase::database(connectionName, false));
+    const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail FROM "
-                                 "events %1 ORDER BY %2 LIMIT %3")
-                      .arg(where, order)
+    query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail, %1 "
+                                 "FROM events %2 ORDER BY %3 LIMIT %4")
+                      .arg(eventStateColumn(db), where, order)
                       .arg(limit));
     for (const QVariant &value : values)
         query.addBindValue(value);
@@ -575,12 +625,14 @@ std::vector<NumberedEvent> readEventsAfter(const QString &connectionName,
     // Ids newest - after + 1 .. newest, the first of them past the ring's end
     // when it wrapped: at most two runs, each read up the id column.
     const qint32 first = newest - after + 1;
+    const QString stateColumn = eventStateColumn(db);
     const auto readRun = [&](qint32 lowest, qint32 highest) {
         QSqlQuery query(db);
         query.setForwardOnly(true);
         query.prepare(QStringLiteral("SELECT ev_id, ev_date, ev_time, ev_kind, ev_source, "
-                                     "ev_detail FROM events WHERE ev_id BETWEEN ? AND ? "
-                                     "ORDER BY ev_id"));
+                                     "ev_detail, %1 FROM events WHERE ev_id BETWEEN ? AND ? "
+                                     "ORDER BY ev_id")
+                          .arg(stateColumn));
         query.addBindValue(lowest);
         query.addBindValue(highest);
         if (!query.exec()) {

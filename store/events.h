@@ -11,6 +11,9 @@
 #include <optional>
 #include <vector>
 
+class QSqlDatabase;
+class QSqlQuery;
+
 // What happened, for the `events` table of the recording database. Each kind
 // is stored by its name (eventKindName), so that rows stay readable by other
 // programs and a kind added later never renumbers the older rows.
@@ -33,17 +36,22 @@ enum class EventKind {
 // One row of the events table. `when` is the local date and time of the
 // happening (whole seconds), `source` what it happened to (a port, a database
 // file, a channel), `detail` the new state and its reason in the system's words.
+// `state` is the code of the state a link event records (linkStateTable), so
+// that the state is read back without its words; empty for every other event,
+// and for link events written by an earlier version (read by their words).
 struct Event {
     QDateTime when;
     EventKind kind = EventKind::Link;
     QString source;
     QString detail;
+    QString state{};
 };
 
-// The same happening: its time, kind, source and detail all alike.
+// The same happening: its time, kind, source, detail and state code all alike.
 inline bool operator==(const Event &a, const Event &b)
 {
-    return a.when == b.when && a.kind == b.kind && a.source == b.source && a.detail == b.detail;
+    return a.when == b.when && a.kind == b.kind && a.source == b.source && a.detail == b.detail &&
+           a.state == b.state;
 }
 
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
@@ -140,6 +148,8 @@ public:
 
 private:
     bool openConnection();
+    // Gives an events table of an earlier version its state column and trigger.
+    bool addStateColumn(QSqlQuery &query);
     // Queues `event` after the others, dropping the oldest beyond kQueueLimit.
     void enqueue(const Event &event);
     bool writeOne(const Event &event);
@@ -154,6 +164,7 @@ private:
     std::deque<Event> m_queue;
     qint64 m_dropped = 0;
     qint64 m_droppedUnnoted = 0; // dropped since the last note was written
+    bool m_stateColumn = false;  // the events table has ev_state and its trigger
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable QString m_lastError;
     std::optional<FileIdentity> m_file;
@@ -171,6 +182,12 @@ std::shared_ptr<EventLog> sharedEventLog(const QString &path = QString());
 // is there already); what waits in the old log goes along unless another
 // holder still keeps it.
 void moveEventLog(std::shared_ptr<EventLog> &log, const QString &path);
+
+// What reads a link event's state code in a query on `db`: the column ev_state,
+// or NULL in a file of an earlier version whose events table has none yet (one
+// read-only, or not written since by this version's log): its link events are
+// then read by their words.
+QString eventStateColumn(const QSqlDatabase &db);
 
 // The stored events from `from` to `to` inclusive, oldest first, read through
 // any open connection to a recording database (a read-only one included);

@@ -1,5 +1,6 @@
 #include "forwardsource.h"
 
+#include "events.h"
 #include "recordingfile.h"
 #include "rowquality.h"
 #include "sqliteresult.h"
@@ -294,10 +295,12 @@ std::optional<QVector<RecordedEvent>> ForwardSource::readEvents(qint32 afterId, 
 {
     if (!mayRun())
         return std::nullopt;
-    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    const QSqlDatabase db = QSqlDatabase::database(m_readName, false);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail "
-                                 "FROM events WHERE ev_id > ? AND ev_id <= ? ORDER BY ev_id"));
+    query.prepare(QStringLiteral("SELECT ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail, "
+                                 "%1 FROM events WHERE ev_id > ? AND ev_id <= ? ORDER BY ev_id")
+                      .arg(eventStateColumn(db)));
     query.addBindValue(afterId);
     query.addBindValue(lastId);
     if (!query.exec()) {
@@ -308,7 +311,7 @@ std::optional<QVector<RecordedEvent>> ForwardSource::readEvents(qint32 afterId, 
     while (query.next())
         events.append({query.value(0).toInt(), number(query.value(1)), number(query.value(2)),
                        query.value(3).toString(), query.value(4).toString(),
-                       query.value(5).toString()});
+                       query.value(5).toString(), query.value(6).toString()});
     return events;
 }
 

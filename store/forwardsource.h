@@ -30,6 +30,7 @@ struct RecordedEvent {
     QString kind;    // as stored (eventKindName)
     QString source;
     QString detail;
+    QString state{}; // a link event's state code; empty for other events and earlier versions' rows
 };
 
 // The name of the events ring in forward_position, beside pv_data and Lpv_wdjl.

@@ -58,10 +58,11 @@ double waitForStrip(const QString &text)
     QElapsedTimer waited;
     waited.start();
     double shownAt = stripState() == text ? 0 : -1;
-    const auto watch = QObject::connect(healthMonitor(), &HealthMonitor::changed, [&] {
-        if (shownAt < 0 && stripState() == text)
-            shownAt = waited.nsecsElapsed() / 1e6;
-    });
+    const auto watch =
+        QObject::connect(toolHealthMonitor(linkHealth()), &HealthMonitor::changed, [&] {
+            if (shownAt < 0 && stripState() == text)
+                shownAt = waited.nsecsElapsed() / 1e6;
+        });
     while (shownAt < 0 && waited.elapsed() <= kWaitLimitMs)
         QTest::qWait(1);
     QObject::disconnect(watch);

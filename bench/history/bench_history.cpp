@@ -104,7 +104,9 @@ bool fillEvents(QSqlDatabase db, const QString &path, qint64 newestSecond)
             return false;
     }
     QSqlQuery query(db);
-    if (!db.transaction() || !query.prepare("insert or replace into events values (?,?,?,?,?,?)"))
+    if (!db.transaction() ||
+        !query.prepare("insert or replace into events (ev_id, ev_date, ev_time, ev_kind, "
+                       "ev_source, ev_detail) values (?,?,?,?,?,?)"))
         return false;
     const qint64 apart = 7 * 86400 / EventLog::kEventRingIds;
     for (qint32 id = 1; id <= EventLog::kEventRingIds; ++id) {

@@ -54,7 +54,8 @@ void fillRing(const QString &path)
         query.exec(
             QStringLiteral(
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                "INSERT OR REPLACE INTO events SELECT i, 46095, i / 100000.0, "
+                "INSERT OR REPLACE INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, "
+                "ev_detail) SELECT i, 46095, i / 100000.0, "
                 "CASE i % 4 WHEN 0 THEN 'alarm' WHEN 1 THEN 'relay' WHEN 2 THEN 'output' "
                 "ELSE 'config' END, "
                 "CASE i % 4 WHEN 0 THEN '通道一报警' WHEN 1 THEN '继电器1' WHEN 2 THEN '1有报警' "

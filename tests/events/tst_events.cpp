@@ -26,6 +26,17 @@ namespace
 
 const QDateTime kStart(QDate(2026, 3, 14), QTime(12, 0, 0));
 
+// The events table as earlier versions made it, without the state column.
+constexpr char kEarlierEventsTable[] =
+    "CREATE TABLE events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, ev_kind TEXT, "
+    "ev_source TEXT, ev_detail TEXT)";
+// How earlier versions wrote a ring row, in place when its id came round again.
+constexpr char kEarlierUpsert[] =
+    "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
+    "VALUES (%1, %2, %3, 'link', 'port 1', '%4') ON CONFLICT(ev_id) DO UPDATE SET ev_date = "
+    "excluded.ev_date, ev_time = excluded.ev_time, ev_kind = excluded.ev_kind, ev_source = "
+    "excluded.ev_source, ev_detail = excluded.ev_detail";
+
 Event linkEvent(const QDateTime &when, const QString &detail)
 {
     return Event{when, EventKind::Link, QStringLiteral("port 1"), detail};
@@ -207,7 +218,8 @@ private slots:
             OtherProgram other(dbPath());
             QVERIFY(other.exec(QStringLiteral(
                 "WITH RECURSIVE ids(id) AS (SELECT 1 UNION ALL SELECT id + 1 FROM ids "
-                "WHERE id < 100000) INSERT INTO events SELECT id, 46095, 0.5, "
+                "WHERE id < 100000) INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, "
+                "ev_source, ev_detail) SELECT id, 46095, 0.5, "
                 "CASE id WHEN 5001 THEN 'link' ELSE 'alarm' END, 'port 1', "
                 "CASE id WHEN 5001 THEN 'oldest' ELSE 'ON' END FROM ids")));
             QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 5000")));
@@ -316,17 +328,16 @@ private slots:
         QCOMPARE(before ? before->detail : QString(), expected);
     }
 
-    // A file whose events table was written before the indexes existed gets
-    // them when the log opens it; a file that cannot be written is left as it
-    // is, and its events wait in memory.
-    void indexesAddedToAnOlderFile()
+    // A file whose events table was written before the indexes and the state
+    // column existed gets them when the log opens it, its rows kept; a file
+    // that cannot be written is left as it is, still opens and reads, and its
+    // events wait in memory.
+    void indexesAndStateAddedToAnOlderFile()
     {
         makeRecordingDatabase();
         {
             OtherProgram older(dbPath());
-            QVERIFY(older.exec(QStringLiteral(
-                "CREATE TABLE events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, ev_kind TEXT, "
-                "ev_source TEXT, ev_detail TEXT)")));
+            QVERIFY(older.exec(QLatin1String(kEarlierEventsTable)));
             QVERIFY(older.exec(QStringLiteral("CREATE TABLE events_void (newest_event INTEGER)")));
             QVERIFY(older.exec(QStringLiteral("INSERT INTO events_void VALUES (1)")));
             QVERIFY(older.exec(
@@ -335,7 +346,10 @@ private slots:
         }
         const QString indexes =
             QStringLiteral("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master WHERE "
-                           "type = 'index' AND tbl_name = 'events' ORDER BY name)");
+                           "type IN ('index', 'trigger') AND tbl_name = 'events' ORDER BY name)");
+        const QString stateColumn = QStringLiteral(
+            "SELECT COUNT(*) FROM pragma_table_info('events') WHERE name = 'ev_state'");
+        const Event old = linkEvent(kStart, QStringLiteral("old"));
         {
             ImmutableFile readOnly(dbPath());
             if (readOnly.isImmutable()) {
@@ -344,9 +358,16 @@ private slots:
                 QVERIFY(!log.appendEvent(linkEvent(kStart, QStringLiteral("waits"))));
                 QCOMPARE(log.pending().size(), size_t(1));
                 log.close();
+                // A reader of the file as it is: its link events without codes.
+                RingReader reader(QStringLiteral("read-only reader"));
+                QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);
+                QCOMPARE(readEventsBetween(reader.connectionName(), kStart, kStart),
+                         std::vector<Event>{old});
+                reader.close();
                 QVERIFY(readOnly.release());
                 OtherProgram other(dbPath());
                 QCOMPARE(other.value(indexes).toString(), QString());
+                QCOMPARE(other.value(stateColumn).toInt(), 0);
             }
         }
         EventLog log;
@@ -354,13 +375,87 @@ private slots:
         {
             OtherProgram other(dbPath());
             QCOMPARE(other.value(indexes).toString(),
-                     QStringLiteral("events_kind_moment,events_moment"));
+                     QStringLiteral("events_kind_moment,events_moment,events_state_stale"));
+            QCOMPARE(other.value(stateColumn).toInt(), 1);
         }
-        QCOMPARE(details(log.eventsBetween(kStart, kStart)), QStringList{"old"});
+        QCOMPARE(log.eventsBetween(kStart, kStart), std::vector<Event>{old});
         // Opened again: the indexes are there already, nothing changes.
         log.close();
         QVERIFY(log.open(dbPath()));
         QCOMPARE(details(log.newestEvents(5)), QStringList{"old"});
+    }
+
+    // A link event's state code is stored beside its words and comes back
+    // from every read; other events store none (NULL).
+    void stateCodeRoundTrips_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("link event") << int(EventKind::Link) << "no_answer";
+        QTest::newRow("a code this build does not know") << int(EventKind::Link) << "flapping";
+        QTest::newRow("event of no state") << int(EventKind::Recording) << "";
+    }
+    void stateCodeRoundTrips()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, state);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        const Event written{kStart, EventKind(kind), QStringLiteral("port 1"),
+                            QStringLiteral("words"), state};
+        QVERIFY(log.appendEvent(written));
+        QCOMPARE(log.newestEvents(1), std::vector<Event>{written});
+        QCOMPARE(log.eventsBetween(kStart, kStart), std::vector<Event>{written});
+        qint32 newest = 0;
+        const std::vector<NumberedEvent> after =
+            readEventsAfter(QStringLiteral("events"), std::nullopt, 1, newest);
+        QCOMPARE(after.size(), size_t(1));
+        QCOMPARE(after[0].event, written);
+        OtherProgram other(dbPath());
+        QCOMPARE(other.value(QStringLiteral("SELECT ev_state FROM events")).isNull(),
+                 state.isEmpty());
+    }
+
+    // A ring id that comes round again: this version writes the row whole and
+    // its new code stands; an earlier version's write in place (its own
+    // statement) leaves no stale code, and the row reads by its words.
+    void ringRowRewrittenLeavesNoStaleCode_data()
+    {
+        QTest::addColumn<bool>("earlierVersion");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("an earlier version updates in place") << true << "";
+        QTest::newRow("this version replaces the row") << false << "live";
+    }
+    void ringRowRewrittenLeavesNoStaleCode()
+    {
+        QFETCH(bool, earlierVersion);
+        QFETCH(QString, state);
+        makeRecordingDatabase();
+        EventLog log;
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.appendEvent(Event{kStart, EventKind::Link, QStringLiteral("port 1"),
+                                      QStringLiteral("无应答"), QStringLiteral("no_answer")}));
+        const QDateTime later = kStart.addSecs(1);
+        {
+            OtherProgram other(dbPath());
+            if (earlierVersion)
+                QVERIFY(other.exec(QString::fromLatin1(kEarlierUpsert)
+                                       .arg(1)
+                                       .arg(daySerial(later.date()))
+                                       .arg(dayFraction(later.time()), 0, 'g', 17)
+                                       .arg(QStringLiteral("在线"))));
+            else
+                QVERIFY(other.exec(QStringLiteral("UPDATE events_void SET newest_event = 0")));
+        }
+        if (!earlierVersion)
+            QVERIFY(log.appendEvent(Event{later, EventKind::Link, QStringLiteral("port 1"),
+                                          QStringLiteral("在线"), QStringLiteral("live")}));
+        const std::vector<Event> read = log.newestEvents(5);
+        QCOMPARE(read.size(), size_t(1));
+        QCOMPARE(read[0].when, later);
+        QCOMPARE(read[0].detail, QStringLiteral("在线"));
+        QCOMPARE(read[0].state, state);
     }
 
     void foreignFilesAreNotTouched_data()
@@ -488,7 +583,8 @@ private slots:
             // The detail of each row is its id.
             QVERIFY(other.exec(QStringLiteral(
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-                "INSERT INTO events SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
+                "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
+                "SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
         }
         QStringList ids;
         for (const Event &e : log.ringEvents(newest, skip, count))
@@ -521,15 +617,14 @@ private slots:
         makeRecordingDatabase();
         {
             OtherProgram other(dbPath());
-            QVERIFY(other.exec(QStringLiteral("CREATE TABLE events (ev_id INTEGER PRIMARY KEY, "
-                                              "ev_date, ev_time, ev_kind TEXT, ev_source TEXT, "
-                                              "ev_detail TEXT)")));
+            QVERIFY(other.exec(QLatin1String(kEarlierEventsTable)));
             QVERIFY(other.exec(QStringLiteral("CREATE TABLE events_void (newest_event INTEGER)")));
             QVERIFY(other.exec(QStringLiteral("INSERT INTO events_void VALUES (%1)").arg(newest)));
             // The detail of each row is its id.
             QVERIFY(other.exec(QStringLiteral(
                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-                "INSERT INTO events SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
+                "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
+                "SELECT i, 46000, 0.5, 'link', 'port 1', i FROM n")));
         }
         RingReader reader(QStringLiteral("after"));
         QCOMPARE(reader.open(dbPath()), RingReader::OpenResult::Opened);

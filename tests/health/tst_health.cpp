@@ -425,15 +425,37 @@ private slots:
         QVERIFY(!spans[2].to);
     }
 
-    void linkStateReadBackFromADetail()
+    // A link event's state: by its code where it has one, whatever its words;
+    // by its words (as earlier versions wrote them) where it has none.
+    void linkStateReadBackFromAnEvent_data()
     {
-        QCOMPARE(linkStateOfDetail(linkEventDetail(LinkState::Live, {})),
-                 std::optional<LinkState>(LinkState::Live));
-        QCOMPARE(
-            linkStateOfDetail(linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"))),
-            std::optional<LinkState>(LinkState::NoAnswer));
-        QCOMPARE(linkStateOfDetail(QStringLiteral("在线吗")), std::nullopt);
-        QCOMPARE(linkStateOfDetail(QStringLiteral("记录中")), std::nullopt);
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<int>("state"); // -1: none
+        const QString noAnswer = linkEventDetail(LinkState::NoAnswer, QStringLiteral("CRC error"));
+        QTest::newRow("code") << "port_lost"
+                              << "端口丢失: gone" << int(LinkState::PortLost);
+        QTest::newRow("code, words of another wording") << "live"
+                                                        << "link up" << int(LinkState::Live);
+        QTest::newRow("code wins over the words")
+            << "open_failed" << noAnswer << int(LinkState::OpenFailed);
+        QTest::newRow("unknown code, whatever the words") << "flapping" << noAnswer << -1;
+        QTest::newRow("no code: the state word")
+            << "" << linkEventDetail(LinkState::Live, {}) << int(LinkState::Live);
+        QTest::newRow("no code: word and reason") << "" << noAnswer << int(LinkState::NoAnswer);
+        QTest::newRow("no code: a longer word") << ""
+                                                << "在线吗" << -1;
+        QTest::newRow("no code: no state") << ""
+                                           << "记录中" << -1;
+    }
+    void linkStateReadBackFromAnEvent()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, detail);
+        QFETCH(int, state);
+        const Event event{kNoon, EventKind::Link, QStringLiteral("端口 1"), detail, code};
+        QCOMPARE(linkStateOfEvent(event),
+                 state < 0 ? std::nullopt : std::optional<LinkState>(LinkState(state)));
     }
 
     // ---- The band behind the curves ----
@@ -691,7 +713,7 @@ private slots:
         QCOMPARE(stripLabel("StripDetail")->toolTip(),
                  QStringLiteral("从未应答  ") + device + QStringLiteral(": 设备不存在\n") + device +
                      QStringLiteral(": No such file or directory"));
-        QCOMPARE(healthMonitor()->recentEvents(1).front().detail,
+        QCOMPARE(toolHealthMonitor(linkHealth())->recentEvents(1).front().detail,
                  QStringLiteral("打开失败: ") + device + QStringLiteral(": 设备不存在"));
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
@@ -904,7 +926,7 @@ private slots:
     void eventsRowsForEachTransition()
     {
         Recorder recorder(nullptr, QStringLiteral("health-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(m_dir.filePath(QStringLiteral("events.db")));
         recorder.tick();
         QCOMPARE(stripText("StripRecording").left(3), QStringLiteral("记录中"));
@@ -914,16 +936,18 @@ private slots:
         pressOpen();
         QTRY_COMPARE_WITH_TIMEOUT(linkHealth()->state(), LinkState::Live, kLiveWaitMs);
         pressClose();
-        const std::vector<Event> stored = healthMonitor()->events().newestEvents(3);
+        const std::vector<Event> stored = toolHealthMonitor(linkHealth())->events().newestEvents(3);
         QCOMPARE(stored.size(), size_t(3));
         QCOMPARE(stored[0].kind, EventKind::Link);
         QCOMPARE(stored[0].detail, QStringLiteral("未打开"));
         QCOMPARE(stored[1].detail, QStringLiteral("在线"));
         QCOMPARE(stored[2].detail, QStringLiteral("正在打开"));
+        QCOMPARE(stored[0].state + ' ' + stored[1].state + ' ' + stored[2].state,
+                 QStringLiteral("not_opened live opening"));
         QVERIFY(stored[0].source.startsWith(QStringLiteral("端口 1 ")));
-        QVERIFY(healthMonitor()->events().pending().empty());
+        QVERIFY(toolHealthMonitor(linkHealth())->events().pending().empty());
         // The spans for the chart: not live until the first good poll, and since "关闭".
-        const std::vector<NotLiveSpan> &spans = healthMonitor()->notLiveSpans();
+        const std::vector<NotLiveSpan> &spans = toolHealthMonitor(linkHealth())->notLiveSpans();
         QVERIFY(!spans.empty());
         QVERIFY(!spans.back().to.has_value());
     }
@@ -935,7 +959,7 @@ private slots:
         file.write("a letter, not a database\n");
         file.close();
         Recorder recorder(nullptr, QStringLiteral("foreign-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(file.fileName());
         recorder.tick();
         QTRY_COMPARE(stripText("StripRecording"),
@@ -953,7 +977,7 @@ private slots:
         QVERIFY(!field->isVisible());
         Historian none(ForwarderSettings{}, QStringLiteral("health-none"));
         none.start();
-        healthMonitor()->watchHistorian(&none);
+        toolHealthMonitor(linkHealth())->watchHistorian(&none);
         auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
         strip->refresh();
         QVERIFY(!field->isVisible());
@@ -974,7 +998,7 @@ private slots:
         RecordingStore recording(QStringLiteral("health-historian-store"));
         QVERIFY(recording.open(settings.databasePath)); // what the forwarder reads
         Historian historian(settings, QStringLiteral("health-historian"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         historian.start();
         QTRY_VERIFY2_WITH_TIMEOUT(
             stripText("StripHistorian").startsWith(QStringLiteral("历史库 服务器不可达: ")),
@@ -998,7 +1022,7 @@ private slots:
         QVERIFY(!settings.target.isValid());
         settings.databasePath = m_dir.filePath(QStringLiteral("historian.db"));
         Historian historian(settings, QStringLiteral("health-invalid"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         historian.start();
         auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
         strip->refresh();
@@ -1014,17 +1038,17 @@ private slots:
     void historianEventsInTheEventsTable()
     {
         Recorder recorder(nullptr, QStringLiteral("historian-events-recorder"));
-        healthMonitor()->watchRecorder(&recorder);
+        toolHealthMonitor(linkHealth())->watchRecorder(&recorder);
         recorder.load(m_dir.filePath(QStringLiteral("historian-events.db")));
         recorder.tick();
         Historian historian(ForwarderSettings{}, QStringLiteral("health-events"));
-        healthMonitor()->watchHistorian(&historian);
+        toolHealthMonitor(linkHealth())->watchHistorian(&historian);
         // What the forwarder says after the server dropped rows it had already.
         const ServerEvent sent{kNoon, QStringLiteral("duplicate"), QStringLiteral("forwarder"),
                                QStringLiteral("3 of 10 pv_data rows were on the server already"),
                                std::nullopt};
         emit historian.eventWritten(QStringLiteral("PLANT-1"), sent);
-        const std::vector<Event> stored = healthMonitor()->events().newestEvents(1);
+        const std::vector<Event> stored = toolHealthMonitor(linkHealth())->events().newestEvents(1);
         QCOMPARE(stored.size(), size_t(1));
         QCOMPARE(stored[0].kind, EventKind::Historian);
         QCOMPARE(stored[0].when, kNoon);
@@ -1032,7 +1056,8 @@ private slots:
         QCOMPARE(stored[0].detail, QStringLiteral("duplicate: 3 of 10 pv_data rows were on the "
                                                   "server already"));
         // Listed in the details view with the link's and the recording's events.
-        QCOMPARE(healthMonitor()->recentEvents(1).front().kind, EventKind::Historian);
+        QCOMPARE(toolHealthMonitor(linkHealth())->recentEvents(1).front().kind,
+                 EventKind::Historian);
         QVERIFY(eventLine(stored[0]).contains(QStringLiteral("  历史库  ")));
     }
 };

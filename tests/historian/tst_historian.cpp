@@ -9,6 +9,7 @@
 #include "historianserver.h"
 #include "historianstatus.h"
 #include "historianurl.h"
+#include "otherprogram.h"
 #include "pgcluster.h"
 #include "rowquality.h"
 #include "store.h"
@@ -726,6 +727,37 @@ private slots:
                  QStringLiteral("1 1 ") + QSysInfo::machineHostName());
     }
 
+    // A server of version 2 (events without state codes): its events table
+    // gets the column, its rows kept without a code.
+    void upgradeFromVersion2AddsTheStateColumn()
+    {
+        const QString db = QStringLiteral("version2");
+        m_cluster.psql(QStringLiteral("CREATE DATABASE %1").arg(db), QStringLiteral("postgres"));
+        const HistorianTarget target =
+            parseHistorianUrl(m_cluster.url(QLatin1String(PgCluster::kPassword), db));
+        {
+            HistorianServer made(QStringLiteral("version2-made"));
+            QVERIFY(made.open(target));
+            QVERIFY2(made.ensureSchema(), qPrintable(made.lastError()));
+        }
+        // What version 2 made: the same tables, the events without `state`.
+        m_cluster.psql(QStringLiteral("ALTER TABLE events DROP COLUMN state; UPDATE zelmar_schema "
+                                      "SET version = 2; INSERT INTO events (station, ts, kind, "
+                                      "source, detail, local_id) VALUES ('TWO', now(), 'link', "
+                                      "'port 1', '无应答', 7)"),
+                       db);
+        HistorianServer server(QStringLiteral("version2"));
+        QVERIFY(server.open(target));
+        QVERIFY2(server.ensureSchema(), qPrintable(server.lastError()));
+        server.close();
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema"), db),
+                 QString::number(kServerSchemaVersion));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT detail || ' ' || local_id || ' ' || "
+                                               "coalesce(state, 'none') FROM events"),
+                                db),
+                 QStringLiteral("无应答 7 none"));
+    }
+
     // A login that may write rows but not alter the tables: nothing changes,
     // the reason is said, and the rows wait in the local ring.
     void upgradeRefusedWithoutRights()
@@ -1302,8 +1334,9 @@ private slots:
         QVERIFY(log.open(file));
         const auto at = [](int second) { return kStart.addSecs(second); };
         QVERIFY(log.appendEvent({at(0), EventKind::ToolStart, QStringLiteral("zelmar"), {}}));
-        QVERIFY(log.appendEvent(
-            {at(1), EventKind::Link, QStringLiteral("port 1"), QStringLiteral("live")}));
+        const Event live{at(1), EventKind::Link, QStringLiteral("port 1"), QStringLiteral("live"),
+                         QStringLiteral("live")};
+        QVERIFY(log.appendEvent(live));
         QVERIFY(log.appendEvent(
             {at(2), EventKind::Alarm, QStringLiteral("CH1"), QStringLiteral("on, \"high\" \\ 1")}));
         // The forwarder's own notes are on the server already.
@@ -1316,6 +1349,17 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT kind || '|' || source || '|' || detail FROM "
                                                "events WHERE station = 'EVENTS' AND local_id = 3")),
                  QStringLiteral("alarm|CH1|on, \"high\" \\ 1"));
+        // A link event's state code goes along; other events have none.
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(coalesce(state, '-'), ',' ORDER "
+                                               "BY local_id) FROM events WHERE station = "
+                                               "'EVENTS'")),
+                 QStringLiteral("-,live,-"));
+        QString error;
+        const std::optional<StationHistory> back =
+            readStationHistory(m_cluster.url() + QStringLiteral("&station=EVENTS"),
+                               RecordTable::PvData, at(1), at(1), true, &error);
+        QVERIFY2(back, qPrintable(error));
+        QCOMPARE(back->events, std::vector<Event>{live});
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT to_char(ts AT TIME ZONE 'UTC', "
                                                "'HH24:MI:SS') FROM events WHERE station = "
                                                "'EVENTS' AND local_id = 2")),
@@ -1357,6 +1401,32 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(local_id::text, ',' ORDER BY "
                                                "local_id) FROM events WHERE station = 'EVENTS'")),
                  QStringLiteral("1,2,3,5,6"));
+    }
+
+    // A recording of an earlier version whose events table has no state codes
+    // (no log of this version has written to it yet): its events are read for
+    // sending all the same, without a code.
+    void eventsOfAnEarlierVersionReadWithoutCodes()
+    {
+        const QString file = path(QStringLiteral("earlier-events.db"));
+        RecordingStore store(QStringLiteral("earlier-events-store"));
+        QVERIFY(store.open(file));
+        {
+            OtherProgram earlier(file);
+            QVERIFY(earlier.exec(QStringLiteral(
+                "CREATE TABLE events (ev_id INTEGER PRIMARY KEY, ev_date, ev_time, ev_kind TEXT, "
+                "ev_source TEXT, ev_detail TEXT)")));
+            QVERIFY(earlier.exec(QStringLiteral("INSERT INTO events VALUES (1, %1, 0.5, 'link', "
+                                                "'port 1', '无应答')")
+                                     .arg(daySerial(kStart.date()))));
+        }
+        ForwardSource source(QStringLiteral("earlier-events-look"));
+        QVERIFY(source.open(file));
+        const std::optional<QVector<RecordedEvent>> events = source.readEvents(0, 1);
+        QVERIFY2(events, qPrintable(source.lastError()));
+        QCOMPARE(events->size(), 1);
+        QCOMPARE(events->first().detail, QStringLiteral("无应答"));
+        QCOMPARE(events->first().state, QString());
     }
 
     // The events ring came round past the last event sent: the loss is said

@@ -51,6 +51,14 @@ Event linkEvent(const QDateTime &when, LinkState state)
                                                      : QStringLiteral("no reply from address 1"))};
 }
 
+// A link event as this version writes it: its state's code, here beside words
+// that name no state, so that only the code can give the state.
+Event codedEvent(const QDateTime &when, const char *code)
+{
+    return Event{when, EventKind::Link, QStringLiteral("端口 1 /dev/ttyUSB0"),
+                 QStringLiteral("link changed"), QLatin1String(code)};
+}
+
 Event alarmEvent(const QDateTime &when, bool on)
 {
     return Journal::changeEvent(Journal::StateChange{0, on, false, 300}, when);
@@ -124,6 +132,17 @@ void TestHistoryMarks::spansFromLinkEvents_data()
                               Event{at(11, 6), EventKind::Link, "x", "something else"},
                               linkEvent(at(11, 7), LinkState::OpenFailed)}
         << Spans{{at(11, 7), to}};
+    QTest::newRow("codes, whatever the words")
+        << std::vector<Event>{codedEvent(at(11, 10), "no_answer"), codedEvent(at(11, 20), "live"),
+                              codedEvent(at(11, 30), "port_lost")}
+        << Spans{{at(11, 10), at(11, 20)}, {at(11, 30), to}};
+    QTest::newRow("codes beside words of earlier versions")
+        << std::vector<Event>{linkEvent(at(11, 10), LinkState::NoAnswer),
+                              codedEvent(at(11, 20), "live")}
+        << Spans{{at(11, 10), at(11, 20)}};
+    QTest::newRow("an unknown code passed over, though its words name a state")
+        << std::vector<Event>{Event{at(11, 10), EventKind::Link, "x", "无应答", "flapping"}}
+        << Spans{};
     QTest::newRow("events at the range end not read")
         << std::vector<Event>{linkEvent(at(12, 0), LinkState::NoAnswer),
                               linkEvent(at(12, 5), LinkState::NoAnswer)}
@@ -475,7 +494,8 @@ struct FullWeek {
                 query.exec(QStringLiteral("update sl_void set newest_lpv = %1, "
                                           "newest_lpv_copy = %1")
                                .arg(kRecordRingIds)) &&
-                query.prepare("insert or replace into events values (?,?,?,?,?,?)");
+                query.prepare("insert or replace into events (ev_id, ev_date, ev_time, ev_kind, "
+                              "ev_source, ev_detail) values (?,?,?,?,?,?)");
         const qint64 apart = 7 * 86400 / EventLog::kEventRingIds + 1;
         for (qint32 id = 1; id <= EventLog::kEventRingIds && ready; ++id) {
             const Event alarm = alarmEvent(QDateTime(), id % 2 == 1);

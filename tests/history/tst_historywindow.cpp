@@ -456,7 +456,7 @@ void TestHistoryWindow::eventsReadInRingOrderAcrossTheWrap()
         const qint32 ids[] = {EventLog::kEventRingIds - 1, EventLog::kEventRingIds, 1, 2};
         for (int i = 0; i < 4; ++i)
             QVERIFY(other.exec(QStringLiteral("INSERT OR REPLACE INTO events VALUES "
-                                              "(%1, %2, %3, 'alarm', 'x', 'e%4')")
+                                              "(%1, %2, %3, 'alarm', 'x', 'e%4', NULL)")
                                    .arg(ids[i])
                                    .arg(daySerial(kDay))
                                    .arg(dayFraction(QTime(12, 0, 3 - i)), 0, 'g', 17)

@@ -908,7 +908,8 @@ private slots:
             QVERIFY(fill.exec(
                 QStringLiteral(
                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                    "INSERT INTO events SELECT i, 46000, 0.25, 'relay', '继电器2', 'ON 1' FROM n")
+                    "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
+                    "SELECT i, 46000, 0.25, 'relay', '继电器2', 'ON 1' FROM n")
                     .arg(EventLog::kEventRingIds)));
             QVERIFY(fill.exec(QStringLiteral("UPDATE events_void SET newest_event = 99000")));
             QVERIFY(fill.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));

@@ -21,15 +21,30 @@ const QColor kFlashBackground(200, 0, 0);
 const QColor kFlashText(Qt::white);
 const QColor kSteadyText(200, 0, 0);
 
-// The frame over one box.
+// The frame over one box. It stays shown and is lit or dark: showing and
+// hiding a widget twice a second has the window system asked where the
+// pointer is each time.
 class AlarmFrame : public ControlOverlay
 {
 public:
-    explicit AlarmFrame(QWidget *box) : ControlOverlay(box, QLatin1String(kFrameName)) {}
+    explicit AlarmFrame(QWidget *box) : ControlOverlay(box, QLatin1String(kFrameName)) { show(); }
+
+    bool isLit() const { return m_lit; }
+    void setLit(bool lit)
+    {
+        if (lit == m_lit)
+            return;
+        m_lit = lit;
+        if (lit)
+            raise(); // above a stale marking
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        if (!m_lit)
+            return;
         // Only the edge: what the box shows inside stays as it is.
         QPainter painter(this);
         const QRect r = rect();
@@ -38,6 +53,9 @@ protected:
         painter.fillRect(QRect(0, 0, kFrameWidth, r.height()), kFrameColour);
         painter.fillRect(QRect(r.width() - kFrameWidth, 0, kFrameWidth, r.height()), kFrameColour);
     }
+
+private:
+    bool m_lit = false;
 };
 
 void setColours(QWidget *widget, const QColor &background, const QColor &text)
@@ -121,23 +139,16 @@ void AlarmFrames::refresh()
 {
     const bool bright = m_annunciator->flashOn();
     for (int i = 0; i < m_frames.size(); ++i) {
-        QWidget *frame = m_frames[i];
-        if (!frame)
-            continue;
-        const bool shown = bright && m_annunciator->isUnacknowledged(i);
-        if (shown == !frame->isHidden())
-            continue;
-        frame->setVisible(shown);
-        if (shown)
-            frame->raise(); // above a stale marking
+        if (auto *frame = static_cast<AlarmFrame *>(m_frames[i].data()))
+            frame->setLit(bright && m_annunciator->isUnacknowledged(i));
     }
 }
 
 bool AlarmFrames::isFramed(const QWidget *box)
 {
-    const auto *frame =
-        box->findChild<QWidget *>(QLatin1String(kFrameName), Qt::FindDirectChildrenOnly);
-    return frame && !frame->isHidden();
+    const auto *frame = dynamic_cast<const AlarmFrame *>(
+        box->findChild<QWidget *>(QLatin1String(kFrameName), Qt::FindDirectChildrenOnly));
+    return frame && frame->isLit();
 }
 
 AlarmField *attachAlarmDisplay(QWidget *overview, AlarmAnnunciator *annunciator)

@@ -139,8 +139,7 @@ const QVector<ServerTable> &serverTables()
           {"kind", "text"},
           {"source", "text"},
           {"detail", "text"},
-          {"local_id", "integer", 2},
-          {"state", "text", 3}},
+          {"local_id", "integer", 2}},
          {},
          {QStringLiteral("station"), QStringLiteral("local_id"), QStringLiteral("ts")},
          {QStringLiteral("CREATE TABLE events (id bigserial PRIMARY KEY, station text NOT NULL, "
@@ -153,9 +152,7 @@ const QVector<ServerTable> &serverTables()
          {{2,
            {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
             QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
-                           "(station, local_id, ts)")}},
-          // A link event's state code, so that a reader never parses its words.
-          {3, {QStringLiteral("ALTER TABLE events ADD COLUMN state text")}}}},
+                           "(station, local_id, ts)")}}}},
     };
     return tables;
 }
@@ -376,6 +373,7 @@ bool HistorianServer::ensureSchema()
     }
 
     QStringList faults;
+    bool eventsLackState = false;
     QVector<const ServerTable *> toCreate;
     QVector<const ServerTable *> toUpgrade;
     for (const ServerTable &table : serverTables()) {
@@ -392,6 +390,8 @@ bool HistorianServer::ensureSchema()
             toCreate.append(&table);
             continue;
         }
+        if (qstrcmp(table.name, "events") == 0)
+            eventsLackState = !found.contains(QStringLiteral("state"));
         bool ok = true;
         const QStringList wrong = missingParts(query, table, found, version, ok);
         if (!ok)
@@ -434,6 +434,14 @@ bool HistorianServer::ensureSchema()
     }
     if (!db.commit())
         return fail(QStringLiteral("schema"), db.lastError().text());
+    // A link event's state code (a reader never parses the words of a row that
+    // has one) is a column the events table gains without a new schema
+    // version: tools of the previous version sharing the server go on, naming
+    // their columns and leaving it empty. A login that may not alter the
+    // table forwards events without codes, as those tools do.
+    m_eventStates =
+        !eventsLackState ||
+        query.exec(QStringLiteral("ALTER TABLE events ADD COLUMN IF NOT EXISTS state text"));
     return true;
 }
 
@@ -564,12 +572,15 @@ std::optional<int> HistorianServer::insertEvents(const QString &station,
         states << (event.state.isEmpty() ? QStringLiteral("NULL") : quotedElement(event.state));
     }
     QSqlQuery query(database());
-    query.prepare(QStringLiteral(
-        "INSERT INTO events (station, ts, kind, source, detail, local_id, state) SELECT ?, "
-        "timestamptz 'epoch' + u.ms * interval '1 millisecond', u.kind, u.source, u.detail, "
-        "u.id, u.state FROM unnest(?::bigint[], ?::text[], ?::text[], ?::text[], ?::integer[], "
-        "?::text[]) WITH ORDINALITY AS u(ms, kind, source, detail, id, state, n) ORDER BY u.n "
-        "ON CONFLICT DO NOTHING"));
+    query.prepare(
+        QStringLiteral(
+            "INSERT INTO events (station, ts, kind, source, detail, local_id%1) SELECT ?, "
+            "timestamptz 'epoch' + u.ms * interval '1 millisecond', u.kind, u.source, "
+            "u.detail, u.id%2 FROM unnest(?::bigint[], ?::text[], ?::text[], ?::text[], "
+            "?::integer[], ?::text[]) WITH ORDINALITY AS u(ms, kind, source, detail, id, "
+            "state, n) ORDER BY u.n ON CONFLICT DO NOTHING")
+            .arg(m_eventStates ? QStringLiteral(", state") : QString(),
+                 m_eventStates ? QStringLiteral(", u.state") : QString()));
     query.addBindValue(station);
     for (const QStringList *column : {&times, &kinds, &sources, &details, &ids, &states})
         query.addBindValue(arrayText(*column));
@@ -628,8 +639,10 @@ ServerEvent eventFrom(const QSqlQuery &query)
     return event;
 }
 
-constexpr char kEventColumns[] =
-    "SELECT extract(epoch FROM ts)::float8, kind, source, detail, local_id, state FROM events ";
+// The state code through the row as JSON: null on a server whose events
+// table has no such column yet (only tools of the previous version wrote it).
+constexpr char kEventColumns[] = "SELECT extract(epoch FROM ts)::float8, kind, source, detail, "
+                                 "local_id, to_jsonb(e) ->> 'state' FROM events e ";
 
 } // namespace
 

@@ -21,7 +21,7 @@ enum class SampleTable {
 
 // The version of the server's tables this build makes and uses (table
 // zelmar_schema). Tables made before the version was kept are version 1.
-constexpr int kServerSchemaVersion = 3;
+constexpr int kServerSchemaVersion = 2;
 
 // One row of a sample table: a station's eight values at one moment.
 struct ServerSample {
@@ -159,4 +159,5 @@ private:
     std::chrono::milliseconds m_statementTimeout{10000};
     StatementWatch m_watch;
     bool m_refused = false;
+    bool m_eventStates = true; // the events table has the state column (ensureSchema)
 };

@@ -18,6 +18,14 @@
 #include <unistd.h>
 #endif
 
+sqlite3 *sqliteConnection(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
+}
+
 namespace
 {
 
@@ -33,10 +41,7 @@ QString sharedMemoryPath(const QString &databasePath)
 // next opening, which recovers it.
 void skipCheckpointOnClose(const QSqlDatabase &db)
 {
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return;
-    if (sqlite3 *connection = *static_cast<sqlite3 *const *>(handle.constData()))
+    if (sqlite3 *connection = sqliteConnection(db))
         sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
                           static_cast<int *>(nullptr));
 }

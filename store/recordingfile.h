@@ -5,6 +5,9 @@
 
 #include <optional>
 
+class QSqlDatabase;
+struct sqlite3;
+
 // What every connection to the recording database watches of its files: the
 // database file that its path names, and the WAL's shared-memory file beside
 // it. The recorder, the overview's chart, the events log, the ring readers and
@@ -69,3 +72,7 @@ private:
 // shared-memory file is not intact, the connection closes without the
 // checkpoint that closing the last connection would write into it.
 void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact);
+
+// SQLite's own handle of an open Qt connection to a database file; nullptr for
+// any other driver.
+sqlite3 *sqliteConnection(const QSqlDatabase &db);

@@ -12,6 +12,8 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -322,15 +324,19 @@ bool faultOfTheTableAlone(const QSqlError &error)
 // ten times a second on the UI thread.
 struct RecordingStore::Statements {
     explicit Statements(const QSqlDatabase &db)
-        : readCounters(db), pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db),
-          qualityUpsert(db)
+        : pvUpsert(db), lpvUpsert(db), pvCounters(db), lpvCounters(db), qualityUpsert(db)
     {
         // Each is stepped through once: no row cache for going back.
-        for (QSqlQuery *q :
-             {&readCounters, &pvUpsert, &lpvUpsert, &pvCounters, &lpvCounters, &qualityUpsert})
+        for (QSqlQuery *q : {&pvUpsert, &lpvUpsert, &pvCounters, &lpvCounters, &qualityUpsert})
             q->setForwardOnly(true);
     }
-    QSqlQuery readCounters;
+    ~Statements() { sqlite3_finalize(readCounters); }
+    Statements(const Statements &) = delete;
+    Statements &operator=(const Statements &) = delete;
+    // The counter row, read on every tick through SQLite itself: a Qt query
+    // builds its record of the columns and its error anew on each run, which
+    // costs as much as the read.
+    sqlite3_stmt *readCounters = nullptr;
     QSqlQuery pvUpsert;
     QSqlQuery lpvUpsert;
     QSqlQuery pvCounters;
@@ -535,8 +541,12 @@ bool RecordingStore::openConnection(const QString &path)
     const QString readSql = QStringLiteral("SELECT %1, %2, %3, %4 FROM sl_void LIMIT 1")
                                 .arg(quoted(counters.at(0)), quoted(counters.at(1)),
                                      quoted(counters.at(2)), quoted(counters.at(3)));
+    sqlite3 *connection = sqliteConnection(db);
+    const QByteArray readUtf8 = readSql.toUtf8();
     const bool prepared =
-        s.readCounters.prepare(readSql) &&
+        connection &&
+        sqlite3_prepare_v3(connection, readUtf8.constData(), int(readUtf8.size()),
+                           SQLITE_PREPARE_PERSISTENT, &s.readCounters, nullptr) == SQLITE_OK &&
         s.pvUpsert.prepare(
             ringUpsertSql(QLatin1String(ringTableName(RecordTable::PvData)), checks[1].columns)) &&
         s.lpvUpsert.prepare(
@@ -584,28 +594,56 @@ bool RecordingStore::isOpen() const
     return m_open;
 }
 
+namespace
+{
+// A column of the current row as Qt's SQLite driver would hand it over.
+QVariant columnValue(sqlite3_stmt *statement, int column)
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return qint64(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(statement, column);
+    case SQLITE_TEXT:
+        return QString::fromUtf8(
+            reinterpret_cast<const char *>(sqlite3_column_text(statement, column)),
+            sqlite3_column_bytes(statement, column));
+    case SQLITE_BLOB:
+        return QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, column)),
+                          sqlite3_column_bytes(statement, column));
+    default:
+        return QVariant();
+    }
+}
+} // namespace
+
 std::optional<SlVoid> RecordingStore::readCounters() const
 {
     if (!m_open)
         return std::nullopt;
-    QSqlQuery &query = m_statements->readCounters;
-    if (!query.exec()) {
-        fail(QStringLiteral("read sl_void"), query.lastError());
-        m_queryFailed = true;
-        return std::nullopt;
-    }
+    sqlite3_stmt *statement = m_statements->readCounters;
+    const int step = sqlite3_step(statement);
     std::optional<SlVoid> counters;
-    if (query.next()) {
-        counters = SlVoid{counterField(query.value(0)), counterField(query.value(1)),
-                          counterField(query.value(2)), counterField(query.value(3))};
+    if (step == SQLITE_ROW) {
+        counters = SlVoid{
+            counterField(columnValue(statement, 0)), counterField(columnValue(statement, 1)),
+            counterField(columnValue(statement, 2)), counterField(columnValue(statement, 3))};
         m_lastError.clear();
-    } else {
+    } else if (step == SQLITE_DONE) {
         m_lastError = QStringLiteral("sl_void holds no row");
+        m_queryFailed = true;
+    } else {
+        // Worded and coded as a failed Qt query is, for the same rules.
+        sqlite3 *connection = sqlite3_db_handle(statement);
+        fail(QStringLiteral("read sl_void"),
+             QSqlError(QStringLiteral("Unable to fetch row"),
+                       QString::fromUtf8(sqlite3_errmsg(connection)), QSqlError::ConnectionError,
+                       QString::number(sqlite3_extended_errcode(connection))));
         m_queryFailed = true;
     }
     // Ends the read: an open statement would pin the recorder to an old
     // snapshot and never see counters that another program changes.
-    query.finish();
+    sqlite3_reset(statement);
     return counters;
 }
 

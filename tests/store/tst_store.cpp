@@ -11,6 +11,7 @@
 #include "recordingstate.h"
 #include "ringquery.h"
 #include "shared.h"
+#include "sqliteresult.h"
 #include "store.h"
 
 #include <QDir>
@@ -768,6 +769,25 @@ private slots:
         QCOMPARE(
             other.value(QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = 1")).toDouble(),
             dayFraction((blocked ? kStart.addSecs(1) : faultTime.addSecs(9)).time()));
+    }
+
+    // The counter row's table taken away by another program: the read fails
+    // with SQLite's reason, the file is closed, and the reason stays to be read.
+    void counterTableDroppedClosesWithTheReason()
+    {
+        Recorder &recorder = startRecorder(dbPath());
+        tickAt(kStart.addSecs(1));
+        QVERIFY(recorder.store().isOpen());
+        {
+            OtherProgram other(dbPath());
+            QVERIFY(other.exec(QStringLiteral("DROP TABLE sl_void")));
+        }
+        tickAt(kStart.addSecs(1));
+        QVERIFY(!recorder.store().isOpen());
+        QVERIFY2(recorder.store().lastError().startsWith(QStringLiteral("read sl_void: ")) &&
+                     recorder.store().lastError().contains(QStringLiteral("no such table")),
+                 qPrintable(recorder.store().lastError()));
+        QCOMPARE(recorder.store().lastErrorCode(), SqliteCode::Error);
     }
 
     // SQLite writes the shared-memory file of a WAL database through a memory

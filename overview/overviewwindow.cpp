@@ -224,7 +224,11 @@ OverviewWindow::OverviewWindow(QWidget *parent)
 
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(kDisplayInterval);
-    connect(m_timer1, &QTimer::timeout, this, &OverviewWindow::onDisplayTick);
+    // The alarm panel's boxes are refreshed on the same tick while it runs.
+    connect(m_timer1, &QTimer::timeout, this, [this] {
+        onDisplayTick();
+        onPanelTick();
+    });
     m_timer2->setObjectName(QStringLiteral("Timer2"));
     m_timer2->setInterval(kChartInterval);
     connect(m_timer2, &QTimer::timeout, this, [this] {
@@ -237,7 +241,7 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     connect(m_timer3, &QTimer::timeout, this,
             [this] { apply(m_chart.clockTick(SystemClock::now())); });
     // The alarm panel keeps showing alarms while Timer1 is stopped for history
-    // or the ruler, so the boxes have a tick of their own.
+    // or the ruler: the boxes have a tick of their own then.
     m_panelTimer->setObjectName(QStringLiteral("PanelTimer"));
     m_panelTimer->setInterval(kPanelInterval);
     connect(m_panelTimer, &QTimer::timeout, this, &OverviewWindow::onPanelTick);
@@ -549,10 +553,20 @@ void OverviewWindow::load()
     // The chart's start values, the live window from the database, the first redraw.
     apply(m_chart.load(m_store));
 
-    m_timer1->start();
+    setLiveTicks(true);
     m_timer2->start();
     m_timer3->start();
-    m_panelTimer->start();
+}
+
+void OverviewWindow::setLiveTicks(bool running)
+{
+    if (running) {
+        m_timer1->start();
+        m_panelTimer->stop();
+    } else {
+        m_timer1->stop();
+        m_panelTimer->start();
+    }
 }
 
 // ---- The 200 ms tick ----
@@ -686,12 +700,8 @@ void OverviewWindow::apply(const ChartUpdate &update)
         m_hc->setSingleStep(*update.sliderStep);
         m_hc->setPageStep(*update.sliderStep);
     }
-    if (update.liveTimerRunning) {
-        if (*update.liveTimerRunning)
-            m_timer1->start();
-        else
-            m_timer1->stop();
-    }
+    if (update.liveTimerRunning)
+        setLiveTicks(*update.liveTimerRunning);
     if (update.rulerCaption)
         m_command5->setText(*update.rulerCaption);
     if (update.axisLabels) {

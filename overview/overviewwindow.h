@@ -114,6 +114,8 @@ private:
     void load();
     void onDisplayTick();
     void onPanelTick();
+    // Timer1 runs, or stops and the panel's own tick takes its place.
+    void setLiveTicks(bool running);
     void restoreReadoutColours();
     void showScaleLabels();
     void showRangeEditor();

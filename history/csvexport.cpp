@@ -39,9 +39,10 @@ QByteArray csvLine(const RingRow &row, qint32 utcOffset)
     line += 'T';
     line += timeFromFraction(row.time).toString(QStringLiteral("HH:mm:ss")).toLatin1();
     // "+hh:mm": the same shape for every offset, UTC's included.
-    const qint32 minutes = std::abs(utcOffset) / 60;
-    char offset[8];
-    std::snprintf(offset, sizeof offset, "%c%02d:%02d", utcOffset < 0 ? '-' : '+', minutes / 60,
+    // Room for any offset a damaged row may hold, the most negative included.
+    const long long minutes = std::llabs(static_cast<long long>(utcOffset)) / 60;
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%c%02lld:%02lld", utcOffset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     line += offset;
     for (int k = 0; k < kRecordedValueCount; ++k) {

@@ -39,7 +39,9 @@
 
 #include <QTimer>
 #include <QtTest>
+
 #include <cstdlib>
+#include <limits>
 
 #include <memory>
 
@@ -107,6 +109,8 @@ class TestHistory : public QObject
 {
     Q_OBJECT
 private slots:
+    void csvLineWritesEveryOffset_data();
+    void csvLineWritesEveryOffset();
     void wrapIsFound_data();
     void wrapIsFound();
     void rangeAcrossTheWrapIsInTimeOrder();
@@ -1322,6 +1326,31 @@ void TestHistory::topRowsFitFrom1280PixelsOnTheHistorian()
     QCOMPARE(stationEdit->text(), station);
     QVERIFY(stationEdit->width() > stationEdit->fontMetrics().horizontalAdvance(station));
     QVERIFY(window.findChild<QPushButton *>("printButton")->isVisible());
+}
+
+// The export's offset column: "+hh:mm" for every offset, and whole for one
+// that only a damaged row could hold.
+void TestHistory::csvLineWritesEveryOffset_data()
+{
+    QTest::addColumn<qint32>("offset");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("UTC") << 0 << QByteArray("+00:00");
+    QTest::newRow("an hour east") << 3600 << QByteArray("+01:00");
+    QTest::newRow("three and a half west") << -12600 << QByteArray("-03:30");
+    QTest::newRow("the most negative")
+        << std::numeric_limits<qint32>::min() << QByteArray("-596523:14");
+    QTest::newRow("the largest") << std::numeric_limits<qint32>::max() << QByteArray("+596523:14");
+}
+
+void TestHistory::csvLineWritesEveryOffset()
+{
+    QFETCH(qint32, offset);
+    QFETCH(QByteArray, written);
+    RingRow row;
+    row.date = daySerial(QDate(2026, 12, 8));
+    row.time = dayFraction(QTime(12, 0));
+    const QByteArray line = History::csvLine(row, offset);
+    QVERIFY2(line.startsWith("2026-12-08T12:00:00" + written + ','), line.constData());
 }
 
 QTEST_MAIN(TestHistory)

@@ -330,11 +330,13 @@ struct RecordingStore::Statements {
         for (QSqlQuery *q : {&pvUpsert, &lpvUpsert, &pvCounters, &lpvCounters, &qualityUpsert})
             q->setForwardOnly(true);
     }
+    ~Statements() { sqlite3_finalize(readCounters); }
+    Statements(const Statements &) = delete;
+    Statements &operator=(const Statements &) = delete;
     // The counter row, read on every tick through SQLite itself: a Qt query
     // builds its record of the columns and its error anew on each run, which
-    // costs as much as the read. The statement lives for one read only: one
-    // left open would keep the connection from closing when Qt closes it.
-    QByteArray readCounters;
+    // costs as much as the read.
+    sqlite3_stmt *readCounters = nullptr;
     QSqlQuery pvUpsert;
     QSqlQuery lpvUpsert;
     QSqlQuery pvCounters;
@@ -539,15 +541,12 @@ bool RecordingStore::openConnection(const QString &path)
     const QString readSql = QStringLiteral("SELECT %1, %2, %3, %4 FROM sl_void LIMIT 1")
                                 .arg(quoted(counters.at(0)), quoted(counters.at(1)),
                                      quoted(counters.at(2)), quoted(counters.at(3)));
-    s.readCounters = readSql.toUtf8();
-    sqlite3_stmt *readProbe = nullptr;
     sqlite3 *connection = sqliteConnection(db);
-    const bool readable = connection && sqlite3_prepare_v2(connection, s.readCounters.constData(),
-                                                           int(s.readCounters.size()), &readProbe,
-                                                           nullptr) == SQLITE_OK;
-    sqlite3_finalize(readProbe);
+    const QByteArray readUtf8 = readSql.toUtf8();
     const bool prepared =
-        readable &&
+        connection &&
+        sqlite3_prepare_v3(connection, readUtf8.constData(), int(readUtf8.size()),
+                           SQLITE_PREPARE_PERSISTENT, &s.readCounters, nullptr) == SQLITE_OK &&
         s.pvUpsert.prepare(
             ringUpsertSql(QLatin1String(ringTableName(RecordTable::PvData)), checks[1].columns)) &&
         s.lpvUpsert.prepare(
@@ -622,14 +621,8 @@ std::optional<SlVoid> RecordingStore::readCounters() const
 {
     if (!m_open)
         return std::nullopt;
-    sqlite3 *connection = sqliteConnection(database());
-    sqlite3_stmt *statement = nullptr;
-    const QByteArray &sql = m_statements->readCounters;
-    const int step = !connection ? SQLITE_MISUSE
-                     : sqlite3_prepare_v2(connection, sql.constData(), int(sql.size()), &statement,
-                                          nullptr) != SQLITE_OK
-                         ? sqlite3_errcode(connection)
-                         : sqlite3_step(statement);
+    sqlite3_stmt *statement = m_statements->readCounters;
+    const int step = sqlite3_step(statement);
     std::optional<SlVoid> counters;
     if (step == SQLITE_ROW) {
         counters = SlVoid{
@@ -641,16 +634,16 @@ std::optional<SlVoid> RecordingStore::readCounters() const
         m_queryFailed = true;
     } else {
         // Worded and coded as a failed Qt query is, for the same rules.
+        sqlite3 *connection = sqlite3_db_handle(statement);
         fail(QStringLiteral("read sl_void"),
              QSqlError(QStringLiteral("Unable to fetch row"),
-                       connection ? QString::fromUtf8(sqlite3_errmsg(connection)) : QString(),
-                       QSqlError::ConnectionError,
-                       QString::number(connection ? sqlite3_extended_errcode(connection) : step)));
+                       QString::fromUtf8(sqlite3_errmsg(connection)), QSqlError::ConnectionError,
+                       QString::number(sqlite3_extended_errcode(connection))));
         m_queryFailed = true;
     }
     // Ends the read: an open statement would pin the recorder to an old
     // snapshot and never see counters that another program changes.
-    sqlite3_finalize(statement);
+    sqlite3_reset(statement);
     return counters;
 }
 

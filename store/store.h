@@ -145,7 +145,9 @@ public:
     int lastErrorCode() const { return m_lastErrorCode; }
 
     // The connection, for the history queries that live beside this class.
-    // Invalid when the store is not open.
+    // Invalid when the store is not open. It is closed only through close():
+    // the counter read's statement goes first, or SQLite would keep the
+    // connection open.
     QSqlDatabase database() const;
 
 private:

@@ -561,7 +561,7 @@ void TestHistory::readerFailsOnALockedDatabase()
 {
     Recording recording;
     QVERIFY(recording.fill(RecordTable::PvData, 10, 10, noon(), 1));
-    recording.db().close(); // the writer's WAL mode goes too
+    recording.store().close(); // the writer's WAL mode goes too
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
         db.setDatabaseName(recording.path());

@@ -40,22 +40,15 @@ struct ServerColumn {
     int since = 1;    // the schema version that added it
 };
 
-// The statements that bring a table from the version before `to` up to `to`,
-// in the same transaction as the rest of the schema.
-struct ServerUpgrade {
-    int to;
-    QStringList statements;
-};
-
-// One of our tables in every version: an earlier one is recognised (and
-// upgraded step by step), the current one is made and checked.
+// One of our tables in both versions: version 1 is recognised (and upgraded),
+// the current one is made and checked.
 struct ServerTable {
     const char *name;
     QVector<ServerColumn> columns;
     QStringList oldKey; // a unique index on exactly these columns in version 1
-    QStringList key;    // ... and since version 2
+    QStringList key;    // ... and now
     QStringList create;
-    QVector<ServerUpgrade> upgrades;
+    QStringList upgrade; // from version 1, in the same transaction
 };
 
 QVector<ServerColumn> sampleColumns()
@@ -90,22 +83,21 @@ ServerTable sampleTable(const char *name)
                             "utc_offset integer, seq bigserial NOT NULL, "
                             "PRIMARY KEY (station, ts, ring_id))")
                  .arg(table)},
-            {{2,
-              {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
-                              "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
-                              "ADD COLUMN seq bigint")
-                   .arg(table),
-               QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
-                              "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
-                              "o.station AND t.ts = o.ts")
-                   .arg(table),
-               QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
-               QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
-                   .arg(table),
-               QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
-                              "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
-                              "ADD PRIMARY KEY (station, ts, ring_id)")
-                   .arg(table)}}}};
+            {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
+                            "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
+                            "ADD COLUMN seq bigint")
+                 .arg(table),
+             QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
+                            "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
+                            "o.station AND t.ts = o.ts")
+                 .arg(table),
+             QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
+             QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
+                 .arg(table),
+             QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
+                            "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
+                            "ADD PRIMARY KEY (station, ts, ring_id)")
+                 .arg(table)}};
 }
 
 // Append-only and kept: retention is the server's business (README).
@@ -127,9 +119,7 @@ const QVector<ServerTable> &serverTables()
                          "address integer, settings text, first_seen timestamptz NOT NULL "
                          "DEFAULT now(), last_seen timestamptz NOT NULL DEFAULT now(), "
                          "machine text, host text)")},
-         {{2,
-           {QStringLiteral(
-               "ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}}}},
+         {QStringLiteral("ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}},
         sampleTable("samples_1s"),
         sampleTable("samples_10s"),
         {"events",
@@ -149,10 +139,9 @@ const QVector<ServerTable> &serverTables()
           QStringLiteral("CREATE INDEX events_station_ts ON events (station, ts)"),
           QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
                          "(station, local_id, ts)")},
-         {{2,
-           {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
-            QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
-                           "(station, local_id, ts)")}}}},
+         {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
+          QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
+                         "(station, local_id, ts)")}},
     };
     return tables;
 }
@@ -186,7 +175,7 @@ QStringList missingParts(QSqlQuery &query, const ServerTable &table,
             wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
                                                  QLatin1String(column.type));
     }
-    QStringList key = version == 1 ? table.oldKey : table.key;
+    QStringList key = version < kServerSchemaVersion ? table.oldKey : table.key;
     if (!wrong.isEmpty() || key.isEmpty())
         return wrong;
     // INSERT ... ON CONFLICT needs rows unique by exactly this key.
@@ -409,9 +398,7 @@ bool HistorianServer::ensureSchema()
     for (const ServerTable *table : toCreate)
         statements += table->create;
     for (const ServerTable *table : toUpgrade)
-        for (const ServerUpgrade &upgrade : table->upgrades)
-            if (upgrade.to > version)
-                statements += upgrade.statements;
+        statements += table->upgrade;
     if (!versionKept)
         statements
             << QStringLiteral("CREATE TABLE zelmar_schema (version integer NOT NULL)")

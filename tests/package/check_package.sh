@@ -12,8 +12,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 cd "$build"
 cpack -G DEB -B "$work/out" > "$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
-deb="$work/out/zelmar_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || { ls "$work/out"; fail "no $deb"; }
+deb=$(ls "$work"/out/zelmar_"${version}"-*_"$(dpkg --print-architecture)".deb 2> /dev/null | head -n 1)
+[ -n "$deb" ] || { ls "$work/out"; fail "no zelmar_${version}-*.deb"; }
 echo "package: $(basename "$deb")"
 
 # Depends: the linked libraries as dpkg-shlibdeps found them, and the Qt
@@ -24,11 +24,25 @@ for dep in libmodbus5 libqt6core6 libqt6widgets6 libqt6sql6 libqt6sql6-sqlite li
     grep -Eq "(^|, )$dep( |,|$)" <<< "$depends" || fail "Depends lacks $dep: $depends"
 done
 
+# Debian's own checks of the package: no errors (warnings are printed).
+lintian --fail-on error "$deb" > "$work/lintian.log" 2>&1 ||
+    { cat "$work/lintian.log"; fail "lintian"; }
+grep -q . "$work/lintian.log" && sed 's/^/lintian: /' "$work/lintian.log"
+grep -Eq "(^|, )fonts-liberation2( |,|$)" <<< "$depends" || fail "Depends lacks fonts-liberation2"
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
+doc=usr/share/doc/zelmar
+[ "$(gzip -dc "$root/$doc/changelog.Debian.gz" | head -n 1)" = "zelmar ($(dpkg-deb -f "$deb" Version)) stable; urgency=medium" ] ||
+    fail "changelog.Debian.gz does not name version $version"
+# Every picture the README links to is shipped beside it.
+for picture in $(grep -oE '(src="|\]\()docs/[^")]*\.png' "$root/$doc/README.md" | sed -E 's/^(src="|\]\()//'); do
+    [ -f "$root/$doc/$picture" ] || fail "the README's picture $picture is not shipped"
+done
 for f in usr/bin/zelmar usr/bin/zelmar-sim usr/lib/systemd/system/zelmar-recorder.service \
          usr/share/applications/zelmar.desktop usr/share/icons/hicolor/scalable/apps/zelmar.svg \
-         usr/share/doc/zelmar/README.md usr/share/zelmar/zelmar-autostart.desktop; do
+         usr/share/doc/zelmar/README.md usr/share/doc/zelmar/copyright \
+         usr/share/zelmar/zelmar-autostart.desktop; do
     [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 [ -x "$root/usr/bin/zelmar" ] && [ -x "$root/usr/bin/zelmar-sim" ] || fail "programs not executable"

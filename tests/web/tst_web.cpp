@@ -613,10 +613,13 @@ private slots:
                                     << true << QByteArray() << 400;
         QTest::newRow("bad since") << QByteArray("GET") << QByteArray("/api/events?since=x") << true
                                    << QByteArray() << 400;
+        // A GET has no body; one on another method is read up to the limit.
+        QTest::newRow("body on GET")
+            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 400;
         QTest::newRow("body fits")
-            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 200;
+            << QByteArray("POST") << QByteArray("/api/live") << true << fits << 405;
         QTest::newRow("body too large")
-            << QByteArray("GET") << QByteArray("/api/live") << true << big << 413;
+            << QByteArray("POST") << QByteArray("/api/live") << true << big << 413;
     }
     void refusals()
     {
@@ -966,6 +969,61 @@ private slots:
         };
         QVERIFY2(stillOpen() <= Web::kMostPerAddress, qPrintable(QString::number(stillOpen())));
         QTRY_COMPARE_WITH_TIMEOUT(stillOpen(), 0, int(Web::kRequestDeadlineMs) + 3000);
+    }
+
+    // Pages count against their address's limit: one connection more from
+    // that address is refused 503 with Retry-After before it is read, while
+    // another address is served.
+    void perAddressLimit()
+    {
+        const QHostAddress crowded(QStringLiteral("127.0.0.4"));
+        const QByteArray upgrade =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer +
+            "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> pages;
+        for (int i = 0; i < Web::kMostPerAddress; ++i) {
+            pages.push_back(connectFrom(crowded, m_port));
+            pages.back()->write(upgrade);
+            QVERIFY(pages.back()->waitForReadyRead(5000));
+            QVERIFY(pages.back()->readAll().startsWith("HTTP/1.1 101"));
+        }
+        const QByteArray request =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\nConnection: close\r\n\r\n";
+        const HttpReply refused = exchange(m_port, request, 5000, crowded);
+        QCOMPARE(refused.status, 503);
+        QCOMPARE(refused.header("retry-after"), QByteArray::number(Web::kRetryAfterSeconds));
+        QCOMPARE(exchange(m_port, request, 5000, QHostAddress(QStringLiteral("127.0.0.5"))).status,
+                 200);
+        // The pages were not closed as idle meanwhile.
+        QTest::qWait(500);
+        for (const auto &page : pages)
+            QCOMPARE(page->state(), QAbstractSocket::ConnectedState);
+    }
+
+    // A full view makes room for a new client by closing the connection idle
+    // longest; one busy with a request is never closed for it.
+    void fullViewReclaimsIdle()
+    {
+        const QByteArray keepAlive =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < Web::kMostClients; ++i) {
+            idle.push_back(
+                connectFrom(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + i % 4)), m_port));
+            idle.back()->write(keepAlive);
+            QVERIFY(idle.back()->waitForReadyRead(5000));
+            QVERIFY(idle.back()->readAll().startsWith("HTTP/1.1 200"));
+        }
+        const HttpReply served =
+            exchange(m_port, keepAlive, 5000, QHostAddress(QStringLiteral("127.0.2.9")));
+        QCOMPARE(served.status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(idle.front()->state() != QAbstractSocket::ConnectedState ||
+                                     (idle.front()->waitForReadyRead(10), false),
+                                 2000);
     }
 
     // Thirty clients reading 18 h of a full 1-second ring: /api/live is

@@ -77,9 +77,11 @@ Verdict connectionVerdict(const ConnectionTimes &times, qint64 now)
     return now - *times.lastAnswered > kIdleKeepAliveMs ? Verdict::Idle : Verdict::Keep;
 }
 
-bool reclaimable(const ConnectionTimes &times)
+bool reclaimable(const ConnectionTimes &times, qint64 now)
 {
-    return !times.following && !times.answerPending && !times.unsentSince && !times.requestStarted;
+    return !times.following && !times.answerPending && !times.unsentSince &&
+           !times.requestStarted &&
+           now - times.lastAnswered.value_or(times.connected) >= kReclaimableAfterMs;
 }
 
 bool RefusalPace::refused(qint64 now)

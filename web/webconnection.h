@@ -35,8 +35,10 @@ constexpr int kMostPerAddress = 12;
 constexpr qint64 kRequestDeadlineMs = 5000;
 // A kept-alive connection that asks nothing more for this long is closed (a
 // browser opens a new one when it needs it); when the view is full, the one
-// idle longest is closed at once for a new client.
+// idle longest (and at least kReclaimableAfterMs) is closed at once for a
+// new client.
 constexpr qint64 kIdleKeepAliveMs = 20000;
+constexpr qint64 kReclaimableAfterMs = 1000;
 // An answer the client does not take in for this long (it stopped reading)
 // has its connection closed, so that unsent answers do not pile up.
 constexpr qint64 kUndrainedMs = 10000;
@@ -103,8 +105,9 @@ enum class Verdict { Keep, TooSlow, Idle, Undrained };
 Verdict connectionVerdict(const ConnectionTimes &times, qint64 now);
 // Whether the connection may be closed at once to make room for a new client:
 // it waits for nothing and owes nothing (no request begun, no answer pending
-// or unsent, not a page's WebSocket).
-bool reclaimable(const ConnectionTimes &times);
+// or unsent, not a page's WebSocket), and has asked nothing for at least
+// kReclaimableAfterMs (a client between two requests is busy, not idle).
+bool reclaimable(const ConnectionTimes &times, qint64 now);
 
 // Counts refusals beyond the cap: refused() says when accepting pauses.
 class RefusalPace

@@ -287,6 +287,7 @@ int WebServer::openConnections() const
 
 bool WebServer::admit(const QHostAddress &peer)
 {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     int open = 0;
     int fromPeer = 0;
     QTcpSocket *longestIdle = nullptr;
@@ -298,7 +299,7 @@ bool WebServer::admit(const QHostAddress &peer)
         if (socket->peerAddress().isEqual(peer))
             ++fromPeer;
         const ConnectionWatch *watch = watchOf(socket);
-        if (!watch || !Web::reclaimable(watch->times) || socket->bytesToWrite() > 0)
+        if (!watch || !Web::reclaimable(watch->times, now) || socket->bytesToWrite() > 0)
             continue;
         const qint64 since = watch->times.lastAnswered.value_or(watch->times.connected);
         if (!longestIdle || since < idleSince) {
@@ -780,7 +781,9 @@ WebView::WebView(const WebSettings &settings, QObject *parent)
 WebView::~WebView()
 {
     if (m_anchor) {
-        // The server, its connections and database readers end on their own thread.
+        // The server and its connections end on their own thread; its
+        // readers are interrupted and waited for at most a second
+        // (Web::kReaderStopWaitMs), so this wait is short whatever they read.
         QMetaObject::invokeMethod(
             m_anchor,
             [this] {

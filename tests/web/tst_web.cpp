@@ -498,6 +498,43 @@ private slots:
         QCOMPARE(int(Web::connectionVerdict(times, now)), verdict);
     }
 
+    // Only a connection that owes nothing and has been idle a moment makes room.
+    void reclaimable_data()
+    {
+        QTest::addColumn<qint64>("requestStarted"); // -1: none
+        QTest::addColumn<qint64>("lastAnswered");   // -1: never
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("following");
+        QTest::addColumn<qint64>("now");
+        QTest::addColumn<bool>("reclaimable");
+        const qint64 after = Web::kReclaimableAfterMs;
+        // Connected at 0 in every row.
+        QTest::newRow("idle long enough") << -1LL << 500LL << false << false << 500 + after << true;
+        QTest::newRow("between two requests")
+            << -1LL << 500LL << false << false << 499 + after << false;
+        QTest::newRow("silent since connecting") << -1LL << -1LL << false << false << after << true;
+        QTest::newRow("request begun") << 600LL << 500LL << false << false << 60000LL << false;
+        QTest::newRow("answer pending") << -1LL << 500LL << true << false << 60000LL << false;
+        QTest::newRow("a page's WebSocket") << -1LL << -1LL << false << true << 60000LL << false;
+    }
+    void reclaimable()
+    {
+        QFETCH(qint64, requestStarted);
+        QFETCH(qint64, lastAnswered);
+        QFETCH(bool, pending);
+        QFETCH(bool, following);
+        QFETCH(qint64, now);
+        QFETCH(bool, reclaimable);
+        Web::ConnectionTimes times;
+        if (requestStarted >= 0)
+            times.requestStarted = requestStarted;
+        if (lastAnswered >= 0)
+            times.lastAnswered = lastAnswered;
+        times.answerPending = pending;
+        times.following = following;
+        QCOMPARE(Web::reclaimable(times, now), reclaimable);
+    }
+
     // Accepting pauses after a burst of refusals, not after refusals spread out.
     void refusalPace()
     {
@@ -1018,6 +1055,7 @@ private slots:
             QVERIFY(idle.back()->waitForReadyRead(5000));
             QVERIFY(idle.back()->readAll().startsWith("HTTP/1.1 200"));
         }
+        QTest::qWait(int(Web::kReclaimableAfterMs) + 100);
         const HttpReply served =
             exchange(m_port, keepAlive, 5000, QHostAddress(QStringLiteral("127.0.2.9")));
         QCOMPARE(served.status, 200);

@@ -85,7 +85,8 @@ RingReader *current(FollowedRecording &followed, const QString &name, const QStr
 
 } // namespace
 
-ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &look)
+ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &look,
+                      const std::atomic<bool> &stop)
 {
     if (job.kind == ReadJob::Kind::History) {
         const History::RangeRead read =
@@ -93,6 +94,8 @@ ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &l
                                serialOf(job.range.to.toLocalTime()), History::RowOrder::Recording);
         if (!read.ok)
             return refusal(503, read.error);
+        if (stop)
+            return refusal(503, QStringLiteral("the web view is stopping"));
         if (job.csv)
             return {200, "text/csv; charset=utf-8", historyCsv(read.rows)};
         return {200, "application/json", historyJson(read.rows, job.range.ring, look)};
@@ -123,6 +126,7 @@ struct ReaderPool::Shared {
     QObject *receiver = nullptr; // nullptr once stopped: answers are dropped
     int idle = 0;
     int running = 0;
+    bool abandoned = false; // stop() gave up waiting
     std::vector<std::thread> threads;
 
     void run(int index);
@@ -149,16 +153,24 @@ void ReaderPool::Shared::run(int index)
             QStringLiteral("web-reader%1-a%2-%3").arg(index).arg(address).arg(quintptr(this)),
             databases.value(address), stop, error);
         const ReadAnswer answer =
-            reader ? answerRead(*reader, task.job, look) : refusal(503, error);
+            reader ? answerRead(*reader, task.job, look, stop) : refusal(503, error);
         lock.lock();
         if (receiver && !stop)
             QMetaObject::invokeMethod(
                 receiver, [done = std::move(task.done), answer] { done(answer); },
                 Qt::QueuedConnection);
     }
+    const bool left = abandoned;
     lock.unlock();
-    // The connections end on the thread that made them.
-    recordings.clear();
+    if (left) {
+        // The process is ending without waiting for this thread: its
+        // connections are left as they are rather than closed while the
+        // process's own end takes Qt SQL's list of connections down.
+        new std::map<int, FollowedRecording>(std::move(recordings));
+    } else {
+        // The connections end on the thread that made them.
+        recordings.clear();
+    }
     lock.lock();
     --running;
     ended.notify_all();
@@ -205,6 +217,7 @@ void ReaderPool::stop()
     const bool allEnded =
         m_shared->ended.wait_for(lock, std::chrono::milliseconds(kReaderStopWaitMs),
                                  [this] { return m_shared->running == 0; });
+    m_shared->abandoned = !allEnded;
     std::vector<std::thread> threads = std::move(m_shared->threads);
     m_shared->threads.clear();
     lock.unlock();

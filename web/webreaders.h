@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -48,8 +49,10 @@ struct ReadAnswer {
 };
 
 // The reading itself, on whatever thread calls it, with `reader` opened on
-// the instrument's recording.
-ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &look);
+// the instrument's recording; once `stop` is set (a stop interrupts the read)
+// no answer is built of what was read.
+ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &look,
+                      const std::atomic<bool> &stop);
 
 class ReaderPool
 {

@@ -158,13 +158,23 @@ int knock(quint16 port)
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     const QByteArray request =
         "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n";
+    // How many were answered 503, said once a second on standard error.
+    auto refused = std::make_shared<qint64>(0);
+    QTimer tally;
+    QObject::connect(&tally, &QTimer::timeout, [refused] {
+        std::fprintf(stderr, "  knockers refused so far: %lld\n", static_cast<long long>(*refused));
+    });
+    tally.start(1000);
     for (int i = 0; i < kKnockers; ++i) {
         auto *socket = new QTcpSocket;
         sockets.emplace_back(socket);
         const QHostAddress from = clientAddress(100 + i / 250, i);
         QObject::connect(socket, &QTcpSocket::connected, socket,
                          [socket, request] { socket->write(request); });
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, refused] {
+            if (socket->readAll().startsWith("HTTP/1.1 503"))
+                ++*refused;
+        });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [socket, from, port] {
             QTimer::singleShot(0, socket, [socket, from, port] {
                 socket->abort();

@@ -1118,6 +1118,9 @@ private slots:
         QVERIFY(tool.waitForFinished(10000));
         QVERIFY2(clock.elapsed() < 2000,
                  qPrintable(QStringLiteral("stop took %1 ms").arg(clock.elapsed())));
+        // Ended, not crashed by a reader left behind.
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 0);
     }
 
     // The recording file deleted under the view: the recorder goes on in a

@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 namespace Web
 {
@@ -76,6 +77,32 @@ ListenAddress parseListenAddress(const QString &text)
 bool reachableFromOutside(const QHostAddress &host)
 {
     return !host.isLoopback();
+}
+
+bool hostAllowed(const ListenAddress &listen, bool tls, const QByteArray &host)
+{
+    if (reachableFromOutside(listen.host))
+        return true;
+    const QByteArray text = host.trimmed().toLower();
+    // "[::1]:8080" and "127.0.0.1:8080": the port follows the last colon
+    // outside the brackets.
+    const qsizetype bracket = text.lastIndexOf(']');
+    const qsizetype colon = text.lastIndexOf(':');
+    const bool hasPort = colon > bracket;
+    const QByteArray name = hasPort ? text.left(colon) : text;
+    if (hasPort) {
+        const QByteArray port = text.mid(colon + 1);
+        const bool digits =
+            !port.isEmpty() && port.size() <= 5 &&
+            std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits || port.toUInt() != listen.port)
+            return false;
+    } else if (listen.port != (tls ? 443 : 80)) {
+        return false;
+    }
+    const QString own = listen.text();
+    const QByteArray ownName = own.left(own.lastIndexOf(u':')).toLatin1();
+    return name == "localhost" || name == "127.0.0.1" || name == "[::1]" || name == ownName;
 }
 
 Route routeOf(const QString &path, const QList<int> &addresses)

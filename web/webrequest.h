@@ -40,6 +40,14 @@ ListenAddress parseListenAddress(const QString &text);
 // Whether others than this computer can reach `host`: then a token is needed.
 bool reachableFromOutside(const QHostAddress &host);
 
+// Whether a request whose Host header is `host` is answered by a view that
+// listens at `listen` (its scheme https when `tls`). On a loopback address only
+// localhost, 127.0.0.1, [::1] and the address itself are, each with the
+// listening port, or without one where that port is the scheme's own: a page
+// of another site that a name of its own has led to 127.0.0.1 (DNS rebinding)
+// is refused (421). Off loopback every request carries the token instead.
+bool hostAllowed(const ListenAddress &listen, bool tls, const QByteArray &host);
+
 // What a path names.
 enum class Resource {
     Page,     // the instrument's page

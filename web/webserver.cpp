@@ -1,8 +1,6 @@
 #include "webserver.h"
 
-#include "daytime.h"
-#include "historyrange.h"
-#include "ringquery.h"
+#include "webconnection.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -13,14 +11,27 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
+#include <sys/socket.h>
 #include <type_traits>
 #include <unistd.h>
+
+// One answer, written whole to the connection; without its body for HEAD.
+struct Web::Answer {
+    int status = 200;
+    QByteArray type = "application/json";
+    QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    bool close = false; // the connection ends after it
+};
+using Web::Answer;
 
 namespace
 {
@@ -28,19 +39,15 @@ namespace
 // A page that cannot take its pushes this fast (a browser asleep, a slow
 // line) is dropped rather than queued without end: it reconnects and reloads.
 constexpr qint64 kMostUnsentBytes = 1 << 20;
-
-// A connection that sends no complete request for this long (a client that
-// went away without closing, or one that trickles its headers) is closed.
-constexpr qint64 kIdleMs = 60000;
-constexpr std::chrono::seconds kIdleSweep{10};
-// Properties of a connection: when it was last answered, and that it carries
-// a page's WebSocket (never idle: the server speaks on it).
-constexpr char kLastAnswered[] = "zelmarLastAnswered";
-constexpr char kFollowing[] = "zelmarFollowing";
-// A request (its headers and body) beyond this, sent without waiting for an
-// answer, is refused and its connection closed: a flood of headers included.
-constexpr qint64 kLargestRequest = 64 * 1024;
-constexpr char kUnansweredBytes[] = "zelmarUnansweredBytes";
+// How often each connection's deadlines are looked at (Web::connectionVerdict).
+constexpr std::chrono::milliseconds kSweep{500};
+// Answers written and not yet taken in by their clients: beyond this no new
+// read of a recording starts, so that memory held for slow readers stays
+// bounded (one history answer of the whole 1-second ring is about 7 MiB).
+constexpr qint64 kUnsentBudget = 32 << 20;
+// Answers one connection may have waiting for a reader (requests sent
+// without waiting for their answers); one more closes it.
+constexpr int kMostWaitingAnswers = 4;
 
 // What every answer carries: nothing from elsewhere on the page, nothing kept.
 const QList<std::pair<QByteArray, QByteArray>> kCommonHeaders = {
@@ -67,20 +74,14 @@ const char *reasonPhrase(int status)
         return "Method Not Allowed";
     case 413:
         return "Payload Too Large";
+    case 421:
+        return "Misdirected Request";
     case 503:
         return "Service Unavailable";
     default:
         return "Error";
     }
 }
-
-// One answer, written whole to the connection; without its body for HEAD.
-struct Answer {
-    int status = 200;
-    QByteArray type = "application/json";
-    QByteArray body;
-    QList<std::pair<QByteArray, QByteArray>> headers;
-};
 
 QByteArray answerBytes(const Answer &answer, bool withBody)
 {
@@ -90,15 +91,30 @@ QByteArray answerBytes(const Answer &answer, bool withBody)
     out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     for (const auto &header : kCommonHeaders + answer.headers)
         out += header.first + ": " + header.second + "\r\n";
+    if (answer.close)
+        out += "Connection: close\r\n";
     out += "\r\n";
     if (withBody)
         out += answer.body;
     return out;
 }
 
-Answer refusal(int status, const QString &reason)
+Answer refusal(int status, const QString &reason, bool close = false)
 {
-    return {status, "application/json", Web::errorJson(reason), {}};
+    return {status, "application/json", Web::errorJson(reason), {}, close};
+}
+
+// The answer beyond the cap, written before anything of the request is read.
+const QByteArray &busyBytes()
+{
+    static const QByteArray bytes =
+        answerBytes({503,
+                     "application/json",
+                     Web::errorJson(QStringLiteral("too many clients")),
+                     {{"Retry-After", QByteArray::number(Web::kRetryAfterSeconds)}},
+                     true},
+                    true);
+    return bytes;
 }
 
 QByteArray resource(const QString &name)
@@ -107,24 +123,41 @@ QByteArray resource(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The listening socket, which answers a connection beyond Web::kMostClients
-// with 503 at once (plain HTTP) or closes it (TLS) instead of letting it wait.
-template <class Base> class CappedListener : public Base
+QHostAddress peerOf(qintptr descriptor)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return {};
+    return QHostAddress(reinterpret_cast<const sockaddr *>(&address));
+}
+
+bool isUpgrade(const QHttpServerRequest &request)
+{
+    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+// The listening socket. A connection beyond Web::kMostClients, or beyond
+// Web::kMostPerAddress from one address, is answered 503 (plain HTTP) or
+// closed (TLS) at once, before any of it is read; a burst of such refusals
+// pauses accepting for a moment (Web::RefusalPace).
+template <class Base> class GatedListener : public Base
 {
 public:
-    CappedListener(std::function<int()> openConnections, std::function<void(QTcpSocket *)> watch,
-                   bool plain)
-        : m_openConnections(std::move(openConnections)), m_watch(std::move(watch)), m_plain(plain)
+    using Admit = std::function<bool(const QHostAddress &)>;
+    using Watch = std::function<void(QTcpSocket *)>;
+    GatedListener(Admit admit, Watch watch) : m_admit(std::move(admit)), m_watch(std::move(watch))
     {
     }
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        if (m_openConnections() < Web::kMostClients) {
+        if (m_admit(peerOf(descriptor))) {
             // A plain connection is watched before Qt HttpServer takes it
             // (which it does as soon as it is pending), so that the watch sees
-            // each chunk before the server reads it; a TLS one is taken whole.
+            // each chunk before the server reads it; a TLS one is watched as
+            // its handshake starts (startedEncryptionHandshake).
             if constexpr (std::is_same_v<Base, QTcpServer>) {
                 auto *socket = new QTcpSocket(this);
                 if (!socket->setSocketDescriptor(descriptor)) {
@@ -138,25 +171,75 @@ protected:
             }
             return;
         }
-        if (m_plain) {
-            const QByteArray busy = answerBytes({503,
-                                                 "application/json",
-                                                 Web::errorJson(QStringLiteral("too many clients")),
-                                                 {{"Connection", "close"}, {"Retry-After", "1"}}},
-                                                true);
+        if constexpr (std::is_same_v<Base, QTcpServer>) {
             [[maybe_unused]] const ssize_t written =
-                ::write(int(descriptor), busy.constData(), size_t(busy.size()));
+                ::write(int(descriptor), busyBytes().constData(), size_t(busyBytes().size()));
         }
         ::close(int(descriptor));
+        if (m_pace.refused(QDateTime::currentMSecsSinceEpoch())) {
+            Base::pauseAccepting();
+            QTimer::singleShot(Web::kAcceptPauseMs, this, [this] { Base::resumeAccepting(); });
+        }
     }
 
 private:
-    std::function<int()> m_openConnections;
-    std::function<void(QTcpSocket *)> m_watch;
-    bool m_plain = true;
+    Admit m_admit;
+    Watch m_watch;
+    Web::RefusalPace m_pace;
 };
 
 } // namespace
+
+// What the server keeps of one connection, a child of its socket (so it ends
+// with it): its times, the versions of its requests, and its answers in the
+// order of their requests while some wait for a reader.
+class ConnectionWatch : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ConnectionWatch(QTcpSocket *socket) : QObject(socket) {}
+
+    struct Slot {
+        quint64 id = 0;
+        bool ready = false;
+        QByteArray bytes;
+        bool close = false;
+    };
+
+    Web::ConnectionTimes times;
+    Web::RequestLines lines;
+    qint64 unanswered = 0; // bytes received since the last complete request
+    bool silenced = false; // refused and closing: nothing more is answered
+    std::deque<Slot> queue;
+    quint64 nextSlot = 1;
+
+    int waiting() const
+    {
+        return int(
+            std::count_if(queue.begin(), queue.end(), [](const Slot &s) { return !s.ready; }));
+    }
+};
+
+namespace
+{
+
+ConnectionWatch *watchOf(QTcpSocket *socket)
+{
+    return socket ? socket->findChild<ConnectionWatch *>(QString(), Qt::FindDirectChildrenOnly)
+                  : nullptr;
+}
+
+} // namespace
+
+// One request as the steps of WebServer::handleRequest see it.
+struct WebServer::Exchange {
+    const QHttpServerRequest &request;
+    QTcpSocket *socket;
+    ConnectionWatch *watch;
+    bool head = false;
+    bool closing = false; // asked to close after the answer
+    Web::Access access = Web::Access::Allowed;
+};
 
 void SnapshotBoard::put(std::shared_ptr<const LiveSnapshot> snapshot)
 {
@@ -178,9 +261,18 @@ WebServer::WebServer(const WebSettings &settings, std::shared_ptr<SnapshotBoard>
 
 WebServer::~WebServer()
 {
+    // Before anything else: a read still running is interrupted, and its
+    // answer never comes back to this server.
+    m_readers.reset();
     for (const Follower &follower : m_followers)
         delete follower.socket;
-    m_readers.clear();
+}
+
+QList<QTcpSocket *> WebServer::connections() const
+{
+    if (!m_listener)
+        return {};
+    return m_listener->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
 }
 
 int WebServer::openConnections() const
@@ -188,46 +280,61 @@ int WebServer::openConnections() const
     // A page's WebSocket keeps its connection among the listener's, so
     // counting those counts the pages too.
     int open = 0;
-    if (m_listener) {
-        for (const QTcpSocket *socket :
-             m_listener->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly))
-            open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
-    }
+    for (const QTcpSocket *socket : connections())
+        open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
     return open;
+}
+
+bool WebServer::admit(const QHostAddress &peer)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    int open = 0;
+    int fromPeer = 0;
+    QTcpSocket *longestIdle = nullptr;
+    qint64 idleSince = 0;
+    for (QTcpSocket *socket : connections()) {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            continue;
+        ++open;
+        if (socket->peerAddress().isEqual(peer))
+            ++fromPeer;
+        const ConnectionWatch *watch = watchOf(socket);
+        if (!watch || !Web::reclaimable(watch->times, now) || socket->bytesToWrite() > 0)
+            continue;
+        const qint64 since = watch->times.lastAnswered.value_or(watch->times.connected);
+        if (!longestIdle || since < idleSince) {
+            longestIdle = socket;
+            idleSince = since;
+        }
+    }
+    if (fromPeer >= Web::kMostPerAddress)
+        return false;
+    if (open < Web::kMostClients)
+        return true;
+    if (!longestIdle)
+        return false;
+    longestIdle->abort();
+    return true;
 }
 
 QString WebServer::start()
 {
-    const auto open = [this] { return openConnections(); };
-    const auto watch = [this](QTcpSocket *socket) { watchRequestSize(socket); };
+    const auto admit = [this](const QHostAddress &peer) { return this->admit(peer); };
+    const auto watch = [this](QTcpSocket *socket) { watchConnection(socket); };
     const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
     if (tls) {
-        QFile certificateFile(m_settings.certificatePath);
-        QFile keyFile(m_settings.keyPath);
-        if (!certificateFile.open(QIODevice::ReadOnly))
-            return QStringLiteral("ZELMAR_WEB_CERT: cannot read %1")
-                .arg(m_settings.certificatePath);
-        if (!keyFile.open(QIODevice::ReadOnly))
-            return QStringLiteral("ZELMAR_WEB_KEY: cannot read %1").arg(m_settings.keyPath);
-        const QSslCertificate certificate(&certificateFile, QSsl::Pem);
-        const QByteArray keyText = keyFile.readAll();
-        QSslKey key(keyText, QSsl::Rsa, QSsl::Pem);
-        if (key.isNull())
-            key = QSslKey(keyText, QSsl::Ec, QSsl::Pem);
-        if (certificate.isNull())
-            return QStringLiteral("ZELMAR_WEB_CERT: no PEM certificate in %1")
-                .arg(m_settings.certificatePath);
-        if (key.isNull())
-            return QStringLiteral("ZELMAR_WEB_KEY: no PEM private key (RSA or EC) in %1")
-                .arg(m_settings.keyPath);
-        auto *server = new CappedListener<QSslServer>(open, watch, false);
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setLocalCertificate(certificate);
-        configuration.setPrivateKey(key);
+        QSslConfiguration configuration;
+        const QString fault = tlsConfiguration(m_settings, configuration);
+        if (!fault.isEmpty())
+            return fault;
+        auto *server = new GatedListener<QSslServer>(admit, watch);
         server->setSslConfiguration(configuration);
+        server->setHandshakeTimeout(int(Web::kRequestDeadlineMs));
+        connect(server, &QSslServer::startedEncryptionHandshake, this,
+                [this](QSslSocket *socket) { watchConnection(socket); });
         m_listener = server;
     } else {
-        m_listener = new CappedListener<QTcpServer>(open, watch, true);
+        m_listener = new GatedListener<QTcpServer>(admit, watch);
     }
     m_listener->setParent(this);
     if (!m_listener->listen(m_settings.listen.host, m_settings.listen.port)) {
@@ -238,51 +345,65 @@ QString WebServer::start()
             .arg(m_settings.listen.text(), why);
     }
     bind(m_listener);
-    m_idleSweep.setInterval(kIdleSweep);
-    connect(&m_idleSweep, &QTimer::timeout, this, &WebServer::closeIdle);
-    m_idleSweep.start();
+    m_readers = std::make_unique<Web::ReaderPool>(m_settings.databases, m_settings.look, this);
+    m_sweep.setInterval(kSweep);
+    connect(&m_sweep, &QTimer::timeout, this, &WebServer::sweep);
+    m_sweep.start();
     return {};
 }
 
-void WebServer::watchRequestSize(QTcpSocket *socket)
+void WebServer::watchConnection(QTcpSocket *socket)
 {
+    // Whatever a client sends, no more than this is held for it in memory.
+    socket->setReadBufferSize(Web::kReadBuffer);
+    auto *watch = new ConnectionWatch(socket);
+    watch->times.connected = QDateTime::currentMSecsSinceEpoch();
     // Connected before Qt HttpServer's own reading, so each call sees the
-    // bytes that came since the server last read.
-    connect(socket, &QTcpSocket::readyRead, this, [socket] {
-        if (socket->property(kFollowing).toBool())
+    // bytes that came since the server last read. A WebSocket's connection
+    // loses this when it is handed over (its frame limits apply then).
+    connect(socket, &QTcpSocket::readyRead, watch, [socket, watch] {
+        const qint64 fresh = socket->bytesAvailable();
+        if (fresh <= 0)
             return;
-        const qint64 unanswered =
-            socket->property(kUnansweredBytes).toLongLong() + socket->bytesAvailable();
-        socket->setProperty(kUnansweredBytes, unanswered);
-        if (unanswered > kLargestRequest) {
-            socket->write(answerBytes(refusal(413, QStringLiteral("request too large")), true));
+        if (!watch->times.requestStarted)
+            watch->times.requestStarted = QDateTime::currentMSecsSinceEpoch();
+        watch->lines.feed(socket->peek(fresh));
+        watch->unanswered += fresh;
+        if (watch->unanswered > Web::kLargestRequest && !watch->silenced) {
+            watch->silenced = true;
+            socket->write(
+                answerBytes(refusal(413, QStringLiteral("request too large"), true), true));
             socket->flush();
             socket->abort();
         }
     });
 }
 
-void WebServer::closeIdle()
+void WebServer::sweep()
 {
-    if (!m_listener)
-        return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (QTcpSocket *socket : m_listener->findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly)) {
-        if (socket->property(kFollowing).toBool())
+    for (QTcpSocket *socket : connections()) {
+        ConnectionWatch *watch = watchOf(socket);
+        if (!watch || socket->state() == QAbstractSocket::UnconnectedState)
             continue;
-        const QVariant answered = socket->property(kLastAnswered);
-        // First seen now: its time starts here.
-        if (!answered.isValid())
-            socket->setProperty(kLastAnswered, now);
-        else if (now - answered.toLongLong() > kIdleMs)
+        if (socket->bytesToWrite() == 0)
+            watch->times.unsentSince.reset();
+        else if (!watch->times.unsentSince)
+            watch->times.unsentSince = now;
+        watch->times.answerPending = watch->waiting() > 0;
+        if (Web::connectionVerdict(watch->times, now) != Web::Verdict::Keep)
             socket->abort();
     }
+    startReads();
 }
 
 void WebServer::takeWebSockets()
 {
     while (hasPendingWebSocketConnections()) {
         QWebSocket *socket = nextPendingWebSocketConnection().release();
+        // First: its frames are read only after this returns, the limits hold for each.
+        socket->setMaxAllowedIncomingFrameSize(Web::kLargestFrame);
+        socket->setMaxAllowedIncomingMessageSize(Web::kLargestMessage);
         socket->setParent(this);
         const QNetworkRequest request = socket->request();
         const QUrlQuery query(request.url());
@@ -296,7 +417,7 @@ void WebServer::takeWebSockets()
         const bool sameSite = origin.isEmpty() || QUrl(QString::fromUtf8(origin)).authority() ==
                                                       QString::fromUtf8(request.rawHeader("Host"));
         if (!allowed || !sameSite || route.resource != Web::Resource::Live ||
-            openConnections() >= Web::kMostClients) {
+            openConnections() > Web::kMostClients) {
             socket->close(allowed ? QWebSocketProtocol::CloseCodeNormal
                                   : QWebSocketProtocol::CloseCodePolicyViolated);
             socket->deleteLater();
@@ -331,156 +452,316 @@ void WebServer::push(int address)
     }
 }
 
-RingReader *WebServer::reader(int address, QString &error)
-{
-    std::unique_ptr<RingReader> &reader = m_readers[address];
-    if (!reader)
-        reader = std::make_unique<RingReader>(
-            QStringLiteral("web-a%1-%2").arg(address).arg(quintptr(this)));
-    if (reader->isOpen())
-        return reader.get();
-    if (reader->open(m_settings.databases.value(address)) != RingReader::OpenResult::Opened) {
-        error = reader->lastError();
-        return nullptr;
-    }
-    return reader.get();
-}
-
 void WebServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
+    const ConnectionWatch *watch = watchOf(socket);
+    if (watch && watch->silenced)
+        return;
     socket->write(answerBytes(refusal(404, QStringLiteral("no such page")), true));
+}
+
+void WebServer::send(const Exchange &exchange, Answer answer)
+{
+    answer.close = answer.close || exchange.closing;
+    ConnectionWatch &watch = *exchange.watch;
+    watch.queue.push_back(
+        {watch.nextSlot++, true, answerBytes(answer, !exchange.head), answer.close});
+    writeReady(exchange.socket);
+}
+
+void WebServer::writeReady(QTcpSocket *socket)
+{
+    ConnectionWatch *watch = watchOf(socket);
+    if (!watch)
+        return;
+    while (!watch->queue.empty() && watch->queue.front().ready) {
+        const ConnectionWatch::Slot slot = std::move(watch->queue.front());
+        watch->queue.pop_front();
+        if (watch->silenced)
+            continue;
+        socket->write(slot.bytes);
+        watch->times.lastAnswered = QDateTime::currentMSecsSinceEpoch();
+        if (slot.close) {
+            // Whatever the client sent after this request is never answered.
+            watch->silenced = true;
+            watch->queue.clear();
+            socket->disconnectFromHost();
+        }
+    }
+    watch->times.answerPending = watch->waiting() > 0;
+}
+
+qint64 WebServer::unsentBytes() const
+{
+    qint64 unsent = 0;
+    for (const QTcpSocket *socket : connections())
+        unsent += socket->bytesToWrite();
+    return unsent;
+}
+
+void WebServer::startReads()
+{
+    while (!m_waitingReads.empty() && m_readers && m_readers->hasIdleThread() &&
+           unsentBytes() < kUnsentBudget) {
+        WaitingRead read = std::move(m_waitingReads.front());
+        m_waitingReads.pop_front();
+        if (!read.socket)
+            continue;
+        m_readers->submit(read.job, [this, socket = read.socket, slot = read.slot,
+                                     head = read.head](const Web::ReadAnswer &answer) {
+            readDone(socket, slot,
+                     answerBytes({answer.status, answer.type, answer.body, {}}, !head));
+        });
+    }
+}
+
+void WebServer::readDone(const QPointer<QTcpSocket> &socket, quint64 slot, const QByteArray &bytes)
+{
+    if (ConnectionWatch *watch = watchOf(socket.data())) {
+        for (ConnectionWatch::Slot &waiting : watch->queue) {
+            if (waiting.id == slot) {
+                // The close asked for rides on the answer already reserved.
+                const bool close = waiting.close;
+                QByteArray answer = bytes;
+                if (close)
+                    answer.replace(answer.indexOf("\r\n\r\n"), 4, "\r\nConnection: close\r\n\r\n");
+                waiting.bytes = answer;
+                waiting.ready = true;
+            }
+        }
+        writeReady(socket.data());
+    }
+    startReads();
+}
+
+std::optional<Answer> WebServer::framingRefusal(const Exchange &exchange) const
+{
+    const QHttpServerRequest &request = exchange.request;
+    const bool getOrHead = request.method() == QHttpServerRequest::Method::Get || exchange.head;
+    switch (Web::framingOf(getOrHead, request.value("content-length"),
+                           request.value("transfer-encoding"), request.body().size())) {
+    case Web::Framing::Clear:
+        return std::nullopt;
+    case Web::Framing::Ambiguous:
+        return refusal(400, QStringLiteral("both Content-Length and Transfer-Encoding"), true);
+    case Web::Framing::BodyNotExpected:
+        return refusal(400, QStringLiteral("a body on GET or HEAD"), true);
+    }
+    return std::nullopt;
+}
+
+std::optional<Answer> WebServer::sizeRefusal(const Exchange &exchange) const
+{
+    bool lengthOk = true;
+    const qint64 declared = exchange.request.value("content-length").toLongLong(&lengthOk);
+    if (exchange.request.body().size() > Web::kLargestBody ||
+        (lengthOk && declared > Web::kLargestBody))
+        return refusal(413, QStringLiteral("request body too large"), true);
+    return std::nullopt;
+}
+
+std::optional<Answer> WebServer::hostRefusal(const Exchange &exchange) const
+{
+    const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
+    if (Web::hostAllowed(m_settings.listen, tls, exchange.request.value("host")))
+        return std::nullopt;
+    return refusal(421, QStringLiteral("this view answers only to its own address"), true);
+}
+
+std::optional<Answer> WebServer::methodRefusal(const Exchange &exchange) const
+{
+    if (exchange.request.method() == QHttpServerRequest::Method::Get || exchange.head)
+        return std::nullopt;
+    // A body sent along is not read as the head of a next request: the connection ends.
+    const bool body = !exchange.request.body().isEmpty() ||
+                      !exchange.request.value("content-length").isEmpty() ||
+                      !exchange.request.value("transfer-encoding").isEmpty();
+    Answer answer =
+        refusal(405, QStringLiteral("the web view is read-only: GET and HEAD only"), body);
+    answer.headers.append(std::pair<QByteArray, QByteArray>("Allow", "GET, HEAD"));
+    return answer;
+}
+
+std::optional<Answer> WebServer::tokenRefusal(Exchange &exchange) const
+{
+    exchange.access = Web::checkAccess(
+        m_settings.token, exchange.request.value("authorization"), exchange.request.value("cookie"),
+        exchange.request.query().queryItemValue(QStringLiteral("token")));
+    if (exchange.access != Web::Access::Refused)
+        return std::nullopt;
+    Answer answer = refusal(401, QStringLiteral("a token is needed"));
+    answer.headers.append(std::pair<QByteArray, QByteArray>("WWW-Authenticate", "Bearer"));
+    return answer;
+}
+
+bool WebServer::takeUpgrade(const Exchange &exchange)
+{
+    // A page asking for its pushes: Qt HttpServer hands the connection over to
+    // the WebSocket side once this says the request is handled, with nothing
+    // written. An upgrade anywhere else is answered and the connection closed.
+    const Web::Route route = Web::routeOf(exchange.request.url().path(), m_settings.addresses);
+    if (route.resource == Web::Resource::Live) {
+        exchange.watch->times.following = true;
+        return true;
+    }
+    send(exchange, refusal(404, QStringLiteral("no such page"), true));
+    return true;
+}
+
+void WebServer::answerRoute(const Exchange &exchange)
+{
+    const QHttpServerRequest &request = exchange.request;
+    const Web::Route route = Web::routeOf(request.url().path(), m_settings.addresses);
+    const auto sendWithCookie = [&](Answer answer) {
+        if (exchange.access == Web::Access::AllowedByQuery)
+            answer.headers.append(std::pair<QByteArray, QByteArray>(
+                "Set-Cookie", Web::tokenCookie(m_settings.token)));
+        send(exchange, answer);
+    };
+    switch (route.resource) {
+    case Web::Resource::Page:
+        return sendWithCookie(
+            {200, "text/html; charset=utf-8", resource(QStringLiteral(":/web/page.html")), {}});
+    case Web::Resource::Script:
+        return sendWithCookie(
+            {200, "text/javascript; charset=utf-8", resource(QStringLiteral(":/web/page.js")), {}});
+    case Web::Resource::Style:
+        return sendWithCookie(
+            {200, "text/css; charset=utf-8", resource(QStringLiteral(":/web/page.css")), {}});
+    case Web::Resource::Redirect:
+        return sendWithCookie({301, "text/plain", {}, {{"Location", route.location.toUtf8()}}});
+    case Web::Resource::Index: {
+        std::vector<Web::ListedInstrument> list;
+        for (int address : m_settings.addresses) {
+            const auto snapshot = m_board->get(address);
+            list.push_back({address, snapshot ? snapshot->linkText : QStringLiteral("未知"),
+                            snapshot ? snapshot->linkColour : QStringLiteral("#969696")});
+        }
+        return sendWithCookie({200, "text/html; charset=utf-8", Web::indexPage(list), {}});
+    }
+    case Web::Resource::Live: {
+        const auto snapshot = m_board->get(route.address);
+        if (!snapshot)
+            return sendWithCookie(refusal(503, QStringLiteral("no poll yet")));
+        return sendWithCookie({200, "application/json", liveJson(*snapshot), {}});
+    }
+    case Web::Resource::History:
+    case Web::Resource::Events: {
+        Web::ReadJob job;
+        job.address = route.address;
+        if (route.resource == Web::Resource::History) {
+            job.range = Web::parseHistoryQuery(request.query());
+            if (!job.range.isValid())
+                return sendWithCookie(refusal(400, job.range.error));
+            job.csv = Web::wantsCsv(request.value("accept"));
+        } else {
+            job.kind = Web::ReadJob::Kind::Events;
+            job.events = Web::parseEventsQuery(request.query());
+            if (!job.events.isValid())
+                return sendWithCookie(refusal(400, job.events.error));
+        }
+        return readLater(exchange, job);
+    }
+    case Web::Resource::NotFound:
+        break;
+    }
+    sendWithCookie(refusal(404, QStringLiteral("no such page")));
+}
+
+void WebServer::readLater(const Exchange &exchange, const Web::ReadJob &job)
+{
+    ConnectionWatch &watch = *exchange.watch;
+    if (watch.waiting() >= kMostWaitingAnswers)
+        return send(exchange, refusal(503, QStringLiteral("too many requests waiting"), true));
+    const quint64 slot = watch.nextSlot++;
+    watch.queue.push_back({slot, false, {}, exchange.closing});
+    watch.times.answerPending = true;
+    m_waitingReads.push_back({exchange.socket, slot, exchange.head, job});
+    startReads();
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
-    const bool head = request.method() == QHttpServerRequest::Method::Head;
-    // Qt HttpServer keeps every connection open: one that asks to be closed
-    // after its answer is closed here, so that it frees its place at once.
-    const bool closing = request.value("connection").toLower().contains("close");
-    const auto send = [&](Answer answer) {
-        if (closing)
-            answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
-        socket->write(answerBytes(answer, !head));
-        socket->setProperty(kLastAnswered, QDateTime::currentMSecsSinceEpoch());
-        socket->setProperty(kUnansweredBytes, 0);
-        if (closing)
-            socket->disconnectFromHost();
-    };
-    bool lengthOk = true;
-    const qint64 declared = request.value("content-length").toLongLong(&lengthOk);
-    if (request.body().size() > Web::kLargestBody || (lengthOk && declared > Web::kLargestBody)) {
-        Answer answer = refusal(413, QStringLiteral("request body too large"));
-        if (!closing)
-            answer.headers.append(std::pair<QByteArray, QByteArray>("Connection", "close"));
-        send(answer);
-        socket->disconnectFromHost();
+    ConnectionWatch *watch = watchOf(socket);
+    // Refused and closing: no request after that one is answered (one hidden
+    // in a body, or sent along with it). An upgrade must not be handed over.
+    if (!watch || watch->silenced)
+        return !isUpgrade(request);
+    watch->times.requestStarted.reset();
+    watch->unanswered = 0;
+    Exchange exchange{
+        request, socket, watch, request.method() == QHttpServerRequest::Method::Head,
+        Web::closesAfterAnswer(watch->lines.newestIsHttp10(), request.value("connection"))};
+    std::optional<Answer> refused = framingRefusal(exchange);
+    for (const auto &step :
+         {&WebServer::sizeRefusal, &WebServer::hostRefusal, &WebServer::methodRefusal}) {
+        if (!refused)
+            refused = (this->*step)(exchange);
+    }
+    if (!refused)
+        refused = tokenRefusal(exchange);
+    if (refused) {
+        send(exchange, *refused);
         return true;
     }
-    if (request.method() != QHttpServerRequest::Method::Get && !head) {
-        Answer answer =
-            refusal(405, QStringLiteral("the web view is read-only: GET and HEAD only"));
-        answer.headers.append(std::pair<QByteArray, QByteArray>("Allow", "GET, HEAD"));
-        send(answer);
-        return true;
-    }
-    const QUrlQuery query = request.query();
-    const Web::Access access =
-        Web::checkAccess(m_settings.token, request.value("authorization"), request.value("cookie"),
-                         query.queryItemValue(QStringLiteral("token")));
-    if (access == Web::Access::Refused) {
-        Answer answer = refusal(401, QStringLiteral("a token is needed"));
-        answer.headers.append(std::pair<QByteArray, QByteArray>("WWW-Authenticate", "Bearer"));
-        send(answer);
-        return true;
-    }
-    const Web::Route route = Web::routeOf(request.url().path(), m_settings.addresses);
-    // A page asking for its pushes: Qt HttpServer hands the connection over to
-    // the WebSocket side once this says the request is handled, with nothing
-    // written. An upgrade anywhere else is answered and the connection closed.
-    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
-        if (route.resource == Web::Resource::Live) {
-            socket->setProperty(kFollowing, true);
-            return true;
-        }
-        send(refusal(404, QStringLiteral("no such page")));
-        socket->disconnectFromHost();
-        return true;
-    }
-    Answer answer = [&]() -> Answer {
-        switch (route.resource) {
-        case Web::Resource::Page:
-            return {
-                200, "text/html; charset=utf-8", resource(QStringLiteral(":/web/page.html")), {}};
-        case Web::Resource::Script:
-            return {200,
-                    "text/javascript; charset=utf-8",
-                    resource(QStringLiteral(":/web/page.js")),
-                    {}};
-        case Web::Resource::Style:
-            return {200, "text/css; charset=utf-8", resource(QStringLiteral(":/web/page.css")), {}};
-        case Web::Resource::Redirect:
-            return {301, "text/plain", {}, {{"Location", route.location.toUtf8()}}};
-        case Web::Resource::Index: {
-            std::vector<Web::ListedInstrument> list;
-            for (int address : m_settings.addresses) {
-                const auto snapshot = m_board->get(address);
-                list.push_back({address, snapshot ? snapshot->linkText : QStringLiteral("未知"),
-                                snapshot ? snapshot->linkColour : QStringLiteral("#969696")});
-            }
-            return {200, "text/html; charset=utf-8", Web::indexPage(list), {}};
-        }
-        case Web::Resource::Live: {
-            const auto snapshot = m_board->get(route.address);
-            if (!snapshot)
-                return refusal(503, QStringLiteral("no poll yet"));
-            return {200, "application/json", liveJson(*snapshot), {}};
-        }
-        case Web::Resource::History: {
-            const Web::HistoryQuery range = Web::parseHistoryQuery(query);
-            if (!range.isValid())
-                return refusal(400, range.error);
-            QString error;
-            RingReader *ring = reader(route.address, error);
-            if (!ring)
-                return refusal(503, error);
-            const History::RangeRead read =
-                History::readRange(*ring, range.ring, serialOf(range.from.toLocalTime()),
-                                   serialOf(range.to.toLocalTime()), History::RowOrder::Recording);
-            if (!read.ok)
-                return refusal(503, read.error);
-            if (Web::wantsCsv(request.value("accept")))
-                return {200, "text/csv; charset=utf-8", Web::historyCsv(read.rows), {}};
-            return {200,
-                    "application/json",
-                    Web::historyJson(read.rows, range.ring, m_settings.look),
-                    {}};
-        }
-        case Web::Resource::Events: {
-            const Web::EventsQuery events = Web::parseEventsQuery(query);
-            if (!events.isValid())
-                return refusal(400, events.error);
-            QString error;
-            RingReader *ring = reader(route.address, error);
-            if (!ring)
-                return refusal(503, error);
-            qint32 newest = 0;
-            const std::vector<NumberedEvent> rows = readEventsAfter(
-                ring->connectionName(), events.since,
-                events.since ? Web::kMostEventsPerAnswer : Web::kPageEvents, newest, &error);
-            if (!error.isEmpty())
-                return refusal(503, error);
-            return {200, "application/json", Web::eventsJson(rows, newest), {}};
-        }
-        case Web::Resource::NotFound:
-            break;
-        }
-        return refusal(404, QStringLiteral("no such page"));
-    }();
-    if (access == Web::Access::AllowedByQuery)
-        answer.headers.append(
-            std::pair<QByteArray, QByteArray>("Set-Cookie", Web::tokenCookie(m_settings.token)));
-    send(answer);
+    if (isUpgrade(request))
+        return takeUpgrade(exchange);
+    answerRoute(exchange);
     return true;
+}
+
+QString WebServer::tlsConfiguration(const WebSettings &settings, QSslConfiguration &configuration)
+{
+    QFile certificateFile(settings.certificatePath);
+    QFile keyFile(settings.keyPath);
+    if (!certificateFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("ZELMAR_WEB_CERT: cannot read %1").arg(settings.certificatePath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("ZELMAR_WEB_KEY: cannot read %1").arg(settings.keyPath);
+    const QSslCertificate certificate(&certificateFile, QSsl::Pem);
+    const QByteArray keyText = keyFile.readAll();
+    QSslKey key(keyText, QSsl::Rsa, QSsl::Pem);
+    if (key.isNull())
+        key = QSslKey(keyText, QSsl::Ec, QSsl::Pem);
+    if (certificate.isNull())
+        return QStringLiteral("ZELMAR_WEB_CERT: no PEM certificate in %1")
+            .arg(settings.certificatePath);
+    if (key.isNull())
+        return QStringLiteral("ZELMAR_WEB_KEY: no PEM private key (RSA or EC) in %1")
+            .arg(settings.keyPath);
+    configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificate(certificate);
+    configuration.setPrivateKey(key);
+    const QString mismatch = Web::serverConfigurationFault(configuration);
+    if (!mismatch.isEmpty())
+        return QStringLiteral("ZELMAR_WEB_CERT and ZELMAR_WEB_KEY do not go together (%1): %2, %3")
+            .arg(mismatch, settings.certificatePath, settings.keyPath);
+    return {};
+}
+
+QString Web::serverConfigurationFault(const QSslConfiguration &configuration)
+{
+    // A server socket on one end of a pair starts its side of a handshake:
+    // the TLS library checks the key against the certificate before it waits
+    // for the other end, which never speaks.
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
+        return {};
+    QString fault;
+    {
+        QSslSocket server;
+        QObject::connect(&server, &QAbstractSocket::errorOccurred, &server,
+                         [&](QAbstractSocket::SocketError) { fault = server.errorString(); });
+        if (server.setSocketDescriptor(ends[0])) {
+            server.setSslConfiguration(configuration);
+            server.startServerEncryption();
+        } else {
+            ::close(ends[0]);
+        }
+        server.abort();
+    }
+    ::close(ends[1]);
+    return fault;
 }
 
 // The page's files are resources of this static library, so the program
@@ -500,7 +781,9 @@ WebView::WebView(const WebSettings &settings, QObject *parent)
 WebView::~WebView()
 {
     if (m_anchor) {
-        // The server, its connections and database readers end on their own thread.
+        // The server and its connections end on their own thread; its
+        // readers are interrupted and waited for at most a second
+        // (Web::kReaderStopWaitMs), so this wait is short whatever they read.
         QMetaObject::invokeMethod(
             m_anchor,
             [this] {
@@ -553,3 +836,5 @@ QString WebView::url() const
     return (tls ? QStringLiteral("https://") : QStringLiteral("http://")) +
            m_settings.listen.text() + u'/';
 }
+
+#include "webserver.moc"

@@ -2,6 +2,7 @@
 
 #include "livesnapshot.h"
 #include "webdata.h"
+#include "webreaders.h"
 #include "webrequest.h"
 
 #include <QAbstractHttpServer>
@@ -9,14 +10,18 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QPointer>
+#include <QSslConfiguration>
 #include <QThread>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
+class ConnectionWatch;
 class QWebSocket;
-class RingReader;
 
 // What the web view serves, handed down as a value when it starts.
 struct WebSettings {
@@ -44,9 +49,24 @@ private:
     QHash<int, std::shared_ptr<const LiveSnapshot>> m_snapshots;
 };
 
+namespace Web
+{
+struct Answer; // one answer as the server writes it
+// Why a server with `configuration` (its certificate and private key) could
+// not make a TLS connection: a key that does not belong to the certificate;
+// empty when it can.
+QString serverConfigurationFault(const QSslConfiguration &configuration);
+} // namespace Web
+
 // The HTTP and WebSocket server of the web view. It lives on its own thread
-// (WebView moves it there): every request, database read and push runs on
-// that thread, with its own read-only connections to the recordings.
+// (WebView moves it there): every request and push runs on that thread; the
+// reads of the recordings run on its reader pool (Web::ReaderPool) and their
+// answers come back here, to be sent in the order of their requests.
+//
+// A request passes these steps in turn, the first that refuses answers:
+//   framing (400, closed) -> size (413, closed) -> Host (421, closed)
+//   -> method (405) -> token (401) -> WebSocket upgrade -> its route
+// A connection refused with "closed" answers nothing after that.
 class WebServer : public QAbstractHttpServer
 {
     Q_OBJECT
@@ -71,17 +91,47 @@ private:
         QWebSocket *socket = nullptr;
         int address = 0;
     };
+    struct Exchange;
+    struct WaitingRead {
+        QPointer<QTcpSocket> socket;
+        quint64 slot = 0;
+        bool head = false;
+        Web::ReadJob job;
+    };
+
+    // The certificate and key of the settings as a server configuration; why not.
+    static QString tlsConfiguration(const WebSettings &settings, QSslConfiguration &configuration);
+    QList<QTcpSocket *> connections() const;
+    // Whether a new connection from `peer` is taken (making room by closing
+    // the connection idle longest when the view is full).
+    bool admit(const QHostAddress &peer);
+    void watchConnection(QTcpSocket *socket);
+    void sweep();
     void takeWebSockets();
-    void closeIdle();
-    void watchRequestSize(QTcpSocket *socket);
-    RingReader *reader(int address, QString &error);
+
+    std::optional<Web::Answer> framingRefusal(const Exchange &exchange) const;
+    std::optional<Web::Answer> sizeRefusal(const Exchange &exchange) const;
+    std::optional<Web::Answer> hostRefusal(const Exchange &exchange) const;
+    std::optional<Web::Answer> methodRefusal(const Exchange &exchange) const;
+    std::optional<Web::Answer> tokenRefusal(Exchange &exchange) const;
+    bool takeUpgrade(const Exchange &exchange);
+    void answerRoute(const Exchange &exchange);
+
+    void send(const Exchange &exchange, Web::Answer answer);
+    // Writes the answers at the head of the connection's queue that are ready.
+    void writeReady(QTcpSocket *socket);
+    void readLater(const Exchange &exchange, const Web::ReadJob &job);
+    void startReads();
+    void readDone(const QPointer<QTcpSocket> &socket, quint64 slot, const QByteArray &bytes);
+    qint64 unsentBytes() const;
 
     WebSettings m_settings;
     std::shared_ptr<SnapshotBoard> m_board;
     QTcpServer *m_listener = nullptr;
-    QTimer m_idleSweep;
+    QTimer m_sweep;
     std::vector<Follower> m_followers;
-    std::map<int, std::unique_ptr<RingReader>> m_readers;
+    std::unique_ptr<Web::ReaderPool> m_readers;
+    std::deque<WaitingRead> m_waitingReads;
 };
 
 // The web view as the tool holds it on its UI thread: the server's thread,

@@ -1,10 +1,14 @@
 #include "csvexport.h"
 #include "livesnapshot.h"
 #include "programrun.h"
+#include "recordingfixture.h"
 #include "simulator.h"
+#include "webconnection.h"
 #include "webrequest.h"
 #include "webtool.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +31,28 @@ const QByteArray kBearer = "Authorization: Bearer " + kToken;
 const QStringList kSimulated{QStringLiteral("--values"), QStringLiteral("123,-45,678,9,50"),
                              QStringLiteral("--inputs"), QStringLiteral("1001"),
                              QStringLiteral("--coils"),  QStringLiteral("5")};
+
+// The code of the close frame among the server's WebSocket frames (they are
+// unmasked); 0 without one.
+int closeCodeOf(const QByteArray &frames)
+{
+    for (qsizetype at = 0; at + 2 <= frames.size();) {
+        const quint8 opcode = quint8(frames[at]) & 0x0f;
+        qint64 length = quint8(frames[at + 1]) & 0x7f;
+        qsizetype payload = at + 2;
+        if (length >= 126) {
+            const int bytes = length == 126 ? 2 : 8;
+            length = 0;
+            for (int i = 0; i < bytes && payload + i < frames.size(); ++i)
+                length = (length << 8) | quint8(frames[payload + i]);
+            payload += bytes;
+        }
+        if (opcode == 0x8 && length >= 2 && payload + 2 <= frames.size())
+            return (quint8(frames[payload]) << 8) | quint8(frames[payload + 1]);
+        at = payload + length;
+    }
+    return 0;
+}
 
 QJsonObject jsonOf(const HttpReply &reply)
 {
@@ -283,6 +309,245 @@ private slots:
         QCOMPARE(Web::wantsCsv(accept), csv);
     }
 
+    // On loopback only the view's own names are answered; elsewhere the token rules.
+    void hostAllowed_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<bool>("allowed");
+        const QString loop = QStringLiteral("127.0.0.1:8080");
+        QTest::newRow("address and port") << loop << false << QByteArray("127.0.0.1:8080") << true;
+        QTest::newRow("localhost") << loop << false << QByteArray("localhost:8080") << true;
+        QTest::newRow("upper case") << loop << false << QByteArray("LocalHost:8080") << true;
+        QTest::newRow("v6 loopback") << loop << false << QByteArray("[::1]:8080") << true;
+        QTest::newRow("rebinding name")
+            << loop << false << QByteArray("evil.example:8080") << false;
+        QTest::newRow("name ending in localhost")
+            << loop << false << QByteArray("evillocalhost:8080") << false;
+        QTest::newRow("other port") << loop << false << QByteArray("127.0.0.1:8081") << false;
+        QTest::newRow("no port, not 80") << loop << false << QByteArray("127.0.0.1") << false;
+        QTest::newRow("empty port") << loop << false << QByteArray("127.0.0.1:") << false;
+        QTest::newRow("signed port") << loop << false << QByteArray("127.0.0.1:+8080") << false;
+        QTest::newRow("other loopback") << loop << false << QByteArray("127.0.0.2:8080") << false;
+        QTest::newRow("no host") << loop << false << QByteArray() << false;
+        QTest::newRow("port 80 without port")
+            << "127.0.0.1:80" << false << QByteArray("localhost") << true;
+        QTest::newRow("port 443 without port, TLS")
+            << "127.0.0.1:443" << true << QByteArray("localhost") << true;
+        QTest::newRow("port 443 without port, plain")
+            << "127.0.0.1:443" << false << QByteArray("localhost") << false;
+        QTest::newRow("own loopback address")
+            << "127.0.0.5:8080" << false << QByteArray("127.0.0.5:8080") << true;
+        QTest::newRow("v6 listen") << "[::1]:8080" << false << QByteArray("[::1]:8080") << true;
+        QTest::newRow("v6 listen, other port")
+            << "[::1]:8080" << false << QByteArray("[::1]:80") << false;
+        QTest::newRow("off loopback: token instead")
+            << "0.0.0.0:8080" << false << QByteArray("plant-pc.example:8080") << true;
+    }
+    void hostAllowed()
+    {
+        QFETCH(QString, listen);
+        QFETCH(bool, tls);
+        QFETCH(QByteArray, host);
+        QFETCH(bool, allowed);
+        QCOMPARE(Web::hostAllowed(Web::parseListenAddress(listen), tls, host), allowed);
+    }
+
+    void framing_data()
+    {
+        QTest::addColumn<bool>("getOrHead");
+        QTest::addColumn<QByteArray>("length");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<int>("bodySize");
+        QTest::addColumn<int>("framing");
+        using F = Web::Framing;
+        QTest::newRow("plain get") << true << QByteArray() << QByteArray() << 0 << int(F::Clear);
+        QTest::newRow("get, length 0")
+            << true << QByteArray("0") << QByteArray() << 0 << int(F::Clear);
+        QTest::newRow("get, length 1")
+            << true << QByteArray("1") << QByteArray() << 1 << int(F::BodyNotExpected);
+        QTest::newRow("get, chunked")
+            << true << QByteArray() << QByteArray("chunked") << 0 << int(F::BodyNotExpected);
+        QTest::newRow("post, length")
+            << false << QByteArray("5") << QByteArray() << 5 << int(F::Clear);
+        QTest::newRow("post, chunked")
+            << false << QByteArray() << QByteArray("chunked") << 5 << int(F::Clear);
+        QTest::newRow("post, both")
+            << false << QByteArray("5") << QByteArray("chunked") << 5 << int(F::Ambiguous);
+        QTest::newRow("get, both, empty")
+            << true << QByteArray("0") << QByteArray("chunked") << 0 << int(F::Ambiguous);
+    }
+    void framing()
+    {
+        QFETCH(bool, getOrHead);
+        QFETCH(QByteArray, length);
+        QFETCH(QByteArray, encoding);
+        QFETCH(int, bodySize);
+        QFETCH(int, framing);
+        QCOMPARE(int(Web::framingOf(getOrHead, length, encoding, bodySize)), framing);
+    }
+
+    void closesAfterAnswer_data()
+    {
+        QTest::addColumn<bool>("http10");
+        QTest::addColumn<QByteArray>("connection");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("1.1") << false << QByteArray() << false;
+        QTest::newRow("1.1 close") << false << QByteArray("close") << true;
+        QTest::newRow("1.1 Close, upgrade") << false << QByteArray("Upgrade, Close") << true;
+        QTest::newRow("1.1 keep-alive") << false << QByteArray("keep-alive") << false;
+        QTest::newRow("1.0") << true << QByteArray() << true;
+        QTest::newRow("1.0 keep-alive") << true << QByteArray("Keep-Alive") << false;
+        QTest::newRow("1.0 close") << true << QByteArray("close") << true;
+        QTest::newRow("word inside another") << false << QByteArray("closed") << false;
+    }
+    void closesAfterAnswer()
+    {
+        QFETCH(bool, http10);
+        QFETCH(QByteArray, connection);
+        QFETCH(bool, closes);
+        QCOMPARE(Web::closesAfterAnswer(http10, connection), closes);
+    }
+
+    // The newest request's version, whatever pieces the bytes come in.
+    void requestLines_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("http10");
+        QTest::newRow("1.0") << QByteArray("GET / HTTP/1.0\r\nHost: a\r\n\r\n") << true;
+        QTest::newRow("1.1") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\n\r\n") << false;
+        QTest::newRow("bare line feeds") << QByteArray("GET / HTTP/1.0\nHost: a\n\n") << true;
+        QTest::newRow("1.0 then 1.1")
+            << QByteArray("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\nGET /x HTTP/1.1\r\n\r\n")
+            << false;
+        QTest::newRow("1.1 then 1.0, head unfinished")
+            << QByteArray("GET / HTTP/1.1\r\n\r\nGET /x HTTP/1.0\r\nHost:") << true;
+        QTest::newRow("header naming 1.0")
+            << QByteArray("GET / HTTP/1.1\r\nX-Via: HTTP/1.0\r\n\r\n") << false;
+        QTest::newRow("long path")
+            << QByteArray("GET /" + QByteArray(20000, 'a') + " HTTP/1.0\r\n\r\n") << true;
+    }
+    void requestLines()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, http10);
+        for (const qsizetype piece : {qsizetype(1), qsizetype(7), stream.size()}) {
+            Web::RequestLines lines;
+            for (qsizetype at = 0; at < stream.size(); at += piece)
+                lines.feed(QByteArrayView(stream.mid(at, piece)));
+            QVERIFY2(lines.newestIsHttp10() == http10, qPrintable(QString::number(piece)));
+        }
+    }
+
+    // Each deadline at its edge: kept at the limit, closed a millisecond after.
+    void connectionVerdict_data()
+    {
+        QTest::addColumn<qint64>("requestStarted"); // -1: none
+        QTest::addColumn<qint64>("lastAnswered");   // -1: never
+        QTest::addColumn<qint64>("unsentSince");    // -1: nothing unsent
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("following");
+        QTest::addColumn<qint64>("now");
+        QTest::addColumn<int>("verdict");
+        using V = Web::Verdict;
+        const qint64 deadline = Web::kRequestDeadlineMs;
+        const qint64 idle = Web::kIdleKeepAliveMs;
+        // Connected at 0 in every row.
+        QTest::newRow("silent, at the deadline")
+            << -1LL << -1LL << -1LL << false << false << deadline << int(V::Keep);
+        QTest::newRow("silent, past it")
+            << -1LL << -1LL << -1LL << false << false << deadline + 1 << int(V::TooSlow);
+        QTest::newRow("first request trickling from a late first byte")
+            << 4000LL << -1LL << -1LL << false << false << deadline + 1 << int(V::TooSlow);
+        QTest::newRow("next request, at its deadline")
+            << 10000LL << 9000LL << -1LL << false << false << 10000 + deadline << int(V::Keep);
+        QTest::newRow("next request, past it")
+            << 10000LL << 9000LL << -1LL << false << false << 10001 + deadline << int(V::TooSlow);
+        QTest::newRow("idle, at the limit")
+            << -1LL << 1000LL << -1LL << false << false << 1000 + idle << int(V::Keep);
+        QTest::newRow("idle, past it")
+            << -1LL << 1000LL << -1LL << false << false << 1001 + idle << int(V::Idle);
+        QTest::newRow("waiting for its reader")
+            << -1LL << -1LL << -1LL << true << false << 60000LL << int(V::Keep);
+        QTest::newRow("answer not taken in, at the limit")
+            << -1LL << 1000LL << 1000LL << false << false << 1000 + Web::kUndrainedMs
+            << int(V::Keep);
+        QTest::newRow("answer not taken in, past it")
+            << -1LL << 1000LL << 1000LL << false << false << 1001 + Web::kUndrainedMs
+            << int(V::Undrained);
+        QTest::newRow("a page's WebSocket")
+            << -1LL << -1LL << -1LL << false << true << 3600000LL << int(V::Keep);
+    }
+    void connectionVerdict()
+    {
+        QFETCH(qint64, requestStarted);
+        QFETCH(qint64, lastAnswered);
+        QFETCH(qint64, unsentSince);
+        QFETCH(bool, pending);
+        QFETCH(bool, following);
+        QFETCH(qint64, now);
+        QFETCH(int, verdict);
+        const auto given = [](qint64 v) { return v < 0 ? std::nullopt : std::optional<qint64>(v); };
+        Web::ConnectionTimes times;
+        times.requestStarted = given(requestStarted);
+        times.lastAnswered = given(lastAnswered);
+        times.unsentSince = given(unsentSince);
+        times.answerPending = pending;
+        times.following = following;
+        QCOMPARE(int(Web::connectionVerdict(times, now)), verdict);
+    }
+
+    // Only a connection that owes nothing and has been idle a moment makes room.
+    void reclaimable_data()
+    {
+        QTest::addColumn<qint64>("requestStarted"); // -1: none
+        QTest::addColumn<qint64>("lastAnswered");   // -1: never
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("following");
+        QTest::addColumn<qint64>("now");
+        QTest::addColumn<bool>("reclaimable");
+        const qint64 after = Web::kReclaimableAfterMs;
+        // Connected at 0 in every row.
+        QTest::newRow("idle long enough") << -1LL << 500LL << false << false << 500 + after << true;
+        QTest::newRow("between two requests")
+            << -1LL << 500LL << false << false << 499 + after << false;
+        QTest::newRow("silent since connecting") << -1LL << -1LL << false << false << after << true;
+        QTest::newRow("request begun") << 600LL << 500LL << false << false << 60000LL << false;
+        QTest::newRow("answer pending") << -1LL << 500LL << true << false << 60000LL << false;
+        QTest::newRow("a page's WebSocket") << -1LL << -1LL << false << true << 60000LL << false;
+    }
+    void reclaimable()
+    {
+        QFETCH(qint64, requestStarted);
+        QFETCH(qint64, lastAnswered);
+        QFETCH(bool, pending);
+        QFETCH(bool, following);
+        QFETCH(qint64, now);
+        QFETCH(bool, reclaimable);
+        Web::ConnectionTimes times;
+        if (requestStarted >= 0)
+            times.requestStarted = requestStarted;
+        if (lastAnswered >= 0)
+            times.lastAnswered = lastAnswered;
+        times.answerPending = pending;
+        times.following = following;
+        QCOMPARE(Web::reclaimable(times, now), reclaimable);
+    }
+
+    // Accepting pauses after a burst of refusals, not after refusals spread out.
+    void refusalPace()
+    {
+        Web::RefusalPace pace;
+        for (int i = 1; i < Web::kRefusalBurst; ++i)
+            QVERIFY(!pace.refused(1000));
+        QVERIFY(pace.refused(1000));
+        QVERIFY(!pace.refused(1000)); // counted anew
+        Web::RefusalPace spread;
+        for (int i = 0; i < 4 * Web::kRefusalBurst; ++i)
+            QVERIFY(!spread.refused(i * (Web::kRefusalWindowMs / (Web::kRefusalBurst / 2))));
+    }
+
     void isoWithOffset_data()
     {
         QTest::addColumn<int>("offsetSeconds");
@@ -385,10 +650,13 @@ private slots:
                                     << true << QByteArray() << 400;
         QTest::newRow("bad since") << QByteArray("GET") << QByteArray("/api/events?since=x") << true
                                    << QByteArray() << 400;
+        // A GET has no body; one on another method is read up to the limit.
+        QTest::newRow("body on GET")
+            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 400;
         QTest::newRow("body fits")
-            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 200;
+            << QByteArray("POST") << QByteArray("/api/live") << true << fits << 405;
         QTest::newRow("body too large")
-            << QByteArray("GET") << QByteArray("/api/live") << true << big << 413;
+            << QByteArray("POST") << QByteArray("/api/live") << true << big << 413;
     }
     void refusals()
     {
@@ -510,7 +778,8 @@ private slots:
             QVERIFY(socket->waitForConnected(5000));
         QTest::qWait(300);
         const QByteArray request =
-            "GET /api/live HTTP/1.1\r\nHost: x\r\n" + kBearer + "\r\nConnection: close\r\n\r\n";
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\nConnection: close\r\n\r\n";
         for (auto &socket : sockets)
             socket->write(request);
         int served = 0, busy = 0;
@@ -531,6 +800,410 @@ private slots:
         QCOMPARE(served + busy, 64);
         QVERIFY2(served >= 1 && served <= Web::kMostClients, qPrintable(QString::number(served)));
         QCOMPARE(live()[QStringLiteral("ch1")].toDouble(), 123.0);
+    }
+
+    // A name that leads a page of another site to 127.0.0.1 (DNS rebinding)
+    // is answered 421, a WebSocket upgrade included; the view's own names are served.
+    void rebindingHostRefused_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<bool>("upgrade");
+        QTest::addColumn<int>("status");
+        QTest::newRow("own address") << QByteArray("127.0.0.1") << false << 200;
+        QTest::newRow("localhost") << QByteArray("localhost") << false << 200;
+        QTest::newRow("rebinding name") << QByteArray("attacker.example") << false << 421;
+        QTest::newRow("rebinding upgrade") << QByteArray("attacker.example") << true << 421;
+    }
+    void rebindingHostRefused()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(bool, upgrade);
+        QFETCH(int, status);
+        QByteArray request = "GET /api/live HTTP/1.1\r\nHost: " + host + ':' +
+                             QByteArray::number(m_port) + "\r\n" + kBearer + "\r\n";
+        if (upgrade)
+            request += "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+        else
+            request += "Connection: close\r\n";
+        const HttpReply reply = exchange(m_port, request + "\r\n");
+        QCOMPARE(reply.status, status);
+    }
+
+    // A request that can be read two ways, or a GET with a body, is refused
+    // 400 and nothing sent after it on the connection is answered.
+    void smuggledRequestRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        const QByteArray hidden =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n" + kBearer + "\r\n\r\n";
+        QTest::newRow("length and chunked")
+            << "POST /api/live HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nContent-Length: 4\r\n"
+               "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" +
+                   hidden;
+        QTest::newRow("get with a body")
+            << "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\n" + kBearer +
+                   "\r\nContent-Length: " + QByteArray::number(hidden.size()) + "\r\n\r\n" +
+                   hidden + hidden;
+    }
+    void smuggledRequestRefused()
+    {
+        QFETCH(QByteArray, request);
+        request.replace("PORT", QByteArray::number(m_port));
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(request);
+        QByteArray answers;
+        for (int waited = 0; waited < 3000 && socket.state() == QAbstractSocket::ConnectedState;
+             waited += 50) {
+            socket.waitForReadyRead(50);
+            answers += socket.readAll();
+        }
+        answers += socket.readAll();
+        QVERIFY2(answers.startsWith("HTTP/1.1 400"), answers.constData());
+        QCOMPARE(answers.count("HTTP/1.1 "), 1);
+        QVERIFY(socket.state() != QAbstractSocket::ConnectedState);
+    }
+
+    // HTTP/1.0 and "Connection: close" end the connection after the answer,
+    // which says so; HTTP/1.1 keeps it.
+    void connectionClose_data()
+    {
+        QTest::addColumn<QByteArray>("version");
+        QTest::addColumn<QByteArray>("connection");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("1.1") << QByteArray("HTTP/1.1") << QByteArray() << false;
+        QTest::newRow("1.1 close") << QByteArray("HTTP/1.1") << QByteArray("close") << true;
+        QTest::newRow("1.0") << QByteArray("HTTP/1.0") << QByteArray() << true;
+        QTest::newRow("1.0 keep-alive")
+            << QByteArray("HTTP/1.0") << QByteArray("keep-alive") << false;
+    }
+    void connectionClose()
+    {
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, connection);
+        QFETCH(bool, closed);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(5000));
+        QByteArray request = "GET /api/live " + version +
+                             "\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+                             kBearer + "\r\n";
+        if (!connection.isEmpty())
+            request += "Connection: " + connection + "\r\n";
+        socket.write(request + "\r\n");
+        QByteArray answer;
+        for (int waited = 0; waited < 1500 && socket.state() == QAbstractSocket::ConnectedState;
+             waited += 50) {
+            socket.waitForReadyRead(50);
+            answer += socket.readAll();
+        }
+        QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+        QCOMPARE(answer.contains("Connection: close"), closed);
+        QCOMPARE(socket.state() != QAbstractSocket::ConnectedState, closed);
+    }
+
+    // A WebSocket frame or message beyond the limits ends the page's socket
+    // with 1009 before its payload is read: the tool's memory stays where it was.
+    void largeWebSocketFrame_data()
+    {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<qint64>("frameSize");
+        QTest::newRow("one 16 MiB frame") << 1 << qint64(16 << 20);
+        QTest::newRow("one frame past the limit") << 1 << qint64(Web::kLargestFrame + 1);
+        QTest::newRow("fragments past the message limit")
+            << int(Web::kLargestMessage / Web::kLargestFrame + 1) << qint64(Web::kLargestFrame);
+    }
+    void largeWebSocketFrame()
+    {
+        QFETCH(int, frames);
+        QFETCH(qint64, frameSize);
+        const qint64 before = residentKiB(m_tool.processId());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer +
+            "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        QByteArray received;
+        for (int waited = 0; waited < 5000 && !received.contains("\r\n\r\n"); waited += 50) {
+            socket.waitForReadyRead(50);
+            received += socket.readAll();
+        }
+        QVERIFY2(received.startsWith("HTTP/1.1 101"), received.constData());
+        received = received.mid(received.indexOf("\r\n\r\n") + 4);
+        // Binary frames, masked as a client's must be; all but the last
+        // unfinished (FIN clear), each after the first a continuation.
+        const QByteArray chunk(64 * 1024, 'x');
+        for (int f = 0; f < frames && socket.state() == QAbstractSocket::ConnectedState; ++f) {
+            QByteArray head;
+            head += char((f + 1 == frames ? 0x80 : 0x00) | (f == 0 ? 0x02 : 0x00));
+            // The length in its shortest form, as the protocol demands.
+            const int lengthBytes = frameSize < 126 ? 0 : frameSize < 65536 ? 2 : 8;
+            head += char(0x80 | (lengthBytes == 0 ? int(frameSize) : lengthBytes == 2 ? 126 : 127));
+            for (int shift = 8 * (lengthBytes - 1); shift >= 0; shift -= 8)
+                head += char((quint64(frameSize) >> shift) & 0xff);
+            head += QByteArray(4, '\0'); // mask of zeros: the payload as is
+            socket.write(head);
+            for (qint64 sent = 0;
+                 sent < frameSize && socket.state() == QAbstractSocket::ConnectedState;
+                 sent += chunk.size()) {
+                socket.write(chunk.left(int(std::min<qint64>(chunk.size(), frameSize - sent))));
+                socket.waitForBytesWritten(100);
+                // A client that reads as it sends, as a browser does: it stops at the close.
+                socket.waitForReadyRead(1);
+                received += socket.readAll();
+                if (closeCodeOf(received) != 0)
+                    break;
+            }
+        }
+        for (int waited = 0; waited < 5000 && socket.state() == QAbstractSocket::ConnectedState;
+             waited += 50) {
+            socket.waitForReadyRead(50);
+            received += socket.readAll();
+        }
+        QCOMPARE(closeCodeOf(received), int(QWebSocketProtocol::CloseCodeTooMuchData));
+        const qint64 after = residentKiB(m_tool.processId());
+        QVERIFY2(after - before < 8 * 1024,
+                 qPrintable(QStringLiteral("%1 KiB -> %2 KiB").arg(before).arg(after)));
+    }
+
+    // Forty clients trickling a byte every 2 s from one address hold no more
+    // than their share of places and lose them within the request deadline:
+    // a client at another address is served at once.
+    void slowClientsHoldNothing()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 40; ++i)
+            slow.push_back(connectFrom(QHostAddress(QStringLiteral("127.0.0.2")), m_port));
+        const QByteArray request =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n";
+        QElapsedTimer clock;
+        clock.start();
+        for (int sent = 0; clock.elapsed() < 4000; ++sent) {
+            for (auto &socket : slow)
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write(request.mid(sent, 1));
+            QTest::qWait(2000);
+        }
+        QElapsedTimer answered;
+        answered.start();
+        const HttpReply normal =
+            exchange(m_port,
+                     "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) +
+                         "\r\n" + kBearer + "\r\nConnection: close\r\n\r\n",
+                     5000, QHostAddress(QStringLiteral("127.0.0.3")));
+        QCOMPARE(normal.status, 200);
+        QVERIFY2(answered.elapsed() < 3000, qPrintable(QString::number(answered.elapsed())));
+        const auto stillOpen = [&] {
+            return std::count_if(slow.begin(), slow.end(), [](const auto &socket) {
+                socket->waitForReadyRead(1);
+                return socket->state() == QAbstractSocket::ConnectedState;
+            });
+        };
+        QVERIFY2(stillOpen() <= Web::kMostPerAddress, qPrintable(QString::number(stillOpen())));
+        QTRY_COMPARE_WITH_TIMEOUT(stillOpen(), 0, int(Web::kRequestDeadlineMs) + 3000);
+    }
+
+    // Pages count against their address's limit: one connection more from
+    // that address is refused 503 with Retry-After before it is read, while
+    // another address is served.
+    void perAddressLimit()
+    {
+        const QHostAddress crowded(QStringLiteral("127.0.0.4"));
+        const QByteArray upgrade =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer +
+            "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> pages;
+        for (int i = 0; i < Web::kMostPerAddress; ++i) {
+            pages.push_back(connectFrom(crowded, m_port));
+            pages.back()->write(upgrade);
+            QVERIFY(pages.back()->waitForReadyRead(5000));
+            QVERIFY(pages.back()->readAll().startsWith("HTTP/1.1 101"));
+        }
+        const QByteArray request =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\nConnection: close\r\n\r\n";
+        const HttpReply refused = exchange(m_port, request, 5000, crowded);
+        QCOMPARE(refused.status, 503);
+        QCOMPARE(refused.header("retry-after"), QByteArray::number(Web::kRetryAfterSeconds));
+        QCOMPARE(exchange(m_port, request, 5000, QHostAddress(QStringLiteral("127.0.0.5"))).status,
+                 200);
+        // The pages were not closed as idle meanwhile.
+        QTest::qWait(500);
+        for (const auto &page : pages)
+            QCOMPARE(page->state(), QAbstractSocket::ConnectedState);
+    }
+
+    // A full view makes room for a new client by closing the connection idle
+    // longest; one busy with a request is never closed for it.
+    void fullViewReclaimsIdle()
+    {
+        const QByteArray keepAlive =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\n\r\n";
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < Web::kMostClients; ++i) {
+            idle.push_back(
+                connectFrom(QHostAddress(QStringLiteral("127.0.2.%1").arg(1 + i % 4)), m_port));
+            idle.back()->write(keepAlive);
+            QVERIFY(idle.back()->waitForReadyRead(5000));
+            QVERIFY(idle.back()->readAll().startsWith("HTTP/1.1 200"));
+        }
+        QTest::qWait(int(Web::kReclaimableAfterMs) + 100);
+        const HttpReply served =
+            exchange(m_port, keepAlive, 5000, QHostAddress(QStringLiteral("127.0.2.9")));
+        QCOMPARE(served.status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(idle.front()->state() != QAbstractSocket::ConnectedState ||
+                                     (idle.front()->waitForReadyRead(10), false),
+                                 2000);
+    }
+
+    // Thirty clients reading 18 h of a full 1-second ring: /api/live is
+    // answered at once meanwhile, and the recorder stops on SIGTERM within 2 s.
+    void historyLoad()
+    {
+        RecordingFixture fixture(QStringLiteral("web-history-load"));
+        QVERIFY(fixture.isReady());
+        QVERIFY(fixture.fillRing(kRecordRingIds, kRecordRingIds));
+        Simulator simulator(kSimulated);
+        QVERIFY(simulator.start(3));
+        const quint16 port = freePort();
+        QProcess tool;
+        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("3"),
+                         QStringLiteral("--db"), fixture.path(), QStringLiteral("--web"),
+                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/api/live").status, 200, kWaitMs);
+        // 18 h ending at the fixture's newest record (noon, local time).
+        const QByteArray history = "GET /api/history?from=2026-12-06%2018:00&to=2026-12-07%2012:00"
+                                   " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                   QByteArray::number(port) + "\r\n\r\n";
+        const auto startReaders = [&] {
+            std::vector<std::unique_ptr<QTcpSocket>> readers;
+            for (int i = 0; i < 30; ++i) {
+                // Three addresses: ten connections each, within the per-address limit.
+                readers.push_back(
+                    connectFrom(QHostAddress(QStringLiteral("127.0.1.%1").arg(1 + i % 3)), port));
+                readers.back()->write(history);
+                readers.back()->flush();
+            }
+            return readers;
+        };
+        auto readers = startReaders();
+        QTest::qWait(300); // the reads under way
+        QElapsedTimer clock;
+        clock.start();
+        const HttpReply live = httpRequest(port, "GET", "/api/live");
+        const qint64 liveMs = clock.elapsed();
+        QCOMPARE(live.status, 200);
+        // 50 ms where nothing else runs; the bound leaves room for a busy test machine.
+        QVERIFY2(liveMs < 250, qPrintable(QStringLiteral("/api/live took %1 ms").arg(liveMs)));
+        // The reads are answered in full.
+        QByteArray first;
+        for (int waited = 0; waited < 60000 && !first.contains("\"rows\""); waited += 50) {
+            readers.front()->waitForReadyRead(50);
+            first += readers.front()->readAll();
+        }
+        QVERIFY2(first.startsWith("HTTP/1.1 200"), first.left(200).constData());
+
+        readers = startReaders();
+        QTest::qWait(300);
+        clock.restart();
+        tool.terminate();
+        QVERIFY(tool.waitForFinished(10000));
+        QVERIFY2(clock.elapsed() < 2000,
+                 qPrintable(QStringLiteral("stop took %1 ms").arg(clock.elapsed())));
+        // Ended, not crashed by a reader left behind.
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), 0);
+    }
+
+    // The recording file deleted under the view: the recorder goes on in a
+    // new file and the view's history and events come from that one.
+    void followsNewRecordingFile()
+    {
+        Simulator simulator(kSimulated);
+        QVERIFY(simulator.start(4));
+        const QString database = m_dir.filePath(QStringLiteral("followed.db"));
+        const quint16 port = freePort();
+        QProcess tool;
+        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("4"),
+                         QStringLiteral("--db"), database, QStringLiteral("--web"),
+                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        const QDateTime started = QDateTime::currentDateTime();
+        const QByteArray range =
+            "/api/history?from=" +
+            QUrl::toPercentEncoding(started.addSecs(-600).toString(Qt::ISODate)) +
+            "&to=" + QUrl::toPercentEncoding(started.addSecs(3600).toString(Qt::ISODate));
+        const auto rows = [&] {
+            return jsonOf(httpRequest(port, "GET", range))[QStringLiteral("rows")].toArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rows().size() >= 3, kWaitMs);
+        QTest::qWait(1000);
+        QVERIFY(QFile::remove(database));
+        const QString removedAt = QDateTime::currentDateTime().toString(Qt::ISODate);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(database), 3 * kWaitMs);
+        // Only rows recorded after the removal, once the view has followed.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !rows().isEmpty() && rows().first().toArray().at(0).toString().left(19) >= removedAt,
+            3 * kWaitMs);
+        // The new file's events: the removal noticed, the recording resumed.
+        const QJsonArray events =
+            jsonOf(httpRequest(port, "GET", "/api/events"))[QStringLiteral("events")].toArray();
+        QVERIFY(!events.isEmpty());
+        for (const QJsonValue &event : events)
+            QVERIFY2(event[QStringLiteral("time")].toString().left(19) >= removedAt,
+                     qPrintable(event[QStringLiteral("time")].toString()));
+        stopTool(tool);
+    }
+
+    // A key that does not belong to the certificate: the recorder ends with
+    // exit 1 and the reason; the windowed tool runs on and says why.
+    void mismatchedKeyRefused()
+    {
+        const auto makePair = [&](const QString &name) {
+            QProcess openssl;
+            openssl.setStandardErrorFile(QProcess::nullDevice());
+            openssl.start(QStringLiteral("openssl"),
+                          {QStringLiteral("req"), QStringLiteral("-x509"),
+                           QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                           QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                           QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                           QStringLiteral("-keyout"), m_dir.filePath(name + QStringLiteral(".key")),
+                           QStringLiteral("-out"), m_dir.filePath(name + QStringLiteral(".crt"))});
+            return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+        };
+        QVERIFY(makePair(QStringLiteral("a")));
+        QVERIFY(makePair(QStringLiteral("b")));
+        const QStringList mismatched{
+            QStringLiteral("ZELMAR_WEB_CERT=") + m_dir.filePath(QStringLiteral("a.crt")),
+            QStringLiteral("ZELMAR_WEB_KEY=") + m_dir.filePath(QStringLiteral("b.key"))};
+        const ProgramRun run = runWithoutDisplay(
+            QStringLiteral(ZELMAR_PROGRAM),
+            {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
+             QStringLiteral("--db"), m_dir.filePath(QStringLiteral("mismatch.db")),
+             QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(freePort())},
+            mismatched);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.error.contains(QStringLiteral("do not go together")), qPrintable(run.error));
+
+        QProcess windows;
+        startTool(windows,
+                  {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(freePort())},
+                  mismatched + QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                                           QStringLiteral("ZELMAR_DB=") +
+                                               m_dir.filePath(QStringLiteral("mismatch-w.db"))});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLocal8Bit(windows.readAllStandardError()))
+                                     .contains(QStringLiteral("do not go together")),
+                                 kWaitMs);
+        QCOMPARE(windows.state(), QProcess::Running);
+        stopTool(windows);
     }
 
     // A page following over its WebSocket gets each poll as it lands, and a
@@ -695,7 +1368,8 @@ private slots:
             socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
             if (!socket.waitForEncrypted(3000))
                 return QByteArray();
-            socket.write("GET /page.css HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            socket.write("GET /page.css HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                         "\r\nConnection: close\r\n\r\n");
             QByteArray answer;
             while (socket.waitForReadyRead(3000))
                 answer += socket.readAll();

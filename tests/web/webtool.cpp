@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -28,10 +29,33 @@ QByteArray HttpReply::header(const QByteArray &name) const
     return {};
 }
 
-HttpReply exchange(quint16 port, const QByteArray &request, int timeoutMs)
+std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress &from, quint16 port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    if (!from.isNull())
+        socket->bind(from);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    socket->waitForConnected(5000);
+    return socket;
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+HttpReply exchange(quint16 port, const QByteArray &request, int timeoutMs, const QHostAddress &from)
 {
     HttpReply reply;
     QTcpSocket socket;
+    if (!from.isNull())
+        socket.bind(from);
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(timeoutMs))
         return reply;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QVariant>
 #include <QWebSocket>
@@ -27,8 +29,15 @@ struct HttpReply {
     QByteArray header(const QByteArray &name) const;
 };
 // Sends `request` (whole, "GET / HTTP/1.1\r\n…") on a new connection to
-// 127.0.0.1:`port` and reads the answer until the connection ends.
-HttpReply exchange(quint16 port, const QByteArray &request, int timeoutMs = 5000);
+// 127.0.0.1:`port` (from the loopback address `from`, when given) and reads
+// the answer until the connection ends or the answer is whole.
+HttpReply exchange(quint16 port, const QByteArray &request, int timeoutMs = 5000,
+                   const QHostAddress &from = {});
+// A socket connected to 127.0.0.1:`port` from the loopback address `from`
+// (127.0.0.2, 127.0.0.3 … tell clients apart); not connected on failure.
+std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress &from, quint16 port);
+// The resident memory of process `pid` in KiB; 0 when unknown.
+qint64 residentKiB(qint64 pid);
 // GET (or another method) of `path` with the extra header lines given.
 HttpReply httpRequest(quint16 port, const QByteArray &method, const QByteArray &path,
                       const QList<QByteArray> &headers = {}, const QByteArray &body = {});

@@ -415,6 +415,7 @@ int runRecordMode(int argc, char *argv[])
         logLine(QStringLiteral("web view on ") + web->url());
     }
     logLine(QStringLiteral("recording without a window"));
+    setServerNoticeLog(logLine); // a historian server's warnings are lines of this log
     const QString warning = lineCapacityWarning(options);
     if (!warning.isEmpty())
         logLine(warning);

@@ -164,6 +164,10 @@ template <typename Float> QString shortestText(Float value, int maxDigits, int f
 
 QString singleText(float value)
 {
+    // A whole number of at most seven digits (every value the instrument's
+    // registers give) is its digits: what the search finds, without searching.
+    if (std::abs(value) < 1e7f && value == std::trunc(value))
+        return QString::number(qint32(value));
     return shortestText<float>(value, 7, 7);
 }
 

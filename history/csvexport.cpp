@@ -19,6 +19,26 @@ namespace
 // Rows between two progress reports: often enough for a smooth bar, rarely
 // enough to cost nothing.
 constexpr int kProgressEvery = 2048;
+
+// The row's local date and time as "yyyy-MM-ddTHH:mm:ss".
+QByteArray momentText(double date, double time)
+{
+    const QDate day = dateFromSerial(date);
+    const QTime at = timeFromFraction(time);
+    // Written digit by digit: Qt's formatting by pattern costs more than the
+    // rest of a line. Years it would write otherwise (none, or beyond four
+    // digits) are left to it.
+    if (day.isValid() && at.isValid() && day.year() > 0 && day.year() <= 9999) {
+        char text[24];
+        const int length =
+            std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", day.year(),
+                          day.month(), day.day(), at.hour(), at.minute(), at.second());
+        return QByteArray(text, length);
+    }
+    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T' +
+           at.toString(QStringLiteral("HH:mm:ss")).toLatin1();
+}
+
 } // namespace
 
 QString csvHeader()
@@ -35,9 +55,8 @@ QByteArray csvFileHead()
 
 QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 {
-    QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
-    line += 'T';
-    line += timeFromFraction(row.time).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    QByteArray line = momentText(row.date, row.time);
+    line.reserve(128);
     // "+hh:mm": the same shape for every offset, UTC's included.
     // Room for any offset a damaged row may hold, the most negative included.
     const long long minutes = std::llabs(static_cast<long long>(utcOffset)) / 60;

@@ -180,6 +180,15 @@ PGconn *libpqConnection(const QSqlDatabase &db)
     return *static_cast<PGconn *const *>(handle.constData());
 }
 
+// Rolls back the transaction under way. Qt's driver warns on standard error
+// of any step asked of a connection libpq has seen drop, and such a
+// connection has nothing left to roll back on the server: it is left alone.
+void rollBack(QSqlDatabase &db)
+{
+    if (db.isOpen())
+        db.rollback();
+}
+
 // Where the server's notices go; none: they are left out.
 std::atomic<void (*)(const QString &)> g_noticeLog{nullptr};
 
@@ -299,6 +308,13 @@ bool HistorianServer::fail(const QString &what, const QString &reason) const
     m_lastError =
         what + QStringLiteral(": ") + (m_sessionEnd.isEmpty() ? reason.trimmed() : m_sessionEnd);
     return false;
+}
+
+bool HistorianServer::lost(const QString &what) const
+{
+    // Asked of a dropped connection, Qt's driver would write its own warning
+    // to standard error, outside the log's one-line form.
+    return !isOpen() && !fail(what, QStringLiteral("the connection to the server was lost"));
 }
 
 void setServerNoticeLog(void (*log)(const QString &line))
@@ -452,7 +468,7 @@ SchemaOutcome prepareTables(QSqlDatabase &db, SchemaPlan &plan)
     // someone else is never altered, a refused upgrade leaves version 1 whole,
     // and ours come back whole on the next attempt.
     const auto giveUp = [&](const QString &reason, bool lasting) {
-        db.rollback();
+        rollBack(db);
         return SchemaOutcome{reason + QStringLiteral(" (left unchanged)"), lasting};
     };
     const auto failed = [&](const QSqlQuery &q) {
@@ -560,7 +576,7 @@ SchemaOutcome finishUpgrade(QSqlDatabase &db, const SchemaPlan &plan)
     int version = 1;
     if (!readVersion(query, versionKept, version)) {
         const QString reason = query.lastError().text();
-        db.rollback();
+        rollBack(db);
         return {reason};
     }
     if (version < kServerSchemaVersion) {
@@ -573,7 +589,7 @@ SchemaOutcome finishUpgrade(QSqlDatabase &db, const SchemaPlan &plan)
                 // The rights were there for step 1: whatever failed here (an
                 // index another tool is still building) is tried again.
                 const QString reason = upgradeStep() + statementError(query.lastError());
-                db.rollback();
+                rollBack(db);
                 return {reason};
             }
         }
@@ -588,6 +604,8 @@ SchemaOutcome finishUpgrade(QSqlDatabase &db, const SchemaPlan &plan)
 bool HistorianServer::ensureSchema(const std::function<void()> &upgrading)
 {
     m_refused = false;
+    if (lost(QStringLiteral("schema")))
+        return false;
     QSqlDatabase db = database();
     SchemaPlan plan;
     const auto failed = [this](const SchemaOutcome &outcome) {
@@ -609,6 +627,8 @@ bool HistorianServer::ensureSchema(const std::function<void()> &upgrading)
             if (!timeout.exec(QStringLiteral("SET statement_timeout = 0")))
                 return fail(QStringLiteral("schema"), timeout.lastError().text());
             outcome = buildIndexes(db, plan);
+            if (lost(QStringLiteral("schema")))
+                return false;
             if (!timeout.exec(QStringLiteral("SET statement_timeout = %1")
                                   .arg(qint64(m_statementTimeout.count()))) &&
                 outcome.reason.isEmpty())
@@ -624,6 +644,8 @@ bool HistorianServer::ensureSchema(const std::function<void()> &upgrading)
     // version: tools of the previous version sharing the server go on, naming
     // their columns and leaving it empty. A login that may not alter the
     // table forwards events without codes, as those tools do.
+    if (lost(QStringLiteral("schema")))
+        return false;
     QSqlQuery query(db);
     m_eventStates =
         !plan.eventsLackState ||
@@ -636,6 +658,8 @@ StationClaim HistorianServer::registerStation(const QString &station,
                                               const QString &settings)
 {
     m_refused = false;
+    if (lost(QStringLiteral("station")))
+        return StationClaim::Failed;
     QSqlQuery query(database());
     // A row of version 1 names no machine: the first tool to come takes it.
     query.prepare(QStringLiteral(
@@ -657,6 +681,8 @@ StationClaim HistorianServer::registerStation(const QString &station,
     }
     if (query.next())
         return StationClaim::Registered;
+    if (lost(QStringLiteral("station")))
+        return StationClaim::Failed;
     query.prepare(
         QStringLiteral("SELECT coalesce(host, machine), port, address FROM stations WHERE "
                        "station = ?"));
@@ -680,6 +706,8 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
 {
     if (samples.isEmpty())
         return 0;
+    if (lost(QStringLiteral("send")))
+        return std::nullopt;
     QSqlDatabase db = database();
     // The whole batch as one statement with one array per column: a round
     // trip per row would make catching up after an outage as slow as the
@@ -725,12 +753,12 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
     if (!ok) {
         fail(QStringLiteral("send"),
              (insert.lastError().isValid() ? insert.lastError() : seen.lastError()).text());
-        db.rollback();
+        rollBack(db);
         return std::nullopt;
     }
     if (!db.commit()) {
         fail(QStringLiteral("commit"), db.lastError().text());
-        db.rollback();
+        rollBack(db);
         return std::nullopt;
     }
     return inserted;
@@ -746,6 +774,8 @@ std::optional<int> HistorianServer::insertEvents(const QString &station,
 {
     if (events.isEmpty())
         return 0;
+    if (lost(QStringLiteral("event")))
+        return std::nullopt;
     // One statement for the batch, as for the samples: a full events ring
     // after an outage is a hundred thousand rows.
     QStringList times, kinds, sources, details, ids, states;
@@ -840,7 +870,8 @@ bool sampleFromCopyLine(const char *line, int length, ServerSample &sample)
     qint64 ms = 0;
     if (!copyNumber(field[0], ms))
         return false;
-    sample.ts = QDateTime::fromMSecsSinceEpoch(ms);
+    // In UTC: turned into local time once, by the reader that needs it.
+    sample.ts = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
     for (int i = 0; i < kValueColumns; ++i) {
         // A value of version 1 left empty reads as 0, as it always has.
         sample.values[i] = 0;
@@ -968,6 +999,8 @@ std::optional<QVector<ServerEvent>> HistorianServer::readEvents(const QString &s
                                                                 const QDateTime &from,
                                                                 const QDateTime &to) const
 {
+    if (lost(QStringLiteral("read events")))
+        return std::nullopt;
     QSqlQuery query(database());
     query.setForwardOnly(true);
     query.prepare(QLatin1String(kEventColumns) +
@@ -990,6 +1023,8 @@ std::optional<ServerEvent> HistorianServer::readLastEventBefore(const QString &s
                                                                 const QString &kind,
                                                                 const QDateTime &before) const
 {
+    if (lost(QStringLiteral("read events")))
+        return std::nullopt;
     QSqlQuery query(database());
     query.prepare(QLatin1String(kEventColumns) +
                   QStringLiteral("WHERE station = ? AND kind = ? AND ts < ?::timestamptz "

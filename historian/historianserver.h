@@ -166,6 +166,8 @@ private:
     // libpq's notice processor: the connection's notices and the errors it
     // receives between exchanges (the server ending the session).
     static void noticeReceived(void *server, const char *message);
+    // Whether the connection was lost (with the reason in lastError(), under `what`).
+    bool lost(const QString &what) const;
 
     bool refuse(const QString &what, const QString &reason);
 

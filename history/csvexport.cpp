@@ -100,9 +100,7 @@ void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
         out += ',';
         if (row.missing & (1u << k))
             continue;
-        // The text is digits, signs, a full stop and E: one byte a character.
-        for (const QChar c : singleText(row.values[k]))
-            out += char(c.unicode());
+        appendSingleText(out, row.values[k]);
     }
     out += ',';
     if (row.quality)

@@ -169,7 +169,11 @@ void TestCore::singleTextIsShortest_data()
 void TestCore::singleTextIsShortest()
 {
     QFETCH(float, value);
-    QTEST(singleText(value), "expected");
+    QFETCH(QString, expected);
+    QCOMPARE(singleText(value), expected);
+    QByteArray line("x,");
+    appendSingleText(line, value);
+    QCOMPARE(line, "x," + expected.toLatin1());
 }
 
 void TestCore::doubleTextIsShortest_data()

@@ -45,6 +45,14 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[0], &byte, 1);
 }
 
+// Qt's own messages (its PostgreSQL driver's "Unable to free statement: FATAL:
+// …" on a connection the server ended, for instance) are lines of this log
+// too: standard error holds nothing but the log's one-line form.
+void logQtMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    logLine(message.simplified());
+}
+
 } // namespace
 
 // One instrument on the line: its poller, its recorder and forwarder, its
@@ -415,6 +423,8 @@ int runRecordMode(int argc, char *argv[])
         logLine(QStringLiteral("web view on ") + web->url());
     }
     logLine(QStringLiteral("recording without a window"));
+    setServerNoticeLog(logLine); // a historian server's warnings are lines of this log
+    qInstallMessageHandler(logQtMessage);
     const QString warning = lineCapacityWarning(options);
     if (!warning.isEmpty())
         logLine(warning);

@@ -160,11 +160,33 @@ template <typename Float> QString shortestText(Float value, int maxDigits, int f
     return renderDecimal(negative, mantissa, exponent, fixedUpTo);
 }
 
+// Whether `value` is a whole number of at most seven digits (every value the
+// instrument's registers give): its text is its digits, what the search for
+// the shortest digits finds, without searching.
+bool isPlainWhole(float value)
+{
+    return std::abs(value) < 1e7f && value == std::trunc(value);
+}
+
 } // namespace
 
 QString singleText(float value)
 {
+    if (isPlainWhole(value))
+        return QString::number(qint32(value));
     return shortestText<float>(value, 7, 7);
+}
+
+void appendSingleText(QByteArray &out, float value)
+{
+    if (isPlainWhole(value)) {
+        char digits[16];
+        out.append(digits,
+                   std::to_chars(digits, digits + sizeof digits, qint32(value)).ptr - digits);
+        return;
+    }
+    for (const QChar c : singleText(value))
+        out += char(c.unicode());
 }
 
 QString doubleText(double value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,6 +27,8 @@ std::optional<qint32> toInt32(double value);
 // as the same float, at most seven significant digits, no trailing zeros, a
 // decimal point only with a fraction ("123.5", "100", "-0.5").
 QString singleText(float value);
+// singleText(value) at the end of `out` (its characters are all Latin-1).
+void appendSingleText(QByteArray &out, float value);
 
 // The shortest decimal text of a double that reads back as the same number
 // (25 / 10.0 -> "2.5", 30 / 10.0 -> "3").

@@ -189,6 +189,7 @@ QColor historianColour(const HistorianStatus &status)
         return QColor(kLiveColour);
     case HistorianStatus::State::Behind:
     case HistorianStatus::State::Connecting:
+    case HistorianStatus::State::Upgrading:
         return QColor(kNoAnswerColour);
     case HistorianStatus::State::Invalid:
     case HistorianStatus::State::Unreachable:

@@ -131,7 +131,11 @@ bool Forwarder::connectServer()
 {
     const StationIdentity identity{m_settings.machine, m_settings.host, m_settings.serialPort,
                                    m_settings.address};
-    return m_server.open(m_settings.target) && m_server.ensureSchema() &&
+    // An upgrade of a large table takes a while: the state says so meanwhile.
+    const auto upgrading = [this] {
+        setStatus(HistorianStatus::State::Upgrading, m_status.rowsBehind);
+    };
+    return m_server.open(m_settings.target) && m_server.ensureSchema(upgrading) &&
            m_server.registerStation(m_settings.station, identity, m_settings.linkSettings) ==
                StationClaim::Registered;
 }

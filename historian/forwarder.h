@@ -58,6 +58,9 @@ ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, 
 //
 // States (HistorianStatus::State) and the function behind each transition:
 //   Connecting  --login, schema and station row done [connectServer]--> Behind / Forwarding
+//   Connecting  --the server's tables of an earlier version [connectServer]--> Upgrading
+//   Upgrading   --upgraded, station row done [connectServer]--> Behind / Forwarding
+//   Upgrading   --the upgrade cut off or failed [retryLater]--> Unreachable
 //   Connecting  --any of them failed [retryLater]--> Unreachable
 //   Connecting  --tables not ours, no rights to upgrade them, or the station
 //                 name owned by another tool [refuseLater]--> Refused

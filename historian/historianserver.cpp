@@ -11,7 +11,11 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <atomic>
+#include <charconv>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 namespace
 {
@@ -40,15 +44,32 @@ struct ServerColumn {
     int since = 1;    // the schema version that added it
 };
 
+// A unique index an upgrade builds beside the table (CREATE INDEX
+// CONCURRENTLY): the table takes rows and readers meanwhile, however long it
+// takes on a large table.
+struct ServerIndex {
+    QString name;
+    QString columns;
+};
+
 // One of our tables in both versions: version 1 is recognised (and upgraded),
-// the current one is made and checked.
+// the current one is made and checked. An upgrade from version 1 rewrites no
+// row: it runs in three steps, each of which may be cut off and taken up again.
 struct ServerTable {
     const char *name;
     QVector<ServerColumn> columns;
     QStringList oldKey; // a unique index on exactly these columns in version 1
     QStringList key;    // ... and now
     QStringList create;
-    QStringList upgrade; // from version 1, in the same transaction
+    // 1. In one short transaction: what only changes the catalogue (columns
+    //    with a constant default, a sequence for new rows). Taken again, it
+    //    finds them there.
+    QStringList upgrade;
+    // 2. Outside a transaction, without a statement time-out.
+    QVector<ServerIndex> indexes;
+    // 3. In the transaction that writes the new version: the new key from the
+    //    index built.
+    QStringList finish;
 };
 
 QVector<ServerColumn> sampleColumns()
@@ -69,7 +90,9 @@ QVector<ServerColumn> sampleColumns()
 // a clock set back records the same instant twice, and both rows stay; a batch
 // sent again meets its own rows and adds nothing. seq numbers the rows as they
 // arrive, which is the order they were recorded in (each station's forwarder
-// sends its ring oldest first); rows of version 1 are numbered by time.
+// sends its ring oldest first). Rows of version 1 keep seq 0, a default that
+// rewrites no row: one row per station and instant then, they come first and
+// in time order (ORDER BY seq, ts).
 ServerTable sampleTable(const char *name)
 {
     const QString table = QLatin1String(name);
@@ -83,20 +106,17 @@ ServerTable sampleTable(const char *name)
                             "utc_offset integer, seq bigserial NOT NULL, "
                             "PRIMARY KEY (station, ts, ring_id))")
                  .arg(table)},
-            {QStringLiteral("ALTER TABLE %1 ADD COLUMN ring_id integer NOT NULL DEFAULT 0, "
-                            "ADD COLUMN quality smallint, ADD COLUMN utc_offset integer, "
-                            "ADD COLUMN seq bigint")
+            {QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS ring_id integer NOT NULL "
+                            "DEFAULT 0, ADD COLUMN IF NOT EXISTS quality smallint, ADD COLUMN IF "
+                            "NOT EXISTS utc_offset integer, ADD COLUMN IF NOT EXISTS seq bigint "
+                            "NOT NULL DEFAULT 0")
                  .arg(table),
-             QStringLiteral("UPDATE %1 t SET seq = o.n FROM (SELECT station, ts, row_number() "
-                            "OVER (ORDER BY station, ts) AS n FROM %1) o WHERE t.station = "
-                            "o.station AND t.ts = o.ts")
-                 .arg(table),
-             QStringLiteral("CREATE SEQUENCE %1_seq_seq OWNED BY %1.seq").arg(table),
-             QStringLiteral("SELECT setval('%1_seq_seq', (SELECT count(*) + 1 FROM %1), false)")
-                 .arg(table),
-             QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq'), "
-                            "ALTER COLUMN seq SET NOT NULL, DROP CONSTRAINT IF EXISTS %1_pkey, "
-                            "ADD PRIMARY KEY (station, ts, ring_id)")
+             QStringLiteral("CREATE SEQUENCE IF NOT EXISTS %1_seq_seq OWNED BY %1.seq").arg(table),
+             QStringLiteral("ALTER TABLE %1 ALTER COLUMN seq SET DEFAULT nextval('%1_seq_seq')")
+                 .arg(table)},
+            {{table + QStringLiteral("_key"), QStringLiteral("station, ts, ring_id")}},
+            {QStringLiteral("ALTER TABLE %1 DROP CONSTRAINT IF EXISTS %1_pkey, ADD CONSTRAINT "
+                            "%1_pkey PRIMARY KEY USING INDEX %1_key")
                  .arg(table)}};
 }
 
@@ -119,7 +139,10 @@ const QVector<ServerTable> &serverTables()
                          "address integer, settings text, first_seen timestamptz NOT NULL "
                          "DEFAULT now(), last_seen timestamptz NOT NULL DEFAULT now(), "
                          "machine text, host text)")},
-         {QStringLiteral("ALTER TABLE stations ADD COLUMN machine text, ADD COLUMN host text")}},
+         {QStringLiteral("ALTER TABLE stations ADD COLUMN IF NOT EXISTS machine text, ADD COLUMN "
+                         "IF NOT EXISTS host text")},
+         {},
+         {}},
         sampleTable("samples_1s"),
         sampleTable("samples_10s"),
         {"events",
@@ -139,32 +162,61 @@ const QVector<ServerTable> &serverTables()
           QStringLiteral("CREATE INDEX events_station_ts ON events (station, ts)"),
           QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
                          "(station, local_id, ts)")},
-         {QStringLiteral("ALTER TABLE events ADD COLUMN local_id integer"),
-          QStringLiteral("CREATE UNIQUE INDEX events_station_local ON events "
-                         "(station, local_id, ts)")}},
+         {QStringLiteral("ALTER TABLE events ADD COLUMN IF NOT EXISTS local_id integer")},
+         {{QStringLiteral("events_station_local"), QStringLiteral("station, local_id, ts")}},
+         {}},
     };
     return tables;
 }
 
-// Hands the socket of the driver's libpq connection to `watch`.
-void watchConnection(const QSqlDatabase &db, StatementWatch &watch)
+// The driver's libpq connection; null when there is none.
+PGconn *libpqConnection(const QSqlDatabase &db)
 {
     const QVariant handle = db.driver()->handle();
     // Qt names the type by libpq's typedef or by the struct behind it.
     if (!handle.isValid() ||
         (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
-        return;
-    if (const PGconn *connection = *static_cast<PGconn *const *>(handle.constData()))
-        watch.watchSocket(PQsocket(connection));
+        return nullptr;
+    return *static_cast<PGconn *const *>(handle.constData());
 }
+
+// Rolls back the transaction under way. Qt's driver warns on standard error
+// of any step asked of a connection libpq has seen drop, and such a
+// connection has nothing left to roll back on the server: it is left alone.
+void rollBack(QSqlDatabase &db)
+{
+    if (db.isOpen())
+        db.rollback();
+}
+
+// Where the server's notices go; none: they are left out.
+std::atomic<void (*)(const QString &)> g_noticeLog{nullptr};
 
 const char *sampleTableName(SampleTable table)
 {
     return table == SampleTable::Seconds ? "samples_1s" : "samples_10s";
 }
 
+// Whether `table` has a unique index on exactly the columns `key`.
+bool hasUniqueKey(QSqlQuery &query, const char *table, QStringList key, bool &ok)
+{
+    key.sort();
+    query.prepare(
+        QStringLiteral("SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass(?) "
+                       "AND i.indisunique AND i.indnatts = ? AND (SELECT array_agg(a.attname::text "
+                       "ORDER BY a.attname) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
+                       "a.attnum = ANY(i.indkey)) = ?::text[]"));
+    query.addBindValue(QLatin1String(table));
+    query.addBindValue(int(key.size()));
+    query.addBindValue(QLatin1Char('{') + key.join(QLatin1Char(',')) + QLatin1Char('}'));
+    ok = query.exec() && query.next();
+    return ok && query.value(0).toInt() > 0;
+}
+
 // What a table of one of our names lacks to be ours at `version`: its columns
-// of that version with their types, and its key.
+// of that version with their types, and its key. Below the current version the
+// new key serves as well: a table made new beside tables of version 1, or one
+// whose upgrade was cut off after its last step, is ours.
 QStringList missingParts(QSqlQuery &query, const ServerTable &table,
                          const QHash<QString, QString> &found, int version, bool &ok)
 {
@@ -175,22 +227,15 @@ QStringList missingParts(QSqlQuery &query, const ServerTable &table,
             wrong << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
                                                  QLatin1String(column.type));
     }
-    QStringList key = version < kServerSchemaVersion ? table.oldKey : table.key;
+    const bool old = version < kServerSchemaVersion;
+    const QStringList &key = old ? table.oldKey : table.key;
     if (!wrong.isEmpty() || key.isEmpty())
         return wrong;
     // INSERT ... ON CONFLICT needs rows unique by exactly this key.
-    key.sort();
-    query.prepare(
-        QStringLiteral("SELECT count(*) FROM pg_index i WHERE i.indrelid = to_regclass(?) "
-                       "AND i.indisunique AND i.indnatts = ? AND (SELECT array_agg(a.attname::text "
-                       "ORDER BY a.attname) FROM pg_attribute a WHERE a.attrelid = i.indrelid AND "
-                       "a.attnum = ANY(i.indkey)) = ?::text[]"));
-    query.addBindValue(QLatin1String(table.name));
-    query.addBindValue(int(key.size()));
-    query.addBindValue(QLatin1Char('{') + key.join(QLatin1Char(',')) + QLatin1Char('}'));
-    ok = query.exec() && query.next();
-    if (ok && query.value(0).toInt() == 0)
-        wrong << QStringLiteral("a unique key on (%1)").arg(key.join(QStringLiteral(", ")));
+    if (hasUniqueKey(query, table.name, key, ok) ||
+        (ok && old && hasUniqueKey(query, table.name, table.key, ok)) || !ok)
+        return wrong;
+    wrong << QStringLiteral("a unique key on (%1)").arg(key.join(QStringLiteral(", ")));
     return wrong;
 }
 
@@ -258,8 +303,38 @@ QSqlDatabase HistorianServer::database() const
 
 bool HistorianServer::fail(const QString &what, const QString &reason) const
 {
-    m_lastError = what + QStringLiteral(": ") + reason.trimmed();
+    // The server's own word for why it ended the session says more than
+    // libpq's "server closed the connection unexpectedly" after it.
+    m_lastError =
+        what + QStringLiteral(": ") + (m_sessionEnd.isEmpty() ? reason.trimmed() : m_sessionEnd);
     return false;
+}
+
+bool HistorianServer::lost(const QString &what) const
+{
+    // Asked of a dropped connection, Qt's driver would write its own warning
+    // to standard error, outside the log's one-line form.
+    return !isOpen() && !fail(what, QStringLiteral("the connection to the server was lost"));
+}
+
+void setServerNoticeLog(void (*log)(const QString &line))
+{
+    g_noticeLog = log;
+}
+
+void HistorianServer::noticeReceived(void *server, const char *message)
+{
+    // libpq's text runs over lines ("FATAL:  terminating connection due to
+    // administrator command\n"): one line for the log, as every line of it.
+    const QString text = QString::fromUtf8(message).simplified();
+    if (text.startsWith(QLatin1String("FATAL:")) || text.startsWith(QLatin1String("PANIC:"))) {
+        // The server ends the session (a restart, a terminated backend): the
+        // next exchange fails, and its reason is this.
+        static_cast<HistorianServer *>(server)->m_sessionEnd = text;
+        return;
+    }
+    if (void (*log)(const QString &) = g_noticeLog.load())
+        log(QStringLiteral("historian server: ") + text);
 }
 
 bool HistorianServer::open(const HistorianTarget &target)
@@ -269,6 +344,7 @@ bool HistorianServer::open(const HistorianTarget &target)
         return fail(QStringLiteral("login"),
                     QStringLiteral("Qt's PostgreSQL driver (libqt6sql6-psql) is not installed"));
     QString reason;
+    m_sessionEnd.clear();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
         db.setHostName(target.host);
@@ -283,10 +359,17 @@ bool HistorianServer::open(const HistorianTarget &target)
             const QSqlError error = db.lastError();
             reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
         } else {
-            watchConnection(db, m_watch);
+            PGconn *connection = libpqConnection(db);
+            if (connection) {
+                m_watch.watchSocket(PQsocket(connection));
+                PQsetNoticeProcessor(connection, &HistorianServer::noticeReceived, this);
+            }
+            // Notices below a warning (an upgrade's "already exists, skipping")
+            // are not worth a line of the log.
             QSqlQuery timeout(db);
             if (!timeout.exec(QStringLiteral("SET statement_timeout = %1")
-                                  .arg(qint64(m_statementTimeout.count()))))
+                                  .arg(qint64(m_statementTimeout.count()))) ||
+                !timeout.exec(QStringLiteral("SET client_min_messages = warning")))
                 reason = timeout.lastError().text();
         }
     }
@@ -320,51 +403,90 @@ bool HistorianServer::refuse(const QString &what, const QString &reason)
     return fail(what, reason);
 }
 
-bool HistorianServer::ensureSchema()
+namespace
 {
-    m_refused = false;
-    QSqlDatabase db = database();
+
+// What a step of setting up the tables came to: done (no reason), or why not
+// and whether the next attempt would meet the same refusal.
+struct SchemaOutcome {
+    QString reason;
+    bool lasting = false;
+};
+
+// What the first step found.
+struct SchemaPlan {
+    QVector<const ServerTable *> toUpgrade; // empty: the tables are current now
+    bool eventsLackState = false;
+};
+
+QString statementError(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+QString upgradeStep()
+{
+    return QStringLiteral("cannot upgrade the historian's tables to schema version %1: ")
+        .arg(kServerSchemaVersion);
+}
+
+// The version the tables are at, under the schema lock: none kept means
+// version 1 when any of our tables is there, and nothing to upgrade when none is.
+bool readVersion(QSqlQuery &query, bool &kept, int &version)
+{
+    if (!query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock)) ||
+        !query.exec(QStringLiteral("SELECT to_regclass('zelmar_schema') IS NOT NULL")) ||
+        !query.next())
+        return false;
+    kept = query.value(0).toBool();
+    version = 1;
+    if (!kept)
+        return true;
+    if (!query.exec(QStringLiteral("SELECT max(version) FROM zelmar_schema")) || !query.next())
+        return false;
+    version = query.value(0).toInt();
+    return true;
+}
+
+QStringList versionStatements(bool kept)
+{
+    if (kept)
+        return {QStringLiteral("UPDATE zelmar_schema SET version = %1").arg(kServerSchemaVersion)};
+    return {QStringLiteral("CREATE TABLE zelmar_schema (version integer NOT NULL)"),
+            QStringLiteral("INSERT INTO zelmar_schema VALUES (%1)").arg(kServerSchemaVersion)};
+}
+
+// Step 1, in one transaction: checks every table, makes those missing and,
+// when the tables are current, is all there is. Tables of version 1 get what
+// only changes the catalogue; the version stays 1 until step 3.
+SchemaOutcome prepareTables(QSqlDatabase &db, SchemaPlan &plan)
+{
     if (!db.transaction())
-        return fail(QStringLiteral("schema"), db.lastError().text());
+        return {db.lastError().text()};
     QSqlQuery query(db);
     // Nothing done here stays unless all of it is done: a table made by
     // someone else is never altered, a refused upgrade leaves version 1 whole,
     // and ours come back whole on the next attempt.
     const auto giveUp = [&](const QString &reason, bool lasting) {
-        db.rollback();
-        const QString text = reason + QStringLiteral(" (left unchanged)");
-        return lasting ? refuse(QStringLiteral("schema"), text)
-                       : fail(QStringLiteral("schema"), text);
+        rollBack(db);
+        return SchemaOutcome{reason + QStringLiteral(" (left unchanged)"), lasting};
     };
     const auto failed = [&](const QSqlQuery &q) {
         return giveUp(q.lastError().text(), isLastingRefusal(q.lastError()));
     };
-    if (!query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock)))
-        return failed(query);
-
-    // The version the tables are at: none kept means version 1 when any of
-    // our tables is there, and nothing to upgrade when none is.
-    if (!query.exec(QStringLiteral("SELECT to_regclass('zelmar_schema') IS NOT NULL")) ||
-        !query.next())
-        return failed(query);
-    const bool versionKept = query.value(0).toBool();
+    bool versionKept = false;
     int version = 1;
-    if (versionKept) {
-        if (!query.exec(QStringLiteral("SELECT max(version) FROM zelmar_schema")) || !query.next())
-            return failed(query);
-        version = query.value(0).toInt();
-        if (version > kServerSchemaVersion)
-            return giveUp(QStringLiteral("the historian's tables are of schema version %1, made "
-                                         "by a newer ZELMAR; this one knows version %2")
-                              .arg(version)
-                              .arg(kServerSchemaVersion),
-                          true);
-    }
+    if (!readVersion(query, versionKept, version))
+        return failed(query);
+    if (version > kServerSchemaVersion)
+        return giveUp(QStringLiteral("the historian's tables are of schema version %1, made by a "
+                                     "newer ZELMAR; this one knows version %2")
+                          .arg(version)
+                          .arg(kServerSchemaVersion),
+                      true);
 
     QStringList faults;
-    bool eventsLackState = false;
     QVector<const ServerTable *> toCreate;
-    QVector<const ServerTable *> toUpgrade;
     for (const ServerTable &table : serverTables()) {
         query.prepare(
             QStringLiteral("SELECT column_name, data_type FROM information_schema.columns "
@@ -380,7 +502,7 @@ bool HistorianServer::ensureSchema()
             continue;
         }
         if (qstrcmp(table.name, "events") == 0)
-            eventsLackState = !found.contains(QStringLiteral("state"));
+            plan.eventsLackState = !found.contains(QStringLiteral("state"));
         bool ok = true;
         const QStringList wrong = missingParts(query, table, found, version, ok);
         if (!ok)
@@ -389,7 +511,7 @@ bool HistorianServer::ensureSchema()
             faults << QStringLiteral("table %1 exists without %2")
                           .arg(QLatin1String(table.name), wrong.join(QStringLiteral(", ")));
         else if (version < kServerSchemaVersion)
-            toUpgrade.append(&table);
+            plan.toUpgrade.append(&table);
     }
     if (!faults.isEmpty())
         return giveUp(faults.join(QStringLiteral("; ")), true);
@@ -397,37 +519,136 @@ bool HistorianServer::ensureSchema()
     QStringList statements;
     for (const ServerTable *table : toCreate)
         statements += table->create;
-    for (const ServerTable *table : toUpgrade)
+    for (const ServerTable *table : plan.toUpgrade)
         statements += table->upgrade;
-    if (!versionKept)
-        statements
-            << QStringLiteral("CREATE TABLE zelmar_schema (version integer NOT NULL)")
-            << QStringLiteral("INSERT INTO zelmar_schema VALUES (%1)").arg(kServerSchemaVersion);
-    else if (version < kServerSchemaVersion)
-        statements
-            << QStringLiteral("UPDATE zelmar_schema SET version = %1").arg(kServerSchemaVersion);
+    if (plan.toUpgrade.isEmpty() && version < kServerSchemaVersion)
+        statements += versionStatements(versionKept);
     for (const QString &statement : statements) {
         if (!query.exec(statement)) {
             const QSqlError error = query.lastError();
-            const QString step = toUpgrade.isEmpty()
+            const QString step = plan.toUpgrade.isEmpty()
                                      ? QStringLiteral("cannot create the historian's tables: ")
-                                     : QStringLiteral("cannot upgrade the historian's tables "
-                                                      "to schema version %1: ")
-                                           .arg(kServerSchemaVersion);
-            return giveUp(
-                step + (error.databaseText().isEmpty() ? error.text() : error.databaseText()),
-                isLastingRefusal(error));
+                                     : upgradeStep();
+            return giveUp(step + statementError(error), isLastingRefusal(error));
         }
     }
     if (!db.commit())
-        return fail(QStringLiteral("schema"), db.lastError().text());
+        return {db.lastError().text()};
+    return {};
+}
+
+// Step 2, outside a transaction: the new keys' indexes, built without a
+// time-out while the table goes on taking rows. One left invalid by a build
+// that was cut off is built again; one another tool is building is its.
+SchemaOutcome buildIndexes(QSqlDatabase &db, const SchemaPlan &plan)
+{
+    QSqlQuery query(db);
+    for (const ServerTable *table : plan.toUpgrade) {
+        for (const ServerIndex &index : table->indexes) {
+            query.prepare(QStringLiteral(
+                "SELECT NOT i.indisvalid AND NOT EXISTS (SELECT 1 FROM "
+                "pg_stat_progress_create_index p WHERE p.index_relid = i.indexrelid) FROM "
+                "pg_index i WHERE i.indexrelid = to_regclass(?)"));
+            query.addBindValue(index.name);
+            if (!query.exec())
+                return {upgradeStep() + statementError(query.lastError())};
+            const bool leftInvalid = query.next() && query.value(0).toBool();
+            if ((leftInvalid &&
+                 !query.exec(
+                     QStringLiteral("DROP INDEX CONCURRENTLY IF EXISTS %1").arg(index.name))) ||
+                !query.exec(QStringLiteral("CREATE UNIQUE INDEX CONCURRENTLY IF NOT EXISTS %1 ON "
+                                           "%2 (%3)")
+                                .arg(index.name, QLatin1String(table->name), index.columns)))
+                return {upgradeStep() + statementError(query.lastError())};
+        }
+    }
+    return {};
+}
+
+// Step 3, in one short transaction: the new keys and the new version. Another
+// tool that finished the upgrade meanwhile leaves nothing to do.
+SchemaOutcome finishUpgrade(QSqlDatabase &db, const SchemaPlan &plan)
+{
+    if (!db.transaction())
+        return {db.lastError().text()};
+    QSqlQuery query(db);
+    bool versionKept = false;
+    int version = 1;
+    if (!readVersion(query, versionKept, version)) {
+        const QString reason = query.lastError().text();
+        rollBack(db);
+        return {reason};
+    }
+    if (version < kServerSchemaVersion) {
+        QStringList statements;
+        for (const ServerTable *table : plan.toUpgrade)
+            statements += table->finish;
+        statements += versionStatements(versionKept);
+        for (const QString &statement : statements) {
+            if (!query.exec(statement)) {
+                // The rights were there for step 1: whatever failed here (an
+                // index another tool is still building) is tried again.
+                const QString reason = upgradeStep() + statementError(query.lastError());
+                rollBack(db);
+                return {reason};
+            }
+        }
+    }
+    if (!db.commit())
+        return {db.lastError().text()};
+    return {};
+}
+
+} // namespace
+
+bool HistorianServer::ensureSchema(const std::function<void()> &upgrading)
+{
+    m_refused = false;
+    if (lost(QStringLiteral("schema")))
+        return false;
+    QSqlDatabase db = database();
+    SchemaPlan plan;
+    const auto failed = [this](const SchemaOutcome &outcome) {
+        return outcome.lasting ? refuse(QStringLiteral("schema"), outcome.reason)
+                               : fail(QStringLiteral("schema"), outcome.reason);
+    };
+    SchemaOutcome outcome = prepareTables(db, plan);
+    if (!outcome.reason.isEmpty())
+        return failed(outcome);
+    if (!plan.toUpgrade.isEmpty()) {
+        if (upgrading)
+            upgrading();
+        {
+            // As long as the table is large: the statement time-out and the
+            // cut-off wait; a stop still cuts it off, and the next start
+            // builds it again.
+            const StatementWatch::Unlimited unlimited(m_watch);
+            QSqlQuery timeout(db);
+            if (!timeout.exec(QStringLiteral("SET statement_timeout = 0")))
+                return fail(QStringLiteral("schema"), timeout.lastError().text());
+            outcome = buildIndexes(db, plan);
+            if (lost(QStringLiteral("schema")))
+                return false;
+            if (!timeout.exec(QStringLiteral("SET statement_timeout = %1")
+                                  .arg(qint64(m_statementTimeout.count()))) &&
+                outcome.reason.isEmpty())
+                outcome.reason = timeout.lastError().text();
+        }
+        if (outcome.reason.isEmpty())
+            outcome = finishUpgrade(db, plan);
+        if (!outcome.reason.isEmpty())
+            return failed(outcome);
+    }
     // A link event's state code (a reader never parses the words of a row that
     // has one) is a column the events table gains without a new schema
     // version: tools of the previous version sharing the server go on, naming
     // their columns and leaving it empty. A login that may not alter the
     // table forwards events without codes, as those tools do.
+    if (lost(QStringLiteral("schema")))
+        return false;
+    QSqlQuery query(db);
     m_eventStates =
-        !eventsLackState ||
+        !plan.eventsLackState ||
         query.exec(QStringLiteral("ALTER TABLE events ADD COLUMN IF NOT EXISTS state text"));
     return true;
 }
@@ -437,6 +658,8 @@ StationClaim HistorianServer::registerStation(const QString &station,
                                               const QString &settings)
 {
     m_refused = false;
+    if (lost(QStringLiteral("station")))
+        return StationClaim::Failed;
     QSqlQuery query(database());
     // A row of version 1 names no machine: the first tool to come takes it.
     query.prepare(QStringLiteral(
@@ -458,6 +681,8 @@ StationClaim HistorianServer::registerStation(const QString &station,
     }
     if (query.next())
         return StationClaim::Registered;
+    if (lost(QStringLiteral("station")))
+        return StationClaim::Failed;
     query.prepare(
         QStringLiteral("SELECT coalesce(host, machine), port, address FROM stations WHERE "
                        "station = ?"));
@@ -481,6 +706,8 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
 {
     if (samples.isEmpty())
         return 0;
+    if (lost(QStringLiteral("send")))
+        return std::nullopt;
     QSqlDatabase db = database();
     // The whole batch as one statement with one array per column: a round
     // trip per row would make catching up after an outage as slow as the
@@ -526,12 +753,12 @@ std::optional<int> HistorianServer::insertSamples(const QString &station, Sample
     if (!ok) {
         fail(QStringLiteral("send"),
              (insert.lastError().isValid() ? insert.lastError() : seen.lastError()).text());
-        db.rollback();
+        rollBack(db);
         return std::nullopt;
     }
     if (!db.commit()) {
         fail(QStringLiteral("commit"), db.lastError().text());
-        db.rollback();
+        rollBack(db);
         return std::nullopt;
     }
     return inserted;
@@ -547,6 +774,8 @@ std::optional<int> HistorianServer::insertEvents(const QString &station,
 {
     if (events.isEmpty())
         return 0;
+    if (lost(QStringLiteral("event")))
+        return std::nullopt;
     // One statement for the batch, as for the samples: a full events ring
     // after an outage is a hundred thousand rows.
     QStringList times, kinds, sources, details, ids, states;
@@ -578,36 +807,169 @@ std::optional<int> HistorianServer::insertEvents(const QString &station,
     return query.numRowsAffected();
 }
 
+namespace
+{
+
+// One line of COPY's text form into `field`: its tab-separated fields, "\N"
+// for NULL. False when the line has not `count` fields.
+bool splitCopyLine(const char *line, int length, std::string_view *field, int count)
+{
+    if (length > 0 && line[length - 1] == '\n')
+        --length;
+    int n = 0;
+    int begin = 0;
+    for (int i = 0; i <= length; ++i) {
+        if (i < length && line[i] != '\t')
+            continue;
+        if (n == count)
+            return false;
+        field[n++] = std::string_view(line + begin, std::size_t(i - begin));
+        begin = i + 1;
+    }
+    return n == count;
+}
+
+bool isCopyNull(std::string_view field)
+{
+    return field == "\\N";
+}
+
+// A number of COPY's text form; false when it is none (NULL included).
+template <typename T> bool copyNumber(std::string_view field, T &value)
+{
+    const char *end = field.data() + field.size();
+    const std::from_chars_result read = std::from_chars(field.data(), end, value);
+    return read.ec == std::errc() && read.ptr == end;
+}
+
+// A real of COPY's text form: PostgreSQL writes the shortest text that reads
+// back as the same float, and NaN, Infinity and -Infinity by name.
+bool copyReal(std::string_view field, float &value)
+{
+    if (field == "NaN") {
+        value = std::numeric_limits<float>::quiet_NaN();
+        return true;
+    }
+    if (field == "Infinity" || field == "-Infinity") {
+        value = field[0] == '-' ? -std::numeric_limits<float>::infinity()
+                                : std::numeric_limits<float>::infinity();
+        return true;
+    }
+    return copyNumber(field, value);
+}
+
+// The columns readSamples asks for, in COPY's order.
+constexpr int kSampleCopyColumns = 1 + kValueColumns + 3;
+
+// One row of readSamples' COPY; false when the line is not one.
+bool sampleFromCopyLine(const char *line, int length, ServerSample &sample)
+{
+    std::string_view field[kSampleCopyColumns];
+    if (!splitCopyLine(line, length, field, kSampleCopyColumns))
+        return false;
+    qint64 ms = 0;
+    if (!copyNumber(field[0], ms))
+        return false;
+    // In UTC: turned into local time once, by the reader that needs it.
+    sample.ts = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    for (int i = 0; i < kValueColumns; ++i) {
+        // A value of version 1 left empty reads as 0, as it always has.
+        sample.values[i] = 0;
+        if (!isCopyNull(field[1 + i]) && !copyReal(field[1 + i], sample.values[i]))
+            return false;
+    }
+    qint16 quality = 0;
+    qint32 offset = 0;
+    sample.quality = std::nullopt;
+    sample.utcOffset = std::nullopt;
+    if (!isCopyNull(field[1 + kValueColumns])) {
+        if (!copyNumber(field[1 + kValueColumns], quality))
+            return false;
+        sample.quality = quality;
+    }
+    if (!isCopyNull(field[2 + kValueColumns])) {
+        if (!copyNumber(field[2 + kValueColumns], offset))
+            return false;
+        sample.utcOffset = offset;
+    }
+    return copyNumber(field[3 + kValueColumns], sample.ringId);
+}
+
+// `text` as an SQL literal of `connection`'s encoding; empty when libpq cannot make one.
+QByteArray sqlLiteral(PGconn *connection, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    char *quoted = PQescapeLiteral(connection, utf8.constData(), std::size_t(utf8.size()));
+    if (!quoted)
+        return {};
+    const QByteArray literal(quoted);
+    PQfreemem(quoted);
+    return literal;
+}
+
+} // namespace
+
 std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString &station,
                                                                   SampleTable table,
                                                                   const QDateTime &from,
                                                                   const QDateTime &to) const
 {
-    QSqlQuery query(database());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT extract(epoch FROM ts)::float8, v1, v2, v3, v4, v5, v6, "
-                                 "v7, v8, quality, utc_offset, ring_id FROM %1 WHERE station = ? "
-                                 "AND ts BETWEEN ?::timestamptz AND ?::timestamptz ORDER BY seq")
-                      .arg(QLatin1String(sampleTableName(table))));
-    query.addBindValue(station);
-    query.addBindValue(timestampText(from));
-    query.addBindValue(timestampText(to));
-    if (!query.exec()) {
-        fail(QStringLiteral("read"), query.lastError().text());
+    // COPY … TO STDOUT straight from libpq: a reading of a day of seconds is
+    // tens of thousands of rows, and Qt's row-by-row values cost several
+    // times what the server takes to send them. COPY takes no parameters: the
+    // texts go in as literals quoted by libpq.
+    PGconn *connection = isOpen() ? libpqConnection(database()) : nullptr;
+    if (!connection) {
+        fail(QStringLiteral("read"), QStringLiteral("not connected"));
         return std::nullopt;
     }
+    const QByteArray stationLiteral = sqlLiteral(connection, station);
+    const QByteArray fromLiteral = sqlLiteral(connection, timestampText(from));
+    const QByteArray toLiteral = sqlLiteral(connection, timestampText(to));
+    if (stationLiteral.isEmpty() || fromLiteral.isEmpty() || toLiteral.isEmpty()) {
+        fail(QStringLiteral("read"), QString::fromUtf8(PQerrorMessage(connection)));
+        return std::nullopt;
+    }
+    const QByteArray sql =
+        QByteArrayLiteral("COPY (SELECT (extract(epoch FROM ts) * 1000)::bigint, v1, v2, v3, v4, "
+                          "v5, v6, v7, v8, quality, utc_offset, ring_id FROM ") +
+        sampleTableName(table) + QByteArrayLiteral(" WHERE station = ") + stationLiteral +
+        QByteArrayLiteral(" AND ts BETWEEN ") + fromLiteral +
+        QByteArrayLiteral("::timestamptz AND ") + toLiteral +
+        QByteArrayLiteral("::timestamptz ORDER BY seq, ts) TO STDOUT");
+    PGresult *started = PQexec(connection, sql.constData());
+    if (PQresultStatus(started) != PGRES_COPY_OUT) {
+        fail(QStringLiteral("read"), QString::fromUtf8(PQresultErrorMessage(started)));
+        PQclear(started);
+        return std::nullopt;
+    }
+    PQclear(started);
     QVector<ServerSample> samples;
-    while (query.next()) {
+    bool readable = true;
+    char *line = nullptr;
+    int length = 0;
+    // Every line is taken, also after one that cannot be read: the
+    // connection is left ready for the next exchange.
+    while ((length = PQgetCopyData(connection, &line, 0)) > 0) {
         ServerSample sample;
-        sample.ts = QDateTime::fromMSecsSinceEpoch(qRound64(query.value(0).toDouble() * 1000.0));
-        for (int i = 0; i < kValueColumns; ++i)
-            sample.values[i] = query.value(1 + i).toFloat();
-        if (!query.isNull(1 + kValueColumns))
-            sample.quality = qint16(query.value(1 + kValueColumns).toInt());
-        if (!query.isNull(2 + kValueColumns))
-            sample.utcOffset = query.value(2 + kValueColumns).toInt();
-        sample.ringId = query.value(3 + kValueColumns).toInt();
-        samples.append(sample);
+        if (readable && sampleFromCopyLine(line, length, sample))
+            samples.append(sample);
+        else
+            readable = false;
+        PQfreemem(line);
+    }
+    QString reason = length == -2 ? QString::fromUtf8(PQerrorMessage(connection)) : QString();
+    while (PGresult *result = PQgetResult(connection)) {
+        if (PQresultStatus(result) != PGRES_COMMAND_OK && reason.isEmpty())
+            reason = QString::fromUtf8(PQresultErrorMessage(result));
+        PQclear(result);
+    }
+    if (reason.isEmpty() && !readable)
+        reason = QStringLiteral("a row of %1 the reader does not understand")
+                     .arg(QLatin1String(sampleTableName(table)));
+    if (!reason.isEmpty()) {
+        fail(QStringLiteral("read"), reason);
+        return std::nullopt;
     }
     return samples;
 }
@@ -637,6 +999,8 @@ std::optional<QVector<ServerEvent>> HistorianServer::readEvents(const QString &s
                                                                 const QDateTime &from,
                                                                 const QDateTime &to) const
 {
+    if (lost(QStringLiteral("read events")))
+        return std::nullopt;
     QSqlQuery query(database());
     query.setForwardOnly(true);
     query.prepare(QLatin1String(kEventColumns) +
@@ -659,6 +1023,8 @@ std::optional<ServerEvent> HistorianServer::readLastEventBefore(const QString &s
                                                                 const QString &kind,
                                                                 const QDateTime &before) const
 {
+    if (lost(QStringLiteral("read events")))
+        return std::nullopt;
     QSqlQuery query(database());
     query.prepare(QLatin1String(kEventColumns) +
                   QStringLiteral("WHERE station = ? AND kind = ? AND ts < ?::timestamptz "

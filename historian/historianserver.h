@@ -11,6 +11,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // The two sample tables of the server, one per local ring.
@@ -66,6 +67,12 @@ Q_DECLARE_METATYPE(ServerEvent)
 // with its own offset when it carries one (Qt::OffsetFromUTC).
 QString timestampText(const QDateTime &time);
 
+// Where the server's notices go (a warning, one line each, "historian server:
+// WARNING: …"), from the thread of the connection that received it; none set:
+// they are left out. libpq's own printing to standard error is never used; the
+// server ending a session is the reason of the failure that follows instead.
+void setServerNoticeLog(void (*log)(const QString &line));
+
 // One PostgreSQL connection (Qt's QPSQL driver) to the historian, owned by the
 // thread that opened it. All SQL of the server lives here.
 class HistorianServer
@@ -99,14 +106,19 @@ public:
     void close();
     bool isOpen() const;
 
-    // Brings the server's tables to kServerSchemaVersion in one transaction:
-    // creates what is missing (zelmar_schema, stations, samples_1s,
-    // samples_10s, events) and upgrades tables of earlier versions in place,
-    // keeping every row. False, with everything as it was, when a table of one of
-    // these names is not ours (other columns or key), the tables are of a
-    // newer version, or the login lacks the rights to create or alter them;
-    // refused() then tells such a lasting refusal from a failed connection.
-    bool ensureSchema();
+    // Brings the server's tables to kServerSchemaVersion: creates what is
+    // missing (zelmar_schema, stations, samples_1s, samples_10s, events) in
+    // one transaction, and upgrades tables of earlier versions in place,
+    // keeping every row and rewriting none: new columns and a sequence for new
+    // rows, then the new keys' indexes built while the tables stay in use (no
+    // statement time-out: as long as the tables are large), then the keys and
+    // the version. `upgrading` is called before an upgrade begins. An upgrade
+    // cut off is taken up again by the next call. False, with everything as it
+    // was, when a table of one of these names is not ours (other columns or
+    // key), the tables are of a newer version, or the login lacks the rights
+    // to create or alter them; refused() then tells such a lasting refusal
+    // from a failed connection.
+    bool ensureSchema(const std::function<void()> &upgrading = {});
     // Whether the last ensureSchema() or registerStation() was refused by the
     // server's content or rights rather than failed on the way.
     bool refused() const { return m_refused; }
@@ -151,6 +163,11 @@ public:
 private:
     QSqlDatabase database() const;
     bool fail(const QString &what, const QString &reason) const;
+    // libpq's notice processor: the connection's notices and the errors it
+    // receives between exchanges (the server ending the session).
+    static void noticeReceived(void *server, const char *message);
+    // Whether the connection was lost (with the reason in lastError(), under `what`).
+    bool lost(const QString &what) const;
 
     bool refuse(const QString &what, const QString &reason);
 
@@ -160,4 +177,5 @@ private:
     StatementWatch m_watch;
     bool m_refused = false;
     bool m_eventStates = true; // the events table has the state column (ensureSchema)
+    QString m_sessionEnd;      // why the server ended the session, as it said; since open()
 };

@@ -8,10 +8,11 @@
 const HistorianStateWords &historianStateWords(HistorianStatus::State state)
 {
     using State = HistorianStatus::State;
-    static const std::array<HistorianStateWords, 7> table{{
+    static const std::array<HistorianStateWords, 8> table{{
         {State::Off, "off", "", ""},
         {State::Invalid, "invalid", "地址无效", "historian address invalid"},
         {State::Connecting, "connecting", "正在连接", "connecting"},
+        {State::Upgrading, "upgrading", "正在升级", "upgrading the server's tables"},
         {State::Forwarding, "forwarding", "转发中", "forwarding"},
         {State::Behind, "behind", "落后 %1 行", "behind by %1 rows"},
         {State::Unreachable, "unreachable", "服务器不可达", "server unreachable"},

@@ -15,6 +15,7 @@ struct HistorianStatus {
         Off,         // no historian configured
         Invalid,     // the configured address cannot be used; recording goes on locally
         Connecting,  // first attempt, or a retry after a wait
+        Upgrading,   // the server's tables are of an earlier version: being upgraded
         Forwarding,  // every recorded row is on the server
         Behind,      // connected, rowsBehind rows still to send
         Unreachable, // the last attempt failed; waiting to try again

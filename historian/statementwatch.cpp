@@ -43,6 +43,25 @@ void StatementWatch::disarm()
     m_deadline.reset();
 }
 
+bool StatementWatch::suspend()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool armed = m_deadline.has_value();
+    m_deadline.reset();
+    return armed;
+}
+
+void StatementWatch::resume(bool armed)
+{
+    std::chrono::milliseconds limit{0};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        limit = m_limit;
+    }
+    if (armed)
+        arm(limit);
+}
+
 void StatementWatch::abort()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

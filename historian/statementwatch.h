@@ -19,6 +19,8 @@
 // States and the function behind each transition:
 //   Idle    --arm(limit) [an exchange begins]--> Armed
 //   Armed   --disarm() [the exchange ended]--> Idle
+//   Armed   --Unlimited [a step without limit begins]--> Idle, and Armed
+//              again with the whole limit when it ends
 //   Armed   --the limit passed [watch thread]--> Expired (socket shut down)
 //   any     --abort() [any thread]--> Aborted (socket shut down, and every
 //                                     socket watched later at once)
@@ -58,7 +60,27 @@ public:
         StatementWatch &m_watch;
     };
 
+    // No limit for the guard's lifetime (a step that takes as long as a table
+    // is large, with the table open to others meanwhile); an exchange armed
+    // before gets its whole limit again after it. abort() cuts off as ever.
+    class Unlimited
+    {
+    public:
+        explicit Unlimited(StatementWatch &watch) : m_watch(watch), m_wasArmed(watch.suspend()) {}
+        ~Unlimited() { m_watch.resume(m_wasArmed); }
+        Unlimited(const Unlimited &) = delete;
+        Unlimited &operator=(const Unlimited &) = delete;
+
+    private:
+        StatementWatch &m_watch;
+        bool m_wasArmed;
+    };
+
 private:
+    // Disarms; whether it was armed.
+    bool suspend();
+    // Arms again with the last limit when `armed`.
+    void resume(bool armed);
     void run();
     void shutDownSocket();
 

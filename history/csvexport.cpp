@@ -19,6 +19,44 @@ namespace
 // Rows between two progress reports: often enough for a smooth bar, rarely
 // enough to cost nothing.
 constexpr int kProgressEvery = 2048;
+// Lines are handed to the file this many bytes at a time.
+constexpr qsizetype kWriteChunk = 64 * 1024;
+
+// `value`'s last `width` decimal digits at `out`, zeros in front; past them.
+char *digits(char *out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        out[i] = char('0' + value % 10);
+    return out + width;
+}
+
+// The row's local date and time as "yyyy-MM-ddTHH:mm:ss".
+QByteArray momentText(double date, double time)
+{
+    const QDate day = dateFromSerial(date);
+    const QTime at = timeFromFraction(time);
+    // Written digit by digit: Qt's formatting by pattern (and snprintf) cost
+    // more than the rest of a line. Years it would write otherwise (none, or
+    // beyond four digits) are left to it.
+    if (day.isValid() && at.isValid() && day.year() > 0 && day.year() <= 9999) {
+        char text[19];
+        char *out = digits(text, day.year(), 4);
+        *out++ = '-';
+        out = digits(out, day.month(), 2);
+        *out++ = '-';
+        out = digits(out, day.day(), 2);
+        *out++ = 'T';
+        out = digits(out, at.hour(), 2);
+        *out++ = ':';
+        out = digits(out, at.minute(), 2);
+        *out++ = ':';
+        digits(out, at.second(), 2);
+        return QByteArray(text, sizeof text);
+    }
+    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T' +
+           at.toString(QStringLiteral("HH:mm:ss")).toLatin1();
+}
+
 } // namespace
 
 QString csvHeader()
@@ -35,26 +73,39 @@ QByteArray csvFileHead()
 
 QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 {
-    QByteArray line = dateFromSerial(row.date).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
-    line += 'T';
-    line += timeFromFraction(row.time).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    QByteArray line;
+    appendCsvLine(line, row, utcOffset);
+    return line;
+}
+
+void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
+{
+    out += momentText(row.date, row.time);
     // "+hh:mm": the same shape for every offset, UTC's included.
     // Room for any offset a damaged row may hold, the most negative included.
     const long long minutes = std::llabs(static_cast<long long>(utcOffset)) / 60;
-    char offset[16];
-    std::snprintf(offset, sizeof offset, "%c%02lld:%02lld", utcOffset < 0 ? '-' : '+', minutes / 60,
-                  minutes % 60);
-    line += offset;
-    for (int k = 0; k < kRecordedValueCount; ++k) {
-        line += ',';
-        if (!(row.missing & (1u << k)))
-            line += singleText(row.values[k]).toLatin1();
+    if (minutes / 60 < 100) {
+        char offset[6] = {utcOffset < 0 ? '-' : '+'};
+        digits(offset + 1, int(minutes / 60), 2);
+        offset[3] = ':';
+        digits(offset + 4, int(minutes % 60), 2);
+        out.append(offset, sizeof offset);
+    } else {
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%c%02lld:%02lld", utcOffset < 0 ? '-' : '+',
+                      minutes / 60, minutes % 60);
+        out += offset;
     }
-    line += ',';
+    for (int k = 0; k < kRecordedValueCount; ++k) {
+        out += ',';
+        if (row.missing & (1u << k))
+            continue;
+        appendSingleText(out, row.values[k]);
+    }
+    out += ',';
     if (row.quality)
-        line += QByteArray::number(*row.quality);
-    line += kCsvLineEnd;
-    return line;
+        out += QByteArray::number(*row.quality);
+    out += kCsvLineEnd;
 }
 
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
@@ -69,6 +120,8 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
     const QByteArray head = csvFileHead();
     bool written = file.write(head) == head.size();
     InstantResolver instants;
+    QByteArray lines;
+    lines.reserve(kWriteChunk + 1024);
     for (int i = 0; i < rows.size() && written; ++i) {
         if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
             file.cancelWriting();
@@ -76,10 +129,14 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
             return result;
         }
         const RingRow &row = rows.at(i);
-        const QByteArray line =
-            csvLine(row, instants.nextOffset(row.date, row.time, row.utcOffset));
-        written = file.write(line) == line.size();
+        appendCsvLine(lines, row, instants.nextOffset(row.date, row.time, row.utcOffset));
+        if (lines.size() >= kWriteChunk) {
+            written = file.write(lines) == lines.size();
+            lines.clear();
+        }
     }
+    if (written && !lines.isEmpty())
+        written = file.write(lines) == lines.size();
     if (!written || !file.commit()) {
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         file.cancelWriting();

@@ -26,6 +26,8 @@ QByteArray csvFileHead();
 // (seconds east of UTC); a value column without a value, and the quality when
 // unknown, are empty fields.
 QByteArray csvLine(const RingRow &row, qint32 utcOffset);
+// csvLine() at the end of `out`.
+void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset);
 
 // Told the rows written so far and their total; returning false cancels the export.
 using ExportProgress = std::function<bool(qint64 done, qint64 total)>;

@@ -352,12 +352,12 @@ const char *ringTableName(RecordTable table)
 
 qint32 ringCounter(qint32 counter)
 {
-    return (counter >= kRecordRingIds || counter < 0) ? 0 : counter;
+    return (counter > kRecordRingIds || counter < 0) ? 0 : counter;
 }
 
 qint32 nextRingId(qint32 id)
 {
-    return ringCounter(id) + 1;
+    return ringCounter(id) % kRecordRingIds + 1;
 }
 
 QString databasePath()

@@ -55,8 +55,10 @@ struct RowToRecord {
     std::optional<qint32> utcOffset;
 };
 
-// A row counter read from sl_void as the ring uses it: 65500 or more (and,
-// as no id of the ring is negative, anything below 0) starts the ring again at 0.
+// A row counter read from sl_void as the ring uses it: the id of the newest
+// row, 65500 being the ring's last id (the next row goes to id 1); more than
+// 65500 (and, as no id of the ring is negative, anything below 0) is no id:
+// the ring starts again at 0.
 qint32 ringCounter(qint32 counter);
 // The id that follows `id` in a recording ring: 1 after the last id.
 qint32 nextRingId(qint32 id);

@@ -159,13 +159,21 @@ void TestCore::singleTextIsShortest_data()
     QTest::newRow("one millionth") << 1e-6f << "1E-06";
     QTest::newRow("small but plain") << 0.00001f << "0.00001";
     QTest::newRow("register value") << -32768.0f << "-32768";
+    QTest::newRow("largest whole number in plain digits") << 9999999.0f << "9999999";
+    QTest::newRow("smallest whole number in plain digits") << -9999999.0f << "-9999999";
+    QTest::newRow("ten million goes to exponent form") << 1e7f << "1E+07";
+    QTest::newRow("whole with trailing zeros") << 1200000.0f << "1200000";
     QTest::newRow("single 1/3") << 1.0f / 3.0f << "0.3333333";
 }
 
 void TestCore::singleTextIsShortest()
 {
     QFETCH(float, value);
-    QTEST(singleText(value), "expected");
+    QFETCH(QString, expected);
+    QCOMPARE(singleText(value), expected);
+    QByteArray line("x,");
+    appendSingleText(line, value);
+    QCOMPARE(line, "x," + expected.toLatin1());
 }
 
 void TestCore::doubleTextIsShortest_data()

@@ -1337,6 +1337,8 @@ void TestHistory::csvLineWritesEveryOffset_data()
     QTest::newRow("UTC") << 0 << QByteArray("+00:00");
     QTest::newRow("an hour east") << 3600 << QByteArray("+01:00");
     QTest::newRow("three and a half west") << -12600 << QByteArray("-03:30");
+    QTest::newRow("the widest in two-digit hours") << 359999 << QByteArray("+99:59");
+    QTest::newRow("three-digit hours") << -360000 << QByteArray("-100:00");
     QTest::newRow("the most negative")
         << std::numeric_limits<qint32>::min() << QByteArray("-596523:14");
     QTest::newRow("the largest") << std::numeric_limits<qint32>::max() << QByteArray("+596523:14");

@@ -424,8 +424,8 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             std::vector<Web::ListedInstrument> list;
             for (int address : m_settings.addresses) {
                 const auto snapshot = m_board->get(address);
-                list.push_back({address, snapshot ? snapshot->linkText : QStringLiteral("未知"),
-                                snapshot ? snapshot->linkColour : QStringLiteral("#969696")});
+                list.push_back({address, snapshot ? snapshot->linkState : QString(),
+                                snapshot ? snapshot->linkText : QStringLiteral("未知")});
             }
             return {200, "text/html; charset=utf-8", Web::indexPage(list), {}};
         }
@@ -448,8 +448,13 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                                    serialOf(range.to.toLocalTime()), History::RowOrder::Recording);
             if (!read.ok)
                 return refusal(503, read.error);
-            if (Web::wantsCsv(request.value("accept")))
-                return {200, "text/csv; charset=utf-8", Web::historyCsv(read.rows), {}};
+            if (Web::wantsCsv(range, request.value("accept")))
+                return {200,
+                        "text/csv; charset=utf-8",
+                        Web::historyCsv(read.rows),
+                        {{"Content-Disposition",
+                          "attachment; filename=\"" +
+                              Web::csvFileName(route.address, range).toUtf8() + '"'}}};
             return {200,
                     "application/json",
                     Web::historyJson(read.rows, range.ring, m_settings.look),

@@ -12,7 +12,6 @@
   const daCurve = 4; // DA, drawn on its own scale
   const tenMinutesMs = 600 * 1000;
   const gapMs = 5 * 60 * 1000; // rows further apart than this are a gap in the recording
-  const columnWords = ['时间', '类别', '对象', '内容'];
   let look = { curves: ['#ff0000', '#808000', '#004000', '#ff00ff', '#ff0000'],
                background: '#c0ffff', grid: '#ff80ff', band: 'rgba(128,128,128,0.24)' };
   let points = []; // {t: ms, v: [5 values or null], q: quality or null}, oldest first
@@ -201,7 +200,14 @@
     const daRange = rangeOf([daCurve]);
     const scales = [scaleOf(channelRange[0], channelRange[1], tickCount),
                     scaleOf(daRange[0], daRange[1], tickCount)];
-    const x = function (t) { return (t - start) / hourMs * w; };
+    // DA's labels, in its colour (the legend says "右轴"), have a margin of
+    // their own on the right, clear of the curves.
+    context.font = '12px sans-serif';
+    const daWidth = 8 + Math.max.apply(null, scales[1].ticks.map(function (t) {
+      return context.measureText(t.label).width;
+    }));
+    const plotW = Math.max(1, w - daWidth);
+    const x = function (t) { return (t - start) / hourMs * plotW; };
     const y = function (scale, v) { return h - (v - scale.low) / (scale.high - scale.low) * h; };
     // The not-live spans: rows that hold no reading, and gaps in the recording.
     context.fillStyle = look.band;
@@ -212,27 +218,30 @@
     }
     context.strokeStyle = look.grid;
     context.setLineDash([2, 4]);
-    context.font = '12px sans-serif';
     const clampY = function (gy) { return Math.max(12, Math.min(h - 4, gy + 4)); };
     context.fillStyle = '#000';
     context.textAlign = 'left';
     scales[0].ticks.forEach(function (tick) {
       const gy = y(scales[0], tick.value);
-      context.beginPath(); context.moveTo(0, gy); context.lineTo(w, gy); context.stroke();
+      context.beginPath(); context.moveTo(0, gy); context.lineTo(plotW, gy); context.stroke();
       context.fillText(tick.label, 4, clampY(gy));
     });
+    context.fillStyle = '#fff';
+    context.fillRect(plotW, 0, w - plotW, h);
     context.fillStyle = look.curves[daCurve];
     context.textAlign = 'right';
     scales[1].ticks.forEach(function (tick) {
       context.fillText(tick.label, w - 4, clampY(y(scales[1], tick.value)));
     });
-    context.fillText('DA', w - 4, 28);
     context.fillStyle = '#000';
     context.textAlign = 'left';
     const times = timeTicks(start, end);
     times.forEach(function (tick) {
       const gx = x(tick.t);
       context.beginPath(); context.moveTo(gx, 0); context.lineTo(gx, h); context.stroke();
+      // A label that would run into DA's margin is left to its line.
+      if (gx + 3 + context.measureText(tick.date || tick.label).width > plotW)
+        return;
       context.fillText(tick.label, gx + 3, h - 4);
       if (tick.date)
         context.fillText(tick.date, gx + 3, h - 18);
@@ -309,10 +318,8 @@
       const body = byId('events').tBodies[0];
       answer.events.forEach(function (e) {
         const row = body.insertRow(0);
-        [e.time.replace('T', ' '), e.kindText, e.source, e.detail].forEach(function (text, i) {
-          const cell = row.insertCell(-1);
-          cell.textContent = text;
-          cell.dataset.label = columnWords[i]; // its heading, shown where the rows are stacked
+        [e.time.replace('T', ' '), e.kindText, e.source, e.detail].forEach(function (text) {
+          row.insertCell(-1).textContent = text;
         });
       });
       while (body.rows.length > 50)

@@ -725,6 +725,9 @@ private slots:
                          QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--db"),
                          m_dir.filePath(QStringLiteral("two.db")), QStringLiteral("--web"),
                          QStringLiteral("127.0.0.1:%1").arg(port)});
+        // Stopped however the test ends.
+        const auto stop = [](QProcess *process) { stopTool(*process); };
+        const std::unique_ptr<QProcess, decltype(stop)> stopping(&tool, stop);
         const auto liveOf = [port](const QByteArray &address) {
             return jsonOf(httpRequest(port, "GET", "/a/" + address + "/api/live"));
         };
@@ -866,7 +869,6 @@ private slots:
         QVERIFY2(da.first() <= 50 && da.last() >= 50 &&
                      da.last() - da.first() < (channels.last() - channels.first()) / 10,
                  qPrintable(QString::number(da.first()) + ".." + QString::number(da.last())));
-        stopTool(tool);
     }
 
     // The trend's time axis carries the date where its range crosses midnight,

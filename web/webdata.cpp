@@ -93,8 +93,8 @@ QByteArray indexPage(const std::vector<ListedInstrument> &instruments)
                           "<meta name=\"viewport\" content=\"width=device-width, "
                           "initial-scale=1\"><title>ZELMAR 仪表</title>"
                           "<link rel=\"stylesheet\" href=\"/page.css\"></head>"
-                          "<body><h1>ZELMAR 仪表</h1><ul id=\"instruments\">\n%1</ul>"
-                          "</body></html>\n")
+                          "<body><header><h1>ZELMAR 仪表</h1></header>"
+                          "<main><ul id=\"instruments\">\n%1</ul></main></body></html>\n")
         .arg(items)
         .toUtf8();
 }

@@ -45,7 +45,8 @@ struct ListedInstrument {
     QString linkText;
 };
 // The class of the page's style sheet that colours a link state: "state-live",
-// "state-no-answer", ...; "state-unknown" for an empty or unknown code.
+// "state-no-answer", ...; "state-unknown" for an empty code or one that is no
+// word of lower-case letters and hyphens.
 QString linkStateClass(const QString &linkState);
 // The list page when several instruments are on the line. Colours by class only:
 // the page's Content-Security-Policy blocks inline style attributes.

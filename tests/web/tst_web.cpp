@@ -1,4 +1,5 @@
 #include "csvexport.h"
+#include "healthtexts.h"
 #include "livesnapshot.h"
 #include "programrun.h"
 #include "simulator.h"
@@ -18,8 +19,11 @@
 #include <QTimeZone>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+
+Q_DECLARE_METATYPE(LinkState)
 
 namespace
 {
@@ -706,6 +710,44 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             live()[QStringLiteral("link")].toObject()[QStringLiteral("state")].toString(),
             QStringLiteral("live"), kWaitMs);
+    }
+
+    // The style sheet colours each link state as the status strip does: the
+    // colour is the strip's, the class the one the list and the page give the state.
+    void stateColours_data()
+    {
+        QTest::addColumn<LinkState>("state");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("live") << LinkState::Live << "live";
+        QTest::newRow("no answer") << LinkState::NoAnswer << "no-answer";
+        QTest::newRow("port lost") << LinkState::PortLost << "port-lost";
+        QTest::newRow("open failed") << LinkState::OpenFailed << "open-failed";
+        QTest::newRow("opening") << LinkState::Opening << "opening";
+        QTest::newRow("not opened") << LinkState::NotOpened << "not-opened";
+    }
+    void stateColours()
+    {
+        QFETCH(LinkState, state);
+        QFETCH(QString, code);
+        static const QRegularExpression comment(QStringLiteral("/\\*.*?\\*/"),
+                                                QRegularExpression::DotMatchesEverythingOption);
+        const QString css =
+            QString::fromUtf8(httpRequest(m_port, "GET", "/page.css", {kBearer}).body)
+                .remove(comment);
+        static const QRegularExpression rule(QStringLiteral("([^{}]*)\\{([^}]*)\\}"));
+        static const QRegularExpression background(
+            QStringLiteral("background(?:-color)?:\\s*(#[0-9a-fA-F]{6})"));
+        QString colour;
+        for (const QRegularExpressionMatch &match : rule.globalMatch(css)) {
+            const QStringList selectors = match.captured(1).split(u',');
+            const bool names =
+                std::any_of(selectors.begin(), selectors.end(), [&](const QString &s) {
+                    return s.trimmed() == QStringLiteral(".") + Web::linkStateClass(code);
+                });
+            if (names)
+                colour = background.match(match.captured(2)).captured(1);
+        }
+        QCOMPARE(colour.toLower(), HealthTexts::linkStateColour(state).name());
     }
 
     // Two addresses on one line, the simulator answering at the first only: each

@@ -200,14 +200,17 @@
     const daRange = rangeOf([daCurve]);
     const scales = [scaleOf(channelRange[0], channelRange[1], tickCount),
                     scaleOf(daRange[0], daRange[1], tickCount)];
-    // DA's labels, in its colour (the legend says "右轴"), have a margin of
-    // their own on the right, clear of the curves.
+    // The channels' labels have a margin on the left, DA's (in its colour: the
+    // legend says "右轴") one on the right, both clear of the curves.
     context.font = '12px sans-serif';
-    const daWidth = 8 + Math.max.apply(null, scales[1].ticks.map(function (t) {
-      return context.measureText(t.label).width;
-    }));
-    const plotW = Math.max(1, w - daWidth);
-    const x = function (t) { return (t - start) / hourMs * plotW; };
+    const labelWidth = function (scale) {
+      return 8 + Math.max.apply(null, scale.ticks.map(function (t) {
+        return context.measureText(t.label).width;
+      }));
+    };
+    const plotL = Math.min(w / 2, labelWidth(scales[0]));
+    const plotW = Math.max(plotL + 1, w - labelWidth(scales[1]));
+    const x = function (t) { return plotL + (t - start) / hourMs * (plotW - plotL); };
     const y = function (scale, v) { return h - (v - scale.low) / (scale.high - scale.low) * h; };
     // The not-live spans: rows that hold no reading, and gaps in the recording.
     context.fillStyle = look.band;
@@ -219,17 +222,19 @@
     context.strokeStyle = look.grid;
     context.setLineDash([2, 4]);
     const clampY = function (gy) { return Math.max(12, Math.min(h - 4, gy + 4)); };
-    context.fillStyle = '#000';
-    context.textAlign = 'left';
     scales[0].ticks.forEach(function (tick) {
       const gy = y(scales[0], tick.value);
-      context.beginPath(); context.moveTo(0, gy); context.lineTo(plotW, gy); context.stroke();
-      context.fillText(tick.label, 4, clampY(gy));
+      context.beginPath(); context.moveTo(plotL, gy); context.lineTo(plotW, gy); context.stroke();
     });
     context.fillStyle = '#fff';
+    context.fillRect(0, 0, plotL, h);
     context.fillRect(plotW, 0, w - plotW, h);
-    context.fillStyle = look.curves[daCurve];
+    context.fillStyle = '#000';
     context.textAlign = 'right';
+    scales[0].ticks.forEach(function (tick) {
+      context.fillText(tick.label, plotL - 4, clampY(y(scales[0], tick.value)));
+    });
+    context.fillStyle = look.curves[daCurve];
     scales[1].ticks.forEach(function (tick) {
       context.fillText(tick.label, w - 4, clampY(y(scales[1], tick.value)));
     });

@@ -35,6 +35,12 @@ constexpr int kPolledCoils = 8;
 const char *const kBaudTexts[] = {"4800", "9600", "19200"};
 const char *const kParityTexts[] = {"none", "odd", "even"};
 
+// Exchanges an instrument answered: with the data asked for, or with an exception.
+qint64 answeredExchanges(const LinkCounters &counters)
+{
+    return counters.goodReplies + counters.exceptions;
+}
+
 // SIGTERM and SIGINT reach the event loop through a socket pair: a signal
 // handler may only write a byte.
 int g_signalPipe[2] = {-1, -1};
@@ -67,8 +73,13 @@ struct RecordSession::Instrument {
     // Its alarm, relay and input changes, the opening, the tool's start and end.
     std::unique_ptr<EventJournal> journal;
     std::unique_ptr<Historian> historian;
-    // Whether the values it records were read (an exception reply reads none).
-    TableFreshness valuesRead;
+    // Whether the values it records were read (an exception reply reads none),
+    // and its other tables.
+    PolledTables tables;
+    // Its own last reply and failure: the port's are those of whichever
+    // instrument was polled last.
+    std::optional<QDateTime> lastReply;
+    QString reason;
     // Its state on the link and the one before, for its rows' quality.
     LinkState state = LinkState::NotOpened;
     LinkState cameFrom = LinkState::NotOpened;
@@ -164,12 +175,11 @@ void RecordSession::start()
         in.journal->toolStarted();
         // The poller reports with this instrument's tables in place (swapIn).
         connect(in.poller.get(), &Poller::polled, in.journal.get(), &EventJournal::pollDelivered);
-        connect(in.poller.get(), &Poller::polled, this, [target](const PollDelivery &delivery) {
-            target->valuesRead.read(delivery.registers);
-        });
+        connect(in.poller.get(), &Poller::polled, this,
+                [target](const PollDelivery &delivery) { target->tables.read(delivery); });
         in.recorder->setQualitySource([target] {
             return instrumentRowQuality(target->state, target->cameFrom,
-                                        target->valuesRead.fresh());
+                                        target->tables.values.fresh());
         });
         in.recorder->load(in.databasePath);
         // This session drives every recorder's tick itself, with that
@@ -223,7 +233,7 @@ void RecordSession::noteLink(LinkState, LinkState to, const QString &reason)
     // Values read before the port went away are no reading of the port opened anew.
     if (to == LinkState::Opening)
         for (auto &instrument : m_instruments)
-            instrument->valuesRead.reset();
+            instrument->tables.reset();
     logLine(QStringLiteral("port %1: ").arg(m_options.port) + linkStateLine(to, reason));
 }
 
@@ -286,10 +296,14 @@ void RecordSession::poll()
         if (m_shutDown)
             break;
         swapIn(*instrument);
+        const LinkCounters before = linkHealth()->counters();
         instrument->poller->tick();
+        noteExchanges(*instrument, before);
         if (m_pollListener)
             m_pollListener({instrument->address, instrument->state, instrument->cameFrom,
-                            instrument->valuesRead.fresh(), instrument->monitor->recording()});
+                            instrument->tables.values.fresh(), instrument->tables,
+                            instrument->lastReply, instrument->reason,
+                            instrument->monitor->recording()});
         swapOut(*instrument);
         // A recording tick that fell into this poll's yields runs now, with
         // every instrument's own tables in place.
@@ -301,6 +315,20 @@ void RecordSession::poll()
         }
     }
     m_polling = false;
+}
+
+void RecordSession::noteExchanges(Instrument &in, const LinkCounters &before)
+{
+    // The exchanges of one poll are all this instrument's: a reply among them
+    // is its reply, the link's last failure after a failed one is its failure.
+    const LinkHealth *link = linkHealth();
+    const LinkCounters &after = link->counters();
+    if (answeredExchanges(after) != answeredExchanges(before)) {
+        in.lastReply = QDateTime::currentDateTime();
+        in.reason.clear();
+    } else if (after.requests != before.requests) {
+        in.reason = link->lastFailureChinese();
+    }
 }
 
 void RecordSession::record()

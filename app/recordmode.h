@@ -4,6 +4,7 @@
 #include "recordingstate.h"
 #include "recordoptions.h"
 #include "rowquality.h"
+#include "tablefreshness.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Historian;
@@ -26,6 +28,11 @@ struct PolledInstrument {
     LinkState state = LinkState::NotOpened;
     LinkState cameFrom = LinkState::NotOpened;
     bool valuesRead = false;
+    PolledTables tables;
+    // When this instrument last replied (the port's other instruments aside);
+    // nullopt when it never did since the recorder started.
+    std::optional<QDateTime> lastReply;
+    QString reason; // why its last exchange failed, in Chinese; empty while it answers
     const RecordingWatch *recording = nullptr;
 };
 
@@ -75,6 +82,8 @@ private:
     void openPort();
     void poll();
     void record();
+    // Notes `in`'s own last reply and failure from the link's counts before its poll.
+    void noteExchanges(Instrument &in, const LinkCounters &before);
     void swapIn(Instrument &instrument);
     void swapOut(Instrument &instrument);
     void noteRecording(Instrument &instrument, const RecordingStatus &status);

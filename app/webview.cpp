@@ -131,18 +131,23 @@ LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const
         s.extras[i] = ProcessValues[kFirstExtraRegister + i];
     const RowQuality quality =
         instrumentRowQuality(polled.state, polled.cameFrom, polled.valuesRead);
+    s.valuesStale = staleReading(polled.state, polled.tables.values);
     s.quality = int(quality);
     s.qualityText = rowQualityWord(quality);
     for (int i = 0; i < LiveSnapshot::kInputs; ++i) {
         s.inputs[i] = InputStates[i] != 0;
         const LiveDisplay::BoxLook look = LiveDisplay::statusLook(i, InputStates[i]);
-        s.inputBoxes[i] = {Journal::stateName(i), look.text, look.background.name()};
+        const TableFreshness &half =
+            i < LiveSnapshot::kInputs / 2 ? polled.tables.inputsLow : polled.tables.inputsHigh;
+        s.inputBoxes[i] = {Journal::stateName(i), look.text, look.background.name(),
+                           staleReading(polled.state, half)};
     }
     for (int i = 0; i < LiveSnapshot::kRelays; ++i) {
         s.relays[i] = CoilStates[i] != 0;
         const LiveDisplay::BoxLook look = LiveDisplay::relayLook(i, CoilStates[i]);
         s.relayBoxes[i] = {Journal::stateName(Journal::kDiscreteInputs + i), look.text,
-                           look.background.name()};
+                           look.background.name(),
+                           staleReading(polled.state, polled.tables.relays)};
     }
     s.linkState = linkStateName(polled.state);
     s.linkText = HealthTexts::linkStateText(polled.state);
@@ -172,6 +177,7 @@ void startWindowedWebView(const QString &value)
         error = view->start();
     auto *field = new QLabel;
     field->setObjectName(QStringLiteral("WebViewField"));
+    field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     if (!error.isEmpty()) {
         delete view;
         sayOnce(error);
@@ -182,7 +188,7 @@ void startWindowedWebView(const QString &value)
         field->setText(QStringLiteral("网页视图 ") + view->url());
     }
     if (auto *strip = ssqx()->findChild<StatusStrip *>(QStringLiteral("StatusStrip")))
-        strip->addAlarmField(field);
+        strip->addWebField(field);
     else
         delete field;
     if (!error.isEmpty())
@@ -191,6 +197,7 @@ void startWindowedWebView(const QString &value)
     struct Follow {
         LinkState state = LinkState::NotOpened;
         LinkState cameFrom = LinkState::NotOpened;
+        PolledTables tables;
         quint64 sequence = 0;
     };
     auto follow = std::make_shared<Follow>();
@@ -198,8 +205,12 @@ void startWindowedWebView(const QString &value)
                      [follow](LinkState from, LinkState to) {
                          follow->cameFrom = from;
                          follow->state = to;
+                         // A port opened anew shows what it has read since.
+                         if (to == LinkState::Opening)
+                             follow->tables.reset();
                      });
     QObject::connect(Met1(), &Poller::polled, view, [view, follow](const PollDelivery &delivery) {
+        follow->tables.read(delivery);
         PolledState polled;
         // One instrument in the view: the one the overview's last "打开" chose.
         polled.address = 1;
@@ -207,6 +218,7 @@ void startWindowedWebView(const QString &value)
         polled.state = linkHealth()->state();
         polled.cameFrom = follow->cameFrom;
         polled.valuesRead = delivery.registers;
+        polled.tables = follow->tables;
         polled.reason = linkHealth()->lastFailureChinese();
         polled.lastReply = linkHealth()->lastGoodExchange();
         polled.recording = toolHealthMonitor(linkHealth())->recording();
@@ -242,8 +254,9 @@ void followPolls(RecordSession &session, WebView &view)
         polled.state = instrument.state;
         polled.cameFrom = instrument.cameFrom;
         polled.valuesRead = instrument.valuesRead;
-        polled.reason = linkHealth()->lastFailureChinese();
-        polled.lastReply = linkHealth()->lastGoodExchange();
+        polled.tables = instrument.tables;
+        polled.reason = instrument.reason;
+        polled.lastReply = instrument.lastReply;
         polled.recording = instrument.recording;
         view.publish(snapshotOfTables(polled, ++(*sequences)[instrument.address],
                                       QDateTime::currentDateTime()));

@@ -2,6 +2,7 @@
 
 #include "linkhealth.h"
 #include "livesnapshot.h"
+#include "tablefreshness.h"
 #include "webserver.h"
 
 #include <QCommandLineOption>
@@ -40,9 +41,10 @@ struct PolledState {
     int moduleAddress = 1; // its Modbus address
     LinkState state = LinkState::NotOpened;
     LinkState cameFrom = LinkState::NotOpened;
-    bool valuesRead = false; // this poll read the values (no exception reply)
-    QString reason;          // the failure behind a state that is not live
-    std::optional<QDateTime> lastReply;
+    bool valuesRead = false;            // this poll read the values (no exception reply)
+    PolledTables tables;                // which of its tables hold what it said
+    QString reason;                     // the failure behind a state that is not live, its own
+    std::optional<QDateTime> lastReply; // its own last reply; nullopt when it never answered
     const RecordingWatch *recording = nullptr;
     std::optional<int> unacknowledged;
 };

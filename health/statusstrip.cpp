@@ -39,6 +39,10 @@ constexpr Field kAlarmField{"StripAlarm", 12525, 1500};
 constexpr Field kNewestField{"StripNewest", 14085, 2790};
 constexpr int kFieldTop = 30;
 constexpr int kFieldHeight = 315;
+// The web view's field: the strip's second row, as wide as the first.
+constexpr Field kWebField{"StripWeb", kStateField.left,
+                          kNewestField.left + kNewestField.width - kStateField.left};
+constexpr int kWebRowTop = kFieldTop + kFieldHeight + kFieldTop;
 
 QLabel *addField(QWidget *strip, const Field &field)
 {
@@ -176,6 +180,20 @@ void StatusStrip::addAlarmField(QWidget *field)
     field->setParent(this);
     field->setGeometry(twipsRect(kAlarmField.left, kFieldTop, kAlarmField.width, kFieldHeight));
     field->show();
+}
+
+void StatusStrip::addWebField(QWidget *field)
+{
+    const int grown = twipsToPixels(kWebRowTop + kFieldHeight + kFieldTop) - height();
+    field->setParent(this);
+    field->setGeometry(twipsRect(kWebField.left, kWebRowTop, kWebField.width, kFieldHeight));
+    field->show();
+    if (grown <= 0)
+        return;
+    resize(width(), height() + grown);
+    // The overview keeps a fixed size: it grows by the row, as it grew by the strip.
+    if (QWidget *overview = parentWidget())
+        overview->setFixedSize(overview->width(), overview->height() + grown);
 }
 
 void StatusStrip::showDetails()

@@ -47,6 +47,10 @@ public:
     // Puts `field` (the alarms' count and the bell's toggle) at its place in
     // the strip; clicks on it are its own.
     void addAlarmField(QWidget *field);
+    // Puts `field` (the web view's address, or why it did not start) on a row
+    // of its own below the others, the strip and its window growing by that
+    // row: the first row has no room left beside the alarms' field.
+    void addWebField(QWidget *field);
     // Puts the current health on screen.
     void refresh();
     // Shows the details view (created on first use) and brings it to the front.

@@ -1,5 +1,7 @@
 #include "tablefreshness.h"
 
+#include "poller.h"
+
 void TableFreshness::reset()
 {
     *this = TableFreshness{};
@@ -18,4 +20,17 @@ void TableFreshness::read(bool ok)
 bool staleReading(LinkState state, const TableFreshness &table)
 {
     return !linkLive(state) || !table.fresh();
+}
+
+void PolledTables::read(const PollDelivery &delivery)
+{
+    values.read(delivery.registers);
+    inputsLow.read(delivery.inputsLow);
+    inputsHigh.read(delivery.inputsHigh);
+    relays.read(delivery.coils);
+}
+
+void PolledTables::reset()
+{
+    *this = PolledTables{};
 }

@@ -3,6 +3,8 @@
 #include "answerrule.h"
 #include "linkhealth.h"
 
+struct PollDelivery;
+
 // Whether the values a table shows were read from the instrument. A table is
 // fresh from its first successful read until its reads failed in two polls in
 // a row, by the rule that tells an imperfect line from a silent instrument:
@@ -29,3 +31,17 @@ private:
 // Whether the values of `table` are marked stale with the link in `state`:
 // while the link is not live, or the table not fresh.
 bool staleReading(LinkState state, const TableFreshness &table);
+
+// The freshness of each table one instrument's polls read: its values (input
+// registers), the two halves of its discrete inputs (each read apart) and its relays.
+struct PolledTables {
+    TableFreshness values;
+    TableFreshness inputsLow;  // discrete inputs 1..8
+    TableFreshness inputsHigh; // discrete inputs 9..16
+    TableFreshness relays;
+
+    // The poller's report of one poll.
+    void read(const PollDelivery &delivery);
+    // The port was opened anew: nothing has been read yet.
+    void reset();
+};

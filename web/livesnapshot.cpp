@@ -23,7 +23,8 @@ QJsonArray boxes(const LiveSnapshot::Box *first, int count)
     for (int i = 0; i < count; ++i)
         list.append(QJsonObject{{QStringLiteral("name"), first[i].name},
                                 {QStringLiteral("text"), first[i].text},
-                                {QStringLiteral("colour"), first[i].colour}});
+                                {QStringLiteral("colour"), first[i].colour},
+                                {QStringLiteral("stale"), first[i].stale}});
     return list;
 }
 
@@ -62,6 +63,7 @@ QByteArray liveJson(const LiveSnapshot &s)
         object.insert(QLatin1String(kValueNames[i]), number(s.values[i]));
     for (int i = 0; i < LiveSnapshot::kExtras; ++i)
         object.insert(QLatin1String(kExtraNames[i]), number(s.extras[i]));
+    object.insert(QStringLiteral("valuesStale"), s.valuesStale);
     object.insert(QStringLiteral("quality"), s.quality ? QJsonValue(*s.quality) : QJsonValue());
     object.insert(QStringLiteral("qualityText"), s.qualityText);
     QJsonArray inputs, relays;

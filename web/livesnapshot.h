@@ -23,6 +23,7 @@ struct LiveSnapshot {
         QString name; // what it stands for: "通道一报警", "继电器1"
         QString text;
         QString colour;
+        bool stale = false; // not what the instrument says now: greyed as the overview greys it
     };
 
     int address = 1;       // the instrument's place in the view (/a/<address>/)
@@ -31,6 +32,9 @@ struct LiveSnapshot {
     QDateTime time;        // when the poll landed, local with its offset
     std::array<float, kValues> values{};
     std::array<float, kExtras> extras{};
+    // The values are not current (the link not live, or their reads failed): greyed on
+    // the page by the overview's rule for its value boxes.
+    bool valuesStale = false;
     std::optional<int> quality; // the quality code of a row recorded now
     QString qualityText;
     std::array<bool, kInputs> inputs{};
@@ -42,7 +46,7 @@ struct LiveSnapshot {
     QString linkColour; // the strip's colour of that state
     QString linkReason; // the failure behind a state that is not live
     QString linkDetail; // the strip's text beside the state (age of the last reply, reason)
-    std::optional<QDateTime> lastReply;
+    std::optional<QDateTime> lastReply; // this instrument's last reply, not the port's
     bool recording = false;
     QString recordingText;
     QString recordingColour;

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace Web
 {
@@ -71,20 +72,29 @@ QByteArray errorJson(const QString &reason)
         .toJson(QJsonDocument::Compact);
 }
 
+QString linkStateClass(const QString &linkState)
+{
+    // The snapshot's codes are lower-case words joined by hyphens; anything
+    // else is no state the style sheet colours, and never reaches the markup.
+    static const QRegularExpression kCode(QStringLiteral("^[a-z]+(-[a-z]+)*$"));
+    return QStringLiteral("state-") +
+           (kCode.match(linkState).hasMatch() ? linkState : QStringLiteral("unknown"));
+}
+
 QByteArray indexPage(const std::vector<ListedInstrument> &instruments)
 {
     QString items;
     for (const ListedInstrument &in : instruments)
-        items += QStringLiteral("<li><a href=\"/a/%1/\">地址 %1</a> <span class=\"state\" "
-                                "style=\"background:%2\">%3</span></li>\n")
+        items += QStringLiteral("<li><a href=\"/a/%1/\">地址 %1</a> <span class=\"state %2\" "
+                                "id=\"state-%1\">%3</span></li>\n")
                      .arg(in.address)
-                     .arg(in.linkColour.toHtmlEscaped(), in.linkText.toHtmlEscaped());
+                     .arg(linkStateClass(in.linkState), in.linkText.toHtmlEscaped());
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                           "<meta name=\"viewport\" content=\"width=device-width, "
                           "initial-scale=1\"><title>ZELMAR 仪表</title>"
                           "<link rel=\"stylesheet\" href=\"/page.css\"></head>"
-                          "<body><h1>ZELMAR 仪表</h1><ul id=\"instruments\">\n%1</ul>"
-                          "</body></html>\n")
+                          "<body><header><h1>ZELMAR 仪表</h1></header>"
+                          "<main><ul id=\"instruments\">\n%1</ul></main></body></html>\n")
         .arg(items)
         .toUtf8();
 }

@@ -37,13 +37,19 @@ QByteArray eventsJson(const std::vector<NumberedEvent> &events, qint32 newest);
 // The body of a refusal: {"error": reason}.
 QByteArray errorJson(const QString &reason);
 
-// One instrument on the list of /: its address, link state in words and colour.
+// One instrument on the list of /: its address, its link state's code ("live",
+// "no-answer", ...; empty before its first poll) and its words.
 struct ListedInstrument {
     int address = 0;
+    QString linkState;
     QString linkText;
-    QString linkColour;
 };
-// The list page when several instruments are on the line.
+// The class of the page's style sheet that colours a link state: "state-live",
+// "state-no-answer", ...; "state-unknown" for an empty code or one that is no
+// word of lower-case letters and hyphens.
+QString linkStateClass(const QString &linkState);
+// The list page when several instruments are on the line. Colours by class only:
+// the page's Content-Security-Policy blocks inline style attributes.
 QByteArray indexPage(const std::vector<ListedInstrument> &instruments);
 
 } // namespace Web

@@ -37,7 +37,7 @@ constexpr int kStepsBetweenStopChecks = 1000;
 
 ReadAnswer refusal(int status, const QString &reason)
 {
-    return {status, "application/json", errorJson(reason)};
+    return {status, "application/json", errorJson(reason), {}};
 }
 
 int stopRequested(void *flag)
@@ -97,8 +97,13 @@ ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &l
         if (stop)
             return refusal(503, QStringLiteral("the web view is stopping"));
         if (job.csv)
-            return {200, "text/csv; charset=utf-8", historyCsv(read.rows)};
-        return {200, "application/json", historyJson(read.rows, job.range.ring, look)};
+            return {
+                200,
+                "text/csv; charset=utf-8",
+                historyCsv(read.rows),
+                {{"Content-Disposition",
+                  "attachment; filename=\"" + csvFileName(job.address, job.range).toUtf8() + '"'}}};
+        return {200, "application/json", historyJson(read.rows, job.range.ring, look), {}};
     }
     QString error;
     qint32 newest = 0;
@@ -107,7 +112,7 @@ ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &l
                         job.events.since ? kMostEventsPerAnswer : kPageEvents, newest, &error);
     if (!error.isEmpty())
         return refusal(503, error);
-    return {200, "application/json", eventsJson(rows, newest)};
+    return {200, "application/json", eventsJson(rows, newest), {}};
 }
 
 struct ReaderPool::Shared {

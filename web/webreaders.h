@@ -41,11 +41,12 @@ struct ReadJob {
     EventsQuery events; // Events
 };
 
-// Its answer: a status and a body, as the server sends it.
+// Its answer: a status, a body and its own headers, as the server sends it.
 struct ReadAnswer {
     int status = 200;
     QByteArray type = "application/json";
     QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
 // The reading itself, on whatever thread calls it, with `reader` opened on

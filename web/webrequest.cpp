@@ -186,6 +186,17 @@ HistoryQuery parseHistoryQuery(const QUrlQuery &query)
             return result;
         }
     }
+    if (query.hasQueryItem(QStringLiteral("format"))) {
+        const QString format = query.queryItemValue(QStringLiteral("format"));
+        if (format == QLatin1String("csv"))
+            result.format = HistoryFormat::Csv;
+        else if (format == QLatin1String("json"))
+            result.format = HistoryFormat::Json;
+        else {
+            result.error = QStringLiteral("format is csv or json, not ") + format;
+            return result;
+        }
+    }
     if (*first > *last) {
         result.error = QStringLiteral("from after to");
         return result;
@@ -226,6 +237,23 @@ bool wantsCsv(const QByteArray &accept)
             return true;
     }
     return false;
+}
+
+bool wantsCsv(const HistoryQuery &query, const QByteArray &accept)
+{
+    if (query.format == HistoryFormat::ByAccept)
+        return wantsCsv(accept);
+    return query.format == HistoryFormat::Csv;
+}
+
+QString csvFileName(int address, const HistoryQuery &query)
+{
+    // Local times, as the rows inside are written: the name says the range the
+    // operator chose; digits and hyphens only, so it needs no quoting.
+    const QString format = QStringLiteral("yyyyMMdd-HHmmss");
+    return QStringLiteral("zelmar-a%1-%2-%3.csv")
+        .arg(address)
+        .arg(query.from.toLocalTime().toString(format), query.to.toLocalTime().toString(format));
 }
 
 Access checkAccess(const QString &token, const QByteArray &authorization, const QByteArray &cookies,

@@ -74,11 +74,14 @@ Route routeOf(const QString &path, const QList<int> &addresses);
 // ("2026-12-07T08:00:05", "2026-12-07 08:00"); nullopt when unreadable.
 std::optional<QDateTime> parseInstant(const QString &text);
 
-// /api/history?from=…&to=…&ring=1s|10s (the 1-second ring unless named).
+// /api/history?from=…&to=…&ring=1s|10s&format=csv|json (the 1-second ring
+// unless named; without a format, the Accept header chooses).
+enum class HistoryFormat { ByAccept, Json, Csv };
 struct HistoryQuery {
     QDateTime from;
     QDateTime to;
     RecordTable ring = RecordTable::PvData;
+    HistoryFormat format = HistoryFormat::ByAccept;
     QString error; // why the query cannot be answered (400)
     bool isValid() const { return error.isEmpty(); }
 };
@@ -95,6 +98,11 @@ EventsQuery parseEventsQuery(const QUrlQuery &query);
 
 // Whether a request that names these Accept types wants CSV rather than JSON.
 bool wantsCsv(const QByteArray &accept);
+// Whether the history of `query` is answered as CSV: as its format says, else by `accept`.
+bool wantsCsv(const HistoryQuery &query, const QByteArray &accept);
+// The file name a browser saves the CSV of `query` under, for the instrument
+// at `address`: "zelmar-a1-20261207-080000-20261207-090000.csv" (local times).
+QString csvFileName(int address, const HistoryQuery &query);
 
 // Whether a request carries the token: as "Authorization: Bearer <token>",
 // as the cookie the view set, or as ?token=. An empty `token` lets every request in.

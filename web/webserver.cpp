@@ -510,7 +510,7 @@ void WebServer::startReads()
         m_readers->submit(read.job, [this, socket = read.socket, slot = read.slot,
                                      head = read.head](const Web::ReadAnswer &answer) {
             readDone(socket, slot,
-                     answerBytes({answer.status, answer.type, answer.body, {}}, !head));
+                     answerBytes({answer.status, answer.type, answer.body, answer.headers}, !head));
         });
     }
 }
@@ -634,8 +634,8 @@ void WebServer::answerRoute(const Exchange &exchange)
         std::vector<Web::ListedInstrument> list;
         for (int address : m_settings.addresses) {
             const auto snapshot = m_board->get(address);
-            list.push_back({address, snapshot ? snapshot->linkText : QStringLiteral("未知"),
-                            snapshot ? snapshot->linkColour : QStringLiteral("#969696")});
+            list.push_back({address, snapshot ? snapshot->linkState : QString(),
+                            snapshot ? snapshot->linkText : QStringLiteral("未知")});
         }
         return sendWithCookie({200, "text/html; charset=utf-8", Web::indexPage(list), {}});
     }
@@ -653,7 +653,7 @@ void WebServer::answerRoute(const Exchange &exchange)
             job.range = Web::parseHistoryQuery(request.query());
             if (!job.range.isValid())
                 return sendWithCookie(refusal(400, job.range.error));
-            job.csv = Web::wantsCsv(request.value("accept"));
+            job.csv = Web::wantsCsv(job.range, request.value("accept"));
         } else {
             job.kind = Web::ReadJob::Kind::Events;
             job.events = Web::parseEventsQuery(request.query());

@@ -19,12 +19,14 @@
 #include "simulator.h"
 #include "statusstrip.h"
 #include "store.h"
+#include "webview.h"
 
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -638,6 +640,64 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(eventsWith(db, QStringLiteral("起始")) >= 1, kWaitMs);
         tool.kill();
         QVERIFY(tool.waitForFinished(10000));
+    }
+
+    // ---- The web view's field in the strip ----
+
+    // With --web the strip shows the view's address in a place of its own: at
+    // the overview's width (fixed: its smallest) no two visible fields of the
+    // strip overlap, with the alarms' field showing a count. Last: the
+    // overview it wires is the tool's own, which lives on.
+    void webFieldOverNoOtherField()
+    {
+        resetSharedState();
+        const QString path = m_dir.filePath(QStringLiteral("web.db"));
+        RecordingStore(QStringLiteral("maker")).open(path);
+        EventJournal *journal = eventJournal();
+        journal->open(path);
+        journal->linkOpened();
+        journal->observe(polled({}), kValues);
+        OverviewWindow *window = ssqx();
+        alarmAnnunciator()->setBell({});
+        auto *strip = window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        QVERIFY(strip);
+        strip->addAlarmField(attachAlarmDisplay(window, alarmAnnunciator()));
+        quint16 port = 0;
+        {
+            QTcpServer probe; // a port nothing listens on once it is closed
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        startWindowedWebView(QStringLiteral("127.0.0.1:%1").arg(port));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        journal->observe(polled({kChannelOneAlarm}), kValues);
+        auto *count = window->findChild<QLabel *>(QStringLiteral("StripAlarmCount"));
+        QVERIFY(count);
+        QTRY_COMPARE(count->text(), QStringLiteral("未确认报警 1"));
+        auto *web = strip->findChild<QLabel *>(QStringLiteral("WebViewField"));
+        QVERIFY(web && web->isVisible());
+        QVERIFY2(web->text().startsWith(QStringLiteral("网页视图 http://")),
+                 qPrintable(web->text()));
+
+        QCOMPARE(window->minimumWidth(), window->maximumWidth());
+        QVERIFY(window->rect().contains(strip->geometry()));
+        QList<QWidget *> fields;
+        for (QWidget *child : strip->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (child->isVisible())
+                fields << child;
+        QVERIFY(fields.size() >= 6);
+        for (int i = 0; i < fields.size(); ++i) {
+            QVERIFY2(strip->rect().contains(fields[i]->geometry()),
+                     qPrintable(fields[i]->objectName()));
+            for (int j = i + 1; j < fields.size(); ++j)
+                QVERIFY2(!fields[i]->geometry().intersects(fields[j]->geometry()),
+                         qPrintable(fields[i]->objectName() + QStringLiteral(" over ") +
+                                    fields[j]->objectName()));
+        }
+        // Each field wide enough for what it says: the count, the address.
+        QVERIFY(count->width() >= count->sizeHint().width());
+        QVERIFY(web->width() >= web->sizeHint().width());
     }
 };
 

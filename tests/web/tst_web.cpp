@@ -1,9 +1,11 @@
 #include "csvexport.h"
+#include "healthtexts.h"
 #include "livesnapshot.h"
 #include "programrun.h"
 #include "recordingfixture.h"
 #include "simulator.h"
 #include "webconnection.h"
+#include "webdata.h"
 #include "webrequest.h"
 #include "webtool.h"
 
@@ -20,6 +22,12 @@
 #include <QTest>
 #include <QTimeZone>
 #include <QWebSocket>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+Q_DECLARE_METATYPE(LinkState)
 
 namespace
 {
@@ -72,6 +80,32 @@ void startTool(QProcess &process, const QStringList &arguments, const QStringLis
     process.waitForStarted();
 }
 
+// The width of a small phone, at which the page must keep every column naming what happened.
+constexpr int kPhoneWidth = 360;
+
+// Whether `labels` (in order) go up in equal steps of 1, 2 or 5 times a power
+// of ten, each a whole multiple of the step.
+bool roundSteps(const QList<double> &labels)
+{
+    if (labels.size() < 2)
+        return false;
+    const double step = labels.at(1) - labels.at(0);
+    if (step <= 0)
+        return false;
+    const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double multiple = step / power;
+    if (!(qFuzzyCompare(multiple, 1.0) || qFuzzyCompare(multiple, 2.0) ||
+          qFuzzyCompare(multiple, 5.0)))
+        return false;
+    for (int i = 0; i < labels.size(); ++i) {
+        const double k = labels.at(i) / step;
+        if (std::abs(k - std::round(k)) > 1e-6 ||
+            std::abs(labels.at(i) - labels.at(0) - i * step) > step * 1e-6)
+            return false;
+    }
+    return true;
+}
+
 void stopTool(QProcess &process)
 {
     process.terminate();
@@ -90,6 +124,7 @@ class TestWeb : public QObject
     QTemporaryDir m_dir;
     QProcess m_tool;
     quint16 m_port = 0;
+    std::unique_ptr<HeadlessPage> m_axesPage; // one browser for the rows of trendAxes
 
     // /api/live of the running tool, with the token.
     QJsonObject live(const QByteArray &base = "/")
@@ -110,7 +145,11 @@ private slots:
                   {QStringLiteral("ZELMAR_WEB_TOKEN=") + QString::fromLatin1(kToken)});
         QTRY_VERIFY_WITH_TIMEOUT(live().value(QStringLiteral("sequence")).toInt() > 2, kWaitMs);
     }
-    void cleanupTestCase() { stopTool(m_tool); }
+    void cleanupTestCase()
+    {
+        m_axesPage.reset();
+        stopTool(m_tool);
+    }
 
     // --- the rules as plain functions ---
 
@@ -218,6 +257,13 @@ private slots:
                                    << "unreadable";
         QTest::newRow("bad ring") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&ring=5s"
                                   << "ring is 1s or 10s";
+        QTest::newRow("csv") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=csv"
+                             << "";
+        QTest::newRow("json") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=json"
+                              << "";
+        QTest::newRow("bad format")
+            << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=CSV"
+            << "format is csv or json";
     }
     void historyQuery()
     {
@@ -546,6 +592,77 @@ private slots:
         Web::RefusalPace spread;
         for (int i = 0; i < 4 * Web::kRefusalBurst; ++i)
             QVERIFY(!spread.refused(i * (Web::kRefusalWindowMs / (Web::kRefusalBurst / 2))));
+    }
+
+    // A format in the query decides; without one the Accept header does.
+    void historyFormat_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("accept");
+        QTest::addColumn<bool>("csv");
+        QTest::newRow("csv named") << "&format=csv" << QByteArray("text/html, */*") << true;
+        QTest::newRow("json named, csv accepted")
+            << "&format=json" << QByteArray("text/csv") << false;
+        QTest::newRow("by accept") << "" << QByteArray("text/csv") << true;
+        QTest::newRow("nothing") << "" << QByteArray() << false;
+    }
+    void historyFormat()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, accept);
+        QFETCH(bool, csv);
+        const Web::HistoryQuery query = Web::parseHistoryQuery(QUrlQuery(
+            QStringLiteral("from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z") + format));
+        QVERIFY(query.isValid());
+        QCOMPARE(Web::wantsCsv(query, accept), csv);
+    }
+
+    // The name a browser saves the CSV under: the instrument and the range in local time.
+    void csvFileName_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("local") << 5 << "from=2026-12-07 08:00&to=2026-12-07 09:00:30"
+                               << "zelmar-a5-20261207-080000-20261207-090030.csv";
+        QTest::newRow("across midnight") << 1 << "from=2026-12-07T23:59:59&to=2026-12-08T00:00:00"
+                                         << "zelmar-a1-20261207-235959-20261208-000000.csv";
+    }
+    void csvFileName()
+    {
+        QFETCH(int, address);
+        QFETCH(QString, query);
+        QFETCH(QString, name);
+        QCOMPARE(Web::csvFileName(address, Web::parseHistoryQuery(QUrlQuery(query))), name);
+    }
+
+    // The list page colours a state by a class of the style sheet, and nothing
+    // but a state's code reaches the markup.
+    void linkStateClass_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("cssClass");
+        QTest::newRow("live") << "live"
+                              << "state-live";
+        QTest::newRow("no answer") << "no-answer"
+                                   << "state-no-answer";
+        QTest::newRow("before the first poll") << ""
+                                               << "state-unknown";
+        QTest::newRow("markup") << "live\" onclick=\"x"
+                                << "state-unknown";
+        QTest::newRow("upper case") << "Live"
+                                    << "state-unknown";
+        QTest::newRow("trailing hyphen") << "live-"
+                                         << "state-unknown";
+    }
+    void linkStateClass()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, cssClass);
+        QCOMPARE(Web::linkStateClass(state), cssClass);
+        const QByteArray page = Web::indexPage({{7, state, QStringLiteral("在线")}});
+        QVERIFY2(page.contains("class=\"state " + cssClass.toUtf8() + "\""), page.constData());
+        QVERIFY(!page.contains("style="));
     }
 
     void isoWithOffset_data()
@@ -1266,6 +1383,261 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             live()[QStringLiteral("link")].toObject()[QStringLiteral("state")].toString(),
             QStringLiteral("live"), kWaitMs);
+    }
+
+    // The style sheet colours each link state as the status strip does: the
+    // colour is the strip's, the class the one the list and the page give the state.
+    void stateColours_data()
+    {
+        QTest::addColumn<LinkState>("state");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("live") << LinkState::Live << "live";
+        QTest::newRow("no answer") << LinkState::NoAnswer << "no-answer";
+        QTest::newRow("port lost") << LinkState::PortLost << "port-lost";
+        QTest::newRow("open failed") << LinkState::OpenFailed << "open-failed";
+        QTest::newRow("opening") << LinkState::Opening << "opening";
+        QTest::newRow("not opened") << LinkState::NotOpened << "not-opened";
+    }
+    void stateColours()
+    {
+        QFETCH(LinkState, state);
+        QFETCH(QString, code);
+        static const QRegularExpression comment(QStringLiteral("/\\*.*?\\*/"),
+                                                QRegularExpression::DotMatchesEverythingOption);
+        const QString css =
+            QString::fromUtf8(httpRequest(m_port, "GET", "/page.css", {kBearer}).body)
+                .remove(comment);
+        static const QRegularExpression rule(QStringLiteral("([^{}]*)\\{([^}]*)\\}"));
+        static const QRegularExpression background(
+            QStringLiteral("background(?:-color)?:\\s*(#[0-9a-fA-F]{6})"));
+        QString colour;
+        for (const QRegularExpressionMatch &match : rule.globalMatch(css)) {
+            const QStringList selectors = match.captured(1).split(u',');
+            const bool names =
+                std::any_of(selectors.begin(), selectors.end(), [&](const QString &s) {
+                    return s.trimmed() == QStringLiteral(".") + Web::linkStateClass(code);
+                });
+            if (names)
+                colour = background.match(match.captured(2)).captured(1);
+        }
+        QCOMPARE(colour.toLower(), HealthTexts::linkStateColour(state).name());
+    }
+
+    // Two addresses on one line, the simulator answering at the first only: each
+    // page tells its own instrument's truth, in the style sheet's colours (the
+    // page's Content-Security-Policy blocks inline styles), greyed where stale,
+    // readable at phone width, with a CSV link a browser can follow and a trend
+    // on round scales, DA on its own.
+    void pageOfEachAddress()
+    {
+        if (chromiumProgram().isEmpty())
+            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        Simulator simulator(kSimulated);
+        QVERIFY(simulator.start(4));
+        QProcess tool;
+        const quint16 port = freePort();
+        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("4"),
+                         QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--db"),
+                         m_dir.filePath(QStringLiteral("two.db")), QStringLiteral("--web"),
+                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        // Stopped however the test ends.
+        const auto stop = [](QProcess *process) { stopTool(*process); };
+        const std::unique_ptr<QProcess, decltype(stop)> stopping(&tool, stop);
+        const auto liveOf = [port](const QByteArray &address) {
+            return jsonOf(httpRequest(port, "GET", "/a/" + address + "/api/live"));
+        };
+        const auto stateOf = [](const QJsonObject &live) {
+            return live[QStringLiteral("link")].toObject()[QStringLiteral("state")].toString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(liveOf("2")), QStringLiteral("no-answer"), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(liveOf("1")), QStringLiteral("live"), kWaitMs);
+
+        // Each address's own last reply and reason, not the port's.
+        const QJsonObject answers = liveOf("1");
+        const QJsonObject silent = liveOf("2");
+        const QJsonObject silentLink = silent[QStringLiteral("link")].toObject();
+        QVERIFY(answers[QStringLiteral("link")].toObject()[QStringLiteral("lastReply")].isString());
+        QVERIFY2(silentLink[QStringLiteral("lastReply")].isNull(),
+                 qPrintable(silentLink[QStringLiteral("lastReply")].toString()));
+        QVERIFY2(
+            silentLink[QStringLiteral("detail")].toString().contains(QStringLiteral("从未应答")),
+            qPrintable(silentLink[QStringLiteral("detail")].toString()));
+        QVERIFY2(silentLink[QStringLiteral("reason")].toString().contains(QStringLiteral("地址 2")),
+                 qPrintable(silentLink[QStringLiteral("reason")].toString()));
+        // Its values and boxes are stale; the answering one's are not.
+        QVERIFY(silent[QStringLiteral("valuesStale")].toBool());
+        QVERIFY(!answers[QStringLiteral("valuesStale")].toBool());
+        for (const char *boxes : {"inputBoxes", "relayBoxes"}) {
+            for (const QJsonValue &box : silent[QLatin1String(boxes)].toArray())
+                QVERIFY(box[QStringLiteral("stale")].toBool());
+            for (const QJsonValue &box : answers[QLatin1String(boxes)].toArray())
+                QVERIFY(!box[QStringLiteral("stale")].toBool());
+        }
+
+        const QString site = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        const auto number = [](const QVariant &value) { return value.toDouble(); };
+
+        // The list's state colours, as Chromium computes them.
+        {
+            HeadlessPage page;
+            QVERIFY2(page.open(site + QStringLiteral("/")), qPrintable(page.error()));
+            const auto background = [&](const char *id) {
+                return page
+                    .evaluate(QStringLiteral("(function(){const e=document.getElementById('%1');"
+                                             "return e?getComputedStyle(e).backgroundColor:'';})()")
+                                  .arg(QLatin1String(id)))
+                    .toString();
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(background("state-1"), QStringLiteral("rgb(0, 160, 0)"),
+                                      kWaitMs);
+            QCOMPARE(background("state-2"), QStringLiteral("rgb(230, 160, 0)"));
+
+            // The silent one's page greys its values like the overview; the other's does not.
+            const QString mark = QStringLiteral(
+                "getComputedStyle(document.getElementById('tile-ch1'),'::after').backgroundColor");
+            QVERIFY(page.navigate(site + QStringLiteral("/a/2/")));
+            QTRY_COMPARE_WITH_TIMEOUT(page.evaluate(mark).toString(),
+                                      QStringLiteral("rgba(235, 235, 235, 0.67)"), kWaitMs);
+            QCOMPARE(page.evaluate(QStringLiteral(
+                                       "getComputedStyle(document.querySelector('#relays .box'),"
+                                       "'::after').backgroundColor"))
+                         .toString(),
+                     QStringLiteral("rgba(235, 235, 235, 0.67)"));
+            QVERIFY(page.evaluate(QStringLiteral("document.getElementById('linkDetail')"
+                                                 ".textContent"))
+                        .toString()
+                        .contains(QStringLiteral("从未应答")));
+            QVERIFY(page.navigate(site + QStringLiteral("/a/1/")));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                page.evaluate(QStringLiteral("document.getElementById('ch4').textContent"))
+                    .toString(),
+                QStringLiteral("9"), kWaitMs);
+            QCOMPARE(page.evaluate(mark).toString(), QStringLiteral("rgba(0, 0, 0, 0)"));
+        }
+
+        // At phone width every event keeps the object it names, stacked in its row.
+        HeadlessPage phone;
+        QVERIFY2(phone.open(site + QStringLiteral("/a/1/"), kPhoneWidth),
+                 qPrintable(phone.error()));
+        QTRY_COMPARE_WITH_TIMEOUT(number(phone.evaluate(QStringLiteral("innerWidth"))),
+                                  double(kPhoneWidth), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            number(phone.evaluate(QStringLiteral("document.querySelectorAll('#events tbody "
+                                                 "tr').length"))) >= 2,
+            kWaitMs);
+        const QString objectsShown = QStringLiteral(
+            "Array.from(document.querySelectorAll('#events tbody tr')).every(function(row){"
+            "const r=row.cells[2].getBoundingClientRect();"
+            "return r.width>0&&r.height>0&&r.left>=0&&r.right<=innerWidth;})");
+        QVERIFY(phone.evaluate(objectsShown).toBool());
+        QVERIFY(phone
+                    .evaluate(QStringLiteral("Array.from(document.querySelectorAll('#events "
+                                             "tbody td:nth-child(3)')).some(function(c){"
+                                             "return c.textContent.length>0;})"))
+                    .toBool());
+
+        // The CSV of the range drawn, as a link that the browser saves under a name.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            phone.evaluate(QStringLiteral("document.getElementById('csv').href"))
+                .toString()
+                .contains(QStringLiteral("format=csv")),
+            kWaitMs);
+        const QUrl csvUrl(
+            phone.evaluate(QStringLiteral("document.getElementById('csv').href")).toString());
+        const HttpReply csv = httpRequest(port, "GET",
+                                          csvUrl.path(QUrl::FullyEncoded).toUtf8() + '?' +
+                                              csvUrl.query(QUrl::FullyEncoded).toUtf8());
+        QCOMPARE(csv.status, 200);
+        QVERIFY(csv.header("content-type").startsWith("text/csv"));
+        QVERIFY2(csv.header("content-disposition").startsWith("attachment; filename=\"zelmar-a1-"),
+                 csv.head.constData());
+        QVERIFY(csv.body.startsWith(History::csvFileHead()));
+        QVERIFY(csv.body.trimmed().split('\n').size() >= 2);
+
+        // The trend's scales: round steps for the channels and for DA on its own.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !phone.evaluate(QStringLiteral("document.getElementById('trend').dataset.daLabels"))
+                 .toString()
+                 .isEmpty(),
+            kWaitMs);
+        const auto labels = [&](const char *name) {
+            QList<double> values;
+            for (const QString &text :
+                 phone
+                     .evaluate(QStringLiteral("document.getElementById('trend').dataset.%1")
+                                   .arg(QLatin1String(name)))
+                     .toString()
+                     .split(u' ', Qt::SkipEmptyParts))
+                values << text.toDouble();
+            return values;
+        };
+        const QList<double> channels = labels("channelLabels");
+        const QList<double> da = labels("daLabels");
+        QVERIFY2(roundSteps(channels),
+                 qPrintable(phone
+                                .evaluate(QStringLiteral("document.getElementById('"
+                                                         "trend').dataset.channelLabels"))
+                                .toString()));
+        QVERIFY(roundSteps(da));
+        // The channels span -45..678; DA (50) has a scale of its own around it.
+        QVERIFY(channels.first() <= -45 && channels.last() >= 678);
+        QVERIFY2(da.first() <= 50 && da.last() >= 50 &&
+                     da.last() - da.first() < (channels.last() - channels.first()) / 10,
+                 qPrintable(QString::number(da.first()) + ".." + QString::number(da.last())));
+    }
+
+    // The trend's time axis carries the date where its range crosses midnight,
+    // and its value steps are 1, 2 or 5 times a power of ten: the page's own
+    // rules, run in Chromium.
+    void trendAxes_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("within a day")
+            << "zelmarAxes.timeTicks(new Date(2026,11,7,8,5).getTime(),"
+               "new Date(2026,11,7,9,5).getTime()).map(t=>(t.date?t.date+' ':'')+t.label).join()"
+            << "08:10,08:20,08:30,08:40,08:50,09:00";
+        QTest::newRow("across midnight")
+            << "zelmarAxes.timeTicks(new Date(2026,11,7,23,30).getTime(),"
+               "new Date(2026,11,8,0,30).getTime()).map(t=>(t.date?t.date+' ':'')+t.label).join()"
+            << "2026/12/07 23:30,23:40,23:50,2026/12/08 00:00,00:10,00:20,00:30";
+        QTest::newRow("ending at midnight")
+            << "zelmarAxes.timeTicks(new Date(2026,11,7,23,0).getTime(),"
+               "new Date(2026,11,7,23,59,59).getTime()).length"
+            << "6";
+        QTest::newRow("step of 1") << "zelmarAxes.niceStep(6, 6)"
+                                   << "1";
+        QTest::newRow("step just over 1") << "zelmarAxes.niceStep(6.01, 6)"
+                                          << "2";
+        QTest::newRow("step of 2") << "zelmarAxes.niceStep(723, 6)"
+                                   << "200";
+        QTest::newRow("step of 5") << "zelmarAxes.niceStep(25, 6)"
+                                   << "5";
+        QTest::newRow("small steps")
+            << "zelmarAxes.scaleOf(0.12, 0.95, 6).ticks.map(t=>t.label).join()"
+            << "-0.5,0.0,0.5,1.0,1.5";
+        QTest::newRow("negative") << "zelmarAxes.scaleOf(-45, 678, 6).ticks.map(t=>t.label).join()"
+                                  << "-200,0,200,400,600,800";
+    }
+    void trendAxes()
+    {
+        if (chromiumProgram().isEmpty())
+            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        QFETCH(QString, expression);
+        QFETCH(QString, result);
+        if (!m_axesPage) {
+            m_axesPage = std::make_unique<HeadlessPage>();
+            QVERIFY2(m_axesPage->open(QStringLiteral("http://127.0.0.1:%1/?token=%2")
+                                          .arg(m_port)
+                                          .arg(QString::fromLatin1(kToken))),
+                     qPrintable(m_axesPage->error()));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_axesPage->evaluate(QStringLiteral("typeof zelmarAxes")).toString() ==
+                QLatin1String("object"),
+            kWaitMs);
+        QCOMPARE(m_axesPage->evaluate(QStringLiteral("String(") + expression + u')').toString(),
+                 result);
     }
 
     // --- starting and refusing to start ---

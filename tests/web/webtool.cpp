@@ -108,6 +108,11 @@ QString chromiumProgram()
     return QStandardPaths::findExecutable(QStringLiteral("chromium"));
 }
 
+namespace
+{
+constexpr int kViewHeight = 1000; // of a view narrowed to a phone's width
+} // namespace
+
 HeadlessPage::HeadlessPage() = default;
 
 HeadlessPage::~HeadlessPage()
@@ -122,14 +127,15 @@ HeadlessPage::~HeadlessPage()
     }
 }
 
-bool HeadlessPage::open(const QString &url)
+bool HeadlessPage::open(const QString &url, int width)
 {
-    m_chromium.start(chromiumProgram(),
-                     {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
-                      QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                      QStringLiteral("--remote-debugging-port=0"),
-                      QStringLiteral("--user-data-dir=") + m_profile.path(),
-                      QStringLiteral("about:blank")});
+    QStringList arguments{QStringLiteral("--headless"),
+                          QStringLiteral("--no-sandbox"),
+                          QStringLiteral("--disable-gpu"),
+                          QStringLiteral("--no-first-run"),
+                          QStringLiteral("--remote-debugging-port=0"),
+                          QStringLiteral("--user-data-dir=") + m_profile.path()};
+    m_chromium.start(chromiumProgram(), arguments << QStringLiteral("about:blank"));
     if (!m_chromium.waitForStarted()) {
         m_error = QStringLiteral("chromium does not start");
         return false;
@@ -167,6 +173,21 @@ bool HeadlessPage::open(const QString &url)
         m_error = QStringLiteral("the DevTools socket did not open");
         return false;
     }
+    // A window narrower than 500 pixels is not made: the view is narrowed as
+    // the DevTools' device mode narrows it.
+    if (width > 0 && call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
+                          {{QStringLiteral("width"), width},
+                           {QStringLiteral("height"), kViewHeight},
+                           {QStringLiteral("deviceScaleFactor"), 1},
+                           {QStringLiteral("mobile"), true}},
+                          10000)
+                         .isEmpty())
+        return false;
+    return navigate(url);
+}
+
+bool HeadlessPage::navigate(const QString &url)
+{
     return !call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, 10000).isEmpty();
 }
 

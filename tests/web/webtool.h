@@ -48,8 +48,11 @@ class HeadlessPage
 public:
     HeadlessPage();
     ~HeadlessPage();
-    // Starts Chromium and opens `url`; false (and error()) when it could not.
-    bool open(const QString &url);
+    // Starts Chromium and opens `url`, in a view `width` pixels wide (Chromium's
+    // own size when 0); false (and error()) when it could not.
+    bool open(const QString &url, int width = 0);
+    // Opens `url` in the same page.
+    bool navigate(const QString &url);
     // The value of a JavaScript expression in the page; invalid when it failed.
     QVariant evaluate(const QString &expression, int timeoutMs = 5000);
     QString error() const { return m_error; }

@@ -651,8 +651,14 @@ private slots:
         QCOMPARE(other.count(QStringLiteral("events")), 1);
         const QString detail =
             other.value(QStringLiteral("SELECT ev_detail FROM events")).toString();
-        QVERIFY2(detail.contains(QStringLiteral("1 秒记录 100 行")), qPrintable(detail));
-        QVERIFY2(detail.contains(QStringLiteral("10 秒记录 10 行")), qPrintable(detail));
+        // Each ring's span runs from its first lost row to its last: seconds
+        // 1 .. 100 of the 1-second ring, 10 .. 100 of the 10-second one.
+        QVERIFY2(detail.contains(
+                     QStringLiteral("1 秒记录 100 行 2026-03-14 12:00:01 - 2026-03-14 12:01:40")),
+                 qPrintable(detail));
+        QVERIFY2(detail.contains(
+                     QStringLiteral("10 秒记录 10 行 2026-03-14 12:00:10 - 2026-03-14 12:01:40")),
+                 qPrintable(detail));
         QCOMPARE(other.value(QStringLiteral("SELECT ev_kind FROM events")).toString(),
                  QStringLiteral("recording"));
         // Nothing more is told while nothing more is lost.

@@ -1,6 +1,7 @@
 #include "clock.h"
 #include "commandline.h"
 #include "openoptions.h"
+#include "recordingfile.h"
 #include "recordmode.h"
 #include "splash.h"
 #include "webview.h"
@@ -58,6 +59,9 @@ int main(int argc, char *argv[])
     case ToolMode::Usage:
         return runCommandLine(argc, argv, invocation);
     }
+    // The operator's recordings are the operator's own: a database, its
+    // folder, -wal and -shm that the windowed tool makes are not readable by others.
+    setNewRecordingFileAccess(NewFileAccess::OwnerOnly);
     // An address the web view may not serve ends the tool before any window.
     const QString web = webOptionValue(QStringList(argv, argv + argc));
     if (!web.isEmpty()) {

@@ -1,5 +1,6 @@
 #include "recordmode.h"
 
+#include "clock.h"
 #include "commandline.h"
 #include "forwarder.h"
 #include "healthmonitor.h"
@@ -13,11 +14,16 @@
 #include "shared.h"
 #include "store.h"
 #include "tablefreshness.h"
+#include "unwrittenevents.h"
 #include "webview.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -91,6 +97,9 @@ struct RecordSession::Instrument {
     // What the log said last, so that only changes are logged.
     bool recordingKnown = false;
     bool wasRecording = false;
+    // The file took rows in this run: a recording database, where the
+    // events a stop cannot write may wait beside it.
+    bool everRecorded = false;
     std::optional<HistorianStatus> historianLogged;
 };
 
@@ -355,6 +364,7 @@ void RecordSession::noteRecording(Instrument &in, const RecordingStatus &status)
     const bool resumed = status.recording && in.recordingKnown && !in.wasRecording;
     in.recordingKnown = true;
     in.wasRecording = status.recording;
+    in.everRecorded = in.everRecorded || status.recording;
     // The journal's events go where the recorder records, once it can.
     if (status.recording && !in.journal->log().isOpen())
         in.journal->open(status.path);
@@ -378,22 +388,105 @@ void RecordSession::shutDown()
     m_shutDown = true;
     m_pollTimer.stop();
     m_recordTimer.stop();
-    // All forwarders stop side by side: a server that does not answer holds
-    // the stop up for one grace period, not one per instrument.
+    // The stop's own events first, so that they are written and forwarded
+    // with the last rows.
+    for (auto &instrument : m_instruments)
+        instrument->journal->linkClosed();
+    closeConnection();
+    for (auto &instrument : m_instruments)
+        instrument->journal->toolEnded();
+    writeWhatWaits();
+    for (auto &instrument : m_instruments)
+        keepWhatIsUnwritten(*instrument);
+    // All forwarders take their last look side by side: a server that does
+    // not answer holds the stop up for one grace period, not one per instrument.
     for (auto &instrument : m_instruments) {
         if (instrument->historian)
-            instrument->historian->requestStop();
+            instrument->historian->requestStop(Historian::StopMode::AfterLastLook);
     }
     for (auto &instrument : m_instruments) {
         if (instrument->historian)
             instrument->historian->stop();
-        instrument->journal->linkClosed();
     }
-    closeConnection();
-    for (auto &instrument : m_instruments)
-        instrument->journal->toolEnded();
     m_instruments.clear();
     logLine(QStringLiteral("stopped; port %1 released").arg(m_options.port));
+}
+
+namespace
+{
+// The events logs an instrument's events wait in: its health monitor's and its
+// journal's (one and the same once both follow the recording database).
+std::vector<EventLog *> eventLogsOf(HealthMonitor &monitor, EventJournal &journal)
+{
+    std::vector<EventLog *> logs{&monitor.events()};
+    if (&journal.log() != &monitor.events())
+        logs.push_back(&journal.log());
+    return logs;
+}
+} // namespace
+
+void RecordSession::writeWhatWaits()
+{
+    for (auto &instrument : m_instruments) {
+        // A journal that never reached the file (it took no rows yet) tries it now.
+        if (instrument->everRecorded && !instrument->journal->log().isOpen())
+            instrument->journal->open(instrument->databasePath);
+    }
+    const QDeadlineTimer deadline(kStopWriteBudget);
+    for (;;) {
+        bool done = true;
+        for (auto &instrument : m_instruments) {
+            swapIn(*instrument);
+            done = instrument->recorder->writeWaitingNow() && done;
+            swapOut(*instrument);
+            for (EventLog *log : eventLogsOf(*instrument->monitor, *instrument->journal)) {
+                // A log that never learnt its file has nowhere to write.
+                if (!log->path().isEmpty())
+                    done = log->flush() == 0 && done;
+            }
+        }
+        if (done || deadline.hasExpired())
+            return;
+        QThread::msleep(static_cast<unsigned long>(kStopWriteRetry.count()));
+    }
+}
+
+void RecordSession::keepWhatIsUnwritten(Instrument &in)
+{
+    const RecordingLoss loss = in.recorder->giveUpWaiting();
+    std::vector<Event> events;
+    for (EventLog *log : eventLogsOf(*in.monitor, *in.journal)) {
+        const std::vector<Event> waiting = log->takeWaiting();
+        events.insert(events.end(), waiting.begin(), waiting.end());
+    }
+    if (!loss.any() && events.empty())
+        return;
+    const qsizetype eventCount = qsizetype(events.size());
+    if (loss.any())
+        events.push_back(Event{SystemClock::now(), EventKind::Recording, in.databasePath,
+                               recordingLossDetail(LossCause::Stop, loss)});
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event &a, const Event &b) { return a.when < b.when; });
+    QString error = QStringLiteral("the file took no rows in this run");
+    const bool kept = in.everRecorded && keepUnwrittenEvents(in.databasePath, events, &error);
+    const QString why = in.monitor->recording()->status().reason;
+    QString line = QStringLiteral("address %1: stopped before all was written into %2")
+                       .arg(in.address)
+                       .arg(in.databasePath);
+    if (!why.isEmpty())
+        line += QStringLiteral(" (%1)").arg(why);
+    line += QStringLiteral(": ");
+    if (loss.any())
+        line += recordingLossText(loss) + QStringLiteral(" lost; ");
+    const QString eventsText = QStringLiteral("%1 events").arg(eventCount);
+    const QString what = !loss.any() ? eventsText
+                         : eventCount == 0
+                             ? QStringLiteral("the rows-lost event")
+                             : eventsText + QStringLiteral(" and the rows-lost event");
+    line += kept ? QStringLiteral("%1 wait in %2 for the next start")
+                       .arg(what, unwrittenEventsPath(in.databasePath))
+                 : QStringLiteral("%1 lost too: %2").arg(what, error);
+    logLine(line);
 }
 
 int runRecordMode(int argc, char *argv[])
@@ -420,6 +513,14 @@ int runRecordMode(int argc, char *argv[])
     // at most, or tighter where the service's UMask= says so.
     ::umask(::umask(0) | S_IWGRP | S_IRWXO);
 
+    // Another tool polling the same line would take this one's replies: refused before anything
+    // starts.
+    const QString device = resolvePortDevice(options.port);
+    if (portInUse(device)) {
+        std::fprintf(stderr, "zelmar: port %d (%s): 端口被占用: port in use by another program\n",
+                     options.port, QFile::encodeName(device).constData());
+        return kRecordUsageError;
+    }
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return 1;
     QSocketNotifier notifier(g_signalPipe[1], QSocketNotifier::Read);

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,6 +58,16 @@ struct PolledInstrument {
 // be opened, every 2 s, and polling goes on once it is open again. Each change of
 // the link's state is one line [noteLink]; SIGTERM or SIGINT [shutDown] closes
 // the port and the process ends.
+//
+// The stop [shutDown], one step after the other, each bounded:
+//   journal 关闭, close the port (未打开), journal 退出
+//   --> write what waits in memory, rows and events, trying again while the
+//       file takes no writes, for at most kStopWriteBudget [writeWhatWaits]
+//   --> what is still unwritten: one log line naming it; the events, and the
+//       lost rows as one "rows lost" event, kept beside the file for its
+//       next opening [keepWhatIsUnwritten]
+//   --> each forwarder's last look, side by side, within Historian::kStopGrace
+//   --> port released, process ends
 class RecordSession : public QObject
 {
     Q_OBJECT
@@ -72,9 +83,19 @@ public:
         m_pollListener = std::move(listener);
     }
     // Stops polling and recording (a recording under way has completed: it
-    // runs on this thread), lets each forwarder finish its batch (cut off after
-    // Historian::kStopGrace when the server does not answer), releases the port.
+    // runs on this thread), writes what waits in memory (for at most
+    // kStopWriteBudget while the file takes no writes), lets each forwarder
+    // send the last rows and events (cut off after Historian::kStopGrace when
+    // the server does not answer), releases the port.
     void shutDown();
+
+    // How long a stop tries to write the rows and events that wait in memory
+    // into a file that takes no writes now (another program holds it
+    // locked), and how often within that time. With the forwarders' grace
+    // after it, a stop stays within a few seconds, well inside the 15 s the
+    // service's unit allows before it kills.
+    static constexpr std::chrono::milliseconds kStopWriteBudget{3000};
+    static constexpr std::chrono::milliseconds kStopWriteRetry{100};
 
 private:
     struct Instrument;
@@ -89,6 +110,8 @@ private:
     void noteRecording(Instrument &instrument, const RecordingStatus &status);
     void noteHistorian(Instrument &instrument, const HistorianStatus &status);
     void noteLink(LinkState from, LinkState to, const QString &reason);
+    void writeWhatWaits();
+    void keepWhatIsUnwritten(Instrument &instrument);
     void noteInstrument(qint32 address, LinkState from, LinkState to, const QString &reason);
 
     RecordOptions m_options;
@@ -117,10 +140,12 @@ QString linkStateLine(LinkState to, const QString &reason);
 // <path>", "cannot record into <path>: locked by another program".
 QString recordingStateLine(const RecordingStatus &status, bool resumed);
 
-// The exit code of a command line the recorder cannot use (and of nothing else).
+// The exit code of what the recorder refuses to start with: a command line
+// it cannot use, or a port another program holds. The service's unit does
+// not restart it after this code (RestartPreventExitStatus=2).
 constexpr int kRecordUsageError = 2;
 
 // Runs the windowless recorder until SIGTERM or SIGINT; the exit code (a
-// command line or a database path that cannot be used: its reason on
-// standard error and kRecordUsageError).
+// command line or a database path that cannot be used, or a port in use by
+// another program: its reason on standard error and kRecordUsageError).
 int runRecordMode(int argc, char *argv[]);

@@ -91,6 +91,12 @@ void Forwarder::recorded()
         m_timer.start(std::chrono::milliseconds(0));
 }
 
+void Forwarder::lastLook()
+{
+    if (!m_stopping && m_server.isOpen())
+        cycle();
+}
+
 QString Forwarder::positionKey() const
 {
     return m_settings.target.address() + QLatin1Char('#') + m_settings.station;
@@ -428,12 +434,15 @@ void Historian::recorded()
         QMetaObject::invokeMethod(m_forwarder, &Forwarder::recorded, Qt::QueuedConnection);
 }
 
-void Historian::requestStop()
+void Historian::requestStop(StopMode mode)
 {
     if (!m_forwarder || m_stopping.isValid())
         return;
     m_stopping.start();
-    m_forwarder->requestStop();
+    if (mode == StopMode::AfterLastLook)
+        QMetaObject::invokeMethod(m_forwarder, &Forwarder::lastLook, Qt::QueuedConnection);
+    else
+        m_forwarder->requestStop();
     // Queued behind the batch under way; it ends the forwarder's thread.
     QMetaObject::invokeMethod(m_forwarder, &Forwarder::stop, Qt::QueuedConnection);
 }
@@ -446,6 +455,7 @@ void Historian::stop()
     const qint64 left = kStopGrace.count() - m_stopping.elapsed();
     if (!m_thread.wait(QDeadlineTimer(std::max<qint64>(0, left)))) {
         // The server does not answer: what the batch held stays pending locally.
+        m_forwarder->requestStop();
         m_forwarder->abortServer();
         m_thread.wait();
     }

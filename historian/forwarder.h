@@ -74,6 +74,7 @@ ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, 
 //   Connecting / Behind / Forwarding --the server did not answer in time, the
 //              exchange cut off [retryLater]--> Unreachable
 //   any        --requestStop() [any thread], then stop()--> thread ended
+//   Behind / Forwarding --the tool stops [lastLook], then stop()--> thread ended
 // A batch that fails is rolled back on the server and its rows stay pending;
 // the position moves only after a commit.
 class Forwarder : public QObject
@@ -96,6 +97,10 @@ public slots:
     // The recorder wrote a row: look at once instead of at the next check,
     // unless a back-off wait is running (a new row does not bring a server back).
     void recorded();
+    // The tool stops: one more look now, while the server is connected, so
+    // that the last rows and the stop's own events reach it in this run.
+    // Nothing when it is not connected (a login could outlast the stop).
+    void lastLook();
 
 signals:
     void statusChanged(const HistorianStatus &status);
@@ -157,12 +162,17 @@ public:
 
     // Starts the forwarder's thread; an invalid address only sets the status.
     void start();
-    // Begins stopping without waiting: no further exchange begins. Several
-    // historians stop side by side when each is asked first and stopped after.
-    void requestStop();
-    // Stops it: a batch under way completes or, after kStopGrace, is cut off and
-    // rolled back (its rows stay in the local ring for the next run). A login
-    // under way ends within its connect_timeout.
+    // How a stop treats what the server has not got yet.
+    enum class StopMode {
+        Now,           // no further exchange begins
+        AfterLastLook, // one more look first (Forwarder::lastLook), within kStopGrace
+    };
+    // Begins stopping without waiting. Several historians stop side by side
+    // when each is asked first and stopped after.
+    void requestStop(StopMode mode = StopMode::Now);
+    // Stops it: a batch under way (and the last look) completes or, kStopGrace
+    // after requestStop(), is cut off and rolled back (its rows stay in the
+    // local ring for the next run). A login under way ends within its connect_timeout.
     void stop();
     // Tells the forwarder that the recorder wrote a row (never waits).
     void recorded();

@@ -55,8 +55,11 @@ QString exchangeFailureText(int err, qint32 address, int responseTimeoutMs)
 
 QString openFailureText(const QString &path, int err)
 {
-    const QString what =
-        err ? QString::fromLocal8Bit(std::strerror(err)) : QStringLiteral("cannot be opened");
+    // A device held by another tool: the system's "Device or resource busy"
+    // does not say by whom.
+    const QString what = err == EBUSY ? QStringLiteral("port in use by another program")
+                         : err        ? QString::fromLocal8Bit(std::strerror(err))
+                                      : QStringLiteral("cannot be opened");
     return path.isEmpty() ? what : path + QStringLiteral(": ") + what;
 }
 
@@ -92,7 +95,7 @@ const ErrorText kErrorTexts[] = {
     {EIO, "输入/输出错误"},
     {EACCES, "无权访问"},
     {EPERM, "不允许操作"},
-    {EBUSY, "设备被占用"},
+    {EBUSY, "端口被占用"},
     {ENOTTY, "不是串口设备"},
     {EISDIR, "是文件夹"},
     {EINVAL, "参数无效"},

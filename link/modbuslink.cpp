@@ -9,7 +9,12 @@
 
 #include <array>
 #include <cerrno>
+#include <fcntl.h>
 #include <map>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace
 {
@@ -105,7 +110,29 @@ qint32 noBits(qint32 *buffer, int count)
     return kReadFailed;
 }
 
+// Takes the open device `fd` for this tool alone: false when another holds it.
+// flock() is what tools of ours see, root's included; TIOCEXCL then refuses
+// any later open() of the device but root's, as serial terminals do.
+bool holdExclusively(int fd)
+{
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return false;
+    ::ioctl(fd, TIOCEXCL);
+    return true;
+}
+
 } // namespace
+
+bool portInUse(const QString &path)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
 
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode)
 {
@@ -130,6 +157,14 @@ qint32 openPortDevice(qint32 port, const QString &path, qint32 baudCode, qint32 
         modbus_free(ctx);
         return kReadFailed;
     }
+    // One tool on a line: two polling the same instrument take each other's
+    // replies and record them as their own.
+    if (!holdExclusively(modbus_get_socket(ctx))) {
+        modbus_close(ctx);
+        modbus_free(ctx);
+        errno = EBUSY;
+        return kReadFailed;
+    }
     const LinkTimeouts t = linkTimeouts(baudCode);
     uint32_t sec = 0;
     uint32_t usec = 0;
@@ -147,6 +182,9 @@ qint32 ClosePort_Modbus(qint32 port)
 {
     auto it = openPorts().find(port);
     if (it != openPorts().end()) {
+        // The tty keeps TIOCEXCL as long as any holder keeps it open (the
+        // simulator keeps its pseudo-terminal): cleared, or no one could open it after us.
+        ::ioctl(modbus_get_socket(it->second.ctx), TIOCNXCL);
         modbus_close(it->second.ctx);
         modbus_free(it->second.ctx);
         openPorts().erase(it);

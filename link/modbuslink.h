@@ -23,11 +23,18 @@ constexpr qint32 kLinkNoBits = -1;
 // 0/1/2 (none/odd/even), 8 data bits, 1 stop bit, on the device portDevicePath
 // names now. Opening an open port again reopens it with the new settings (and a
 // failed reopening leaves it closed).
-// Returns 0 on success, -1 on failure (bad code, no device, not a terminal).
+// Returns 0 on success, -1 on failure (bad code, no device, not a terminal,
+// or the device held by another program: errno EBUSY, see portInUse).
+// An open port is held exclusively: flock() on the device keeps every tool of
+// ours out (root's too), TIOCEXCL keeps out any other program that is not root's.
 qint32 OpenPort_Modbus(qint32 port, qint32 baudCode, qint32 parityCode);
 // OpenPort_Modbus on the device `path` instead of the one the port number names now.
 qint32 openPortDevice(qint32 port, const QString &path, qint32 baudCode, qint32 parityCode);
-// Closes the port if it is open. Returns 0.
+// Whether another program holds the device at `path` as an open port of ours
+// holds it (flock() or TIOCEXCL): true when it cannot be taken now. False for
+// a device that is free or cannot be opened for another reason.
+bool portInUse(const QString &path);
+// Closes the port if it is open, releasing its hold on the device. Returns 0.
 qint32 ClosePort_Modbus(qint32 port);
 // Input registers first..first+count-1 into buffer[0..count-1] (signed 16-bit values).
 qint32 Get_3X_DX(qint32 port, qint32 address, qint32 first, qint32 count, qint32 *buffer);

@@ -4,6 +4,7 @@
 #include "daytime.h"
 #include "recordingfile.h"
 #include "sqliteresult.h"
+#include "unwrittenevents.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -150,6 +151,13 @@ bool EventLog::open(const QString &path)
     m_file = fileIdentity(path);
     m_sharedMemory.watch(path);
     m_lastError.clear();
+    // Events that the last stop could not write are older than any queued here.
+    const std::vector<Event> carried = takeUnwrittenEvents(path);
+    std::deque<Event> queued = std::exchange(m_queue, {});
+    for (const Event &event : carried)
+        enqueue(event);
+    for (const Event &event : queued)
+        enqueue(event);
     writeQueue();
     return true;
 }
@@ -252,6 +260,17 @@ void EventLog::enqueue(const Event &event)
     m_queue.push_back(event);
 }
 
+std::vector<Event> EventLog::takeWaiting()
+{
+    std::vector<Event> waiting;
+    if (m_droppedUnnoted > 0 && !m_queue.empty())
+        waiting.push_back(dropNote());
+    waiting.insert(waiting.end(), m_queue.begin(), m_queue.end());
+    m_queue.clear();
+    m_droppedUnnoted = 0;
+    return waiting;
+}
+
 void EventLog::takeOver(EventLog &other)
 {
     m_dropped += std::exchange(other.m_dropped, 0);
@@ -349,13 +368,17 @@ bool EventLog::writeDropNote()
 {
     if (m_droppedUnnoted == 0 || m_queue.empty())
         return true;
-    const Event note{
-        m_queue.front().when, EventKind::Note, QStringLiteral("事件记录"),
-        QStringLiteral("数据库不可用，内存队列已满，丢失 %1 条事件").arg(m_droppedUnnoted)};
-    if (!writeOne(note))
+    if (!writeOne(dropNote()))
         return false;
     m_droppedUnnoted = 0;
     return true;
+}
+
+Event EventLog::dropNote() const
+{
+    return Event{
+        m_queue.front().when, EventKind::Note, QStringLiteral("事件记录"),
+        QStringLiteral("数据库不可用，内存队列已满，丢失 %1 条事件").arg(m_droppedUnnoted)};
 }
 
 // One event as one transaction: the row at the id after the newest, and the

@@ -100,7 +100,8 @@ public:
 
     // Opens the events of the recording database at `path`, creating the
     // events table and its counter row when missing, then writes what waits
-    // in the queue. False, with nothing written, when the file does not exist
+    // in the queue, after the events a stop left beside the file
+    // (takeUnwrittenEvents). False, with nothing written, when the file does not exist
     // or is not a recording database (no sl_void table), or cannot be written.
     bool open(const QString &path);
     // Closes the connection; queued events stay queued.
@@ -124,6 +125,11 @@ public:
     const std::deque<Event> &pending() const { return m_queue; }
     // Events dropped because the queue was full.
     qint64 droppedCount() const { return m_dropped; }
+    // Hands over every event waiting in memory, oldest first (after a note
+    // of those the full queue dropped, when any were), and waits for none.
+    // At a stop that could not write them: they are kept beside the file
+    // (keepUnwrittenEvents), and the next open() takes them back.
+    std::vector<Event> takeWaiting();
     // Takes the events waiting in `other` (and its count of dropped ones)
     // after those waiting here, then writes what it can (flush()).
     void takeOver(EventLog &other);
@@ -155,6 +161,8 @@ private:
     bool writeOne(const Event &event);
     bool writeQueue();
     bool writeDropNote();
+    // The note of the events the full queue dropped, at the time of the oldest survivor.
+    Event dropNote() const;
     std::vector<Event> readEvents(const QString &where, const QString &order, int limit,
                                   const QVariantList &values) const;
 

@@ -13,6 +13,7 @@ namespace
 constexpr qint64 kEpochSerial = 25569;
 // A zone changes its offset at most a few times a year: a day either side of
 // an instant looked up finds every offset that can apply.
+constexpr qint64 kOffsetReachSeconds = kWholeSecondsPerDay;
 
 } // namespace
 
@@ -56,8 +57,8 @@ qint32 InstantResolver::offsetFromZone(qint64 local)
 {
     // Every offset that holds within a day of the local time, and the
     // instants they give that really carry that offset.
-    const qint32 early = offsetAtInstant(local - kWholeSecondsPerDay);
-    const qint32 late = offsetAtInstant(local + kWholeSecondsPerDay);
+    const qint32 early = offsetAtInstant(local - kOffsetReachSeconds);
+    const qint32 late = offsetAtInstant(local + kOffsetReachSeconds);
     qint32 candidates[2] = {std::max(early, late), std::min(early, late)}; // earlier instant first
     int valid = 0;
     qint32 found[2] = {0, 0};
@@ -135,8 +136,8 @@ QVector<double> TimeAxis::positionsOfLocal(qint64 local) const
     const auto offsetAt = [this](qint64 utc) {
         return m_zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
     };
-    const qint32 early = offsetAt(local - kWholeSecondsPerDay);
-    const qint32 late = offsetAt(local + kWholeSecondsPerDay);
+    const qint32 early = offsetAt(local - kOffsetReachSeconds);
+    const qint32 late = offsetAt(local + kOffsetReachSeconds);
     QVector<double> positions;
     // The larger offset gives the earlier instant.
     for (const qint32 offset : {std::max(early, late), std::min(early, late)}) {
@@ -151,11 +152,11 @@ std::pair<double, double> TimeAxis::localBounds(double from, double to) const
     const QDateTime first = instantAt(std::min(from, to));
     const QDateTime last = instantAt(std::max(from, to));
     // Every offset the zone uses from a day before the range to a day after it.
-    qint32 lowest = m_zone.offsetFromUtc(first.addSecs(-kWholeSecondsPerDay));
+    qint32 lowest = m_zone.offsetFromUtc(first.addSecs(-kOffsetReachSeconds));
     qint32 highest = lowest;
     if (m_zone.hasTransitions()) {
         for (const QTimeZone::OffsetData &change : m_zone.transitions(
-                 first.addSecs(-kWholeSecondsPerDay), last.addSecs(kWholeSecondsPerDay))) {
+                 first.addSecs(-kOffsetReachSeconds), last.addSecs(kOffsetReachSeconds))) {
             lowest = std::min(lowest, change.offsetFromUtc);
             highest = std::max(highest, change.offsetFromUtc);
         }
@@ -178,7 +179,7 @@ bool isRepeatedLocalTime(const QDateTime &instant, const QTimeZone &zone)
     };
     const qint32 offset = offsetAt(utc);
     // Another offset in force within a day that names the same local time.
-    for (const qint64 probe : {utc - kWholeSecondsPerDay, utc + kWholeSecondsPerDay}) {
+    for (const qint64 probe : {utc - kOffsetReachSeconds, utc + kOffsetReachSeconds}) {
         const qint32 other = offsetAt(probe);
         if (other != offset && offsetAt(utc + offset - other) == other)
             return true;

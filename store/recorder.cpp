@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime)
@@ -58,7 +59,41 @@ const std::deque<RowToRecord> &Recorder::waiting(RecordTable table) const
 
 qint64 Recorder::lostRows(RecordTable table) const
 {
-    return table == RecordTable::PvData ? m_pvBacklog.lost : m_lpvBacklog.lost;
+    return table == RecordTable::PvData ? m_pvBacklog.lost.rows : m_lpvBacklog.lost.rows;
+}
+
+QString recordingLossDetail(LossCause cause, const RecordingLoss &loss)
+{
+    const auto span = [](const RingLoss &ring) {
+        if (ring.rows == 0)
+            return QString();
+        const auto text = [](double serial) { return momentText(dateTimeOf(serial)); };
+        return QStringLiteral(" %1 - %2").arg(text(ring.first), text(ring.last));
+    };
+    const QString why = cause == LossCause::Overflow
+                            ? QStringLiteral("记录未能写入，超出内存等待上限")
+                            : QStringLiteral("记录未能写入，停止时数据库不接受写入");
+    return QStringLiteral("%1: 丢失 1 秒记录 %2 行%3, 10 秒记录 %4 行%5")
+        .arg(why)
+        .arg(loss.pv.rows)
+        .arg(span(loss.pv))
+        .arg(loss.lpv.rows)
+        .arg(span(loss.lpv));
+}
+
+QString recordingLossText(const RecordingLoss &loss)
+{
+    const auto span = [](const RingLoss &ring) {
+        if (ring.rows == 0)
+            return QString();
+        const auto text = [](double serial) { return momentText(dateTimeOf(serial)); };
+        return QStringLiteral(" (%1 - %2)").arg(text(ring.first), text(ring.last));
+    };
+    return QStringLiteral("%1 rows of the 1-second ring%2 and %3 of the 10-second ring%4")
+        .arg(loss.pv.rows)
+        .arg(span(loss.pv))
+        .arg(loss.lpv.rows)
+        .arg(span(loss.lpv));
 }
 
 void Recorder::tick()
@@ -125,10 +160,10 @@ void Recorder::keepWithinBound(Backlog &backlog, int bound)
     // The newest hour is kept: the oldest waiting rows give way.
     while (int(backlog.rows.size()) > bound) {
         const RowToRecord &oldest = backlog.rows.front();
-        if (backlog.lost == 0)
-            backlog.lostFrom = oldest.date + oldest.time;
-        backlog.lostTo = oldest.date + oldest.time;
-        ++backlog.lost;
+        if (backlog.lost.rows == 0)
+            backlog.lost.first = oldest.date + oldest.time;
+        backlog.lost.last = oldest.date + oldest.time;
+        ++backlog.lost.rows;
         backlog.rows.pop_front();
     }
 }
@@ -165,22 +200,12 @@ void Recorder::noteLoss(const QDateTime &now)
 {
     if (!m_events->pending().empty())
         m_events->flush();
-    if (m_pvBacklog.lost == 0 && m_lpvBacklog.lost == 0)
+    if (m_pvBacklog.lost.rows == 0 && m_lpvBacklog.lost.rows == 0)
         return;
     if (!m_pvBacklog.rows.empty() || !m_lpvBacklog.rows.empty())
         return; // still writing what survived: the loss is told after it
-    const auto span = [](const Backlog &b) {
-        if (b.lost == 0)
-            return QString();
-        const auto text = [](double serial) { return momentText(dateTimeOf(serial)); };
-        return QStringLiteral(" %1 - %2").arg(text(b.lostFrom), text(b.lostTo));
-    };
     const QString detail =
-        QStringLiteral("记录未能写入，超出内存等待上限: 丢失 1 秒记录 %1 行%2, 10 秒记录 %3 行%4")
-            .arg(m_pvBacklog.lost)
-            .arg(span(m_pvBacklog))
-            .arg(m_lpvBacklog.lost)
-            .arg(span(m_lpvBacklog));
+        recordingLossDetail(LossCause::Overflow, {m_pvBacklog.lost, m_lpvBacklog.lost});
     if (!m_events->isOpen() || m_events->path() != m_store.path()) {
         moveEventLog(m_events, m_store.path());
         if (!m_events->isOpen())
@@ -188,8 +213,44 @@ void Recorder::noteLoss(const QDateTime &now)
     }
     // Written, or waiting in the events' own queue for the next flush.
     m_events->appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
-    m_pvBacklog.lost = 0;
-    m_lpvBacklog.lost = 0;
+    m_pvBacklog.lost = {};
+    m_lpvBacklog.lost = {};
+}
+
+bool Recorder::writeWaitingNow()
+{
+    const QDateTime now = SystemClock::now();
+    // The stop does not wait out the reopening interval: it is the last chance.
+    if (!m_store.isOpen())
+        m_store.follow(m_store.path(), now);
+    if (m_store.keepOpen(now)) {
+        if (const std::optional<SlVoid> counters = m_store.readCounters()) {
+            m_pvCounter = ringCounter(counters->newestPv);
+            m_lpvCounter = ringCounter(counters->newestLpv);
+            // All of it, not a thousand rows a tick: there is no next tick.
+            for (std::size_t before = 0; before != m_pvBacklog.rows.size();) {
+                before = m_pvBacklog.rows.size();
+                writeWaiting(RecordTable::PvData, m_pvBacklog, m_pvCounter, PvLastDate, PvLastTime,
+                             PvRecorded);
+            }
+            for (std::size_t before = 0; before != m_lpvBacklog.rows.size();) {
+                before = m_lpvBacklog.rows.size();
+                writeWaiting(RecordTable::LpvWdjl, m_lpvBacklog, m_lpvCounter, LpvLastDate,
+                             LpvLastTime, LpvRecorded);
+            }
+            noteLoss(now);
+        } else {
+            m_store.keepOpen(now);
+        }
+    }
+    return m_pvBacklog.rows.empty() && m_lpvBacklog.rows.empty();
+}
+
+RecordingLoss Recorder::giveUpWaiting()
+{
+    keepWithinBound(m_pvBacklog, 0);
+    keepWithinBound(m_lpvBacklog, 0);
+    return {std::exchange(m_pvBacklog.lost, {}), std::exchange(m_lpvBacklog.lost, {})};
 }
 
 Recorder *mscom()

@@ -20,6 +20,34 @@
 // counts as elapsed time, so it records at once.
 qint64 secondsSinceRecording(double date, double time, double lastDate, double lastTime);
 
+// The rows of one ring that could not be written: how many, and the day
+// serials (date + time) of the first and the last of them.
+struct RingLoss {
+    qint64 rows = 0;
+    double first = 0;
+    double last = 0;
+};
+
+// Why rows were lost, as the journal says it.
+enum class LossCause {
+    Overflow, // more than the bound waited while the file took no writes
+    Stop,     // the tool stopped while the file took no writes
+};
+
+// What both rings lost.
+struct RecordingLoss {
+    RingLoss pv;
+    RingLoss lpv;
+    bool any() const { return pv.rows > 0 || lpv.rows > 0; }
+};
+
+// The journal's words for a loss: "<cause>: 丢失 1 秒记录 N 行 <first> - <last>,
+// 10 秒记录 M 行 <first> - <last>" (a ring that lost nothing gives no span).
+QString recordingLossDetail(LossCause cause, const RecordingLoss &loss);
+// The log's words for the same: "N rows of the 1-second ring (<first> - <last>)
+// and M of the 10-second ring (<first> - <last>)".
+QString recordingLossText(const RecordingLoss &loss);
+
 // The hidden recorder window `mscom`: writes ProcessValues 0 .. 7 into the
 // pv_data ring once per whole second of the clock and into the Lpv_wdjl ring
 // once per ten seconds, whether the port is open or not.
@@ -79,6 +107,14 @@ public:
     // Rows of `table` lost since the last loss event was written.
     qint64 lostRows(RecordTable table) const;
 
+    // At a stop: one attempt to write every waiting row (a closed connection
+    // is opened again at once, whatever the wait); true when none waits.
+    bool writeWaitingNow();
+    // At a stop, after the last attempt: every row still waiting counts as
+    // lost, and the loss not yet journaled (these rows and any the bound
+    // dropped before) is handed over to be told elsewhere; nothing waits after.
+    RecordingLoss giveUpWaiting();
+
 public slots:
     // One recording cycle of Timer1; tests call it directly with the clock set.
     void tick();
@@ -92,9 +128,7 @@ private:
     // The rows of one ring that wait to be written, and those lost meanwhile.
     struct Backlog {
         std::deque<RowToRecord> rows;
-        qint64 lost = 0; // not yet written as an event
-        double lostFrom = 0;
-        double lostTo = 0; // day serials (date + time) of the first and last lost row
+        RingLoss lost; // not yet written as an event
     };
 
     // Takes one row of `table` when it is due: `interval` after the newest

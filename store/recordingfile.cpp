@@ -2,10 +2,12 @@
 
 #include "sqliteresult.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QStringList>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -14,6 +16,7 @@
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -115,4 +118,39 @@ void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact)
     if (!sharedMemoryIntact && QSqlDatabase::contains(name))
         skipCheckpointOnClose(QSqlDatabase::database(name, false));
     releaseSqlConnection(name);
+}
+
+namespace
+{
+NewFileAccess g_newFileAccess = NewFileAccess::AsUmask;
+} // namespace
+
+void setNewRecordingFileAccess(NewFileAccess access)
+{
+    g_newFileAccess = access;
+}
+
+bool makeRecordingFile(const QString &path)
+{
+    const QFileInfo info(path);
+#ifdef Q_OS_UNIX
+    const bool ownerOnly = g_newFileAccess == NewFileAccess::OwnerOnly;
+    // Each missing folder from the outermost in, so that none is made wider.
+    QStringList missing;
+    for (QFileInfo folder(info.absolutePath()); !folder.exists() && !folder.isRoot();
+         folder = QFileInfo(folder.absolutePath()))
+        missing.prepend(folder.absoluteFilePath());
+    for (const QString &folder : missing)
+        ::mkdir(QFile::encodeName(folder).constData(), ownerOnly ? 0700 : 0777);
+    if (!QFileInfo(info.absolutePath()).isDir())
+        return false;
+    // O_EXCL: a file that appeared meanwhile is someone's, and keeps its mode.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    if (fd >= 0)
+        ::close(fd);
+    return true;
+#else
+    return QDir().mkpath(info.absolutePath());
+#endif
 }

@@ -76,3 +76,19 @@ void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact);
 // SQLite's own handle of an open Qt connection to a database file; nullptr for
 // any other driver.
 sqlite3 *sqliteConnection(const QSqlDatabase &db);
+
+// Who may read the recording files this process makes: as its umask leaves
+// them (the windowless recorder narrows its umask itself: 0640 and 0750 at
+// most), or the owner alone (the windowed tool: 0600 and 0700, whatever the
+// umask). An existing folder or file keeps its mode either way.
+enum class NewFileAccess {
+    AsUmask,
+    OwnerOnly,
+};
+void setNewRecordingFileAccess(NewFileAccess access);
+
+// Makes the missing folders of the database at `path` and, when it is missing,
+// the database file itself, empty (SQLite sets a new database up in it, and
+// gives its -wal and -shm files the database file's mode), with the access set
+// above. False when the folder is not there afterwards.
+bool makeRecordingFile(const QString &path);

@@ -405,12 +405,14 @@ bool RecordingStore::open(const QString &path)
         m_lastError = QStringLiteral("not a file: ") + path;
         return false;
     }
-    if (!QDir().mkpath(info.absolutePath())) {
-        m_lastError = QStringLiteral("cannot create the folder of ") + path;
-        return false;
-    }
     if (!sharedMemoryFile(path).usable) {
         m_lastError = sharedMemoryFault(path);
+        return false;
+    }
+    // A missing folder or file is made here with the process's access
+    // (makeRecordingFile), not by SQLite with whatever the umask allows.
+    if (!makeRecordingFile(path)) {
+        m_lastError = QStringLiteral("cannot create the folder of ") + path;
         return false;
     }
     // A zero-length file is an empty database and is set up like a missing one.

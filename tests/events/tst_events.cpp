@@ -10,6 +10,7 @@
 #include "ringquery.h"
 #include "shared.h"
 #include "store.h"
+#include "unwrittenevents.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +68,59 @@ class TestEvents : public QObject
     }
 
 private slots:
+    // The file a stop leaves its unwritten events in: a line that holds no
+    // event (cut short by a full disk, a kind this build does not know) costs
+    // that line only; details keep their line breaks and tabs.
+    void unwrittenEventsFile_data()
+    {
+        QTest::addColumn<QByteArray>("tail"); // after two good lines
+        QTest::addColumn<int>("unreadable");
+        QTest::newRow("whole") << QByteArray() << 0;
+        QTest::newRow("last line cut short") << QByteArray("{\"when\":\"2026-03-14T12:00") << 1;
+        QTest::newRow("kind unknown")
+            << QByteArray("{\"when\":\"2026-03-14T12:00:09\",\"kind\":\"later\"}\n") << 1;
+        QTest::newRow("no time") << QByteArray("{\"kind\":\"end\"}\n") << 1;
+        QTest::newRow("not JSON") << QByteArray("\x01\x02garbage\n") << 1;
+    }
+    void unwrittenEventsFile()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(int, unreadable);
+        const std::vector<Event> events{
+            {kStart, EventKind::Link, QStringLiteral("端口 1"), QStringLiteral("未打开"),
+             QStringLiteral("not_opened")},
+            {kStart.addSecs(2), EventKind::Recording, QStringLiteral("/a\tb.db"),
+             QStringLiteral("记录未能写入\n第二行")},
+        };
+        int skipped = -1;
+        const std::vector<Event> read =
+            decodeUnwrittenEvents(encodeUnwrittenEvents(events) + tail, &skipped);
+        QCOMPARE(skipped, unreadable);
+        QCOMPARE(read.size(), events.size());
+        QVERIFY(read == events);
+    }
+
+    // The next opening of the events log writes what the stop left beside the
+    // file ahead of what waits in memory, and removes the file.
+    void unwrittenEventsGoFirst()
+    {
+        makeRecordingDatabase();
+        const Event kept{kStart, EventKind::ToolEnd, QStringLiteral("工具"),
+                         QStringLiteral("退出")};
+        QVERIFY(keepUnwrittenEvents(dbPath(), {kept}));
+        QCOMPARE(QFileInfo(unwrittenEventsPath(dbPath())).permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther),
+                 QFile::Permissions());
+        EventLog log(QStringLiteral("reopened"));
+        const Event queued{kStart.addSecs(5), EventKind::ToolStart, QStringLiteral("工具"),
+                           QStringLiteral("启动")};
+        QVERIFY(!log.appendEvent(queued)); // no file yet: it waits
+        QVERIFY(log.open(dbPath()));
+        QVERIFY(log.pending().empty());
+        QCOMPARE(log.newestEvents(2), (std::vector<Event>{queued, kept}));
+        QVERIFY(!QFile::exists(unwrittenEventsPath(dbPath())));
+    }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();

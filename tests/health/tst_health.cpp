@@ -36,6 +36,10 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using namespace HealthTexts;
 
 Q_DECLARE_METATYPE(LinkState)
@@ -718,6 +722,34 @@ private slots:
         // Polling started all the same, and the port is tried again.
         QVERIFY(Met1()->isPolling());
         QVERIFY(portReconnection()->retrying());
+    }
+
+    // Another tool holds the port (as an open port of ours holds it): "打开"
+    // is refused with "端口被占用" instead of polling beside it, and the port
+    // is taken once the other lets it go.
+    void portInUseIsRefused()
+    {
+        Simulator sim;
+        QVERIFY(sim.start(1));
+        const int other = ::open(QFile::encodeName(sim.linkPath()).constData(),
+                                 O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(other >= 0);
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        QVERIFY(portInUse(sim.linkPath()));
+        pressOpen();
+        QCOMPARE(stripText("StripLink"), QStringLiteral("打开失败"));
+        QVERIFY2(stripText("StripDetail").endsWith(QStringLiteral(": 端口被占用")),
+                 qPrintable(stripText("StripDetail")));
+        QVERIFY2(stripLabel("StripDetail")
+                     ->toolTip()
+                     .endsWith(QStringLiteral(": port in use by another program")),
+                 qPrintable(stripLabel("StripDetail")->toolTip()));
+        ::close(other);
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        // Held now by this tool: the next one is refused.
+        QVERIFY(portInUse(sim.linkPath()));
+        pressClose();
+        QVERIFY(!portInUse(sim.linkPath()));
     }
 
     void detailsViewFromClickAndKey()

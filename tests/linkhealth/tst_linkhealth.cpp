@@ -184,7 +184,7 @@ private slots:
         QTest::newRow("missing") << "/dev/ttyUSB0" << int(ENOENT) << "/dev/ttyUSB0: 设备不存在";
         QTest::newRow("no right") << "/dev/ttyS0" << int(EACCES) << "/dev/ttyS0: 无权访问";
         QTest::newRow("not permitted") << "/dev/ttyS0" << int(EPERM) << "/dev/ttyS0: 不允许操作";
-        QTest::newRow("taken") << "/dev/ttyS0" << int(EBUSY) << "/dev/ttyS0: 设备被占用";
+        QTest::newRow("taken") << "/dev/ttyS0" << int(EBUSY) << "/dev/ttyS0: 端口被占用";
         QTest::newRow("not a terminal") << "/tmp/x" << int(ENOTTY) << "/tmp/x: 不是串口设备";
         QTest::newRow("a folder") << "/tmp" << int(EISDIR) << "/tmp: 是文件夹";
         QTest::newRow("bad settings") << "/dev/ttyS0" << int(EINVAL) << "/dev/ttyS0: 参数无效";

@@ -611,9 +611,27 @@ private slots:
     }
 
     // Past an hour of waiting rows the oldest are lost: the rest is written,
-    // and the loss is one event once the file takes writes again.
+    // and the loss is one event once the file takes writes again, naming each
+    // ring's first and last lost second; a loss of one ring alone is told too.
+    void overflowWritesOneLossEvent_data()
+    {
+        QTest::addColumn<int>("pastTheHour"); // seconds of waiting beyond the hour
+        QTest::addColumn<int>("pvLost");
+        QTest::addColumn<QString>("pvSpan");
+        QTest::addColumn<int>("lpvLost");
+        QTest::addColumn<QString>("lpvSpan");
+        QTest::newRow("both rings") << 100 << 100 << " 2026-03-14 12:00:01 - 2026-03-14 12:01:40"
+                                    << 10 << " 2026-03-14 12:00:10 - 2026-03-14 12:01:40";
+        QTest::newRow("1-second ring alone")
+            << 5 << 5 << " 2026-03-14 12:00:01 - 2026-03-14 12:00:05" << 0 << "";
+    }
     void overflowWritesOneLossEvent()
     {
+        QFETCH(int, pastTheHour);
+        QFETCH(int, pvLost);
+        QFETCH(QString, pvSpan);
+        QFETCH(int, lpvLost);
+        QFETCH(QString, lpvSpan);
         startRecorder();
         tickAt(kStart);
         {
@@ -623,13 +641,13 @@ private slots:
                                                   "BEGIN SELECT RAISE(ABORT, 'full'); END")
                                        .arg(QLatin1String(ring))));
         }
-        const int seconds = Recorder::kPvBacklog + 100;
+        const int seconds = Recorder::kPvBacklog + pastTheHour;
         for (int s = 1; s <= seconds; ++s)
             tickAt(kStart.addSecs(s));
         QCOMPARE(int(m_recorder->waiting(RecordTable::PvData).size()), Recorder::kPvBacklog);
         QCOMPARE(int(m_recorder->waiting(RecordTable::LpvWdjl).size()), Recorder::kLpvBacklog);
-        QCOMPARE(m_recorder->lostRows(RecordTable::PvData), 100);
-        QCOMPARE(m_recorder->lostRows(RecordTable::LpvWdjl), 10);
+        QCOMPARE(m_recorder->lostRows(RecordTable::PvData), pvLost);
+        QCOMPARE(m_recorder->lostRows(RecordTable::LpvWdjl), lpvLost);
         {
             OtherProgram other(dbPath());
             QVERIFY(other.exec(QStringLiteral("DROP TRIGGER full_pv_data")));
@@ -646,13 +664,18 @@ private slots:
             QCOMPARE(rows.at(k).id, rows.at(k - 1).id + 1);
             QCOMPARE(qRound((rows.at(k).time - rows.at(k - 1).time) * kSecondsPerDay), 1);
         }
-        QCOMPARE(rows.size(), 1 + tick - 100);
+        QCOMPARE(rows.size(), 1 + tick - pvLost);
         OtherProgram other(dbPath());
         QCOMPARE(other.count(QStringLiteral("events")), 1);
         const QString detail =
             other.value(QStringLiteral("SELECT ev_detail FROM events")).toString();
-        QVERIFY2(detail.contains(QStringLiteral("1 秒记录 100 行")), qPrintable(detail));
-        QVERIFY2(detail.contains(QStringLiteral("10 秒记录 10 行")), qPrintable(detail));
+        QCOMPARE(detail,
+                 QStringLiteral("记录未能写入，超出内存等待上限: 丢失 1 秒记录 %1 行%2, 10 秒记录 "
+                                "%3 行%4")
+                     .arg(pvLost)
+                     .arg(pvSpan)
+                     .arg(lpvLost)
+                     .arg(lpvSpan));
         QCOMPARE(other.value(QStringLiteral("SELECT ev_kind FROM events")).toString(),
                  QStringLiteral("recording"));
         // Nothing more is told while nothing more is lost.

@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -443,6 +444,140 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("REC")) > rows, kWaitMs);
         again.terminate();
         QVERIFY(again.waitForFinished(10000));
+    }
+
+    // A second recorder on a port that one already polls is refused with
+    // one line and exit code 2; the first goes on reading the instrument.
+    void secondRecorderOnOnePortIsRefused()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(11));
+        const QString db = m_dir.filePath(QStringLiteral("first-on-port.db"));
+        QProcess first;
+        startRecorder(first, {"--port", "11", "--db", db}, "FIRST-ON-PORT");
+        QString log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(first.readAllStandardError()))
+                                     .contains(QStringLiteral("address 1: instrument answers")),
+                                 kWaitMs);
+        const QString secondDb = m_dir.filePath(QStringLiteral("second-on-port.db"));
+        QProcess second;
+        startRecorder(second, {"--port", "11", "--db", secondDb}, "SECOND-ON-PORT");
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), kRecordUsageError);
+        const QStringList refusal = QString::fromLocal8Bit(second.readAllStandardError())
+                                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(refusal.size(), 1);
+        QVERIFY2(refusal.first().startsWith(QStringLiteral("zelmar: port 11 (")) &&
+                     refusal.first().contains(QStringLiteral("端口被占用")),
+                 qPrintable(refusal.first()));
+        QVERIFY(!QFile::exists(secondDb));
+        const qint64 good = goodRows(db);
+        QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= good + 3, kWaitMs);
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(first.exitCode(), 0);
+    }
+
+    // SIGTERM while another program holds the file locked: what waits in
+    // memory is written when the lock ends within the stop's budget; when it
+    // does not, one log line names the rows lost, and the next start writes
+    // the stop's events and a rows-lost event naming the same span.
+    void stopWritesWhatWaits_data()
+    {
+        QTest::addColumn<bool>("heldThroughTheStop");
+        QTest::newRow("lock ends during the stop") << false;
+        QTest::newRow("lock held through the stop") << true;
+    }
+    void stopWritesWhatWaits()
+    {
+        QFETCH(bool, heldThroughTheStop);
+        Simulator simulator;
+        QVERIFY(simulator.start(12));
+        const QString db = m_dir.filePath(heldThroughTheStop ? QStringLiteral("held-stop.db")
+                                                             : QStringLiteral("freed-stop.db"));
+        const QString station =
+            heldThroughTheStop ? QStringLiteral("HELD-STOP") : QStringLiteral("FREED-STOP");
+        const auto stopEvents = [&db] {
+            return localColumn(db, QStringLiteral("SELECT ev_detail FROM events WHERE ev_detail "
+                                                  "IN ('关闭', '未打开', '退出') ORDER BY ev_id"));
+        };
+        const auto lossEvents = [&db] {
+            return localColumn(db, QStringLiteral("SELECT ev_detail FROM events WHERE ev_detail "
+                                                  "LIKE '%停止时数据库不接受写入%'"));
+        };
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "12", "--db", db}, station);
+        QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= 2, kWaitMs);
+        QString log;
+        {
+            OtherProgram other(db, QStringLiteral("stop-locker"));
+            QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QTest::qWait(3000); // rows wait in memory meanwhile
+            recorder.terminate();
+            if (!heldThroughTheStop) {
+                QTest::qWait(1000);
+                QVERIFY(other.exec(QStringLiteral("COMMIT")));
+            }
+            QVERIFY(recorder.waitForFinished(15000));
+            QCOMPARE(recorder.exitCode(), 0);
+            log = QString::fromLocal8Bit(recorder.readAllStandardError());
+            if (heldThroughTheStop)
+                QVERIFY(other.exec(QStringLiteral("COMMIT")));
+        }
+        const qint64 rows = localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data"));
+        QCOMPARE(localNumber(db, QStringLiteral("SELECT newest_pv FROM sl_void")), rows);
+        if (!heldThroughTheStop) {
+            QVERIFY2(!log.contains(QStringLiteral("stopped before all was written")),
+                     qPrintable(log));
+            QCOMPARE(stopEvents(), (QStringList{"关闭", "未打开", "退出"}));
+            QCOMPARE(lossEvents(), QStringList());
+            // The seconds of the lock are there, up to the stop.
+            QVERIFY(rows >= 5);
+            QVERIFY(!QFile::exists(db + QStringLiteral("-unwritten-events")));
+            return;
+        }
+        // One line names the rows that could not be written and their span.
+        const QRegularExpression lost(
+            QStringLiteral("address 1: stopped before all was written into %1 \\(locked by "
+                           "another program\\): (\\d+) rows of the 1-second ring \\(([^)]+)\\)")
+                .arg(QRegularExpression::escape(db)));
+        const QRegularExpressionMatch match = lost.match(log);
+        QVERIFY2(match.hasMatch(), qPrintable(log));
+        QVERIFY(match.captured(1).toInt() >= 3);
+        QCOMPARE(stopEvents(), QStringList());
+        QVERIFY(QFile::exists(db + QStringLiteral("-unwritten-events")));
+
+        // The next start writes what the stop kept, in the file's events.
+        QProcess again;
+        startRecorder(again, {"--port", "12", "--db", db}, station);
+        QTRY_COMPARE_WITH_TIMEOUT(lossEvents().size(), 1, kWaitMs);
+        again.terminate();
+        QVERIFY(again.waitForFinished(15000));
+        QVERIFY2(lossEvents().first().contains(
+                     QStringLiteral("1 秒记录 %1 行 %2").arg(match.captured(1), match.captured(2))),
+                 qPrintable(lossEvents().first() + QStringLiteral(" / ") + match.captured(0)));
+        // The first stop's events, then the second's.
+        QCOMPARE(stopEvents(), (QStringList{"关闭", "未打开", "退出", "关闭", "未打开", "退出"}));
+        QVERIFY(!QFile::exists(db + QStringLiteral("-unwritten-events")));
+    }
+
+    // A stop sends its own last events to the historian within its budget,
+    // not at the next start.
+    void stopEventsReachTheServer()
+    {
+        Simulator simulator;
+        QVERIFY(simulator.start(13));
+        const QString db = m_dir.filePath(QStringLiteral("stop-events.db"));
+        QProcess recorder;
+        startRecorder(recorder, {"--port", "13", "--db", db}, "STOP-EVENTS");
+        QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("STOP-EVENTS")) >= 3, kWaitMs);
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(15000));
+        QCOMPARE(recorder.exitCode(), 0);
+        const QString onServer = m_cluster.psql(QStringLiteral(
+            "SELECT string_agg(detail, '|' ORDER BY local_id) FROM events WHERE station = "
+            "'STOP-EVENTS' AND detail IN ('关闭', '未打开', '退出')"));
+        QCOMPARE(onServer, QStringLiteral("关闭|未打开|退出"));
     }
 
     // Two instruments on one line: each into its own database and station; a

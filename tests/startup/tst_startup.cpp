@@ -9,6 +9,7 @@
 #include "store.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -16,9 +17,12 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 // The start-up sequence with the real event loop: the splash, its seven ticks
 // and its hand-over to the overview, the poller and the recorder; the refused
@@ -102,6 +106,8 @@ private slots:
     void otherWindowsKeepTheirKeys();
     void unwritableSharedMemoryLeavesTheToolRunning();
     // Last: once the tool has ended, no event loop of this process runs again.
+    void newDatabaseIsTheOperatorsOwn_data();
+    void newDatabaseIsTheOperatorsOwn();
     void exitEndsTheEventLoop();
 };
 
@@ -363,6 +369,68 @@ void TestStartup::unwritableSharedMemoryLeavesTheToolRunning()
     }
     tool.kill();
     tool.waitForFinished();
+}
+
+// The windowed tool makes its database, folder, -wal and -shm readable by the
+// operator alone, whatever the umask; a file that exists keeps its mode.
+void TestStartup::newDatabaseIsTheOperatorsOwn_data()
+{
+    QTest::addColumn<int>("existingMode"); // of a file there before the start; 0: none
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("fileMode"); // of the database, its -wal and its -shm
+    QTest::newRow("fresh folder") << 0 << 0700 << 0600;
+    QTest::newRow("existing file keeps its mode") << 0644 << 0755 << 0644;
+}
+
+void TestStartup::newDatabaseIsTheOperatorsOwn()
+{
+    QFETCH(int, existingMode);
+    QFETCH(int, folderMode);
+    QFETCH(int, fileMode);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const mode_t umaskBefore = ::umask(022);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
+    const QString folder = dir.filePath(QStringLiteral("new/zelmar"));
+    const QString db = folder + QStringLiteral("/Rdatabj.db");
+    if (existingMode != 0) {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        QFile file(db);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(::chmod(QFile::encodeName(db).constData(), mode_t(existingMode)) == 0);
+    }
+    QProcess tool;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZELMAR_DB"), db);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    tool.setProcessEnvironment(environment);
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
+    QVERIFY(tool.waitForStarted());
+    const auto recorded = [&db] {
+        OtherProgram look(db, QStringLiteral("look"));
+        return look.count(QStringLiteral("pv_data")) >= 2;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(db + QStringLiteral("-shm")) &&
+                                 QFileInfo::exists(db + QStringLiteral("-wal")) && recorded(),
+                             20000);
+    const auto mode = [](const QString &path) {
+        struct stat info = {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777)
+                                                                       : -1;
+    };
+    const int folderSeen = mode(folder);
+    const int fileSeen = mode(db);
+    const int walSeen = mode(db + QStringLiteral("-wal"));
+    const int shmSeen = mode(db + QStringLiteral("-shm"));
+    tool.kill();
+    tool.waitForFinished();
+    QCOMPARE(QString::number(folderSeen, 8), QString::number(folderMode, 8));
+    QCOMPARE(QString::number(fileSeen, 8), QString::number(fileMode, 8));
+    QCOMPARE(QString::number(walSeen, 8), QString::number(fileMode, 8));
+    QCOMPARE(QString::number(shmSeen, 8), QString::number(fileMode, 8));
 }
 
 void TestStartup::exitEndsTheEventLoop()

@@ -31,6 +31,12 @@ public:
     void fixValues(const std::vector<int16_t> &values) { m_fixedValues = values; }
     void fixInputs(uint16_t mask) { m_fixedInputs = mask; }
     void fixCoils(uint8_t mask) { m_fixedCoils = mask; }
+    // Flips the discrete inputs in `mask` every `periodMs` milliseconds (--chatter).
+    void chatter(uint16_t mask, int periodMs)
+    {
+        m_chatterMask = mask;
+        m_chatterMs = periodMs;
+    }
 
     // Recomputes every measured quantity for the moment `seconds` after start.
     void update(double seconds);
@@ -57,4 +63,6 @@ private:
     std::vector<int16_t> m_fixedValues;
     std::optional<uint16_t> m_fixedInputs;
     std::optional<uint8_t> m_fixedCoils;
+    uint16_t m_chatterMask = 0;
+    int m_chatterMs = 0;
 };

@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 # pushes to its pages); chromium opens its page headless in the tests, the
 # screenshots and the benchmark.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
-          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
+          libxcb1-dev xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
           clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev qt6-translations-l10n
           dpkg-dev file desktop-file-utils systemd qt6-httpserver-dev qt6-websockets-dev
           chromium)

@@ -2,12 +2,17 @@
 
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QTreeView>
+
+#include <algorithm>
 
 namespace
 {
 
-constexpr int kDateColumn = 3; // QFileSystemModel's "Date Modified"
+constexpr int kDateColumn = 3;    // QFileSystemModel's "Date Modified"
+constexpr int kDialogWidth = 760; // room for the names beside a whole date
 
 // Qt's file model with its date column written as the tool writes dates.
 class FileTimes : public QIdentityProxyModel
@@ -40,6 +45,11 @@ QString askSaveFileName(QWidget *parent, const QString &title, const QString &su
     dialog.setFileMode(QFileDialog::AnyFile);
     // A desktop's own dialog speaks the desktop's language; Qt's shows this model.
     dialog.setProxyModel(new FileTimes(&dialog));
+    // Qt's dialog cut the dates short in its narrow date column.
+    if (auto *files = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        files->header()->setSectionResizeMode(kDateColumn, QHeaderView::ResizeToContents);
+        dialog.resize(std::max(dialog.width(), kDialogWidth), dialog.height());
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

@@ -40,6 +40,9 @@ public:
 
     // Recomputes every measured quantity for the moment `seconds` after start.
     void update(double seconds);
+    // After update(): the chattering inputs flipped as they stand `seconds`
+    // after start (real time, also while the values are frozen).
+    void flipChattering(double seconds);
 
     // What the last update() measured: input registers 1..16, discrete inputs
     // 1..16 and coils 1..8, in number order.

@@ -671,6 +671,7 @@ int main(int argc, char **argv)
         std::copy(map->tab_registers, map->tab_registers + Instrument::kHoldingRegisters,
                   instrument.holdingRegisters().begin());
         instrument.update(seconds);
+        instrument.flipChattering(secondsSince(started));
         copyToMapping(instrument, map);
         if (touchesRegisters(req, length, o.exceptionFirst, o.exceptionLast))
             modbus_reply_exception(ctx, req, static_cast<unsigned>(o.exceptionCode));

@@ -20,10 +20,12 @@ namespace Journal
 // goes twice.
 constexpr int kChatterChanges = 5;
 constexpr std::chrono::seconds kChatterWindow{60};
-// Summaries of all chattering states together, per hour at most: with these
-// the journal's chatter fills at most 1440 of the 100000-event ring a day,
-// whatever chatters, so the link and configuration events of the last weeks
-// stay in it. A summary held back is carried into the next one of its state.
+// Summaries of all chattering states together, per hour at most: however many
+// states chatter, their summaries take at most 1440 of the 100000-event ring
+// a day (beside one onset and one calm event per episode), where two alarms
+// flipping every 0.55 s wrote over 300000 before; the link and configuration
+// events of the weeks before stay in the ring. A summary held back is carried
+// into the next one of its state.
 constexpr int kChatterSummariesPerHour = 60;
 
 /*

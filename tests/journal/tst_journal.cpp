@@ -335,6 +335,12 @@ private slots:
             << "c0 c10000 c20000 c30000 c59999" << four + QStringList{"59 抖动 5 次/分钟 ON 5"};
         QTest::newRow("the fifth a minute after the first: not within it")
             << "c0 c10000 c20000 c30000 c60000" << four + QStringList{"60 ON 5"};
+        QTest::newRow("two changes in one millisecond both count")
+            << "c0 c10000 c20000 c30000 c30000"
+            << four.mid(0, 3) + QStringList{"30 OFF 4", "30 抖动 5 次/分钟 ON 5"};
+        QTest::newRow("the clock set back: the changes stamped later no longer count")
+            << "c10000 c20000 c30000 c40000 c5000"
+            << QStringList{"10 ON 1", "20 OFF 2", "30 ON 3", "40 OFF 4", "5 ON 5"};
         QTest::newRow("a starting state is no change")
             << "s0 c1000 c2000 c3000 c4000"
             << QStringList{"0 ON 1 起始", "1 OFF 2", "2 ON 3", "3 OFF 4", "4 ON 5"};
@@ -426,6 +432,8 @@ private slots:
         for (int hour = 0; hour < 2; ++hour)
             QVERIFY(summariesPerHour.value(hour) <= kChatterSummariesPerHour);
         QCOMPARE(summariesPerHour.value(0), kChatterSummariesPerHour);
+        // An hour after the first ones the budget is there again.
+        QCOMPARE(summariesPerHour.value(1), kChatterSummariesPerHour);
     }
 
     // ------------------------------------------------ against the simulator

@@ -25,7 +25,7 @@ History::ChartDocument overviewDocument(const OverviewWindow *overview)
 {
     const auto [from, to] = History::overviewRange(overview->chart());
     return {History::printTitle(overview, from, to),
-            History::curveLegend({true, true, true, true, true}),
+            History::curveLegend({true, true, true, true, true}, true),
             QString::fromUtf8(History::kValueAxisName),
             QString::fromUtf8(History::kRetransmissionAxisName),
             QString::fromUtf8(History::kTimeAxisName)};

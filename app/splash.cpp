@@ -133,7 +133,11 @@ void SplashWindow::onTimer1()
     Met1();
     steps().append(QStringLiteral("Met1"));
     // Each row says whether it holds a reading of the link at that moment.
-    recordQualityOf(mscom(), linkHealth(), Met1());
+    // The live chart breaks its curves at the rows that hold no reading, as
+    // the rows reloaded from the database do.
+    const LinkQuality *quality = recordQualityOf(mscom(), linkHealth(), Met1());
+    ssqx()->setSampleQuality(
+        [quality] { return std::optional<qint16>(qint16(quality->current())); });
     toolHealthMonitor(linkHealth())->watchRecorder(mscom());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.

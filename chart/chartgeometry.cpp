@@ -65,6 +65,21 @@ const std::array<CurvePen, kDrawnValues> &curvePens()
     return pens;
 }
 
+const std::array<CurvePen, kDrawnValues> &ownViewPens()
+{
+    static const std::array<CurvePen, kDrawnValues> pens = [] {
+        std::array<CurvePen, kDrawnValues> own = curvePens();
+        for (CurvePen &pen : own) {
+            if (pen.value == kDrawnValues - 1) {
+                pen.colour = QColor(kRetransmissionViewColour);
+                pen.style = Qt::DashLine;
+            }
+        }
+        return own;
+    }();
+    return pens;
+}
+
 QVector<Stroke> gridStrokes()
 {
     QVector<Stroke> strokes;
@@ -189,7 +204,8 @@ TrendDrawing drawTrend(const TrendBuffer &buffer, const TrendView &view, qint32 
     for (int i = 1; i <= n; ++i) {
         const int a = i - 1 + view.windowOffset;
         const int b = i + view.windowOffset;
-        if (!isPosition(a) || !isPosition(b) || buffer.empty[a] || buffer.empty[b])
+        if (!isPosition(a) || !isPosition(b) || buffer.empty[a] || buffer.empty[b] ||
+            buffer.noValues[a] || buffer.noValues[b])
             continue;
         const double x1 = roundHalfEven(double(i - 1) * view.sampleStep);
         const double x2 = roundHalfEven(double(i) * view.sampleStep);

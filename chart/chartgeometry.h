@@ -69,10 +69,21 @@ struct CurvePen {
     int value;
     QColor colour;
     int width;
+    Qt::PenStyle style = Qt::SolidLine;
 };
 
 // The five curves' pens in draw order (channel 3, 1, 2, 4, the retransmission value).
 const std::array<CurvePen, kDrawnValues> &curvePens();
+
+// The colour of the retransmission value in our own views: the blue of the
+// per-cent scale the overview gives it.
+constexpr QRgb kRetransmissionViewColour = qRgb(0, 0, 255);
+
+// The pens of our own views (the history window, its print and picture): the
+// overview's, but the retransmission value dashed in the blue of its scale,
+// as the overview draws it in the red of channel 1 and a legend could not
+// tell the two apart.
+const std::array<CurvePen, kDrawnValues> &ownViewPens();
 
 // The samples the chart shows and the marks of gaps in the recording.
 struct TrendBuffer {
@@ -83,6 +94,10 @@ struct TrendBuffer {
     // No record at this position (a young database, or right of the newest
     // sample): no segment to or from it, no gap marker, blank labels.
     std::array<bool, kPositions> empty{};
+    // The record at this position holds no values (quality 24 or 8: the port
+    // was lost or not open, nothing was read): the curves break there as at an
+    // empty position; its labels and gap marker stay.
+    std::array<bool, kPositions> noValues{};
 };
 
 // The view state DrawTrend reads.

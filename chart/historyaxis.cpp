@@ -133,12 +133,12 @@ QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCou
         return curve == Chart::kDrawnValues - 1 ? retransmissionPixelY(v, height)
                                                 : Chart::channelY(v, scale, offset) * toPixels;
     };
-    for (const Chart::CurvePen &pen : Chart::curvePens()) {
+    for (const Chart::CurvePen &pen : Chart::ownViewPens()) {
         const int curve = pen.value;
         if (!shown[curve])
             continue;
         for (const Run &run : runs) {
-            Trace trace{curve, pen.colour, pen.width, {}};
+            Trace trace{curve, pen.colour, pen.width, pen.style, {}};
             trace.points.reserve(run.size() * 4);
             for (const PixelColumn &column : run) {
                 const double x = column.x + 0.5;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chartgeometry.h"
 #include "decimate.h"
 #include "instants.h"
 
@@ -49,7 +50,7 @@ ValueRange automaticRange(const QVector<Run> &runs, const std::array<bool, kCurv
 // The colours of the value axes, as the overview's scale panel writes them:
 // the channels' values red, the retransmission value's per cent blue.
 constexpr QRgb kValueAxisColour = qRgb(255, 0, 0);
-constexpr QRgb kRetransmissionAxisColour = qRgb(0, 0, 255);
+constexpr QRgb kRetransmissionAxisColour = Chart::kRetransmissionViewColour;
 
 // The retransmission value's own scale, in per cent of its output, as the
 // overview's scale panel shows it beside the channels' one: −10 % at the
@@ -75,13 +76,14 @@ struct Trace {
     int curve = 0; // 0 .. 3 channels, 4 the retransmission value
     QColor colour; // the overview's pen of that curve
     int width = 1; // pixels
+    Qt::PenStyle style = Qt::SolidLine;
     QPolygonF points;
 };
 
-// The polylines of the shown curves, in the overview's drawing order (channel 3,
-// 1, 2, 4, then the retransmission value): per pixel column its first, lowest,
-// highest and last value, the channels scaled as the overview scales them to
-// `range`, the retransmission value on its own scale (retransmissionPixelY).
+// The polylines of the shown curves in our views' pens (Chart::ownViewPens), in the overview's
+// drawing order (channel 3, 1, 2, 4, then the retransmission value): per pixel column its first,
+// lowest, highest and last value, the channels scaled as the overview scales them to `range`, the
+// retransmission value on its own scale (retransmissionPixelY).
 QVector<Trace> traces(const QVector<Run> &runs, const std::array<bool, kCurveCount> &shown,
                       const ValueRange &range, int width, int height);
 

@@ -3,6 +3,7 @@
 #include "daytime.h"
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 
 namespace HealthTexts
@@ -102,8 +103,16 @@ QString recordingText(const RecordingStatus &status, bool known, const QDateTime
         return QStringLiteral("未记录: ") + status.reason;
     const bool resumed =
         status.resumedAt && qAbs(status.resumedAt->secsTo(now)) < kResumedShownSeconds;
-    return (resumed ? QStringLiteral("记录已恢复  ") : QStringLiteral("记录中  ")) +
-           QStringLiteral("%1 行/分钟").arg(status.rowsLastMinute);
+    // In the first minute of counting (after every start) the rows of the
+    // seconds counted so far, the first second included, not a rate of a
+    // minute that has not yet passed.
+    const qint64 counted = status.countingSince ? status.countingSince->secsTo(now)
+                                                : RecordingWatch::kRowWindowSeconds;
+    const QString rate =
+        counted >= 0 && counted < RecordingWatch::kRowWindowSeconds
+            ? QStringLiteral("%1 行/%2 秒").arg(status.rowsLastMinute).arg(counted + 1)
+            : QStringLiteral("%1 行/分钟").arg(status.rowsLastMinute);
+    return (resumed ? QStringLiteral("记录已恢复  ") : QStringLiteral("记录中  ")) + rate;
 }
 
 QColor recordingColour(const RecordingStatus &status, bool known)

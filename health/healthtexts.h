@@ -47,7 +47,8 @@ QString liveCountsText(const LinkCounters &counters);
 
 // The recording state: "记录中  60 行/分钟", "记录已恢复  3 行/分钟" in the
 // minute after a fault, "未记录: database read-only", or "记录状态未知"
-// before the recorder's first tick.
+// before the recorder's first tick. In the first minute after the start the
+// rows of the seconds counted so far: "记录中  12 行/12 秒".
 QString recordingText(const RecordingStatus &status, bool known, const QDateTime &now);
 // Its colour: green while recording, red while not, grey when not known.
 QColor recordingColour(const RecordingStatus &status, bool known);

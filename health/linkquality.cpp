@@ -51,11 +51,12 @@ void LinkQuality::onStateChanged(LinkState from, LinkState to)
         m_values.reset();
 }
 
-void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller)
+LinkQuality *recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller)
 {
     auto *quality = new LinkQuality(link, recorder);
     QObject::connect(poller, &Poller::polled, quality, [quality](const PollDelivery &delivery) {
         quality->valuesPolled(delivery.registers);
     });
     recorder->setQualitySource([quality] { return quality->current(); });
+    return quality;
 }

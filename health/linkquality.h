@@ -43,4 +43,6 @@ private:
 
 // Makes `recorder` mark each row with the quality of `link`'s state and of
 // `poller`'s value reads at that tick.
-void recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller);
+// Returns the quality it marks rows with (owned by the recorder), for others
+// that show the rows as they are recorded.
+LinkQuality *recordQualityOf(Recorder *recorder, LinkHealth *link, Poller *poller);

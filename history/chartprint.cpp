@@ -79,17 +79,39 @@ DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics)
     return layout;
 }
 
-QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown)
+QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown, bool overviewPens)
 {
+    const auto &pens = overviewPens ? Chart::curvePens() : Chart::ownViewPens();
     QVector<LegendEntry> legend;
     for (int curve = 0; curve < kCurveCount; ++curve) {
         if (!shown[curve])
             continue;
-        for (const Chart::CurvePen &pen : Chart::curvePens())
+        for (const Chart::CurvePen &pen : pens)
             if (pen.value == curve)
-                legend.append({QString::fromUtf8(kCurveNames[curve]), pen.colour, pen.width});
+                legend.append(
+                    {QString::fromUtf8(kCurveNames[curve]), pen.colour, pen.width, pen.style});
     }
     return legend;
+}
+
+void drawSwatch(QPainter &painter, const LegendEntry &entry, int x, int y, int width)
+{
+    painter.save();
+    // One pixel wider than the curve, so that a thin curve's key is still seen.
+    QPen pen(entry.colour, entry.width + 1, entry.style);
+    pen.setCapStyle(Qt::FlatCap);
+    painter.setPen(pen);
+    painter.drawLine(x, y, x + width, y);
+    painter.restore();
+}
+
+QPixmap swatchPicture(const LegendEntry &entry, const QSize &size)
+{
+    QPixmap picture(size);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    drawSwatch(painter, entry, 0, size.height() / 2, size.width());
+    return picture;
 }
 
 void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &document,
@@ -108,9 +130,7 @@ void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &do
     painter.setFont(font);
     int x = layout.legend.left();
     for (const LegendEntry &entry : document.legend) {
-        const int y = layout.legend.center().y();
-        painter.setPen(QPen(entry.colour, entry.width + 1));
-        painter.drawLine(x, y, x + kSwatchWidth, y);
+        drawSwatch(painter, entry, x, layout.legend.center().y(), kSwatchWidth);
         x += kSwatchWidth + 6;
         painter.setPen(Qt::black);
         const int width = painter.fontMetrics().horizontalAdvance(entry.name);

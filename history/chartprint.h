@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 #include <QVector>
@@ -30,6 +31,7 @@ struct LegendEntry {
     QString name;
     QColor colour;
     int width = 1;
+    Qt::PenStyle style = Qt::SolidLine;
 };
 
 // What a document says beside the chart.
@@ -57,8 +59,15 @@ DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics);
 // Draws a chart with its labels into a rectangle of the painter.
 using ChartPainter = std::function<void(QPainter &, const QRect &)>;
 
-// The five curves' names ("CH1" … "CH4", "变送值 DA") and pens, those of `shown`.
-QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown);
+// The five curves' names ("CH1" … "CH4", "变送值 DA") and pens, those of
+// `shown`: our views' pens (Chart::ownViewPens), or the overview's for its chart.
+QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown,
+                                 bool overviewPens = false);
+// The colour key of one curve as the legend draws it: a stroke of its pen
+// across `width` pixels, centred at height `y`, from `x`.
+void drawSwatch(QPainter &painter, const LegendEntry &entry, int x, int y, int width);
+// The same key as a picture for a check box: `size` pixels, transparent.
+QPixmap swatchPicture(const LegendEntry &entry, const QSize &size);
 
 // Paints `document` on a page `size` logical pixels big, its chart by `drawChart`.
 void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &document,

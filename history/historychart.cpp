@@ -204,9 +204,14 @@ void HistoryChart::draw(QPainter &painter, const Prepared &prepared) const
     painter.translate(plot.topLeft());
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (const History::Trace &trace : prepared.traces) {
-        painter.setPen(QPen(trace.colour, trace.width));
+        painter.setPen(QPen(trace.colour, trace.width, trace.style));
         if (trace.points.size() == 1) {
             painter.drawPoint(trace.points.first());
+            continue;
+        }
+        // A dashed pen (one pixel wide) keeps its dashes along one polyline.
+        if (trace.style != Qt::SolidLine) {
+            painter.drawPolyline(trace.points);
             continue;
         }
         // Separate segments: a wide pen strokes a polyline with joins between

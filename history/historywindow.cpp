@@ -10,6 +10,7 @@
 #include "historyrange.h"
 #include "numbers.h"
 #include "rowquality.h"
+#include "savedialog.h"
 #include "shared.h"
 #include "stationsource.h"
 
@@ -17,8 +18,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -41,6 +42,7 @@ constexpr int kDefaultSeconds = 3600; // the window opens on the last hour
 constexpr int kOverviewRange = 0;     // the entries of the Y range choice
 constexpr int kAutomaticRange = 1;
 constexpr int kStationCharacters = 24; // the station box shows a name this long
+constexpr int kCurveKeyWidth = 24;     // pixels of a curve's colour key beside its check box
 
 const std::array<const char *, 5> kQuickCaptions = {"10 分钟", "1 小时", "8 小时", "24 小时",
                                                     "7 天"};
@@ -156,9 +158,14 @@ void HistoryWindow::buildControls()
 
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
+    // Each check box carries its curve's colour key, as the print's legend does.
+    const QVector<History::LegendEntry> keys = History::curveLegend({true, true, true, true, true});
+    const QSize keySize(kCurveKeyWidth, fontMetrics().height());
     for (int k = 0; k < History::kCurveCount; ++k) {
         m_curveBoxes[k] = new QCheckBox(QString::fromUtf8(History::kCurveNames[k]), this);
         m_curveBoxes[k]->setObjectName(controlName("curve", k));
+        m_curveBoxes[k]->setIcon(QIcon(History::swatchPicture(keys.at(k), keySize)));
+        m_curveBoxes[k]->setIconSize(keySize);
         m_curveBoxes[k]->setChecked(true);
         viewRow->addWidget(m_curveBoxes[k]);
         connect(m_curveBoxes[k], &QCheckBox::toggled, this,
@@ -528,7 +535,7 @@ bool HistoryWindow::printTo(QPrinter &printer)
 
 void HistoryWindow::askCsv()
 {
-    const QString path = QFileDialog::getSaveFileName(
+    const QString path = askSaveFileName(
         this, QStringLiteral("导出 CSV"),
         QStringLiteral("zelmar-%1.csv")
             .arg(m_shownFrom.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmm"))),
@@ -539,9 +546,9 @@ void HistoryWindow::askCsv()
 
 void HistoryWindow::askPng(bool overview, int scale)
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出 PNG"),
-                                                      QStringLiteral("zelmar-chart.png"),
-                                                      QStringLiteral("PNG (*.png)"));
+    const QString path =
+        askSaveFileName(this, QStringLiteral("导出 PNG"), QStringLiteral("zelmar-chart.png"),
+                        QStringLiteral("PNG (*.png)"));
     if (path.isEmpty())
         return;
     const bool saved =

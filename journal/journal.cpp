@@ -73,6 +73,8 @@ void EventJournal::linkOpened()
 {
     m_watching = true;
     m_known = {};
+    for (const Event &event : m_chatter.reset(SystemClock::now()))
+        record(event);
     const QStringList settings{QStringLiteral("打开"),
                                codeText(kBaudTexts, CommSettings[CommIndex::BaudCode]),
                                codeText(kParityTexts, CommSettings[CommIndex::ParityCode]),
@@ -85,6 +87,8 @@ void EventJournal::linkOpened()
 void EventJournal::linkClosed()
 {
     m_watching = false;
+    for (const Event &event : m_chatter.reset(SystemClock::now()))
+        record(event);
     record(Event{SystemClock::now(), EventKind::Link, portSource(), QStringLiteral("关闭")});
 }
 
@@ -116,7 +120,10 @@ void EventJournal::observe(const Journal::StateSnapshot &polled,
     const bool alarmsMoved = m_alarms.observe(polled, m_known, now);
     m_known = Journal::mergeKnown(m_known, polled);
     for (const Journal::StateChange &change : changes)
-        record(Journal::changeEvent(change, now));
+        for (const Event &event : m_chatter.change(change, now))
+            record(event);
+    for (const Event &event : m_chatter.due(now))
+        record(event);
     if (alarmsMoved)
         emit alarmsChanged();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarmack.h"
+#include "chatter.h"
 #include "eventmarks.h"
 #include "events.h"
 #include "inputchanges.h"
@@ -24,7 +25,8 @@ struct PollDelivery;
  * Watching the instrument:
  *
  *     closed --linkOpened()--> awaiting start --pollDelivered() with states--> watching
- *     watching --pollDelivered()--> watching (one event per change)
+ *     watching --pollDelivered()--> watching (one event per change; a state
+ *                changing too often is journaled as chattering, Journal::ChatterFilter)
  *     any --linkClosed()--> closed
  *
  * Awaiting start: nothing is known; each state the first good poll delivers is
@@ -107,6 +109,7 @@ private:
     bool m_watching = false;
     Journal::KnownStates m_known;
     Journal::AlarmAcknowledgement m_alarms;
+    Journal::ChatterFilter m_chatter;
     std::deque<Event> m_marks;
 };
 

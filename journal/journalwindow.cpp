@@ -3,11 +3,11 @@
 #include "clock.h"
 #include "daytime.h"
 #include "journal.h"
+#include "savedialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -365,8 +365,8 @@ bool JournalWindow::exportCsv(const QString &path) const
 void JournalWindow::chooseExportFile()
 {
     const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"),
-                                     QStringLiteral("事件记录.csv"), QStringLiteral("CSV (*.csv)"));
+        askSaveFileName(this, QStringLiteral("导出CSV"), QStringLiteral("事件记录.csv"),
+                        QStringLiteral("CSV (*.csv)"));
     if (!path.isEmpty())
         exportCsv(path);
 }

@@ -1,5 +1,7 @@
 #include "overviewwindow.h"
 
+#include "keyrouting.h"
+
 #include "chartsources.h"
 #include "chartsurface.h"
 #include "clock.h"
@@ -247,8 +249,10 @@ OverviewWindow::OverviewWindow(QWidget *parent)
     connect(m_panelTimer, &QTimer::timeout, this, &OverviewWindow::onPanelTick);
 
     // Key preview: the window sees every key before the control that has the
-    // focus, also inside an open list.
+    // focus, also inside an open list. A key the window system addressed to
+    // another of the tool's windows is sent there before this filter sees it.
     qApp->installEventFilter(this);
+    KeyRouting::install();
 
     load();
 }

@@ -55,7 +55,7 @@ public:
     // "关闭" (Command10): the port of the last opening closed, the poller
     // stopped, "CONFIG" disabled.
     void closeLink();
-    // "事件记录" and F8: the journal view shown and raised; the overview stays.
+    // "事件记录" and F9: the journal view shown and raised; the overview stays.
     void showJournal();
     // "CONFIG" (Command21): the overview hidden, the configuration window shown;
     // its return shows the overview again. The overview's timers keep running.
@@ -74,6 +74,11 @@ public:
     const RecordingStore &store() const { return m_store; }
     // The trend buffer, its view and navigation state.
     const TrendChart &chart() const { return m_chart; }
+    // Where the live chart learns the quality of the row just recorded.
+    void setSampleQuality(TrendChart::SampleQuality source)
+    {
+        m_chart.setSampleQuality(std::move(source));
+    }
 
     // Timer1: the 200 ms scale labels and chart sampling, stopped while the
     // window is not live.

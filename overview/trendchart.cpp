@@ -5,6 +5,7 @@
 #include "daytime.h"
 #include "history.h"
 #include "numbers.h"
+#include "rowquality.h"
 #include "shared.h"
 #include "store.h"
 
@@ -13,6 +14,13 @@
 
 namespace
 {
+
+// A row of a lost or unopened port: recorded, but nothing was read (the rule
+// the history window breaks its lines by). Unknown quality is drawn, as ever.
+bool holdsNoValues(std::optional<qint16> quality)
+{
+    return quality && !rowQualityHoldsValues(static_cast<RowQuality>(*quality));
+}
 
 const QString kRulerOnCaption = QStringLiteral("F4 复原");
 const QString kRulerOffCaption = QStringLiteral("F4 标尺");
@@ -100,6 +108,7 @@ void TrendChart::clearTrendBuffer()
     m_buffer.times.fill(0);
     m_buffer.dates.fill(0);
     m_buffer.empty.fill(true);
+    m_buffer.noValues.fill(false);
 }
 
 Readout TrendChart::readoutAt(int position) const
@@ -133,6 +142,7 @@ Readout TrendChart::loadTrendWindow(const QSqlDatabase &db)
             for (int k = 0; k < int(record.values.size()); ++k)
                 m_buffer.values[k][j] = record.values[k];
             m_buffer.empty[j] = false;
+            m_buffer.noValues[j] = holdsNoValues(record.quality);
         }
     }
     // Position 0 is never loaded; before a full window the curves start from it
@@ -217,6 +227,7 @@ ChartUpdate TrendChart::takeLiveSample(const RecordingStore &store)
         m_buffer.dates[m_writePosition] = daySerial(now.date());
         m_buffer.times[m_writePosition] = dayFraction(now.time());
         m_buffer.empty[m_writePosition] = false;
+        m_buffer.noValues[m_writePosition] = m_sampleQuality && holdsNoValues(m_sampleQuality());
     }
     PvRecorded = false;
     update.axisLabels = redraw();
@@ -363,10 +374,10 @@ ChartUpdate TrendChart::sliderChanged(const RecordingStore &store, int x)
     readout.events =
         Chart::marksAtSample(m_buffer, view(), shownMarks(), p).join(QStringLiteral("  "));
     update.readout = readout;
-    // Over a position without a record the read-outs are blank: no zeros that
-    // were never measured.
+    // Over a position without a record, or a record of a port lost or not
+    // open, the read-outs are blank: no zeros that were never measured.
     std::array<QString, Chart::kDrawnValues> values;
-    for (int k = 0; k < Chart::kDrawnValues && !m_buffer.empty[p]; ++k)
+    for (int k = 0; k < Chart::kDrawnValues && !m_buffer.empty[p] && !m_buffer.noValues[p]; ++k)
         values[k] = singleText(m_buffer.values[k][p]);
     update.values = values;
     return update;

@@ -110,6 +110,10 @@ public:
     // The events between two moments (day serials) that RedrawChart marks along the top edge.
     using MarkSource = std::function<std::vector<Chart::Mark>(double from, double to)>;
     void setMarkSource(MarkSource source) { m_markSource = std::move(source); }
+    // The quality of the row the recorder wrote last (as a code), for the
+    // live sample taken from it; without it a live sample is always drawn.
+    using SampleQuality = std::function<std::optional<qint16>()>;
+    void setSampleQuality(SampleQuality source) { m_sampleQuality = std::move(source); }
 
     // The overview's load: start values, the live window from the database, the first redraw.
     ChartUpdate load(const RecordingStore &store);
@@ -184,6 +188,7 @@ private:
     ChartSurface *m_surface = nullptr;
     Underlay m_underlay;
     MarkSource m_markSource;
+    SampleQuality m_sampleQuality;
     Chart::TrendBuffer m_buffer;
 
     int m_zoomLevel = 1;

@@ -24,7 +24,7 @@ cd "$(dirname "$0")/.."
 # lintian checks the package as Debian would; strace and curl let a test run the
 # recorder under its unit's confinement and list the system calls it makes.
 packages=(g++ cmake pkg-config qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libmodbus-dev
-          xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
+          libxcb1-dev xvfb xauth fonts-wqy-microhei fonts-liberation2 xdotool python3 locales
           clang-format poppler-utils libqt6sql6-psql postgresql libpq-dev qt6-translations-l10n
           dpkg-dev file desktop-file-utils systemd qt6-httpserver-dev qt6-websockets-dev
           chromium lintian strace curl)

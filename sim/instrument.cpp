@@ -146,3 +146,14 @@ void Instrument::update(double seconds)
         for (int i = 0; i < kCoils; ++i)
             m_coils[i] = (*m_fixedCoils >> i) & 1;
 }
+
+void Instrument::flipChattering(double seconds)
+{
+    if (m_chatterMask == 0 || m_chatterMs <= 0)
+        return;
+    const auto flips = static_cast<long long>(seconds * 1000.0 / m_chatterMs);
+    if (flips % 2 == 1)
+        for (int i = 0; i < kDiscreteInputs; ++i)
+            if ((m_chatterMask >> i) & 1)
+                m_discrete[i] ^= 1;
+}

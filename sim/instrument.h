@@ -31,9 +31,18 @@ public:
     void fixValues(const std::vector<int16_t> &values) { m_fixedValues = values; }
     void fixInputs(uint16_t mask) { m_fixedInputs = mask; }
     void fixCoils(uint8_t mask) { m_fixedCoils = mask; }
+    // Flips the discrete inputs in `mask` every `periodMs` milliseconds (--chatter).
+    void chatter(uint16_t mask, int periodMs)
+    {
+        m_chatterMask = mask;
+        m_chatterMs = periodMs;
+    }
 
     // Recomputes every measured quantity for the moment `seconds` after start.
     void update(double seconds);
+    // After update(): the chattering inputs flipped as they stand `seconds`
+    // after start (real time, also while the values are frozen).
+    void flipChattering(double seconds);
 
     // What the last update() measured: input registers 1..16, discrete inputs
     // 1..16 and coils 1..8, in number order.
@@ -57,4 +66,6 @@ private:
     std::vector<int16_t> m_fixedValues;
     std::optional<uint16_t> m_fixedInputs;
     std::optional<uint8_t> m_fixedCoils;
+    uint16_t m_chatterMask = 0;
+    int m_chatterMs = 0;
 };

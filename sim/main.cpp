@@ -54,6 +54,9 @@ const char kHelp[] =
     "  --coils HEX8        fix coils 1..8 (bit 0 = coil 1)\n"
     "  --values v1,v2,...  fix input registers 1..n\n"
     "  --freeze            stop the channel values from moving\n"
+    "  --chatter HEX16:MS  discrete inputs in the mask (bit 0 = input 1) flip every\n"
+    "                      MS milliseconds, as a chattering alarm does (with\n"
+    "                      --inputs or what the values give)\n"
     "  --help              show this text\n"
     "\n"
     "Faults (for tests and demonstrations):\n"
@@ -130,6 +133,8 @@ struct Options {
     std::vector<std::pair<int, int>> holds;
     std::optional<uint16_t> inputs;
     std::optional<uint8_t> coils;
+    uint16_t chatterMask = 0;
+    int chatterMs = 0;
     std::vector<int16_t> values;
     bool freeze = false;
     int delayMs = 0;
@@ -205,6 +210,15 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
             if (!parseInt(argv[++i], 16, 0, 0xFFFF, v))
                 return fail("bad --inputs mask");
             o.inputs = static_cast<uint16_t>(v);
+        } else if (arg == "--chatter") {
+            const std::string spec = argv[++i];
+            const size_t colon = spec.find(':');
+            long ms = 0;
+            if (colon == std::string::npos || !parseInt(spec.substr(0, colon), 16, 1, 0xFFFF, v) ||
+                !parseInt(spec.substr(colon + 1), 10, 1, 3600000, ms))
+                return fail("bad --chatter " + spec);
+            o.chatterMask = static_cast<uint16_t>(v);
+            o.chatterMs = static_cast<int>(ms);
         } else if (arg == "--coils") {
             if (!parseInt(argv[++i], 16, 0, 0xFF, v))
                 return fail("bad --coils mask");
@@ -556,6 +570,8 @@ int main(int argc, char **argv)
         instrument.fixInputs(*o.inputs);
     if (o.coils)
         instrument.fixCoils(*o.coils);
+    if (o.chatterMask)
+        instrument.chatter(o.chatterMask, o.chatterMs);
 
     FILE *log = nullptr;
     if (!o.log.empty() && !(log = std::fopen(o.log.c_str(), "a"))) {
@@ -655,6 +671,7 @@ int main(int argc, char **argv)
         std::copy(map->tab_registers, map->tab_registers + Instrument::kHoldingRegisters,
                   instrument.holdingRegisters().begin());
         instrument.update(seconds);
+        instrument.flipChattering(secondsSince(started));
         copyToMapping(instrument, map);
         if (touchesRegisters(req, length, o.exceptionFirst, o.exceptionLast))
             modbus_reply_exception(ctx, req, static_cast<unsigned>(o.exceptionCode));

@@ -1,6 +1,9 @@
 #include "history.h"
 
+#include "rowquality.h"
+
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 #include <algorithm>
@@ -20,6 +23,9 @@ const char *const kOneRange = "select * from pv_data where w_id between :low1 an
                               "order by w_date, w_time";
 const char *const kTwoRanges = "select * from pv_data where w_id between :low1 and :high1 "
                                "or w_id between :low2 and :high2 order by w_date, w_time";
+const QString kOneRangeWhere = QStringLiteral("p.w_id between :low1 and :high1");
+const QString kTwoRangesWhere =
+    QStringLiteral("p.w_id between :low1 and :high1 or p.w_id between :low2 and :high2");
 
 // Ids low..high; SQLite's BETWEEN is ordered, so low > high selects nothing.
 void bindRange(QSqlQuery &query, int n, qint64 low, qint64 high)
@@ -54,7 +60,12 @@ std::optional<QVector<PvRecord>> readPvWindow(const QSqlDatabase &db, qint32 end
     const PvWindowRange range = pvWindowRange(endId, length);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(QLatin1String(range.wraps ? kTwoRanges : kOneRange)))
+    // The rows with their quality; a file without the quality table (another
+    // program's) gives the rows alone, of unknown quality.
+    const bool withQuality = query.prepare(ringRowsWithQualitySql(
+        QStringLiteral("pv_data"), QStringLiteral("w_id"), kRowQualityPvRing,
+        range.wraps ? kTwoRangesWhere : kOneRangeWhere, QStringLiteral("p.w_date, p.w_time")));
+    if (!withQuality && !query.prepare(QLatin1String(range.wraps ? kTwoRanges : kOneRange)))
         return std::nullopt;
     if (range.wraps) {
         // Ids 1..endId and startId + 1..65500.
@@ -66,6 +77,7 @@ std::optional<QVector<PvRecord>> readPvWindow(const QSqlDatabase &db, qint32 end
     if (!query.exec())
         return std::nullopt;
 
+    const int columns = query.record().count();
     QVector<PvRecord> records;
     records.reserve(std::max<qint32>(length, 0));
     while (query.next()) {
@@ -74,6 +86,8 @@ std::optional<QVector<PvRecord>> readPvWindow(const QSqlDatabase &db, qint32 end
         record.time = query.value(kTimeColumn).toDouble();
         for (int k = 0; k < int(record.values.size()); ++k)
             record.values[k] = query.value(kFirstValueColumn + k).toFloat();
+        if (withQuality)
+            record.quality = storedRowQuality(query, columns, record.date, record.time).quality;
         records.append(record);
     }
     return records;

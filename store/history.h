@@ -15,6 +15,8 @@ struct PvRecord {
     double time = 0; // fraction of a day
     // ProcessValues 0 .. 7 when the row was recorded
     std::array<float, kRecordedValueCount> values{};
+    // The row's quality code as stored beside it (row_quality); empty when unknown.
+    std::optional<qint16> quality;
 };
 
 // The ids a window of `length` records ending at `endId` covers: startId + 1 ..

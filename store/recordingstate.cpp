@@ -70,6 +70,8 @@ void RecordingWatch::update()
 {
     const QDateTime now = SystemClock::now();
     const RecordingStore &store = m_recorder->store();
+    if (!m_status.countingSince)
+        m_status.countingSince = now;
     if (PvLastDate != m_lastDate || PvLastTime != m_lastTime) {
         m_lastDate = PvLastDate;
         m_lastTime = PvLastTime;

@@ -32,9 +32,10 @@ struct RecordingStatus {
     RecordingFault fault = RecordingFault::None;
     QString reason; // empty while recording
     QString path;
-    int rowsLastMinute = 0;             // pv_data rows written in the last 60 s
-    std::optional<QDateTime> newestRow; // time of the newest pv_data row this process wrote
-    std::optional<QDateTime> resumedAt; // when recording last resumed after a fault
+    int rowsLastMinute = 0;                 // pv_data rows written in the last 60 s
+    std::optional<QDateTime> newestRow;     // time of the newest pv_data row this process wrote
+    std::optional<QDateTime> resumedAt;     // when recording last resumed after a fault
+    std::optional<QDateTime> countingSince; // the first tick seen: rows counted from then on
 };
 
 // Follows the recorder's ticks and keeps its RecordingStatus.

@@ -4,6 +4,7 @@
 #include "daytime.h"
 #include "history.h"
 #include "recordingfixture.h"
+#include "rowquality.h"
 #include "shared.h"
 #include "trendchart.h"
 #include "yrange.h"
@@ -126,6 +127,8 @@ private slots:
     void gapMarks();
     void fewerRowsThanAsked();
     void emptyPositionsAreNotDrawn();
+    void rowsWithoutAReadingBreakTheCurves_data();
+    void rowsWithoutAReadingBreakTheCurves();
 
     // Navigation and live sampling
     void stepBackThroughHistory();
@@ -753,6 +756,62 @@ void TestChart::emptyPositionsAreNotDrawn()
     QCOMPARE(*labels.times[5], timeAt(36000 + 231));
     QVERIFY(labels.times[6]->isEmpty() && labels.times[8]->isEmpty());
     QVERIFY(labels.dates[7]->isEmpty());
+}
+
+void TestChart::rowsWithoutAReadingBreakTheCurves_data()
+{
+    QTest::addColumn<int>("quality"); // of the row at position 221; 0: unknown
+    QTest::addColumn<bool>("broken");
+    QTest::newRow("good (192)") << 192 << false;
+    QTest::newRow("held (68)") << 68 << false;
+    QTest::newRow("unknown") << 0 << false;
+    QTest::newRow("port lost or open failed (24)") << 24 << true;
+    QTest::newRow("not open (8)") << 8 << true;
+}
+
+// A row recorded while nothing was read (its values are zeros) is no vertex:
+// no stroke of any curve runs to or from it, live samples included; its
+// labels stay, and the ruler shows no values over it.
+void TestChart::rowsWithoutAReadingBreakTheCurves()
+{
+    QFETCH(int, quality);
+    QFETCH(bool, broken);
+    RecordingFixture fixture(nextConnection());
+    QVERIFY(fixture.isReady());
+    QVERIFY(fixture.fillRing(241, 241));
+    const qint64 moment = RecordingFixture::noon() - 20; // id 221
+    std::optional<RowQuality> stored;
+    if (quality != 0)
+        stored = RowQuality(quality);
+    QVERIFY(fixture.store().recordRow(RecordTable::PvData, 221, RecordingFixture::dateOf(moment),
+                                      RecordingFixture::timeOf(moment), {}, stored));
+    QVERIFY(fixture.setNewest(241));
+
+    TrendChart chart;
+    chart.reloadLive(fixture.store());
+    chart.redraw();
+    QCOMPARE(chart.buffer().noValues[221], broken);
+    const TrendDrawing drawing = drawTrend(chart.buffer(), chart.view(), 1500, 0);
+    const QVector<Stroke> curves = curveStrokes(drawing);
+    // Zoom level 1: position 221 is vertex 41, at x = 41 × 150.
+    QCOMPARE(curves.size(), (broken ? 58 : 60) * kDrawnValues);
+    for (const Stroke &s : curves)
+        QVERIFY(!broken || (s.from.x() != 6150 && s.to.x() != 6150));
+    chart.toggleRuler(fixture.store());
+    const ChartUpdate ruler = chart.sliderChanged(fixture.store(), 6150);
+    QVERIFY(ruler.values);
+    QCOMPARE((*ruler.values)[0].isEmpty(), broken);
+    chart.toggleRuler(fixture.store()); // off: the live window again
+
+    // The live sample taken from a row of that quality.
+    chart.setSampleQuality([quality]() -> std::optional<qint16> {
+        return quality == 0 ? std::nullopt : std::optional<qint16>(qint16(quality));
+    });
+    PvRecorded = true;
+    chart.takeLiveSample(fixture.store());
+    QCOMPARE(chart.writePosition(), kLivePosition + 1);
+    QCOMPARE(chart.buffer().noValues[kLivePosition + 1], broken);
+    QVERIFY(!chart.buffer().empty[kLivePosition + 1]);
 }
 
 // ---------------------------------------------------------------- navigation

@@ -345,17 +345,27 @@ private slots:
         QTest::addColumn<int>("resumedAgo"); // seconds before now; −1: not resumed
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("countingFor"); // seconds since the first tick; −1: not set
         QTest::newRow("unknown") << false << false << -1 << QString()
-                                 << QStringLiteral("记录状态未知");
+                                 << QStringLiteral("记录状态未知") << -1;
         QTest::newRow("recording")
-            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/分钟");
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/分钟") << -1;
         QTest::newRow("resumed 59 s ago")
-            << true << true << 59 << QString() << QStringLiteral("记录已恢复  60 行/分钟");
+            << true << true << 59 << QString() << QStringLiteral("记录已恢复  60 行/分钟") << -1;
         QTest::newRow("resumed a minute ago")
-            << true << true << 60 << QString() << QStringLiteral("记录中  60 行/分钟");
+            << true << true << 60 << QString() << QStringLiteral("记录中  60 行/分钟") << -1;
         QTest::newRow("not recording, and why")
             << true << false << -1 << QStringLiteral("disk full")
-            << QStringLiteral("未记录: disk full");
+            << QStringLiteral("未记录: disk full") << -1;
+        // The first minute after the start: the seconds counted so far.
+        QTest::newRow("59 s after the start")
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/60 秒") << 59;
+        QTest::newRow("a minute after the start")
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/分钟") << 60;
+        QTest::newRow("at the first tick")
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/1 秒") << 0;
+        QTest::newRow("the clock set back since")
+            << true << true << -1 << QString() << QStringLiteral("记录中  60 行/分钟") << -5;
     }
     void recordingInWords()
     {
@@ -364,7 +374,10 @@ private slots:
         QFETCH(int, resumedAgo);
         QFETCH(QString, reason);
         QFETCH(QString, expected);
+        QFETCH(int, countingFor);
         RecordingStatus status;
+        if (countingFor != -1)
+            status.countingSince = kNoon.addSecs(-countingFor);
         status.recording = recording;
         status.rowsLastMinute = 60;
         status.reason = reason;

@@ -13,6 +13,7 @@
 #include "overviewprint.h"
 #include "overviewwindow.h"
 #include "programrun.h"
+#include "rangereading.h"
 #include "recordingfixture.h"
 #include "ringquery.h"
 #include "shared.h"
@@ -131,6 +132,7 @@ private slots:
     void timeLabelsFitTheSpan_data();
     void timeLabelsFitTheSpan();
     void automaticRangeHoldsTheShownChannels();
+    void ourViewsTellEveryCurveApart();
 
     void readerRefusesWhatIsNotARecording();
     void readerFailsOnALockedDatabase();
@@ -154,6 +156,8 @@ private slots:
     void arrowKeysPan();
     void windowAnswersWhileItReads();
     void newerRangeOvertakesAnOlderOne();
+    void overtakenAnswerIsNeverDelivered_data();
+    void overtakenAnswerIsNeverDelivered();
     void cursorAndMarkersReadValues();
     void paintsDrawWhatWasPrepared();
     void windowExportsTheMarkerRange();
@@ -528,6 +532,29 @@ void TestHistory::automaticRangeHoldsTheShownChannels()
     QCOMPARE(both.low % (both.span / 6), 0); // round labels
     const ValueRange none = automaticRange(runs, {false, false, false, false, true});
     QCOMPARE(none.span, kStartChartSpan);
+}
+
+// In the history window, its print and picture every curve has a key of its
+// own (CH1 and DA share the overview's red there); the overview keeps its pens.
+void TestHistory::ourViewsTellEveryCurveApart()
+{
+    const QVector<LegendEntry> keys = curveLegend({true, true, true, true, true});
+    QCOMPARE(keys.size(), kCurveCount);
+    for (int a = 0; a < kCurveCount; ++a)
+        for (int b = a + 1; b < kCurveCount; ++b)
+            QVERIFY2(keys[a].colour != keys[b].colour || keys[a].style != keys[b].style,
+                     qPrintable(keys[a].name + u' ' + keys[b].name));
+    const QVector<LegendEntry> overview = curveLegend({true, true, true, true, true}, true);
+    QCOMPARE(overview[4].colour, overview[0].colour); // both RGB(255,0,0), as ever
+    QCOMPARE(overview[4].style, Qt::SolidLine);
+    // The traces drawn are the legend's.
+    QVector<RingRow> rows{rowAt(0, {10, 20, 30, 40, 50}), rowAt(1, {11, 21, 31, 41, 51})};
+    const QVector<Run> runs =
+        decimate(rows, {0.0, 1.0 / 86400}, 0, 1.0 / 86400, 100, RecordTable::PvData);
+    for (const Trace &trace : traces(runs, {true, true, true, true, true}, {0, 1500}, 100, 100)) {
+        QCOMPARE(trace.colour, keys[trace.curve].colour);
+        QCOMPARE(trace.style, keys[trace.curve].style);
+    }
 }
 
 void TestHistory::readerRefusesWhatIsNotARecording()
@@ -1035,6 +1062,42 @@ void TestHistory::windowAnswersWhileItReads()
     QVERIFY(f.settled());
     QVERIFY(f.find<QLabel>("ringLabel")->text().contains("10 s"));
     QCOMPARE(f.chart()->rows().size(), 9360); // the whole 10-second ring
+}
+
+void TestHistory::overtakenAnswerIsNeverDelivered_data()
+{
+    QTest::addColumn<bool>("cancel"); // false: a second ask overtakes the first
+    QTest::newRow("two asks back to back: the second's answer alone") << false;
+    QTest::newRow("ask, then cancel: no answer") << true;
+}
+
+// The first range is read and its answer waits in this thread's queue when
+// the second ask (or the cancel) comes: the waiting answer must be dropped.
+void TestHistory::overtakenAnswerIsNeverDelivered()
+{
+    QFETCH(bool, cancel);
+    Recording recording;
+    recording.fill(RecordTable::PvData, 600, 600, noon(), 1);
+    RangeReading reading(recording.path());
+    QSignalSpy answers(&reading, &RangeReading::answered);
+    const QDateTime to(QDate(2026, 12, 7), QTime(12, 0)); // noon()
+    const QDateTime first = to.addSecs(-600);
+    const QDateTime second = to.addSecs(-300);
+    reading.ask(first, to);
+    // Generous: a read of 600 rows takes milliseconds; the answer then waits
+    // for this thread's event loop, which does not run while it sleeps.
+    QThread::msleep(500);
+    if (cancel)
+        reading.cancel();
+    else
+        reading.ask(second, to);
+    QTRY_VERIFY(!reading.isBusy());
+    QTest::qWait(200); // anything still to come
+    QCOMPARE(answers.size(), cancel ? 0 : 1);
+    if (!cancel) {
+        const auto range = answers.first().first().value<LocalRange>();
+        QCOMPARE(range.from, range.axis.positionOf(second));
+    }
 }
 
 // Ranges asked for one after the other while the first is read: the newest

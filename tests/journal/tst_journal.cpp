@@ -3,6 +3,7 @@
 // real SQLite files.
 #include "chartsources.h"
 #include "chartsurface.h"
+#include "chatter.h"
 #include "clock.h"
 #include "configevents.h"
 #include "configwindow.h"
@@ -313,6 +314,126 @@ private slots:
         QCOMPARE(int(e.kind), kind);
         QCOMPARE(e.source, source);
         QCOMPARE(e.detail, detail);
+    }
+
+    // ------------------------------------------------ chattering
+
+    // Steps on one state (channel one's alarm), each "cMS" a change at MS
+    // milliseconds (ON, OFF, ON, ... with the value its ordinal), "sMS" a
+    // starting state found on, "dMS" the filter asked what is due, "rMS" reset
+    // ("关闭"); then the events given, as "SECONDS DETAIL".
+    void chatterBoundaries_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("events");
+        const QStringList four = {"0 ON 1", "10 OFF 2", "20 ON 3", "30 OFF 4"};
+        const QStringList onset = {"0 ON 1", "1 OFF 2", "2 ON 3", "3 OFF 4",
+                                   "4 抖动 5 次/分钟 ON 5"};
+        QTest::newRow("four changes in a minute: each journaled")
+            << "c0 c10000 c20000 c30000 d59999" << four;
+        QTest::newRow("the fifth within the minute: chattering")
+            << "c0 c10000 c20000 c30000 c59999" << four + QStringList{"59 抖动 5 次/分钟 ON 5"};
+        QTest::newRow("the fifth a minute after the first: not within it")
+            << "c0 c10000 c20000 c30000 c60000" << four + QStringList{"60 ON 5"};
+        QTest::newRow("two changes in one millisecond both count")
+            << "c0 c10000 c20000 c30000 c30000"
+            << four.mid(0, 3) + QStringList{"30 OFF 4", "30 抖动 5 次/分钟 ON 5"};
+        QTest::newRow("the clock set back: the changes stamped later no longer count")
+            << "c10000 c20000 c30000 c40000 c5000"
+            << QStringList{"10 ON 1", "20 OFF 2", "30 ON 3", "40 OFF 4", "5 ON 5"};
+        QTest::newRow("a starting state is no change")
+            << "s0 c1000 c2000 c3000 c4000"
+            << QStringList{"0 ON 1 起始", "1 OFF 2", "2 ON 3", "3 OFF 4", "4 ON 5"};
+        QTest::newRow("changes while chattering: counted, not journaled")
+            << "c0 c1000 c2000 c3000 c4000 c5000 c6000 d63999" << onset;
+        QTest::newRow("a minute after the onset: its summary")
+            << "c0 c1000 c2000 c3000 c4000 c5000 c6000 d64000"
+            << onset + QStringList{"64 抖动 2 次/分钟 ON 7"};
+        QTest::newRow("a change in the minute's last millisecond keeps it chattering")
+            << "c0 c1000 c2000 c3000 c4000 c63999 d64000"
+            << onset + QStringList{"64 抖动 1 次/分钟 OFF 6"};
+        QTest::newRow("a whole minute without a change: calm")
+            << "c0 c1000 c2000 c3000 c4000 d64000 c64001"
+            << onset + QStringList{"64 ON 5 抖动结束 共 5 次", "64 OFF 6"};
+        QTest::newRow("calm after a summary: the total since the onset")
+            << "c0 c1000 c2000 c3000 c4000 c5000 d64000 d123999 d124000"
+            << onset + QStringList{"64 抖动 1 次/分钟 OFF 6", "124 OFF 6 抖动结束 共 6 次"};
+        QTest::newRow("calm, then four changes are journaled again")
+            << "c0 c1000 c2000 c3000 c4000 d64000 c65000 c66000 c67000 c68000"
+            << onset + QStringList{"64 ON 5 抖动结束 共 5 次", "65 OFF 6", "66 ON 7", "67 OFF 8",
+                                   "68 ON 9"};
+        QTest::newRow("closed while chattering: what was counted")
+            << "c0 c1000 c2000 c3000 c4000 c5000 r10000 c11000"
+            << onset + QStringList{"10 抖动 1 次/分钟 OFF 6", "11 ON 7"};
+    }
+    void chatterBoundaries()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QStringList, events);
+        ChatterFilter filter;
+        QStringList given;
+        int ordinal = 0;
+        bool on = false;
+        for (const QString &step : steps.split(u' ')) {
+            const QDateTime at = kStart.addMSecs(step.mid(1).toInt());
+            std::vector<Event> out;
+            if (step.startsWith(u'c') || step.startsWith(u's')) {
+                on = !on;
+                out = filter.change({0, on, step.startsWith(u's'), float(++ordinal)}, at);
+            } else if (step.startsWith(u'd')) {
+                out = filter.due(at);
+            } else {
+                out = filter.reset(at);
+            }
+            for (const Event &e : out) {
+                QCOMPARE(e.source, QStringLiteral("通道一报警"));
+                QCOMPARE(e.kind, EventKind::Alarm);
+                given << QString::number(kStart.secsTo(e.when)) + u' ' + e.detail;
+            }
+        }
+        QCOMPARE(given, events);
+    }
+
+    // Every state chattering for two hours: at most kChatterSummariesPerHour
+    // summaries an hour, and no change left out of the counts.
+    void chatterSummariesBoundedAndCarried()
+    {
+        ChatterFilter filter;
+        qint64 changes = 0;
+        qint64 counted = 0;
+        std::array<bool, kWatchedStates> on{};
+        QMap<qint64, int> summariesPerHour;
+        const auto take = [&](const std::vector<Event> &events) {
+            static const QRegularExpression count(QStringLiteral("抖动 (\\d+) "));
+            for (const Event &e : events) {
+                if (!e.detail.startsWith(QStringLiteral("抖动")))
+                    continue; // a change before the onset, which counts it again
+                const QRegularExpressionMatch m = count.match(e.detail);
+                QVERIFY2(m.hasMatch(), qPrintable(e.detail));
+                counted += m.captured(1).toInt();
+                if (e.detail.contains(QStringLiteral("次/")) && kStart.secsTo(e.when) > 10)
+                    ++summariesPerHour[kStart.secsTo(e.when) / 3600];
+            }
+        };
+        const int seconds = 2 * 3600;
+        for (int t = 0; t < seconds; ++t) {
+            const QDateTime at = kStart.addSecs(t);
+            for (int i = 0; i < kWatchedStates; ++i) {
+                on[i] = !on[i];
+                ++changes;
+                take(filter.change({i, on[i], false, 0}, at));
+                QVERIFY(filter.isChattering(i) == (t >= kChatterChanges - 1));
+            }
+            take(filter.due(at));
+        }
+        take(filter.reset(kStart.addSecs(seconds)));
+        // The onset's count takes in the changes journaled one by one before it.
+        QCOMPARE(counted, changes);
+        for (int hour = 0; hour < 2; ++hour)
+            QVERIFY(summariesPerHour.value(hour) <= kChatterSummariesPerHour);
+        QCOMPARE(summariesPerHour.value(0), kChatterSummariesPerHour);
+        // An hour after the first ones the budget is there again.
+        QCOMPARE(summariesPerHour.value(1), kChatterSummariesPerHour);
     }
 
     // ------------------------------------------------ against the simulator
@@ -896,10 +1017,12 @@ private slots:
         QCOMPARE(update.readout->events, QString());
     }
 
-    void chatteringForAnHourStaysWithinTheRing()
+    // An alarm chattering at every poll for an hour, on a full ring whose
+    // oldest events hold a configuration write and a link event: both stay.
+    void chatteringForAnHourKeepsLinkAndConfigurationEvents()
     {
         openJournal();
-        // A full ring whose newest event stands 1000 ids before its end.
+        constexpr int kNewest = 99000;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "filler");
             db.setDatabaseName(dbPath());
@@ -911,44 +1034,51 @@ private slots:
                     "INSERT INTO events (ev_id, ev_date, ev_time, ev_kind, ev_source, ev_detail) "
                     "SELECT i, 46000, 0.25, 'relay', '继电器2', 'ON 1' FROM n")
                     .arg(EventLog::kEventRingIds)));
-            QVERIFY(fill.exec(QStringLiteral("UPDATE events_void SET newest_event = 99000")));
-            QVERIFY(fill.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+            // The 500th and 600th oldest of the ring.
+            QVERIFY(fill.exec(QStringLiteral("UPDATE events SET ev_kind = 'config', ev_source = "
+                                             "'寄存器2 CH1报警值', ev_detail = '250 → 350 已写入' "
+                                             "WHERE ev_id = %1")
+                                  .arg(kNewest + 500)));
+            QVERIFY(fill.exec(
+                QStringLiteral("UPDATE events SET ev_kind = 'link', ev_source = '端口 1', "
+                               "ev_detail = '关闭' WHERE ev_id = %1")
+                    .arg(kNewest + 600)));
+            QVERIFY(
+                fill.exec(QStringLiteral("UPDATE events_void SET newest_event = %1").arg(kNewest)));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("filler"));
-        const qint64 fullSize = QFileInfo(dbPath()).size();
 
-        // Input 4 (channel 2's open circuit) on and off at 2 Hz: every poll a change.
+        // Channel one's alarm on and off at 2 Hz: every poll a change.
         m_journal->linkOpened();
         const int polls = 2 * 3600;
         StateSnapshot polled;
         polled.delivered.set();
         for (int i = 0; i < polls; ++i) {
             SystemClock::setFixed(kStart.addMSecs(500 * i));
-            polled.states[4] = (i + 1) % 2;
-            m_journal->observe(polled, {0, float(i), 0, 0});
+            polled.states[0] = (i + 1) % 2;
+            m_journal->observe(polled, {float(i), 0, 0, 0});
         }
         QVERIFY(m_journal->log().pending().empty());
-        QCOMPARE(m_journal->log().droppedCount(), qint64(0));
-        // "打开" and 7200 changes after id 99000, round the end of the ring.
-        QCOMPARE(m_journal->log().newestId(),
-                 std::optional<qint32>(99000 + polls + 1 - EventLog::kEventRingIds));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "counter");
-            db.setDatabaseName(dbPath());
-            QVERIFY(db.open());
-            QSqlQuery count(db);
-            QVERIFY(
-                count.exec(QStringLiteral("SELECT COUNT(*), MIN(ev_id), MAX(ev_id) FROM events")));
-            QVERIFY(count.next());
-            QCOMPARE(count.value(0).toInt(), EventLog::kEventRingIds);
-            QCOMPARE(count.value(1).toInt(), 1);
-            QCOMPARE(count.value(2).toInt(), EventLog::kEventRingIds);
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("counter"));
-        QVERIFY(QFileInfo(dbPath()).size() <= fullSize + fullSize / 10);
-        const Event newest = m_journal->log().newestEvents(1).front();
-        QCOMPARE(newest.when, kStart.addSecs((polls - 1) / 2)); // whole seconds
-        QCOMPARE(newest.detail, QStringLiteral("OFF 7199"));
+        // "打开", four changes, the onset and a summary a minute.
+        const std::optional<qint32> newest = m_journal->log().newestId();
+        QVERIFY(newest);
+        QVERIFY2(*newest - kNewest <= 1 + kChatterChanges + kChatterSummariesPerHour,
+                 qPrintable(QString::number(*newest - kNewest)));
+        const std::vector<Event> config =
+            m_journal->log().newestEventsOf({EventKind::ConfigWrite}, 1);
+        QCOMPARE(int(config.size()), 1);
+        QCOMPARE(config.front().detail, QStringLiteral("250 → 350 已写入"));
+        const std::vector<Event> link = m_journal->log().newestEventsOf({EventKind::Link}, 2);
+        QCOMPARE(int(link.size()), 2);
+        QCOMPARE(link.back().detail, QStringLiteral("关闭"));
+        const Event last = m_journal->log().newestEvents(1).front();
+        QCOMPARE(last.source, QStringLiteral("通道一报警"));
+        QVERIFY2(last.detail.startsWith(QStringLiteral("抖动 120 次/分钟 ")),
+                 qPrintable(last.detail));
+
+        // The alarm is still there to acknowledge, once.
+        QCOMPARE(m_journal->acknowledgeAlarms(), 1);
+        QCOMPARE(m_journal->acknowledgeAlarms(), 0);
     }
 
     // The tool as the operator uses it: "打开" on the overview, a change in
@@ -1014,9 +1144,11 @@ private slots:
         const int burst = EventLog::kQueueLimit + 10;
         StateSnapshot polled;
         polled.delivered.set();
+        // The sixteen alarm states in turn: each changes every 16 s, too
+        // seldom to chatter, so every change is an event.
         for (int i = 0; i < burst; ++i) {
             SystemClock::setFixed(kStart.addSecs(i));
-            polled.states[0] = (i + 1) % 2;
+            polled.states[i % kDiscreteInputs] = !polled.states[i % kDiscreteInputs];
             m_journal->observe(polled, {float(i), 0, 0, 0});
         }
         QCOMPARE(int(m_journal->log().pending().size()), EventLog::kQueueLimit);

@@ -1,13 +1,16 @@
 #include "commandline.h"
 #include "events.h"
 #include "immutablefile.h"
+#include "keyrouting.h"
 #include "otherprogram.h"
 #include "overviewwindow.h"
 #include "poller.h"
+#include "savedialog.h"
 #include "shared.h"
 #include "splash.h"
 #include "store.h"
 
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,9 +20,11 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -101,9 +106,12 @@ private slots:
     void startUpHandsOverInOrder();
     void qtsOwnTextsInChinese_data();
     void qtsOwnTextsInChinese();
+    void saveDialogInChinese();
     void overviewRefusesTheCloseBox();
     void otherWindowsKeepTheirKeys_data();
     void otherWindowsKeepTheirKeys();
+    void keysAddressedToAnotherWindowActThere_data();
+    void keysAddressedToAnotherWindowActThere();
     void unwritableSharedMemoryLeavesTheToolRunning();
     // Last: once the tool has ended, no event loop of this process runs again.
     void newDatabaseIsTheOperatorsOwn_data();
@@ -237,6 +245,53 @@ void TestStartup::qtsOwnTextsInChinese()
     QCOMPARE(QLocale().monthName(12), QStringLiteral("十二月"));
 }
 
+// The save dialog's file list: the type of a folder in Chinese (a text
+// Debian's qtbase_zh_CN lacks) and the dates in the tool's own form, not the
+// system locale's English one.
+void TestStartup::saveDialogInChinese()
+{
+    QCOMPARE(
+        QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),
+        QStringLiteral("文件夹"));
+    QCOMPARE(fileTimeText(QDateTime(QDate(2026, 12, 7), QTime(8, 0, 5))),
+             QStringLiteral("2026-12-07 08:00"));
+
+    OverviewWindow *overview = ssqx();
+    QVERIFY(activate(overview));
+    press(overview, Qt::Key_F9);
+    QWidget *journal = nullptr;
+    QTRY_VERIFY((journal = topLevel(QStringLiteral("JournalWindow"))) && journal->isVisible());
+    // The dialog opens in the working folder, which holds folders (CMakeFiles).
+    QStringList types;
+    QStringList dates;
+    QTimer poll;
+    int tries = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QDialog *>(dialogOf("QFileDialog"));
+        auto *view = dialog ? dialog->findChild<QTreeView *>(QStringLiteral("treeView")) : nullptr;
+        const QAbstractItemModel *files = view ? view->model() : nullptr;
+        const int rows = files ? files->rowCount(view->rootIndex()) : 0;
+        if (rows == 0 && ++tries < 100)
+            return;
+        for (int row = 0; row < rows; ++row) {
+            types << files->index(row, 2, view->rootIndex()).data().toString();
+            dates << files->index(row, 3, view->rootIndex()).data().toString();
+        }
+        poll.stop();
+        if (dialog)
+            dialog->reject();
+    });
+    poll.start(100);
+    QTest::mouseClick(journal->findChild<QPushButton *>(QStringLiteral("ExportCsv")),
+                      Qt::LeftButton);
+    journal->close();
+    QVERIFY2(types.contains(QStringLiteral("文件夹")), qPrintable(types.join(u',')));
+    static const QRegularExpression toolForm(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d$"));
+    for (const QString &date : dates)
+        QVERIFY2(toolForm.match(date).hasMatch(), qPrintable(date));
+}
+
 void TestStartup::overviewRefusesTheCloseBox()
 {
     OverviewWindow *overview = ssqx();
@@ -326,6 +381,63 @@ void TestStartup::otherWindowsKeepTheirKeys()
     QVERIFY(OverviewOpen);
     QVERIFY(overview->isVisible());
     QCOMPARE(ssqx(), overview);
+}
+
+void TestStartup::keysAddressedToAnotherWindowActThere_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<int>("opener");
+    QTest::newRow("details view") << "LinkDetails" << int(Qt::Key_F10);
+    QTest::newRow("journal view") << "JournalWindow" << int(Qt::Key_F9);
+    QTest::newRow("history window") << "HistoryWindow" << int(Qt::Key_F8);
+}
+
+// The window system addresses Esc to another window while the overview has
+// the focus (`xdotool key --window ID Escape`): the X11 platform hands the key
+// to the overview's focused control, as here; it must close that window only.
+void TestStartup::keysAddressedToAnotherWindowActThere()
+{
+    QFETCH(QString, window);
+    QFETCH(int, opener);
+    OverviewWindow *overview = ssqx();
+    QVERIFY(activate(overview));
+    press(overview, Qt::Key(opener));
+    QWidget *opened = nullptr;
+    QTRY_VERIFY((opened = topLevel(window)) && opened->isVisible());
+    QVERIFY(activate(overview));
+
+    constexpr quint32 kEscapeScanCode = 9; // X11's key codes of Esc and F1
+    constexpr quint32 kF1ScanCode = 67;
+    static quint64 timestamp = 1000;
+    ++timestamp;
+    KeyRouting::noteAddressed(opened->winId(), kEscapeScanCode, timestamp);
+    QWidget *focused = overview->focusWidget() ? overview->focusWidget() : overview;
+    for (QEvent::Type type : {QEvent::ShortcutOverride, QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent key(type, Qt::Key_Escape, Qt::NoModifier, kEscapeScanCode, 0, 0);
+        key.setTimestamp(timestamp);
+        QApplication::sendEvent(focused, &key);
+    }
+    QTRY_VERIFY(!opened->isVisible());
+    QVERIFY(overview->closeGuard());
+    QVERIFY(OverviewOpen);
+    QVERIFY(overview->isVisible());
+    QCOMPARE(ssqx(), overview);
+
+    // A key the window system addressed to the overview itself is the overview's.
+    const int zoom = overview->chart().zoomLevel();
+    QVERIFY(overview->chart().canZoomOut());
+    press(overview, Qt::Key(opener));
+    QTRY_VERIFY(opened->isVisible());
+    QVERIFY(activate(opened));
+    ++timestamp;
+    KeyRouting::noteAddressed(overview->winId(), kF1ScanCode, timestamp);
+    QWidget *inOpened = opened->focusWidget() ? opened->focusWidget() : opened;
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier, kF1ScanCode, 0, 0);
+    f1.setTimestamp(timestamp);
+    QApplication::sendEvent(inOpened, &f1);
+    QCOMPARE(overview->chart().zoomLevel(), zoom + 1);
+    QVERIFY(opened->isVisible());
+    opened->close();
 }
 
 // The running tool, recorder, events and journal included, outlives a

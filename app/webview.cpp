@@ -54,12 +54,14 @@ QString rgbaText(const QColor &colour)
         .arg(colour.alphaF(), 0, 'f', 2);
 }
 
-// The overview's chart colours, for the page's trend.
-Web::ChartLook overviewLook()
+// The chart colours of our own views, for the page's trend: the overview's,
+// with the retransmission value in the blue that tells it from channel 1.
+Web::ChartLook ownViewLook()
 {
     Web::ChartLook look;
     for (int k = 0; k < Web::kDrawnCurves; ++k)
         look.curves[k] = colourText(Chart::kChannelColours[k]);
+    look.curves[Web::kDrawnCurves - 1] = colourText(Chart::kRetransmissionViewColour);
     look.background = Chart::gridBackground().name();
     look.grid = Chart::gridPen().name();
     look.band = rgbaText(Chart::notLiveBandColour());
@@ -105,7 +107,7 @@ WebSettings webSettings(const QString &value, const QProcessEnvironment &environ
     settings.keyPath = environment.value(QStringLiteral("ZELMAR_WEB_KEY"));
     settings.addresses = addresses;
     settings.databases = databases;
-    settings.look = overviewLook();
+    settings.look = ownViewLook();
     if (!settings.listen.isValid())
         error = settings.listen.error;
     else if (Web::reachableFromOutside(settings.listen.host) && settings.token.isEmpty())

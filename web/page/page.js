@@ -260,6 +260,8 @@
     for (let c = 0; c < valueNames.length; ++c) {
       const scale = scales[c === daCurve ? 1 : 0];
       context.strokeStyle = look.curves[c];
+      // DA dashed, as in the history window, so that it reads apart from CH1.
+      context.setLineDash(c === daCurve ? [6, 3] : []);
       context.beginPath();
       let drawing = false;
       let previous = null;

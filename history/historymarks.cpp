@@ -83,11 +83,11 @@ std::vector<PlacedEvent> placeEvents(const std::vector<StoredEvent> &events, con
     std::vector<PlacedEvent> placed;
     placed.reserve(events.size());
     for (const StoredEvent &stored : events) {
-        // As an event in local time above, from the fields its moment would be made of.
-        const double date = daySerial(dateFromSerial(stored.date));
-        const double time = dayFraction(timeFromFraction(stored.time));
-        const qint32 resolved = resolver.nextOffset(date, time, std::nullopt);
-        placed.push_back({axis.positionOf(localSeconds(date, time) - resolved), stored.event});
+        // As an event in local time above: localSeconds() takes the whole day
+        // and the time to the second as its moment's date and time would.
+        const qint32 resolved = resolver.nextOffset(stored.date, stored.time, std::nullopt);
+        placed.push_back(
+            {axis.positionOf(localSeconds(stored.date, stored.time) - resolved), stored.event});
     }
     sortByPlace(placed);
     return placed;

@@ -21,29 +21,18 @@ double xOf(double moment, double from, double to, int width)
 }
 } // namespace
 
-std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const TimeAxis &axis)
+namespace
 {
-    InstantResolver resolver(axis.zone());
-    std::vector<PlacedEvent> placed;
-    placed.reserve(events.size());
-    for (const Event &event : events) {
-        const double date = daySerial(event.when.date());
-        const double time = dayFraction(event.when.time());
-        const std::optional<qint32> offset = event.when.timeSpec() == Qt::LocalTime
-                                                 ? std::nullopt
-                                                 : std::optional(event.when.offsetFromUtc());
-        const qint32 resolved = resolver.nextOffset(date, time, offset);
-        placed.push_back({axis.positionOf(localSeconds(date, time) - resolved), event});
-    }
+
+void sortByPlace(std::vector<PlacedEvent> &placed)
+{
     std::stable_sort(placed.begin(), placed.end(),
                      [](const PlacedEvent &a, const PlacedEvent &b) { return a.at < b.at; });
-    return placed;
 }
 
-ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
-                          const QVector<double> &rowPlaces, const TimeAxis &axis)
+ChartEvents chartEventsOfPlaced(const std::vector<PlacedEvent> &placed, double from, double to,
+                                const QVector<double> &rowPlaces, const TimeAxis &axis)
 {
-    const std::vector<PlacedEvent> placed = placeEvents(events, axis);
     QVector<double> rowsInTime = rowPlaces;
     std::sort(rowsInTime.begin(), rowsInTime.end());
     ChartEvents shown;
@@ -66,6 +55,54 @@ ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double 
         shown.marks.push_back(mark);
     }
     return shown;
+}
+
+} // namespace
+
+std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const TimeAxis &axis)
+{
+    InstantResolver resolver(axis.zone());
+    std::vector<PlacedEvent> placed;
+    placed.reserve(events.size());
+    for (const Event &event : events) {
+        const double date = daySerial(event.when.date());
+        const double time = dayFraction(event.when.time());
+        const std::optional<qint32> offset = event.when.timeSpec() == Qt::LocalTime
+                                                 ? std::nullopt
+                                                 : std::optional(event.when.offsetFromUtc());
+        const qint32 resolved = resolver.nextOffset(date, time, offset);
+        placed.push_back({axis.positionOf(localSeconds(date, time) - resolved), event});
+    }
+    sortByPlace(placed);
+    return placed;
+}
+
+std::vector<PlacedEvent> placeEvents(const std::vector<StoredEvent> &events, const TimeAxis &axis)
+{
+    InstantResolver resolver(axis.zone());
+    std::vector<PlacedEvent> placed;
+    placed.reserve(events.size());
+    for (const StoredEvent &stored : events) {
+        // As an event in local time above: localSeconds() takes the whole day
+        // and the time to the second as its moment's date and time would.
+        const qint32 resolved = resolver.nextOffset(stored.date, stored.time, std::nullopt);
+        placed.push_back(
+            {axis.positionOf(localSeconds(stored.date, stored.time) - resolved), stored.event});
+    }
+    sortByPlace(placed);
+    return placed;
+}
+
+ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
+                          const QVector<double> &rowPlaces, const TimeAxis &axis)
+{
+    return chartEventsOfPlaced(placeEvents(events, axis), from, to, rowPlaces, axis);
+}
+
+ChartEvents chartEventsOf(const std::vector<StoredEvent> &events, double from, double to,
+                          const QVector<double> &rowPlaces, const TimeAxis &axis)
+{
+    return chartEventsOfPlaced(placeEvents(events, axis), from, to, rowPlaces, axis);
 }
 
 std::vector<Chart::TimeSpan> notRecordedSpansOf(const std::vector<PlacedEvent> &events,
@@ -124,22 +161,26 @@ ChartEvents readChartEvents(const RingReader &reader, double from, double to,
         return {};
     const auto [low, high] = axis.localBounds(from, to);
     const QDateTime start = dateTimeOf(low);
-    std::vector<Event> events;
+    std::vector<StoredEvent> events;
+    const auto addBefore = [&](const Event &event) {
+        events.push_back({daySerial(event.when.date()), dayFraction(event.when.time()), event});
+    };
     if (std::optional<Event> before =
             readLastEventBefore(reader.connectionName(), EventKind::Link, start))
-        events.push_back(*before);
+        addBefore(*before);
     // The tool's last start or end before the range: whether it ran at the range's start.
     const std::optional<Event> lastStart =
         readLastEventBefore(reader.connectionName(), EventKind::ToolStart, start);
     const std::optional<Event> lastEnd =
         readLastEventBefore(reader.connectionName(), EventKind::ToolEnd, start);
     if (lastEnd && (!lastStart || lastStart->when <= lastEnd->when))
-        events.push_back(*lastEnd);
+        addBefore(*lastEnd);
     else if (lastStart)
-        events.push_back(*lastStart);
-    const std::vector<Event> range =
+        addBefore(*lastStart);
+    std::vector<StoredEvent> range =
         readEventsBetweenInRingOrder(reader.connectionName(), start, dateTimeOf(high));
-    events.insert(events.end(), range.begin(), range.end());
+    events.insert(events.end(), std::make_move_iterator(range.begin()),
+                  std::make_move_iterator(range.end()));
     return chartEventsOf(events, from, to, rowPlaces, axis);
 }
 

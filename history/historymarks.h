@@ -41,6 +41,9 @@ struct PlacedEvent {
 // as rows are, in the order given, which is the ring's for a repeated hour's
 // two passes to come apart.
 std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const TimeAxis &axis);
+// The same for events as the ring holds them, all in local time: placed from
+// their stored date and time, their `when` left as read (null).
+std::vector<PlacedEvent> placeEvents(const std::vector<StoredEvent> &events, const TimeAxis &axis);
 
 // The spans and marks of `from` .. `to` (places on `axis`) from stored events
 // in ring order (see placeEvents); the last link event before `from` belongs
@@ -48,6 +51,8 @@ std::vector<PlacedEvent> placeEvents(const std::vector<Event> &events, const Tim
 // of the rows shown, in any order) place the start of time not recorded after
 // a crash.
 ChartEvents chartEventsOf(const std::vector<Event> &events, double from, double to,
+                          const QVector<double> &rowPlaces = {}, const TimeAxis &axis = {});
+ChartEvents chartEventsOf(const std::vector<StoredEvent> &events, double from, double to,
                           const QVector<double> &rowPlaces = {}, const TimeAxis &axis = {});
 
 // The same, read through `reader`'s open connection: the events of the range

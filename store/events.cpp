@@ -12,11 +12,13 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <map>
+#include <tuple>
 #include <utility>
 
 namespace
@@ -439,17 +441,16 @@ bool EventLog::writeOne(const Event &event)
 namespace
 {
 
-// The event of a query's current row whose date, time, kind, source, detail
-// and state code stand from column `first` on. A row of a kind this build does
-// not know is shown as a link event's neighbour would be: kept, with its name
-// in the detail, and no state.
-Event eventOfRow(const QSqlQuery &query, int first)
+// The event of a query's current row whose kind, source, detail and state code
+// stand from column `first` on, at `when`. A row of a kind this build does not
+// know is shown as a link event's neighbour would be: kept, with its name in
+// the detail, and no state.
+Event eventOfColumns(const QSqlQuery &query, int first, const QDateTime &when)
 {
-    const QString name = query.value(first + 2).toString();
+    const QString name = query.value(first).toString();
     const std::optional<EventKind> kind = eventKindFromName(name);
-    Event event{momentOf(query.value(first).toDouble(), query.value(first + 1).toDouble()),
-                kind.value_or(EventKind::Link), query.value(first + 3).toString(),
-                query.value(first + 4).toString(), query.value(first + 5).toString()};
+    Event event{when, kind.value_or(EventKind::Link), query.value(first + 1).toString(),
+                query.value(first + 2).toString(), query.value(first + 3).toString()};
     if (!kind) {
         event.detail = name + QStringLiteral(": ") + event.detail;
         event.state.clear();
@@ -457,29 +458,50 @@ Event eventOfRow(const QSqlQuery &query, int first)
     return event;
 }
 
-// The events of `where`, in `order`, at most `limit`, on the connection named;
-// empty, with `error` set, when the read fails (a database without an events
-// table included).
-std::vector<Event> selectEvents(const QString &connectionName, const QString &where,
-                                const QString &order, int limit, const QVariantList &values,
-                                QString &error)
+// The same with the row's date and time in the two columns before them.
+Event eventOfRow(const QSqlQuery &query, int first)
 {
-    std::vector<Event> events;
+    return eventOfColumns(
+        query, first + 2,
+        momentOf(query.value(first).toDouble(), query.value(first + 1).toDouble()));
+}
+
+// The rows of `where`, in `order` (in any when it is empty), at most `limit`,
+// on the connection named, each handed to `take` with the date, time, kind,
+// source, detail and state code in its first columns and `more` after them;
+// false, with `error` set, when the read fails (a database without an events
+// table included).
+template <typename Take>
+bool selectRows(const QString &connectionName, const QString &more, const QString &where,
+                const QString &order, int limit, const QVariantList &values, QString &error,
+                Take take)
+{
     const QSqlDatabase db = QSqlDatabase::database(connectionName, false);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail, %1 "
-                                 "FROM events %2 ORDER BY %3 LIMIT %4")
-                      .arg(eventStateColumn(db), where, order)
+    query.prepare(QStringLiteral("SELECT ev_date, ev_time, ev_kind, ev_source, ev_detail, %1%2 "
+                                 "FROM events %3 %4 LIMIT %5")
+                      .arg(eventStateColumn(db), more, where,
+                           order.isEmpty() ? QString() : QStringLiteral("ORDER BY ") + order)
                       .arg(limit));
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec()) {
         error = QStringLiteral("read events: ") + query.lastError().text();
-        return events;
+        return false;
     }
     while (query.next())
-        events.push_back(eventOfRow(query, 0));
+        take(query);
+    return true;
+}
+
+std::vector<Event> selectEvents(const QString &connectionName, const QString &where,
+                                const QString &order, int limit, const QVariantList &values,
+                                QString &error)
+{
+    std::vector<Event> events;
+    selectRows(connectionName, {}, where, order, limit, values, error,
+               [&](const QSqlQuery &query) { events.push_back(eventOfRow(query, 0)); });
     return events;
 }
 
@@ -607,23 +629,41 @@ std::optional<qint32> EventLog::newestId() const
     return query.value(0).toInt();
 }
 
-std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
-                                                const QDateTime &from, const QDateTime &to,
-                                                QString *error)
+std::vector<StoredEvent> readEventsBetweenInRingOrder(const QString &connectionName,
+                                                      const QDateTime &from, const QDateTime &to,
+                                                      QString *error)
 {
     const double lo = serialOf(from);
     const double hi = serialOf(to);
     QString fault;
-    // Ids above the counter's were written before the ring wrapped: they come first.
-    // The day bounds let the index on day and time find the range.
-    std::vector<Event> events = selectEvents(
+    // Read in the order the index on day and time finds the range in (the day
+    // bounds let it), with each row's id and the counter of the same moment,
+    // then put in ring order here: sorting a week in the query took longer
+    // than reading it.
+    std::vector<StoredEvent> read;
+    // (written since the wrap, id, index in `read`)
+    std::vector<std::tuple<bool, qint64, std::size_t>> ringOrder;
+    selectRows(
         connectionName,
-        QStringLiteral("WHERE ev_date BETWEEN ? AND ? AND ev_date + ev_time BETWEEN ? AND ?"),
-        QStringLiteral("ev_id > coalesce((%1), 0) DESC, ev_id").arg(QLatin1String(kReadCounter)),
+        QStringLiteral(", ev_id, coalesce((%1), 0)").arg(QLatin1String(kReadCounter)),
+        QStringLiteral("WHERE ev_date BETWEEN ? AND ? AND ev_date + ev_time BETWEEN ? AND ?"), {},
         EventLog::kEventRingIds,
-        {std::floor(qMin(lo, hi)), std::floor(qMax(lo, hi)), qMin(lo, hi), qMax(lo, hi)}, fault);
+        {std::floor(qMin(lo, hi)), std::floor(qMax(lo, hi)), qMin(lo, hi), qMax(lo, hi)}, fault,
+        [&](const QSqlQuery &query) {
+            // Ids above the counter's were written before the ring wrapped: they come first.
+            const qint64 id = query.value(6).toLongLong();
+            const bool beforeWrap = id > query.value(7).toLongLong();
+            ringOrder.emplace_back(!beforeWrap, id, read.size());
+            read.push_back({query.value(0).toDouble(), query.value(1).toDouble(),
+                            eventOfColumns(query, 2, QDateTime())});
+        });
     if (error && !fault.isEmpty())
         *error = fault;
+    std::sort(ringOrder.begin(), ringOrder.end());
+    std::vector<StoredEvent> events;
+    events.reserve(read.size());
+    for (const auto &[sinceWrap, id, index] : ringOrder)
+        events.push_back(std::move(read[index]));
     return events;
 }
 

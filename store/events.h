@@ -206,12 +206,22 @@ std::vector<Event> readEventsBetween(const QString &connectionName, const QDateT
 // connection; nullopt when there is none or the read fails.
 std::optional<Event> readLastEventBefore(const QString &connectionName, EventKind kind,
                                          const QDateTime &before, QString *error = nullptr);
+// An event as the ring holds it: its local date and time as day serials, not
+// yet a moment. A local QDateTime looks its offset up in the zone each time one
+// is made, which was most of the time of reading a week of events; the chart
+// resolves these times to instants itself. event.when is left null.
+struct StoredEvent {
+    double date = 0; // whole day serial
+    double time = 0; // fraction of the day
+    Event event;
+};
+
 // readEventsBetween() in ring order (as written, across the ring's wrap)
 // instead of by local time: the order in which the local times of an hour
 // repeated when clocks go back resolve to their instants.
-std::vector<Event> readEventsBetweenInRingOrder(const QString &connectionName,
-                                                const QDateTime &from, const QDateTime &to,
-                                                QString *error = nullptr);
+std::vector<StoredEvent> readEventsBetweenInRingOrder(const QString &connectionName,
+                                                      const QDateTime &from, const QDateTime &to,
+                                                      QString *error = nullptr);
 
 // A stored event with its id in the events ring.
 struct NumberedEvent {

@@ -4,7 +4,12 @@
 // read and drawn, the CSV export of the whole 1-second ring, and the history
 // window's own actions ("最近 7 天", a pan, "后退") by the time they take on the
 // UI thread, the reading on its own thread left out. Run by hand:
-//   QT_QPA_PLATFORM=offscreen build/bench_history [runs]
+//   QT_QPA_PLATFORM=offscreen build/bench_history [runs] [copy.db]
+// With copy.db the database it filled is copied there, to be read again by
+//   build/bench_history --week-events copy.db
+// which reads the 7 days' events in ring order once, as the window's
+// background read does, and prints their count: a whole process to time beside
+// another client reading the same rows.
 
 #include "clock.h"
 #include "csvexport.h"
@@ -21,6 +26,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPushButton>
@@ -193,17 +199,42 @@ double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// The noon the bench's database ends at.
+qint64 benchNowSecond()
+{
+    return qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
+}
+
+int readWeekEvents(const QString &path)
+{
+    QTextStream out(stdout);
+    RingReader reader("bench-history-week");
+    if (reader.open(path) != RingReader::OpenResult::Opened) {
+        out << "cannot read the recording database\n";
+        return 1;
+    }
+    const double nowSerial = benchNowSecond() / kSecondsPerDay;
+    const std::vector<StoredEvent> events = readEventsBetweenInRingOrder(
+        reader.connectionName(), dateTimeOf(nowSerial - 7), dateTimeOf(nowSerial));
+    out << events.size() << " events\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && QByteArray(argv[1]) == "--week-events") {
+        QCoreApplication app(argc, argv);
+        return readWeekEvents(QString::fromLocal8Bit(argv[2]));
+    }
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : kDefaultRuns;
     QTextStream out(stdout);
 
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
-    const qint64 now = qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
+    const qint64 now = benchNowSecond();
     {
         RecordingStore store("bench-history-writer");
         if (!store.open(path) || !fillRing(store.database(), RecordTable::PvData, kNewestPv, now) ||
@@ -212,6 +243,10 @@ int main(int argc, char **argv)
             out << "cannot create the recording database\n";
             return 1;
         }
+    }
+    if (argc > 2 && !QFile::copy(path, QString::fromLocal8Bit(argv[2]))) {
+        out << "cannot copy the database to " << argv[2] << "\n";
+        return 1;
     }
     RingReader reader("bench-history");
     if (reader.open(path) != RingReader::OpenResult::Opened) {
@@ -313,9 +348,10 @@ int main(int argc, char **argv)
     // which the window resolves their instants), then placed on the axis.
     const QDateTime weekFrom = dateTimeOf(ranges[2].from);
     const QDateTime weekTo = dateTimeOf(nowSerial);
-    std::vector<Event> events;
+    std::vector<Event> byTimeEvents;
     const double byTime = medianMilliseconds(
-        runs, [&] { events = readEventsBetween(reader.connectionName(), weekFrom, weekTo); });
+        runs, [&] { byTimeEvents = readEventsBetween(reader.connectionName(), weekFrom, weekTo); });
+    std::vector<StoredEvent> events;
     const double inRing = medianMilliseconds(runs, [&] {
         events = readEventsBetweenInRingOrder(reader.connectionName(), weekFrom, weekTo);
     });

@@ -9,6 +9,7 @@
 #include "healthtexts.h"
 #include "historyaxis.h"
 #include "historychart.h"
+#include "historymarks.h"
 #include "historyrange.h"
 #include "historywindow.h"
 #include "instants.h"
@@ -196,6 +197,8 @@ private slots:
     void autumnHourStandsTwiceAnHourApart();
     void clockSetBackKeepsRecordingOrder();
     void eventsReadInRingOrderAcrossTheWrap();
+    void storedEventsStandWhereTheirMomentsWould_data();
+    void storedEventsStandWhereTheirMomentsWould();
     void ticksWhereTheirLocalTimesStand_data();
     void ticksWhereTheirLocalTimesStand();
     void localTimesOnTheAxis_data();
@@ -466,11 +469,49 @@ void TestHistoryWindow::eventsReadInRingOrderAcrossTheWrap()
     RingReader reader(QStringLiteral("ring-order-reader"));
     QCOMPARE(reader.open(recording.path()), RingReader::OpenResult::Opened);
     QStringList details;
-    for (const Event &event :
+    for (const StoredEvent &stored :
          readEventsBetweenInRingOrder(reader.connectionName(), at(11, 0), at(13, 0)))
-        details << event.detail;
+        details << stored.event.detail;
     QCOMPARE(details, (QStringList{"e0", "e1", "e2", "e3"}));
     reader.close();
+}
+
+// Events read as the ring holds them (date and time serials, no moment made)
+// stand where the same events with their local moments stand, in ring order:
+// across a skipped hour and both passes of the repeated one.
+void TestHistoryWindow::storedEventsStandWhereTheirMomentsWould_data()
+{
+    QTest::addColumn<QStringList>("moments"); // local times in ring order
+    QTest::newRow("an ordinary day") << QStringList{"2026-12-07 12:00:00", "2026-12-07 12:00:05"};
+    QTest::newRow("spring: 02:30 skipped")
+        << QStringList{"2026-03-29 01:59:59", "2026-03-29 02:30:00", "2026-03-29 03:00:01"};
+    QTest::newRow("autumn: 02:10 and 02:50 in both passes")
+        << QStringList{"2026-10-25 02:10:00", "2026-10-25 02:50:00", "2026-10-25 02:10:00",
+                       "2026-10-25 02:50:00", "2026-10-25 03:10:00"};
+}
+
+void TestHistoryWindow::storedEventsStandWhereTheirMomentsWould()
+{
+    QFETCH(QStringList, moments);
+    std::vector<Event> events;
+    std::vector<StoredEvent> stored;
+    for (const QString &text : moments) {
+        // Apart, so that a skipped time stays as stored.
+        const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+        const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss"));
+        const Event event{QDateTime(date, time), EventKind::Alarm, QStringLiteral("通道一报警"),
+                          text};
+        events.push_back(event);
+        stored.push_back({daySerial(date), dayFraction(time), event});
+    }
+    const TimeAxis axis(QTimeZone::systemTimeZone(), events.front().when);
+    const std::vector<History::PlacedEvent> expected = History::placeEvents(events, axis);
+    const std::vector<History::PlacedEvent> placed = History::placeEvents(stored, axis);
+    QCOMPARE(placed.size(), expected.size());
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        QCOMPARE(placed[i].event.detail, expected[i].event.detail);
+        QCOMPARE(placed[i].at, expected[i].at);
+    }
 }
 
 void TestHistoryWindow::ticksWhereTheirLocalTimesStand_data()

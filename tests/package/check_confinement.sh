@@ -13,8 +13,8 @@ work=$(mktemp -d)
 sim_pid=
 recorder=
 cleanup() {
-    [ -n "$recorder" ] && kill -KILL "$recorder" 2> /dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null
+    if [ -n "$recorder" ]; then kill -KILL "$recorder" 2> /dev/null || true; fi
+    if [ -n "$sim_pid" ]; then kill "$sim_pid" 2> /dev/null || true; fi
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -313,6 +313,10 @@ private slots:
                                 << int(A::Allowed);
         QTest::newRow("wrong bearer")
             << "abc" << QByteArray("Bearer abd") << QByteArray() << "" << int(A::Refused);
+        // Same length, wrong in the first byte only: the compare must keep
+        // every byte's difference, not just the last one's.
+        QTest::newRow("wrong first byte")
+            << "abc" << QByteArray("Bearer xbc") << QByteArray() << "" << int(A::Refused);
         QTest::newRow("prefix of it")
             << "abc" << QByteArray("Bearer ab") << QByteArray() << "" << int(A::Refused);
         QTest::newRow("basic") << "abc" << QByteArray("Basic abc") << QByteArray() << ""

@@ -30,7 +30,7 @@ QDateTime recordedAt(double date, double time)
 
 QString momentText(double date, double time)
 {
-    return recordedAt(date, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return ::momentText(recordedAt(date, time));
 }
 
 } // namespace
@@ -373,8 +373,7 @@ qint64 Forwarder::forwardEvents()
 bool Forwarder::reportLostSpan(const QString &ring, const ForwardPosition &last,
                                const std::optional<QDateTime> &oldest)
 {
-    const QString until = oldest ? oldest->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                 : QStringLiteral("the oldest row");
+    const QString until = oldest ? momentText(*oldest) : QStringLiteral("the oldest row");
     const QString detail =
         QStringLiteral("%1 rows recorded after %2 and before %3 were overwritten in the local "
                        "ring before they reached the server")

@@ -1,3 +1,7 @@
+// The windowless recorder (zelmar --record): the session that opens the port,
+// polls and records each instrument, forwards to the historian, logs each
+// change of state in one line, and stops within its time budget.
+
 #include "recordmode.h"
 
 #include "clock.h"

@@ -1,3 +1,8 @@
+// The web view's HTTP and WebSocket server: the listener that admits
+// connections, the steps that take each request to its answer, the answers
+// read on the reader pool sent in the order of their requests, and WebView,
+// which runs the server on a thread of its own.
+
 #include "webserver.h"
 
 #include "webconnection.h"

@@ -34,19 +34,6 @@ enum ExitCode {
     kUnwritable = 6,   // the file cannot be written
 };
 
-// "2026-12-07 08:00", with seconds, or with a T between date and time.
-std::optional<QDateTime> parseMoment(const QString &text)
-{
-    const QString trimmed = text.trimmed();
-    for (const char *format : {"yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm",
-                               "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd"}) {
-        const QDateTime moment = QDateTime::fromString(trimmed, QLatin1String(format));
-        if (moment.isValid())
-            return moment;
-    }
-    return std::nullopt;
-}
-
 int fail(int code, const QString &reason)
 {
     QTextStream(stderr) << "zelmar: " << reason << '\n';
@@ -61,8 +48,8 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
 {
     if (!parser.isSet(from) || !parser.isSet(to))
         return fail(kUsage, QStringLiteral("--export-csv needs --from and --to"));
-    const auto first = parseMoment(parser.value(from));
-    const auto last = parseMoment(parser.value(to));
+    const auto first = parseLocalMoment(parser.value(from));
+    const auto last = parseLocalMoment(parser.value(to));
     if (!first || !last) {
         return fail(kUsage, QStringLiteral("unreadable date-time (write \"2026-12-07 08:00\"): ") +
                                 (first ? parser.value(to) : parser.value(from)));

@@ -1,7 +1,12 @@
+// The windowless recorder (zelmar --record): the session that opens the port,
+// polls and records each instrument, forwards to the historian, logs each
+// change of state in one line, and stops within its time budget.
+
 #include "recordmode.h"
 
 #include "clock.h"
 #include "commandline.h"
+#include "daytime.h"
 #include "forwarder.h"
 #include "healthmonitor.h"
 #include "historianurl.h"
@@ -138,9 +143,7 @@ QString recordDatabasePath(const RecordOptions &options, int address)
 void logLine(const QString &text)
 {
     const QString line =
-        QStringLiteral("zelmar: %1 %2\n")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                 text);
+        QStringLiteral("zelmar: %1 %2\n").arg(momentText(QDateTime::currentDateTime()), text);
     std::fputs(line.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
 }

@@ -63,6 +63,18 @@ QString momentText(const QDateTime &moment)
     return moment.toString(QLatin1String(kMomentFormat));
 }
 
+std::optional<QDateTime> parseLocalMoment(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    for (const char *format : {"yyyy-MM-dd HH:mm", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm",
+                               "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd"}) {
+        const QDateTime moment = QDateTime::fromString(trimmed, QLatin1String(format));
+        if (moment.isValid())
+            return moment;
+    }
+    return std::nullopt;
+}
+
 QString clockDateText(const QDateTime &moment)
 {
     return moment.date().toString(QStringLiteral("MM-dd-yyyy"));

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTime>
 
+#include <optional>
+
 // Dates and times travel as day serials: whole days since 30 December 1899 for a
 // date, the fraction of a day for a time of day.
 
@@ -36,6 +38,11 @@ QString dateText(const QDate &date);
 QString momentText(const QDateTime &moment);
 // The form of momentText(), for controls that take a display format.
 constexpr char kMomentFormat[] = "yyyy-MM-dd HH:mm:ss";
+// A local date and time as an operator writes it (the command line, the web
+// view's history range): "2026-12-07 08:00", with seconds, with a T between
+// date and time, or a date alone (its midnight); surrounding spaces ignored.
+// Nullopt when it is none of these.
+std::optional<QDateTime> parseLocalMoment(const QString &text);
 
 // Texts of the clock read-out: "MM-dd-yyyy" and "HH:mm:ss".
 QString clockDateText(const QDateTime &moment);

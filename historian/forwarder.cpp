@@ -6,6 +6,7 @@
 #include <QSysInfo>
 
 #include <algorithm>
+#include <functional>
 
 namespace
 {
@@ -30,7 +31,7 @@ QDateTime recordedAt(double date, double time)
 
 QString momentText(double date, double time)
 {
-    return recordedAt(date, time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return ::momentText(recordedAt(date, time));
 }
 
 } // namespace
@@ -228,51 +229,60 @@ void Forwarder::cycle()
     m_timer.start(behind > 0 ? std::chrono::milliseconds(0) : m_settings.checkInterval);
 }
 
-qint64 Forwarder::forwardRing(RecordTable table)
-{
-    const std::optional<SlVoid> counters = m_source.readCounters();
-    if (!counters)
-        return kLocalFailed;
-    const qint32 newest =
-        ringCounter(table == RecordTable::PvData ? counters->newestPv : counters->newestLpv);
-    ForwardPosition &last = m_positions[ringIndex(table)];
+// One ring as forwardBatch() sends it: a ring of samples or the events ring,
+// each read, resolved and sent in its own way.
+template <typename Row> struct Forwarder::RingSide {
+    QString name;     // as the lost-span event names it
+    qint32 ringIds;   // ids 1 .. ringIds
+    qint32 batchRows; // rows at most in one transaction
+    qint32 newest;    // the ring's newest id (0: empty)
+    ForwardPosition &last;
+    InstantResolver &resolver;
+    std::function<std::optional<Row>(qint32 id)> readOne;
+    std::function<std::optional<QVector<Row>>(qint32 afterId, qint32 lastId)> readRows;
+    std::function<void(const ForwardPosition &last)> writePosition;
+    // Resolves the rows' instants with `resolver` and sends them; false when
+    // the server failed.
+    std::function<bool(const QVector<Row> &rows, InstantResolver &resolver)> send;
+};
 
+template <typename Row> qint64 Forwarder::forwardBatch(const RingSide<Row> &ring)
+{
+    ForwardPosition &last = ring.last;
     bool intact = false;
     if (last.id > 0) {
-        const std::optional<RecordedRow> row = m_source.readRow(table, last.id);
+        const std::optional<Row> row = ring.readOne(last.id);
         if (!row && !m_source.lastError().isEmpty())
             return kLocalFailed;
         intact = row && row->date == last.date && row->time == last.time;
     }
     bool ringFull = false;
-    const qint32 oldestIfFull = newest % kRecordRingIds + 1;
-    if (!intact && newest > 0) {
-        ringFull = m_source.readRow(table, oldestIfFull).has_value();
+    const qint32 oldestIfFull = ring.newest % ring.ringIds + 1;
+    if (!intact && ring.newest > 0) {
+        ringFull = ring.readOne(oldestIfFull).has_value();
         if (!m_source.lastError().isEmpty())
             return kLocalFailed;
     }
-    const RingSpan span = pendingSpan(last.id, intact, newest, ringFull);
-    if (last.id > 0 && !intact && newest > 0) {
-        const std::optional<RecordedRow> oldest =
-            m_source.readRow(table, ringFull ? oldestIfFull : 1);
-        if (!reportLostSpan(QLatin1String(ringTableName(table)), last,
+    const RingSpan span = pendingSpan(last.id, intact, ring.newest, ringFull, ring.ringIds);
+    if (last.id > 0 && !intact && ring.newest > 0) {
+        const std::optional<Row> oldest = ring.readOne(ringFull ? oldestIfFull : 1);
+        if (!reportLostSpan(ring.name, last,
                             oldest ? std::optional(recordedAt(oldest->date, oldest->time))
                                    : std::nullopt))
             return kServerFailed;
         // Said once: from here on the ring is sent from its oldest row, as on
         // a first run, and a restart does not say it again.
         last = {};
-        m_resolvers[ringIndex(table)] = InstantResolver();
-        m_source.writePosition(positionKey(), table, last);
+        ring.resolver = InstantResolver();
+        ring.writePosition(last);
     }
 
-    const BatchRanges ranges = batchRanges(span, m_settings.batchRows);
-    QVector<RecordedRow> rows;
+    const BatchRanges ranges = batchRanges(span, ring.batchRows, ring.ringIds);
+    QVector<Row> rows;
     for (const IdRange &range : {ranges.first, ranges.second}) {
         if (range.lastId <= range.afterId)
             continue;
-        const std::optional<QVector<RecordedRow>> part =
-            m_source.readRows(table, range.afterId, range.lastId);
+        const std::optional<QVector<Row>> part = ring.readRows(range.afterId, range.lastId);
         if (!part)
             return kLocalFailed;
         rows += *part;
@@ -281,27 +291,56 @@ qint64 Forwarder::forwardRing(RecordTable table)
         return 0;
 
     // Resolved on a copy: a batch that fails is resolved again from the same row.
-    InstantResolver resolver = m_resolvers[ringIndex(table)];
-    QVector<ServerSample> samples;
-    samples.reserve(rows.size());
-    for (const RecordedRow &row : rows) {
-        const QDateTime at = resolver.next(row.date, row.time, row.utcOffset);
-        samples.append({at, row.values, row.quality, at.offsetFromUtc(), row.id});
-    }
-    // Rows the server has already (a batch whose commit was not confirmed,
-    // sent again) are left out by their key; nothing else can meet them, as
-    // no other tool forwards under this station's name.
-    if (!m_server.insertSamples(m_settings.station, sampleTable(table), samples))
+    InstantResolver resolver = ring.resolver;
+    if (!ring.send(rows, resolver))
         return kServerFailed;
-    m_resolvers[ringIndex(table)] = resolver;
+    ring.resolver = resolver;
 
-    const RecordedRow &sent = rows.last();
+    const Row &sent = rows.last();
     last = {sent.id, sent.date, sent.time};
     // A position that could not be stored is stored with the next batch; after
     // a crash in between, the rows go again and the server leaves them out.
-    m_source.writePosition(positionKey(), table, last);
+    ring.writePosition(last);
     return std::max<qint64>(
-        0, span.count - ((sent.id - span.afterId + kRecordRingIds - 1) % kRecordRingIds + 1));
+        0, span.count - ((sent.id - span.afterId + ring.ringIds - 1) % ring.ringIds + 1));
+}
+
+qint64 Forwarder::forwardRing(RecordTable table)
+{
+    const std::optional<SlVoid> counters = m_source.readCounters();
+    if (!counters)
+        return kLocalFailed;
+    const qint32 newest =
+        ringCounter(table == RecordTable::PvData ? counters->newestPv : counters->newestLpv);
+    const RingSide<RecordedRow> ring{
+        QLatin1String(ringTableName(table)),
+        kRecordRingIds,
+        m_settings.batchRows,
+        newest,
+        m_positions[ringIndex(table)],
+        m_resolvers[ringIndex(table)],
+        [this, table](qint32 id) { return m_source.readRow(table, id); },
+        [this, table](qint32 afterId, qint32 lastId) {
+            return m_source.readRows(table, afterId, lastId);
+        },
+        [this, table](const ForwardPosition &last) {
+            m_source.writePosition(positionKey(), table, last);
+        },
+        [this, table](const QVector<RecordedRow> &rows, InstantResolver &resolver) {
+            QVector<ServerSample> samples;
+            samples.reserve(rows.size());
+            for (const RecordedRow &row : rows) {
+                const QDateTime at = resolver.next(row.date, row.time, row.utcOffset);
+                samples.append({at, row.values, row.quality, at.offsetFromUtc(), row.id});
+            }
+            // Rows the server has already (a batch whose commit was not confirmed,
+            // sent again) are left out by their key; nothing else can meet them, as
+            // no other tool forwards under this station's name.
+            return m_server.insertSamples(m_settings.station, sampleTable(table), samples)
+                .has_value();
+        },
+    };
+    return forwardBatch(ring);
 }
 
 qint64 Forwarder::forwardEvents()
@@ -309,72 +348,38 @@ qint64 Forwarder::forwardEvents()
     const std::optional<qint32> newest = m_source.readNewestEventId();
     if (!newest)
         return kLocalFailed;
-    constexpr qint32 ringIds = EventLog::kEventRingIds;
-    ForwardPosition &last = m_eventPosition;
-    bool intact = false;
-    if (last.id > 0) {
-        const std::optional<RecordedEvent> event = m_source.readEvent(last.id);
-        if (!event && !m_source.lastError().isEmpty())
-            return kLocalFailed;
-        intact = event && event->date == last.date && event->time == last.time;
-    }
-    bool ringFull = false;
-    const qint32 oldestIfFull = *newest % ringIds + 1;
-    if (!intact && *newest > 0) {
-        ringFull = m_source.readEvent(oldestIfFull).has_value();
-        if (!m_source.lastError().isEmpty())
-            return kLocalFailed;
-    }
-    const RingSpan span = pendingSpan(last.id, intact, *newest, ringFull, ringIds);
-    if (last.id > 0 && !intact && *newest > 0) {
-        const std::optional<RecordedEvent> oldest = m_source.readEvent(ringFull ? oldestIfFull : 1);
-        if (!reportLostSpan(QLatin1String(kEventsRingName), last,
-                            oldest ? std::optional(recordedAt(oldest->date, oldest->time))
-                                   : std::nullopt))
-            return kServerFailed;
-        last = {};
-        m_eventResolver = InstantResolver();
-        m_source.writePosition(positionKey(), QLatin1String(kEventsRingName), last);
-    }
-
-    const BatchRanges ranges = batchRanges(span, m_settings.eventBatchRows, ringIds);
-    QVector<RecordedEvent> events;
-    for (const IdRange &range : {ranges.first, ranges.second}) {
-        if (range.lastId <= range.afterId)
-            continue;
-        const std::optional<QVector<RecordedEvent>> part =
-            m_source.readEvents(range.afterId, range.lastId);
-        if (!part)
-            return kLocalFailed;
-        events += *part;
-    }
-    if (events.isEmpty())
-        return 0;
-
-    InstantResolver resolver = m_eventResolver;
-    QVector<ServerEvent> sent;
-    sent.reserve(events.size());
-    for (const RecordedEvent &event : events) {
-        const QDateTime at = resolver.next(event.date, event.time, std::nullopt);
-        // The forwarder's own notes went to the server when they happened.
-        if (event.kind != eventKindName(EventKind::Historian))
-            sent.append({at, event.kind, event.source, event.detail, event.id, event.state});
-    }
-    if (!m_server.insertEvents(m_settings.station, sent))
-        return kServerFailed;
-    m_eventResolver = resolver;
-    const RecordedEvent &newestSent = events.last();
-    last = {newestSent.id, newestSent.date, newestSent.time};
-    m_source.writePosition(positionKey(), QLatin1String(kEventsRingName), last);
-    return std::max<qint64>(0, span.count -
-                                   ((newestSent.id - span.afterId + ringIds - 1) % ringIds + 1));
+    const RingSide<RecordedEvent> ring{
+        QLatin1String(kEventsRingName),
+        EventLog::kEventRingIds,
+        m_settings.eventBatchRows,
+        *newest,
+        m_eventPosition,
+        m_eventResolver,
+        [this](qint32 id) { return m_source.readEvent(id); },
+        [this](qint32 afterId, qint32 lastId) { return m_source.readEvents(afterId, lastId); },
+        [this](const ForwardPosition &last) {
+            m_source.writePosition(positionKey(), QLatin1String(kEventsRingName), last);
+        },
+        [this](const QVector<RecordedEvent> &events, InstantResolver &resolver) {
+            QVector<ServerEvent> sent;
+            sent.reserve(events.size());
+            for (const RecordedEvent &event : events) {
+                const QDateTime at = resolver.next(event.date, event.time, std::nullopt);
+                // The forwarder's own notes went to the server when they happened.
+                if (event.kind != eventKindName(EventKind::Historian))
+                    sent.append(
+                        {at, event.kind, event.source, event.detail, event.id, event.state});
+            }
+            return m_server.insertEvents(m_settings.station, sent).has_value();
+        },
+    };
+    return forwardBatch(ring);
 }
 
 bool Forwarder::reportLostSpan(const QString &ring, const ForwardPosition &last,
                                const std::optional<QDateTime> &oldest)
 {
-    const QString until = oldest ? oldest->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                 : QStringLiteral("the oldest row");
+    const QString until = oldest ? momentText(*oldest) : QStringLiteral("the oldest row");
     const QString detail =
         QStringLiteral("%1 rows recorded after %2 and before %3 were overwritten in the local "
                        "ring before they reached the server")

@@ -121,6 +121,10 @@ private:
     qint64 forwardRing(RecordTable table);
     // Sends one batch of the events ring; as forwardRing.
     qint64 forwardEvents();
+    // What forwardRing and forwardEvents share: one batch of a ring, with a
+    // lost span reported first when the ring overtook the last row sent.
+    template <typename Row> struct RingSide;
+    template <typename Row> qint64 forwardBatch(const RingSide<Row> &ring);
     bool reportLostSpan(const QString &ring, const ForwardPosition &last,
                         const std::optional<QDateTime> &oldest);
     // The resolver of a ring set to go on after its last row sent.

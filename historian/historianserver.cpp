@@ -1,3 +1,7 @@
+// The historian's side on the PostgreSQL server: its tables and their upgrade
+// from older versions, the registration of a station, and the writes and reads
+// of samples and events over the one connection of the thread that opened it.
+
 #include "historianserver.h"
 
 #include "sqliteresult.h"

@@ -37,7 +37,6 @@ const std::array<EventKind, 13> kFilterKinds = {
 
 const std::array<const char *, JournalModel::ColumnCount> kHeaders = {"日期时间", "类型", "对象",
                                                                       "内容", "持续时间"};
-const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 } // namespace
 
@@ -160,7 +159,7 @@ void JournalWindow::buildControls()
     m_to = new QDateTimeEdit(now, this);
     m_to->setObjectName(QStringLiteral("RangeTo"));
     for (QDateTimeEdit *edit : {m_from, m_to}) {
-        edit->setDisplayFormat(kDateTimeFormat);
+        edit->setDisplayFormat(QLatin1String(kMomentFormat));
         edit->setCalendarPopup(true);
     }
 

@@ -1,3 +1,7 @@
+// The overview window (ssqx): its controls built where the operator knows them,
+// its display and panel ticks, the chart's zoom, steps and ruler as the
+// buttons and keys run them, and the opening and closing of the link.
+
 #include "overviewwindow.h"
 
 #include "keyrouting.h"

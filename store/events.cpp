@@ -1,3 +1,7 @@
+// The events table of the recording database: the stored names of the kinds,
+// the arithmetic of the events ring's ids, and EventLog, which writes events
+// (held in memory while the file takes none) and reads them back.
+
 #include "events.h"
 
 #include "clock.h"

@@ -1,3 +1,7 @@
+// The recording database's two rings of samples (pv_data, Lpv_wdjl) and their
+// counter row (sl_void): the check that a file holds these tables, their
+// making, and RecordingStore, which opens, writes and reads them.
+
 #include "store.h"
 
 #include "numbers.h"

@@ -1,5 +1,6 @@
 #include "webrequest.h"
 
+#include "daytime.h"
 #include "events.h"
 
 #include <QRegularExpression>
@@ -144,17 +145,10 @@ std::optional<QDateTime> parseInstant(const QString &text)
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return std::nullopt;
-    QDateTime moment = QDateTime::fromString(trimmed, Qt::ISODate);
-    if (!moment.isValid()) {
-        for (const char *format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm"}) {
-            moment = QDateTime::fromString(trimmed, QLatin1String(format));
-            if (moment.isValid())
-                break;
-        }
-    }
-    if (!moment.isValid())
-        return std::nullopt;
-    return moment;
+    const QDateTime moment = QDateTime::fromString(trimmed, Qt::ISODate);
+    if (moment.isValid())
+        return moment;
+    return parseLocalMoment(trimmed);
 }
 
 HistoryQuery parseHistoryQuery(const QUrlQuery &query)

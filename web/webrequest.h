@@ -70,8 +70,9 @@ struct Route {
 // several, the list at the top and each under /a/<address>/ only.
 Route routeOf(const QString &path, const QList<int> &addresses);
 
-// An instant of a query: ISO 8601 with an offset or "Z", or local
-// ("2026-12-07T08:00:05", "2026-12-07 08:00"); nullopt when unreadable.
+// An instant of a query: ISO 8601 with an offset or "Z", or a local date and
+// time as the command line takes it (parseLocalMoment: "2026-12-07T08:00:05",
+// "2026-12-07 08:00"); nullopt when unreadable.
 std::optional<QDateTime> parseInstant(const QString &text);
 
 // /api/history?from=…&to=…&ring=1s|10s&format=csv|json (the 1-second ring

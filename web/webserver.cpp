@@ -1,3 +1,8 @@
+// The web view's HTTP and WebSocket server: the listener that admits
+// connections, the steps that take each request to its answer, the answers
+// read on the reader pool sent in the order of their requests, and WebView,
+// which runs the server on a thread of its own.
+
 #include "webserver.h"
 
 #include "webconnection.h"
@@ -321,8 +326,7 @@ QString WebServer::start()
 {
     const auto admit = [this](const QHostAddress &peer) { return this->admit(peer); };
     const auto watch = [this](QTcpSocket *socket) { watchConnection(socket); };
-    const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
-    if (tls) {
+    if (m_settings.usesTls()) {
         QSslConfiguration configuration;
         const QString fault = tlsConfiguration(m_settings, configuration);
         if (!fault.isEmpty())
@@ -562,8 +566,7 @@ std::optional<Answer> WebServer::sizeRefusal(const Exchange &exchange) const
 
 std::optional<Answer> WebServer::hostRefusal(const Exchange &exchange) const
 {
-    const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
-    if (Web::hostAllowed(m_settings.listen, tls, exchange.request.value("host")))
+    if (Web::hostAllowed(m_settings.listen, m_settings.usesTls(), exchange.request.value("host")))
         return std::nullopt;
     return refusal(421, QStringLiteral("this view answers only to its own address"), true);
 }
@@ -832,8 +835,7 @@ void WebView::publish(const LiveSnapshot &snapshot)
 
 QString WebView::url() const
 {
-    const bool tls = !m_settings.certificatePath.isEmpty() && !m_settings.keyPath.isEmpty();
-    return (tls ? QStringLiteral("https://") : QStringLiteral("http://")) +
+    return (m_settings.usesTls() ? QStringLiteral("https://") : QStringLiteral("http://")) +
            m_settings.listen.text() + u'/';
 }
 

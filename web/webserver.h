@@ -32,6 +32,9 @@ struct WebSettings {
     QList<int> addresses;         // the instruments, in the order of the list page
     QMap<int, QString> databases; // each instrument's recording database
     Web::ChartLook look;
+
+    // The view speaks TLS (https) when both a certificate and a key are given.
+    bool usesTls() const { return !certificatePath.isEmpty() && !keyPath.isEmpty(); }
 };
 
 // The newest snapshot of each instrument, between the thread that publishes

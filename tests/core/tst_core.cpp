@@ -42,6 +42,8 @@ private slots:
     void chartAndClockTexts();
     void toolsOwnDateForm_data();
     void toolsOwnDateForm();
+    void localMomentForms_data();
+    void localMomentForms();
     void clockCanStandStill();
     void zoneFileNamedOnlyWhenNoZoneIs_data();
     void zoneFileNamedOnlyWhenNoZoneIs();
@@ -340,6 +342,34 @@ void TestCore::toolsOwnDateForm()
     QFETCH(QString, text);
     QCOMPARE(dateText(moment.date()), date);
     QCOMPARE(momentText(moment), text);
+}
+
+// The forms an operator may write a moment in, and the near misses refused.
+void TestCore::localMomentForms_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDateTime>("moment"); // invalid: refused
+    const QDateTime eight(QDate(2026, 12, 7), QTime(8, 0));
+    QTest::newRow("minutes") << "2026-12-07 08:00" << eight;
+    QTest::newRow("seconds") << "2026-12-07 08:00:05" << eight.addSecs(5);
+    QTest::newRow("T minutes") << "2026-12-07T08:00" << eight;
+    QTest::newRow("T seconds") << "2026-12-07T08:00:05" << eight.addSecs(5);
+    QTest::newRow("date alone") << "2026-12-07" << QDateTime(QDate(2026, 12, 7), QTime(0, 0));
+    QTest::newRow("spaces around") << "  2026-12-07 08:00 " << eight;
+    QTest::newRow("one-digit hour") << "2026-12-07 8:00" << QDateTime();
+    QTest::newRow("hour 24") << "2026-12-07 24:00" << QDateTime();
+    QTest::newRow("with an offset") << "2026-12-07T08:00:00+01:00" << QDateTime();
+    QTest::newRow("empty") << "" << QDateTime();
+}
+
+void TestCore::localMomentForms()
+{
+    QFETCH(QString, text);
+    QFETCH(QDateTime, moment);
+    const std::optional<QDateTime> read = parseLocalMoment(text);
+    QCOMPARE(read.has_value(), moment.isValid());
+    if (read)
+        QCOMPARE(*read, moment);
 }
 
 void TestCore::clockCanStandStill()

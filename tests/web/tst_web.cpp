@@ -313,6 +313,10 @@ private slots:
                                 << int(A::Allowed);
         QTest::newRow("wrong bearer")
             << "abc" << QByteArray("Bearer abd") << QByteArray() << "" << int(A::Refused);
+        // Same length, wrong in the first byte only: the compare must keep
+        // every byte's difference, not just the last one's.
+        QTest::newRow("wrong first byte")
+            << "abc" << QByteArray("Bearer xbc") << QByteArray() << "" << int(A::Refused);
         QTest::newRow("prefix of it")
             << "abc" << QByteArray("Bearer ab") << QByteArray() << "" << int(A::Refused);
         QTest::newRow("basic") << "abc" << QByteArray("Basic abc") << QByteArray() << ""
@@ -1019,6 +1023,55 @@ private slots:
         QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
         QCOMPARE(answer.contains("Connection: close"), closed);
         QCOMPARE(socket.state() != QAbstractSocket::ConnectedState, closed);
+    }
+
+    // The 64 KiB limit holds for one request, not for a connection: many small
+    // requests on one kept-alive connection, more than 64 KiB together, are
+    // each answered.
+    void keepAliveBeyondLargestRequest()
+    {
+        constexpr int kRequests = 70;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket.waitForConnected(5000));
+        const QByteArray request =
+            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
+            kBearer + "\r\nX-Padding: " + QByteArray(1000, 'p') + "\r\n\r\n";
+        QVERIFY(qint64(request.size()) * kRequests > Web::kLargestRequest);
+        QByteArray received;
+        for (int i = 0; i < kRequests; ++i) {
+            socket.write(request);
+            // One whole answer: its head, then as many bytes as it says.
+            qsizetype headEnd = -1;
+            qsizetype answerEnd = -1;
+            QElapsedTimer waited;
+            waited.start();
+            while (answerEnd < 0 && waited.elapsed() < kWaitMs &&
+                   socket.state() == QAbstractSocket::ConnectedState) {
+                socket.waitForReadyRead(50);
+                received += socket.readAll();
+                headEnd = received.indexOf("\r\n\r\n");
+                if (headEnd < 0)
+                    continue;
+                const QByteArray head = received.left(headEnd).toLower();
+                const qsizetype at = head.indexOf("content-length:");
+                const qsizetype length = at < 0
+                                             ? 0
+                                             : head.mid(at + 15, head.indexOf("\r\n", at) - at - 15)
+                                                   .trimmed()
+                                                   .toLongLong();
+                if (received.size() >= headEnd + 4 + length)
+                    answerEnd = headEnd + 4 + length;
+            }
+            QVERIFY2(answerEnd > 0,
+                     qPrintable(QStringLiteral("no whole answer to request %1: ").arg(i + 1) +
+                                QString::fromLatin1(received.left(200))));
+            QVERIFY2(received.startsWith("HTTP/1.1 200"),
+                     qPrintable(QStringLiteral("request %1: ").arg(i + 1) +
+                                QString::fromLatin1(received.left(200))));
+            received.remove(0, answerEnd);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
     }
 
     // A WebSocket frame or message beyond the limits ends the page's socket

@@ -211,12 +211,13 @@ std::optional<Options> parseOptions(int argc, char **argv, bool &help)
                 return fail("bad --inputs mask");
             o.inputs = static_cast<uint16_t>(v);
         } else if (arg == "--chatter") {
-            const std::string spec = argv[++i];
-            const size_t colon = spec.find(':');
+            const std::string option = argv[++i];
+            const size_t colon = option.find(':');
             long ms = 0;
-            if (colon == std::string::npos || !parseInt(spec.substr(0, colon), 16, 1, 0xFFFF, v) ||
-                !parseInt(spec.substr(colon + 1), 10, 1, 3600000, ms))
-                return fail("bad --chatter " + spec);
+            if (colon == std::string::npos ||
+                !parseInt(option.substr(0, colon), 16, 1, 0xFFFF, v) ||
+                !parseInt(option.substr(colon + 1), 10, 1, 3600000, ms))
+                return fail("bad --chatter " + option);
             o.chatterMask = static_cast<uint16_t>(v);
             o.chatterMs = static_cast<int>(ms);
         } else if (arg == "--coils") {

@@ -66,6 +66,32 @@ private:
         window->activateWindow();
         return QTest::qWaitForWindowActive(window);
     }
+    // Presses `key` in `from` and waits for the window named `name` it opens;
+    // nullptr when none is shown.
+    static QWidget *openBy(QWidget *from, Qt::Key key, const QString &name)
+    {
+        press(from, key);
+        QWidget *opened = nullptr;
+        const bool shown =
+            QTest::qWaitFor([&] { return (opened = topLevel(name)) && opened->isVisible(); });
+        return shown ? opened : nullptr;
+    }
+    // Whether the tool runs on as it did: the one overview, shown, guarding its close.
+    static bool toolRunsOn(OverviewWindow *overview)
+    {
+        return overview->closeGuard() && OverviewOpen && overview->isVisible() &&
+               ssqx() == overview;
+    }
+    // Starts the windowed tool as a process of its own, recording into `db`.
+    static void startWindowedTool(QProcess &tool, const QString &db)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ZELMAR_DB"), db);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        tool.setProcessEnvironment(environment);
+        tool.setProcessChannelMode(QProcess::ForwardedChannels);
+        tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
+    }
     // What F1 and Esc did in another window.
     struct KeysSeen {
         int zoomBefore = 0;
@@ -258,9 +284,8 @@ void TestStartup::saveDialogInChinese()
 
     OverviewWindow *overview = ssqx();
     QVERIFY(activate(overview));
-    press(overview, Qt::Key_F9);
-    QWidget *journal = nullptr;
-    QTRY_VERIFY((journal = topLevel(QStringLiteral("JournalWindow"))) && journal->isVisible());
+    QWidget *journal = openBy(overview, Qt::Key_F9, QStringLiteral("JournalWindow"));
+    QVERIFY(journal);
     // The dialog opens in the working folder, which holds folders (CMakeFiles).
     QStringList types;
     QStringList dates;
@@ -297,90 +322,80 @@ void TestStartup::overviewRefusesTheCloseBox()
     OverviewWindow *overview = ssqx();
     QVERIFY(overview->isVisible());
     QVERIFY(!overview->close());
-    QVERIFY(overview->isVisible());
-    QVERIFY(OverviewOpen);
-    QVERIFY(overview->closeGuard());
-    QCOMPARE(ssqx(), overview); // still the one instance
+    QVERIFY(toolRunsOn(overview)); // still the one instance, shown
 }
+
+// Opens the configuration window with its button "CONFIG", not a key.
+constexpr int kConfigButton = -1;
 
 void TestStartup::otherWindowsKeepTheirKeys_data()
 {
-    QTest::addColumn<QString>("window");
-    QTest::newRow("details view (F10)") << "details";
-    QTest::newRow("journal view (F9)") << "journal";
-    QTest::newRow("journal's CSV file dialog") << "journal file";
-    QTest::newRow("history window (F8)") << "history";
-    QTest::newRow("history's CSV file dialog") << "history file";
-    QTest::newRow("history's print dialog") << "history print";
-    QTest::newRow("overview's print dialog (F3)") << "print";
-    QTest::newRow("configuration window") << "config";
+    QTest::addColumn<int>("opener");     // the overview's key opening the window; 0: none
+    QTest::addColumn<QString>("window"); // the window it opens
+    QTest::addColumn<QString>("inside"); // "": the window; "F3": its print dialog; else the
+                                         // button of its file dialog
+    QTest::newRow("details view (F10)") << int(Qt::Key_F10) << "LinkDetails"
+                                        << "";
+    QTest::newRow("journal view (F9)") << int(Qt::Key_F9) << "JournalWindow"
+                                       << "";
+    QTest::newRow("journal's CSV file dialog") << int(Qt::Key_F9) << "JournalWindow"
+                                               << "ExportCsv";
+    QTest::newRow("history window (F8)") << int(Qt::Key_F8) << "HistoryWindow"
+                                         << "";
+    QTest::newRow("history's CSV file dialog") << int(Qt::Key_F8) << "HistoryWindow"
+                                               << "exportCsvButton";
+    QTest::newRow("history's print dialog") << int(Qt::Key_F8) << "HistoryWindow"
+                                            << "F3";
+    QTest::newRow("overview's print dialog (F3)") << 0 << "ssqx"
+                                                  << "F3";
+    QTest::newRow("configuration window") << kConfigButton << "CONFIG1"
+                                          << "";
 }
 
 // The overview's keys are the overview's alone: in any other window F1 zooms
 // nothing and Esc closes that window (or cancels the dialog), never the tool.
 void TestStartup::otherWindowsKeepTheirKeys()
 {
+    QFETCH(int, opener);
     QFETCH(QString, window);
+    QFETCH(QString, inside);
     OverviewWindow *overview = ssqx();
     QVERIFY(overview->isVisible());
     QVERIFY(activate(overview));
     QVERIFY(overview->chart().canZoomOut());
 
+    QWidget *opened = overview;
+    if (opener == kConfigButton) {
+        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command21")),
+                          Qt::LeftButton);
+        opened = topLevel(window);
+        QVERIFY(opened && opened->isVisible());
+        QVERIFY(!overview->isVisible());
+    } else if (opener != 0) {
+        QVERIFY((opened = openBy(overview, Qt::Key(opener), window)));
+    }
+    if (window == "LinkDetails") // the build the operator runs, named where the link is
+        QCOMPARE(opened->findChild<QLabel *>(QStringLiteral("DetailVersion"))->text(),
+                 QStringLiteral("程序版本 zelmar " ZELMAR_VERSION));
     KeysSeen seen;
-    if (window == "details" || window == "journal" || window == "history") {
-        const Qt::Key key = window == "details"   ? Qt::Key_F10
-                            : window == "journal" ? Qt::Key_F9
-                                                  : Qt::Key_F8;
-        press(overview, key);
-        const QString name = window == "details"   ? QStringLiteral("LinkDetails")
-                             : window == "journal" ? QStringLiteral("JournalWindow")
-                                                   : QStringLiteral("HistoryWindow");
-        QWidget *opened = nullptr;
-        QTRY_VERIFY((opened = topLevel(name)) && opened->isVisible());
-        if (window == "details") // the build the operator runs, named where the link is
-            QCOMPARE(opened->findChild<QLabel *>(QStringLiteral("DetailVersion"))->text(),
-                     QStringLiteral("程序版本 zelmar " ZELMAR_VERSION));
+    if (inside.isEmpty()) {
         seen = pressF1AndEsc(opened);
-    } else if (window == "journal file" || window == "history file") {
-        press(overview, window == "journal file" ? Qt::Key_F9 : Qt::Key_F8);
-        QWidget *opened = nullptr;
-        QTRY_VERIFY(
-            (opened = topLevel(window == "journal file" ? QStringLiteral("JournalWindow")
-                                                        : QStringLiteral("HistoryWindow"))) &&
-            opened->isVisible());
-        seen = inFileDialog(opened, window == "journal file" ? QStringLiteral("ExportCsv")
-                                                             : QStringLiteral("exportCsvButton"));
-        opened->close();
-    } else if (window == "print" || window == "history print") {
-        QWidget *from = overview;
-        if (window == "history print") {
-            press(overview, Qt::Key_F8);
-            QTRY_VERIFY((from = topLevel(QStringLiteral("HistoryWindow"))) && from->isVisible());
-            QVERIFY(activate(from));
-        }
-        press(from, Qt::Key_F3);
+    } else if (inside == "F3") {
+        QVERIFY(activate(opened));
+        press(opened, Qt::Key_F3);
         QWidget *dialog = nullptr;
         QTRY_VERIFY((dialog = dialogOf("QPrintDialog")));
         seen = pressF1AndEsc(dialog);
-        if (from != overview)
-            from->close();
     } else {
-        QTest::mouseClick(overview->findChild<QPushButton *>(QStringLiteral("Command21")),
-                          Qt::LeftButton);
-        QWidget *config = topLevel(QStringLiteral("CONFIG1"));
-        QVERIFY(config && config->isVisible());
-        QVERIFY(!overview->isVisible());
-        seen = pressF1AndEsc(config);
-        // Esc in the configuration window returns to the overview, as ever.
-        QVERIFY(overview->isVisible());
+        seen = inFileDialog(opened, inside);
     }
+    if (opened != overview && opened->isVisible())
+        opened->close();
     QVERIFY(seen.zoomBefore > 0);
     QCOMPARE(seen.zoomAfterF1, seen.zoomBefore);
     QVERIFY(seen.closedByEsc);
-    QVERIFY(overview->closeGuard());
-    QVERIFY(OverviewOpen);
-    QVERIFY(overview->isVisible());
-    QCOMPARE(ssqx(), overview);
+    // Esc in the configuration window returns to the overview, as ever.
+    QVERIFY(toolRunsOn(overview));
 }
 
 void TestStartup::keysAddressedToAnotherWindowActThere_data()
@@ -401,9 +416,8 @@ void TestStartup::keysAddressedToAnotherWindowActThere()
     QFETCH(int, opener);
     OverviewWindow *overview = ssqx();
     QVERIFY(activate(overview));
-    press(overview, Qt::Key(opener));
-    QWidget *opened = nullptr;
-    QTRY_VERIFY((opened = topLevel(window)) && opened->isVisible());
+    QWidget *opened = openBy(overview, Qt::Key(opener), window);
+    QVERIFY(opened);
     QVERIFY(activate(overview));
 
     constexpr quint32 kEscapeScanCode = 9; // X11's key codes of Esc and F1
@@ -418,10 +432,7 @@ void TestStartup::keysAddressedToAnotherWindowActThere()
         QApplication::sendEvent(focused, &key);
     }
     QTRY_VERIFY(!opened->isVisible());
-    QVERIFY(overview->closeGuard());
-    QVERIFY(OverviewOpen);
-    QVERIFY(overview->isVisible());
-    QCOMPARE(ssqx(), overview);
+    QVERIFY(toolRunsOn(overview));
 
     // A key the window system addressed to the overview itself is the overview's.
     const int zoom = overview->chart().zoomLevel();
@@ -450,12 +461,7 @@ void TestStartup::unwritableSharedMemoryLeavesTheToolRunning()
     const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
     const QString shm = db + QStringLiteral("-shm");
     QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZELMAR_DB"), db);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    tool.setProcessEnvironment(environment);
-    tool.setProcessChannelMode(QProcess::ForwardedChannels);
-    tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
+    startWindowedTool(tool, db);
     QVERIFY(tool.waitForStarted());
     // Recording for a while, its state written to the events table: every
     // connection has mapped the shared memory by then.
@@ -514,12 +520,7 @@ void TestStartup::newDatabaseIsTheOperatorsOwn()
         QVERIFY(::chmod(QFile::encodeName(db).constData(), mode_t(existingMode)) == 0);
     }
     QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ZELMAR_DB"), db);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    tool.setProcessEnvironment(environment);
-    tool.setProcessChannelMode(QProcess::ForwardedChannels);
-    tool.start(QStringLiteral(ZELMAR_PROGRAM), QStringList());
+    startWindowedTool(tool, db);
     QVERIFY(tool.waitForStarted());
     const auto recorded = [&db] {
         OtherProgram look(db, QStringLiteral("look"));

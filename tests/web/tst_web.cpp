@@ -426,34 +426,30 @@ private slots:
         QTest::addColumn<bool>("tls");
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<bool>("allowed");
-        const QString loop = QStringLiteral("127.0.0.1:8080");
-        QTest::newRow("address and port") << loop << false << QByteArray("127.0.0.1:8080") << true;
-        QTest::newRow("localhost") << loop << false << QByteArray("localhost:8080") << true;
-        QTest::newRow("upper case") << loop << false << QByteArray("LocalHost:8080") << true;
-        QTest::newRow("v6 loopback") << loop << false << QByteArray("[::1]:8080") << true;
-        QTest::newRow("rebinding name")
-            << loop << false << QByteArray("evil.example:8080") << false;
-        QTest::newRow("name ending in localhost")
-            << loop << false << QByteArray("evillocalhost:8080") << false;
-        QTest::newRow("other port") << loop << false << QByteArray("127.0.0.1:8081") << false;
-        QTest::newRow("no port, not 80") << loop << false << QByteArray("127.0.0.1") << false;
-        QTest::newRow("empty port") << loop << false << QByteArray("127.0.0.1:") << false;
-        QTest::newRow("signed port") << loop << false << QByteArray("127.0.0.1:+8080") << false;
-        QTest::newRow("other loopback") << loop << false << QByteArray("127.0.0.2:8080") << false;
-        QTest::newRow("no host") << loop << false << QByteArray() << false;
-        QTest::newRow("port 80 without port")
-            << "127.0.0.1:80" << false << QByteArray("localhost") << true;
-        QTest::newRow("port 443 without port, TLS")
-            << "127.0.0.1:443" << true << QByteArray("localhost") << true;
-        QTest::newRow("port 443 without port, plain")
-            << "127.0.0.1:443" << false << QByteArray("localhost") << false;
-        QTest::newRow("own loopback address")
-            << "127.0.0.5:8080" << false << QByteArray("127.0.0.5:8080") << true;
-        QTest::newRow("v6 listen") << "[::1]:8080" << false << QByteArray("[::1]:8080") << true;
-        QTest::newRow("v6 listen, other port")
-            << "[::1]:8080" << false << QByteArray("[::1]:80") << false;
-        QTest::newRow("off loopback: token instead")
-            << "0.0.0.0:8080" << false << QByteArray("plant-pc.example:8080") << true;
+        const auto row = [](const char *name, const char *listen, bool tls, const QByteArray &host,
+                            bool allowed) {
+            QTest::newRow(name) << QString::fromLatin1(listen) << tls << host << allowed;
+        };
+        const char *const loop = "127.0.0.1:8080";
+        row("address and port", loop, false, "127.0.0.1:8080", true);
+        row("localhost", loop, false, "localhost:8080", true);
+        row("upper case", loop, false, "LocalHost:8080", true);
+        row("v6 loopback", loop, false, "[::1]:8080", true);
+        row("rebinding name", loop, false, "evil.example:8080", false);
+        row("name ending in localhost", loop, false, "evillocalhost:8080", false);
+        row("other port", loop, false, "127.0.0.1:8081", false);
+        row("no port, not 80", loop, false, "127.0.0.1", false);
+        row("empty port", loop, false, "127.0.0.1:", false);
+        row("signed port", loop, false, "127.0.0.1:+8080", false);
+        row("other loopback", loop, false, "127.0.0.2:8080", false);
+        row("no host", loop, false, {}, false);
+        row("port 80 without port", "127.0.0.1:80", false, "localhost", true);
+        row("port 443 without port, TLS", "127.0.0.1:443", true, "localhost", true);
+        row("port 443 without port, plain", "127.0.0.1:443", false, "localhost", false);
+        row("own loopback address", "127.0.0.5:8080", false, "127.0.0.5:8080", true);
+        row("v6 listen", "[::1]:8080", false, "[::1]:8080", true);
+        row("v6 listen, other port", "[::1]:8080", false, "[::1]:80", false);
+        row("off loopback: token instead", "0.0.0.0:8080", false, "plant-pc.example:8080", true);
     }
     void hostAllowed()
     {
@@ -471,22 +467,19 @@ private slots:
         QTest::addColumn<QByteArray>("encoding");
         QTest::addColumn<int>("bodySize");
         QTest::addColumn<int>("framing");
+        const auto row = [](const char *name, bool getOrHead, const QByteArray &length,
+                            const QByteArray &encoding, int bodySize, Web::Framing framing) {
+            QTest::newRow(name) << getOrHead << length << encoding << bodySize << int(framing);
+        };
         using F = Web::Framing;
-        QTest::newRow("plain get") << true << QByteArray() << QByteArray() << 0 << int(F::Clear);
-        QTest::newRow("get, length 0")
-            << true << QByteArray("0") << QByteArray() << 0 << int(F::Clear);
-        QTest::newRow("get, length 1")
-            << true << QByteArray("1") << QByteArray() << 1 << int(F::BodyNotExpected);
-        QTest::newRow("get, chunked")
-            << true << QByteArray() << QByteArray("chunked") << 0 << int(F::BodyNotExpected);
-        QTest::newRow("post, length")
-            << false << QByteArray("5") << QByteArray() << 5 << int(F::Clear);
-        QTest::newRow("post, chunked")
-            << false << QByteArray() << QByteArray("chunked") << 5 << int(F::Clear);
-        QTest::newRow("post, both")
-            << false << QByteArray("5") << QByteArray("chunked") << 5 << int(F::Ambiguous);
-        QTest::newRow("get, both, empty")
-            << true << QByteArray("0") << QByteArray("chunked") << 0 << int(F::Ambiguous);
+        row("plain get", true, {}, {}, 0, F::Clear);
+        row("get, length 0", true, "0", {}, 0, F::Clear);
+        row("get, length 1", true, "1", {}, 1, F::BodyNotExpected);
+        row("get, chunked", true, {}, "chunked", 0, F::BodyNotExpected);
+        row("post, length", false, "5", {}, 5, F::Clear);
+        row("post, chunked", false, {}, "chunked", 5, F::Clear);
+        row("post, both", false, "5", "chunked", 5, F::Ambiguous);
+        row("get, both, empty", true, "0", "chunked", 0, F::Ambiguous);
     }
     void framing()
     {
@@ -706,18 +699,15 @@ private slots:
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("cssClass");
-        QTest::newRow("live") << "live"
-                              << "state-live";
-        QTest::newRow("no answer") << "no-answer"
-                                   << "state-no-answer";
-        QTest::newRow("before the first poll") << ""
-                                               << "state-unknown";
-        QTest::newRow("markup") << "live\" onclick=\"x"
-                                << "state-unknown";
-        QTest::newRow("upper case") << "Live"
-                                    << "state-unknown";
-        QTest::newRow("trailing hyphen") << "live-"
-                                         << "state-unknown";
+        const auto row = [](const char *name, const char *state, const char *cssClass) {
+            QTest::newRow(name) << QString::fromLatin1(state) << QString::fromLatin1(cssClass);
+        };
+        row("live", "live", "state-live");
+        row("no answer", "no-answer", "state-no-answer");
+        row("before the first poll", "", "state-unknown");
+        row("markup", "live\" onclick=\"x", "state-unknown");
+        row("upper case", "Live", "state-unknown");
+        row("trailing hyphen", "live-", "state-unknown");
     }
     void linkStateClass()
     {

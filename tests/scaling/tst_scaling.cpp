@@ -2,6 +2,7 @@
 // the registers' range checks and the operator's unit names.
 
 #include "scaling.h"
+#include "scalingstore.h"
 
 #include <QTest>
 
@@ -214,5 +215,11 @@ void TestScaling::unitText()
     QCOMPARE(check.message.isEmpty(), accepted);
 }
 
-QTEST_GUILESS_MAIN(TestScaling)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestScaling scaling;
+    TestScalingStore store;
+    return QTest::qExec(&scaling, argc, argv) | QTest::qExec(&store, argc, argv);
+}
 #include "tst_scaling.moc"

@@ -116,6 +116,15 @@ KnownScaling mergeScaling(const KnownScaling &before, const KnownScaling &readin
     return merged;
 }
 
+KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &units)
+{
+    KnownScaling named = known;
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        if (named[ch] && inputFamily(named[ch]->inputType) == InputFamily::Linear)
+            named[ch]->unit = units[ch];
+    return named;
+}
+
 QString engineeringText(qint64 raw, qint32 decimals)
 {
     if (decimals <= 0 || decimals > kDecimalsHighest)

@@ -91,6 +91,9 @@ ScalingReading scalingFromRegisters(const ScalingRegisters &registers, const Ope
 // the one known before for the others (a bad value keeps the last known scaling).
 KnownScaling mergeScaling(const KnownScaling &before, const KnownScaling &reading);
 
+// What is known with the operator's names for the linear channels' units.
+KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &units);
+
 // The engineering value of a raw channel integer as exact decimal text: the
 // integer's digits with the point inserted `decimals` places from the right
 // (-5 with 1 → "-0.5", 2515 with 2 → "25.15", 7 with 3 → "0.007"). Decimals

@@ -2,6 +2,7 @@
 // the registers' range checks and the operator's unit names.
 
 #include "scaling.h"
+#include "scalinglink.h"
 #include "scalingstore.h"
 
 #include <QTest>
@@ -220,6 +221,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     TestScaling scaling;
     TestScalingStore store;
-    return QTest::qExec(&scaling, argc, argv) | QTest::qExec(&store, argc, argv);
+    TestScalingLink link;
+    return QTest::qExec(&scaling, argc, argv) | QTest::qExec(&store, argc, argv) |
+           QTest::qExec(&link, argc, argv);
 }
 #include "tst_scaling.moc"

@@ -101,6 +101,8 @@ private:
     struct Instrument;
 
     void openPort();
+    // Gives the instrument its scaling watch, its unit names (stored, then --unit) and its wiring.
+    void watchScaling(Instrument &instrument);
     void poll();
     void record();
     // Notes `in`'s own last reply and failure from the link's counts before its poll.

@@ -2,6 +2,7 @@
 // the registers' range checks and the operator's unit names.
 
 #include "scaling.h"
+#include "scalingcsv.h"
 #include "scalinglink.h"
 #include "scalingstore.h"
 
@@ -222,7 +223,8 @@ int main(int argc, char *argv[])
     TestScaling scaling;
     TestScalingStore store;
     TestScalingLink link;
+    TestScalingCsv csv;
     return QTest::qExec(&scaling, argc, argv) | QTest::qExec(&store, argc, argv) |
-           QTest::qExec(&link, argc, argv);
+           QTest::qExec(&link, argc, argv) | QTest::qExec(&csv, argc, argv);
 }
 #include "tst_scaling.moc"

@@ -135,7 +135,7 @@ int benchCsv()
     RingReader reader("bench-scaling-reader");
     if (reader.open(path) != RingReader::OpenResult::Opened)
         return 1;
-    const double from = double(newest - kRecordRingIds) / 86400;
+    const double from = double(newest - (kRecordRingIds - 1)) / 86400;
     const double to = double(newest) / 86400;
     const QString csv = dir.filePath("ring.csv");
     History::RangeExport done;
@@ -148,6 +148,10 @@ int benchCsv()
                                           reader, from, to, RecordTable::PvData, csv, {}, kinds[k]);
                                   }) /
                 1e6;
+    if (done.fault != History::RangeFault::None) {
+        std::fprintf(stderr, "bench_scaling: export failed: %s\n", qPrintable(done.message));
+        return 1;
+    }
     std::printf("CSV of the whole 1 s ring, %lld rows (median of %d): raw %.1f ms, engineering "
                 "values %.1f ms (%+.1f %%)\n",
                 done.rows, kCsvRuns, ms[0], ms[1], 100.0 * (ms[1] - ms[0]) / ms[0]);

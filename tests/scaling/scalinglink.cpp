@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 
 using std::chrono::microseconds;
@@ -56,25 +57,26 @@ void TestScalingLink::cleanup()
 
 void TestScalingLink::slotRule_data()
 {
-    QTest::addColumn<int>("usedMs");
+    QTest::addColumn<qint64>("usedUs");
     QTest::addColumn<bool>("fits");
-    // At 9600 bit/s a read of 24 registers may take 94 ms + 53 characters + 26 ms.
+    // At 9600 bit/s a read of 24 registers may take 94 ms + 53 characters + 26 ms;
+    // it must end 20 ms before the next poll's slot.
     const microseconds worst = holdingReadWorstCase(kBaud9600, kScalingRegisterCount);
-    const int lastFitMs =
-        int((milliseconds(500) - worst - milliseconds(20)).count() / 1000); // margin 20 ms
-    QTest::newRow("just polled") << 100 << true;
-    QTest::newRow("the last that fits") << lastFitMs << true;
-    QTest::newRow("one millisecond later") << lastFitMs + 1 << false;
-    QTest::newRow("a silent poll's three time-outs and more") << 450 << false;
+    const qint64 lastFit = (milliseconds(500) - worst - milliseconds(20)).count();
+    QTest::newRow("just polled") << qint64(100'000) << true;
+    QTest::newRow("the last that fits") << lastFit << true;
+    QTest::newRow("a microsecond later") << lastFit + 1 << false;
+    QTest::newRow("a silent poll's three time-outs and more") << qint64(450'000) << false;
+    QTest::newRow("no poll yet") << std::numeric_limits<qint64>::max() << false;
 }
 
 void TestScalingLink::slotRule()
 {
-    QFETCH(int, usedMs);
+    QFETCH(qint64, usedUs);
     QFETCH(bool, fits);
     const microseconds worst = holdingReadWorstCase(kBaud9600, kScalingRegisterCount);
     QVERIFY(worst > milliseconds(150) && worst < milliseconds(200));
-    QCOMPARE(fitsInSlot(milliseconds(usedMs), worst, milliseconds(500)), fits);
+    QCOMPARE(fitsInSlot(microseconds(usedUs), worst, milliseconds(500)), fits);
     // A baud code the link does not know never fits.
     QVERIFY(!fitsInSlot(milliseconds(0), holdingReadWorstCase(3, 24), milliseconds(500)));
 }
@@ -91,6 +93,7 @@ void TestScalingLink::scalingRegisters_data()
     QTest::newRow("30 CH2 input type") << 30 << true;
     QTest::newRow("43 CH4 input low") << 43 << true;
     QTest::newRow("44 CH4 zero shift") << 44 << false;
+    QTest::newRow("45 password, first after the channels") << 45 << false;
     QTest::newRow("47 filter") << 47 << false;
     QTest::newRow("48 temperature unit") << 48 << true;
     QTest::newRow("49 relay function") << 49 << false;

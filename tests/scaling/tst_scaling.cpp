@@ -1,6 +1,7 @@
 // The channels' scaling: decimal text of raw integers, units by input type,
 // the registers' range checks and the operator's unit names.
 
+#include "recordoptions.h"
 #include "scaling.h"
 #include "scalingcsv.h"
 #include "scalinglink.h"
@@ -23,6 +24,8 @@ private slots:
     void badReadKeepsLastKnown();
     void unitText_data();
     void unitText();
+    void unitOption_data();
+    void unitOption();
 };
 
 void TestScaling::engineeringText_data()
@@ -215,6 +218,37 @@ void TestScaling::unitText()
     QCOMPARE(check.accepted, accepted);
     QCOMPARE(check.unit, unit);
     QCOMPARE(check.message.isEmpty(), accepted);
+}
+
+void TestScaling::unitOption_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("channel"); // -1: refused
+    QTest::addColumn<QString>("unit");
+    const QStringList base{"zelmar", "--record"};
+    QTest::newRow("channel 1") << base + QStringList{"--unit", "1=MPa"} << 0 << "MPa";
+    QTest::newRow("channel 4") << base + QStringList{"--unit", "4=m³/h"} << 3 << "m³/h";
+    QTest::newRow("empty clears") << base + QStringList{"--unit", "2="} << 1 << "";
+    QTest::newRow("channel 0") << base + QStringList{"--unit", "0=MPa"} << -1 << "";
+    QTest::newRow("channel 5") << base + QStringList{"--unit", "5=MPa"} << -1 << "";
+    QTest::newRow("no channel") << base + QStringList{"--unit", "=MPa"} << -1 << "";
+    QTest::newRow("no equals sign") << base + QStringList{"--unit", "MPa"} << -1 << "";
+    QTest::newRow("a comma in the unit") << base + QStringList{"--unit", "1=a,b"} << -1 << "";
+}
+
+void TestScaling::unitOption()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, channel);
+    QFETCH(QString, unit);
+    const RecordOptions options = parseRecordOptions(arguments);
+    QCOMPARE(options.isValid(), channel >= 0);
+    if (channel < 0) {
+        QVERIFY(options.error.startsWith(QStringLiteral("--unit")));
+        return;
+    }
+    QVERIFY(options.units[channel]);
+    QCOMPARE(*options.units[channel], unit);
 }
 
 int main(int argc, char *argv[])

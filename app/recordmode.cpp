@@ -16,6 +16,9 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "recorder.h"
+#include "ringquery.h"
+#include "scalinglog.h"
+#include "scalingwatch.h"
 #include "shared.h"
 #include "store.h"
 #include "tablefreshness.h"
@@ -25,7 +28,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSqlDatabase>
 #include <QThread>
 
 #include <algorithm>
@@ -84,6 +89,10 @@ struct RecordSession::Instrument {
     // Its alarm, relay and input changes, the opening, the tool's start and end.
     std::unique_ptr<EventJournal> journal;
     std::unique_ptr<Historian> historian;
+    // Its scaling, read after the polls at each opening of the port.
+    std::unique_ptr<ScalingWatch> scaling;
+    // Its last poll read the values (the instrument answered them).
+    bool valuesAnswered = false;
     // Whether the values it records were read (an exception reply reads none),
     // and its other tables.
     PolledTables tables;
@@ -187,8 +196,11 @@ void RecordSession::start()
         in.journal->toolStarted();
         // The poller reports with this instrument's tables in place (swapIn).
         connect(in.poller.get(), &Poller::polled, in.journal.get(), &EventJournal::pollDelivered);
-        connect(in.poller.get(), &Poller::polled, this,
-                [target](const PollDelivery &delivery) { target->tables.read(delivery); });
+        connect(in.poller.get(), &Poller::polled, this, [target](const PollDelivery &delivery) {
+            target->tables.read(delivery);
+            target->valuesAnswered = delivery.registers;
+        });
+        watchScaling(in);
         in.recorder->setQualitySource([target] {
             return instrumentRowQuality(target->state, target->cameFrom,
                                         target->tables.values.fresh());
@@ -227,6 +239,53 @@ void RecordSession::start()
     m_recordTimer.start();
 }
 
+void RecordSession::watchScaling(Instrument &in)
+{
+    Instrument *target = &in;
+    in.scaling = std::make_unique<ScalingWatch>();
+    // The unit names the database keeps, then those of --unit, which are kept in their place.
+    OperatorUnits units{};
+    {
+        RingReader reader(QStringLiteral("scaling-units-a%1").arg(in.address));
+        if (reader.open(in.databasePath) == RingReader::OpenResult::Opened) {
+            if (const std::optional<OperatorUnits> stored =
+                    readOperatorUnits(QSqlDatabase::database(reader.connectionName(), false)))
+                units = *stored;
+        }
+    }
+    for (int ch = 0; ch < kScaledChannels; ++ch) {
+        const std::optional<QString> &named = m_options.units[ch];
+        if (!named || *named == units[ch])
+            continue;
+        units[ch] = *named;
+        in.recorder->noteOperatorUnit(ch, *named, SystemClock::now());
+        logLine(QStringLiteral("address %1: unit of channel %2: %3")
+                    .arg(in.address)
+                    .arg(ch + 1)
+                    .arg(named->isEmpty() ? QStringLiteral("(none)") : *named));
+    }
+    in.scaling->setOperatorUnits(units);
+    connect(in.scaling.get(), &ScalingWatch::scalingChanged, this,
+            [target](const KnownScaling &known) {
+                target->recorder->noteScaling(known, SystemClock::now());
+                QStringList channels;
+                for (int ch = 0; ch < kScaledChannels; ++ch)
+                    if (known[ch])
+                        channels << QStringLiteral("CH%1 %2 %3")
+                                        .arg(ch + 1)
+                                        .arg(known[ch]->decimals)
+                                        .arg(known[ch]->unit.isEmpty() ? QStringLiteral("-")
+                                                                       : known[ch]->unit);
+                logLine(QStringLiteral("address %1: scaling (decimals, unit): %2")
+                            .arg(target->address)
+                            .arg(channels.join(QStringLiteral(", "))));
+            });
+    connect(in.scaling.get(), &ScalingWatch::readProblem, this, [target](const QString &text) {
+        target->monitor->noteScaling(text);
+        logLine(QStringLiteral("address %1: scaling: %2").arg(target->address).arg(text));
+    });
+}
+
 void RecordSession::openPort()
 {
     // A port that cannot be opened now is tried again by the link itself.
@@ -242,10 +301,13 @@ void RecordSession::openPort()
 
 void RecordSession::noteLink(LinkState, LinkState to, const QString &reason)
 {
-    // Values read before the port went away are no reading of the port opened anew.
+    // Values read before the port went away are no reading of the port opened
+    // anew, and the instrument found there may be scaled otherwise.
     if (to == LinkState::Opening)
-        for (auto &instrument : m_instruments)
+        for (auto &instrument : m_instruments) {
             instrument->tables.reset();
+            instrument->scaling->requestRead();
+        }
     logLine(QStringLiteral("port %1: ").arg(m_options.port) + linkStateLine(to, reason));
 }
 
@@ -304,6 +366,8 @@ void RecordSession::poll()
     if (!linkPortOpen(linkHealth()->state()) || m_polling)
         return;
     m_polling = true;
+    QElapsedTimer slot;
+    slot.start();
     for (auto &instrument : m_instruments) {
         if (m_shutDown)
             break;
@@ -323,6 +387,7 @@ void RecordSession::poll()
             polled.reason = instrument->reason;
             polled.lastReply = instrument->lastReply;
             polled.recording = instrument->monitor->recording();
+            polled.scaling = instrument->scaling->known();
             m_pollListener(polled);
         }
         swapOut(*instrument);
@@ -334,6 +399,15 @@ void RecordSession::poll()
             record();
             m_polling = true;
         }
+    }
+    // Scaling reads go in the gap after every instrument's poll, one at a
+    // time while the slot has room for it: the next poll never waits for one.
+    for (auto &instrument : m_instruments) {
+        if (m_shutDown || !instrument->scaling->readWaits())
+            continue;
+        instrument->scaling->afterPoll(m_options.port, instrument->address, m_options.baudCode,
+                                       instrument->valuesAnswered,
+                                       std::chrono::microseconds(slot.nsecsElapsed() / 1000));
     }
     m_polling = false;
 }

@@ -118,6 +118,23 @@ RecordOptions readLinkChoices(const QCommandLineParser &parser)
     return options;
 }
 
+std::optional<std::pair<int, QString>> parseUnitOption(const QString &value, QString &error)
+{
+    const qsizetype equals = value.indexOf(QLatin1Char('='));
+    bool ok = false;
+    const int channel = equals > 0 ? value.left(equals).trimmed().toInt(&ok) : 0;
+    if (!ok || channel < 1 || channel > kScaledChannels) {
+        error = QStringLiteral("--unit must be CH=TEXT with CH from 1 to 4, not \"%1\"").arg(value);
+        return std::nullopt;
+    }
+    const UnitTextCheck check = checkUnitText(value.mid(equals + 1));
+    if (!check.accepted) {
+        error = QStringLiteral("--unit %1: %2").arg(channel).arg(check.message);
+        return std::nullopt;
+    }
+    return std::make_pair(channel - 1, check.unit);
+}
+
 RecordOptions parseRecordOptions(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -130,7 +147,13 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
                        "each into its own database, without a window; forwards to the "
                        "historian when ZELMAR_HISTORIAN is set."));
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions(QList<QCommandLineOption>{record, db, webOption()} + linkChoiceOptions());
+    const QCommandLineOption unit(
+        QStringLiteral("unit"),
+        QStringLiteral("The unit of linear channel CH (1..4), e.g. 2=MPa; repeatable; "
+                       "2= clears it. Kept in the recording database."),
+        QStringLiteral("CH=TEXT"));
+    parser.addOptions(QList<QCommandLineOption>{record, db, webOption(), unit} +
+                      linkChoiceOptions());
     if (!parser.parse(arguments))
         return refused(parser.errorText());
     if (parser.isSet(help)) {
@@ -149,6 +172,13 @@ RecordOptions parseRecordOptions(const QStringList &arguments)
                                       "%2 (about 4 within the 500 ms tick at 9600 bit/s)")
                            .arg(options.addresses.size())
                            .arg(kMostInstrumentsPerLine));
+    for (const QString &value : parser.values(unit)) {
+        QString error;
+        const std::optional<std::pair<int, QString>> named = parseUnitOption(value, error);
+        if (!named)
+            return refused(error);
+        options.units[named->first] = named->second;
+    }
     options.databasePath = parser.value(db);
     if (parser.isSet(db)) {
         const QString problem = databasePathProblem(options.databasePath);

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "scaling.h"
+
 #include <QCommandLineOption>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <array>
+#include <optional>
+#include <utility>
 
 class QCommandLineParser;
 
@@ -15,8 +21,10 @@ struct RecordOptions {
     int baudCode = 1;     // 0/1/2: 4800/9600/19200 bit/s
     int parityCode = 0;   // 0/1/2: none/odd/even
     QString databasePath; // empty: the usual recording database
-    QString error;        // why the command line cannot be used; empty when it can
-    QString help;         // the recorder's options when --help was asked for; empty otherwise
+    // --unit CH=TEXT: the operator's names of linear channels' units; nullopt where not given.
+    std::array<std::optional<QString>, kScaledChannels> units{};
+    QString error; // why the command line cannot be used; empty when it can
+    QString help;  // the recorder's options when --help was asked for; empty otherwise
 
     bool isValid() const { return error.isEmpty(); }
 };
@@ -44,6 +52,10 @@ QList<QCommandLineOption> linkChoiceOptions();
 // The link's choices of a command line parsed with linkChoiceOptions() among
 // its options, checked as the recorder checks them.
 RecordOptions readLinkChoices(const QCommandLineParser &parser);
+
+// One --unit value, "CH=TEXT" with CH 1..4 and TEXT as checkUnitText() takes
+// it (empty clears the name): the channel (0..3) and the unit, or `error`.
+std::optional<std::pair<int, QString>> parseUnitOption(const QString &value, QString &error);
 
 // Reads the recorder's options (program name first). Unknown options, a port
 // outside 1..20, an address outside 1..247 or given twice, more than

@@ -12,6 +12,7 @@
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recorder.h"
+#include "scalingwiring.h"
 #include "shared.h"
 #include "statusstrip.h"
 #include "twips.h"
@@ -139,6 +140,7 @@ void SplashWindow::onTimer1()
     ssqx()->setSampleQuality(
         [quality] { return std::optional<qint16>(qint16(quality->current())); });
     toolHealthMonitor(linkHealth())->watchRecorder(mscom());
+    attachScaling(mscom()->store().path());
     steps().append(QStringLiteral("mscom"));
     // After the recorder, which creates the database that the forwarder reads.
     toolHealthMonitor(linkHealth())->watchHistorian(toolHistorian());

@@ -1,5 +1,6 @@
 #include "webview.h"
 
+
 #include "alarmannunciator.h"
 #include "chartgeometry.h"
 #include "healthmonitor.h"
@@ -11,6 +12,7 @@
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recordingstate.h"
+#include "scalingwatch.h"
 #include "shared.h"
 #include "statusstrip.h"
 #include "store.h"
@@ -162,6 +164,7 @@ LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const
         s.recordingColour = HealthTexts::recordingColour(status, polled.recording->known()).name();
     }
     s.unacknowledged = polled.unacknowledged;
+    s.scaling = polled.scaling;
     return s;
 }
 
@@ -223,6 +226,7 @@ void startWindowedWebView(const QString &value)
         polled.lastReply = linkHealth()->lastGoodExchange();
         polled.recording = toolHealthMonitor(linkHealth())->recording();
         polled.unacknowledged = alarmAnnunciator()->unacknowledgedCount();
+        polled.scaling = toolScalingWatch()->known();
         view->publish(snapshotOfTables(polled, ++follow->sequence, QDateTime::currentDateTime()));
     });
 }

@@ -46,7 +46,8 @@ struct PolledState {
     QString reason;                     // the failure behind a state that is not live, its own
     std::optional<QDateTime> lastReply; // its own last reply; nullopt when it never answered
     const RecordingWatch *recording = nullptr;
-    std::optional<int> unacknowledged; // nullopt where nothing acknowledges (the recorder)
+    std::optional<int> unacknowledged;
+    KnownScaling scaling{}; // its scaling as last read
 };
 // The snapshot of the shared tables as they stand after that poll, at `now`.
 LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const QDateTime &now);

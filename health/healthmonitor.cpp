@@ -102,6 +102,13 @@ void HealthMonitor::loadStoredSpans()
         m_spans.erase(m_spans.begin(), m_spans.end() - kSpanLimit);
 }
 
+void HealthMonitor::noteScaling(const QString &detail)
+{
+    append(Event{SystemClock::now(), EventKind::Scaling,
+                 HealthTexts::linkEventSource(m_link->settings()), detail});
+    emit changed();
+}
+
 std::vector<Event> HealthMonitor::recentEvents(int count) const
 {
     std::vector<Event> events;
@@ -113,7 +120,8 @@ std::vector<Event> HealthMonitor::recentEvents(int count) const
     const int stored = count - int(events.size());
     if (stored > 0) {
         const std::vector<Event> newest = m_events->newestEventsOf(
-            {EventKind::Link, EventKind::Recording, EventKind::Historian}, stored);
+            {EventKind::Link, EventKind::Recording, EventKind::Historian, EventKind::Scaling},
+            stored);
         events.insert(events.end(), newest.begin(), newest.end());
     }
     return events;

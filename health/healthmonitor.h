@@ -58,7 +58,10 @@ public:
     const Historian *historian() const { return m_historian.data(); }
     // The events table (the journal of later changes appends to the same log).
     EventLog &events() { return *m_events; }
-    // The newest link, recording and historian events, newest first: stored ones after
+    // Journals what became of a scaling read of the instrument (a read refused,
+    // timed out or out of range, the last known scaling kept); the details view lists it.
+    void noteScaling(const QString &detail);
+    // The newest link, recording, historian and scaling events, newest first: stored ones after
     // those still waiting for the database.
     std::vector<Event> recentEvents(int count = kRecentEvents) const;
     // The spans in which the link was not live, oldest first: those of earlier

@@ -132,6 +132,8 @@ QString kindText(EventKind kind)
         return QStringLiteral("历史库");
     case EventKind::Operator:
         return QStringLiteral("操作员");
+    case EventKind::Scaling:
+        return QStringLiteral("标度");
     case EventKind::Note:
         break;
     }

@@ -28,11 +28,11 @@ namespace
 {
 
 // The kinds offered by the filter, after "全部", in this order.
-const std::array<EventKind, 13> kFilterKinds = {
+const std::array<EventKind, 14> kFilterKinds = {
     EventKind::Alarm,    EventKind::OpenCircuit, EventKind::ShortCircuit, EventKind::AlarmOutput,
     EventKind::Relay,    EventKind::ConfigWrite, EventKind::Link,         EventKind::ToolStart,
     EventKind::ToolEnd,  EventKind::Recording,   EventKind::Historian,    EventKind::Note,
-    EventKind::Operator,
+    EventKind::Operator, EventKind::Scaling,
 };
 
 const std::array<const char *, JournalModel::ColumnCount> kHeaders = {"日期时间", "类型", "对象",

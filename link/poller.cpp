@@ -68,6 +68,7 @@ void Poller::tick()
     // The results are only reported to observers: the tables take what the
     // slots hold either way.
     // The link tells an unanswered poll from a silent instrument by its polls.
+    m_tickClock.start();
     linkHealth()->pollStarted(CommSettings[CommIndex::Port], CommSettings[CommIndex::Address]);
     PollDelivery delivery;
     delivery.registers =
@@ -94,6 +95,13 @@ void Poller::tick()
     delivery.coils = storeBits(m_words[0], CoilStates, 0) && coilsRead;
 
     emit polled(delivery);
+}
+
+std::chrono::microseconds Poller::sinceTickStart() const
+{
+    if (!m_tickClock.isValid())
+        return std::chrono::microseconds::max();
+    return std::chrono::microseconds(m_tickClock.nsecsElapsed() / 1000);
 }
 
 Poller *Met1()

@@ -2,6 +2,7 @@
 
 #include "modbuslink.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QtGlobal>
 
@@ -55,6 +56,9 @@ public:
     // Unpacks b into the bit buffer: bit i (value 2^i) becomes element i, 0 or 1.
     void D_Byte(quint8 b);
 
+    // How long ago the last poll began: what is gone of its slot.
+    std::chrono::microseconds sinceTickStart() const;
+
     // Replaces the three reads (tests); PollerReads::link() restores the real ones.
     void setReads(const PollerReads &reads) { m_reads = reads; }
 
@@ -68,6 +72,7 @@ private:
     template <typename Table> bool storeBits(qint32 slot, Table &table, int first);
 
     QTimer *m_timer1 = nullptr;
+    QElapsedTimer m_tickClock;
     PollerReads m_reads = PollerReads::link();
     std::array<quint8, kLinkBitsPerSlot> m_bits{};
     // Receive buffer of the two packed bit reads, shared by them and never cleared.

@@ -21,6 +21,7 @@
 #include "numbers.h"
 #include "poller.h"
 #include "portconnection.h"
+#include "scalingwatch.h"
 #include "shared.h"
 #include "statusstrip.h"
 #include "style.h"
@@ -778,6 +779,10 @@ void OverviewWindow::showConfiguration()
     ConfigWindow *config = CONFIG1();
     connect(config, &ConfigWindow::returned, this, &OverviewWindow::show, Qt::UniqueConnection);
     connect(config, &ConfigWindow::parameterWritten, eventJournal(), &EventJournal::configWritten,
+            Qt::UniqueConnection);
+    // A write of a decimal point, input type, input limit or the temperature
+    // unit is read back as scaling after the next poll.
+    connect(config, &ConfigWindow::parameterWritten, toolScalingWatch(), &ScalingWatch::noteWrite,
             Qt::UniqueConnection);
     config->show();
 }

@@ -28,9 +28,9 @@
 namespace
 {
 
-const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
+const std::array<std::pair<EventKind, const char *>, 14> &kindNames()
 {
-    static const std::array<std::pair<EventKind, const char *>, 13> names{{
+    static const std::array<std::pair<EventKind, const char *>, 14> names{{
         {EventKind::Link, "link"},
         {EventKind::Recording, "recording"},
         {EventKind::Alarm, "alarm"},
@@ -44,6 +44,7 @@ const std::array<std::pair<EventKind, const char *>, 13> &kindNames()
         {EventKind::Note, "note"},
         {EventKind::Historian, "historian"},
         {EventKind::Operator, "operator"},
+        {EventKind::Scaling, "scaling"},
     }};
     return names;
 }

@@ -31,6 +31,7 @@ enum class EventKind {
     Note,         // the journal's own remark (events lost while the database was away)
     Historian,    // the forwarder wrote an event to the central historian (lost span, duplicates)
     Operator,     // the operator acknowledged alarms or silenced their audible signal
+    Scaling,      // a channel's scaling or unit changed, or could not be read
 };
 
 // One row of the events table. `when` is the local date and time of the
@@ -55,7 +56,7 @@ inline bool operator==(const Event &a, const Event &b)
 }
 
 // The stored name of a kind ("link", "recording", "alarm", "relay", "config",
-// "start", "end", "open", "short", "output", "note", "historian", "operator").
+// "start", "end", "open", "short", "output", "note", "historian", "operator", "scaling").
 QString eventKindName(EventKind kind);
 // The kind of a stored name; nullopt for a name this build does not know.
 std::optional<EventKind> eventKindFromName(const QString &name);

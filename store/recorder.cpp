@@ -136,6 +136,7 @@ void Recorder::tick()
     writeWaiting(RecordTable::LpvWdjl, m_lpvBacklog, m_lpvCounter, LpvLastDate, LpvLastTime,
                  LpvRecorded);
     noteLoss(now);
+    writeScaling();
 }
 
 void Recorder::takeIfDue(Backlog &backlog, qint64 intervalSeconds, double date, double time,
@@ -206,15 +207,71 @@ void Recorder::noteLoss(const QDateTime &now)
         return; // still writing what survived: the loss is told after it
     const QString detail =
         recordingLossDetail(LossCause::Overflow, {m_pvBacklog.lost, m_lpvBacklog.lost});
+    // Written, or waiting in the events' own queue for the next flush.
+    eventsHere().appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
+    m_pvBacklog.lost = {};
+    m_lpvBacklog.lost = {};
+}
+
+EventLog &Recorder::eventsHere()
+{
     if (!m_events->isOpen() || m_events->path() != m_store.path()) {
         moveEventLog(m_events, m_store.path());
         if (!m_events->isOpen())
             m_events->open(m_store.path());
     }
-    // Written, or waiting in the events' own queue for the next flush.
-    m_events->appendEvent(Event{now, EventKind::Recording, m_store.path(), detail});
-    m_pvBacklog.lost = {};
-    m_lpvBacklog.lost = {};
+    return *m_events;
+}
+
+void Recorder::noteScaling(const KnownScaling &known, const QDateTime &when)
+{
+    m_scalingBacklog.push_back({known, when});
+    while (int(m_scalingBacklog.size()) > kScalingBacklog)
+        m_scalingBacklog.pop_front();
+}
+
+void Recorder::noteOperatorUnit(int channel, const QString &unit, const QDateTime &when)
+{
+    m_unitBacklog.push_back({channel, unit, when});
+    while (int(m_unitBacklog.size()) > kScalingBacklog)
+        m_unitBacklog.pop_front();
+}
+
+void Recorder::writeScaling()
+{
+    if (m_scalingBacklog.empty() && m_unitBacklog.empty())
+        return;
+    const QSqlDatabase db = m_store.database();
+    // A file whose tables of these names are someone else's keeps its rows
+    // recorded; its scaling is not, and the readings wait for another file.
+    if (!prepareScalingTables(db))
+        return;
+    while (!m_unitBacklog.empty()) {
+        const UnitNamed &named = m_unitBacklog.front();
+        if (!writeOperatorUnit(db, named.channel, named.unit, named.when))
+            return;
+        eventsHere().appendEvent(
+            Event{named.when, EventKind::Scaling, channelName(named.channel),
+                  named.unit.isEmpty()
+                      ? QStringLiteral("CH%1 单位名称已清除").arg(named.channel + 1)
+                      : QStringLiteral("CH%1 单位名称 %2").arg(named.channel + 1).arg(named.unit)});
+        m_unitBacklog.pop_front();
+    }
+    while (!m_scalingBacklog.empty()) {
+        const std::optional<QVector<ScalingEntry>> stored = readScalingEntries(db);
+        if (!stored)
+            return;
+        const KnownScaling before = latestScaling(*stored);
+        const ScalingReadingAt &reading = m_scalingBacklog.front();
+        const QVector<ScalingEntry> changes = scalingChanges(before, reading.known, reading.when);
+        if (!appendScalingEntries(db, changes))
+            return;
+        for (const ScalingEntry &entry : changes)
+            eventsHere().appendEvent(Event{reading.when, EventKind::Scaling,
+                                           channelName(entry.channel),
+                                           scalingChangeText(entry, before[entry.channel])});
+        m_scalingBacklog.pop_front();
+    }
 }
 
 bool Recorder::writeWaitingNow()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "events.h"
+#include "scalinglog.h"
 #include "store.h"
 
 #include <QDateTime>
@@ -115,6 +116,17 @@ public:
     // dropped before) is handed over to be told elsewhere; nothing waits after.
     RecordingLoss giveUpWaiting();
 
+    // The scaling the link read at `when`: each channel that differs from the
+    // latest entry stored becomes a new entry (and a journal event) once the
+    // file takes writes; readings wait meanwhile (the newest kScalingBacklog).
+    void noteScaling(const KnownScaling &known, const QDateTime &when);
+    // The operator named channel 0..3's unit (empty clears it): stored, and
+    // journaled, once the file takes writes.
+    void noteOperatorUnit(int channel, const QString &unit, const QDateTime &when);
+    static constexpr int kScalingBacklog = 64;
+    // Readings and unit names still waiting for the file.
+    int scalingWaiting() const { return int(m_scalingBacklog.size() + m_unitBacklog.size()); }
+
 public slots:
     // One recording cycle of Timer1; tests call it directly with the clock set.
     void tick();
@@ -143,6 +155,22 @@ private:
                       double &lastTime, bool &recordedFlag);
     // Writes the loss of rows as one event once nothing waits any more.
     void noteLoss(const QDateTime &now);
+    // Writes the waiting scaling readings and unit names, oldest first.
+    void writeScaling();
+    // The events log moved onto the file the recorder writes.
+    EventLog &eventsHere();
+
+    struct ScalingReadingAt {
+        KnownScaling known;
+        QDateTime when;
+    };
+    struct UnitNamed {
+        int channel = 0;
+        QString unit;
+        QDateTime when;
+    };
+    std::deque<ScalingReadingAt> m_scalingBacklog;
+    std::deque<UnitNamed> m_unitBacklog;
     RecordingStore m_store;
     QTimer m_timer1;
     std::function<RowQuality()> m_qualitySource;

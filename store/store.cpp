@@ -167,8 +167,9 @@ Layouts allLayouts()
 // Every table this tool creates in a recording database, in lower case: the
 // three recording tables, the events ring and its counter, the forwarder's
 // position, and the rows' quality.
-constexpr char kToolTables[] = "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', "
-                               "'forward_position', 'row_quality'";
+constexpr char kToolTables[] =
+    "'sl_void', 'pv_data', 'lpv_wdjl', 'events', 'events_void', "
+    "'forward_position', 'row_quality', 'channel_scaling', 'channel_units'";
 
 // The tables and views of a database (SQLite's own left out), and how many of
 // them this tool creates; nullopt when sqlite_master cannot be read.

@@ -1,3 +1,4 @@
+#include "csv.h"
 #include "csvexport.h"
 #include "healthtexts.h"
 #include "livesnapshot.h"
@@ -896,7 +897,9 @@ private slots:
         const HttpReply csv = httpRequest(m_port, "GET", range, {kBearer, "Accept: text/csv"});
         QCOMPARE(csv.status, 200);
         QVERIFY(csv.header("content-type").startsWith("text/csv"));
-        QVERIFY(csv.body.startsWith(History::csvFileHead()));
+        // The simulator's channels have no decimals; units from their input types.
+        QVERIFY(csv.body.startsWith(QByteArray(kCsvByteOrderMark) +
+                                    "日期时间,通道一 (°C),通道二 (°C),通道三 (°C),通道四,"));
         const QList<QByteArray> lines = csv.body.trimmed().split('\n');
         QVERIFY(lines.size() >= 3);
         QVERIFY2(lines.last().startsWith(newest.at(0).toString().toUtf8() + ",123,-45,678,9,50"),
@@ -1378,9 +1381,9 @@ private slots:
             {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
              QStringLiteral("--disable-gpu"), QStringLiteral("--user-data-dir=") + profile.path(),
              QStringLiteral("--virtual-time-budget=5000"), QStringLiteral("--dump-dom"), url});
-        QVERIFY2(dump.output.contains(QStringLiteral("id=\"ch1\">123<")),
+        QVERIFY2(dump.output.contains(QStringLiteral("id=\"ch1\">123 °C<")),
                  qPrintable(dump.output.left(2000)));
-        QVERIFY(dump.output.contains(QStringLiteral("id=\"ch2\">-45<")));
+        QVERIFY(dump.output.contains(QStringLiteral("id=\"ch2\">-45 °C<")));
         QVERIFY(dump.output.contains(QStringLiteral(">在线<")));
         QVERIFY(dump.output.contains(QStringLiteral("通道一报警")));
 
@@ -1560,7 +1563,9 @@ private slots:
         QVERIFY(csv.header("content-type").startsWith("text/csv"));
         QVERIFY2(csv.header("content-disposition").startsWith("attachment; filename=\"zelmar-a1-"),
                  csv.head.constData());
-        QVERIFY(csv.body.startsWith(History::csvFileHead()));
+        // The simulator's channels have no decimals; units from their input types.
+        QVERIFY(csv.body.startsWith(QByteArray(kCsvByteOrderMark) +
+                                    "日期时间,通道一 (°C),通道二 (°C),通道三 (°C),通道四,"));
         QVERIFY(csv.body.trimmed().split('\n').size() >= 2);
 
         // The trend's scales: round steps for the channels and for DA on its own.

@@ -38,6 +38,7 @@ std::optional<StationRange> readStationRange(const QString &source, RecordTable 
         range.rows.append(row);
     }
     range.events = std::move(history->events);
+    range.scaling = std::move(history->scaling);
     return range;
 }
 

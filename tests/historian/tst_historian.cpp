@@ -665,7 +665,8 @@ private slots:
         const QString tables = m_cluster.psql(QStringLiteral(
             "SELECT string_agg(table_name, ',' ORDER BY table_name) FROM information_schema.tables "
             "WHERE table_schema = 'public'"));
-        QCOMPARE(tables, QStringLiteral("events,samples_10s,samples_1s,stations,zelmar_schema"));
+        QCOMPARE(tables, QStringLiteral("channel_scaling,events,samples_10s,samples_10s_eng,"
+                                         "samples_1s,samples_1s_eng,stations,zelmar_schema"));
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema")),
                  QString::number(kServerSchemaVersion));
         QCOMPARE(primaryKey(QStringLiteral("samples_1s")), QStringLiteral("station,ts,ring_id"));

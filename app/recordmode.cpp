@@ -379,7 +379,7 @@ void RecordSession::poll()
             m_pollListener({instrument->address, instrument->state, instrument->cameFrom,
                             instrument->tables.values.fresh(), instrument->tables,
                             instrument->lastReply, instrument->reason,
-                            instrument->monitor->recording()});
+                            instrument->monitor->recording(), instrument->scaling->known()});
         swapOut(*instrument);
         // A recording tick that fell into this poll's yields runs now, with
         // every instrument's own tables in place.

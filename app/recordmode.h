@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scaling.h"
+
 #include "linkhealth.h"
 #include "recordingstate.h"
 #include "recordoptions.h"
@@ -35,6 +37,7 @@ struct PolledInstrument {
     std::optional<QDateTime> lastReply;
     QString reason; // why its last exchange failed, in Chinese; empty while it answers
     const RecordingWatch *recording = nullptr;
+    KnownScaling scaling{}; // its scaling as last read
 };
 
 // The windowless recorder: opens the port, polls every instrument on the line

@@ -1,5 +1,7 @@
 #include "webview.h"
 
+#include "scalingwatch.h"
+
 #include "alarmannunciator.h"
 #include "chartgeometry.h"
 #include "healthmonitor.h"
@@ -13,6 +15,7 @@
 #include "recordingstate.h"
 #include "recordmode.h"
 #include "recordoptions.h"
+#include "scalingwatch.h"
 #include "shared.h"
 #include "statusstrip.h"
 #include "store.h"
@@ -164,6 +167,7 @@ LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const
         s.recordingColour = HealthTexts::recordingColour(status, polled.recording->known()).name();
     }
     s.unacknowledged = polled.unacknowledged;
+    s.scaling = polled.scaling;
     return s;
 }
 
@@ -225,6 +229,7 @@ void startWindowedWebView(const QString &value)
         polled.lastReply = linkHealth()->lastGoodExchange();
         polled.recording = toolHealthMonitor(linkHealth())->recording();
         polled.unacknowledged = alarmAnnunciator()->unacknowledgedCount();
+        polled.scaling = toolScalingWatch()->known();
         view->publish(snapshotOfTables(polled, ++follow->sequence, QDateTime::currentDateTime()));
     });
 }
@@ -260,6 +265,7 @@ void followPolls(RecordSession &session, WebView &view)
         polled.reason = instrument.reason;
         polled.lastReply = instrument.lastReply;
         polled.recording = instrument.recording;
+        polled.scaling = instrument.scaling;
         view.publish(snapshotOfTables(polled, ++(*sequences)[instrument.address],
                                       QDateTime::currentDateTime()));
     });

@@ -47,6 +47,7 @@ struct PolledState {
     std::optional<QDateTime> lastReply; // its own last reply; nullopt when it never answered
     const RecordingWatch *recording = nullptr;
     std::optional<int> unacknowledged;
+    KnownScaling scaling{}; // its scaling as last read
 };
 // The snapshot of the shared tables as they stand after that poll, at `now`.
 LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const QDateTime &now);

@@ -7,8 +7,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace
 {
+
+// Past the registers' 16 bits by far: no integer of the instrument's.
+constexpr float kLargestScaledRaw = 1e9f;
 
 // A value as the windows write it (shortest decimal of the single-precision
 // value), not the nearest double's long expansion.
@@ -63,6 +68,24 @@ QByteArray liveJson(const LiveSnapshot &s)
         object.insert(QLatin1String(kValueNames[i]), number(s.values[i]));
     for (int i = 0; i < LiveSnapshot::kExtras; ++i)
         object.insert(QLatin1String(kExtraNames[i]), number(s.extras[i]));
+    QJsonArray channels;
+    for (int ch = 0; ch < kScaledChannels; ++ch) {
+        const float raw = s.values[ch];
+        const std::optional<ChannelScaling> &scaling = s.scaling[ch];
+        // Scaled only as the instrument's own integer; anything else goes as it is.
+        const bool scaled = scaling && std::fabs(raw) < kLargestScaledRaw && raw == std::trunc(raw);
+        channels.append(QJsonObject{
+            {QStringLiteral("value"),
+             scaled ? engineeringValue(qint32(raw), scaling->decimals) : number(raw)},
+            {QStringLiteral("text"),
+             scaled ? engineeringText(qint32(raw), scaling->decimals) : singleText(raw)},
+            {QStringLiteral("raw"), number(raw)},
+            {QStringLiteral("decimals"), scaling ? QJsonValue(scaling->decimals) : QJsonValue()},
+            {QStringLiteral("unit"), scaling ? QJsonValue(scaling->unit) : QJsonValue()}});
+    }
+    object.insert(QStringLiteral("channels"), channels);
+    // The retransmission value is whole per cent of the instrument's output.
+    object.insert(QStringLiteral("daUnit"), QStringLiteral("%"));
     object.insert(QStringLiteral("valuesStale"), s.valuesStale);
     object.insert(QStringLiteral("quality"), s.quality ? QJsonValue(*s.quality) : QJsonValue());
     object.insert(QStringLiteral("qualityText"), s.qualityText);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scaling.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -31,6 +33,8 @@ struct LiveSnapshot {
     quint64 sequence = 0;  // polls published for this instrument so far
     QDateTime time;        // when the poll landed, local with its offset
     std::array<float, kValues> values{};
+    // The channels' scaling as last read from the instrument; nothing where none is known.
+    KnownScaling scaling{};
     std::array<float, kExtras> extras{};
     // The values are not current (the link not live, or their reads failed): greyed on
     // the page by the overview's rule for its value boxes.
@@ -56,7 +60,11 @@ struct LiveSnapshot {
 // An instant as ISO 8601 with its offset from UTC: "2026-12-07T08:00:05+01:00".
 QString isoWithOffset(const QDateTime &moment);
 
-// The snapshot as the JSON object of /api/live (and of each pushed message).
+// The snapshot as the JSON object of /api/live (and of each pushed message):
+// besides the values as the instrument reports them ("ch1".."da"), per channel
+// "channels":[{"value", "text", "raw", "decimals", "unit"}, …] (the engineering
+// value as a number and as exact text; decimals and unit null while no scaling
+// is known, when value and text are the raw integer) and "daUnit":"%".
 QByteArray liveJson(const LiveSnapshot &snapshot);
 
 // A colour as the page writes it: "#rrggbb".

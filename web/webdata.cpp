@@ -14,10 +14,13 @@
 namespace Web
 {
 
-QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look)
+QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look,
+                       const ScalingTimeline &scaling)
 {
     QJsonArray list;
+    QJsonArray rowDecimals;
     InstantResolver instants;
+    qint64 lastUtc = 0;
     for (const RingRow &row : rows) {
         const QDateTime instant = instants.next(row.date, row.time, row.utcOffset);
         QJsonArray line{isoWithOffset(instant)};
@@ -26,8 +29,21 @@ QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const Cha
                             ? QJsonValue()
                             : QJsonValue(singleText(row.values[k]).toDouble()));
         line.append(row.quality ? QJsonValue(*row.quality) : QJsonValue());
+        lastUtc = instant.toSecsSinceEpoch();
+        QJsonArray decimals;
+        for (int ch = 0; ch < kScaledChannels; ++ch) {
+            const ChannelScaling *inForce = scaling.at(ch, lastUtc);
+            decimals.append(inForce ? QJsonValue(inForce->decimals) : QJsonValue());
+        }
+        rowDecimals.append(decimals);
         list.append(line);
     }
+    QJsonArray units;
+    for (int ch = 0; ch < kScaledChannels; ++ch) {
+        const ChannelScaling *inForce = rows.isEmpty() ? nullptr : scaling.at(ch, lastUtc);
+        units.append(inForce ? QJsonValue(inForce->unit) : QJsonValue());
+    }
+    units.append(QStringLiteral("%"));
     QJsonArray curves;
     for (const QString &colour : look.curves)
         curves.append(colour);
@@ -38,17 +54,15 @@ QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const Cha
                                              {QStringLiteral("background"), look.background},
                                              {QStringLiteral("grid"), look.grid},
                                              {QStringLiteral("band"), look.band}}},
+        {QStringLiteral("units"), units},
+        {QStringLiteral("decimals"), rowDecimals},
         {QStringLiteral("rows"), list}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QByteArray historyCsv(const QVector<RingRow> &rows)
+QByteArray historyCsv(const QVector<RingRow> &rows, const ScalingTimeline &scaling)
 {
-    QByteArray body = History::csvFileHead();
-    InstantResolver instants;
-    for (const RingRow &row : rows)
-        body += History::csvLine(row, instants.nextOffset(row.date, row.time, row.utcOffset));
-    return body;
+    return History::csvBody(rows, scaling);
 }
 
 QByteArray eventsJson(const std::vector<NumberedEvent> &events, qint32 newest)

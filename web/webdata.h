@@ -2,6 +2,7 @@
 
 #include "events.h"
 #include "ringquery.h"
+#include "scalinglog.h"
 #include "store.h"
 
 #include <QByteArray>
@@ -26,12 +27,19 @@ struct ChartLook {
     QString band;
 };
 
-// /api/history as JSON: {"ring":"1s","look":{…},"rows":[[time, ch1, ch2, ch3,
-// ch4, da, ir6, ir7, ir8, quality], …]}; a value the row does not hold and an unknown quality
-// are null; each time ISO 8601 with its offset, resolved in ring order.
-QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look);
-// The same rows as the CSV export writes them (its header and columns).
-QByteArray historyCsv(const QVector<RingRow> &rows);
+// /api/history as JSON: {"ring":"1s","look":{…},"units":[u1,u2,u3,u4,"%"],
+// "rows":[[time, ch1, ch2, ch3, ch4, da, ir6, ir7, ir8, quality], …],
+// "decimals":[[dp1, dp2, dp3, dp4], …]}: the values are the integers as
+// recorded, and decimals[i] those of the scaling in force at rows[i] (value /
+// 10^dp is the engineering value; null: none known, the value is raw); a
+// value the row does not hold, an unknown quality and a unit not known at the
+// last row are null; each time ISO 8601 with its offset, resolved in ring order.
+QByteArray historyJson(const QVector<RingRow> &rows, RecordTable ring, const ChartLook &look,
+                       const ScalingTimeline &scaling = ScalingTimeline());
+// The same rows as the CSV export writes them (its header and columns),
+// engineering values by `scaling` where it scales them.
+QByteArray historyCsv(const QVector<RingRow> &rows,
+                      const ScalingTimeline &scaling = ScalingTimeline());
 // /api/events: {"newest":ID,"events":[{"id","time","kind","kindText","source","detail"}, …]}.
 QByteArray eventsJson(const std::vector<NumberedEvent> &events, qint32 newest);
 // The body of a refusal: {"error": reason}.

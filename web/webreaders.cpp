@@ -1,5 +1,7 @@
 #include "webreaders.h"
 
+#include "csvexport.h"
+
 #include "daytime.h"
 #include "events.h"
 #include "historyrange.h"
@@ -100,10 +102,13 @@ ReadAnswer answerRead(RingReader &reader, const ReadJob &job, const ChartLook &l
             return {
                 200,
                 "text/csv; charset=utf-8",
-                historyCsv(read.rows),
+                historyCsv(read.rows, History::readerScaling(reader)),
                 {{"Content-Disposition",
                   "attachment; filename=\"" + csvFileName(job.address, job.range).toUtf8() + '"'}}};
-        return {200, "application/json", historyJson(read.rows, job.range.ring, look), {}};
+        return {200,
+                "application/json",
+                historyJson(read.rows, job.range.ring, look, History::readerScaling(reader)),
+                {}};
     }
     QString error;
     qint32 newest = 0;

@@ -64,8 +64,11 @@
     if (updates === 1)
       document.body.dataset.firstLink = live.link.text;
     byId('address').textContent = '地址 ' + live.address;
-    valueNames.forEach(function (name) {
-      byId(name).textContent = String(live[name]);
+    // The channels in the instrument's own units, the raw integer where no scaling is known yet.
+    valueNames.forEach(function (name, i) {
+      const channel = live.channels && i < live.channels.length ? live.channels[i] : null;
+      const unit = channel ? channel.unit : (name === 'da' ? live.daUnit : null);
+      byId(name).textContent = (channel ? channel.text : String(live[name])) + (unit ? ' ' + unit : '');
       byId('tile-' + name).classList.toggle('stale', !!live.valuesStale);
     });
     byId('quality').textContent = live.quality === null ? '—' : live.quality + ' ' + live.qualityText;
@@ -81,7 +84,9 @@
     if (!alarms.hidden)
       setPill(alarms, '未确认报警 ' + live.unacknowledged, live.unacknowledged > 0 ? '#d20000' : '#00a000');
     byId('time').textContent = live.time.replace('T', ' ');
-    addPoint(Date.parse(live.time), valueNames.map(function (n) { return live[n]; }), live.quality);
+    addPoint(Date.parse(live.time), valueNames.map(function (n, i) {
+      return live.channels && i < live.channels.length ? live.channels[i].value : live[n];
+    }), live.quality);
   }
 
   function addPoint(t, values, quality) {
@@ -308,8 +313,14 @@
     return get('api/history?ring=1s&from=' + encodeURIComponent(from) + '&to=' + encodeURIComponent(to))
       .then(function (history) {
         look = history.look;
-        const loaded = history.rows.map(function (row) {
-          return { t: Date.parse(row[0]), v: row.slice(1, 6), q: row[row.length - 1] };
+        const loaded = history.rows.map(function (row, r) {
+          // Each channel by the decimal point in force when the row was recorded.
+          const decimals = history.decimals ? history.decimals[r] : null;
+          const values = row.slice(1, 6).map(function (v, ch) {
+            const dp = decimals && ch < decimals.length ? decimals[ch] : null;
+            return v === null || dp === null ? v : v / Math.pow(10, dp);
+          });
+          return { t: Date.parse(row[0]), v: values, q: row[row.length - 1] };
         });
         const after = loaded.length ? loaded[loaded.length - 1].t : -Infinity;
         points = loaded.concat(points.filter(function (p) { return p.t > after; }));

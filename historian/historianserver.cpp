@@ -592,11 +592,13 @@ SchemaOutcome prepareTables(QSqlDatabase &db, SchemaPlan &plan)
     if (!faults.isEmpty())
         return giveUp(faults.join(QStringLiteral("; ")), true);
 
+    // The upgrades first: a login that may not make them is told it needs the
+    // tables' owner, whatever new table it could not make either.
     QStringList statements;
-    for (const ServerTable *table : toCreate)
-        statements += table->create;
     for (const ServerTable *table : plan.toUpgrade)
         statements += table->upgrade;
+    for (const ServerTable *table : toCreate)
+        statements += table->create;
     if (plan.toUpgrade.isEmpty() && version < kServerSchemaVersion)
         statements += engineeringViews() + versionStatements(versionKept);
     // Tables of ours there already, of an earlier version: an upgrade.

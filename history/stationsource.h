@@ -46,9 +46,11 @@ std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTab
                                                 double from, double to, QString *error = nullptr);
 
 // exportRange() for a station of the historian: the same CSV, the same faults
-// (a server that cannot be reached or read is ReadFailed).
+// (a server that cannot be reached or read is ReadFailed); engineering values
+// by the station's scaling entries on the server unless `values` is Raw.
 RangeExport exportStation(const QString &source, double from, double to,
                           std::optional<RecordTable> ring, const QString &path,
-                          const ExportProgress &progress = {});
+                          const ExportProgress &progress = {},
+                          CsvValues values = CsvValues::Engineering);
 
 } // namespace History

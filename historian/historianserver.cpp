@@ -166,29 +166,44 @@ ServerTable scalingTable()
 
 // The engineering view of a sample table: each row's channels divided by ten
 // to the power of the decimal point in force at the row's instant (the
-// station's latest entry at or before it; none: the value as recorded) and
-// each channel's unit (NULL where none is known or named). The
+// station's latest entry for the channel at or before it; none: the value as
+// recorded) and each channel's unit (NULL where none is known or named). The
 // retransmission value keeps its own scale (per cent of its output), and
 // input registers 6 to 8 are as recorded.
+//
+// The entries are first turned into the station's epochs: from each instant
+// at which any channel's entry took effect to the next, the four channels'
+// decimal points and units in force. A row then meets its one epoch in a
+// single join on the station and a range of instants, which reads a day of
+// seconds about ten times faster than four look-ups of the latest entry per
+// row (README, "Engineering values on the server").
 QString engineeringViewSql(const char *view, SampleTable table)
 {
+    QString inForce;
     QString channels;
-    QString joins;
     for (int ch = 1; ch <= kScaledChannels; ++ch) {
-        channels +=
-            QStringLiteral(", CASE WHEN c%1.decimals IS NULL THEN s.v%1::numeric ELSE "
-                           "round(s.v%1::numeric / power(10::numeric, c%1.decimals), c%1.decimals) "
-                           "END AS ch%1, c%1.unit AS ch%1_unit")
+        // The channel's latest entry at or before the epoch's start.
+        const QString latest =
+            QStringLiteral("(SELECT %2 FROM channel_scaling c WHERE c.station = "
+                           "e.station AND c.channel = %1 AND c.since <= e.since ORDER BY "
+                           "c.since DESC LIMIT 1)")
                 .arg(ch);
-        joins += QStringLiteral(" LEFT JOIN LATERAL (SELECT c.decimals, nullif(c.unit, '') AS "
-                                "unit FROM channel_scaling c WHERE c.station = s.station AND "
-                                "c.channel = %1 AND c.since <= s.ts ORDER BY c.since DESC LIMIT "
-                                "1) c%1 ON true")
-                     .arg(ch);
+        inForce += QStringLiteral(", %1 AS d%3, %2 AS u%3")
+                       .arg(latest.arg(QStringLiteral("c.decimals")),
+                            latest.arg(QStringLiteral("nullif(c.unit, '')")))
+                       .arg(ch);
+        channels += QStringLiteral(", CASE WHEN p.d%1 IS NULL THEN s.v%1::numeric ELSE "
+                                   "round(s.v%1::numeric / (10::numeric ^ p.d%1), p.d%1) END AS "
+                                   "ch%1, p.u%1 AS ch%1_unit")
+                        .arg(ch);
     }
-    return QStringLiteral("CREATE VIEW %1 AS SELECT s.station, s.ts, s.utc_offset, s.quality, "
-                          "s.ring_id, s.seq%2, s.v5 AS da, s.v6, s.v7, s.v8 FROM %3 s%4")
-        .arg(QLatin1String(view), channels, QLatin1String(sampleTableName(table)), joins);
+    return QStringLiteral(
+               "CREATE VIEW %1 AS SELECT s.station, s.ts, s.utc_offset, s.quality, s.ring_id, "
+               "s.seq%2, s.v5 AS da, s.v6, s.v7, s.v8 FROM %3 s LEFT JOIN (SELECT e.station, "
+               "e.since, lead(e.since) OVER (PARTITION BY e.station ORDER BY e.since) AS until%4 "
+               "FROM (SELECT DISTINCT station, since FROM channel_scaling) e) p ON p.station = "
+               "s.station AND s.ts >= p.since AND (p.until IS NULL OR s.ts < p.until)")
+        .arg(QLatin1String(view), channels, QLatin1String(sampleTableName(table)), inForce);
 }
 
 // Made in the transaction that writes version 3 (never before: an upgrade

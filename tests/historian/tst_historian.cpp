@@ -1871,6 +1871,11 @@ private slots:
         const QString rowsSql = QStringLiteral("SELECT string_agg(xmin || ' ' || ctid || ' ' || "
                                                "v1, ';' ORDER BY seq) FROM samples_1s");
         const QString rowsBefore = m_cluster.psql(rowsSql, db);
+        // The keys stay the indexes they are: version 2's tables need no upgrade of their own.
+        const QString keysSql = QStringLiteral(
+            "SELECT string_agg(indexrelid::text, ' ' ORDER BY indexrelid) FROM pg_index WHERE "
+            "indrelid IN ('samples_1s'::regclass, 'samples_10s'::regclass, 'events'::regclass)");
+        const QString keysBefore = m_cluster.psql(keysSql, db);
         const QString columnsBefore = allColumns(db);
         if (!owner) {
             m_cluster.psql(QStringLiteral("CREATE ROLE twowriter LOGIN PASSWORD 'two-pw'"),
@@ -1886,6 +1891,7 @@ private slots:
         QCOMPARE(server.ensureSchema(), owner);
         server.close();
         QCOMPARE(m_cluster.psql(rowsSql, db), rowsBefore);
+        QCOMPARE(m_cluster.psql(keysSql, db), keysBefore);
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema"), db),
                  owner ? QStringLiteral("3") : QStringLiteral("2"));
         if (!owner) {

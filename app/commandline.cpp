@@ -75,8 +75,9 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
         if (target.station.isEmpty())
             return fail(kUsage,
                         QStringLiteral("historian address names no station: add ?station=NAME"));
-        return exportDone(History::exportStation(source, serialOf(*first), serialOf(*last), table,
-                                                 parser.value(file)));
+        return exportDone(History::exportStation(
+            source, serialOf(*first), serialOf(*last), table, parser.value(file), {},
+            raw ? History::CsvValues::Raw : History::CsvValues::Engineering));
     }
     RingReader reader(QStringLiteral("command-line"));
     switch (reader.open(source)) {

@@ -192,6 +192,13 @@ void Forwarder::cycle()
         m_eventResolver = InstantResolver();
         if (m_eventPosition.id > 0)
             m_eventResolver.next(m_eventPosition.date, m_eventPosition.time, std::nullopt);
+        const std::optional<ForwardPosition> scaling =
+            m_source.readPosition(positionKey(), QLatin1String(kScalingPositionName));
+        if (!scaling) {
+            m_timer.start(m_settings.checkInterval);
+            return;
+        }
+        m_scalingPosition = *scaling;
         m_positionsLoaded = true;
     }
     if (!m_server.isOpen()) {
@@ -206,10 +213,14 @@ void Forwarder::cycle()
         }
     }
     qint64 behind = 0;
-    for (int ring = 0; ring < 3; ++ring) {
-        const qint64 pending =
-            ring < 2 ? forwardRing(ring == 0 ? RecordTable::PvData : RecordTable::LpvWdjl)
-                     : forwardEvents();
+    const std::function<qint64()> sources[] = {
+        [this] { return forwardScaling(); },
+        [this] { return forwardRing(RecordTable::PvData); },
+        [this] { return forwardRing(RecordTable::LpvWdjl); },
+        [this] { return forwardEvents(); },
+    };
+    for (const std::function<qint64()> &forward : sources) {
+        const qint64 pending = forward();
         if (pending < 0) {
             if (pending == kLocalFailed) {
                 // The local file failed, not the server: open it afresh later.
@@ -374,6 +385,44 @@ qint64 Forwarder::forwardEvents()
         },
     };
     return forwardBatch(ring);
+}
+
+qint64 Forwarder::forwardScaling()
+{
+    const std::optional<qint32> newest = m_source.readNewestScalingId();
+    if (!newest)
+        return kLocalFailed;
+    ForwardPosition &last = m_scalingPosition;
+    if (last.id > 0) {
+        // Entries are never deleted: one no longer there as it was sent
+        // means another file at the path (a new database). Its entries all go
+        // from the first; the server keeps one of each already sent.
+        const std::optional<StoredScalingEntry> sent = m_source.readScalingEntry(last.id);
+        if (!sent && !m_source.lastError().isEmpty())
+            return kLocalFailed;
+        if (!sent || sent->date != last.date || sent->time != last.time)
+            last = {};
+    }
+    if (*newest <= last.id)
+        return 0;
+    const std::optional<QVector<StoredScalingEntry>> stored =
+        m_source.readScalingEntries(last.id, m_settings.scalingBatchRows);
+    if (!stored)
+        return kLocalFailed;
+    if (stored->isEmpty())
+        return 0;
+    QVector<ScalingEntry> entries;
+    for (const StoredScalingEntry &row : *stored) {
+        // A damaged entry scales nothing here either: passed over, not sent.
+        if (row.entry)
+            entries.append(*row.entry);
+    }
+    if (!m_server.insertScaling(m_settings.station, entries))
+        return kServerFailed;
+    const StoredScalingEntry &sent = stored->last();
+    last = {sent.id, sent.date, sent.time};
+    m_source.writePosition(positionKey(), QLatin1String(kScalingPositionName), last);
+    return std::max<qint64>(0, *newest - sent.id);
 }
 
 bool Forwarder::reportLostSpan(const QString &ring, const ForwardPosition &last,

@@ -36,6 +36,9 @@ struct ForwarderSettings {
     int batchRows = 5000;
     // Events per transaction.
     int eventBatchRows = 1000;
+    // Scaling entries per statement (a few per change of the instrument's
+    // configuration: a batch is all of them but after a file of many years).
+    int scalingBatchRows = 1000;
     // How long the server may work on one statement; an exchange is cut off
     // from this side 5 s after that.
     std::chrono::milliseconds statementTimeout{10000};
@@ -51,10 +54,10 @@ ForwarderSettings forwarderSettingsFromEnvironment(const QString &databasePath, 
                                                    int address, const QString &linkSettings);
 
 // The forwarder's work, on its own thread with its own connections: copies the
-// rows that the recorder wrote into the local rings, and the events of the
-// local events ring, to the server, oldest first, one transaction per batch,
-// each row with its quality and the instant resolved in ring order, and
-// remembers how far it got.
+// rows that the recorder wrote into the local rings, the events of the
+// local events ring and the channels' scaling entries to the server, oldest first, one transaction
+// per batch, each row with its quality and the instant resolved in ring order, and remembers how
+// far it got.
 //
 // States (HistorianStatus::State) and the function behind each transition:
 //   Connecting  --login, schema and station row done [connectServer]--> Behind / Forwarding
@@ -121,6 +124,9 @@ private:
     qint64 forwardRing(RecordTable table);
     // Sends one batch of the events ring; as forwardRing.
     qint64 forwardEvents();
+    // Sends the scaling entries not sent yet (first, so that rows arriving
+    // with a new decimal point read scaled at once); as forwardRing.
+    qint64 forwardScaling();
     // What forwardRing and forwardEvents share: one batch of a ring, with a
     // lost span reported first when the ring overtook the last row sent.
     template <typename Row> struct RingSide;
@@ -141,6 +147,7 @@ private:
     bool m_positionsLoaded = false;
     std::array<ForwardPosition, 2> m_positions{};
     ForwardPosition m_eventPosition;
+    ForwardPosition m_scalingPosition;
     std::array<InstantResolver, 2> m_resolvers;
     InstantResolver m_eventResolver;
     HistorianStatus m_status;

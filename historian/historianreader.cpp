@@ -77,6 +77,11 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
         history.records.append({daySerial(local.date()), dayFraction(local.time()), sample.values,
                                 sample.quality, local.offsetFromUtc()});
     }
+    // The station's scaling entries, by which its rows read in engineering values.
+    const std::optional<QVector<ScalingEntry>> scaling = server.readScaling(target.station);
+    if (!scaling)
+        return refused(server.lastError(), error);
+    history.scaling = *scaling;
     if (!withEvents)
         return history;
     const std::optional<ServerEvent> before =

@@ -33,6 +33,9 @@ struct StationHistory {
     // The station's events of the range, oldest first, after its last link
     // event before the range (for a span that began before it).
     std::vector<Event> events;
+    // The station's scaling entries, all of them (ScalingTimeline): its rows
+    // in engineering values; none from a server without them (raw).
+    QVector<ScalingEntry> scaling;
 };
 
 // The rows of one station from the historian, `source` being

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "historianurl.h"
+#include "scalinglog.h"
 #include "statementwatch.h"
 
 #include <QDateTime>
@@ -21,8 +22,9 @@ enum class SampleTable {
 };
 
 // The version of the server's tables this build makes and uses (table
-// zelmar_schema). Tables made before the version was kept are version 1.
-constexpr int kServerSchemaVersion = 2;
+// zelmar_schema). Tables made before the version was kept are version 1;
+// version 3 added the stations' scaling entries and the engineering views.
+constexpr int kServerSchemaVersion = 3;
 
 // One row of a sample table: a station's eight values at one moment.
 struct ServerSample {
@@ -107,8 +109,9 @@ public:
     bool isOpen() const;
 
     // Brings the server's tables to kServerSchemaVersion: creates what is
-    // missing (zelmar_schema, stations, samples_1s, samples_10s, events) in
-    // one transaction, and upgrades tables of earlier versions in place,
+    // missing (zelmar_schema, stations, samples_1s, samples_10s, events,
+    // channel_scaling and the views samples_1s_eng, samples_10s_eng) in one
+    // transaction, and upgrades tables of earlier versions in place,
     // keeping every row and rewriting none: new columns and a sequence for new
     // rows, then the new keys' indexes built while the tables stay in use (no
     // statement time-out: as long as the tables are large), then the keys and
@@ -143,6 +146,17 @@ public:
     // a localId the server has already (same station, id and time). The
     // number written; nullopt when nothing was written.
     std::optional<int> insertEvents(const QString &station, const QVector<ServerEvent> &events);
+
+    // Writes `entries` (channel_scaling) of one station in one statement; an
+    // entry the server has already (same station, channel and instant) takes
+    // the values sent, so a batch sent again changes nothing and, as in the
+    // recording database, the last written of one instant is in force. The
+    // number written; nullopt when nothing was written.
+    std::optional<int> insertScaling(const QString &station, const QVector<ScalingEntry> &entries);
+    // The scaling entries of `station`, in the order they took effect (each
+    // `since` in UTC); none on a server without them (an earlier version's),
+    // nullopt when the query fails. Entries outside the instrument's codes are left out.
+    std::optional<QVector<ScalingEntry>> readScaling(const QString &station) const;
 
     // The samples of `station` from `from` to `to` (both included), in the
     // order they were recorded; nullopt when the query fails.

@@ -38,6 +38,7 @@ std::optional<StationRange> readStationRange(const QString &source, RecordTable 
         range.rows.append(row);
     }
     range.events = std::move(history->events);
+    range.scaling = std::move(history->scaling);
     return range;
 }
 
@@ -53,22 +54,23 @@ std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTab
 
 RangeExport exportStation(const QString &source, double from, double to,
                           std::optional<RecordTable> ring, const QString &path,
-                          const ExportProgress &progress)
+                          const ExportProgress &progress, CsvValues values)
 {
     RangeExport done;
     if (refuseFromAfterTo(done, from, to))
         return done;
     done.ring = stationRing(from, to, ring);
     QString error;
-    const std::optional<QVector<RingRow>> rows =
-        readStationRows(source, done.ring, from, to, &error);
-    if (!rows) {
+    const std::optional<StationRange> range =
+        readStationRange(source, done.ring, dateTimeOf(from), dateTimeOf(to), false, &error);
+    if (!range) {
         done.fault = RangeFault::ReadFailed;
         // The server's messages run over several lines; the reason is one.
         done.message = QStringLiteral("cannot read the historian: ") + error.simplified();
         return done;
     }
-    writeRows(done, *rows, path, progress);
+    writeRows(done, range->rows, path, progress,
+              values == CsvValues::Raw ? ScalingTimeline() : ScalingTimeline(range->scaling));
     return done;
 }
 

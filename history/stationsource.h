@@ -3,6 +3,7 @@
 #include "csvexport.h"
 #include "events.h"
 #include "ringquery.h"
+#include "scalinglog.h"
 
 #include <QString>
 #include <QVector>
@@ -25,7 +26,8 @@ RecordTable stationRing(double from, double to, std::optional<RecordTable> ring)
 // A station's rows of a range and its events (marks, not-live spans).
 struct StationRange {
     QVector<RingRow> rows;
-    std::vector<Event> events; // as readStationHistory gives them
+    std::vector<Event> events;     // as readStationHistory gives them
+    QVector<ScalingEntry> scaling; // the station's scaling entries (ScalingTimeline)
 };
 
 // The rows of the station that `source` names from the instant `from` to the
@@ -44,9 +46,11 @@ std::optional<QVector<RingRow>> readStationRows(const QString &source, RecordTab
                                                 double from, double to, QString *error = nullptr);
 
 // exportRange() for a station of the historian: the same CSV, the same faults
-// (a server that cannot be reached or read is ReadFailed).
+// (a server that cannot be reached or read is ReadFailed); engineering values
+// by the station's scaling entries on the server unless `values` is Raw.
 RangeExport exportStation(const QString &source, double from, double to,
                           std::optional<RecordTable> ring, const QString &path,
-                          const ExportProgress &progress = {});
+                          const ExportProgress &progress = {},
+                          CsvValues values = CsvValues::Engineering);
 
 } // namespace History

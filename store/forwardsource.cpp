@@ -323,3 +323,48 @@ std::optional<RecordedEvent> ForwardSource::readEvent(qint32 id) const
         return std::nullopt;
     return events->first();
 }
+
+std::optional<qint32> ForwardSource::readNewestScalingId() const
+{
+    m_lastError.clear();
+    if (!mayRun())
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_readName, false));
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                   "name = '%1'")
+                        .arg(QLatin1String(kScalingTable))) ||
+        !query.next()) {
+        m_lastError = QStringLiteral("read channel_scaling: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    if (query.value(0).toInt() == 0)
+        return 0;
+    if (!query.exec(QStringLiteral("SELECT coalesce(max(sc_id), 0) FROM channel_scaling")) ||
+        !query.next()) {
+        m_lastError = QStringLiteral("read channel_scaling: ") + query.lastError().text();
+        return std::nullopt;
+    }
+    return query.value(0).toInt();
+}
+
+std::optional<QVector<StoredScalingEntry>> ForwardSource::readScalingEntries(qint32 afterId,
+                                                                             int count) const
+{
+    if (!mayRun())
+        return std::nullopt;
+    QString error;
+    std::optional<QVector<StoredScalingEntry>> entries =
+        readScalingEntriesAfter(QSqlDatabase::database(m_readName, false), afterId, count, &error);
+    if (!entries)
+        m_lastError = QStringLiteral("read ") + error;
+    return entries;
+}
+
+std::optional<StoredScalingEntry> ForwardSource::readScalingEntry(qint32 id) const
+{
+    m_lastError.clear();
+    const std::optional<QVector<StoredScalingEntry>> entries = readScalingEntries(id - 1, 1);
+    if (!entries || entries->isEmpty() || entries->first().id != id)
+        return std::nullopt;
+    return entries->first();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scalinglog.h"
 #include "store.h"
 
 #include <QString>
@@ -35,6 +36,8 @@ struct RecordedEvent {
 
 // The name of the events ring in forward_position, beside pv_data and Lpv_wdjl.
 constexpr char kEventsRingName[] = "events";
+// ... and of the scaling entries (channel_scaling, no ring: entries only grow).
+constexpr char kScalingPositionName[] = "channel_scaling";
 
 // How far the forwarder got in one ring: the id, date and time of the last row
 // that the server has. id 0: nothing forwarded yet.
@@ -96,6 +99,16 @@ public:
     std::optional<QVector<RecordedEvent>> readEvents(qint32 afterId, qint32 lastId) const;
     // Event `id`; empty with lastError() empty when there is none.
     std::optional<RecordedEvent> readEvent(qint32 id) const;
+
+    // The newest id of the scaling entries; 0 when the file has none (or no
+    // table of them: recorded by a version that did not read the scaling),
+    // nullopt when the read fails.
+    std::optional<qint32> readNewestScalingId() const;
+    // The first `count` scaling entries with ids after `afterId`, in id
+    // order (readScalingEntriesAfter); nullopt when the read fails.
+    std::optional<QVector<StoredScalingEntry>> readScalingEntries(qint32 afterId, int count) const;
+    // Scaling entry `id`; empty with lastError() empty when there is none.
+    std::optional<StoredScalingEntry> readScalingEntry(qint32 id) const;
 
     QString lastError() const { return m_lastError; }
 

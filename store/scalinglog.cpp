@@ -62,6 +62,39 @@ bool prepareScalingTables(const QSqlDatabase &db, QString *error)
     return ready;
 }
 
+namespace
+{
+
+// One row of the table, its columns in kScalingColumns' order from `first`;
+// nullopt for an entry a program of another kind damaged, which scales nothing.
+std::optional<ScalingEntry> scalingEntryAt(const QSqlQuery &query, int first)
+{
+    bool dateOk = false;
+    bool timeOk = false;
+    const double date = query.value(first).toDouble(&dateOk);
+    const double time = query.value(first + 1).toDouble(&timeOk);
+    const std::optional<qint32> offset = wholeNumber(query.value(first + 2));
+    const std::optional<qint32> channel = wholeNumber(query.value(first + 3));
+    const std::optional<qint32> type = wholeNumber(query.value(first + 4));
+    const std::optional<qint32> decimals = wholeNumber(query.value(first + 5));
+    if (!dateOk || !timeOk || !offset || std::abs(*offset) > kLargestUtcOffsetSeconds || !channel ||
+        *channel < 1 || *channel > kScaledChannels || !type || !decimals ||
+        !channelScalingProblem(*channel - 1, *type, *decimals).isEmpty())
+        return std::nullopt;
+    ScalingEntry entry;
+    entry.since = instantOf(date, time, *offset);
+    entry.channel = *channel - 1;
+    entry.scaling.inputType = *type;
+    entry.scaling.decimals = *decimals;
+    entry.scaling.upper = wholeNumber(query.value(first + 6)).value_or(0);
+    entry.scaling.lower = wholeNumber(query.value(first + 7)).value_or(0);
+    const UnitTextCheck unit = checkUnitText(query.value(first + 8).toString());
+    entry.scaling.unit = unit.accepted ? unit.unit : QString();
+    return entry;
+}
+
+} // namespace
+
 std::optional<QVector<ScalingEntry>> readScalingEntries(const QSqlDatabase &db, QString *error)
 {
     QSqlQuery query(db);
@@ -72,36 +105,35 @@ std::optional<QVector<ScalingEntry>> readScalingEntries(const QSqlDatabase &db, 
         return std::nullopt;
     }
     QVector<ScalingEntry> entries;
-    while (query.next()) {
-        bool dateOk = false;
-        bool timeOk = false;
-        const double date = query.value(0).toDouble(&dateOk);
-        const double time = query.value(1).toDouble(&timeOk);
-        const std::optional<qint32> offset = wholeNumber(query.value(2));
-        const std::optional<qint32> channel = wholeNumber(query.value(3));
-        const std::optional<qint32> type = wholeNumber(query.value(4));
-        const std::optional<qint32> decimals = wholeNumber(query.value(5));
-        // An entry a program of another kind damaged scales nothing.
-        if (!dateOk || !timeOk || !offset || std::abs(*offset) > kLargestUtcOffsetSeconds ||
-            !channel || *channel < 1 || *channel > kScaledChannels || !type || !decimals ||
-            !channelScalingProblem(*channel - 1, *type, *decimals).isEmpty())
-            continue;
-        ScalingEntry entry;
-        entry.since = instantOf(date, time, *offset);
-        entry.channel = *channel - 1;
-        entry.scaling.inputType = *type;
-        entry.scaling.decimals = *decimals;
-        entry.scaling.upper = wholeNumber(query.value(6)).value_or(0);
-        entry.scaling.lower = wholeNumber(query.value(7)).value_or(0);
-        const UnitTextCheck unit = checkUnitText(query.value(8).toString());
-        entry.scaling.unit = unit.accepted ? unit.unit : QString();
-        entries << entry;
-    }
+    while (query.next())
+        if (const std::optional<ScalingEntry> entry = scalingEntryAt(query, 0))
+            entries << *entry;
     // In the order they took effect; written order among entries of one instant.
     std::stable_sort(entries.begin(), entries.end(),
                      [](const ScalingEntry &a, const ScalingEntry &b) {
                          return a.since.toSecsSinceEpoch() < b.since.toSecsSinceEpoch();
                      });
+    return entries;
+}
+
+std::optional<QVector<StoredScalingEntry>>
+readScalingEntriesAfter(const QSqlDatabase &db, qint32 afterId, int count, QString *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT sc_id, %1 FROM channel_scaling WHERE sc_id > ? ORDER BY "
+                                 "sc_id LIMIT ?")
+                      .arg(QLatin1String(kScalingColumns)));
+    query.addBindValue(afterId);
+    query.addBindValue(count);
+    if (!query.exec()) {
+        setError(error, QStringLiteral("channel_scaling: ") + query.lastError().text());
+        return std::nullopt;
+    }
+    QVector<StoredScalingEntry> entries;
+    while (query.next())
+        entries << StoredScalingEntry{query.value(0).toInt(), query.value(1).toDouble(),
+                                      query.value(2).toDouble(), scalingEntryAt(query, 1)};
     return entries;
 }
 

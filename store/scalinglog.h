@@ -46,6 +46,20 @@ bool prepareScalingTables(const QSqlDatabase &db, QString *error = nullptr);
 // Entries whose values lie outside the instrument's codes are skipped.
 std::optional<QVector<ScalingEntry>> readScalingEntries(const QSqlDatabase &db,
                                                         QString *error = nullptr);
+// An entry as stored, for the forwarder: its id in the table (ids only grow:
+// entries are never deleted), its local date and time as stored, and the entry
+// itself, empty where the row is damaged and scales nothing.
+struct StoredScalingEntry {
+    qint32 id = 0;
+    double date = 0; // day serial
+    double time = 0; // fraction of a day
+    std::optional<ScalingEntry> entry;
+};
+// The first `count` entries with ids after `afterId`, in id order; nullopt
+// with `error` when the table is missing, not ours, or unreadable.
+std::optional<QVector<StoredScalingEntry>> readScalingEntriesAfter(const QSqlDatabase &db,
+                                                                   qint32 afterId, int count,
+                                                                   QString *error = nullptr);
 // Appends the entries in one transaction; false with nothing written on any fault.
 bool appendScalingEntries(const QSqlDatabase &db, const QVector<ScalingEntry> &entries,
                           QString *error = nullptr);

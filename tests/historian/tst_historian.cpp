@@ -1,6 +1,7 @@
 // The historian against a real PostgreSQL cluster of its own (a temporary
 // folder, a Unix socket), fed from real recording databases written by the
 // store's own writer.
+#include "csvexport.h"
 #include "daytime.h"
 #include "events.h"
 #include "forwarder.h"
@@ -11,7 +12,10 @@
 #include "historianurl.h"
 #include "otherprogram.h"
 #include "pgcluster.h"
+#include "ringquery.h"
 #include "rowquality.h"
+#include "scalinglog.h"
+#include "stationsource.h"
 #include "store.h"
 
 #include <QFile>
@@ -64,6 +68,55 @@ bool record(RecordingStore &store, qint32 afterId, int count, const QDateTime &s
             return false;
     }
     return true;
+}
+
+// What the instrument gives: CH1 2515, CH2 -5, CH3 7, CH4 100, DA 50 and
+// input registers 6..8, whole numbers as its registers hold them.
+constexpr std::array<float, kRecordedValueCount> kWholeValues{2515, -5, 7, 100, 50, 6, 7, 8};
+
+// Writes `count` pv_data rows of kWholeValues one second apart from `start`
+// (ids 1 .. count), and one Lpv_wdjl row per ten of them.
+bool recordWhole(RecordingStore &store, int count, const QDateTime &start)
+{
+    for (int i = 0; i < count; ++i) {
+        const QDateTime at = start.addSecs(i);
+        if (!store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
+                             dayFraction(at.time()), kWholeValues) ||
+            (i % 10 == 0 && !store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
+                                             dayFraction(at.time()), kWholeValues)))
+            return false;
+    }
+    return true;
+}
+
+// Appends scaling entries to the recording database `file` as the recorder
+// does, or runs `sql` on it; false when it could not.
+bool writeScaling(const QString &file, const QVector<ScalingEntry> &entries,
+                  const QString &sql = {})
+{
+    const QString name = QStringLiteral("scaling-writer");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        ok = db.open() && prepareScalingTables(db) && appendScalingEntries(db, entries);
+        if (ok && !sql.isEmpty())
+            ok = QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+ScalingEntry scalingEntry(const QDateTime &since, int channel, qint32 type, qint32 decimals,
+                          const QString &unit)
+{
+    return {since, channel, {type, decimals, 4000, 0, unit}};
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Whether one of the statuses `spy` caught was "unreachable" for a reason holding `part`.
@@ -665,7 +718,8 @@ private slots:
         const QString tables = m_cluster.psql(QStringLiteral(
             "SELECT string_agg(table_name, ',' ORDER BY table_name) FROM information_schema.tables "
             "WHERE table_schema = 'public'"));
-        QCOMPARE(tables, QStringLiteral("events,samples_10s,samples_1s,stations,zelmar_schema"));
+        QCOMPARE(tables, QStringLiteral("channel_scaling,events,samples_10s,samples_10s_eng,"
+                                        "samples_1s,samples_1s_eng,stations,zelmar_schema"));
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema")),
                  QString::number(kServerSchemaVersion));
         QCOMPARE(primaryKey(QStringLiteral("samples_1s")), QStringLiteral("station,ts,ring_id"));
@@ -1664,6 +1718,291 @@ private slots:
         QCOMPARE(m_cluster.psql(QStringLiteral("SELECT count(*) FROM events WHERE station = "
                                                "'EVWRAP' AND kind = 'alarm'")),
                  QString::number(5 + EventLog::kEventRingIds));
+    }
+
+    // ---- engineering values on the server ----
+    // Rows before and after a change of CH1's decimal point (1, then 2 from
+    // kStart + 5 s: the row at that very second is the first of the new
+    // one), CH2 raw until its first entry, CH3 never scaled, CH4 with four
+    // places and no unit named: the server's view says what the local CSV
+    // says for the same rows, and the station exported from the server is
+    // byte for byte the local export.
+    void engineeringViewMatchesTheLocalCsv()
+    {
+        const QString file = path(QStringLiteral("eng.db"));
+        RecordingStore store(QStringLiteral("eng-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(recordWhole(store, 10, kStart));
+        QVERIFY(
+            writeScaling(file, {scalingEntry(kStart.addSecs(-60), 3, 20, 4, QString()),
+                                scalingEntry(kStart, 0, 0, 1, QStringLiteral("°C")),
+                                scalingEntry(kStart.addSecs(3), 1, 17, 1, QStringLiteral("MPa")),
+                                scalingEntry(kStart.addSecs(5), 0, 0, 2, QStringLiteral("°C"))}));
+        {
+            Historian historian(settings(file, QStringLiteral("ENG")), QStringLiteral("eng-fwd"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                serverCount(QStringLiteral("samples_1s"), QStringLiteral("ENG")), 10, kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QCOMPARE(serverCount(QStringLiteral("channel_scaling"), QStringLiteral("ENG")), 4);
+        const auto viewRows = [this](const QString &view) {
+            return m_cluster
+                .psql(QStringLiteral("SELECT string_agg(concat_ws(' ', ch1, coalesce(ch1_unit, "
+                                     "'-'), ch2, coalesce(ch2_unit, '-'), ch3, coalesce(ch3_unit, "
+                                     "'-'), ch4, coalesce(ch4_unit, '-'), da), ';' ORDER BY seq) "
+                                     "FROM %1 WHERE station = 'ENG'")
+                          .arg(view))
+                .split(QLatin1Char(';'));
+        };
+        const QStringList seconds = viewRows(QStringLiteral("samples_1s_eng"));
+        QCOMPARE(seconds.size(), 10);
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(seconds.at(i),
+                     QStringLiteral("%1 °C %2 7 - 0.0100 - 50")
+                         .arg(i < 5 ? QStringLiteral("251.5") : QStringLiteral("25.15"),
+                              i < 3 ? QStringLiteral("-5 -") : QStringLiteral("-0.5 MPa")));
+        QCOMPARE(viewRows(QStringLiteral("samples_10s_eng")),
+                 QStringList{QStringLiteral("251.5 °C -5 - 7 - 0.0100 - 50")});
+
+        // The local export of the same rows, and the station's from the server.
+        const double from = serialOf(kStart.addSecs(-1));
+        const double to = serialOf(kStart.addSecs(20));
+        RingReader reader(QStringLiteral("eng-reader"));
+        QCOMPARE(reader.open(file), RingReader::OpenResult::Opened);
+        const History::RangeExport local = History::exportRange(
+            reader, from, to, RecordTable::PvData, path(QStringLiteral("eng-local.csv")));
+        reader.close();
+        QCOMPARE(local.fault, History::RangeFault::None);
+        const QString source = m_cluster.url() + QStringLiteral("&station=ENG");
+        const History::RangeExport station = History::exportStation(
+            source, from, to, RecordTable::PvData, path(QStringLiteral("eng-station.csv")));
+        QCOMPARE(station.fault, History::RangeFault::None);
+        const QByteArray csv = fileBytes(path(QStringLiteral("eng-local.csv")));
+        QCOMPARE(fileBytes(path(QStringLiteral("eng-station.csv"))), csv);
+        const QStringList lines =
+            QString::fromUtf8(csv).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 11);
+        QVERIFY2(lines.at(0).contains(QStringLiteral("通道一 (°C),通道二 (MPa),通道三,通道四,")),
+                 qPrintable(lines.at(0)));
+        for (int i = 0; i < 10; ++i) {
+            const QStringList csvFields = lines.at(1 + i).split(QLatin1Char(','));
+            const QStringList viewFields = seconds.at(i).split(QLatin1Char(' '));
+            for (int ch = 0; ch < kScaledChannels; ++ch)
+                QCOMPARE(viewFields.at(2 * ch), csvFields.at(1 + ch));
+        }
+
+        // --raw from the server: the integers, as the local raw export.
+        const History::RangeExport raw = History::exportStation(
+            source, from, to, RecordTable::PvData, path(QStringLiteral("eng-raw.csv")), {},
+            History::CsvValues::Raw);
+        QCOMPARE(raw.fault, History::RangeFault::None);
+        const QStringList rawLines =
+            QString::fromUtf8(fileBytes(path(QStringLiteral("eng-raw.csv"))))
+                .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(rawLines.at(0), History::csvHeader());
+        QVERIFY2(rawLines.at(6).contains(QStringLiteral(",2515,-5,7,100,50,")),
+                 qPrintable(rawLines.at(6)));
+    }
+
+    // A station whose recording holds no scaling (a file of an earlier
+    // version): its rows are forwarded as before, the view gives them as
+    // recorded with no unit, and its export is the raw one.
+    void stationWithoutScalingReadsRaw()
+    {
+        const QString file = path(QStringLiteral("noscale.db"));
+        RecordingStore store(QStringLiteral("noscale-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(recordWhole(store, 3, kStart));
+        {
+            Historian historian(settings(file, QStringLiteral("NOSCALE")),
+                                QStringLiteral("noscale-fwd"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                serverCount(QStringLiteral("samples_1s"), QStringLiteral("NOSCALE")), 3, kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QCOMPARE(serverCount(QStringLiteral("channel_scaling"), QStringLiteral("NOSCALE")), 0);
+        QCOMPARE(m_cluster.psql(QStringLiteral(
+                     "SELECT string_agg(concat_ws(' ', ch1, ch2, ch3, ch4, count_units), ';') FROM "
+                     "(SELECT ch1, ch2, ch3, ch4, num_nonnulls(ch1_unit, ch2_unit, ch3_unit, "
+                     "ch4_unit) AS count_units FROM samples_1s_eng WHERE station = 'NOSCALE' "
+                     "ORDER BY seq) r")),
+                 QStringLiteral("2515 -5 7 100 0;2515 -5 7 100 0;2515 -5 7 100 0"));
+        const History::RangeExport station = History::exportStation(
+            m_cluster.url() + QStringLiteral("&station=NOSCALE"), serialOf(kStart),
+            serialOf(kStart.addSecs(5)), RecordTable::PvData, path(QStringLiteral("noscale.csv")));
+        QCOMPARE(station.fault, History::RangeFault::None);
+        QVERIFY(fileBytes(path(QStringLiteral("noscale.csv"))).startsWith(History::csvFileHead()));
+    }
+
+    // A server of version 2 (the samples, events and stations of now, no
+    // scaling): upgraded in one short transaction that rewrites no row (each
+    // keeps its version stamp xmin and place ctid), its rows then read raw in
+    // the views. A login that may write rows but not create tables leaves it
+    // exactly as it was and is refused.
+    void upgradeFromVersion2_data()
+    {
+        QTest::addColumn<bool>("owner");
+        QTest::newRow("the tables' owner") << true;
+        QTest::newRow("a login that may only write rows") << false;
+    }
+    void upgradeFromVersion2()
+    {
+        QFETCH(bool, owner);
+        const QString db = owner ? QStringLiteral("versiontwo") : QStringLiteral("versiontwoclerk");
+        m_cluster.psql(QStringLiteral("CREATE DATABASE %1").arg(db), QStringLiteral("postgres"));
+        QString url = m_cluster.url(QLatin1String(PgCluster::kPassword), db);
+        {
+            HistorianServer made(QStringLiteral("%1-made").arg(db));
+            QVERIFY(made.open(parseHistorianUrl(url)));
+            QVERIFY2(made.ensureSchema(), qPrintable(made.lastError()));
+        }
+        // What version 2 made: all of it but the scaling and its views.
+        m_cluster.psql(
+            QStringLiteral("DROP VIEW samples_1s_eng, samples_10s_eng; DROP TABLE channel_scaling; "
+                           "UPDATE zelmar_schema SET version = 2; INSERT INTO samples_1s (station, "
+                           "ts, ring_id, quality, utc_offset, v1, v2, v3, v4, v5) VALUES ('TWO', "
+                           "'2026-03-14 12:00:00+01', 1, 192, 3600, 2515, -5, 7, 100, 50), ('TWO', "
+                           "'2026-03-14 12:00:01+01', 2, 192, 3600, 2516, -5, 7, 100, 50)"),
+            db);
+        const QString rowsSql = QStringLiteral("SELECT string_agg(xmin || ' ' || ctid || ' ' || "
+                                               "v1, ';' ORDER BY seq) FROM samples_1s");
+        const QString rowsBefore = m_cluster.psql(rowsSql, db);
+        // The keys stay the indexes they are: version 2's tables need no upgrade of their own.
+        const QString keysSql = QStringLiteral(
+            "SELECT string_agg(indexrelid::text, ' ' ORDER BY indexrelid) FROM pg_index WHERE "
+            "indrelid IN ('samples_1s'::regclass, 'samples_10s'::regclass, 'events'::regclass)");
+        const QString keysBefore = m_cluster.psql(keysSql, db);
+        const QString columnsBefore = allColumns(db);
+        if (!owner) {
+            m_cluster.psql(QStringLiteral("CREATE ROLE twowriter LOGIN PASSWORD 'two-pw'"),
+                           QStringLiteral("postgres"));
+            m_cluster.psql(QStringLiteral("GRANT SELECT, INSERT, UPDATE ON ALL TABLES IN SCHEMA "
+                                          "public TO twowriter; GRANT USAGE ON ALL SEQUENCES IN "
+                                          "SCHEMA public TO twowriter"),
+                           db);
+            url.replace(QStringLiteral("zelmar:zelmar-test@"), QStringLiteral("twowriter:two-pw@"));
+        }
+        HistorianServer server(QStringLiteral("%1-upgrade").arg(db));
+        QVERIFY(server.open(parseHistorianUrl(url)));
+        QCOMPARE(server.ensureSchema(), owner);
+        server.close();
+        QCOMPARE(m_cluster.psql(rowsSql, db), rowsBefore);
+        QCOMPARE(m_cluster.psql(keysSql, db), keysBefore);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT version FROM zelmar_schema"), db),
+                 owner ? QStringLiteral("3") : QStringLiteral("2"));
+        if (!owner) {
+            QVERIFY(server.refused());
+            QVERIFY2(server.lastError().contains(QStringLiteral("cannot upgrade")) &&
+                         server.lastError().contains(QStringLiteral("left unchanged")),
+                     qPrintable(server.lastError()));
+            QCOMPARE(allColumns(db), columnsBefore);
+            QCOMPARE(
+                m_cluster.psql(QStringLiteral("SELECT to_regclass('channel_scaling') IS NULL"), db),
+                QStringLiteral("t"));
+            return;
+        }
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(concat_ws(' ', ch1, "
+                                               "coalesce(ch1_unit, '-'), quality), ';' ORDER BY "
+                                               "seq) FROM samples_1s_eng"),
+                                db),
+                 QStringLiteral("2515 - 192;2516 - 192"));
+        QCOMPARE(primaryKey(QStringLiteral("channel_scaling"), db),
+                 QStringLiteral("station,channel,since"));
+    }
+
+    // Whatever a unit's text holds, it reaches the server's table as it is
+    // and breaks no statement (quotes, the array literal's own characters,
+    // the word NULL); a reader takes only a text the tool itself accepts.
+    void unitTextNeverBreaksTheSql_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("single quote") << QStringLiteral("m'3");
+        QTest::newRow("double quote") << QStringLiteral("\"inch\"");
+        QTest::newRow("backslash") << QStringLiteral("a\\b\\");
+        QTest::newRow("statement") << QStringLiteral("'); DROP TABLE samples_1s; --");
+        QTest::newRow("array literal") << QStringLiteral("{a,b}");
+        QTest::newRow("the word NULL") << QStringLiteral("NULL");
+        QTest::newRow("200 characters") << QString(200, QChar(0x6c34));
+    }
+    void unitTextNeverBreaksTheSql()
+    {
+        QFETCH(QString, unit);
+        const QString station = QStringLiteral("QUOTE-%1").arg(QTest::currentDataTag());
+        HistorianServer server(QStringLiteral("quote"));
+        QVERIFY(server.open(parseHistorianUrl(m_cluster.url())));
+        QVERIFY2(server.ensureSchema(), qPrintable(server.lastError()));
+        QVERIFY2(server.insertScaling(station, {scalingEntry(kStart, 0, 20, 1, unit)}),
+                 qPrintable(server.lastError()));
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT unit FROM channel_scaling WHERE station = "
+                                               "$q$%1$q$")
+                                    .arg(station)),
+                 unit);
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT to_regclass('samples_1s') IS NOT NULL")),
+                 QStringLiteral("t"));
+        const auto entries = server.readScaling(station);
+        QVERIFY2(entries && entries->size() == 1, qPrintable(server.lastError()));
+        const UnitTextCheck accepted = checkUnitText(unit);
+        QCOMPARE(entries->front().scaling.unit, accepted.accepted ? accepted.unit : QString());
+        QCOMPARE(entries->front().scaling.decimals, 1);
+    }
+
+    // The scaling entries are stored and forwarded: an entry waits while the
+    // server is down and goes when it is back, a damaged one is passed over,
+    // and the position kept in the recording database lets a restart send
+    // nothing again (entries deleted on the server stay deleted).
+    void scalingEntriesForwardedOnce()
+    {
+        const QString file = path(QStringLiteral("scalewait.db"));
+        RecordingStore store(QStringLiteral("scalewait-store"));
+        QVERIFY(store.open(file));
+        QVERIFY(recordWhole(store, 5, kStart));
+        QVERIFY(writeScaling(file, {scalingEntry(kStart, 0, 0, 1, QStringLiteral("°C"))},
+                             QStringLiteral("INSERT INTO channel_scaling (s_date, s_time, "
+                                            "utc_offset, channel, input_type, decimals) VALUES "
+                                            "(46095, 0.5, 3600, 2, 0, 9)")));
+        const QString station = QStringLiteral("SCALEWAIT");
+        const auto position = [&]() {
+            ForwardSource source(QStringLiteral("scalewait-look"));
+            if (!source.open(file))
+                return -1;
+            const auto at = source.readPosition(parseHistorianUrl(m_cluster.url()).address() +
+                                                    QLatin1Char('#') + station,
+                                                QLatin1String(kScalingPositionName));
+            return at ? at->id : -1;
+        };
+        {
+            Historian historian(settings(file, station), QStringLiteral("scalewait-1"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+            QCOMPARE(serverCount(QStringLiteral("channel_scaling"), station), 1);
+            QCOMPARE(position(), 2); // past the damaged entry
+            QVERIFY(m_cluster.stop());
+            QVERIFY(writeScaling(file,
+                                 {scalingEntry(kStart.addSecs(3), 0, 0, 2, QStringLiteral("°C"))}));
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Unreachable,
+                                      kWaitMs);
+            QTest::qWait(600);
+            QCOMPARE(position(), 2);
+            QVERIFY(m_cluster.start());
+            QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("channel_scaling"), station), 2,
+                                      kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(position(), 3, kWaitMs);
+        }
+        QCOMPARE(m_cluster.psql(QStringLiteral("SELECT string_agg(ch1::text, ' ' ORDER BY seq) "
+                                               "FROM samples_1s_eng WHERE station = 'SCALEWAIT'")),
+                 QStringLiteral("251.5 251.5 251.5 25.15 25.15"));
+        m_cluster.psql(QStringLiteral("DELETE FROM channel_scaling WHERE station = 'SCALEWAIT'"));
+        Historian again(settings(file, station), QStringLiteral("scalewait-2"));
+        again.start();
+        QTRY_COMPARE_WITH_TIMEOUT(again.status().state, HistorianStatus::State::Forwarding,
+                                  kWaitMs);
+        QTest::qWait(300);
+        QCOMPARE(serverCount(QStringLiteral("channel_scaling"), station), 0);
     }
 
     // ---- reading a station back ----

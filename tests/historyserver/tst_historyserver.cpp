@@ -12,12 +12,14 @@
 #include "pgcluster.h"
 #include "programrun.h"
 #include "rowquality.h"
+#include "scalinglog.h"
 #include "store.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -135,6 +137,18 @@ private slots:
                                      QStringLiteral("在线")}));
             QVERIFY(log.appendEvent(stationAlarm()));
         }
+        // The station's scaling: CH1 in °C from the start, CH2 named "MPa" from
+        // its 20th second, so that an export names both units.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                        QStringLiteral("known-scaling"));
+            db.setDatabaseName(m_database);
+            QVERIFY(db.open() && prepareScalingTables(db));
+            QVERIFY(appendScalingEntries(
+                db, {{kStart, 0, {0, 1, 4000, 0, QStringLiteral("°C")}},
+                     {kStart.addSecs(20), 1, {17, 2, 1000, 0, QStringLiteral("MPa")}}}));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("known-scaling"));
         ForwarderSettings settings;
         settings.target = parseHistorianUrl(m_cluster.url());
         settings.station = QLatin1String(kStation);
@@ -155,15 +169,22 @@ private slots:
         QTest::addColumn<int>("fromSecond");
         QTest::addColumn<int>("toSecond");
         QTest::addColumn<QStringList>("ring");
-        QTest::newRow("1 s, part") << 15 << 74 << QStringList{};
-        QTest::newRow("1 s, beyond both ends") << -60 << 600 << QStringList{};
-        QTest::newRow("10 s") << 0 << kRows << QStringList{"--ring", "10s"};
+        QTest::addColumn<QString>("header");
+        QTest::newRow("1 s, part") << 15 << 74 << QStringList{} << "通道一 (°C),通道二 (MPa),";
+        QTest::newRow("1 s, beyond both ends")
+            << -60 << 600 << QStringList{} << "通道一 (°C),通道二 (MPa),";
+        QTest::newRow("10 s") << 0 << kRows << QStringList{"--ring", "10s"}
+                              << "通道一 (°C),通道二 (MPa),";
+        QTest::newRow("1 s, before CH2's unit")
+            << 0 << 19 << QStringList{} << "通道一 (°C),通道二,";
+        QTest::newRow("1 s, raw") << 15 << 74 << QStringList{"--raw"} << "日期时间,CH1,CH2,";
     }
     void exportFromTheServerIsTheLocalExport()
     {
         QFETCH(int, fromSecond);
         QFETCH(int, toSecond);
         QFETCH(QStringList, ring);
+        QFETCH(QString, header);
         const QDateTime from = kStart.addSecs(fromSecond);
         const QDateTime to = kStart.addSecs(toSecond);
         const ProgramRun local = exportTo(QStringLiteral("local.csv"), m_database, from, to, ring);
@@ -175,6 +196,7 @@ private slots:
         QVERIFY(expected.count('\n') > 5);
         QVERIFY(expected.contains(QStringLiteral("质量").toUtf8()));
         QVERIFY(expected.contains(",68\r\n"));
+        QVERIFY2(expected.contains(header.toUtf8()), expected.left(200).constData());
         QCOMPARE(fileBytes(m_dir.filePath(QStringLiteral("server.csv"))), expected);
     }
 

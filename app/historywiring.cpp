@@ -1,12 +1,11 @@
 #include "historywiring.h"
 
-#include "chartprint.h"
+#include "chartdocument.h"
 #include "forwarder.h"
 #include "overviewprint.h"
 #include "overviewwindow.h"
 #include "shared.h"
 
-#include <QPainter>
 #include <QPointer>
 #include <QPrinter>
 
@@ -19,31 +18,6 @@ HistorySettings historySettingsFromEnvironment(const QString &databasePath)
         settings.historianUrl = qEnvironmentVariable(kHistorianEnvironment).trimmed();
     settings.station = historian.station;
     return settings;
-}
-
-History::ChartDocument overviewDocument(const OverviewWindow *overview)
-{
-    const auto [from, to] = History::overviewRange(overview->chart());
-    return {History::printTitle(overview, from, to),
-            History::curveLegend({true, true, true, true, true}, true),
-            QString::fromUtf8(History::kValueAxisName),
-            QString::fromUtf8(History::kRetransmissionAxisName),
-            QString::fromUtf8(History::kTimeAxisName)};
-}
-
-OtherChart overviewChart(const OverviewWindow *overview)
-{
-    return {[overview] { return overviewDocument(overview); },
-            [overview](QPainter &painter, const QRect &area) {
-                History::paintOverviewChart(painter, area, overview);
-            },
-            [overview] { return History::overviewChartArea(overview).size(); }};
-}
-
-bool printOverview(OverviewWindow *overview, QPrinter &printer)
-{
-    const OtherChart chart = overviewChart(overview);
-    return History::printDocument(printer, chart.document(), chart.painter);
 }
 
 void attachHistory(OverviewWindow *overview)
@@ -62,7 +36,7 @@ void attachHistory(OverviewWindow *overview)
         window->activateWindow();
     });
     QObject::connect(overview, &OverviewWindow::printRequested, overview, [overview] {
-        History::askAndPrint(overview,
-                             [overview](QPrinter &printer) { printOverview(overview, printer); });
+        Print::askAndPrint(overview,
+                           [overview](QPrinter &printer) { printOverview(overview, printer); });
     });
 }

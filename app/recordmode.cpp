@@ -375,11 +375,20 @@ void RecordSession::poll()
         const LinkCounters before = linkHealth()->counters();
         instrument->poller->tick();
         noteExchanges(*instrument, before);
-        if (m_pollListener)
-            m_pollListener({instrument->address, instrument->state, instrument->cameFrom,
-                            instrument->tables.values.fresh(), instrument->tables,
-                            instrument->lastReply, instrument->reason,
-                            instrument->monitor->recording()});
+        if (m_pollListener) {
+            PolledState polled;
+            // On the recorder's line an instrument's place is its Modbus address.
+            polled.address = instrument->address;
+            polled.moduleAddress = instrument->address;
+            polled.state = instrument->state;
+            polled.cameFrom = instrument->cameFrom;
+            polled.valuesRead = instrument->tables.values.fresh();
+            polled.tables = instrument->tables;
+            polled.reason = instrument->reason;
+            polled.lastReply = instrument->lastReply;
+            polled.recording = instrument->monitor->recording();
+            m_pollListener(polled);
+        }
         swapOut(*instrument);
         // A recording tick that fell into this poll's yields runs now, with
         // every instrument's own tables in place.
@@ -564,6 +573,41 @@ void RecordSession::keepWhatIsUnwritten(Instrument &in)
                  : QStringLiteral("%1 lost too: %2").arg(what, error);
     logLine(line);
 }
+
+namespace
+{
+
+// The recorder's web view for `options`: one page per instrument on the line,
+// each over its own database; nullptr with `error` when it cannot start.
+std::unique_ptr<WebView> startRecordWebView(const QString &value, const RecordOptions &options,
+                                            QString &error)
+{
+    QMap<int, QString> databases;
+    for (int address : options.addresses)
+        databases.insert(address, recordDatabasePath(options, address));
+    const WebSettings settings = webSettings(value, QProcessEnvironment::systemEnvironment(),
+                                             options.addresses, databases, error);
+    if (!error.isEmpty())
+        return nullptr;
+    auto view = std::make_unique<WebView>(settings);
+    error = view->start();
+    if (!error.isEmpty())
+        return nullptr;
+    return view;
+}
+
+// Publishes each of the session's polls to `view`, each instrument's snapshots
+// numbered on their own.
+void followPolls(RecordSession &session, WebView &view)
+{
+    auto sequences = std::make_shared<QMap<int, quint64>>();
+    session.setPollListener([&view, sequences](const PolledState &polled) {
+        view.publish(
+            snapshotOfTables(polled, ++(*sequences)[polled.address], QDateTime::currentDateTime()));
+    });
+}
+
+} // namespace
 
 int runRecordMode(int argc, char *argv[])
 {

@@ -22,20 +22,7 @@ class RecordingWatch;
 class Poller;
 class Recorder;
 struct HistorianStatus;
-
-// One instrument's poll as the recorder saw it.
-struct PolledInstrument {
-    int address = 0;
-    LinkState state = LinkState::NotOpened;
-    LinkState cameFrom = LinkState::NotOpened;
-    bool valuesRead = false;
-    PolledTables tables;
-    // When this instrument last replied (the port's other instruments aside);
-    // nullopt when it never did since the recorder started.
-    std::optional<QDateTime> lastReply;
-    QString reason; // why its last exchange failed, in Chinese; empty while it answers
-    const RecordingWatch *recording = nullptr;
-};
+struct PolledState;
 
 // The windowless recorder: opens the port, polls every instrument on the line
 // in turn (the real poller, one per address), records each into its own
@@ -77,8 +64,10 @@ public:
 
     // Opens the databases and the port and starts the clocks.
     void start();
-    // Told after each instrument's poll, with its tables still in place.
-    void setPollListener(std::function<void(const PolledInstrument &)> listener)
+    // Told after each instrument's poll, with its tables still in place: its
+    // own last reply (the port's other instruments aside; nullopt when it never
+    // replied since the recorder started) and its own failure, in Chinese.
+    void setPollListener(std::function<void(const PolledState &)> listener)
     {
         m_pollListener = std::move(listener);
     }
@@ -123,7 +112,7 @@ private:
     bool m_polling = false;       // inside a poll, whose yields may run other timers
     bool m_recordPending = false; // a recording tick fell into a poll's yield
     bool m_shutDown = false;
-    std::function<void(const PolledInstrument &)> m_pollListener;
+    std::function<void(const PolledState &)> m_pollListener;
 };
 
 // The recording database of the instrument at `address`: --db (or the usual

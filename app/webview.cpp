@@ -11,8 +11,6 @@
 #include "overviewwindow.h"
 #include "poller.h"
 #include "recordingstate.h"
-#include "recordmode.h"
-#include "recordoptions.h"
 #include "shared.h"
 #include "statusstrip.h"
 #include "store.h"
@@ -226,41 +224,5 @@ void startWindowedWebView(const QString &value)
         polled.recording = toolHealthMonitor(linkHealth())->recording();
         polled.unacknowledged = alarmAnnunciator()->unacknowledgedCount();
         view->publish(snapshotOfTables(polled, ++follow->sequence, QDateTime::currentDateTime()));
-    });
-}
-
-std::unique_ptr<WebView> startRecordWebView(const QString &value, const RecordOptions &options,
-                                            QString &error)
-{
-    QMap<int, QString> databases;
-    for (int address : options.addresses)
-        databases.insert(address, recordDatabasePath(options, address));
-    const WebSettings settings = webSettings(value, QProcessEnvironment::systemEnvironment(),
-                                             options.addresses, databases, error);
-    if (!error.isEmpty())
-        return nullptr;
-    auto view = std::make_unique<WebView>(settings);
-    error = view->start();
-    if (!error.isEmpty())
-        return nullptr;
-    return view;
-}
-
-void followPolls(RecordSession &session, WebView &view)
-{
-    auto sequences = std::make_shared<QMap<int, quint64>>();
-    session.setPollListener([&view, sequences](const PolledInstrument &instrument) {
-        PolledState polled;
-        polled.address = instrument.address;
-        polled.moduleAddress = instrument.address;
-        polled.state = instrument.state;
-        polled.cameFrom = instrument.cameFrom;
-        polled.valuesRead = instrument.valuesRead;
-        polled.tables = instrument.tables;
-        polled.reason = instrument.reason;
-        polled.lastReply = instrument.lastReply;
-        polled.recording = instrument.recording;
-        view.publish(snapshotOfTables(polled, ++(*sequences)[instrument.address],
-                                      QDateTime::currentDateTime()));
     });
 }

@@ -16,11 +16,11 @@
 #include <optional>
 
 class RecordingWatch;
-struct RecordOptions;
 
-// The tool's web view, wired to the windowed tool and to the windowless
-// recorder: --web ADDRESS:PORT, the environment's token and certificate, and
-// a snapshot of the shared tables published after each poll.
+// The tool's web view: --web ADDRESS:PORT, the environment's token and
+// certificate, and a snapshot of the shared tables published after each poll;
+// wired here to the windowed tool. The windowless recorder wires it to its own
+// polls (recordmode), on top of this: nothing here knows the recorder.
 
 // The option on every command line that serves the web view.
 QCommandLineOption webOption();
@@ -46,7 +46,7 @@ struct PolledState {
     QString reason;                     // the failure behind a state that is not live, its own
     std::optional<QDateTime> lastReply; // its own last reply; nullopt when it never answered
     const RecordingWatch *recording = nullptr;
-    std::optional<int> unacknowledged;
+    std::optional<int> unacknowledged; // nullopt where nothing acknowledges (the recorder)
 };
 // The snapshot of the shared tables as they stand after that poll, at `now`.
 LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const QDateTime &now);
@@ -55,11 +55,3 @@ LiveSnapshot snapshotOfTables(const PolledState &polled, quint64 sequence, const
 // after each poll of Met1; a port it cannot listen on leaves the tool running
 // and says so in the strip and on standard error.
 void startWindowedWebView(const QString &value);
-
-class RecordSession;
-// Publishes each of the recorder's polls to `view`.
-void followPolls(RecordSession &session, WebView &view);
-
-// The recorder's web view for `options`; nullptr with `error` when it cannot start.
-std::unique_ptr<WebView> startRecordWebView(const QString &value, const RecordOptions &options,
-                                            QString &error);

@@ -1,6 +1,6 @@
 #include "historywindow.h"
 
-#include "chartprint.h"
+#include "chartdocument.h"
 #include "clock.h"
 #include "controlname.h"
 #include "daytime.h"
@@ -59,7 +59,7 @@ QString secondsText(double days)
 }
 } // namespace
 
-HistoryWindow::HistoryWindow(const HistorySettings &settings, OtherChart overview,
+HistoryWindow::HistoryWindow(const HistorySettings &settings, Print::PrintableChart overview,
                              const QWidget *linkLists, QWidget *parent)
     : QWidget(parent, Qt::Window), m_overview(std::move(overview)), m_linkLists(linkLists),
       m_databasePath(settings.databasePath),
@@ -159,12 +159,12 @@ void HistoryWindow::buildControls()
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
     // Each check box carries its curve's colour key, as the print's legend does.
-    const QVector<History::LegendEntry> keys = History::curveLegend({true, true, true, true, true});
+    const QVector<Print::LegendEntry> keys = Print::curveLegend({true, true, true, true, true});
     const QSize keySize(kCurveKeyWidth, fontMetrics().height());
     for (int k = 0; k < History::kCurveCount; ++k) {
         m_curveBoxes[k] = new QCheckBox(QString::fromUtf8(History::kCurveNames[k]), this);
         m_curveBoxes[k]->setObjectName(controlName("curve", k));
-        m_curveBoxes[k]->setIcon(QIcon(History::swatchPicture(keys.at(k), keySize)));
+        m_curveBoxes[k]->setIcon(QIcon(Print::swatchPicture(keys.at(k), keySize)));
         m_curveBoxes[k]->setIconSize(keySize);
         m_curveBoxes[k]->setChecked(true);
         viewRow->addWidget(m_curveBoxes[k]);
@@ -199,7 +199,7 @@ void HistoryWindow::buildControls()
     }
     pngButton->setMenu(pngMenu);
     const auto print = [this] {
-        History::askAndPrint(this, [this](QPrinter &printer) { printTo(printer); });
+        Print::askAndPrint(this, [this](QPrinter &printer) { printTo(printer); });
     };
     connect(addButton(viewRow, QStringLiteral("printButton"), QStringLiteral("F3 打印")),
             &QPushButton::clicked, this, print);
@@ -488,24 +488,24 @@ History::RangeExport HistoryWindow::exportCsvTo(const QString &path)
     return done;
 }
 
-History::ChartDocument HistoryWindow::document() const
+Print::ChartDocument HistoryWindow::document() const
 {
     const std::array<bool, History::kCurveCount> shown = shownCurves();
-    History::ChartDocument document;
+    Print::ChartDocument document;
     const double from = m_chart->axis().localSerialAt(m_chart->from());
     const double to = m_chart->axis().localSerialAt(m_chart->to());
     document.title = m_source == Source::Historian
-                         ? History::stationPrintTitle(m_stationEdit->text().trimmed(), from, to)
-                         : History::printTitle(m_linkLists, from, to);
-    document.legend = History::curveLegend(shown);
-    document.valueAxis = QString::fromUtf8(History::kValueAxisName);
+                         ? Print::stationPrintTitle(m_stationEdit->text().trimmed(), from, to)
+                         : Print::printTitle(m_linkLists, from, to);
+    document.legend = Print::curveLegend(shown);
+    document.valueAxis = QString::fromUtf8(Print::kValueAxisName);
     if (shown[History::kCurveCount - 1])
-        document.retransmissionAxis = QString::fromUtf8(History::kRetransmissionAxisName);
-    document.timeAxis = QString::fromUtf8(History::kTimeAxisName);
+        document.retransmissionAxis = QString::fromUtf8(Print::kRetransmissionAxisName);
+    document.timeAxis = QString::fromUtf8(Print::kTimeAxisName);
     return document;
 }
 
-History::ChartPainter HistoryWindow::chartPainter() const
+Print::ChartPainter HistoryWindow::chartPainter() const
 {
     return [chart = m_chart](QPainter &painter, const QRect &area) {
         painter.translate(area.topLeft());
@@ -515,22 +515,22 @@ History::ChartPainter HistoryWindow::chartPainter() const
 
 bool HistoryWindow::saveHistoryPicture(const QString &path, int scale)
 {
-    return History::savePng(
-        History::documentPicture(m_chart->size(), scale, document(), chartPainter()), path);
+    return Print::savePng(
+        Print::documentPicture(m_chart->size(), scale, document(), chartPainter()), path);
 }
 
 bool HistoryWindow::saveOverviewPicture(const QString &path, int scale)
 {
     if (!m_overview.painter)
         return false;
-    return History::savePng(History::documentPicture(m_overview.size(), scale,
-                                                     m_overview.document(), m_overview.painter),
-                            path);
+    return Print::savePng(
+        Print::documentPicture(m_overview.size(), scale, m_overview.document(), m_overview.painter),
+        path);
 }
 
 bool HistoryWindow::printTo(QPrinter &printer)
 {
-    return History::printDocument(printer, document(), chartPainter());
+    return Print::printDocument(printer, document(), chartPainter());
 }
 
 void HistoryWindow::askCsv()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chartprint.h"
+#include "chartdocument.h"
 #include "csvexport.h"
 #include "historyaxis.h"
 #include "instants.h"
@@ -36,14 +36,6 @@ struct HistorySettings {
     QString station;
 };
 
-// Another window's chart that the history window pictures too ("总览曲线"):
-// its document, how to draw it, and its size on screen.
-struct OtherChart {
-    std::function<History::ChartDocument()> document;
-    History::ChartPainter painter;
-    std::function<QSize()> size;
-};
-
 // The history window "历史曲线": any recorded range of either ring as a chart,
 // beside the overview, which keeps running, recording and polling underneath.
 // The operator picks from and to (or a quick choice), the window picks the
@@ -63,7 +55,7 @@ public:
     // A window over `settings`' recording database, picturing `overview`'s
     // chart too when one is given; a local print's title names the port and
     // address as `linkLists` (Combo1, Combo2) show them before any "打开".
-    explicit HistoryWindow(const HistorySettings &settings, OtherChart overview = {},
+    explicit HistoryWindow(const HistorySettings &settings, Print::PrintableChart overview = {},
                            const QWidget *linkLists = nullptr, QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
@@ -108,7 +100,7 @@ public:
     // shown, the chart and its axes.
     bool printTo(QPrinter &printer);
     // What a print or picture of the history chart says beside the curves.
-    History::ChartDocument document() const;
+    Print::ChartDocument document() const;
 
 signals:
     // The chart shows a range read from the source: the newest asked for.
@@ -131,9 +123,9 @@ private:
     void askCsv();
     void askPng(bool overview, int scale);
     std::array<bool, History::kCurveCount> shownCurves() const;
-    History::ChartPainter chartPainter() const;
+    Print::ChartPainter chartPainter() const;
 
-    OtherChart m_overview;
+    Print::PrintableChart m_overview; // another window's chart pictured too ("总览曲线")
     const QWidget *m_linkLists = nullptr;
     QString m_databasePath;
     RingReader m_reader{QStringLiteral("history-window")}; // the exports' reads

@@ -5,6 +5,7 @@
 #include "controlname.h"
 #include "historyaxis.h"
 #include "livedisplay.h"
+#include "overviewwindow.h"
 #include "trendchart.h"
 
 #include <QLabel>
@@ -13,9 +14,6 @@
 
 #include <algorithm>
 #include <optional>
-
-namespace History
-{
 
 namespace
 {
@@ -72,13 +70,13 @@ void paintOverviewChart(QPainter &painter, const QRect &area, const QWidget *ove
     };
     for (int i = 0; i < LiveDisplay::kScaleLabels; ++i) {
         if (const auto share = shareOnSurface(overview, surface, controlName("Label5", i))) {
-            painter.setPen(QColor(kValueAxisColour));
+            painter.setPen(QColor(History::kValueAxisColour));
             painter.drawText(QRectF(area.left(), valueY(*share), kOverviewLeft - 4, line),
                              Qt::AlignRight | Qt::AlignVCenter,
                              overview->findChild<const QLabel *>(controlName("Label5", i))->text());
         }
         if (const auto share = shareOnSurface(overview, surface, controlName("Label6", i))) {
-            painter.setPen(QColor(kRetransmissionAxisColour));
+            painter.setPen(QColor(History::kRetransmissionAxisColour));
             painter.drawText(QRectF(plot.right() + 5, valueY(*share), kOverviewRight - 6, line),
                              Qt::AlignLeft | Qt::AlignVCenter,
                              overview->findChild<const QLabel *>(controlName("Label6", i))->text() +
@@ -96,8 +94,8 @@ void paintOverviewChart(QPainter &painter, const QRect &area, const QWidget *ove
         const double width = std::max(metrics.horizontalAdvance(time->text()),
                                       metrics.horizontalAdvance(date->text())) +
                              4.0;
-        const double left = labelLeft(plot.left() + share->x() * plot.width(), width, plot.left(),
-                                      plot.left() + plot.width());
+        const double left = History::labelLeft(plot.left() + share->x() * plot.width(), width,
+                                               plot.left(), plot.left() + plot.width());
         painter.drawText(QRectF(left, plot.bottom() + 3, width, line), Qt::AlignCenter,
                          time->text());
         painter.drawText(QRectF(left, plot.bottom() + 3 + line, width, line), Qt::AlignCenter,
@@ -137,4 +135,27 @@ std::pair<double, double> overviewRange(const TrendChart &chart)
     return range;
 }
 
-} // namespace History
+Print::ChartDocument overviewDocument(const OverviewWindow *overview)
+{
+    const auto [from, to] = overviewRange(overview->chart());
+    return {Print::printTitle(overview, from, to),
+            Print::curveLegend({true, true, true, true, true}, true),
+            QString::fromUtf8(Print::kValueAxisName),
+            QString::fromUtf8(Print::kRetransmissionAxisName),
+            QString::fromUtf8(Print::kTimeAxisName)};
+}
+
+Print::PrintableChart overviewChart(const OverviewWindow *overview)
+{
+    return {[overview] { return overviewDocument(overview); },
+            [overview](QPainter &painter, const QRect &area) {
+                paintOverviewChart(painter, area, overview);
+            },
+            [overview] { return overviewChartArea(overview).size(); }};
+}
+
+bool printOverview(const OverviewWindow *overview, QPrinter &printer)
+{
+    const Print::PrintableChart chart = overviewChart(overview);
+    return Print::printDocument(printer, chart.document(), chart.painter);
+}

@@ -5,7 +5,11 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrlQuery>
+
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 namespace Web
 {
@@ -33,6 +37,30 @@ QByteArray cookieValue(const QByteArray &cookies, const QByteArray &name)
             return pair.mid(equals + 1);
     }
     return {};
+}
+
+// A word of the query naming one of a few choices ("ring=1s"): `value` set to
+// the choice named, left as it is when the item is absent; false, with
+// "NAME is A or B, not WORD" in `error`, for a word that names none.
+template <typename Value>
+bool readChoice(const QUrlQuery &query, const char *name,
+                std::initializer_list<std::pair<const char *, Value>> choices, Value &value,
+                QString &error)
+{
+    const QString key = QLatin1String(name);
+    if (!query.hasQueryItem(key))
+        return true;
+    const QString word = query.queryItemValue(key);
+    QStringList words;
+    for (const auto &[choiceWord, choice] : choices) {
+        if (word == QLatin1String(choiceWord)) {
+            value = choice;
+            return true;
+        }
+        words.append(QLatin1String(choiceWord));
+    }
+    error = QStringLiteral("%1 is %2, not %3").arg(key, words.join(QStringLiteral(" or ")), word);
+    return false;
 }
 
 } // namespace
@@ -169,28 +197,11 @@ HistoryQuery parseHistoryQuery(const QUrlQuery &query)
                        (first ? to : from);
         return result;
     }
-    if (query.hasQueryItem(QStringLiteral("ring"))) {
-        const QString ring = query.queryItemValue(QStringLiteral("ring"));
-        if (ring == QLatin1String("1s"))
-            result.ring = RecordTable::PvData;
-        else if (ring == QLatin1String("10s"))
-            result.ring = RecordTable::LpvWdjl;
-        else {
-            result.error = QStringLiteral("ring is 1s or 10s, not ") + ring;
-            return result;
-        }
-    }
-    if (query.hasQueryItem(QStringLiteral("format"))) {
-        const QString format = query.queryItemValue(QStringLiteral("format"));
-        if (format == QLatin1String("csv"))
-            result.format = HistoryFormat::Csv;
-        else if (format == QLatin1String("json"))
-            result.format = HistoryFormat::Json;
-        else {
-            result.error = QStringLiteral("format is csv or json, not ") + format;
-            return result;
-        }
-    }
+    if (!readChoice(query, "ring", {{"1s", RecordTable::PvData}, {"10s", RecordTable::LpvWdjl}},
+                    result.ring, result.error) ||
+        !readChoice(query, "format", {{"csv", HistoryFormat::Csv}, {"json", HistoryFormat::Json}},
+                    result.format, result.error))
+        return result;
     if (*first > *last) {
         result.error = QStringLiteral("from after to");
         return result;

@@ -1,6 +1,6 @@
 // Ranges on the two recording rings, decimation, the history chart's axes and
 // the CSV export, against real SQLite files written by the store's own writer.
-#include "chartprint.h"
+#include "chartdocument.h"
 #include "chartsurface.h"
 #include "clock.h"
 #include "csvexport.h"
@@ -50,6 +50,7 @@
 #include <sys/resource.h>
 
 using namespace History;
+using namespace Print;
 
 namespace
 {

@@ -51,6 +51,12 @@ qint64 localNumber(const QString &path, const QString &sql)
     return ok ? number : -1;
 }
 
+// The rows of the 1-second ring; -1 when the file cannot be read.
+qint64 rowCount(const QString &path)
+{
+    return localNumber(path, QStringLiteral("SELECT count(*) FROM pv_data"));
+}
+
 // The quality of each pv_data row, oldest first ("" where it has none).
 QStringList rowQualities(const QString &path)
 {
@@ -84,6 +90,34 @@ bool readingsFromTheFirstOn(const QStringList &qualities)
     return true;
 }
 
+// One `zelmar --record` run: its process, and all it has said on standard
+// error so far.
+struct RecorderRun {
+    QProcess process;
+    QString log;
+
+    // Reads what it said since; how often `part` stands in all it said.
+    qsizetype logged(const QString &part)
+    {
+        log += QString::fromLocal8Bit(process.readAllStandardError());
+        return log.count(part);
+    }
+    // Its end within `ms`, the rest of its log read: its exit code, -1 when
+    // it did not end or crashed.
+    int wait(int ms = 10000)
+    {
+        const bool ended = process.waitForFinished(ms);
+        logged({});
+        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    // SIGTERM, then wait(ms).
+    int stop(int ms = 10000)
+    {
+        process.terminate();
+        return wait(ms);
+    }
+};
+
 } // namespace
 
 class TestRecord : public QObject
@@ -91,10 +125,12 @@ class TestRecord : public QObject
     Q_OBJECT
 
 private:
-    // Starts `zelmar --record` with `arguments`, forwarding to the cluster as `station`.
-    void startRecorder(QProcess &process, const QStringList &arguments, const QString &station,
-                       const QString &historian = {})
+    // Starts `zelmar --record --port PORT --db DB` and `more` arguments,
+    // forwarding to the cluster (or `historian`) as `station`.
+    void startRecorder(RecorderRun &run, int port, const QString &db, const QString &station,
+                       const QStringList &more = {}, const QString &historian = {})
     {
+        QProcess &process = run.process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("ZELMAR_HISTORIAN"),
                            historian.isEmpty() ? m_cluster.url() : historian);
@@ -103,7 +139,9 @@ private:
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(ZELMAR_PROGRAM),
-                      QStringList{QStringLiteral("--record")} + arguments);
+                      QStringList{QStringLiteral("--record"), QStringLiteral("--port"),
+                                  QString::number(port), QStringLiteral("--db"), db} +
+                          more);
         QVERIFY(process.waitForStarted());
     }
     qint64 serverCount(const QString &station) const
@@ -414,21 +452,18 @@ private slots:
         Simulator simulator({QStringLiteral("--values"), QStringLiteral("123,-45,678,9,50")});
         QVERIFY(simulator.start(1));
         const QString db = m_dir.filePath(QStringLiteral("rec.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "1", "--address", "1", "--db", db}, "REC");
+        RecorderRun recorder;
+        startRecorder(recorder, 1, db, "REC", {"--address", "1"});
         QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("REC")) >= 3, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(recorder.exitCode(), 0);
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("forwarder: forwarding")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("stopped; port 1 released")), qPrintable(log));
 
         // The recording is whole: sl_void names the newest row, and every row
         // holds the instrument's values.
-        const qint64 rows = localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data"));
+        const qint64 rows = rowCount(db);
         QVERIFY(rows >= 3);
         QCOMPARE(localNumber(db, QStringLiteral("SELECT newest_pv FROM sl_void")), rows);
         // Only the rows recorded before the first poll (one interval after
@@ -439,11 +474,10 @@ private slots:
         QVERIFY(serverCount(QStringLiteral("REC")) <= rows);
 
         // The port was released: another program can open the line at once.
-        QProcess again;
-        startRecorder(again, {"--port", "1", "--db", db}, "REC");
+        RecorderRun again;
+        startRecorder(again, 1, db, "REC");
         QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("REC")) > rows, kWaitMs);
-        again.terminate();
-        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.stop(), 0);
     }
 
     // A second recorder on a port that one already polls is refused with
@@ -453,19 +487,15 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(11));
         const QString db = m_dir.filePath(QStringLiteral("first-on-port.db"));
-        QProcess first;
-        startRecorder(first, {"--port", "11", "--db", db}, "FIRST-ON-PORT");
-        QString log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(first.readAllStandardError()))
-                                     .contains(QStringLiteral("address 1: instrument answers")),
+        RecorderRun first;
+        startRecorder(first, 11, db, "FIRST-ON-PORT");
+        QTRY_VERIFY_WITH_TIMEOUT(first.logged(QStringLiteral("address 1: instrument answers")) > 0,
                                  kWaitMs);
         const QString secondDb = m_dir.filePath(QStringLiteral("second-on-port.db"));
-        QProcess second;
-        startRecorder(second, {"--port", "11", "--db", secondDb}, "SECOND-ON-PORT");
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitCode(), kRecordUsageError);
-        const QStringList refusal = QString::fromLocal8Bit(second.readAllStandardError())
-                                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        RecorderRun second;
+        startRecorder(second, 11, secondDb, "SECOND-ON-PORT");
+        QCOMPARE(second.wait(), kRecordUsageError);
+        const QStringList refusal = second.log.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(refusal.size(), 1);
         QVERIFY2(refusal.first().startsWith(QStringLiteral("zelmar: port 11 (")) &&
                      refusal.first().contains(QStringLiteral("端口被占用")),
@@ -473,9 +503,7 @@ private slots:
         QVERIFY(!QFile::exists(secondDb));
         const qint64 good = goodRows(db);
         QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= good + 3, kWaitMs);
-        first.terminate();
-        QVERIFY(first.waitForFinished(10000));
-        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(first.stop(), 0);
     }
 
     // SIGTERM while another program holds the file locked: what waits in
@@ -505,27 +533,25 @@ private slots:
             return localColumn(db, QStringLiteral("SELECT ev_detail FROM events WHERE ev_detail "
                                                   "LIKE '%停止时数据库不接受写入%'"));
         };
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "12", "--db", db}, station);
+        RecorderRun recorder;
+        startRecorder(recorder, 12, db, station);
         QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= 2, kWaitMs);
-        QString log;
         {
             OtherProgram other(db, QStringLiteral("stop-locker"));
             QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
             QTest::qWait(3000); // rows wait in memory meanwhile
-            recorder.terminate();
+            recorder.process.terminate();
             if (!heldThroughTheStop) {
                 QTest::qWait(1000);
                 QVERIFY(other.exec(QStringLiteral("COMMIT")));
             }
-            QVERIFY(recorder.waitForFinished(15000));
-            QCOMPARE(recorder.exitCode(), 0);
-            log = QString::fromLocal8Bit(recorder.readAllStandardError());
+            QCOMPARE(recorder.wait(15000), 0);
             if (heldThroughTheStop)
                 QVERIFY(other.exec(QStringLiteral("COMMIT")));
         }
-        const qint64 rows = localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data"));
+        const qint64 rows = rowCount(db);
         QCOMPARE(localNumber(db, QStringLiteral("SELECT newest_pv FROM sl_void")), rows);
+        const QString &log = recorder.log;
         if (!heldThroughTheStop) {
             QVERIFY2(!log.contains(QStringLiteral("stopped before all was written")),
                      qPrintable(log));
@@ -548,11 +574,10 @@ private slots:
         QVERIFY(QFile::exists(db + QStringLiteral("-unwritten-events")));
 
         // The next start writes what the stop kept, in the file's events.
-        QProcess again;
-        startRecorder(again, {"--port", "12", "--db", db}, station);
+        RecorderRun again;
+        startRecorder(again, 12, db, station);
         QTRY_COMPARE_WITH_TIMEOUT(lossEvents().size(), 1, kWaitMs);
-        again.terminate();
-        QVERIFY(again.waitForFinished(15000));
+        QCOMPARE(again.stop(15000), 0);
         QVERIFY2(lossEvents().first().contains(
                      QStringLiteral("1 秒记录 %1 行 %2").arg(match.captured(1), match.captured(2))),
                  qPrintable(lossEvents().first() + QStringLiteral(" / ") + match.captured(0)));
@@ -568,12 +593,10 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(13));
         const QString db = m_dir.filePath(QStringLiteral("stop-events.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "13", "--db", db}, "STOP-EVENTS");
+        RecorderRun recorder;
+        startRecorder(recorder, 13, db, "STOP-EVENTS");
         QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("STOP-EVENTS")) >= 3, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(15000));
-        QCOMPARE(recorder.exitCode(), 0);
+        QCOMPARE(recorder.stop(15000), 0);
         const QString onServer = m_cluster.psql(QStringLiteral(
             "SELECT string_agg(detail, '|' ORDER BY local_id) FROM events WHERE station = "
             "'STOP-EVENTS' AND detail IN ('关闭', '未打开', '退出')"));
@@ -588,8 +611,8 @@ private slots:
                              QStringLiteral("--values"), QStringLiteral("300,301")});
         QVERIFY(simulator.start(2));
         const QString db = m_dir.filePath(QStringLiteral("line.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "2", "--address", "3,4", "--db", db}, "LINE");
+        RecorderRun recorder;
+        startRecorder(recorder, 2, db, "LINE", {"--address", "3,4"});
         const QString a3 = m_dir.filePath(QStringLiteral("line-a3.db"));
         const QString a4 = m_dir.filePath(QStringLiteral("line-a4.db"));
         const QString answered =
@@ -599,9 +622,8 @@ private slots:
                                      serverCount(QStringLiteral("LINE-a4")) >= 3 &&
                                      localNumber(a3, answered) >= 2,
                                  kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QVERIFY2(log.contains(QStringLiteral("address 4: instrument does not answer")),
                  qPrintable(log));
         QVERIFY(localNumber(a3, answered) >= 2);
@@ -625,13 +647,11 @@ private slots:
         const QString db = m_dir.filePath(QStringLiteral("pair.db"));
         const QString a1 = m_dir.filePath(QStringLiteral("pair-a1.db"));
         const QString a2 = m_dir.filePath(QStringLiteral("pair-a2.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "7", "--address", "1,2", "--db", db}, "PAIR");
+        RecorderRun recorder;
+        startRecorder(recorder, 7, db, "PAIR", {"--address", "1,2"});
         QTRY_VERIFY_WITH_TIMEOUT(goodRows(a1) >= 4 && rowQualities(a2).size() >= 4, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 0);
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral(
                      "address 2: instrument does not answer: no reply from address 2 in 94 ms")),
@@ -673,13 +693,12 @@ private slots:
         Simulator simulator({QStringLiteral("--drop"), QStringLiteral("10")});
         QVERIFY(simulator.start(8));
         const QString db = m_dir.filePath(QStringLiteral("lossy.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "8", "--db", db}, "LOSSY");
+        RecorderRun recorder;
+        startRecorder(recorder, 8, db, "LOSSY");
         // 8 s: about 16 polls and 48 requests, five of them lost.
         QTRY_VERIFY_WITH_TIMEOUT(goodRows(db) >= 8, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QVERIFY2(!log.contains(QStringLiteral("does not answer")), qPrintable(log));
         QVERIFY2(!log.contains(QStringLiteral("no answer")), qPrintable(log));
         const QStringList events = linkEvents(db);
@@ -694,12 +713,11 @@ private slots:
         Simulator simulator({QStringLiteral("--exception"), QStringLiteral("1-16")});
         QVERIFY(simulator.start(9));
         const QString db = m_dir.filePath(QStringLiteral("refused.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "9", "--db", db}, "REFUSED");
+        RecorderRun recorder;
+        startRecorder(recorder, 9, db, "REFUSED");
         QTRY_VERIFY_WITH_TIMEOUT(rowQualities(db).count(QStringLiteral("68")) >= 3, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QVERIFY2(log.contains(QStringLiteral("port 9: link: live")), qPrintable(log));
         QVERIFY2(log.contains(QStringLiteral("address 1: instrument answers")), qPrintable(log));
         const QStringList qualities = rowQualities(db);
@@ -714,30 +732,25 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(10));
         const QString db = m_dir.filePath(QStringLiteral("locked.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "10", "--db", db}, "LOCKED");
-        QString log;
-        const auto logged = [&](const QString &line) {
-            log += QString::fromLocal8Bit(recorder.readAllStandardError());
-            return log.count(line);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("address 1: recording into ") + db) == 1,
-                                 kWaitMs);
+        RecorderRun recorder;
+        startRecorder(recorder, 10, db, "LOCKED");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            recorder.logged(QStringLiteral("address 1: recording into ") + db) == 1, kWaitMs);
         {
             OtherProgram other(db, QStringLiteral("locker"));
             QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
             QTRY_VERIFY_WITH_TIMEOUT(
-                logged(QStringLiteral("address 1: cannot record into %1: locked by another program")
-                           .arg(db)) == 1,
+                recorder.logged(
+                    QStringLiteral("address 1: cannot record into %1: locked by another program")
+                        .arg(db)) == 1,
                 kWaitMs);
             QVERIFY(other.exec(QStringLiteral("COMMIT")));
         }
         QTRY_VERIFY_WITH_TIMEOUT(
-            logged(QStringLiteral("address 1: recording resumed into ") + db) == 1, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        log += QString::fromLocal8Bit(recorder.readAllStandardError());
-        QCOMPARE(log.count(QStringLiteral("cannot record into")), 1);
+            recorder.logged(QStringLiteral("address 1: recording resumed into ") + db) == 1,
+            kWaitMs);
+        QCOMPARE(recorder.stop(), 0);
+        QCOMPARE(recorder.log.count(QStringLiteral("cannot record into")), 1);
         // The journal has it too, once the file takes writes again.
         QVERIFY(localColumn(db, QStringLiteral("SELECT ev_detail FROM events WHERE ev_kind = "
                                                "'recording'"))
@@ -752,17 +765,14 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(4));
         const QString db = m_dir.filePath(QStringLiteral("replug.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "4", "--db", db}, "REPLUG");
-        QString log;
-        const auto logged = [&](const QString &line) {
-            log += QString::fromLocal8Bit(recorder.readAllStandardError());
-            return log.count(line);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: live")) == 1, kWaitMs);
+        RecorderRun recorder;
+        startRecorder(recorder, 4, db, "REPLUG");
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.logged(QStringLiteral("port 4: link: live")) == 1,
+                                 kWaitMs);
 
         QVERIFY(simulator.vanish());
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: port lost: ")) == 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.logged(QStringLiteral("port 4: link: port lost: ")) == 1,
+                                 kWaitMs);
         // Recording goes on while the device is away.
         const qint64 whileAway = localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data"));
         QTRY_VERIFY_WITH_TIMEOUT(localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data")) >
@@ -770,17 +780,16 @@ private slots:
                                  kWaitMs);
         QVERIFY(simulator.comeBack());
         const qint64 back = localNumber(db, QStringLiteral("SELECT max(w_id) FROM pv_data"));
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 4: link: live")) == 2, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.logged(QStringLiteral("port 4: link: live")) == 2,
+                                 kWaitMs);
         // Fresh readings: the simulator's first channel moves every second,
         // values kept from before the loss would stand still.
         QTRY_VERIFY_WITH_TIMEOUT(
             localNumber(db, QStringLiteral("SELECT count(DISTINCT v0) FROM pv_data WHERE w_id > %1")
                                 .arg(back)) >= 3,
             kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 0);
-        log += QString::fromLocal8Bit(recorder.readAllStandardError());
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QCOMPARE(log.count(QStringLiteral("port 4: link: port lost: ")), 1);
         QVERIFY2(log.contains(QStringLiteral("reopening every 2 s")), qPrintable(log));
         QCOMPARE(log.count(QStringLiteral("port 4 (")), 1); // opened once by the recorder
@@ -795,23 +804,18 @@ private slots:
         const QString later = m_dir.filePath(QStringLiteral("plugged-in-later"));
         qputenv("ZELMAR_PORT_6", QFile::encodeName(later));
         const QString db = m_dir.filePath(QStringLiteral("later.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "6", "--db", db}, "LATER");
-        QString log;
-        const auto logged = [&](const QString &line) {
-            log += QString::fromLocal8Bit(recorder.readAllStandardError());
-            return log.count(line);
-        };
+        RecorderRun recorder;
+        startRecorder(recorder, 6, db, "LATER");
         QTRY_VERIFY_WITH_TIMEOUT(
-            logged(QStringLiteral("port 6: link: cannot open the port: ") + later) == 1, kWaitMs);
+            recorder.logged(QStringLiteral("port 6: link: cannot open the port: ") + later) == 1,
+            kWaitMs);
         QVERIFY(QFile::link(simulator.linkPath(), later));
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("port 6: link: live")) == 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.logged(QStringLiteral("port 6: link: live")) == 1,
+                                 kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(
             localNumber(db, QStringLiteral("SELECT count(DISTINCT v0) FROM pv_data")) >= 3,
             kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 0);
+        QCOMPARE(recorder.stop(), 0);
     }
 
     // The station name belongs to another tool (another PC's instrument):
@@ -822,34 +826,25 @@ private slots:
         QVERIFY(simulator.start(5));
         const QString db = m_dir.filePath(QStringLiteral("twin.db"));
         {
-            QProcess first;
-            startRecorder(first, {"--port", "5", "--db", db}, "TWIN-REC");
+            RecorderRun first;
+            startRecorder(first, 5, db, "TWIN-REC");
             QTRY_VERIFY_WITH_TIMEOUT(serverCount(QStringLiteral("TWIN-REC")) >= 1, kWaitMs);
-            first.terminate();
-            QVERIFY(first.waitForFinished(10000));
+            QCOMPARE(first.stop(), 0);
         }
         m_cluster.psql(QStringLiteral("UPDATE stations SET machine = 'another-pc', host = 'plc9', "
                                       "port = 3 WHERE station = 'TWIN-REC'"));
         const qint64 onServer = serverCount(QStringLiteral("TWIN-REC"));
-        const qint64 local = localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "5", "--db", db}, "TWIN-REC");
-        QString log;
+        const qint64 local = rowCount(db);
+        RecorderRun recorder;
+        startRecorder(recorder, 5, db, "TWIN-REC");
         const QString refused =
             QStringLiteral("refused by the server: station: station name TWIN-REC belongs to "
                            "another tool (host plc9, port 3, address 1)");
-        const auto logged = [&] {
-            log += QString::fromLocal8Bit(recorder.readAllStandardError());
-            return log.count(refused);
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(logged(), 1, kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= local + 3, kWaitMs);
-        QCOMPARE(logged(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.logged(refused), 1, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rowCount(db) >= local + 3, kWaitMs);
+        QCOMPARE(recorder.logged(refused), 1);
         QCOMPARE(serverCount(QStringLiteral("TWIN-REC")), onServer);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 0);
+        QCOMPARE(recorder.stop(), 0);
     }
 
     // An outage of the server is one line when it begins and one when it ends,
@@ -859,28 +854,24 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(7));
         const QString db = m_dir.filePath(QStringLiteral("outage.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "7", "--db", db}, "OUTAGE");
-        QString log;
-        const auto logged = [&](const QString &part) {
-            log += QString::fromLocal8Bit(recorder.readAllStandardError());
-            return log.count(part);
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: forwarding")), 1, kWaitMs);
-        QVERIFY(m_cluster.stop());
-        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: server unreachable")), 1,
+        RecorderRun recorder;
+        startRecorder(recorder, 7, db, "OUTAGE");
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.logged(QStringLiteral("forwarder: forwarding")), 1,
                                   kWaitMs);
+        QVERIFY(m_cluster.stop());
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.logged(QStringLiteral("forwarder: server unreachable")),
+                                  1, kWaitMs);
         QTest::qWait(8000); // attempts after 1, 2 and 4 s fail meanwhile
         QVERIFY(m_cluster.start());
-        QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("forwarder: forwarding")), 2, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        logged({});
-        QCOMPARE(logged(QStringLiteral("forwarder: connecting")), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.logged(QStringLiteral("forwarder: forwarding")), 2,
+                                  kWaitMs);
+        QCOMPARE(recorder.stop(), 0);
+        QCOMPARE(recorder.logged(QStringLiteral("forwarder: connecting")), 1);
         // The first failure may be the dropped session, the next ones the
         // missing socket: a new reason is a new line, a repeated one is not.
-        QVERIFY2(logged(QStringLiteral("forwarder: server unreachable")) <= 2, qPrintable(log));
-        for (const QString &line : log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(recorder.logged(QStringLiteral("forwarder: server unreachable")) <= 2,
+                 qPrintable(recorder.log));
+        for (const QString &line : recorder.log.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             QVERIFY2(line.startsWith(QStringLiteral("zelmar: ")), qPrintable(line));
     }
 
@@ -900,19 +891,13 @@ private slots:
         QVERIFY(simulator.start(8));
         const QString db =
             m_dir.filePath(QStringLiteral("secret-%1.db").arg(QTest::currentDataTag()));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "8", "--db", db}, "SECRET", address);
-        QString log;
+        RecorderRun recorder;
+        startRecorder(recorder, 8, db, "SECRET", {}, address);
         QTRY_VERIFY_WITH_TIMEOUT(
-            (log += QString::fromLocal8Bit(recorder.readAllStandardError()))
-                .contains(QStringLiteral("forwarder: historian address invalid")),
-            kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= 2, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        log += QString::fromLocal8Bit(recorder.readAllStandardError());
-        QVERIFY2(!log.contains(QStringLiteral("s3cr")), qPrintable(log));
+            recorder.logged(QStringLiteral("forwarder: historian address invalid")) > 0, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rowCount(db) >= 2, kWaitMs);
+        QCOMPARE(recorder.stop(), 0);
+        QVERIFY2(!recorder.log.contains(QStringLiteral("s3cr")), qPrintable(recorder.log));
 
         const ProgramRun exported = runWithoutDisplay(
             QStringLiteral(ZELMAR_PROGRAM),
@@ -947,18 +932,15 @@ private slots:
         const QByteArray before = bytes();
         QVERIFY(!before.isEmpty());
 
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "7", "--db", db}, "FOREIGN");
-        QByteArray log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += recorder.readAllStandardError())
-                                     .contains("cannot record into " + QFile::encodeName(db) +
-                                               ": not a recording database"),
-                                 kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        log += recorder.readAllStandardError();
-        QCOMPARE(recorder.exitCode(), 0);
-        QVERIFY2(!log.contains("recording into"), log.constData());
+        RecorderRun recorder;
+        startRecorder(recorder, 7, db, "FOREIGN");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            recorder.logged(
+                QStringLiteral("cannot record into %1: not a recording database").arg(db)) > 0,
+            kWaitMs);
+        QCOMPARE(recorder.stop(), 0);
+        QVERIFY2(!recorder.log.contains(QStringLiteral("recording into")),
+                 qPrintable(recorder.log));
         QCOMPARE(bytes(), before);
     }
 
@@ -968,15 +950,11 @@ private slots:
         Simulator simulator;
         QVERIFY(simulator.start(3));
         const QString db = m_dir.filePath(QStringLiteral("local.db"));
-        QProcess recorder;
-        startRecorder(recorder, {"--port", "3", "--db", db}, "LOCAL",
-                      QStringLiteral("mysql://u:p@h:3306/d"));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            localNumber(db, QStringLiteral("SELECT count(*) FROM pv_data")) >= 3, kWaitMs);
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(10000));
-        QCOMPARE(recorder.exitCode(), 0);
-        const QString log = QString::fromLocal8Bit(recorder.readAllStandardError());
+        RecorderRun recorder;
+        startRecorder(recorder, 3, db, "LOCAL", {}, QStringLiteral("mysql://u:p@h:3306/d"));
+        QTRY_VERIFY_WITH_TIMEOUT(rowCount(db) >= 3, kWaitMs);
+        QCOMPARE(recorder.stop(), 0);
+        const QString &log = recorder.log;
         QCOMPARE(log.count(QStringLiteral("forwarder: historian address invalid: historian "
                                           "address must start with postgresql://")),
                  1);

@@ -67,18 +67,108 @@ QJsonObject jsonOf(const HttpReply &reply)
     return QJsonDocument::fromJson(reply.body).object();
 }
 
-// Starts `zelmar` with `arguments` and `environment`, without a display.
-void startTool(QProcess &process, const QStringList &arguments, const QStringList &environment = {})
+// `zelmar` run by a test without a display, stopped when the test ends
+// however it ends.
+struct Tool {
+    QProcess process;
+    QString said; // what it wrote on standard error, read so far
+
+    Tool() = default;
+    // Starts it at once with `arguments` and `environment` ("NAME=value").
+    explicit Tool(const QStringList &arguments, const QStringList &environment = {})
+    {
+        start(arguments, environment);
+    }
+    ~Tool() { stop(); }
+    Tool(const Tool &) = delete;
+    Tool &operator=(const Tool &) = delete;
+
+    void start(const QStringList &arguments, const QStringList &environment = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("ZELMAR_WEB_TOKEN"));
+        for (const QString &variable : environment)
+            env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(ZELMAR_PROGRAM), arguments);
+        process.waitForStarted();
+    }
+    // SIGTERM, then SIGKILL when it has not ended within 10 s.
+    void stop()
+    {
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished();
+    }
+    // Whether it has said `part` on standard error by now.
+    bool hasSaid(const QString &part)
+    {
+        said += QString::fromLocal8Bit(process.readAllStandardError());
+        return said.contains(part);
+    }
+};
+
+// The arguments of a recorder on serial port `serialPort` into `database`,
+// serving the web view on 127.0.0.1:`webPort`; `more` after them.
+QStringList recorderServing(int serialPort, const QString &database, quint16 webPort,
+                            const QStringList &more = {})
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("ZELMAR_WEB_TOKEN"));
-    for (const QString &variable : environment)
-        env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(ZELMAR_PROGRAM), arguments);
-    process.waitForStarted();
+    return QStringList{QStringLiteral("--record"),
+                       QStringLiteral("--port"),
+                       QString::number(serialPort),
+                       QStringLiteral("--db"),
+                       database,
+                       QStringLiteral("--web"),
+                       QStringLiteral("127.0.0.1:%1").arg(webPort)} +
+           more;
 }
+
+// A certificate (`name`.crt) and its key (`name`.key) in `folder`, made by openssl.
+bool makeCertificate(const QTemporaryDir &folder, const QString &name)
+{
+    QProcess openssl;
+    openssl.setStandardErrorFile(QProcess::nullDevice());
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-keyout"), folder.filePath(name + QStringLiteral(".key")),
+                   QStringLiteral("-out"), folder.filePath(name + QStringLiteral(".crt"))});
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+}
+
+// The header lines that ask to turn a request into a page's WebSocket.
+const QByteArray kUpgrade = "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: "
+                            "13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+
+// A whole request for /api/live on 127.0.0.1:`port` with the token: `version`,
+// then the header lines `more` ("Name: value\r\n" each).
+QByteArray liveRequest(quint16 port, const QByteArray &more = {},
+                       const QByteArray &version = "HTTP/1.1")
+{
+    return "GET /api/live " + version + "\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" +
+           kBearer + "\r\n" + more + "\r\n";
+}
+
+// What `socket` receives until its connection ends, or for `ms` at most.
+QByteArray readWhileConnected(QTcpSocket &socket, int ms)
+{
+    QByteArray received;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(20);
+        received += socket.readAll();
+    }
+    return received + socket.readAll();
+}
+
+// Skips a test that needs a browser where none is installed.
+#define SKIP_WITHOUT_CHROMIUM()                                                                    \
+    if (chromiumProgram().isEmpty())                                                               \
+    QSKIP("chromium is not installed (scripts/setup.sh installs it)")
 
 // The width of a small phone, at which the page must keep every column naming what happened.
 constexpr int kPhoneWidth = 360;
@@ -106,14 +196,6 @@ bool roundSteps(const QList<double> &labels)
     return true;
 }
 
-void stopTool(QProcess &process)
-{
-    process.terminate();
-    if (!process.waitForFinished(10000))
-        process.kill();
-    process.waitForFinished();
-}
-
 } // namespace
 
 class TestWeb : public QObject
@@ -122,7 +204,7 @@ class TestWeb : public QObject
 
     Simulator m_simulator{kSimulated};
     QTemporaryDir m_dir;
-    QProcess m_tool;
+    Tool m_tool;
     quint16 m_port = 0;
     std::unique_ptr<HeadlessPage> m_axesPage; // one browser for the rows of trendAxes
 
@@ -138,17 +220,14 @@ private slots:
     {
         QVERIFY(m_simulator.start(1));
         m_port = freePort();
-        startTool(m_tool,
-                  {QStringLiteral("--record"), QStringLiteral("--db"),
-                   m_dir.filePath(QStringLiteral("r.db")), QStringLiteral("--web"),
-                   QStringLiteral("127.0.0.1:%1").arg(m_port)},
-                  {QStringLiteral("ZELMAR_WEB_TOKEN=") + QString::fromLatin1(kToken)});
+        m_tool.start(recorderServing(1, m_dir.filePath(QStringLiteral("r.db")), m_port),
+                     {QStringLiteral("ZELMAR_WEB_TOKEN=") + QString::fromLatin1(kToken)});
         QTRY_VERIFY_WITH_TIMEOUT(live().value(QStringLiteral("sequence")).toInt() > 2, kWaitMs);
     }
     void cleanupTestCase()
     {
         m_axesPage.reset();
-        stopTool(m_tool);
+        m_tool.stop();
     }
 
     // --- the rules as plain functions ---
@@ -226,44 +305,30 @@ private slots:
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("errorPart");
-        QTest::newRow("offsets")
-            << "from=2026-12-07T08:00:00%2B01:00&to=2026-12-07T09:00:00%2B01:00"
-            << "";
-        QTest::newRow("utc") << "from=2026-12-07T07:00:00Z&to=2026-12-07T08:00:00Z"
-                             << "";
-        QTest::newRow("local") << "from=2026-12-07 08:00&to=2026-12-07 09:00"
-                               << "";
-        QTest::newRow("10s ring") << "from=2026-12-01T00:00:00Z&to=2026-12-07T00:00:00Z&ring=10s"
-                                  << "";
-        QTest::newRow("1s ring whole") << "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:40Z"
-                                       << "";
-        QTest::newRow("1s ring and a second") << "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:41Z"
-                                              << "longer than the 1 s ring";
-        QTest::newRow("10s ring whole")
-            << "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:40Z&ring=10s"
-            << "";
-        QTest::newRow("10s ring and a second")
-            << "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:41Z&ring=10s"
-            << "longer than the 10 s ring";
-        QTest::newRow("from after to") << "from=2026-12-07T09:00:00Z&to=2026-12-07T08:00:00Z"
-                                       << "from after to";
-        QTest::newRow("no to") << "from=2026-12-07T09:00:00Z"
-                               << "from and to";
-        QTest::newRow("nothing") << ""
-                                 << "from and to";
-        QTest::newRow("garbage") << "from=yesterday&to=2026-12-07T08:00:00Z"
-                                 << "unreadable";
-        QTest::newRow("bad month") << "from=2026-13-07T08:00:00Z&to=2026-12-07T08:00:00Z"
-                                   << "unreadable";
-        QTest::newRow("bad ring") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&ring=5s"
-                                  << "ring is 1s or 10s";
-        QTest::newRow("csv") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=csv"
-                             << "";
-        QTest::newRow("json") << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=json"
-                              << "";
-        QTest::newRow("bad format")
-            << "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=CSV"
-            << "format is csv or json";
+        const auto row = [](const char *name, const char *query, const char *errorPart = "") {
+            QTest::newRow(name) << QString::fromUtf8(query) << QString::fromUtf8(errorPart);
+        };
+        row("offsets", "from=2026-12-07T08:00:00%2B01:00&to=2026-12-07T09:00:00%2B01:00");
+        row("utc", "from=2026-12-07T07:00:00Z&to=2026-12-07T08:00:00Z");
+        row("local", "from=2026-12-07 08:00&to=2026-12-07 09:00");
+        row("10s ring", "from=2026-12-01T00:00:00Z&to=2026-12-07T00:00:00Z&ring=10s");
+        row("1s ring whole", "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:40Z");
+        row("1s ring and a second", "from=2026-12-07T00:00:00Z&to=2026-12-07T18:11:41Z",
+            "longer than the 1 s ring");
+        row("10s ring whole", "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:40Z&ring=10s");
+        row("10s ring and a second", "from=2026-12-01T00:00:00Z&to=2026-12-08T13:56:41Z&ring=10s",
+            "longer than the 10 s ring");
+        row("from after to", "from=2026-12-07T09:00:00Z&to=2026-12-07T08:00:00Z", "from after to");
+        row("no to", "from=2026-12-07T09:00:00Z", "from and to");
+        row("nothing", "", "from and to");
+        row("garbage", "from=yesterday&to=2026-12-07T08:00:00Z", "unreadable");
+        row("bad month", "from=2026-13-07T08:00:00Z&to=2026-12-07T08:00:00Z", "unreadable");
+        row("bad ring", "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&ring=5s",
+            "ring is 1s or 10s");
+        row("csv", "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=csv");
+        row("json", "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=json");
+        row("bad format", "from=2026-12-07T08:00:00Z&to=2026-12-07T09:00:00Z&format=CSV",
+            "format is csv or json");
     }
     void historyQuery()
     {
@@ -306,30 +371,25 @@ private slots:
         QTest::addColumn<QByteArray>("cookies");
         QTest::addColumn<QString>("query");
         QTest::addColumn<int>("access");
+        const auto row = [](const char *name, const char *token, const QByteArray &authorization,
+                            const QByteArray &cookies, const char *query, Web::Access access) {
+            QTest::newRow(name) << QString::fromLatin1(token) << authorization << cookies
+                                << QString::fromLatin1(query) << int(access);
+        };
         using A = Web::Access;
-        QTest::newRow("no token asked")
-            << "" << QByteArray() << QByteArray() << "" << int(A::Allowed);
-        QTest::newRow("bearer") << "abc" << QByteArray("Bearer abc") << QByteArray() << ""
-                                << int(A::Allowed);
-        QTest::newRow("wrong bearer")
-            << "abc" << QByteArray("Bearer abd") << QByteArray() << "" << int(A::Refused);
+        row("no token asked", "", {}, {}, "", A::Allowed);
+        row("bearer", "abc", "Bearer abc", {}, "", A::Allowed);
+        row("wrong bearer", "abc", "Bearer abd", {}, "", A::Refused);
         // Same length, wrong in the first byte only: the compare must keep
         // every byte's difference, not just the last one's.
-        QTest::newRow("wrong first byte")
-            << "abc" << QByteArray("Bearer xbc") << QByteArray() << "" << int(A::Refused);
-        QTest::newRow("prefix of it")
-            << "abc" << QByteArray("Bearer ab") << QByteArray() << "" << int(A::Refused);
-        QTest::newRow("basic") << "abc" << QByteArray("Basic abc") << QByteArray() << ""
-                               << int(A::Refused);
-        QTest::newRow("cookie") << "abc" << QByteArray() << QByteArray("a=1; zelmar_token=abc")
-                                << "" << int(A::Allowed);
-        QTest::newRow("other cookie")
-            << "abc" << QByteArray() << QByteArray("token=abc") << "" << int(A::Refused);
-        QTest::newRow("query") << "abc" << QByteArray() << QByteArray() << "abc"
-                               << int(A::AllowedByQuery);
-        QTest::newRow("wrong query")
-            << "abc" << QByteArray() << QByteArray() << "x" << int(A::Refused);
-        QTest::newRow("nothing") << "abc" << QByteArray() << QByteArray() << "" << int(A::Refused);
+        row("wrong first byte", "abc", "Bearer xbc", {}, "", A::Refused);
+        row("prefix of it", "abc", "Bearer ab", {}, "", A::Refused);
+        row("basic", "abc", "Basic abc", {}, "", A::Refused);
+        row("cookie", "abc", {}, "a=1; zelmar_token=abc", "", A::Allowed);
+        row("other cookie", "abc", {}, "token=abc", "", A::Refused);
+        row("query", "abc", {}, {}, "abc", A::AllowedByQuery);
+        row("wrong query", "abc", {}, {}, "x", A::Refused);
+        row("nothing", "abc", {}, {}, "", A::Refused);
     }
     void access()
     {
@@ -738,46 +798,31 @@ private slots:
         QTest::addColumn<bool>("withToken");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QByteArray &method, const QByteArray &path,
+                            bool withToken, const QByteArray &body, int status) {
+            QTest::newRow(name) << method << path << withToken << body << status;
+        };
         const QByteArray big(Web::kLargestBody + 1, 'x');
         const QByteArray fits(Web::kLargestBody, 'x');
-        QTest::newRow("page") << QByteArray("GET") << QByteArray("/") << true << QByteArray()
-                              << 200;
-        QTest::newRow("post") << QByteArray("POST") << QByteArray("/api/live") << true
-                              << QByteArray("{}") << 405;
-        QTest::newRow("put") << QByteArray("PUT") << QByteArray("/") << true << QByteArray("x")
-                             << 405;
-        QTest::newRow("delete") << QByteArray("DELETE") << QByteArray("/api/events") << true
-                                << QByteArray() << 405;
-        QTest::newRow("patch") << QByteArray("PATCH") << QByteArray("/api/live") << true
-                               << QByteArray("x") << 405;
-        QTest::newRow("no token") << QByteArray("GET") << QByteArray("/api/live") << false
-                                  << QByteArray() << 401;
-        QTest::newRow("wrong query token")
-            << QByteArray("GET") << QByteArray("/?token=nope") << false << QByteArray() << 401;
-        QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/admin") << true
-                                 << QByteArray() << 404;
-        QTest::newRow("folder") << QByteArray("GET") << QByteArray("/api/") << true << QByteArray()
-                                << 404;
-        QTest::newRow("other instrument")
-            << QByteArray("GET") << QByteArray("/a/7/api/live") << true << QByteArray() << 404;
-        QTest::newRow("no range") << QByteArray("GET") << QByteArray("/api/history") << true
-                                  << QByteArray() << 400;
-        QTest::newRow("bad instant")
-            << QByteArray("GET") << QByteArray("/api/history?from=x&to=2026-12-07T08:00:00Z")
-            << true << QByteArray() << 400;
-        QTest::newRow("huge range") << QByteArray("GET")
-                                    << QByteArray("/api/history?from=2000-01-01T00:00:00Z&to="
-                                                  "2026-12-07T08:00:00Z")
-                                    << true << QByteArray() << 400;
-        QTest::newRow("bad since") << QByteArray("GET") << QByteArray("/api/events?since=x") << true
-                                   << QByteArray() << 400;
+        row("page", "GET", "/", true, {}, 200);
+        row("post", "POST", "/api/live", true, "{}", 405);
+        row("put", "PUT", "/", true, "x", 405);
+        row("delete", "DELETE", "/api/events", true, {}, 405);
+        row("patch", "PATCH", "/api/live", true, "x", 405);
+        row("no token", "GET", "/api/live", false, {}, 401);
+        row("wrong query token", "GET", "/?token=nope", false, {}, 401);
+        row("unknown", "GET", "/admin", true, {}, 404);
+        row("folder", "GET", "/api/", true, {}, 404);
+        row("other instrument", "GET", "/a/7/api/live", true, {}, 404);
+        row("no range", "GET", "/api/history", true, {}, 400);
+        row("bad instant", "GET", "/api/history?from=x&to=2026-12-07T08:00:00Z", true, {}, 400);
+        row("huge range", "GET", "/api/history?from=2000-01-01T00:00:00Z&to=2026-12-07T08:00:00Z",
+            true, {}, 400);
+        row("bad since", "GET", "/api/events?since=x", true, {}, 400);
         // A GET has no body; one on another method is read up to the limit.
-        QTest::newRow("body on GET")
-            << QByteArray("GET") << QByteArray("/api/live") << true << fits << 400;
-        QTest::newRow("body fits")
-            << QByteArray("POST") << QByteArray("/api/live") << true << fits << 405;
-        QTest::newRow("body too large")
-            << QByteArray("POST") << QByteArray("/api/live") << true << big << 413;
+        row("body on GET", "GET", "/api/live", true, fits, 400);
+        row("body fits", "POST", "/api/live", true, fits, 405);
+        row("body too large", "POST", "/api/live", true, big, 413);
     }
     void refusals()
     {
@@ -898,21 +943,12 @@ private slots:
         for (auto &socket : sockets)
             QVERIFY(socket->waitForConnected(5000));
         QTest::qWait(300);
-        const QByteArray request =
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer + "\r\nConnection: close\r\n\r\n";
+        const QByteArray request = liveRequest(m_port, "Connection: close\r\n");
         for (auto &socket : sockets)
             socket->write(request);
         int served = 0, busy = 0;
         for (auto &socket : sockets) {
-            QByteArray answer;
-            for (int waited = 0;
-                 waited < 5000 && socket->state() == QAbstractSocket::ConnectedState;
-                 waited += 20) {
-                socket->waitForReadyRead(20);
-                answer += socket->readAll();
-            }
-            answer += socket->readAll();
+            const QByteArray answer = readWhileConnected(*socket, 5000);
             if (answer.startsWith("HTTP/1.1 200"))
                 ++served;
             else if (answer.startsWith("HTTP/1.1 503"))
@@ -943,8 +979,7 @@ private slots:
         QByteArray request = "GET /api/live HTTP/1.1\r\nHost: " + host + ':' +
                              QByteArray::number(m_port) + "\r\n" + kBearer + "\r\n";
         if (upgrade)
-            request += "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+            request += kUpgrade;
         else
             request += "Connection: close\r\n";
         const HttpReply reply = exchange(m_port, request + "\r\n");
@@ -975,13 +1010,7 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(socket.waitForConnected(5000));
         socket.write(request);
-        QByteArray answers;
-        for (int waited = 0; waited < 3000 && socket.state() == QAbstractSocket::ConnectedState;
-             waited += 50) {
-            socket.waitForReadyRead(50);
-            answers += socket.readAll();
-        }
-        answers += socket.readAll();
+        const QByteArray answers = readWhileConnected(socket, 3000);
         QVERIFY2(answers.startsWith("HTTP/1.1 400"), answers.constData());
         QCOMPARE(answers.count("HTTP/1.1 "), 1);
         QVERIFY(socket.state() != QAbstractSocket::ConnectedState);
@@ -1008,18 +1037,10 @@ private slots:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(socket.waitForConnected(5000));
-        QByteArray request = "GET /api/live " + version +
-                             "\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-                             kBearer + "\r\n";
-        if (!connection.isEmpty())
-            request += "Connection: " + connection + "\r\n";
-        socket.write(request + "\r\n");
-        QByteArray answer;
-        for (int waited = 0; waited < 1500 && socket.state() == QAbstractSocket::ConnectedState;
-             waited += 50) {
-            socket.waitForReadyRead(50);
-            answer += socket.readAll();
-        }
+        socket.write(liveRequest(
+            m_port, connection.isEmpty() ? QByteArray() : "Connection: " + connection + "\r\n",
+            version));
+        const QByteArray answer = readWhileConnected(socket, 1500);
         QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
         QCOMPARE(answer.contains("Connection: close"), closed);
         QCOMPARE(socket.state() != QAbstractSocket::ConnectedState, closed);
@@ -1035,8 +1056,7 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(socket.waitForConnected(5000));
         const QByteArray request =
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer + "\r\nX-Padding: " + QByteArray(1000, 'p') + "\r\n\r\n";
+            liveRequest(m_port, "X-Padding: " + QByteArray(1000, 'p') + "\r\n");
         QVERIFY(qint64(request.size()) * kRequests > Web::kLargestRequest);
         QByteArray received;
         for (int i = 0; i < kRequests; ++i) {
@@ -1089,15 +1109,11 @@ private slots:
     {
         QFETCH(int, frames);
         QFETCH(qint64, frameSize);
-        const qint64 before = residentKiB(m_tool.processId());
+        const qint64 before = residentKiB(m_tool.process.processId());
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(socket.waitForConnected(5000));
-        socket.write(
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer +
-            "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-            "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        socket.write(liveRequest(m_port, kUpgrade));
         QByteArray received;
         for (int waited = 0; waited < 5000 && !received.contains("\r\n\r\n"); waited += 50) {
             socket.waitForReadyRead(50);
@@ -1130,13 +1146,9 @@ private slots:
                     break;
             }
         }
-        for (int waited = 0; waited < 5000 && socket.state() == QAbstractSocket::ConnectedState;
-             waited += 50) {
-            socket.waitForReadyRead(50);
-            received += socket.readAll();
-        }
+        received += readWhileConnected(socket, 5000);
         QCOMPARE(closeCodeOf(received), int(QWebSocketProtocol::CloseCodeTooMuchData));
-        const qint64 after = residentKiB(m_tool.processId());
+        const qint64 after = residentKiB(m_tool.process.processId());
         QVERIFY2(after - before < 8 * 1024,
                  qPrintable(QStringLiteral("%1 KiB -> %2 KiB").arg(before).arg(after)));
     }
@@ -1161,11 +1173,8 @@ private slots:
         }
         QElapsedTimer answered;
         answered.start();
-        const HttpReply normal =
-            exchange(m_port,
-                     "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) +
-                         "\r\n" + kBearer + "\r\nConnection: close\r\n\r\n",
-                     5000, QHostAddress(QStringLiteral("127.0.0.3")));
+        const HttpReply normal = exchange(m_port, liveRequest(m_port, "Connection: close\r\n"),
+                                          5000, QHostAddress(QStringLiteral("127.0.0.3")));
         QCOMPARE(normal.status, 200);
         QVERIFY2(answered.elapsed() < 3000, qPrintable(QString::number(answered.elapsed())));
         const auto stillOpen = [&] {
@@ -1184,11 +1193,7 @@ private slots:
     void perAddressLimit()
     {
         const QHostAddress crowded(QStringLiteral("127.0.0.4"));
-        const QByteArray upgrade =
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer +
-            "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+        const QByteArray upgrade = liveRequest(m_port, kUpgrade);
         std::vector<std::unique_ptr<QTcpSocket>> pages;
         for (int i = 0; i < Web::kMostPerAddress; ++i) {
             pages.push_back(connectFrom(crowded, m_port));
@@ -1196,9 +1201,7 @@ private slots:
             QVERIFY(pages.back()->waitForReadyRead(5000));
             QVERIFY(pages.back()->readAll().startsWith("HTTP/1.1 101"));
         }
-        const QByteArray request =
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer + "\r\nConnection: close\r\n\r\n";
+        const QByteArray request = liveRequest(m_port, "Connection: close\r\n");
         const HttpReply refused = exchange(m_port, request, 5000, crowded);
         QCOMPARE(refused.status, 503);
         QCOMPARE(refused.header("retry-after"), QByteArray::number(Web::kRetryAfterSeconds));
@@ -1214,9 +1217,7 @@ private slots:
     // longest; one busy with a request is never closed for it.
     void fullViewReclaimsIdle()
     {
-        const QByteArray keepAlive =
-            "GET /api/live HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n" +
-            kBearer + "\r\n\r\n";
+        const QByteArray keepAlive = liveRequest(m_port);
         std::vector<std::unique_ptr<QTcpSocket>> idle;
         for (int i = 0; i < Web::kMostClients; ++i) {
             idle.push_back(
@@ -1244,10 +1245,7 @@ private slots:
         Simulator simulator(kSimulated);
         QVERIFY(simulator.start(3));
         const quint16 port = freePort();
-        QProcess tool;
-        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("3"),
-                         QStringLiteral("--db"), fixture.path(), QStringLiteral("--web"),
-                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        Tool tool(recorderServing(3, fixture.path(), port));
         QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/api/live").status, 200, kWaitMs);
         // 18 h ending at the fixture's newest record (noon, local time).
         const QByteArray history = "GET /api/history?from=2026-12-06%2018:00&to=2026-12-07%2012:00"
@@ -1284,13 +1282,13 @@ private slots:
         readers = startReaders();
         QTest::qWait(300);
         clock.restart();
-        tool.terminate();
-        QVERIFY(tool.waitForFinished(10000));
+        tool.process.terminate();
+        QVERIFY(tool.process.waitForFinished(10000));
         QVERIFY2(clock.elapsed() < 2000,
                  qPrintable(QStringLiteral("stop took %1 ms").arg(clock.elapsed())));
         // Ended, not crashed by a reader left behind.
-        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(tool.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.process.exitCode(), 0);
     }
 
     // The recording file deleted under the view: the recorder goes on in a
@@ -1301,10 +1299,7 @@ private slots:
         QVERIFY(simulator.start(4));
         const QString database = m_dir.filePath(QStringLiteral("followed.db"));
         const quint16 port = freePort();
-        QProcess tool;
-        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("4"),
-                         QStringLiteral("--db"), database, QStringLiteral("--web"),
-                         QStringLiteral("127.0.0.1:%1").arg(port)});
+        const Tool tool(recorderServing(4, database, port));
         const QDateTime started = QDateTime::currentDateTime();
         const QByteArray range =
             "/api/history?from=" +
@@ -1329,51 +1324,30 @@ private slots:
         for (const QJsonValue &event : events)
             QVERIFY2(event[QStringLiteral("time")].toString().left(19) >= removedAt,
                      qPrintable(event[QStringLiteral("time")].toString()));
-        stopTool(tool);
     }
 
     // A key that does not belong to the certificate: the recorder ends with
     // exit 1 and the reason; the windowed tool runs on and says why.
     void mismatchedKeyRefused()
     {
-        const auto makePair = [&](const QString &name) {
-            QProcess openssl;
-            openssl.setStandardErrorFile(QProcess::nullDevice());
-            openssl.start(QStringLiteral("openssl"),
-                          {QStringLiteral("req"), QStringLiteral("-x509"),
-                           QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                           QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
-                           QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                           QStringLiteral("-keyout"), m_dir.filePath(name + QStringLiteral(".key")),
-                           QStringLiteral("-out"), m_dir.filePath(name + QStringLiteral(".crt"))});
-            return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
-        };
-        QVERIFY(makePair(QStringLiteral("a")));
-        QVERIFY(makePair(QStringLiteral("b")));
+        QVERIFY(makeCertificate(m_dir, QStringLiteral("a")));
+        QVERIFY(makeCertificate(m_dir, QStringLiteral("b")));
         const QStringList mismatched{
             QStringLiteral("ZELMAR_WEB_CERT=") + m_dir.filePath(QStringLiteral("a.crt")),
             QStringLiteral("ZELMAR_WEB_KEY=") + m_dir.filePath(QStringLiteral("b.key"))};
         const ProgramRun run = runWithoutDisplay(
             QStringLiteral(ZELMAR_PROGRAM),
-            {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
-             QStringLiteral("--db"), m_dir.filePath(QStringLiteral("mismatch.db")),
-             QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(freePort())},
+            recorderServing(9, m_dir.filePath(QStringLiteral("mismatch.db")), freePort()),
             mismatched);
         QCOMPARE(run.code, 1);
         QVERIFY2(run.error.contains(QStringLiteral("do not go together")), qPrintable(run.error));
 
-        QProcess windows;
-        startTool(windows,
-                  {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(freePort())},
-                  mismatched + QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
-                                           QStringLiteral("ZELMAR_DB=") +
-                                               m_dir.filePath(QStringLiteral("mismatch-w.db"))});
-        QString said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLocal8Bit(windows.readAllStandardError()))
-                                     .contains(QStringLiteral("do not go together")),
-                                 kWaitMs);
-        QCOMPARE(windows.state(), QProcess::Running);
-        stopTool(windows);
+        Tool windows({QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(freePort())},
+                     mismatched + QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                                              QStringLiteral("ZELMAR_DB=") +
+                                                  m_dir.filePath(QStringLiteral("mismatch-w.db"))});
+        QTRY_VERIFY_WITH_TIMEOUT(windows.hasSaid(QStringLiteral("do not go together")), kWaitMs);
+        QCOMPARE(windows.process.state(), QProcess::Running);
     }
 
     // A page following over its WebSocket gets each poll as it lands, and a
@@ -1404,8 +1378,7 @@ private slots:
     // same page follows the instrument going silent within a few polls.
     void browserPage()
     {
-        if (chromiumProgram().isEmpty())
-            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        SKIP_WITHOUT_CHROMIUM();
         const QString url = QStringLiteral("http://127.0.0.1:%1/?token=%2")
                                 .arg(m_port)
                                 .arg(QString::fromLatin1(kToken));
@@ -1483,19 +1456,12 @@ private slots:
     // on round scales, DA on its own.
     void pageOfEachAddress()
     {
-        if (chromiumProgram().isEmpty())
-            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        SKIP_WITHOUT_CHROMIUM();
         Simulator simulator(kSimulated);
         QVERIFY(simulator.start(4));
-        QProcess tool;
         const quint16 port = freePort();
-        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("4"),
-                         QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--db"),
-                         m_dir.filePath(QStringLiteral("two.db")), QStringLiteral("--web"),
-                         QStringLiteral("127.0.0.1:%1").arg(port)});
-        // Stopped however the test ends.
-        const auto stop = [](QProcess *process) { stopTool(*process); };
-        const std::unique_ptr<QProcess, decltype(stop)> stopping(&tool, stop);
+        const Tool tool(recorderServing(4, m_dir.filePath(QStringLiteral("two.db")), port,
+                                        {QStringLiteral("--address"), QStringLiteral("1,2")}));
         const auto liveOf = [port](const QByteArray &address) {
             return jsonOf(httpRequest(port, "GET", "/a/" + address + "/api/live"));
         };
@@ -1674,8 +1640,7 @@ private slots:
     }
     void trendAxes()
     {
-        if (chromiumProgram().isEmpty())
-            QSKIP("chromium is not installed (scripts/setup.sh installs it)");
+        SKIP_WITHOUT_CHROMIUM();
         QFETCH(QString, expression);
         QFETCH(QString, result);
         if (!m_axesPage) {
@@ -1719,9 +1684,7 @@ private slots:
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
         const ProgramRun run = runWithoutDisplay(
             QStringLiteral(ZELMAR_PROGRAM),
-            {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
-             QStringLiteral("--db"), m_dir.filePath(QStringLiteral("other.db")),
-             QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
+            recorderServing(9, m_dir.filePath(QStringLiteral("other.db")), taken.serverPort()));
         QCOMPARE(run.code, 1);
         QVERIFY2(run.error.contains(QStringLiteral("cannot listen")), qPrintable(run.error));
     }
@@ -1738,15 +1701,13 @@ private slots:
         const QStringList common{QStringLiteral("QT_QPA_PLATFORM=offscreen"),
                                  QStringLiteral("ZELMAR_DB=") +
                                      m_dir.filePath(QStringLiteral("windows.db"))};
-        QProcess tool, blocked;
-        startTool(tool,
-                  {QStringLiteral("--open"), QStringLiteral("--port"), QStringLiteral("2"),
-                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
-                  common);
-        startTool(blocked,
-                  {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())},
-                  {QStringLiteral("QT_QPA_PLATFORM=offscreen"),
-                   QStringLiteral("ZELMAR_DB=") + m_dir.filePath(QStringLiteral("blocked.db"))});
+        const Tool tool({QStringLiteral("--open"), QStringLiteral("--port"), QStringLiteral("2"),
+                         QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
+                        common);
+        Tool blocked(
+            {QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())},
+            {QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+             QStringLiteral("ZELMAR_DB=") + m_dir.filePath(QStringLiteral("blocked.db"))});
         QTRY_COMPARE_WITH_TIMEOUT(
             jsonOf(httpRequest(port, "GET", "/api/live"))[QStringLiteral("ch4")].toDouble(), 9.0,
             kWaitMs);
@@ -1755,38 +1716,19 @@ private slots:
         QCOMPARE(json[QStringLiteral("relays")].toArray(), (QJsonArray{1, 0, 1, 0}));
         // The windowed tool keeps the unacknowledged alarms: inputs 1 and 13 are on.
         QCOMPARE(json[QStringLiteral("unacknowledged")].toInt(), 2);
-        QString said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLocal8Bit(blocked.readAllStandardError()))
-                                     .contains(QStringLiteral("cannot listen")),
-                                 kWaitMs);
-        QCOMPARE(blocked.state(), QProcess::Running);
-        stopTool(tool);
-        stopTool(blocked);
+        QTRY_VERIFY_WITH_TIMEOUT(blocked.hasSaid(QStringLiteral("cannot listen")), kWaitMs);
+        QCOMPARE(blocked.process.state(), QProcess::Running);
     }
 
     // With ZELMAR_WEB_CERT and ZELMAR_WEB_KEY the view speaks TLS only.
     void tls()
     {
-        const QString certificate = m_dir.filePath(QStringLiteral("web.crt"));
-        const QString key = m_dir.filePath(QStringLiteral("web.key"));
-        QProcess openssl;
-        openssl.setStandardErrorFile(QProcess::nullDevice());
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
-                       QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), certificate});
-        QVERIFY(openssl.waitForFinished(30000));
-        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY(makeCertificate(m_dir, QStringLiteral("web")));
         const quint16 port = freePort();
-        QProcess tool;
-        startTool(tool,
-                  {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
-                   QStringLiteral("--db"), m_dir.filePath(QStringLiteral("tls.db")),
-                   QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)},
-                  {QStringLiteral("ZELMAR_WEB_CERT=") + certificate,
-                   QStringLiteral("ZELMAR_WEB_KEY=") + key});
+        const Tool tool(
+            recorderServing(9, m_dir.filePath(QStringLiteral("tls.db")), port),
+            {QStringLiteral("ZELMAR_WEB_CERT=") + m_dir.filePath(QStringLiteral("web.crt")),
+             QStringLiteral("ZELMAR_WEB_KEY=") + m_dir.filePath(QStringLiteral("web.key"))});
         const auto secureStatus = [&] {
             QSslSocket socket;
             socket.setPeerVerifyMode(QSslSocket::VerifyNone);
@@ -1803,7 +1745,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(secureStatus(), QByteArray("HTTP/1.1 200"), kWaitMs);
         // Plain HTTP gets no answer.
         QCOMPARE(httpRequest(port, "GET", "/page.css").status, 0);
-        stopTool(tool);
     }
 
     // With several instruments on the line, / lists them and each has its own
@@ -1812,12 +1753,9 @@ private slots:
     {
         // The running recorder owns the simulator's line; this one listens
         // to a line of its own with nobody on it.
-        QProcess tool;
         const quint16 port = freePort();
-        startTool(tool, {QStringLiteral("--record"), QStringLiteral("--port"), QStringLiteral("9"),
-                         QStringLiteral("--address"), QStringLiteral("1,2,5"),
-                         QStringLiteral("--db"), m_dir.filePath(QStringLiteral("several.db")),
-                         QStringLiteral("--web"), QStringLiteral("127.0.0.1:%1").arg(port)});
+        const Tool tool(recorderServing(9, m_dir.filePath(QStringLiteral("several.db")), port,
+                                        {QStringLiteral("--address"), QStringLiteral("1,2,5")}));
         QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/").status, 200, kWaitMs);
         const HttpReply list = httpRequest(port, "GET", "/");
         for (const char *link : {"href=\"/a/1/\"", "href=\"/a/2/\"", "href=\"/a/5/\""})
@@ -1827,7 +1765,6 @@ private slots:
         QCOMPARE(httpRequest(port, "GET", "/api/live").status, 404);
         QCOMPARE(httpRequest(port, "GET", "/a/5").header("location"), QByteArray("/a/5/"));
         QTRY_COMPARE_WITH_TIMEOUT(httpRequest(port, "GET", "/a/2/api/events").status, 200, kWaitMs);
-        stopTool(tool);
     }
 };
 

@@ -17,13 +17,15 @@ class QPainter;
 class QPrinter;
 class QWidget;
 
-// Pictures and prints of the two charts: PNG files at the on-screen size or
-// twice it, and a landscape page through Qt's print support (a PDF file when
-// there is no printer). Either is a document, drawn afresh rather than copied
-// from the window: a title, a legend of the curves in their colours, the chart
-// with both axes named, and none of the window's controls.
+// Pictures and prints of the two charts, the overview's and the history
+// window's: PNG files at the on-screen size or twice it, and a landscape page
+// through Qt's print support (a PDF file when there is no printer). Either is
+// a document, drawn afresh rather than copied from the window: a title, a
+// legend of the curves in their colours, the chart with both axes named, and
+// none of the window's controls. Below both windows: each hands its chart here
+// as a PrintableChart, and neither knows the other.
 
-namespace History
+namespace Print
 {
 
 // One curve of a legend: its name and its pen.
@@ -61,13 +63,21 @@ using ChartPainter = std::function<void(QPainter &, const QRect &)>;
 
 // The five curves' names ("CH1" … "CH4", "变送值 DA") and pens, those of
 // `shown`: our views' pens (Chart::ownViewPens), or the overview's for its chart.
-QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown,
+QVector<LegendEntry> curveLegend(const std::array<bool, History::kCurveCount> &shown,
                                  bool overviewPens = false);
 // The colour key of one curve as the legend draws it: a stroke of its pen
 // across `width` pixels, centred at height `y`, from `x`.
 void drawSwatch(QPainter &painter, const LegendEntry &entry, int x, int y, int width);
 // The same key as a picture for a check box: `size` pixels, transparent.
 QPixmap swatchPicture(const LegendEntry &entry, const QSize &size);
+
+// A chart as a document takes it: what the document says, how to draw the
+// chart, and its size on screen (a picture's size at scale 1).
+struct PrintableChart {
+    std::function<ChartDocument()> document;
+    ChartPainter painter;
+    std::function<QSize()> size;
+};
 
 // Paints `document` on a page `size` logical pixels big, its chart by `drawChart`.
 void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &document,
@@ -100,4 +110,4 @@ bool savePng(const QImage &picture, const QString &path, QString *error = nullpt
 // offers a PDF file, zelmar-print.pdf in the home folder by default.
 void askAndPrint(QWidget *parent, const std::function<void(QPrinter &)> &print);
 
-} // namespace History
+} // namespace Print

@@ -1,9 +1,8 @@
-#include "chartprint.h"
+#include "chartdocument.h"
 
 #include "chartgeometry.h"
 #include "daytime.h"
 #include "historyaxis.h"
-#include "historyrange.h"
 #include "numbers.h"
 #include "shared.h"
 
@@ -20,7 +19,7 @@
 #include <memory>
 #include <optional>
 
-namespace History
+namespace Print
 {
 
 const char *const kValueAxisName = "测量值 CH1–CH4 (仪表显示值)";
@@ -45,6 +44,12 @@ QFont documentFont(QFont font, int pixels, bool bold = false)
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
+}
+
+// A day serial in the tool's one moment form ("2026-12-07 08:00:05").
+QString serialText(double serial)
+{
+    return momentText(dateTimeOf(serial));
 }
 
 // Text turned a quarter left, centred in `box`, as a value axis is named.
@@ -79,17 +84,18 @@ DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics)
     return layout;
 }
 
-QVector<LegendEntry> curveLegend(const std::array<bool, kCurveCount> &shown, bool overviewPens)
+QVector<LegendEntry> curveLegend(const std::array<bool, History::kCurveCount> &shown,
+                                 bool overviewPens)
 {
     const auto &pens = overviewPens ? Chart::curvePens() : Chart::ownViewPens();
     QVector<LegendEntry> legend;
-    for (int curve = 0; curve < kCurveCount; ++curve) {
+    for (int curve = 0; curve < History::kCurveCount; ++curve) {
         if (!shown[curve])
             continue;
         for (const Chart::CurvePen &pen : pens)
             if (pen.value == curve)
-                legend.append(
-                    {QString::fromUtf8(kCurveNames[curve]), pen.colour, pen.width, pen.style});
+                legend.append({QString::fromUtf8(History::kCurveNames[curve]), pen.colour,
+                               pen.width, pen.style});
     }
     return legend;
 }
@@ -138,10 +144,10 @@ void paintDocument(QPainter &painter, const QSize &size, const ChartDocument &do
                          Qt::AlignLeft | Qt::AlignVCenter, entry.name);
         x += width + kLegendGap;
     }
-    painter.setPen(QColor(kValueAxisColour));
+    painter.setPen(QColor(History::kValueAxisColour));
     drawUpright(painter, layout.valueAxis, document.valueAxis);
     if (!document.retransmissionAxis.isEmpty()) {
-        painter.setPen(QColor(kRetransmissionAxisColour));
+        painter.setPen(QColor(History::kRetransmissionAxisColour));
         drawUpright(painter, layout.retransmissionAxis, document.retransmissionAxis);
     }
     painter.setPen(Qt::black);
@@ -193,13 +199,13 @@ QString printTitle(const QWidget *overview, double from, double to)
     return QStringLiteral("过程控制仪表 ZELMAR   通讯端口 %1   模块地址 %2   %3 至 %4")
         .arg(port)
         .arg(address)
-        .arg(momentText(from), momentText(to));
+        .arg(serialText(from), serialText(to));
 }
 
 QString stationPrintTitle(const QString &station, double from, double to)
 {
     return QStringLiteral("过程控制仪表 ZELMAR   历史库 站 %1   %2 至 %3")
-        .arg(station, momentText(from), momentText(to));
+        .arg(station, serialText(from), serialText(to));
 }
 
 bool savePng(const QImage &picture, const QString &path, QString *error)
@@ -228,4 +234,4 @@ void askAndPrint(QWidget *parent, const std::function<void(QPrinter &)> &print)
     dialog->open();
 }
 
-} // namespace History
+} // namespace Print

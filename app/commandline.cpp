@@ -44,7 +44,7 @@ int exportDone(const History::RangeExport &done);
 
 int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
               const QCommandLineOption &from, const QCommandLineOption &to,
-              const QCommandLineOption &ring, const QCommandLineOption &db)
+              const QCommandLineOption &ring, const QCommandLineOption &db, bool raw)
 {
     if (!parser.isSet(from) || !parser.isSet(to))
         return fail(kUsage, QStringLiteral("--export-csv needs --from and --to"));
@@ -89,7 +89,8 @@ int exportCsv(const QCommandLineParser &parser, const QCommandLineOption &file,
         return fail(kNotRecording, reader.lastError());
     }
     const History::RangeExport done =
-        History::exportRange(reader, serialOf(*first), serialOf(*last), table, parser.value(file));
+        History::exportRange(reader, serialOf(*first), serialOf(*last), table, parser.value(file),
+                             {}, raw ? History::CsvValues::Raw : History::CsvValues::Engineering);
     reader.close();
     return exportDone(done);
 }
@@ -155,6 +156,9 @@ struct Options {
                                          "folder), or a station of the historian: "
                                          "postgresql://…?station=NAME."),
                           QStringLiteral("PATH")};
+    QCommandLineOption raw{QStringLiteral("raw"),
+                           QStringLiteral("With --export-csv: the channels' integers as recorded, "
+                                          "without the instrument's decimal point and units.")};
     QCommandLineOption web = webOption();
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
                             QStringLiteral("Show the modes and options, and end.")};
@@ -176,14 +180,14 @@ struct Options {
             "  zelmar --record …       poll and record without a window; "
             "zelmar --record --help lists its options\n"
             "  zelmar --export-csv FILE --from DATETIME --to DATETIME [--ring 1s|10s] "
-            "[--db PATH]\n"
+            "[--db PATH] [--raw]\n"
             "                          write a range of the recording as CSV, without a window\n"
             "  zelmar --web ADDRESS:PORT, also with --open or --record\n"
             "                          a read-only web view of the live values, trend and "
             "journal in a browser\n"
             "  zelmar --version        the version\n"
             "  zelmar --help           this text"));
-        parser.addOptions({help, version, record, file, from, to, ring, db, web});
+        parser.addOptions({help, version, record, file, from, to, ring, db, raw, web});
     }
 };
 
@@ -216,7 +220,7 @@ Invocation readInvocation(const QStringList &arguments)
     if (parser.isSet(options.file))
         return {ToolMode::ExportCsv, {}};
     for (const QCommandLineOption *option :
-         {&options.from, &options.to, &options.ring, &options.db})
+         {&options.from, &options.to, &options.ring, &options.db, &options.raw})
         if (parser.isSet(*option))
             return {
                 ToolMode::Usage,
@@ -257,7 +261,8 @@ int runCommandLine(int argc, char *argv[], const Invocation &invocation)
     case ToolMode::ExportCsv:
         if (!parser.parse(QCoreApplication::arguments()))
             return fail(kUsage, parser.errorText());
-        return exportCsv(parser, options.file, options.from, options.to, options.ring, options.db);
+        return exportCsv(parser, options.file, options.from, options.to, options.ring, options.db,
+                         parser.isSet(options.raw));
     case ToolMode::Usage:
     case ToolMode::Windows:
     case ToolMode::Record:

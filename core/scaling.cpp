@@ -125,19 +125,32 @@ KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &u
     return named;
 }
 
+void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals)
+{
+    if (decimals < 0 || decimals > kDecimalsHighest)
+        decimals = 0;
+    // Written from the integer's own digits, last first: no binary fraction ever rounds it.
+    char text[32];
+    char *end = text + sizeof text;
+    char *at = end;
+    quint64 magnitude = raw < 0 ? 0 - quint64(raw) : quint64(raw);
+    int written = 0;
+    do {
+        *--at = char('0' + magnitude % 10);
+        magnitude /= 10;
+        if (++written == decimals)
+            *--at = '.';
+    } while (magnitude != 0 || written <= decimals);
+    if (raw < 0)
+        *--at = '-';
+    out.append(at, end - at);
+}
+
 QString engineeringText(qint64 raw, qint32 decimals)
 {
-    if (decimals <= 0 || decimals > kDecimalsHighest)
-        return QString::number(raw);
-    // Written from the integer's own digits: no binary fraction ever rounds it.
-    const bool negative = raw < 0;
-    QString digits = QString::number(negative ? 0 - quint64(raw) : quint64(raw));
-    if (digits.size() <= decimals)
-        digits.prepend(QString(decimals + 1 - digits.size(), QLatin1Char('0')));
-    digits.insert(digits.size() - decimals, QLatin1Char('.'));
-    if (negative)
-        digits.prepend(QLatin1Char('-'));
-    return digits;
+    QByteArray text;
+    appendEngineeringText(text, raw, decimals);
+    return QString::fromLatin1(text);
 }
 
 double engineeringValue(qint64 raw, qint32 decimals)

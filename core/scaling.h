@@ -5,6 +5,7 @@
 // temperature unit. The channel registers hold integers (2515 with one decimal
 // is 251.5); these plain functions turn them into engineering values and units.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -99,6 +100,8 @@ KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &u
 // (-5 with 1 → "-0.5", 2515 with 2 → "25.15", 7 with 3 → "0.007"). Decimals
 // outside 0..4 give the integer as it is.
 QString engineeringText(qint64 raw, qint32 decimals);
+// engineeringText() at the end of `out` (its characters are all Latin-1).
+void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals);
 // The same value as a number (for JSON and charts): raw / 10^decimals.
 double engineeringValue(qint64 raw, qint32 decimals);
 

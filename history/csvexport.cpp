@@ -7,6 +7,10 @@
 #include "numbers.h"
 
 #include <QSaveFile>
+#include <QSqlDatabase>
+
+#include <algorithm>
+#include <cmath>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +25,9 @@ namespace
 constexpr int kProgressEvery = 2048;
 // Lines are handed to the file this many bytes at a time.
 constexpr qsizetype kWriteChunk = 64 * 1024;
+// Beyond this a float no longer holds every integer: such a value is no
+// instrument's integer and is written as it is.
+constexpr float kLargestExactInteger = 16777216.0f;
 
 // `value`'s last `width` decimal digits at `out`, zeros in front; past them.
 char *digits(char *out, int value, int width)
@@ -66,9 +73,125 @@ QString csvHeader()
         "日期时间,CH1,CH2,CH3,CH4,变送值 DA,输入寄存器6,输入寄存器7,输入寄存器8,质量");
 }
 
+QString scaledCsvHeader(const std::array<QStringList, kScaledChannels> &units)
+{
+    QStringList fields{QStringLiteral("日期时间")};
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        fields << (units[ch].isEmpty()
+                       ? channelName(ch)
+                       : QStringLiteral("%1 (%2)").arg(channelName(ch),
+                                                       units[ch].join(QStringLiteral(" | "))));
+    // The retransmission value is the instrument's output in whole per cent of
+    // its range, whatever the channels' scaling: the per-cent axis draws it so.
+    fields << QStringLiteral("变送值 DA (%)") << QStringLiteral("输入寄存器6")
+           << QStringLiteral("输入寄存器7") << QStringLiteral("输入寄存器8")
+           << QStringLiteral("质量");
+    return csvRecord(fields).chopped(int(qstrlen(kCsvLineEnd)));
+}
+
 QByteArray csvFileHead()
 {
-    return QByteArray(kCsvByteOrderMark) + csvHeader().toUtf8() + kCsvLineEnd;
+    return csvFileHead(csvHeader());
+}
+
+QByteArray csvFileHead(const QString &header)
+{
+    return QByteArray(kCsvByteOrderMark) + header.toUtf8() + kCsvLineEnd;
+}
+
+namespace
+{
+
+// A row's instant in seconds since 1970 UTC.
+qint64 utcSecondsOf(const RingRow &row, qint32 utcOffset)
+{
+    return localSeconds(row.date, row.time) - utcOffset;
+}
+
+// The units of each channel in force from the first row to the last.
+std::array<QStringList, kScaledChannels> unitsOf(const ScalingTimeline &scaling,
+                                                 const QVector<RingRow> &rows)
+{
+    std::array<QStringList, kScaledChannels> units;
+    const RingRow &first = rows.first();
+    const RingRow &last = rows.last();
+    const qint64 from =
+        utcSecondsOf(first, InstantResolver().nextOffset(first.date, first.time, first.utcOffset));
+    const qint64 to =
+        utcSecondsOf(last, InstantResolver().nextOffset(last.date, last.time, last.utcOffset));
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        units[ch] = scaling.unitsBetween(ch, std::min(from, to), std::max(from, to));
+    return units;
+}
+
+// Writes the file head and, row by row, the lines of `rows` to `sink`.
+template <typename Sink>
+bool writeLines(const QVector<RingRow> &rows, const ScalingTimeline &scaling, Sink &&sink,
+                const ExportProgress &progress, bool &cancelled)
+{
+    const bool scaled = scalesAny(scaling, rows);
+    if (!sink(scaled ? csvFileHead(scaledCsvHeader(unitsOf(scaling, rows))) : csvFileHead()))
+        return false;
+    InstantResolver instants;
+    QByteArray lines;
+    lines.reserve(kWriteChunk + 1024);
+    RowScaling inForce{};
+    for (int i = 0; i < rows.size(); ++i) {
+        if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
+            cancelled = true;
+            return false;
+        }
+        const RingRow &row = rows.at(i);
+        const qint32 offset = instants.nextOffset(row.date, row.time, row.utcOffset);
+        if (scaled) {
+            const qint64 utc = utcSecondsOf(row, offset);
+            for (int ch = 0; ch < kScaledChannels; ++ch)
+                inForce[ch] = scaling.at(ch, utc);
+        }
+        appendCsvLine(lines, row, offset, scaled ? &inForce : nullptr);
+        if (lines.size() >= kWriteChunk) {
+            if (!sink(lines))
+                return false;
+            lines.clear();
+        }
+    }
+    return lines.isEmpty() || sink(lines);
+}
+
+} // namespace
+
+ScalingTimeline readerScaling(const RingReader &reader)
+{
+    const std::optional<QVector<ScalingEntry>> entries =
+        readScalingEntries(QSqlDatabase::database(reader.connectionName(), false));
+    return entries ? ScalingTimeline(*entries) : ScalingTimeline();
+}
+
+bool scalesAny(const ScalingTimeline &scaling, const QVector<RingRow> &rows)
+{
+    if (scaling.isEmpty() || rows.isEmpty())
+        return false;
+    const RingRow &last = rows.last();
+    const qint64 utc =
+        utcSecondsOf(last, InstantResolver().nextOffset(last.date, last.time, last.utcOffset));
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        if (scaling.at(ch, utc))
+            return true;
+    return false;
+}
+
+QByteArray csvBody(const QVector<RingRow> &rows, const ScalingTimeline &scaling)
+{
+    QByteArray body;
+    bool cancelled = false;
+    writeLines(
+        rows, scaling,
+        [&body](const QByteArray &bytes) {
+            body += bytes;
+            return true;
+        },
+        {}, cancelled);
+    return body;
 }
 
 QByteArray csvLine(const RingRow &row, qint32 utcOffset)
@@ -78,7 +201,7 @@ QByteArray csvLine(const RingRow &row, qint32 utcOffset)
     return line;
 }
 
-void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
+void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset, const RowScaling *scaling)
 {
     out += momentText(row.date, row.time);
     // "+hh:mm": the same shape for every offset, UTC's included.
@@ -100,7 +223,13 @@ void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
         out += ',';
         if (row.missing & (1u << k))
             continue;
-        appendSingleText(out, row.values[k]);
+        const ChannelScaling *channel = scaling && k < kScaledChannels ? (*scaling)[k] : nullptr;
+        // The rings hold the instrument's integers; anything else is written as it is.
+        const float value = row.values[k];
+        if (channel && value == std::trunc(value) && std::fabs(value) < kLargestExactInteger)
+            appendEngineeringText(out, qint64(value), channel->decimals);
+        else
+            appendSingleText(out, value);
     }
     out += ',';
     if (row.quality)
@@ -109,7 +238,7 @@ void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
 }
 
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
-                      const ExportProgress &progress)
+                      const ExportProgress &progress, const ScalingTimeline &scaling)
 {
     ExportResult result;
     QSaveFile file(path);
@@ -117,26 +246,16 @@ ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return result;
     }
-    const QByteArray head = csvFileHead();
-    bool written = file.write(head) == head.size();
-    InstantResolver instants;
-    QByteArray lines;
-    lines.reserve(kWriteChunk + 1024);
-    for (int i = 0; i < rows.size() && written; ++i) {
-        if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
-            file.cancelWriting();
-            result.outcome = ExportResult::Cancelled;
-            return result;
-        }
-        const RingRow &row = rows.at(i);
-        appendCsvLine(lines, row, instants.nextOffset(row.date, row.time, row.utcOffset));
-        if (lines.size() >= kWriteChunk) {
-            written = file.write(lines) == lines.size();
-            lines.clear();
-        }
+    bool cancelled = false;
+    const bool written = writeLines(
+        rows, scaling,
+        [&file](const QByteArray &bytes) { return file.write(bytes) == bytes.size(); }, progress,
+        cancelled);
+    if (cancelled) {
+        file.cancelWriting();
+        result.outcome = ExportResult::Cancelled;
+        return result;
     }
-    if (written && !lines.isEmpty())
-        written = file.write(lines) == lines.size();
     if (!written || !file.commit()) {
         result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         file.cancelWriting();
@@ -164,7 +283,7 @@ bool refuseFromAfterTo(RangeExport &done, double from, double to)
 }
 
 RangeExport exportRange(RingReader &reader, double from, double to, std::optional<RecordTable> ring,
-                        const QString &path, const ExportProgress &progress)
+                        const QString &path, const ExportProgress &progress, CsvValues values)
 {
     RangeExport done;
     if (refuseFromAfterTo(done, from, to))
@@ -184,12 +303,13 @@ RangeExport exportRange(RingReader &reader, double from, double to, std::optiona
         done.message = QStringLiteral("cannot read the database: ") + read.error;
         return done;
     }
-    writeRows(done, read.rows, path, progress);
+    writeRows(done, read.rows, path, progress,
+              values == CsvValues::Raw ? ScalingTimeline() : readerScaling(reader));
     return done;
 }
 
 void writeRows(RangeExport &done, const QVector<RingRow> &rows, const QString &path,
-               const ExportProgress &progress)
+               const ExportProgress &progress, const ScalingTimeline &scaling)
 {
     if (rows.isEmpty()) {
         done.fault = RangeFault::EmptyRange;
@@ -197,7 +317,7 @@ void writeRows(RangeExport &done, const QVector<RingRow> &rows, const QString &p
                            .arg(ringName(done.ring));
         return;
     }
-    const ExportResult written = writeCsv(path, rows, progress);
+    const ExportResult written = writeCsv(path, rows, progress, scaling);
     done.rows = written.rows;
     if (written.outcome == ExportResult::Cancelled) {
         done.fault = RangeFault::Cancelled;

@@ -47,7 +47,7 @@ constexpr int kStationCharacters = 24; // the station box shows a name this long
 constexpr int kCurveKeyWidth = 24;     // pixels of a curve's colour key beside its check box
 // A check box names its curve's units in this many pixels at most (the whole
 // in its tool tip): four channels of long unit names never widen the window.
-constexpr int kCurveTitleWidth = 120;
+constexpr int kCurveTitleWidth = 96;
 
 const std::array<const char *, 5> kQuickCaptions = {"10 分钟", "1 小时", "8 小时", "24 小时",
                                                     "7 天"};
@@ -160,6 +160,11 @@ void HistoryWindow::buildControls()
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
     m_ringLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sourceRow->addWidget(m_ringLabel, 2);
+    // The operator names the linear channels' units here as in "通讯状态";
+    // the names hold for this tool's own link and recorder.
+    m_unitsButton =
+        addButton(sourceRow, QStringLiteral("unitsButton"), QStringLiteral("单位名称…"));
+    connect(m_unitsButton, &QPushButton::clicked, this, [this] { openUnitDialog(this); });
 
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
@@ -191,10 +196,6 @@ void HistoryWindow::buildControls()
                                    : std::nullopt);
     });
     viewRow->addStretch();
-    // The operator names the linear channels' units here as in "通讯状态";
-    // the names hold for this tool's own link and recorder.
-    m_unitsButton = addButton(viewRow, QStringLiteral("unitsButton"), QStringLiteral("单位名称…"));
-    connect(m_unitsButton, &QPushButton::clicked, this, [this] { openUnitDialog(this); });
     m_backButton = addButton(viewRow, QStringLiteral("backButton"), QStringLiteral("后退"));
     connect(m_backButton, &QPushButton::clicked, this, &HistoryWindow::backOut);
     connect(addButton(viewRow, QStringLiteral("exportCsvButton"), QStringLiteral("导出 CSV")),

@@ -45,9 +45,6 @@ constexpr int kOverviewRange = 0;     // the entries of the Y range choice
 constexpr int kAutomaticRange = 1;
 constexpr int kStationCharacters = 24; // the station box shows a name this long
 constexpr int kCurveKeyWidth = 24;     // pixels of a curve's colour key beside its check box
-// A check box names its curve's units in this many pixels at most (the whole
-// in its tool tip): four channels of long unit names never widen the window.
-constexpr int kCurveTitleWidth = 96;
 
 const std::array<const char *, 5> kQuickCaptions = {"10 分钟", "1 小时", "8 小时", "24 小时",
                                                     "7 天"};
@@ -223,6 +220,7 @@ void HistoryWindow::buildControls()
     m_axisTitle = new FittedLabel(this);
     m_axisTitle->setObjectName(QStringLiteral("valueAxisTitle"));
     m_axisTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_axisTitle->setWholeText(QStringLiteral("测量值"));
     m_axisTitle->setStyleSheet(
         QStringLiteral("color: %1").arg(QColor(History::kValueAxisColour).name()));
     column->addWidget(m_axisTitle);
@@ -544,12 +542,12 @@ std::array<QString, History::kCurveCount> HistoryWindow::curveTitles() const
 
 void HistoryWindow::showUnits()
 {
+    // The check boxes keep their short names, so that the window keeps its
+    // width whatever units a range brings; the line above the chart names
+    // each channel's units, and a box's tool tip its own.
     const std::array<QString, History::kCurveCount> titles = curveTitles();
-    for (int k = 0; k < History::kCurveCount; ++k) {
-        QCheckBox *box = m_curveBoxes[k];
-        box->setText(fittedText(titles[k], box->fontMetrics(), kCurveTitleWidth));
-        box->setToolTip(box->text() == titles[k] ? QString() : titles[k]);
-    }
+    for (int k = 0; k < History::kCurveCount; ++k)
+        m_curveBoxes[k]->setToolTip(titles[k]);
     m_axisTitle->setWholeText(History::valueAxisTitle(shownCurves(), m_chart->scaling().labels));
 }
 

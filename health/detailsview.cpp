@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "healthmonitor.h"
 #include "healthtexts.h"
+#include "unitdialog.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -49,6 +50,11 @@ DetailsView::DetailsView(HealthMonitor *monitor, QWidget *parent)
     layout->addWidget(m_events, 1);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_version, 1);
+    // The linear channels' units are named here, beside the link they are read over.
+    auto *units = new QPushButton(QStringLiteral("单位名称…"), this);
+    units->setObjectName(QStringLiteral("DetailUnits"));
+    bottom->addWidget(units);
+    connect(units, &QPushButton::clicked, this, [this] { openUnitDialog(this); });
     bottom->addWidget(m_reset);
     layout->addLayout(bottom);
 

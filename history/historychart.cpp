@@ -34,9 +34,12 @@ HistoryChart::HistoryChart(QWidget *parent) : QWidget(parent)
 }
 
 void HistoryChart::setContent(const QVector<RingRow> &rows, const QVector<double> &places,
-                              RecordTable ring, const TimeAxis &axis, double from, double to)
+                              RecordTable ring, const TimeAxis &axis, double from, double to,
+                              const History::ShownScaling &scaling)
 {
     m_rows = rows;
+    m_scaling = scaling;
+    m_drawn = History::chartRows(m_rows, m_scaling);
     m_places = places;
     m_places.resize(m_rows.size());
     m_timeOrder = History::timeOrder(m_places);
@@ -129,9 +132,13 @@ HistoryChart::Prepared HistoryChart::prepare(const QSize &size) const
     const QRect plot = plotRect(size);
     Prepared prepared;
     prepared.size = size;
+    prepared.finest = m_scaling.finest;
     const QVector<History::Run> runs =
-        History::decimate(m_rows, m_places, m_from, m_to, plot.width(), m_ring);
-    prepared.range = m_range ? *m_range : History::automaticRange(runs, m_shown);
+        History::decimate(m_drawn, m_places, m_from, m_to, plot.width(), m_ring);
+    prepared.range =
+        m_range ? History::overviewRangeInSteps(
+                      *m_range, History::referenceDecimals(m_scaling, m_shown), m_scaling.finest)
+                : History::automaticRange(runs, m_shown);
     prepared.ticks =
         History::timeTicks(m_from, m_to, std::max(2, plot.width() / kTimeLabelWidth), m_axis);
     for (const History::TimeTick &tick : prepared.ticks)
@@ -242,7 +249,7 @@ void HistoryChart::draw(QPainter &painter, const Prepared &prepared) const
         const double y = plot.bottom() - plot.height() * double(i) / kValueDivisions;
         const double value = range.low + double(range.span) * i / kValueDivisions;
         painter.drawText(QRectF(0, y - 8, kLeftMargin - 4, 16), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(value, 'g', 6));
+                         History::axisValueText(value, prepared.finest));
     }
     if (m_shown[History::kCurveCount - 1]) {
         painter.setPen(QColor(kRetransmissionLabelColour));

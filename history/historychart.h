@@ -3,6 +3,7 @@
 #include "decimate.h"
 #include "historyaxis.h"
 #include "historymarks.h"
+#include "historyscaling.h"
 #include "instants.h"
 #include "ringquery.h"
 
@@ -24,7 +25,9 @@ class QRubberBand;
 // Rows and events stand at the instants they were recorded at, on a time axis
 // that runs with real time (TimeAxis). The channels' values stand on the left
 // axis; while "变送值 DA" is shown it has its own axis in per cent on the right,
-// as the overview's scale panel has it. The mouse shows a cursor; a drag over
+// as the overview's scale panel has it. The channels are drawn in engineering
+// values by the scaling each row was recorded with (ShownScaling), in steps of
+// the finest decimal point among them, and labelled so. The mouse shows a cursor; a drag over
 // the plot is a zoom box; a click places marker A, a right click marker B.
 //
 // What a paint draws is prepared once after the rows, the range, the events,
@@ -46,12 +49,16 @@ public:
     explicit HistoryChart(QWidget *parent = nullptr);
 
     // The rows of `ring` to draw over `from` .. `to` (places on `axis`): rows
-    // in recording order, each at its place in `places` (placeRows).
+    // in recording order, each at its place in `places` (placeRows), with
+    // the scaling in force at each (none: every row raw).
     void setContent(const QVector<RingRow> &rows, const QVector<double> &places, RecordTable ring,
-                    const TimeAxis &axis, double from, double to);
+                    const TimeAxis &axis, double from, double to,
+                    const History::ShownScaling &scaling = {});
     // Which of the five curves are drawn.
     void setShown(const std::array<bool, History::kCurveCount> &shown);
-    // The channels' vertical range; nullopt: automatic, from the values drawn.
+    // The channels' vertical range in the instrument's integers, as the
+    // overview's chart has it (drawn for the first shown channel's decimal
+    // point); nullopt: automatic, from the values drawn.
     void setValueRange(std::optional<History::ValueRange> range);
     // The not-live spans and the journal's marks of the range shown.
     void setEvents(History::ChartEvents events);
@@ -61,6 +68,8 @@ public:
     // The rows, their places, the axis, the range and the markers shown.
     const QVector<RingRow> &rows() const { return m_rows; }
     const QVector<double> &places() const { return m_places; }
+    // The scaling of each of rows().
+    const History::ShownScaling &scaling() const { return m_scaling; }
     const TimeAxis &axis() const { return m_axis; }
     double from() const { return m_from; }
     double to() const { return m_to; }
@@ -108,7 +117,8 @@ private:
     // Everything a paint at one size draws, in pixels of that size.
     struct Prepared {
         QSize size;
-        History::ValueRange range;
+        History::ValueRange range; // in chart steps of 10^-finest
+        int finest = 0;
         QVector<History::TimeTick> ticks;
         QVector<double> tickXs;
         QVector<double> gapXs; // where a run starts after a gap or a step back
@@ -125,6 +135,8 @@ private:
     double xOf(double moment, const QRect &plot) const;
 
     QVector<RingRow> m_rows;
+    QVector<RingRow> m_drawn; // m_rows in chart steps (History::chartRows)
+    History::ShownScaling m_scaling;
     QVector<double> m_places;
     QVector<int> m_timeOrder; // indices of m_rows by place
     TimeAxis m_axis;

@@ -8,11 +8,13 @@
 #include "historianurl.h"
 #include "historychart.h"
 #include "historyrange.h"
+#include "historyscaling.h"
 #include "numbers.h"
 #include "rowquality.h"
 #include "savedialog.h"
 #include "shared.h"
 #include "stationsource.h"
+#include "unitdialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -155,6 +157,11 @@ void HistoryWindow::buildControls()
     m_ringLabel->setObjectName(QStringLiteral("ringLabel"));
     m_ringLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sourceRow->addWidget(m_ringLabel, 2);
+    // The operator names the linear channels' units here as in "通讯状态";
+    // the names hold for this tool's own link and recorder.
+    m_unitsButton =
+        addButton(sourceRow, QStringLiteral("unitsButton"), QStringLiteral("单位名称…"));
+    connect(m_unitsButton, &QPushButton::clicked, this, [this] { openUnitDialog(this); });
 
     auto *viewRow = new QHBoxLayout;
     column->addLayout(viewRow);
@@ -168,8 +175,10 @@ void HistoryWindow::buildControls()
         m_curveBoxes[k]->setIconSize(keySize);
         m_curveBoxes[k]->setChecked(true);
         viewRow->addWidget(m_curveBoxes[k]);
-        connect(m_curveBoxes[k], &QCheckBox::toggled, this,
-                [this] { m_chart->setShown(shownCurves()); });
+        connect(m_curveBoxes[k], &QCheckBox::toggled, this, [this] {
+            m_chart->setShown(shownCurves());
+            showUnits();
+        });
     }
     m_rangeChoice = new QComboBox(this);
     m_rangeChoice->setObjectName(QStringLiteral("rangeChoice"));
@@ -207,6 +216,14 @@ void HistoryWindow::buildControls()
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &QWidget::close);
 
+    // The value axis's title: what the shown channels' values are in.
+    m_axisTitle = new FittedLabel(this);
+    m_axisTitle->setObjectName(QStringLiteral("valueAxisTitle"));
+    m_axisTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_axisTitle->setWholeText(QStringLiteral("测量值"));
+    m_axisTitle->setStyleSheet(
+        QStringLiteral("color: %1").arg(QColor(History::kValueAxisColour).name()));
+    column->addWidget(m_axisTitle);
     m_chart = new HistoryChart(this);
     m_chart->setObjectName(QStringLiteral("historyChart"));
     m_chart->setValueRange(std::nullopt);
@@ -341,12 +358,15 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
                                     : error.simplified());
     // The server's rows carry their offsets: each stands at its own instant.
     const QVector<RingRow> rows = range ? range->rows : QVector<RingRow>{};
-    m_chart->setContent(rows, History::placeRows(rows, axis), ring, axis, from, to);
+    // The server does not hand a station's scaling back yet: its rows stay raw.
+    m_chart->setContent(rows, History::placeRows(rows, axis), ring, axis, from, to,
+                        History::scaleRows(rows, ScalingTimeline()));
     // The station's own journal, from the server: never this PC's.
     m_chart->setEvents(
         range ? History::chartEventsOf(range->events, from, to, m_chart->places(), axis)
               : History::ChartEvents{});
     m_cursorReadout->clear();
+    showUnits();
 }
 
 void HistoryWindow::load(const QDateTime &from, const QDateTime &to)
@@ -382,11 +402,12 @@ void HistoryWindow::showLocalRange(const History::LocalRange &range)
     } else {
         m_ring = range.ring;
         m_ringLabel->setWholeText(range.read.ok ? ringText(m_ring) : range.read.error);
-        m_chart->setContent(range.read.rows, range.places, m_ring, range.axis, range.from,
-                            range.to);
+        m_chart->setContent(range.read.rows, range.places, m_ring, range.axis, range.from, range.to,
+                            range.scaling);
         m_chart->setEvents(range.events);
     }
     m_cursorReadout->clear();
+    showUnits();
     emit rangeShown(range.from, range.to);
 }
 
@@ -407,7 +428,8 @@ void HistoryWindow::showCursor(int row)
     QString text = History::instantText(m_chart->axis().instantAt(m_chart->places().at(row)));
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   %1 %2")
-                    .arg(QString::fromUtf8(History::kCurveNames[k]), singleText(r.values[k]));
+                    .arg(QString::fromUtf8(History::kCurveNames[k]),
+                         History::valueText(k, r.values[k], m_chart->scaling().at(row, k)));
     // The link's state when the row was taken; a row of unknown quality
     // (recorded by an earlier version) says nothing rather than guess.
     const std::optional<RowQuality> quality =
@@ -439,8 +461,11 @@ void HistoryWindow::showMarkers()
         return;
     if (m_chart->rows().isEmpty())
         return;
-    const RingRow &ra = m_chart->rows().at(m_chart->rowNearest(*a));
-    const RingRow &rb = m_chart->rows().at(m_chart->rowNearest(*b));
+    const int rowA = m_chart->rowNearest(*a);
+    const int rowB = m_chart->rowNearest(*b);
+    const RingRow &ra = m_chart->rows().at(rowA);
+    const RingRow &rb = m_chart->rows().at(rowB);
+    const History::ShownScaling &scaling = m_chart->scaling();
     const TimeAxis &axis = m_chart->axis();
     QString text = QStringLiteral("A %1   B %2   Δt %3")
                        .arg(History::instantText(axis.instantAt(*a)),
@@ -448,7 +473,8 @@ void HistoryWindow::showMarkers()
     for (int k = 0; k < History::kCurveCount; ++k)
         text += QStringLiteral("   Δ%1 %2")
                     .arg(QString::fromUtf8(History::kCurveNames[k]),
-                         singleText(rb.values[k] - ra.values[k]));
+                         History::differenceText(k, ra.values[k], scaling.at(rowA, k), rb.values[k],
+                                                 scaling.at(rowB, k)));
     m_markerReadout->setWholeText(text);
 }
 
@@ -497,12 +523,32 @@ Print::ChartDocument HistoryWindow::document() const
     document.title = m_source == Source::Historian
                          ? Print::stationPrintTitle(m_stationEdit->text().trimmed(), from, to)
                          : Print::printTitle(m_linkLists, from, to);
-    document.legend = Print::curveLegend(shown);
-    document.valueAxis = QString::fromUtf8(Print::kValueAxisName);
+    document.legend = Print::curveLegend(shown, false, curveTitles());
+    document.valueAxis = History::valueAxisTitle(shown, m_chart->scaling().labels);
     if (shown[History::kCurveCount - 1])
         document.retransmissionAxis = QString::fromUtf8(Print::kRetransmissionAxisName);
     document.timeAxis = QString::fromUtf8(Print::kTimeAxisName);
     return document;
+}
+
+std::array<QString, History::kCurveCount> HistoryWindow::curveTitles() const
+{
+    std::array<QString, History::kCurveCount> titles;
+    for (int k = 0; k < History::kCurveCount; ++k)
+        titles[k] = History::curveTitle(k, k < kScaledChannels ? m_chart->scaling().labels[k]
+                                                               : QStringList());
+    return titles;
+}
+
+void HistoryWindow::showUnits()
+{
+    // The check boxes keep their short names, so that the window keeps its
+    // width whatever units a range brings; the line above the chart names
+    // each channel's units, and a box's tool tip its own.
+    const std::array<QString, History::kCurveCount> titles = curveTitles();
+    for (int k = 0; k < History::kCurveCount; ++k)
+        m_curveBoxes[k]->setToolTip(titles[k]);
+    m_axisTitle->setWholeText(History::valueAxisTitle(shownCurves(), m_chart->scaling().labels));
 }
 
 Print::ChartPainter HistoryWindow::chartPainter() const

@@ -124,6 +124,10 @@ private:
     void askPng(bool overview, int scale);
     std::array<bool, History::kCurveCount> shownCurves() const;
     Print::ChartPainter chartPainter() const;
+    // Each curve's name with its units over the rows shown ("CH1 (°C)").
+    std::array<QString, History::kCurveCount> curveTitles() const;
+    // The check boxes and the axis title after the rows or the curves shown changed.
+    void showUnits();
 
     Print::PrintableChart m_overview; // another window's chart pictured too ("总览曲线")
     const QWidget *m_linkLists = nullptr;
@@ -150,6 +154,8 @@ private:
     QComboBox *m_sourceChoice = nullptr;
     QLineEdit *m_stationEdit = nullptr;
     QPushButton *m_backButton = nullptr;
+    QPushButton *m_unitsButton = nullptr;
+    FittedLabel *m_axisTitle = nullptr;
     HistoryChart *m_chart = nullptr;
     FittedLabel *m_cursorReadout = nullptr;
     FittedLabel *m_markerReadout = nullptr;

@@ -47,6 +47,8 @@ LocalRange readLocalRange(RingReader &reader, const QString &path, const QDateTi
     range.read =
         readPlacedRange(reader, range.ring, range.axis, range.from, range.to, range.places);
     range.events = readChartEvents(reader, range.from, range.to, range.places, range.axis);
+    // A file recorded before the scaling was read has no entries: its rows stay raw.
+    range.scaling = scaleRows(range.read.rows, readerScaling(reader));
     return range;
 }
 

@@ -2,6 +2,7 @@
 
 #include "historymarks.h"
 #include "historyrange.h"
+#include "historyscaling.h"
 #include "instants.h"
 #include "ringquery.h"
 
@@ -31,12 +32,13 @@ struct LocalRange {
     RangeRead read;         // the rows of `ring` from `from` to `to`, in recording order
     QVector<double> places; // each row's place on `axis`
     ChartEvents events;
+    ShownScaling scaling; // each row's scaling, from the file's own entries
 };
 
 // Reads `from` .. `to` through `reader`, which is opened on `path` first when
 // it is not open (again while that fails: the recorder may create the file
 // later): the ring chosen for the range, its rows, and the not-live spans,
-// marks and time not recorded beside them.
+// marks and time not recorded beside them, and the scaling each row was recorded with.
 LocalRange readLocalRange(RingReader &reader, const QString &path, const QDateTime &from,
                           const QDateTime &to);
 

@@ -85,7 +85,8 @@ DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics)
 }
 
 QVector<LegendEntry> curveLegend(const std::array<bool, History::kCurveCount> &shown,
-                                 bool overviewPens)
+                                 bool overviewPens,
+                                 const std::array<QString, History::kCurveCount> &names)
 {
     const auto &pens = overviewPens ? Chart::curvePens() : Chart::ownViewPens();
     QVector<LegendEntry> legend;
@@ -94,8 +95,10 @@ QVector<LegendEntry> curveLegend(const std::array<bool, History::kCurveCount> &s
             continue;
         for (const Chart::CurvePen &pen : pens)
             if (pen.value == curve)
-                legend.append({QString::fromUtf8(History::kCurveNames[curve]), pen.colour,
-                               pen.width, pen.style});
+                legend.append({names[curve].isEmpty()
+                                   ? QString::fromUtf8(History::kCurveNames[curve])
+                                   : names[curve],
+                               pen.colour, pen.width, pen.style});
     }
     return legend;
 }

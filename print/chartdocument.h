@@ -40,7 +40,7 @@ struct LegendEntry {
 struct ChartDocument {
     QString title;               // the station or port and address, and the range
     QVector<LegendEntry> legend; // the curves drawn
-    QString valueAxis;           // the left axis: the channels' values
+    QString valueAxis;           // the left axis: the channels' values (and their units)
     QString retransmissionAxis;  // the right axis in per cent; empty when DA is not drawn
     QString timeAxis;            // the axis below
 };
@@ -62,9 +62,11 @@ DocumentLayout documentLayout(const QSize &size, const QFontMetrics &metrics);
 using ChartPainter = std::function<void(QPainter &, const QRect &)>;
 
 // The five curves' names ("CH1" … "CH4", "变送值 DA") and pens, those of
-// `shown`: our views' pens (Chart::ownViewPens), or the overview's for its chart.
+// `shown`: our views' pens (Chart::ownViewPens), or the overview's for its chart;
+// named by `names` where given (the history chart's names carry their units).
 QVector<LegendEntry> curveLegend(const std::array<bool, History::kCurveCount> &shown,
-                                 bool overviewPens = false);
+                                 bool overviewPens = false,
+                                 const std::array<QString, History::kCurveCount> &names = {});
 // The colour key of one curve as the legend draws it: a stroke of its pen
 // across `width` pixels, centred at height `y`, from `x`.
 void drawSwatch(QPainter &painter, const LegendEntry &entry, int x, int y, int width);

@@ -17,6 +17,8 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "recorder.h"
+#include "scalinglog.h"
+#include "scalingwatch.h"
 #include "shared.h"
 #include "simulator.h"
 #include "stalemarker.h"
@@ -25,11 +27,16 @@
 #include "tablefreshness.h"
 #include "trendchart.h"
 #include "twips.h"
+#include "unitdialog.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -1104,6 +1111,159 @@ private slots:
         QCOMPARE(toolHealthMonitor(linkHealth())->recentEvents(1).front().kind,
                  EventKind::Historian);
         QVERIFY(eventLine(stored[0]).contains(QStringLiteral("  历史库  ")));
+    }
+    // ---- Unit names ----
+
+    void unitNamesChecked_data()
+    {
+        QTest::addColumn<QVector<int>>("types"); // per channel; -1: never read well
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QVector<int>>("changed");
+        const QStringList before{"", "MPa", "", ""};
+        const QVector<int> linear{19, 19, 19, 19};
+        QTest::newRow("a thermocouple, resistance and unknown channel keep theirs")
+            << QVector<int>{13, 16, -1, 17} << QStringList{"x", "y", "z", "m³/h"} << true
+            << QStringList{"", "MPa", "", "m³/h"} << QVector<int>{3};
+        QTest::newRow("the last linear type")
+            << QVector<int>{31, 32, 0, 0} << QStringList{"%", "y", "", ""} << true
+            << QStringList{"%", "MPa", "", ""} << QVector<int>{0};
+        QTest::newRow("blanks trimmed: the same name is no change")
+            << linear << QStringList{"", "  MPa ", "", ""} << true << before << QVector<int>{};
+        QTest::newRow("emptied: the name cleared")
+            << linear << QStringList{"", "", "", ""} << true << QStringList{"", "", "", ""}
+            << QVector<int>{1};
+        QTest::newRow("the longest name")
+            << linear << QStringList{QString(16, 'm'), "MPa", "", ""} << true
+            << QStringList{QString(16, 'm'), "MPa", "", ""} << QVector<int>{0};
+        QTest::newRow("one character more refuses all")
+            << linear << QStringList{"kPa", "MPa", QString(17, 'm'), ""} << false << before
+            << QVector<int>{};
+        QTest::newRow("a quote refuses all")
+            << linear << QStringList{"kPa", "a\"b", "", ""} << false << before << QVector<int>{};
+    }
+    void unitNamesChecked()
+    {
+        QFETCH(QVector<int>, types);
+        QFETCH(QStringList, typed);
+        QFETCH(bool, accepted);
+        QFETCH(QStringList, kept);
+        QFETCH(QVector<int>, changed);
+        KnownScaling known;
+        std::array<QString, kScaledChannels> texts;
+        for (int ch = 0; ch < kScaledChannels; ++ch) {
+            if (types.at(ch) >= 0)
+                known[ch] = ChannelScaling{types.at(ch), 1, 1000, 0, QString()};
+            texts[ch] = typed.at(ch);
+        }
+        const UnitNames names = checkUnitNames(texts, known, {"", "MPa", "", ""});
+        QCOMPARE(names.accepted, accepted);
+        QCOMPARE(QStringList(names.units.begin(), names.units.end()), kept);
+        QCOMPARE(names.changed, changed);
+        QCOMPARE(names.message.isEmpty(), accepted);
+    }
+
+    void unitDialogDrivenByName_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");        // how the operator ends: Enter, Esc, or 0 for "确定"
+        QTest::addColumn<QString>("stored"); // "<none>": nothing stored, the watch as before
+        QTest::addColumn<bool>("open");
+        QTest::newRow("named with Enter") << "m³/h" << int(Qt::Key_Return) << "m³/h" << false;
+        QTest::newRow("named with 确定") << "MPa" << 0 << "MPa" << false;
+        QTest::newRow("a comma refused") << "a,b" << 0 << "<none>" << true;
+        QTest::newRow("Esc keeps nothing") << "MPa" << int(Qt::Key_Escape) << "<none>" << false;
+    }
+    void unitDialogDrivenByName()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(QString, stored);
+        QFETCH(bool, open);
+        // CH2 a 4-20 mA input (type 19); CH1 a K thermocouple, CH3 a resistance,
+        // CH4 a PT1000: the last type before the linear ones in each family.
+        Simulator sim({"--hold", "25=0", "--hold", "30=19", "--hold", "35=16", "--hold", "40=13"});
+        QVERIFY(sim.start(1));
+        pressOpen();
+        QTRY_COMPARE_WITH_TIMEOUT(stripText("StripLink"), QStringLiteral("在线"), kLiveWaitMs);
+        ScalingWatch watch;
+        watch.requestRead();
+        watch.afterPoll(1, 1, 1, true, std::chrono::microseconds(0));
+        QVERIFY(watch.known()[1]);
+        const QString path =
+            m_dir.filePath(QStringLiteral("units-%1.db").arg(QTest::currentDataTag()));
+        Recorder recorder(nullptr, QStringLiteral("unit-recorder"));
+        recorder.load(path);
+
+        QPointer<UnitDialog> dialog = new UnitDialog(&recorder, &watch);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        // Only the linear channel takes a name.
+        for (int ch = 0; ch < kScaledChannels; ++ch)
+            QCOMPARE(
+                dialog->findChild<QLineEdit *>(QStringLiteral("unitEdit(%1)").arg(ch))->isEnabled(),
+                ch == 1);
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("unitEdit(1)"));
+        edit->setFocus();
+        QTest::keyClicks(edit, typed);
+        if (key == 0)
+            QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("unitApply")),
+                              Qt::LeftButton);
+        else
+            QTest::keyClick(edit, Qt::Key(key));
+        QCOMPARE(!dialog.isNull() && dialog->isVisible(), open);
+        if (open) {
+            QVERIFY(dialog->findChild<QLabel *>(QStringLiteral("unitMessage"))
+                        ->text()
+                        .startsWith(QStringLiteral("CH2: ")));
+            delete dialog;
+        }
+        recorder.tick();
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("units-look"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        const std::optional<OperatorUnits> units = readOperatorUnits(db);
+        QSqlQuery journal(db);
+        // Nothing to journal leaves a file without its events table.
+        journal.exec(QStringLiteral("SELECT ev_detail FROM events WHERE ev_kind = 'scaling'"));
+        QStringList details;
+        while (journal.next())
+            details << journal.value(0).toString();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("units-look"));
+        if (stored == QStringLiteral("<none>")) {
+            QVERIFY(!units || (*units)[1].isEmpty());
+            QVERIFY(details.isEmpty());
+            QCOMPARE(watch.operatorUnits()[1], QString());
+            QCOMPARE(watch.known()[1]->unit, QString());
+        } else {
+            QVERIFY(units);
+            QCOMPARE((*units)[1], stored);
+            QCOMPARE(details, QStringList{QStringLiteral("CH2 单位名称 ") + stored});
+            QCOMPARE(watch.known()[1]->unit, stored);
+        }
+    }
+
+    void unitDialogFromTheDetailsView()
+    {
+        auto *strip = m_window->findChild<StatusStrip *>(QStringLiteral("StatusStrip"));
+        QTest::mouseClick(strip, Qt::LeftButton);
+        DetailsView *details = strip->details();
+        QVERIFY(details && details->isVisible());
+        QTest::mouseClick(details->findChild<QPushButton *>(QStringLiteral("DetailUnits")),
+                          Qt::LeftButton);
+        auto *dialog = details->findChild<UnitDialog *>(QStringLiteral("UnitDialog"));
+        QVERIFY(dialog && dialog->isVisible());
+        // Before any scaling was read no channel can be named, and says why.
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("unitEdit(0)"));
+        QVERIFY(!edit->isEnabled());
+        QCOMPARE(edit->placeholderText(), QStringLiteral("未读到标度"));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QTRY_VERIFY(!details->findChild<UnitDialog *>(QStringLiteral("UnitDialog")));
+        details->hide();
     }
 };
 

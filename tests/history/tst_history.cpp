@@ -9,6 +9,7 @@
 #include "historyaxis.h"
 #include "historychart.h"
 #include "historyrange.h"
+#include "historyscaling.h"
 #include "historywiring.h"
 #include "overviewprint.h"
 #include "overviewwindow.h"
@@ -51,6 +52,8 @@
 
 using namespace History;
 using namespace Print;
+
+Q_DECLARE_METATYPE(const ChannelScaling *)
 
 namespace
 {
@@ -133,6 +136,16 @@ private slots:
     void timeLabelsFitTheSpan_data();
     void timeLabelsFitTheSpan();
     void automaticRangeHoldsTheShownChannels();
+    void rowsKeepTheScalingOfTheirMoment_data();
+    void rowsKeepTheScalingOfTheirMoment();
+    void valuesInTheirUnits_data();
+    void valuesInTheirUnits();
+    void differencesOnlyWithinOneUnit_data();
+    void differencesOnlyWithinOneUnit();
+    void axisTitleGroupsChannelsByUnit_data();
+    void axisTitleGroupsChannelsByUnit();
+    void overviewRangeForTheFirstShownChannel_data();
+    void overviewRangeForTheFirstShownChannel();
     void ourViewsTellEveryCurveApart();
 
     void readerRefusesWhatIsNotARecording();
@@ -1417,6 +1430,204 @@ void TestHistory::csvLineWritesEveryOffset()
     row.time = dayFraction(QTime(12, 0));
     const QByteArray line = History::csvLine(row, offset);
     QVERIFY2(line.startsWith("2026-12-08T12:00:00" + written + ','), line.constData());
+}
+
+namespace
+{
+// 12:00:00 UTC of 7 December 2026, and rows every second after it, each with
+// its offset (UTC+1) as the recorder stores it.
+const QDateTime kScaledStart(QDate(2026, 12, 7), QTime(12, 0, 0), Qt::UTC);
+constexpr qint32 kScaledOffset = 3600;
+
+RingRow scaledRow(int second, float channel1)
+{
+    const QDateTime local = kScaledStart.addSecs(second + kScaledOffset);
+    RingRow row;
+    row.date = daySerial(local.date());
+    row.time = dayFraction(local.time());
+    row.utcOffset = kScaledOffset;
+    row.values[0] = channel1;
+    return row;
+}
+
+ScalingEntry entryAt(int second, int channel, qint32 decimals, const QString &unit, qint32 type = 0)
+{
+    return {kScaledStart.addSecs(second).toOffsetFromUtc(kScaledOffset), channel,
+            ChannelScaling{type, decimals, 13000, -2000, unit}};
+}
+
+const ChannelScaling kOneDecimalCelsius{0, 1, 13000, -2000, QStringLiteral("°C")};
+const ChannelScaling kTwoDecimalsCelsius{0, 2, 13000, -2000, QStringLiteral("°C")};
+const ChannelScaling kTwoDecimalsKelvin{0, 2, 13000, -2000, QStringLiteral("K")};
+const ChannelScaling kUnnamedLinear{19, 3, 1000, 0, QString()};
+} // namespace
+
+void TestHistory::rowsKeepTheScalingOfTheirMoment_data()
+{
+    QTest::addColumn<int>("second");
+    QTest::addColumn<int>("decimals"); // -1: raw
+    QTest::addColumn<float>("drawn");  // in steps of the finest decimal point (2)
+    QTest::addColumn<QString>("text");
+    // Channel 1 holds 2515 throughout; decimal point 1 from second 20, 2 from second 40.
+    QTest::newRow("before any scaling: raw") << 19 << -1 << 251500.0f << "2515";
+    QTest::newRow("the second it took effect") << 20 << 1 << 25150.0f << "251.5 °C";
+    QTest::newRow("the last row of one decimal") << 39 << 1 << 25150.0f << "251.5 °C";
+    QTest::newRow("the decimal point changed") << 40 << 2 << 2515.0f << "25.15 °C";
+}
+
+void TestHistory::rowsKeepTheScalingOfTheirMoment()
+{
+    QFETCH(int, second);
+    QFETCH(int, decimals);
+    QFETCH(float, drawn);
+    QFETCH(QString, text);
+    QVector<RingRow> rows;
+    for (int s = 0; s < 60; ++s)
+        rows << scaledRow(s, 2515);
+    const ScalingTimeline timeline(
+        {entryAt(20, 0, 1, QStringLiteral("°C")), entryAt(40, 0, 2, QStringLiteral("°C"))});
+    const ShownScaling scaling = scaleRows(rows, timeline);
+    QCOMPARE(scaling.finest, 2);
+    QCOMPARE(scaling.labels[0], QStringList({"原始值", "°C"}));
+    QCOMPARE(scaling.labels[1], QStringList({"原始值"}));
+    const ChannelScaling *in = scaling.at(second, 0);
+    QCOMPARE(in ? int(in->decimals) : -1, decimals);
+    QCOMPARE(chartRows(rows, scaling).at(second).values[0], drawn);
+    QCOMPARE(valueText(0, rows.at(second).values[0], in), text);
+    // A file without entries leaves every row as recorded.
+    const ShownScaling none = scaleRows(rows, ScalingTimeline());
+    QCOMPARE(none.finest, 0);
+    QCOMPARE(none.at(second, 0), nullptr);
+    QCOMPARE(chartRows(rows, none).at(second).values[0], 2515.0f);
+}
+
+void TestHistory::valuesInTheirUnits_data()
+{
+    QTest::addColumn<int>("curve");
+    QTest::addColumn<float>("value");
+    QTest::addColumn<const ChannelScaling *>("scaling");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one decimal") << 0 << 2515.0f << &kOneDecimalCelsius << "251.5 °C";
+    QTest::newRow("negative, below one") << 1 << -5.0f << &kOneDecimalCelsius << "-0.5 °C";
+    QTest::newRow("an unnamed unit") << 2 << 7.0f << &kUnnamedLinear << "0.007";
+    QTest::newRow("raw") << 3 << 2515.0f << static_cast<const ChannelScaling *>(nullptr) << "2515";
+    QTest::newRow("the last exact integer")
+        << 0 << 16777215.0f << &kOneDecimalCelsius << "1677721.5 °C";
+    QTest::newRow("beyond a float's integers: as recorded")
+        << 0 << 16777216.0f << &kOneDecimalCelsius << "1.677722E+07";
+    QTest::newRow("a fraction is no instrument's integer")
+        << 0 << 2.5f << &kOneDecimalCelsius << "2.5";
+    QTest::newRow("DA in per cent, never scaled") << 4 << 37.0f << &kOneDecimalCelsius << "37 %";
+}
+
+void TestHistory::valuesInTheirUnits()
+{
+    QFETCH(int, curve);
+    QFETCH(float, value);
+    QFETCH(const ChannelScaling *, scaling);
+    QFETCH(QString, text);
+    QCOMPARE(valueText(curve, value, scaling), text);
+}
+
+void TestHistory::differencesOnlyWithinOneUnit_data()
+{
+    QTest::addColumn<const ChannelScaling *>("a");
+    QTest::addColumn<const ChannelScaling *>("b");
+    QTest::addColumn<QString>("text");
+    const ChannelScaling *raw = nullptr;
+    // 2515 at A, 2515 at B: a change of decimal point is a change of value.
+    QTest::newRow("one scaling") << &kOneDecimalCelsius << &kOneDecimalCelsius << "0.0 °C";
+    QTest::newRow("decimal point 1 then 2")
+        << &kOneDecimalCelsius << &kTwoDecimalsCelsius << "-226.35 °C";
+    QTest::newRow("both raw") << raw << raw << "0";
+    QTest::newRow("raw then scaled") << raw << &kOneDecimalCelsius << "—";
+    QTest::newRow("scaled then raw") << &kOneDecimalCelsius << raw << "—";
+    QTest::newRow("two units") << &kTwoDecimalsCelsius << &kTwoDecimalsKelvin << "—";
+}
+
+void TestHistory::differencesOnlyWithinOneUnit()
+{
+    QFETCH(const ChannelScaling *, a);
+    QFETCH(const ChannelScaling *, b);
+    QFETCH(QString, text);
+    QCOMPARE(differenceText(0, 2515, a, 2515, b), text);
+}
+
+void TestHistory::axisTitleGroupsChannelsByUnit_data()
+{
+    QTest::addColumn<QVector<bool>>("shown");
+    QTest::addColumn<QStringList>("units"); // per channel, "a/b" for two
+    QTest::addColumn<QString>("title");
+    const QVector<bool> all{true, true, true, true, true};
+    QTest::newRow("one unit") << all << QStringList{"°C", "°C", "°C", "°C"}
+                              << "测量值 CH1 CH2 CH3 CH4 (°C)";
+    QTest::newRow("mixed units, in the order met")
+        << all << QStringList{"°C", "MPa", "°C", "原始值"}
+        << "测量值 CH1 CH3 (°C)  CH2 (MPa)  CH4 (原始值)";
+    QTest::newRow("a hidden channel leaves its unit out")
+        << QVector<bool>{true, false, true, true, true} << QStringList{"°C", "MPa", "°C", "°C"}
+        << "测量值 CH1 CH3 CH4 (°C)";
+    QTest::newRow("a unit changed within the range")
+        << all << QStringList{"原始值/°C", "°C", "°C", "°C"}
+        << "测量值 CH1 (原始值/°C)  CH2 CH3 CH4 (°C)";
+    QTest::newRow("no rows") << all << QStringList{"", "", "", ""} << "测量值 CH1 CH2 CH3 CH4";
+    QTest::newRow("only DA") << QVector<bool>{false, false, false, false, true}
+                             << QStringList{"°C", "°C", "°C", "°C"} << "测量值";
+}
+
+void TestHistory::axisTitleGroupsChannelsByUnit()
+{
+    QFETCH(QVector<bool>, shown);
+    QFETCH(QStringList, units);
+    QFETCH(QString, title);
+    std::array<bool, kCurveCount> shownCurves{};
+    std::array<QStringList, kScaledChannels> labels;
+    for (int k = 0; k < kCurveCount; ++k)
+        shownCurves[k] = shown.at(k);
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        labels[ch] = units.at(ch).isEmpty() ? QStringList() : units.at(ch).split('/');
+    QCOMPARE(valueAxisTitle(shownCurves, labels), title);
+    // The legend names each channel's units the same way.
+    QCOMPARE(curveTitle(0, labels[0]), labels[0].isEmpty()
+                                           ? QStringLiteral("CH1")
+                                           : QStringLiteral("CH1 (%1)").arg(units.at(0)));
+    QCOMPARE(curveTitle(4, labels[0]), QStringLiteral("变送值 DA (%)"));
+}
+
+void TestHistory::overviewRangeForTheFirstShownChannel_data()
+{
+    QTest::addColumn<int>("firstShown");
+    QTest::addColumn<int>("low");
+    QTest::addColumn<int>("span");
+    QTest::addColumn<QString>("topLabel");
+    // The overview's 0 .. 1500 of the instrument's integers; CH1 of one
+    // decimal, CH2 of two, CH3 raw; the chart in steps of 0.01.
+    QTest::newRow("CH1: one decimal") << 0 << 0 << 15000 << "150";
+    QTest::newRow("CH2: two decimals") << 1 << 0 << 1500 << "15";
+    QTest::newRow("CH3: raw") << 2 << 0 << 150000 << "1500";
+}
+
+void TestHistory::overviewRangeForTheFirstShownChannel()
+{
+    QFETCH(int, firstShown);
+    QFETCH(int, low);
+    QFETCH(int, span);
+    QFETCH(QString, topLabel);
+    const QVector<RingRow> rows{scaledRow(0, 100), scaledRow(1, 100)};
+    const ScalingTimeline timeline(
+        {entryAt(0, 0, 1, QStringLiteral("°C")), entryAt(0, 1, 2, QStringLiteral("MPa"), 19)});
+    const ShownScaling scaling = scaleRows(rows, timeline);
+    std::array<bool, kCurveCount> shown{};
+    for (int k = firstShown; k < kCurveCount; ++k)
+        shown[k] = true;
+    const ValueRange range = overviewRangeInSteps(
+        ValueRange{0, 1500}, referenceDecimals(scaling, shown), scaling.finest);
+    QCOMPARE(range.low, low);
+    QCOMPARE(range.span, span);
+    QCOMPARE(axisValueText(range.low + range.span, scaling.finest), topLabel);
+    // An overview range too wide for the steps stays within qint32.
+    QCOMPARE(overviewRangeInSteps(ValueRange{-2000000000, 2000000000}, 0, 4).span,
+             std::numeric_limits<qint32>::max());
 }
 
 QTEST_MAIN(TestHistory)

@@ -2,6 +2,7 @@
 // zone whose clocks go back an hour in autumn (Europe/Berlin): the state of
 // each row in words, curves broken where rows hold no values, time the tool
 // did not run, the repeated autumn hour and a clock set back.
+#include "chartdocument.h"
 #include "clock.h"
 #include "daytime.h"
 #include "decimate.h"
@@ -16,6 +17,7 @@
 #include "otherprogram.h"
 #include "recorder.h"
 #include "rowquality.h"
+#include "scaling.h"
 #include "shared.h"
 
 #include <QCheckBox>
@@ -92,8 +94,11 @@ public:
 
     QString path() const { return m_dir.filePath(QStringLiteral("Rdatabj.db")); }
 
-    void record(const QDateTime &moment, RowQuality quality, float channel1)
+    void record(const QDateTime &moment, RowQuality quality, float channel1,
+                std::array<float, 3> channels234 = {})
     {
+        for (int k = 0; k < 3; ++k)
+            ProcessValues[k + 1] = channels234[k];
         SystemClock::setFixed(moment);
         if (!m_loaded) {
             m_recorder->load(path());
@@ -102,6 +107,11 @@ public:
         m_quality = quality;
         ProcessValues[0] = channel1;
         m_recorder->tick();
+    }
+    // The scaling the link read at `when`, recorded by the next tick, as the tool records it.
+    void scale(const KnownScaling &known, const QDateTime &when)
+    {
+        m_recorder->noteScaling(known, when);
     }
     bool note(const Event &event)
     {
@@ -121,7 +131,10 @@ public:
     // Waits for the range asked for to be read and shown.
     bool read() const
     {
-        return QTest::qWaitFor([this] { return !m_window->isReading(); }, 20000);
+        const bool shown = QTest::qWaitFor([this] { return !m_window->isReading(); }, 20000);
+        // The units the range brings are laid out before the mouse goes over the chart.
+        QCoreApplication::processEvents();
+        return shown;
     }
 
     HistoryWindow *window() const { return m_window.get(); }
@@ -197,6 +210,10 @@ private slots:
     void autumnHourStandsTwiceAnHourApart();
     void clockSetBackKeepsRecordingOrder();
     void eventsReadInRingOrderAcrossTheWrap();
+    void readoutsByTheScalingOfEachRow_data();
+    void readoutsByTheScalingOfEachRow();
+    void mixedUnitsOnOneChart();
+    void longUnitNamesNeverWidenTheWindow();
     void storedEventsStandWhereTheirMomentsWould_data();
     void storedEventsStandWhereTheirMomentsWould();
     void ticksWhereTheirLocalTimesStand_data();
@@ -236,6 +253,124 @@ void TestHistoryWindow::cursorNamesTheStateOfEachQuality()
         for (const QString other : {"在线", "无应答", "端口丢失", "未打开"})
             QVERIFY2(other == expected || !text.contains(other), qPrintable(text));
     }
+}
+
+namespace
+{
+// CH1 a thermocouple in °C of `decimals`, the others unknown (never read well).
+KnownScaling channel1Scaled(qint32 decimals)
+{
+    KnownScaling known;
+    known[0] = ChannelScaling{0, decimals, 13000, -2000, QStringLiteral("°C")};
+    return known;
+}
+} // namespace
+
+void TestHistoryWindow::readoutsByTheScalingOfEachRow_data()
+{
+    QTest::addColumn<int>("second");
+    QTest::addColumn<QString>("channel1");
+    // CH1 holds 2515 throughout: no scaling known before 12:00:20, decimal
+    // point 1 from then, 2 from 12:00:40 (changed in the configuration window).
+    QTest::newRow("before any scaling: raw") << 19 << "CH1 2515   ";
+    QTest::newRow("the first row scaled") << 20 << "CH1 251.5 °C   ";
+    QTest::newRow("the last row of one decimal") << 39 << "CH1 251.5 °C   ";
+    QTest::newRow("the first row of two decimals") << 40 << "CH1 25.15 °C   ";
+}
+
+void TestHistoryWindow::readoutsByTheScalingOfEachRow()
+{
+    QFETCH(int, second);
+    QFETCH(QString, channel1);
+    Recording recording;
+    for (int s = 0; s < 60; ++s) {
+        if (s == 20)
+            recording.scale(channel1Scaled(1), at(12, 0, 20));
+        if (s == 40)
+            recording.scale(channel1Scaled(2), at(12, 0, 40));
+        recording.record(at(12, 0, s), RowQuality::Good, 2515);
+    }
+    QVERIFY(recording.show(at(11, 59), at(12, 1)));
+    const QString text = recording.readoutAt(at(12, 0, second));
+    QVERIFY2(text.contains(channel1), qPrintable(text));
+    // Rows of either decimal point and raw rows on one axis: each channel's units named.
+    const QString title = recording.window()->findChild<QLabel *>("valueAxisTitle")->text();
+    QCOMPARE(title, QStringLiteral("测量值 CH1 (原始值/°C)  CH2 CH3 CH4 (原始值)"));
+    QCOMPARE(recording.window()->document().valueAxis, title);
+    QCOMPARE(recording.window()->findChild<QCheckBox *>("curve(0)")->toolTip(),
+             QStringLiteral("CH1 (原始值/°C)"));
+    // Differences between the markers: in one unit, across a change of decimal point.
+    const auto markerAt = [&recording](int s, Qt::MouseButton button) {
+        QTest::mouseClick(recording.chart(), button, {},
+                          QPoint(recording.xOf(at(12, 0, s)), recording.plot().center().y()));
+    };
+    markerAt(39, Qt::LeftButton);
+    markerAt(40, Qt::RightButton);
+    QVERIFY2(recording.markers().contains(QStringLiteral("ΔCH1 -226.35 °C")),
+             qPrintable(recording.markers()));
+    markerAt(19, Qt::LeftButton);
+    markerAt(20, Qt::RightButton);
+    QVERIFY2(recording.markers().contains(QStringLiteral("ΔCH1 —")),
+             qPrintable(recording.markers()));
+}
+
+void TestHistoryWindow::mixedUnitsOnOneChart()
+{
+    Recording recording;
+    KnownScaling known;
+    known[0] = ChannelScaling{0, 1, 13000, -2000, QStringLiteral("°C")};
+    known[1] = ChannelScaling{19, 2, 1000, 0, QStringLiteral("MPa")};
+    known[2] = ChannelScaling{20, 0, 100, 0, QString()}; // linear, its unit not named
+    for (int s = 0; s < 30; ++s) {
+        if (s == 0)
+            recording.scale(known, at(12, 0, 0));
+        recording.record(at(12, 0, s), RowQuality::Good, 2515, {123, 45, 678});
+    }
+    QVERIFY(recording.show(at(11, 59), at(12, 1)));
+    HistoryWindow *window = recording.window();
+    const QString text = recording.readoutAt(at(12, 0, 10));
+    for (const QString value : {"CH1 251.5 °C", "CH2 1.23 MPa", "CH3 45   ", "CH4 678   "})
+        QVERIFY2(text.contains(value), qPrintable(text));
+    const auto title = [window] { return window->findChild<QLabel *>("valueAxisTitle")->text(); };
+    QCOMPARE(title(), QStringLiteral("测量值 CH1 (°C)  CH2 (MPa)  CH3 (单位未命名)  CH4 (原始值)"));
+    // The print's legend names each curve's units; DA in per cent on its own axis.
+    QStringList legend;
+    for (const Print::LegendEntry &entry : window->document().legend)
+        legend << entry.name;
+    QCOMPARE(legend, QStringList({"CH1 (°C)", "CH2 (MPa)", "CH3 (单位未命名)", "CH4 (原始值)",
+                                  "变送值 DA (%)"}));
+    QCOMPARE(window->document().retransmissionAxis, QStringLiteral("变送值 DA (%)"));
+    // A channel taken off the chart leaves the title.
+    window->findChild<QCheckBox *>("curve(1)")->setChecked(false);
+    QCOMPARE(title(), QStringLiteral("测量值 CH1 (°C)  CH3 (单位未命名)  CH4 (原始值)"));
+}
+
+void TestHistoryWindow::longUnitNamesNeverWidenTheWindow()
+{
+    Recording recording;
+    // Every channel linear, named with the longest name a unit may have, then renamed.
+    const QString first(int(kUnitTextLongest), QLatin1Char('m'));
+    const QString second(int(kUnitTextLongest), QLatin1Char('w'));
+    for (int s = 0; s < 20; ++s) {
+        if (s == 0 || s == 10) {
+            KnownScaling known;
+            for (int ch = 0; ch < kScaledChannels; ++ch)
+                known[ch] = ChannelScaling{19, 4, 1000, 0, s == 0 ? first : second};
+            recording.scale(known, at(12, 0, s));
+        }
+        recording.record(at(12, 0, s), RowQuality::Good, 2515);
+    }
+    QVERIFY(recording.show(at(11, 59), at(12, 1)));
+    QVERIFY2(recording.window()->minimumSizeHint().width() <= 1280,
+             qPrintable(QString::number(recording.window()->minimumSizeHint().width())));
+    // The check box keeps its name; its tool tip and the axis title name the units.
+    const QCheckBox *box = recording.window()->findChild<QCheckBox *>("curve(3)");
+    QCOMPARE(box->text(), QStringLiteral("CH4"));
+    QCOMPARE(box->toolTip(), QStringLiteral("CH4 (%1/%2)").arg(first, second));
+    QVERIFY(recording.window()
+                ->findChild<QLabel *>("valueAxisTitle")
+                ->text()
+                .endsWith(QStringLiteral("(%1/%2)").arg(first, second)));
 }
 
 void TestHistoryWindow::curveBreaksWhereRowsHoldNoValues_data()

@@ -155,8 +155,7 @@ bool EventLog::open(const QString &path)
         return false;
     }
     m_open = true;
-    m_file = fileIdentity(path);
-    m_sharedMemory.watch(path);
+    m_files.watch(path);
     m_lastError.clear();
     // Events that the last stop could not write are older than any queued here.
     const std::vector<Event> carried = takeUnwrittenEvents(path);
@@ -240,15 +239,16 @@ QString eventStateColumn(const QSqlDatabase &db)
 
 void EventLog::close()
 {
-    const bool mayCheckpoint = m_sharedMemory.intact();
+    const bool mayCheckpoint = m_files.intactNow();
     m_open = false;
     m_stateColumn = false;
     releaseRecordingConnection(m_connectionName, mayCheckpoint);
+    m_files.stop();
 }
 
 bool EventLog::isCurrent() const
 {
-    return m_open && m_file && fileIdentity(m_path) == m_file && m_sharedMemory.intact();
+    return m_open && m_files.sameFile() && m_files.intact();
 }
 
 bool EventLog::appendEvent(const Event &event)
@@ -261,7 +261,6 @@ void EventLog::enqueue(const Event &event)
 {
     if (static_cast<int>(m_queue.size()) >= kQueueLimit) {
         m_queue.pop_front();
-        ++m_dropped;
         ++m_droppedUnnoted;
     }
     m_queue.push_back(event);
@@ -280,7 +279,6 @@ std::vector<Event> EventLog::takeWaiting()
 
 void EventLog::takeOver(EventLog &other)
 {
-    m_dropped += std::exchange(other.m_dropped, 0);
     m_droppedUnnoted += std::exchange(other.m_droppedUnnoted, 0);
     for (const Event &event : other.m_queue)
         enqueue(event);
@@ -339,7 +337,7 @@ int EventLog::flush()
     if (m_open && !isCurrent()) {
         // A write would go into a file that is no longer the database, or
         // crash on its shared memory: closed, and the wait starts.
-        m_lastError = m_sharedMemory.intact()
+        m_lastError = m_files.intact()
                           ? QStringLiteral("the database file was deleted or replaced: ") + m_path
                           : sharedMemoryFault(m_path);
         close();

@@ -88,8 +88,8 @@ class EventLog
 public:
     static constexpr qint32 kEventRingIds = 100000;
     // Events kept in memory while the database cannot take them; beyond this
-    // the oldest waiting event is dropped (and counted in droppedCount()). When
-    // the database returns, a note event ahead of the survivors says how many.
+    // the oldest waiting event is dropped (and counted). When the database
+    // returns, a note event ahead of the survivors says how many.
     static constexpr int kQueueLimit = 1000;
     static constexpr qint64 kReopenIntervalSeconds = kRecordingReopenSeconds;
 
@@ -124,8 +124,6 @@ public:
     int flush();
     // Events waiting in memory, oldest first.
     const std::deque<Event> &pending() const { return m_queue; }
-    // Events dropped because the queue was full.
-    qint64 droppedCount() const { return m_dropped; }
     // Hands over every event waiting in memory, oldest first (after a note
     // of those the full queue dropped, when any were), and waits for none.
     // At a stop that could not write them: they are kept beside the file
@@ -171,13 +169,11 @@ private:
     QString m_path;
     bool m_open = false;
     std::deque<Event> m_queue;
-    qint64 m_dropped = 0;
     qint64 m_droppedUnnoted = 0; // dropped since the last note was written
     bool m_stateColumn = false;  // the events table has ev_state and its trigger
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable QString m_lastError;
-    std::optional<FileIdentity> m_file;
-    SharedMemoryGuard m_sharedMemory;
+    RecordingFileGuard m_files;
 };
 
 // The events log of the recording database at `path` that every writer in this

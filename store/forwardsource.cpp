@@ -90,7 +90,7 @@ bool ForwardSource::open(const QString &path)
         return false;
     }
     m_path = path;
-    m_sharedMemory.watch(path);
+    m_files.watch(path);
     if (!openNamed(m_readName, path, kReadOptions, m_lastError)) {
         close();
         return false;
@@ -129,20 +129,21 @@ bool ForwardSource::open(const QString &path)
 
 void ForwardSource::close()
 {
-    const bool intact = m_sharedMemory.intact();
+    const bool intact = m_files.intactNow();
     m_open = false;
     releaseRecordingConnection(m_readName, intact);
     releaseRecordingConnection(m_writeName, intact);
+    m_files.stop();
 }
 
 bool ForwardSource::isOpen() const
 {
-    return m_open && m_sharedMemory.intact();
+    return m_open && m_files.intact();
 }
 
 bool ForwardSource::mayRun() const
 {
-    if (m_sharedMemory.intact())
+    if (m_files.intact())
         return true;
     m_lastError = sharedMemoryFault(m_path);
     return false;

@@ -121,5 +121,5 @@ private:
     QString m_path;
     bool m_open = false;
     mutable QString m_lastError;
-    SharedMemoryGuard m_sharedMemory;
+    RecordingFileGuard m_files;
 };

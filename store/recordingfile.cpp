@@ -93,24 +93,59 @@ QString sharedMemoryFault(const QString &databasePath)
            sharedMemoryPath(databasePath);
 }
 
-void SharedMemoryGuard::watch(const QString &databasePath)
+void RecordingFileGuard::watch(const QString &databasePath)
 {
     m_databasePath = databasePath;
     m_size = 0;
-    intact(); // notes the size SQLite has mapped
+    m_file = fileIdentity(databasePath);
+    m_watch.watch(databasePath);
+    look(); // notes the size SQLite has mapped
 }
 
-bool SharedMemoryGuard::intact() const
+void RecordingFileGuard::stop()
 {
+    m_watch.stop();
+    m_databasePath.clear();
+    m_file.reset();
+    m_intact = true;
+    m_sameFile = false;
+}
+
+bool RecordingFileGuard::intact() const
+{
+    refresh();
+    return m_intact;
+}
+
+bool RecordingFileGuard::sameFile() const
+{
+    refresh();
+    return m_sameFile;
+}
+
+bool RecordingFileGuard::intactNow() const
+{
+    look();
+    return m_intact;
+}
+
+void RecordingFileGuard::refresh() const
+{
+    if (m_watch.mayHaveChanged())
+        look();
+}
+
+void RecordingFileGuard::look() const
+{
+    if (m_databasePath.isEmpty())
+        return;
     // Nothing but another program's mistake shortens the file while this
     // connection holds it: SQLite cuts it only for the first connection.
-    if (m_databasePath.isEmpty())
-        return true;
     const SharedMemoryFile shm = sharedMemoryFile(m_databasePath);
-    if (!shm.usable || (shm.exists && shm.size < m_size))
-        return false;
-    m_size = std::max(m_size, shm.size);
-    return true;
+    m_intact = shm.usable && !(shm.exists && shm.size < m_size);
+    if (m_intact)
+        m_size = std::max(m_size, shm.size);
+    m_sameFile = m_file && fileIdentity(m_databasePath) == m_file;
 }
 
 void releaseRecordingConnection(const QString &name, bool sharedMemoryIntact)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filechangewatch.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -46,24 +48,44 @@ SharedMemoryFile sharedMemoryFile(const QString &databasePath);
 // file cannot be written or was cut shorter.
 QString sharedMemoryFault(const QString &databasePath);
 
-// One connection's watch over the shared-memory file of its database. SQLite
-// maps that file and writes the mapping directly (readers too: their read
-// marks live there), so a file that can no longer be written or that was cut
-// shorter kills the process with SIGBUS on the next statement instead of
-// failing it. Each connection asks intact() before it runs a statement.
-class SharedMemoryGuard
+// One connection's watch over the files of its database: whether the path
+// still names the file the connection opened, and whether the WAL's
+// shared-memory file is intact. SQLite maps that file and writes the mapping
+// directly (readers too: their read marks live there), so a file that can no
+// longer be written or that was cut shorter kills the process with SIGBUS on
+// the next statement instead of failing it. Each connection asks intact()
+// before it runs a statement. The files are looked at (stat, access) only
+// when FileChangeWatch says they may have changed, not on every statement.
+class RecordingFileGuard
 {
 public:
-    // Watches the shared-memory file of `databasePath` from now on, as the
-    // connection just opened on it has mapped it.
+    // Watches the files of `databasePath` from now on, as the connection just
+    // opened on it sees them (the file it names, the shared memory it mapped).
     void watch(const QString &databasePath);
-    // The file is missing (SQLite creates it; the mapping of a removed file
-    // stays valid), or writable and no shorter than this connection has seen it.
+    // Stops watching; intact() is then true and sameFile() false.
+    void stop();
+    // The shared-memory file is missing (SQLite creates it; the mapping of a
+    // removed file stays valid), or writable and no shorter than this
+    // connection has seen it.
     bool intact() const;
+    // The path still names the file that was there when watch() was called.
+    bool sameFile() const;
+    // intact(), looked at now whatever the watch says: before the closing of
+    // a connection, which writes the shared memory.
+    bool intactNow() const;
 
 private:
+    // Looks at the files when the watch says they may have changed.
+    void refresh() const;
+    void look() const;
+
     QString m_databasePath;
-    // The largest size seen while watching.
+    std::optional<FileIdentity> m_file;
+    mutable FileChangeWatch m_watch;
+    // What the last look found.
+    mutable bool m_intact = true;
+    mutable bool m_sameFile = false;
+    // The largest size of the shared-memory file seen while watching.
     mutable qint64 m_size = 0;
 };
 

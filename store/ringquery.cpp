@@ -134,7 +134,7 @@ RingReader::OpenResult RingReader::open(const QString &path)
         return result;
     }
     m_open = true;
-    m_sharedMemory.watch(path);
+    m_files.watch(path);
     return OpenResult::Opened;
 }
 
@@ -178,16 +178,17 @@ RingReader::OpenResult RingReader::openConnection(const QString &path)
 
 void RingReader::close()
 {
-    const bool intact = m_sharedMemory.intact();
+    const bool intact = m_files.intactNow();
     endSnapshot();
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
     releaseRecordingConnection(m_connectionName, intact);
+    m_files.stop();
 }
 
 bool RingReader::isOpen() const
 {
-    if (m_open && !m_sharedMemory.intact()) {
+    if (m_open && !m_files.intact()) {
         m_lastError =
             sharedMemoryFault(QSqlDatabase::database(m_connectionName, false).databaseName());
         return false;
@@ -290,7 +291,7 @@ void RingReader::endSnapshot()
         return;
     // Nothing was written: ending the read is all it does, and is left to
     // closing when the shared memory is no longer intact.
-    if (m_sharedMemory.intact()) {
+    if (m_files.intact()) {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.rollback();
     }

@@ -88,5 +88,5 @@ private:
     bool m_inSnapshot = false;
     std::unique_ptr<Statements> m_statements;
     mutable QString m_lastError;
-    SharedMemoryGuard m_sharedMemory;
+    RecordingFileGuard m_files;
 };

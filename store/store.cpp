@@ -432,8 +432,7 @@ bool RecordingStore::open(const QString &path)
     }
     m_open = true;
     m_queryFailed = false;
-    m_file = fileIdentity(path);
-    m_sharedMemory.watch(path);
+    m_files.watch(path);
     return true;
 }
 
@@ -445,13 +444,17 @@ bool RecordingStore::follow(const QString &path, const QDateTime &now)
 
 bool RecordingStore::keepOpen(const QDateTime &now)
 {
-    const bool waitIsOver =
-        !m_lastOpenAttempt || std::llabs(m_lastOpenAttempt->secsTo(now)) >= kReopenIntervalSeconds;
+    // Asked only where it matters: a local QDateTime's difference looks the
+    // zone up, and an open, current connection in WAL (every tick) needs none.
+    const auto waitIsOver = [&] {
+        return !m_lastOpenAttempt ||
+               std::llabs(m_lastOpenAttempt->secsTo(now)) >= kReopenIntervalSeconds;
+    };
     if (m_open) {
         if (isCurrent()) {
             // Opened with a rollback journal because the file was locked then:
             // WAL is asked for again after each wait, until it is set.
-            if (!m_wal && waitIsOver) {
+            if (!m_wal && waitIsOver()) {
                 m_lastOpenAttempt = now;
                 m_wal = switchToWal(database());
             }
@@ -462,15 +465,14 @@ bool RecordingStore::keepOpen(const QDateTime &now)
         // A failed query has said why; the file's checks say it here.
         if (m_lastError.isEmpty())
             m_lastError =
-                !m_sharedMemory.intact()
-                    ? QStringLiteral("the shared-memory file cannot be written: ") + m_path +
-                          QLatin1String("-shm")
+                !m_files.intact()
+                    ? sharedMemoryFault(m_path)
                     : QStringLiteral("the database file was removed or replaced: ") + m_path;
         close();
         m_lastOpenAttempt = now;
         return false;
     }
-    if (!waitIsOver)
+    if (!waitIsOver())
         return false;
     m_lastOpenAttempt = now;
     return open(m_path);
@@ -478,9 +480,14 @@ bool RecordingStore::keepOpen(const QDateTime &now)
 
 bool RecordingStore::isCurrent() const
 {
-    return m_open && !m_queryFailed && m_file && fileIdentity(m_path) == m_file &&
-           m_sharedMemory.intact();
+    return m_open && !m_queryFailed && m_files.sameFile() && m_files.intact();
 }
+
+// The layout of the three tables as the opening connection found them.
+struct RecordingStore::TableChecks {
+    Checks checks;
+    const QStringList &counterColumns() const { return checks[0].columns; }
+};
 
 bool RecordingStore::openConnection(const QString &path)
 {
@@ -491,58 +498,75 @@ bool RecordingStore::openConnection(const QString &path)
         fail(QStringLiteral("open"), db.lastError());
         return false;
     }
+    TableChecks tables;
+    if (!checkTables(db, tables))
+        return false;
+    chooseJournal(db);
+    if (!setUpWhereMissing(db, tables) || !probeWrite(db, tables) || !prepareStatements(db, tables))
+        return false;
+    prepareQuality(db);
+    return true;
+}
 
+bool RecordingStore::checkTables(const QSqlDatabase &db, TableChecks &tables)
+{
     // Checked again on this connection: another program may have changed the
     // file since. Only a database whose existing tables are all usable gets
     // its missing tables and its journal mode.
-    const Layouts layouts = allLayouts();
-    Checks checks;
-    m_lastError = layoutFault(db, layouts, checks);
-    if (!m_lastError.isEmpty())
-        return false;
+    m_lastError = layoutFault(db, allLayouts(), tables.checks);
+    return m_lastError.isEmpty();
+}
 
-    QSqlQuery query(db);
+void RecordingStore::chooseJournal(const QSqlDatabase &db)
+{
     // WAL lets the overview read while the recorder writes. With WAL,
     // synchronous=NORMAL keeps every committed recording through a crash of
     // the process (only a power cut may lose the last few) and spares the UI
     // thread an fsync per recording. A database whose journal mode cannot be
     // changed now (locked, read-only) keeps its mode until keepOpen asks again.
     m_wal = switchToWal(db);
+    QSqlQuery query(db);
     query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    query.finish();
+}
 
+bool RecordingStore::setUpWhereMissing(const QSqlDatabase &db, TableChecks &tables)
+{
     bool needsSetUp = false;
-    for (const TableCheck &check : checks)
+    for (const TableCheck &check : tables.checks)
         needsSetUp = needsSetUp || check.outcome == TableCheck::Absent;
     if (!needsSetUp) {
         // An existing database is only written to when its counter row is missing.
+        QSqlQuery query(db);
         if (!query.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM sl_void)")) || !query.next()) {
             fail(QStringLiteral("read sl_void"), query.lastError());
             return false;
         }
         needsSetUp = !query.value(0).toBool();
-        query.finish();
     }
-    if (needsSetUp) {
-        m_lastError = setUpTables(db, layouts, checks);
-        if (!m_lastError.isEmpty())
-            return false;
-    }
+    if (needsSetUp)
+        m_lastError = setUpTables(db, allLayouts(), tables.checks);
+    return m_lastError.isEmpty();
+}
 
-    const QStringList &counters = checks[0].columns;
-
+bool RecordingStore::probeWrite(const QSqlDatabase &db, const TableChecks &tables)
+{
     // SQLite opens a file it may not write read-only without saying so; a
     // write that changes nothing finds out, so that open() fails and is tried
     // again later instead of every recording failing for good. A lock held by
     // another program is no reason to fail: its writes wait their turn.
-    const QString probe =
-        QStringLiteral("UPDATE sl_void SET %1 = %1 WHERE 0").arg(quoted(counters.at(0)));
+    QSqlQuery query(db);
+    const QString probe = QStringLiteral("UPDATE sl_void SET %1 = %1 WHERE 0")
+                              .arg(quoted(tables.counterColumns().at(0)));
     if (!query.exec(probe) && !isSqliteLockError(query.lastError())) {
         fail(QStringLiteral("write"), query.lastError());
         return false;
     }
-    query.finish();
+    return true;
+}
 
+bool RecordingStore::prepareStatements(const QSqlDatabase &db, const TableChecks &tables)
+{
+    const QStringList &counters = tables.counterColumns();
     m_statements = std::make_unique<Statements>(db);
     Statements &s = *m_statements;
     const QString readSql = QStringLiteral("SELECT %1, %2, %3, %4 FROM sl_void LIMIT 1")
@@ -554,18 +578,15 @@ bool RecordingStore::openConnection(const QString &path)
         connection &&
         sqlite3_prepare_v3(connection, readUtf8.constData(), int(readUtf8.size()),
                            SQLITE_PREPARE_PERSISTENT, &s.readCounters, nullptr) == SQLITE_OK &&
-        s.pvUpsert.prepare(
-            ringUpsertSql(QLatin1String(ringTableName(RecordTable::PvData)), checks[1].columns)) &&
-        s.lpvUpsert.prepare(
-            ringUpsertSql(QLatin1String(ringTableName(RecordTable::LpvWdjl)), checks[2].columns)) &&
+        s.pvUpsert.prepare(ringUpsertSql(QLatin1String(ringTableName(RecordTable::PvData)),
+                                         tables.checks[1].columns)) &&
+        s.lpvUpsert.prepare(ringUpsertSql(QLatin1String(ringTableName(RecordTable::LpvWdjl)),
+                                          tables.checks[2].columns)) &&
         s.pvCounters.prepare(counterUpdateSql(counters, 0)) &&
         s.lpvCounters.prepare(counterUpdateSql(counters, 2));
-    if (!prepared) {
+    if (!prepared)
         m_lastError = QStringLiteral("prepare failed");
-        return false;
-    }
-    prepareQuality(db);
-    return true;
+    return prepared;
 }
 
 void RecordingStore::prepareQuality(const QSqlDatabase &db)
@@ -583,17 +604,13 @@ void RecordingStore::prepareQuality(const QSqlDatabase &db)
         "r_time = excluded.r_time, quality = excluded.quality, utc_offset = excluded.utc_offset"));
 }
 
-bool RecordingStore::recordsQuality() const
-{
-    return m_open && m_statements && m_statements->qualityReady;
-}
-
 void RecordingStore::close()
 {
-    const bool mayCheckpoint = m_open ? m_sharedMemory.intact() : sharedMemoryFile(m_path).usable;
+    const bool mayCheckpoint = m_open ? m_files.intactNow() : sharedMemoryFile(m_path).usable;
     m_statements.reset(); // queries must go before their connection is removed
     m_open = false;
     releaseRecordingConnection(m_connectionName, mayCheckpoint);
+    m_files.stop();
 }
 
 bool RecordingStore::isOpen() const
@@ -652,14 +669,6 @@ std::optional<SlVoid> RecordingStore::readCounters() const
     // snapshot and never see counters that another program changes.
     sqlite3_reset(statement);
     return counters;
-}
-
-bool RecordingStore::recordRow(RecordTable table, qint32 id, double date, double time,
-                               const std::array<float, kRecordedValueCount> &values,
-                               std::optional<RowQuality> quality, std::optional<qint32> utcOffset)
-{
-    const RowToRecord row{date, time, values, quality, utcOffset};
-    return recordRows(table, id, &row, 1);
 }
 
 bool RecordingStore::recordRows(RecordTable table, qint32 firstId, const RowToRecord *rows,

@@ -121,24 +121,15 @@ public:
     // 32-bit integer reads as 0.
     std::optional<SlVoid> readCounters() const;
 
-    // One recording as a single transaction: writes row `id` of `table` (added,
-    // or overwritten when the id exists) with the date, time and eight values,
-    // and sets both sl_void positions of that table to `id`. False, with
+    // Recordings as one transaction: rows[k] is written as the k-th id of
+    // `table`'s ring from `firstId` on (1 follows 65500; added, or overwritten
+    // when the id exists), and both sl_void positions of that table name the
+    // last of them. A row with a quality gets its entry in row_quality in the
+    // same transaction (when that table is ours: one of another layout is
+    // left as it is, and rows are then recorded without it). False, with
     // nothing changed, when the database is not open, locked past the short
     // wait, read-only, or any statement fails.
-    // With a quality, the row's entry in row_quality is written in the same
-    // transaction (when that table is ours: one of another layout is left as
-    // it is, and rows are then recorded without it).
-    bool recordRow(RecordTable table, qint32 id, double date, double time,
-                   const std::array<float, kRecordedValueCount> &values,
-                   std::optional<RowQuality> quality = std::nullopt,
-                   std::optional<qint32> utcOffset = std::nullopt);
-    // Several recordings as one transaction: rows[k] gets the k-th id of the
-    // ring from `firstId` on (1 follows 65500), sl_void the last of them.
-    // False, with nothing changed, on the same faults as recordRow.
     bool recordRows(RecordTable table, qint32 firstId, const RowToRecord *rows, int count);
-    // Whether rows are recorded with their quality (row_quality is ours and usable).
-    bool recordsQuality() const;
 
     // The error of the last failed call; empty after a success.
     QString lastError() const { return m_lastError; }
@@ -159,7 +150,18 @@ private:
     // was opened, and its shared-memory file is intact.
     bool isCurrent() const;
 
+    struct TableChecks;
+
+    // Opens the connection and readies it for recording, step by step (each
+    // step false with lastError() set): the tables checked on this
+    // connection, the journal chosen, missing tables and the counter row made,
+    // the file found writable, the statements prepared.
     bool openConnection(const QString &path);
+    bool checkTables(const QSqlDatabase &db, TableChecks &tables);
+    void chooseJournal(const QSqlDatabase &db);
+    bool setUpWhereMissing(const QSqlDatabase &db, TableChecks &tables);
+    bool probeWrite(const QSqlDatabase &db, const TableChecks &tables);
+    bool prepareStatements(const QSqlDatabase &db, const TableChecks &tables);
     // Creates row_quality when missing and prepares its statement; a table of
     // another layout leaves the statement unprepared.
     void prepareQuality(const QSqlDatabase &db);
@@ -174,8 +176,7 @@ private:
     mutable bool m_queryFailed = false;
     // The connection writes through a WAL journal (else a rollback journal).
     bool m_wal = false;
-    std::optional<FileIdentity> m_file;
-    SharedMemoryGuard m_sharedMemory;
+    RecordingFileGuard m_files;
     std::optional<QDateTime> m_lastOpenAttempt;
     mutable int m_lastErrorCode = 0;
 };

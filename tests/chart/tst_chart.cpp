@@ -783,8 +783,8 @@ void TestChart::rowsWithoutAReadingBreakTheCurves()
     std::optional<RowQuality> stored;
     if (quality != 0)
         stored = RowQuality(quality);
-    QVERIFY(fixture.store().recordRow(RecordTable::PvData, 221, RecordingFixture::dateOf(moment),
-                                      RecordingFixture::timeOf(moment), {}, stored));
+    QVERIFY(recordRow(fixture.store(), RecordTable::PvData, 221, RecordingFixture::dateOf(moment),
+                      RecordingFixture::timeOf(moment), {}, stored));
     QVERIFY(fixture.setNewest(241));
 
     TrendChart chart;

@@ -17,6 +17,7 @@
 #include "poller.h"
 #include "portconnection.h"
 #include "recorder.h"
+#include "recordingfixture.h"
 #include "scalinglog.h"
 #include "scalingwatch.h"
 #include "shared.h"
@@ -605,8 +606,8 @@ private slots:
             QVERIFY(store.open(m_dir.filePath(QStringLiteral("Rdatabj.db"))));
             for (int id = 1; id <= Chart::kLiveLength; ++id) {
                 const QDateTime at = now.addSecs(id);
-                QVERIFY(store.recordRow(RecordTable::PvData, id, daySerial(at.date()),
-                                        dayFraction(at.time()), {}));
+                QVERIFY(recordRow(store, RecordTable::PvData, id, daySerial(at.date()),
+                                  dayFraction(at.time()), {}));
             }
         }
         SystemClock::setFixed(now.addSecs(Chart::kLiveLength + 1));

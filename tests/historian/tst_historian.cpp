@@ -12,6 +12,7 @@
 #include "historianurl.h"
 #include "otherprogram.h"
 #include "pgcluster.h"
+#include "recordingfixture.h"
 #include "ringquery.h"
 #include "rowquality.h"
 #include "scalinglog.h"
@@ -58,13 +59,12 @@ bool record(RecordingStore &store, qint32 afterId, int count, const QDateTime &s
     for (int i = 0; i < count; ++i) {
         const QDateTime at = start.addSecs(i);
         const qint32 id = (afterId + i) % kRecordRingIds + 1;
-        if (!store.recordRow(RecordTable::PvData, id, daySerial(at.date()), dayFraction(at.time()),
-                             valuesFor(valueBase + i)))
+        if (!recordRow(store, RecordTable::PvData, id, daySerial(at.date()), dayFraction(at.time()),
+                       valuesFor(valueBase + i)))
             return false;
         if (i % 10 == 0 &&
-            !store.recordRow(RecordTable::LpvWdjl, (afterId / 10 + i / 10) % kRecordRingIds + 1,
-                             daySerial(at.date()), dayFraction(at.time()),
-                             valuesFor(valueBase + i)))
+            !recordRow(store, RecordTable::LpvWdjl, (afterId / 10 + i / 10) % kRecordRingIds + 1,
+                       daySerial(at.date()), dayFraction(at.time()), valuesFor(valueBase + i)))
             return false;
     }
     return true;
@@ -1270,7 +1270,6 @@ private slots:
         const QString file = path(QStringLiteral("quality.db"));
         RecordingStore store(QStringLiteral("quality-store"));
         QVERIFY(store.open(file));
-        QVERIFY(store.recordsQuality());
         const std::vector<std::optional<RowQuality>> qualities{
             RowQuality::NotConnected, RowQuality::Good, RowQuality::Held,        RowQuality::Held,
             RowQuality::Good,         std::nullopt,     RowQuality::CommFailure, RowQuality::Good};
@@ -1279,8 +1278,8 @@ private slots:
             // The last row says it was recorded at UTC: the stored offset is taken as it is.
             const std::optional<qint32> offset =
                 i + 1 == int(qualities.size()) ? std::optional<qint32>(0) : std::nullopt;
-            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                                    dayFraction(at.time()), valuesFor(i), qualities[i], offset));
+            QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(at.date()),
+                              dayFraction(at.time()), valuesFor(i), qualities[i], offset));
         }
         Historian historian(settings(file, QStringLiteral("QUALITY")),
                             QStringLiteral("quality-fwd"));
@@ -1448,8 +1447,8 @@ private slots:
         const QDateTime repeated(QDate(2026, 10, 25), QTime(2, 30, 0));
         for (int i = 0; i < 20; ++i) {
             const QTime at = repeated.time().addSecs(i % 10);
-            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(repeated.date()),
-                                    dayFraction(at), valuesFor(i)));
+            QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(repeated.date()),
+                              dayFraction(at), valuesFor(i)));
         }
         Historian historian(settings(file, QStringLiteral("AUTUMN")), QStringLiteral("autumn-fwd"));
         historian.start();

@@ -313,7 +313,7 @@ void TestHistoryMarks::lastEventBeforeAndAFileWithoutEvents()
     RecordingStore store(QStringLiteral("marks-test-store"));
     QVERIFY(store.open(path));
     QVERIFY(
-        store.recordRow(RecordTable::PvData, 1, daySerial(kDay), dayFraction(QTime(11, 0)), {}));
+        recordRow(store, RecordTable::PvData, 1, daySerial(kDay), dayFraction(QTime(11, 0)), {}));
     {
         // A recording database written before the events table existed.
         RingReader reader(QStringLiteral("marks-test-bare"));

@@ -11,6 +11,7 @@
 #include "historywiring.h"
 #include "pgcluster.h"
 #include "programrun.h"
+#include "recordingfixture.h"
 #include "rowquality.h"
 #include "scalinglog.h"
 #include "store.h"
@@ -117,12 +118,12 @@ private slots:
             for (int i = 0; i < kRows; ++i) {
                 const QDateTime at = kStart.addSecs(i);
                 const std::optional<RowQuality> quality = qualityFor(i);
-                QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                                        dayFraction(at.time()), valuesFor(i), quality,
-                                        at.offsetFromUtc()));
+                QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(at.date()),
+                                  dayFraction(at.time()), valuesFor(i), quality,
+                                  at.offsetFromUtc()));
                 if (i % 10 == 0)
-                    QVERIFY(store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
-                                            dayFraction(at.time()), valuesFor(i), quality));
+                    QVERIFY(recordRow(store, RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
+                                      dayFraction(at.time()), valuesFor(i), quality));
             }
         }
         // The station's journal: a silence of ten seconds and an alarm.
@@ -301,8 +302,8 @@ private slots:
             QVERIFY(store.open(thisPc));
             for (int i = 0; i < kRows / 2; ++i) {
                 const QDateTime at = kStart.addSecs(i);
-                QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                                        dayFraction(at.time()), valuesFor(i + 1000)));
+                QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(at.date()),
+                                  dayFraction(at.time()), valuesFor(i + 1000)));
             }
             EventLog log(QStringLiteral("this-pc-events"));
             QVERIFY(log.open(thisPc));

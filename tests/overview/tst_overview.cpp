@@ -223,8 +223,8 @@ bool TestOverview::recordPv(qint32 id, int secondsAfterNoon)
     const qint64 moment = RecordingFixture::noon() + secondsAfterNoon;
     std::array<float, kRecordedValueCount> values{};
     values[0] = float(id);
-    return m_recording->store().recordRow(RecordTable::PvData, id, RecordingFixture::dateOf(moment),
-                                          RecordingFixture::timeOf(moment), values);
+    return recordRow(m_recording->store(), RecordTable::PvData, id,
+                     RecordingFixture::dateOf(moment), RecordingFixture::timeOf(moment), values);
 }
 
 bool TestOverview::startToolOn(const QString &path)

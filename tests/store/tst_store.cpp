@@ -3,11 +3,13 @@
 #include "clock.h"
 #include "daytime.h"
 #include "events.h"
+#include "filechangewatch.h"
 #include "forwardsource.h"
 #include "history.h"
 #include "immutablefile.h"
 #include "otherprogram.h"
 #include "recorder.h"
+#include "recordingfixture.h"
 #include "recordingstate.h"
 #include "ringquery.h"
 #include "shared.h"
@@ -25,6 +27,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -462,7 +465,7 @@ private slots:
 
         const std::array<float, 8> values{1, 2, 3, 4, 5, 6, 7, 8};
         const qint32 next = counters->newestPv + 1;
-        QVERIFY2(store.recordRow(RecordTable::PvData, next, 1, 0.5, values),
+        QVERIFY2(recordRow(store, RecordTable::PvData, next, 1, 0.5, values),
                  qPrintable(store.lastError()));
         QCOMPARE(other.counters().mid(0, 2), (QVariantList{next, next}));
         QCOMPARE(
@@ -674,7 +677,7 @@ private slots:
         RecordingStore store(QStringLiteral("store"));
         QVERIFY(!store.open(dbPath()));
         QVERIFY(!store.readCounters());
-        QVERIFY(!store.recordRow(RecordTable::PvData, 1, 0, 0, {}));
+        QVERIFY(!recordRow(store, RecordTable::PvData, 1, 0, 0, {}));
         QVERIFY(!store.database().isValid());
     }
 
@@ -836,7 +839,7 @@ private slots:
     {
         RecordingStore store(QStringLiteral("store"));
         QVERIFY(store.open(dbPath()));
-        QVERIFY(store.recordRow(RecordTable::PvData, 1, 1, 0.5, {}));
+        QVERIFY(recordRow(store, RecordTable::PvData, 1, 1, 0.5, {}));
         const QString aside = m_dir->filePath(QStringLiteral("aside.db"));
         for (const char *suffix : {"", "-wal", "-shm"})
             QVERIFY(QFile::rename(dbPath() + QLatin1String(suffix), aside + QLatin1String(suffix)));
@@ -871,6 +874,92 @@ private slots:
         QCOMPARE(other.value(QStringLiteral("PRAGMA integrity_check")).toString(),
                  QStringLiteral("ok"));
         QCOMPARE(other.counters(), counterRow(3, 2)); // second 1 waited, then second 11
+    }
+
+    // The files of an open database are looked at only when the kernel says
+    // something happened to them: each change that matters to a connection
+    // is told at once, while the recorder's own writes and other files in the
+    // folder tell nothing (else every recording would cost a look again).
+    void fileChangeWatchTellsWhatMatters_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("rows recorded") << "record" << false;
+        QTest::newRow("another file in the folder") << "other file" << false;
+        QTest::newRow("database replaced by rename") << "rename over" << true;
+        QTest::newRow("database removed") << "remove" << true;
+        QTest::newRow("database made read-only") << "chmod" << true;
+        QTest::newRow("shared memory cut shorter") << "cut" << true;
+        QTest::newRow("shared memory made immutable") << "immutable" << true;
+        QTest::newRow("shared memory removed") << "remove shm" << true;
+        QTest::newRow("folder renamed") << "rename folder" << true;
+    }
+    void fileChangeWatchTellsWhatMatters()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, told);
+        const QString folder = m_dir->filePath(QStringLiteral("data"));
+        const QString path = folder + QStringLiteral("/Rdatabj.db");
+        RecordingStore store(QStringLiteral("watched"));
+        QVERIFY(store.open(path));
+        QVERIFY(recordRow(store, RecordTable::PvData, 1, 1, 0.5, {}));
+        const QString shm = path + QStringLiteral("-shm");
+        QVERIFY(QFileInfo::exists(shm));
+        FileChangeWatch watch;
+        watch.watch(path);
+        QVERIFY(!watch.mayHaveChanged());
+
+        std::unique_ptr<ImmutableFile> immutable;
+        if (change == "record") {
+            for (int id = 2; id <= 20; ++id)
+                QVERIFY(recordRow(store, RecordTable::PvData, id, 1, 0.5, {}));
+        } else if (change == "other file") {
+            writeFile(folder + QStringLiteral("/notes.txt"), "beside");
+            QVERIFY(QFile::remove(folder + QStringLiteral("/notes.txt")));
+        } else if (change == "rename over") {
+            const QString newer = folder + QStringLiteral("/newer.db");
+            writeFile(newer, QByteArray());
+            QVERIFY(::rename(QFile::encodeName(newer).constData(),
+                             QFile::encodeName(path).constData()) == 0);
+        } else if (change == "remove") {
+            QVERIFY(QFile::remove(path));
+        } else if (change == "chmod") {
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+        } else if (change == "cut") {
+            QVERIFY(QFile::resize(shm, 0));
+        } else if (change == "immutable") {
+            if (!spoilSharedMemory(shm, true, immutable))
+                QSKIP("no immutable files here (chattr +i needs root)");
+        } else if (change == "remove shm") {
+            QVERIFY(QFile::remove(shm));
+        } else {
+            QVERIFY(QDir(m_dir->path()).rename(QStringLiteral("data"), QStringLiteral("moved")));
+        }
+        QCOMPARE(watch.mayHaveChanged(), told);
+        QVERIFY(!watch.mayHaveChanged()); // told once
+        if (immutable)
+            QVERIFY(immutable->release());
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A change no event tells of (the folder above the database's renamed,
+    // and a new database made at the old path) is still found: every
+    // connection looks at its files once per FileChangeWatch::kFallbackInterval.
+    void unseenReplacementFoundByTheSlowLook()
+    {
+        const QString top = m_dir->filePath(QStringLiteral("top"));
+        const QString path = top + QStringLiteral("/data/Rdatabj.db");
+        RecordingStore store(QStringLiteral("watched"));
+        QVERIFY(store.follow(path, kStart));
+        QVERIFY(QDir(m_dir->path()).rename(QStringLiteral("top"), QStringLiteral("top-old")));
+        RecordingStore other(QStringLiteral("other"));
+        QVERIFY(other.open(path));
+        other.close();
+        const qint64 boundMs =
+            std::chrono::milliseconds(FileChangeWatch::kFallbackInterval).count() + 2000;
+        QTRY_VERIFY_WITH_TIMEOUT(!store.keepOpen(kStart), int(boundMs));
+        QVERIFY2(store.lastError().contains(QStringLiteral("removed or replaced")),
+                 qPrintable(store.lastError()));
     }
 
     // Every connection to the recording file runs no statement once the

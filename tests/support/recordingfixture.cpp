@@ -93,7 +93,7 @@ bool RecordingFixture::record(RecordTable table, qint32 id, qint64 moment)
 bool RecordingFixture::record(RecordTable table, qint32 id, qint64 moment,
                               const std::array<float, kRecordedValueCount> &values)
 {
-    return m_store->recordRow(table, id, dateOf(moment), timeOf(moment), values);
+    return recordRow(*m_store, table, id, dateOf(moment), timeOf(moment), values);
 }
 
 bool RecordingFixture::fill(RecordTable table, qint32 newestId, int count, qint64 newestMoment,
@@ -104,4 +104,12 @@ bool RecordingFixture::fill(RecordTable table, qint32 newestId, int count, qint6
         ok = record(table, ringId(qint64(newestId) - age),
                     newestMoment - qint64(age) * secondsApart);
     return ok;
+}
+
+bool recordRow(RecordingStore &store, RecordTable table, qint32 id, double date, double time,
+               const std::array<float, kRecordedValueCount> &values,
+               std::optional<RowQuality> quality, std::optional<qint32> utcOffset)
+{
+    const RowToRecord row{date, time, values, quality, utcOffset};
+    return store.recordRows(table, id, &row, 1);
 }

@@ -8,8 +8,8 @@
 #include <QVector>
 
 #include <array>
-
 #include <memory>
+#include <optional>
 
 // A recording database in a temporary folder, opened through the real store and
 // filled the way the recorder fills its rings. Value 0 of every record holds
@@ -64,3 +64,10 @@ private:
     std::unique_ptr<RecordingStore> m_store;
     bool m_ready = false;
 };
+
+// One row of `table` at ring id `id`, written by the store's own writer as
+// the recorder writes one tick's row (recordRows with a single row).
+bool recordRow(RecordingStore &store, RecordTable table, qint32 id, double date, double time,
+               const std::array<float, kRecordedValueCount> &values,
+               std::optional<RowQuality> quality = std::nullopt,
+               std::optional<qint32> utcOffset = std::nullopt);

@@ -273,6 +273,12 @@ void JournalWindow::applyFilter()
 
 void JournalWindow::onRecorded(const Event &event)
 {
+    // Read when the view is shown again, not now: each event would otherwise
+    // cost two reads and a row kept for good, however long no one looks.
+    if (!isVisible()) {
+        m_missedWhileHidden = true;
+        return;
+    }
     // Written, it is the newest stored event, read with those others wrote before it.
     if (readNewStored())
         return;
@@ -319,7 +325,17 @@ bool JournalWindow::readNewStored()
 void JournalWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    readNewStored();
+    // Events recorded while hidden: those stored are read as the watch reads
+    // them. Read afresh instead when some still wait for the database (they are
+    // shown from the log's queue), or when a reading was under way: it counted
+    // none of the ids they took from the ring's oldest end.
+    const bool readAfresh =
+        m_missedWhileHidden && (isLoading() || !m_journal->log().pending().empty());
+    m_missedWhileHidden = false;
+    if (readAfresh)
+        reload();
+    else
+        readNewStored();
     m_watchTimer->start();
 }
 

@@ -58,7 +58,9 @@ private:
 // day per channel, and the rows shown exported to CSV. New events appear as
 // they are written, whoever writes them (the journal, the link's and the
 // recorder's health, the historian's forwarder), and the journal's own events
-// at once while they wait for the database. Closing it only hides it.
+// at once while they wait for the database. Closing it only hides it; while
+// hidden it follows nothing (a tool left running for weeks would otherwise read
+// and keep every event in a view no one looks at) and catches up when shown.
 class JournalWindow : public QWidget
 {
     Q_OBJECT
@@ -110,6 +112,8 @@ private:
     // The journal's events shown while they waited for the database, oldest
     // first, until they are met in the table.
     std::deque<Event> m_waiting;
+    // The journal recorded events while the view was hidden: not read yet.
+    bool m_missedWhileHidden = false;
     QTimer *m_watchTimer = nullptr;
 
     QComboBox *m_kind = nullptr;

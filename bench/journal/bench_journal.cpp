@@ -2,7 +2,9 @@
 // one where all 20 watched states change (detection alone, and with the events
 // formed and written to a database), and the journal view opening on a full
 // ring of 100000 events (window built and shown with the newest rows; then
-// the whole ring read, and the longest turn of the event loop meanwhile).
+// the whole ring read, and the longest turn of the event loop meanwhile), and
+// an alarm event recorded once the view has been opened and closed again,
+// over the alarms of eight hours (its first and last ten minutes).
 //   QT_QPA_PLATFORM=offscreen bench_journal [folder]   (a temporary folder when none is given)
 #include "alarmannunciator.h"
 #include "clock.h"
@@ -31,6 +33,10 @@ constexpr int kPolls = 20000;
 constexpr int kWrittenPolls = 200;
 constexpr int kChatterPolls = 2 * 3600; // an hour at 2 Hz
 constexpr int kOpenings = 7;
+// About 23 alarm, output and relay events a minute, as the moving simulator gives.
+constexpr int kEventsPerMinute = 23;
+constexpr int kClosedViewEvents = 8 * 60 * kEventsPerMinute;
+constexpr int kTenMinutesOfEvents = 10 * kEventsPerMinute;
 const QDateTime kStart(QDate(2026, 3, 14), QTime(8, 0, 0));
 
 void report(const char *what, std::vector<qint64> nanoseconds)
@@ -204,5 +210,27 @@ int main(int argc, char *argv[])
     report("journal view opening, full ring (shown)", openings);
     report("journal view, whole ring read", complete);
     report("journal view, longest turn while reading", longestTurn);
+
+    // The view opened once and closed: the events recorded after that.
+    std::vector<qint64> closedView;
+    {
+        JournalWindow window(&journal);
+        window.show();
+        while (window.isLoading())
+            QCoreApplication::processEvents();
+        window.hide();
+        for (int i = 0; i < kClosedViewEvents; ++i) {
+            SystemClock::setFixed(kStart.addMSecs(60000 * qint64(i) / kEventsPerMinute));
+            const Event event{SystemClock::now(), EventKind::Alarm, QStringLiteral("通道一报警"),
+                              i % 2 ? QStringLiteral("OFF 240") : QStringLiteral("ON 300")};
+            timer.start();
+            journal.record(event);
+            closedView.push_back(timer.nsecsElapsed());
+        }
+    }
+    report("event recorded, view closed: first 10 min",
+           std::vector<qint64>(closedView.begin(), closedView.begin() + kTenMinutesOfEvents));
+    report("event recorded, view closed: last 10 min of 8 h",
+           std::vector<qint64>(closedView.end() - kTenMinutesOfEvents, closedView.end()));
     return 0;
 }

@@ -782,6 +782,7 @@ private slots:
                 stateEvent(1, "寄存器2 CH1报警值", "250 → 350 已写入", EventKind::ConfigWrite));
         m_journal->record(stateEvent(100, "通道一报警", "OFF 200"));
         JournalWindow window(m_journal.get());
+        window.show();
         QCOMPARE(window.model().rowCount(), JournalWindow::kFirstRead);
         QVERIFY(window.isLoading());
         m_journal->record(stateEvent(101, "继电器1", "ON 300", EventKind::Relay));
@@ -855,6 +856,57 @@ private slots:
         QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
         QTest::qWait(2 * int(std::chrono::milliseconds(JournalWindow::kWatchInterval).count()));
         QCOMPARE(shownSources(window), (QStringList{"继电器1", "通道一报警"}));
+    }
+
+    // A view shown once and closed (hidden) does nothing per event: a tool left
+    // running for weeks would read each one twice and keep it for good. Shown
+    // again, it lists every event once, newest first, whichever way it catches
+    // up: reading the new ids, reading the ring afresh beyond a first read's
+    // worth, or taking the events still waiting for the database.
+    void hiddenViewCatchesUpWhenShown_data()
+    {
+        QTest::addColumn<int>("missed");
+        QTest::addColumn<bool>("waitingAtShow");
+        QTest::newRow("one") << 1 << false;
+        QTest::newRow("a first read's worth") << JournalWindow::kFirstRead << false;
+        QTest::newRow("one more: read afresh") << JournalWindow::kFirstRead + 1 << false;
+        QTest::newRow("still waiting for the database") << 3 << true;
+    }
+    void hiddenViewCatchesUpWhenShown()
+    {
+        QFETCH(int, missed);
+        QFETCH(bool, waitingAtShow);
+        openJournal();
+        m_journal->record(stateEvent(0, "通道一报警", "ON 300"));
+        JournalWindow window(m_journal.get());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.hide();
+        const int shownBefore = window.model().rowCount();
+
+        std::unique_ptr<OtherProgram> other;
+        if (waitingAtShow) {
+            other = std::make_unique<OtherProgram>(dbPath());
+            QVERIFY(other->exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        }
+        for (int i = 1; i <= missed; ++i)
+            m_journal->record(stateEvent(i, "通道一报警", i % 2 ? "OFF 200" : "ON 300"));
+        QCOMPARE(window.model().rowCount(), shownBefore);
+        QCOMPARE(int(m_journal->log().pending().size()), waitingAtShow ? missed : 0);
+
+        window.show();
+        QTRY_VERIFY(!window.isLoading());
+        QCOMPARE(window.model().rowCount(), missed + 1);
+        QCOMPARE(shownRows(window).first(),
+                 rowsOfEvents({stateEvent(missed, "通道一报警", missed % 2 ? "OFF 200" : "ON 300")})
+                     .first());
+        if (other) {
+            QVERIFY(other->exec(QStringLiteral("ROLLBACK")));
+            QCOMPARE(m_journal->log().flush(), 0);
+        }
+        // Each once, in the order stored, also after the watch has looked again.
+        QTest::qWait(2 * int(std::chrono::milliseconds(JournalWindow::kWatchInterval).count()));
+        QCOMPARE(shownRows(window), rowsOfEvents(m_journal->log().newestEvents(missed + 1)));
     }
 
     void exportWritesTheShownRows()

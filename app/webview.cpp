@@ -1,6 +1,5 @@
 #include "webview.h"
 
-
 #include "alarmannunciator.h"
 #include "chartgeometry.h"
 #include "healthmonitor.h"

@@ -2002,6 +2002,20 @@ private slots:
                                   kWaitMs);
         QTest::qWait(300);
         QCOMPARE(serverCount(QStringLiteral("channel_scaling"), station), 0);
+        again.stop();
+
+        // The entries the position names are gone (the table written anew, as
+        // in another file at the path): the ids come again at other instants,
+        // and all of them are sent from the first.
+        QVERIFY(writeScaling(file, {}, QStringLiteral("DELETE FROM channel_scaling")));
+        QVERIFY(
+            writeScaling(file, {scalingEntry(kStart.addSecs(1), 0, 0, 3, QStringLiteral("°C")),
+                                scalingEntry(kStart.addSecs(2), 0, 0, 4, QStringLiteral("°C")),
+                                scalingEntry(kStart.addSecs(4), 0, 0, 0, QStringLiteral("°C"))}));
+        Historian third(settings(file, station), QStringLiteral("scalewait-3"));
+        third.start();
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(QStringLiteral("channel_scaling"), station), 3,
+                                  kWaitMs);
     }
 
     // ---- reading a station back ----

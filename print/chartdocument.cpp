@@ -52,14 +52,29 @@ QString serialText(double serial)
     return momentText(dateTimeOf(serial));
 }
 
+// An axis name longer than its axis (four channels of four units) is written
+// smaller, down to this share of the font, and only then cut with "…".
+constexpr double kSmallestAxisNameScale = 0.6;
+
 // Text turned a quarter left, centred in `box`, as a value axis is named.
 void drawUpright(QPainter &painter, const QRect &box, const QString &text)
 {
     painter.save();
+    const int wide = painter.fontMetrics().horizontalAdvance(text);
+    if (wide > box.height()) {
+        QFont font = painter.font();
+        const double scale = std::max(kSmallestAxisNameScale, double(box.height()) / wide);
+        if (font.pointSizeF() > 0)
+            font.setPointSizeF(font.pointSizeF() * scale);
+        else
+            font.setPixelSize(std::max(1, int(font.pixelSize() * scale)));
+        painter.setFont(font);
+    }
     painter.translate(box.center());
     painter.rotate(-90);
     painter.drawText(QRect(-box.height() / 2, -box.width() / 2, box.height(), box.width()),
-                     Qt::AlignCenter, text);
+                     Qt::AlignCenter,
+                     painter.fontMetrics().elidedText(text, Qt::ElideRight, box.height()));
     painter.restore();
 }
 

@@ -18,6 +18,7 @@
 #include "historychart.h"
 #include "historymarks.h"
 #include "historyrange.h"
+#include "historyscaling.h"
 #include "historywindow.h"
 #include "median.h"
 #include "ringquery.h"
@@ -52,6 +53,9 @@ constexpr int kChartHeight = 520;
 // The newest ids: both rings have gone round and wrap in the middle.
 constexpr qint32 kNewestPv = 30000;
 constexpr qint32 kNewestLpv = 40000;
+
+// Changes of scaling per channel over each range read.
+constexpr int kScalingChanges = 10;
 
 double medianMilliseconds(int runs, const std::function<void()> &step)
 {
@@ -304,8 +308,22 @@ int main(int argc, char **argv)
             places = History::placeRows(
                 read.rows, TimeAxis(QTimeZone::systemTimeZone(), dateTimeOf(range.from)));
         });
+        // Each row's scaling (ten changes of decimal point per channel over the
+        // range, as a busy commissioning might make) and the rows in chart steps.
+        QVector<ScalingEntry> entries;
+        for (int change = 0; change < kScalingChanges; ++change)
+            for (int ch = 0; ch < kScaledChannels; ++ch)
+                entries.append(
+                    {dateTimeOf(range.from + (nowSerial - range.from) * change / kScalingChanges),
+                     ch, ChannelScaling{0, change % 3, 13000, -2000, "°C"}});
+        const ScalingTimeline timeline(entries);
+        History::ShownScaling scaling;
+        const double scale = medianMilliseconds(runs, [&] {
+            scaling = History::scaleRows(read.rows, timeline);
+            History::chartRows(read.rows, scaling);
+        });
         chart.setContent(read.rows, History::placeRows(read.rows, TimeAxis()), range.ring,
-                         TimeAxis(), range.from, nowSerial);
+                         TimeAxis(), range.from, nowSerial, scaling);
         // A change (here the curves shown) makes the next paint prepare again:
         // decimation, traces, ticks; paints after it only draw.
         const double prepare = medianMilliseconds(runs, [&] {
@@ -318,8 +336,9 @@ int main(int argc, char **argv)
             chart.render(painter, chart.size());
         });
         out << range.name << " " << read.rows.size() << " rows: read median " << load
-            << " ms, place median " << place << " ms, prepare and draw median " << prepare
-            << " ms, draw alone median " << draw << " ms\n";
+            << " ms, place median " << place << " ms, scale median " << scale
+            << " ms, prepare and draw median " << prepare << " ms, draw alone median " << draw
+            << " ms\n";
     }
 
     // The same ranges with the events ring's spans and marks, as the window

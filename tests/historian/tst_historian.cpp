@@ -80,10 +80,10 @@ bool recordWhole(RecordingStore &store, int count, const QDateTime &start)
 {
     for (int i = 0; i < count; ++i) {
         const QDateTime at = start.addSecs(i);
-        if (!store.recordRow(RecordTable::PvData, i + 1, daySerial(at.date()),
-                             dayFraction(at.time()), kWholeValues) ||
-            (i % 10 == 0 && !store.recordRow(RecordTable::LpvWdjl, i / 10 + 1, daySerial(at.date()),
-                                             dayFraction(at.time()), kWholeValues)))
+        if (!recordRow(store, RecordTable::PvData, i + 1, daySerial(at.date()),
+                       dayFraction(at.time()), kWholeValues) ||
+            (i % 10 == 0 && !recordRow(store, RecordTable::LpvWdjl, i / 10 + 1,
+                                       daySerial(at.date()), dayFraction(at.time()), kWholeValues)))
             return false;
     }
     return true;

@@ -358,9 +358,11 @@ void HistoryWindow::showStationRange(int request, const std::optional<History::S
                                     : error.simplified());
     // The server's rows carry their offsets: each stands at its own instant.
     const QVector<RingRow> rows = range ? range->rows : QVector<RingRow>{};
-    // The server does not hand a station's scaling back yet: its rows stay raw.
-    m_chart->setContent(rows, History::placeRows(rows, axis), ring, axis, from, to,
-                        History::scaleRows(rows, ScalingTimeline()));
+    // Each row in the station's scaling of its moment, as the server has it; a
+    // station that never sent one reads raw.
+    m_chart->setContent(
+        rows, History::placeRows(rows, axis), ring, axis, from, to,
+        History::scaleRows(rows, range ? ScalingTimeline(range->scaling) : ScalingTimeline()));
     // The station's own journal, from the server: never this PC's.
     m_chart->setEvents(
         range ? History::chartEventsOf(range->events, from, to, m_chart->places(), axis)

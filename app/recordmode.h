@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scaling.h"
+
 #include "linkhealth.h"
 #include "recordingstate.h"
 #include "recordoptions.h"
@@ -90,6 +92,8 @@ private:
     struct Instrument;
 
     void openPort();
+    // Gives the instrument its scaling watch, its unit names (stored, then --unit) and its wiring.
+    void watchScaling(Instrument &instrument);
     void poll();
     void record();
     // Notes `in`'s own last reply and failure from the link's counts before its poll.

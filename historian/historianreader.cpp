@@ -28,7 +28,44 @@ QDateTime wholeSecond(const QDateTime &moment)
                      Qt::OffsetFromUTC, local.offsetFromUtc());
 }
 
+// This machine's offset from UTC at `utcSeconds`, as the local time of the instant says.
+qint32 zoneOffsetAt(qint64 utcSeconds)
+{
+    return QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC).toLocalTime().offsetFromUtc();
+}
+
+// Milliseconds a day.
+constexpr qint64 kMSecsPerDay = kWholeSecondsPerDay * 1000;
+
+// `value` / `divisor` rounded down (instants before 1970 included).
+qint64 floorDivision(qint64 value, qint64 divisor)
+{
+    const qint64 quotient = value / divisor;
+    return quotient - ((value % divisor) < 0 ? 1 : 0);
+}
+
 } // namespace
+
+qint32 LocalOffsets::at(qint64 utcSeconds)
+{
+    if (utcSeconds >= m_from && utcSeconds <= m_to)
+        return m_offset;
+    const qint32 offset = zoneOffsetAt(utcSeconds);
+    qint64 last = utcSeconds + kWholeSecondsPerDay;
+    if (zoneOffsetAt(last) != offset) {
+        // The clocks change within the day: its last second of `offset`.
+        qint64 changed = last;
+        last = utcSeconds;
+        while (changed - last > 1) {
+            const qint64 middle = last + (changed - last) / 2;
+            (zoneOffsetAt(middle) == offset ? last : changed) = middle;
+        }
+    }
+    m_from = utcSeconds;
+    m_to = last;
+    m_offset = offset;
+    return offset;
+}
 
 bool isHistorianSource(const QString &source)
 {
@@ -72,10 +109,18 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
     }
     StationHistory history;
     history.records.reserve(samples->size());
+    // The local date and time by arithmetic on the instant and its offset:
+    // a local time per row cost more than the rest of the reading.
+    static const double epochSerial = daySerial(QDate(1970, 1, 1));
+    LocalOffsets offsets;
     for (const ServerSample &sample : *samples) {
-        const QDateTime local = sample.ts.toLocalTime();
-        history.records.append({daySerial(local.date()), dayFraction(local.time()), sample.values,
-                                sample.quality, local.offsetFromUtc()});
+        const qint64 utcMSecs = sample.ts.toMSecsSinceEpoch();
+        const qint32 offset = offsets.at(floorDivision(utcMSecs, 1000));
+        const qint64 localMSecs = utcMSecs + qint64(offset) * 1000;
+        const qint64 days = floorDivision(localMSecs, kMSecsPerDay);
+        const qint64 secondOfDay = (localMSecs - days * kMSecsPerDay) / 1000;
+        history.records.append({epochSerial + double(days), double(secondOfDay) / kSecondsPerDay,
+                                sample.values, sample.quality, offset});
     }
     if (!withEvents)
         return history;

@@ -27,6 +27,26 @@ struct StationRecord {
     std::optional<qint32> utcOffset; // the offset of `date` and `time` from UTC
 };
 
+// This machine's offset from UTC at instants read in recording order, asked of
+// the time zone about twice a day instead of once a row: an offset found at one
+// instant and again a day later holds for the whole day between (the clocks
+// change at most once within a day); where the two differ, the second of the
+// change is found by halving the day. A read of a day of seconds converts its
+// 86400 instants with a handful of asks.
+class LocalOffsets
+{
+public:
+    // Seconds east of UTC of this machine's local time at `utcSeconds`, as
+    // QDateTime::toLocalTime() gives it.
+    qint32 at(qint64 utcSeconds);
+
+private:
+    // The span whose offset is known: m_from .. m_to, both included.
+    qint64 m_from = 1;
+    qint64 m_to = 0;
+    qint32 m_offset = 0;
+};
+
 // A station's rows of a range and, when asked for, its events.
 struct StationHistory {
     QVector<StationRecord> records; // in the order they were recorded

@@ -23,14 +23,14 @@ constexpr std::chrono::seconds kChatterWindow{60};
 // Events of chattering states, all states together, per hour at most: the
 // summaries, every "抖动结束", and all a state journals within kChatterMemory
 // after it calmed (its single changes and its next onset). Beside that budget a
-// state journals on its own only the first burst after an hour's calm: at most
-// kChatterChanges - 1 changes and one onset an hour each. So however the
-// states chatter, steadily or in bursts between quiet minutes, they write at
-// most kChatterEventsPerHour + kWatchedStates * kChatterChanges = 660 events
-// an hour, and fewer than 200 while a few states chatter, of the
-// 100000-event ring: the link and configuration events of the weeks before
-// stay in it. What the budget holds back is counted into the state's next
-// summary or its total.
+// state journals on its own only its first burst after an hour's calm: at most
+// kChatterChanges - 1 changes and one onset an hour. So however the states
+// chatter, steadily or in bursts between quiet minutes, they write at most
+// kChatterEventsPerHour + kWatchedStates * kChatterChanges = 160 events an
+// hour (3840 a day, 26 days of the 100000-event ring), and at most the budget
+// in an hour after their first bursts: the link and configuration events of
+// the weeks before stay in the ring. What the budget holds back is counted
+// into the state's next summary or its total.
 constexpr int kChatterEventsPerHour = 60;
 // How long a state that calmed is remembered as one that chattered.
 constexpr std::chrono::hours kChatterMemory{1};

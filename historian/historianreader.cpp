@@ -81,9 +81,15 @@ Event localEventOf(const ServerEvent &event)
                  event.kind + QStringLiteral(": ") + event.detail};
 }
 
-std::optional<StationHistory> readStationHistory(const QString &source, RecordTable table,
-                                                 const QDateTime &from, const QDateTime &to,
-                                                 bool withEvents, QString *error)
+namespace
+{
+
+// The core of a reading: the rows of `table` handed to `each` as the server
+// sends them, then, with `withEvents`, the events of the range.
+std::optional<StationHistory> readStation(const QString &source, RecordTable table,
+                                          const QDateTime &from, const QDateTime &to,
+                                          bool withEvents, const StationRecordSink &each,
+                                          QString *error)
 {
     const HistorianTarget target = parseHistorianUrl(source);
     if (!target.isValid())
@@ -100,28 +106,27 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
     const StatementWatch::Armed armed = server.watchExchange();
     if (!server.open(target))
         return refused(server.lastError(), error);
-    const std::optional<QVector<ServerSample>> samples = server.readSamples(
-        target.station,
-        table == RecordTable::PvData ? SampleTable::Seconds : SampleTable::TenSeconds, from, to);
-    if (!samples) {
-        const QString cutOff = server.cutOffReason();
-        return refused(cutOff.isEmpty() ? server.lastError() : cutOff, error);
-    }
-    StationHistory history;
-    history.records.reserve(samples->size());
     // The local date and time by arithmetic on the instant and its offset:
     // a local time per row cost more than the rest of the reading.
     static const double epochSerial = daySerial(QDate(1970, 1, 1));
     LocalOffsets offsets;
-    for (const ServerSample &sample : *samples) {
+    const auto toRecord = [&offsets, &each](const ServerSample &sample) {
         const qint64 utcMSecs = sample.ts.toMSecsSinceEpoch();
         const qint32 offset = offsets.at(floorDivision(utcMSecs, 1000));
         const qint64 localMSecs = utcMSecs + qint64(offset) * 1000;
         const qint64 days = floorDivision(localMSecs, kMSecsPerDay);
         const qint64 secondOfDay = (localMSecs - days * kMSecsPerDay) / 1000;
-        history.records.append({epochSerial + double(days), double(secondOfDay) / kSecondsPerDay,
-                                sample.values, sample.quality, offset});
+        return each(StationRecord{epochSerial + double(days), double(secondOfDay) / kSecondsPerDay,
+                                  sample.values, sample.quality, offset});
+    };
+    if (!server.readSamples(target.station,
+                            table == RecordTable::PvData ? SampleTable::Seconds
+                                                         : SampleTable::TenSeconds,
+                            from, to, toRecord)) {
+        const QString cutOff = server.cutOffReason();
+        return refused(cutOff.isEmpty() ? server.lastError() : cutOff, error);
     }
+    StationHistory history;
     if (!withEvents)
         return history;
     const std::optional<ServerEvent> before =
@@ -134,6 +139,31 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
     for (const ServerEvent &event : *events)
         history.events.push_back(localEventOf(event));
     return history;
+}
+
+} // namespace
+
+std::optional<StationHistory> readStationHistory(const QString &source, RecordTable table,
+                                                 const QDateTime &from, const QDateTime &to,
+                                                 bool withEvents, QString *error)
+{
+    QVector<StationRecord> records;
+    std::optional<StationHistory> history = readStation(
+        source, table, from, to, withEvents,
+        [&records](const StationRecord &record) {
+            records.append(record);
+            return true;
+        },
+        error);
+    if (history)
+        history->records = std::move(records);
+    return history;
+}
+
+bool readStationRecords(const QString &source, RecordTable table, const QDateTime &from,
+                        const QDateTime &to, const StationRecordSink &each, QString *error)
+{
+    return readStation(source, table, from, to, false, each, error).has_value();
 }
 
 std::optional<QVector<StationRecord>> readStationRecords(const QString &source, RecordTable table,

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -70,6 +71,17 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
 std::optional<QVector<StationRecord>> readStationRecords(const QString &source, RecordTable table,
                                                          const QDateTime &from, const QDateTime &to,
                                                          QString *error = nullptr);
+
+// Takes one row of a reading; false when it wants no more.
+using StationRecordSink = std::function<bool(const StationRecord &)>;
+
+// The rows of readStationRecords handed to `each` one by one as the server
+// sends them, for a reader that writes each row while the server reads the
+// next. False, with the reason in `error`, as readStationHistory fails; the
+// rows before a failure were given.
+bool readStationRecords(const QString &source, RecordTable table, const QDateTime &from,
+                        const QDateTime &to, const StationRecordSink &each,
+                        QString *error = nullptr);
 
 // A server event as the station's journal held it: its kind by name (a kind
 // this build does not know, or a note of the forwarder's own, as a historian

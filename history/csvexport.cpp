@@ -16,9 +16,6 @@ namespace History
 
 namespace
 {
-// Rows between two progress reports: often enough for a smooth bar, rarely
-// enough to cost nothing.
-constexpr int kProgressEvery = 2048;
 // Lines are handed to the file this many bytes at a time.
 constexpr qsizetype kWriteChunk = 64 * 1024;
 
@@ -108,38 +105,74 @@ void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset)
     out += kCsvLineEnd;
 }
 
+CsvFileWriter::CsvFileWriter(const QString &path) : m_file(path)
+{
+    m_lines.reserve(kWriteChunk + 1024);
+}
+
+bool CsvFileWriter::open()
+{
+    if (!m_file.open(QIODevice::WriteOnly))
+        return false;
+    m_lines = csvFileHead();
+    return true;
+}
+
+bool CsvFileWriter::add(const RingRow &row)
+{
+    if (!m_written)
+        return false;
+    appendCsvLine(m_lines, row, m_instants.nextOffset(row.date, row.time, row.utcOffset));
+    ++m_rows;
+    return m_lines.size() < kWriteChunk || flush();
+}
+
+bool CsvFileWriter::flush()
+{
+    m_written = m_written && m_file.write(m_lines) == m_lines.size();
+    m_lines.clear();
+    return m_written;
+}
+
+bool CsvFileWriter::commit()
+{
+    if (flush() && m_file.commit())
+        return true;
+    m_written = false;
+    m_file.cancelWriting();
+    return false;
+}
+
+void CsvFileWriter::cancel()
+{
+    m_file.cancelWriting();
+}
+
+QString CsvFileWriter::error() const
+{
+    return QStringLiteral("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString());
+}
+
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,
                       const ExportProgress &progress)
 {
     ExportResult result;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    CsvFileWriter file(path);
+    if (!file.open()) {
+        result.error = file.error();
         return result;
     }
-    const QByteArray head = csvFileHead();
-    bool written = file.write(head) == head.size();
-    InstantResolver instants;
-    QByteArray lines;
-    lines.reserve(kWriteChunk + 1024);
-    for (int i = 0; i < rows.size() && written; ++i) {
-        if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
-            file.cancelWriting();
+    for (int i = 0; i < rows.size(); ++i) {
+        if (progress && i % kExportProgressEvery == 0 && !progress(i, rows.size())) {
+            file.cancel();
             result.outcome = ExportResult::Cancelled;
             return result;
         }
-        const RingRow &row = rows.at(i);
-        appendCsvLine(lines, row, instants.nextOffset(row.date, row.time, row.utcOffset));
-        if (lines.size() >= kWriteChunk) {
-            written = file.write(lines) == lines.size();
-            lines.clear();
-        }
+        if (!file.add(rows.at(i)))
+            break;
     }
-    if (written && !lines.isEmpty())
-        written = file.write(lines) == lines.size();
-    if (!written || !file.commit()) {
-        result.error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        file.cancelWriting();
+    if (!file.commit()) {
+        result.error = file.error();
         return result;
     }
     if (progress)

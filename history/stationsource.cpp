@@ -59,16 +59,59 @@ RangeExport exportStation(const QString &source, double from, double to,
     if (refuseFromAfterTo(done, from, to))
         return done;
     done.ring = stationRing(from, to, ring);
+    // Each row is written as it arrives, while the server reads the next: the
+    // export takes about as long as the server's reading. The file is begun
+    // at the first row, so that a range without rows leaves none.
+    CsvFileWriter file(path);
+    bool arrived = false;
+    bool opened = false;
+    bool cancelled = false;
+    // The rows the range can hold, for the progress shown while their count is not known.
+    const qint64 expected =
+        qMax<qint64>(1, qint64((to - from) * kSecondsPerDay / ringSampleSeconds(done.ring)) + 1);
+    const auto write = [&](const StationRecord &record) {
+        if (!arrived) {
+            arrived = true;
+            opened = file.open();
+        }
+        if (!opened)
+            return false;
+        if (progress && file.rows() % kExportProgressEvery == 0 &&
+            !progress(qMin(file.rows(), expected), expected)) {
+            cancelled = true;
+            return false;
+        }
+        RingRow row;
+        row.id = qint32(file.rows() + 1);
+        row.date = record.date;
+        row.time = record.time;
+        row.values = record.values;
+        row.quality = record.quality;
+        row.utcOffset = record.utcOffset;
+        return file.add(row);
+    };
     QString error;
-    const std::optional<QVector<RingRow>> rows =
-        readStationRows(source, done.ring, from, to, &error);
-    if (!rows) {
+    const bool read =
+        readStationRecords(source, done.ring, dateTimeOf(from), dateTimeOf(to), write, &error);
+    if (!read) {
+        file.cancel();
         done.fault = RangeFault::ReadFailed;
         // The server's messages run over several lines; the reason is one.
         done.message = QStringLiteral("cannot read the historian: ") + error.simplified();
-        return done;
+    } else if (cancelled) {
+        file.cancel();
+        done.fault = RangeFault::Cancelled;
+        done.message = QStringLiteral("cancelled");
+    } else if (!arrived) {
+        writeRows(done, {}, path, progress); // no rows: EmptyRange, no file
+    } else if (!opened || !file.commit()) {
+        done.fault = RangeFault::WriteFailed;
+        done.message = file.error();
+    } else {
+        done.rows = file.rows();
+        if (progress)
+            progress(done.rows, done.rows);
     }
-    writeRows(done, *rows, path, progress);
     return done;
 }
 

@@ -163,7 +163,8 @@ template <typename Float> int firstDigitsToTry(Float value, const char *shortest
 }
 
 // Shortest round-tripping digits of value with at most maxDigits significant
-// digits, written at `out` (room for 64 characters); past what it wrote.
+// digits, written at `out` (room for kSingleTextRoom characters for a float,
+// 64 for a double); past what it wrote.
 template <typename Float> char *shortestText(char *out, Float value, int maxDigits, int fixedUpTo)
 {
     // to_chars and from_chars write and read the full stop whatever the locale.
@@ -226,19 +227,20 @@ QString singleText(float value)
 
 void appendSingleText(QByteArray &out, float value)
 {
-    if (isPlainWhole(value)) {
-        char digits[16];
-        out.append(digits,
-                   std::to_chars(digits, digits + sizeof digits, qint32(value)).ptr - digits);
-        return;
-    }
+    char text[kSingleTextRoom];
+    out.append(text, writeSingleText(text, value) - text);
+}
+
+char *writeSingleText(char *out, float value)
+{
+    if (isPlainWhole(value))
+        return std::to_chars(out, out + kSingleTextRoom, qint32(value)).ptr;
     if (value == 0 || !std::isfinite(value)) {
         for (const QChar c : singleText(value))
-            out += char(c.unicode());
-        return;
+            *out++ = char(c.unicode());
+        return out;
     }
-    char text[128];
-    out.append(text, shortestText(text, value, 7, 7) - text);
+    return shortestText(out, value, 7, 7);
 }
 
 QString doubleText(double value)

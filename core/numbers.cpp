@@ -1,11 +1,14 @@
 #include "numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 std::optional<double> leadingNumberIfAny(const QString &text)
 {
@@ -95,69 +98,114 @@ std::optional<qint32> toInt32(double value)
 namespace
 {
 
-// Renders mantissa digits and a decimal exponent as plain decimal text when the
-// exponent is moderate, otherwise as d.dddE+xx.
-QString renderDecimal(bool negative, const std::string &mantissa, int exponent, int fixedUpTo)
+// Writes mantissa digits and a decimal exponent at `out` as plain decimal text
+// when the exponent is moderate, otherwise as d.dddE+xx; past what it wrote.
+// `out` has room for the mantissa and 24 more characters.
+char *renderDecimal(char *out, bool negative, const char *mantissa, int n, int exponent,
+                    int fixedUpTo)
 {
-    std::string out;
     if (negative)
-        out += '-';
-    const int n = static_cast<int>(mantissa.size());
+        *out++ = '-';
+    const auto copy = [&out](const char *from, int count) {
+        std::memcpy(out, from, std::size_t(count));
+        out += count;
+    };
     if (exponent >= -5 && exponent < fixedUpTo) {
         if (exponent < 0) {
-            out += "0.";
-            out.append(static_cast<size_t>(-exponent - 1), '0');
-            out += mantissa;
+            *out++ = '0';
+            *out++ = '.';
+            for (int i = 0; i < -exponent - 1; ++i)
+                *out++ = '0';
+            copy(mantissa, n);
         } else if (exponent + 1 >= n) {
-            out += mantissa;
-            out.append(static_cast<size_t>(exponent + 1 - n), '0');
+            copy(mantissa, n);
+            for (int i = 0; i < exponent + 1 - n; ++i)
+                *out++ = '0';
         } else {
-            out += mantissa.substr(0, static_cast<size_t>(exponent + 1));
-            out += '.';
-            out += mantissa.substr(static_cast<size_t>(exponent + 1));
+            copy(mantissa, exponent + 1);
+            *out++ = '.';
+            copy(mantissa + exponent + 1, n - exponent - 1);
         }
-    } else {
-        out += mantissa[0];
-        if (n > 1) {
-            out += '.';
-            out += mantissa.substr(1);
-        }
-        char exp[16];
-        std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-        out += exp;
+        return out;
     }
-    return QString::fromStdString(out);
+    *out++ = mantissa[0];
+    if (n > 1) {
+        *out++ = '.';
+        copy(mantissa + 1, n - 1);
+    }
+    *out++ = 'E';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int magnitude = std::abs(exponent);
+    if (magnitude < 10)
+        *out++ = '0';
+    return std::to_chars(out, out + 8, magnitude).ptr;
 }
 
-// Shortest round-tripping digits of value with at most maxDigits significant digits.
-template <typename Float> QString shortestText(Float value, int maxDigits, int fixedUpTo)
+// The fewest significant digits the search below need try for `value`: the
+// shortest digits that read back as it (std::to_chars' round trip), when no
+// fewer can pass the search's own test. That test reads the digits back as a
+// double and narrows it to a float, which can differ from reading a float only
+// for a decimal within 2^-53 of halfway between two floats; a decimal of at
+// most seven digits whose exponent lies within -12 .. 12 is never that close
+// (their difference is a multiple of 2^-25 / 5^12 of the value or more), hence
+// the magnitudes below. 1 elsewhere: the search from one digit up.
+template <typename Float> int firstDigitsToTry(Float value, const char *shortest, const char *end)
 {
-    if (value == 0 || !std::isfinite(value))
-        return value == 0 ? QStringLiteral("0") : QString::number(double(value));
+    if constexpr (std::is_same_v<Float, float>) {
+        const float magnitude = std::abs(value);
+        if (magnitude < 1e-5f || magnitude >= 1e7f)
+            return 1;
+    }
+    int digits = 0;
+    for (const char *c = shortest; c != end && *c != 'e'; ++c)
+        digits += *c >= '0' && *c <= '9';
+    return digits;
+}
+
+// Shortest round-tripping digits of value with at most maxDigits significant
+// digits, written at `out` (room for kSingleTextRoom characters for a float,
+// 64 for a double); past what it wrote.
+template <typename Float> char *shortestText(char *out, Float value, int maxDigits, int fixedUpTo)
+{
     // to_chars and from_chars write and read the full stop whatever the locale.
+    char shortest[64];
+    char *shortestEnd =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific)
+            .ptr;
     char buf[64];
     char *end = buf;
-    for (int p = 1; p <= maxDigits; ++p) {
+    const int first = std::min(firstDigitsToTry(value, shortest, shortestEnd), maxDigits);
+    for (int p = first; p <= maxDigits; ++p) {
         end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, p - 1).ptr;
+        // The shortest digits read back as the value: the same text needs no reading.
+        if (p == first && std::equal(buf, end, shortest, shortestEnd))
+            break;
         double back = 0;
         std::from_chars(buf, end, back);
         if (static_cast<Float>(back) == value || p == maxDigits)
             break;
     }
     // buf is [-]d[.ddd]e[+-]xx
-    std::string s(buf, end);
-    const bool negative = s[0] == '-';
-    if (negative)
-        s.erase(0, 1);
-    const size_t e = s.find('e');
-    const int exponent = std::atoi(s.c_str() + e + 1);
-    std::string mantissa;
-    for (size_t i = 0; i < e; ++i)
-        if (s[i] != '.')
-            mantissa += s[i];
-    while (mantissa.size() > 1 && mantissa.back() == '0')
-        mantissa.pop_back();
-    return renderDecimal(negative, mantissa, exponent, fixedUpTo);
+    const bool negative = buf[0] == '-';
+    const char *e = std::find(buf, end, 'e');
+    int exponent = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), end, exponent);
+    char mantissa[64];
+    int n = 0;
+    for (const char *c = buf + negative; c != e; ++c)
+        if (*c != '.')
+            mantissa[n++] = *c;
+    while (n > 1 && mantissa[n - 1] == '0')
+        --n;
+    return renderDecimal(out, negative, mantissa, n, exponent, fixedUpTo);
+}
+
+template <typename Float> QString shortestText(Float value, int maxDigits, int fixedUpTo)
+{
+    if (value == 0 || !std::isfinite(value))
+        return value == 0 ? QStringLiteral("0") : QString::number(double(value));
+    char text[128];
+    return QString::fromLatin1(text, shortestText(text, value, maxDigits, fixedUpTo) - text);
 }
 
 // Whether `value` is a whole number of at most seven digits (every value the
@@ -179,14 +227,20 @@ QString singleText(float value)
 
 void appendSingleText(QByteArray &out, float value)
 {
-    if (isPlainWhole(value)) {
-        char digits[16];
-        out.append(digits,
-                   std::to_chars(digits, digits + sizeof digits, qint32(value)).ptr - digits);
-        return;
+    char text[kSingleTextRoom];
+    out.append(text, writeSingleText(text, value) - text);
+}
+
+char *writeSingleText(char *out, float value)
+{
+    if (isPlainWhole(value))
+        return std::to_chars(out, out + kSingleTextRoom, qint32(value)).ptr;
+    if (value == 0 || !std::isfinite(value)) {
+        for (const QChar c : singleText(value))
+            *out++ = char(c.unicode());
+        return out;
     }
-    for (const QChar c : singleText(value))
-        out += char(c.unicode());
+    return shortestText(out, value, 7, 7);
 }
 
 QString doubleText(double value)

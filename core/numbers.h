@@ -29,6 +29,10 @@ std::optional<qint32> toInt32(double value);
 QString singleText(float value);
 // singleText(value) at the end of `out` (its characters are all Latin-1).
 void appendSingleText(QByteArray &out, float value);
+// The characters of singleText(value) written at `out`, which has room for
+// kSingleTextRoom of them; past what it wrote.
+constexpr int kSingleTextRoom = 32;
+char *writeSingleText(char *out, float value);
 
 // The shortest decimal text of a double that reads back as the same number
 // (25 / 10.0 -> "2.5", 30 / 10.0 -> "3").

@@ -1,5 +1,7 @@
 #include "scaling.h"
 
+#include <cstring>
+
 namespace
 {
 
@@ -125,12 +127,12 @@ KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &u
     return named;
 }
 
-void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals)
+char *writeEngineeringText(char *out, qint64 raw, qint32 decimals)
 {
     if (decimals < 0 || decimals > kDecimalsHighest)
         decimals = 0;
     // Written from the integer's own digits, last first: no binary fraction ever rounds it.
-    char text[32];
+    char text[kEngineeringTextRoom];
     char *end = text + sizeof text;
     char *at = end;
     quint64 magnitude = raw < 0 ? 0 - quint64(raw) : quint64(raw);
@@ -143,7 +145,15 @@ void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals)
     } while (magnitude != 0 || written <= decimals);
     if (raw < 0)
         *--at = '-';
-    out.append(at, end - at);
+    const qsizetype length = end - at;
+    std::memcpy(out, at, size_t(length));
+    return out + length;
+}
+
+void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals)
+{
+    char text[kEngineeringTextRoom];
+    out.append(text, writeEngineeringText(text, raw, decimals) - text);
 }
 
 QString engineeringText(qint64 raw, qint32 decimals)

@@ -100,6 +100,10 @@ KnownScaling withOperatorUnits(const KnownScaling &known, const OperatorUnits &u
 // (-5 with 1 → "-0.5", 2515 with 2 → "25.15", 7 with 3 → "0.007"). Decimals
 // outside 0..4 give the integer as it is.
 QString engineeringText(qint64 raw, qint32 decimals);
+// The most characters an engineering text takes: a sign, 19 digits, a point, leading zeros.
+constexpr int kEngineeringTextRoom = 32;
+// engineeringText() written at `out` (room for kEngineeringTextRoom); past it.
+char *writeEngineeringText(char *out, qint64 raw, qint32 decimals);
 // engineeringText() at the end of `out` (its characters are all Latin-1).
 void appendEngineeringText(QByteArray &out, qint64 raw, qint32 decimals);
 // The same value as a number (for JSON and charts): raw / 10^decimals.

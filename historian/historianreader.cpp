@@ -28,7 +28,44 @@ QDateTime wholeSecond(const QDateTime &moment)
                      Qt::OffsetFromUTC, local.offsetFromUtc());
 }
 
+// This machine's offset from UTC at `utcSeconds`, as the local time of the instant says.
+qint32 zoneOffsetAt(qint64 utcSeconds)
+{
+    return QDateTime::fromSecsSinceEpoch(utcSeconds, Qt::UTC).toLocalTime().offsetFromUtc();
+}
+
+// Milliseconds a day.
+constexpr qint64 kMSecsPerDay = kWholeSecondsPerDay * 1000;
+
+// `value` / `divisor` rounded down (instants before 1970 included).
+qint64 floorDivision(qint64 value, qint64 divisor)
+{
+    const qint64 quotient = value / divisor;
+    return quotient - ((value % divisor) < 0 ? 1 : 0);
+}
+
 } // namespace
+
+qint32 LocalOffsets::at(qint64 utcSeconds)
+{
+    if (utcSeconds >= m_from && utcSeconds <= m_to)
+        return m_offset;
+    const qint32 offset = zoneOffsetAt(utcSeconds);
+    qint64 last = utcSeconds + kWholeSecondsPerDay;
+    if (zoneOffsetAt(last) != offset) {
+        // The clocks change within the day: its last second of `offset`.
+        qint64 changed = last;
+        last = utcSeconds;
+        while (changed - last > 1) {
+            const qint64 middle = last + (changed - last) / 2;
+            (zoneOffsetAt(middle) == offset ? last : changed) = middle;
+        }
+    }
+    m_from = utcSeconds;
+    m_to = last;
+    m_offset = offset;
+    return offset;
+}
 
 bool isHistorianSource(const QString &source)
 {
@@ -44,9 +81,15 @@ Event localEventOf(const ServerEvent &event)
                  event.kind + QStringLiteral(": ") + event.detail};
 }
 
-std::optional<StationHistory> readStationHistory(const QString &source, RecordTable table,
-                                                 const QDateTime &from, const QDateTime &to,
-                                                 bool withEvents, QString *error)
+namespace
+{
+
+// The core of a reading: the rows of `table` handed to `each` as the server
+// sends them, then, with `withEvents`, the events of the range.
+std::optional<StationHistory> readStation(const QString &source, RecordTable table,
+                                          const QDateTime &from, const QDateTime &to,
+                                          bool withEvents, const StationRecordSink &each,
+                                          QVector<ScalingEntry> *scalingRead, QString *error)
 {
     const HistorianTarget target = parseHistorianUrl(source);
     if (!target.isValid())
@@ -63,25 +106,36 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
     const StatementWatch::Armed armed = server.watchExchange();
     if (!server.open(target))
         return refused(server.lastError(), error);
-    const std::optional<QVector<ServerSample>> samples = server.readSamples(
-        target.station,
-        table == RecordTable::PvData ? SampleTable::Seconds : SampleTable::TenSeconds, from, to);
-    if (!samples) {
+    // The station's scaling entries, by which its rows read in engineering
+    // values: read first, so that a reader writing rows as they arrive knows
+    // them before the first.
+    std::optional<QVector<ScalingEntry>> scaling = server.readScaling(target.station);
+    if (!scaling)
+        return refused(server.lastError(), error);
+    if (scalingRead)
+        *scalingRead = *scaling;
+    // The local date and time by arithmetic on the instant and its offset:
+    // a local time per row cost more than the rest of the reading.
+    static const double epochSerial = daySerial(QDate(1970, 1, 1));
+    LocalOffsets offsets;
+    const auto toRecord = [&offsets, &each](const ServerSample &sample) {
+        const qint64 utcMSecs = sample.ts.toMSecsSinceEpoch();
+        const qint32 offset = offsets.at(floorDivision(utcMSecs, 1000));
+        const qint64 localMSecs = utcMSecs + qint64(offset) * 1000;
+        const qint64 days = floorDivision(localMSecs, kMSecsPerDay);
+        const qint64 secondOfDay = (localMSecs - days * kMSecsPerDay) / 1000;
+        return each(StationRecord{epochSerial + double(days), double(secondOfDay) / kSecondsPerDay,
+                                  sample.values, sample.quality, offset});
+    };
+    if (!server.readSamples(target.station,
+                            table == RecordTable::PvData ? SampleTable::Seconds
+                                                         : SampleTable::TenSeconds,
+                            from, to, toRecord)) {
         const QString cutOff = server.cutOffReason();
         return refused(cutOff.isEmpty() ? server.lastError() : cutOff, error);
     }
     StationHistory history;
-    history.records.reserve(samples->size());
-    for (const ServerSample &sample : *samples) {
-        const QDateTime local = sample.ts.toLocalTime();
-        history.records.append({daySerial(local.date()), dayFraction(local.time()), sample.values,
-                                sample.quality, local.offsetFromUtc()});
-    }
-    // The station's scaling entries, by which its rows read in engineering values.
-    const std::optional<QVector<ScalingEntry>> scaling = server.readScaling(target.station);
-    if (!scaling)
-        return refused(server.lastError(), error);
-    history.scaling = *scaling;
+    history.scaling = std::move(*scaling);
     if (!withEvents)
         return history;
     const std::optional<ServerEvent> before =
@@ -94,6 +148,32 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
     for (const ServerEvent &event : *events)
         history.events.push_back(localEventOf(event));
     return history;
+}
+
+} // namespace
+
+std::optional<StationHistory> readStationHistory(const QString &source, RecordTable table,
+                                                 const QDateTime &from, const QDateTime &to,
+                                                 bool withEvents, QString *error)
+{
+    QVector<StationRecord> records;
+    std::optional<StationHistory> history = readStation(
+        source, table, from, to, withEvents,
+        [&records](const StationRecord &record) {
+            records.append(record);
+            return true;
+        },
+        nullptr, error);
+    if (history)
+        history->records = std::move(records);
+    return history;
+}
+
+bool readStationRecords(const QString &source, RecordTable table, const QDateTime &from,
+                        const QDateTime &to, const StationRecordSink &each,
+                        QVector<ScalingEntry> *scaling, QString *error)
+{
+    return readStation(source, table, from, to, false, each, scaling, error).has_value();
 }
 
 std::optional<QVector<StationRecord>> readStationRecords(const QString &source, RecordTable table,

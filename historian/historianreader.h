@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,6 +26,26 @@ struct StationRecord {
     std::array<float, kRecordedValueCount> values{};
     std::optional<qint16> quality;   // empty: recorded before quality was kept
     std::optional<qint32> utcOffset; // the offset of `date` and `time` from UTC
+};
+
+// This machine's offset from UTC at instants read in recording order, asked of
+// the time zone about twice a day instead of once a row: an offset found at one
+// instant and again a day later holds for the whole day between (the clocks
+// change at most once within a day); where the two differ, the second of the
+// change is found by halving the day. A read of a day of seconds converts its
+// 86400 instants with a handful of asks.
+class LocalOffsets
+{
+public:
+    // Seconds east of UTC of this machine's local time at `utcSeconds`, as
+    // QDateTime::toLocalTime() gives it.
+    qint32 at(qint64 utcSeconds);
+
+private:
+    // The span whose offset is known: m_from .. m_to, both included.
+    qint64 m_from = 1;
+    qint64 m_to = 0;
+    qint32 m_offset = 0;
 };
 
 // A station's rows of a range and, when asked for, its events.
@@ -53,6 +74,18 @@ std::optional<StationHistory> readStationHistory(const QString &source, RecordTa
 std::optional<QVector<StationRecord>> readStationRecords(const QString &source, RecordTable table,
                                                          const QDateTime &from, const QDateTime &to,
                                                          QString *error = nullptr);
+
+// Takes one row of a reading; false when it wants no more.
+using StationRecordSink = std::function<bool(const StationRecord &)>;
+
+// The rows of readStationRecords handed to `each` one by one as the server
+// sends them, for a reader that writes each row while the server reads the
+// next; the station's scaling entries are put in `scaling` (when given) before
+// the first row. False, with the reason in `error`, as readStationHistory
+// fails; the rows before a failure were given.
+bool readStationRecords(const QString &source, RecordTable table, const QDateTime &from,
+                        const QDateTime &to, const StationRecordSink &each,
+                        QVector<ScalingEntry> *scaling = nullptr, QString *error = nullptr);
 
 // A server event as the station's journal held it: its kind by name (a kind
 // this build does not know, or a note of the forwarder's own, as a historian

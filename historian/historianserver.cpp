@@ -1102,6 +1102,19 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
                                                                   const QDateTime &from,
                                                                   const QDateTime &to) const
 {
+    QVector<ServerSample> samples;
+    if (!readSamples(station, table, from, to, [&samples](const ServerSample &sample) {
+            samples.append(sample);
+            return true;
+        }))
+        return std::nullopt;
+    return samples;
+}
+
+bool HistorianServer::readSamples(const QString &station, SampleTable table, const QDateTime &from,
+                                  const QDateTime &to,
+                                  const std::function<bool(const ServerSample &)> &each) const
+{
     // COPY … TO STDOUT straight from libpq: a reading of a day of seconds is
     // tens of thousands of rows, and Qt's row-by-row values cost several
     // times what the server takes to send them. COPY takes no parameters: the
@@ -1109,14 +1122,14 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
     PGconn *connection = isOpen() ? libpqConnection(database()) : nullptr;
     if (!connection) {
         fail(QStringLiteral("read"), QStringLiteral("not connected"));
-        return std::nullopt;
+        return false;
     }
     const QByteArray stationLiteral = sqlLiteral(connection, station);
     const QByteArray fromLiteral = sqlLiteral(connection, timestampText(from));
     const QByteArray toLiteral = sqlLiteral(connection, timestampText(to));
     if (stationLiteral.isEmpty() || fromLiteral.isEmpty() || toLiteral.isEmpty()) {
         fail(QStringLiteral("read"), QString::fromUtf8(PQerrorMessage(connection)));
-        return std::nullopt;
+        return false;
     }
     const QByteArray sql =
         QByteArrayLiteral("COPY (SELECT (extract(epoch FROM ts) * 1000)::bigint, v1, v2, v3, v4, "
@@ -1129,20 +1142,20 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
     if (PQresultStatus(started) != PGRES_COPY_OUT) {
         fail(QStringLiteral("read"), QString::fromUtf8(PQresultErrorMessage(started)));
         PQclear(started);
-        return std::nullopt;
+        return false;
     }
     PQclear(started);
-    QVector<ServerSample> samples;
     bool readable = true;
+    bool wanted = true;
     char *line = nullptr;
     int length = 0;
     // Every line is taken, also after one that cannot be read: the
     // connection is left ready for the next exchange.
     while ((length = PQgetCopyData(connection, &line, 0)) > 0) {
         ServerSample sample;
-        if (readable && sampleFromCopyLine(line, length, sample))
-            samples.append(sample);
-        else
+        if (readable && wanted && sampleFromCopyLine(line, length, sample))
+            wanted = each(sample);
+        else if (wanted)
             readable = false;
         PQfreemem(line);
     }
@@ -1157,9 +1170,9 @@ std::optional<QVector<ServerSample>> HistorianServer::readSamples(const QString 
                      .arg(QLatin1String(sampleTableName(table)));
     if (!reason.isEmpty()) {
         fail(QStringLiteral("read"), reason);
-        return std::nullopt;
+        return false;
     }
-    return samples;
+    return true;
 }
 
 namespace

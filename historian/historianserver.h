@@ -163,6 +163,13 @@ public:
     std::optional<QVector<ServerSample>> readSamples(const QString &station, SampleTable table,
                                                      const QDateTime &from,
                                                      const QDateTime &to) const;
+    // The same rows handed to `each` one by one as the server sends them, so a
+    // reader can write each row while the server reads the next. `each`
+    // returning false takes no more (the rest is read and dropped). False when
+    // the query fails or a row cannot be read (the rows before it were given).
+    bool readSamples(const QString &station, SampleTable table, const QDateTime &from,
+                     const QDateTime &to,
+                     const std::function<bool(const ServerSample &)> &each) const;
     // The events of `station` from `from` to `to` (both included), oldest
     // first; nullopt when the query fails.
     std::optional<QVector<ServerEvent>> readEvents(const QString &station, const QDateTime &from,

@@ -12,17 +12,15 @@
 #include <algorithm>
 #include <cmath>
 
-#include <cstdio>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace History
 {
 
 namespace
 {
-// Rows between two progress reports: often enough for a smooth bar, rarely
-// enough to cost nothing.
-constexpr int kProgressEvery = 2048;
 // Lines are handed to the file this many bytes at a time.
 constexpr qsizetype kWriteChunk = 64 * 1024;
 // Beyond this a float no longer holds every integer: such a value is no
@@ -37,31 +35,41 @@ char *digits(char *out, int value, int width)
     return out + width;
 }
 
-// The row's local date and time as "yyyy-MM-ddTHH:mm:ss".
-QByteArray momentText(double date, double time)
+// The characters of a moment written digit by digit.
+constexpr int kMomentLength = 19;
+// Room for a line: the moment, an offset, eight values and a quality.
+constexpr int kLineRoom = 512;
+
+// The row's local date and time as "yyyy-MM-ddTHH:mm:ss" at `out`; past it.
+char *writeMoment(char *out, double date, double time)
 {
     const QDate day = dateFromSerial(date);
     const QTime at = timeFromFraction(time);
+    int year = 0;
+    int month = 0;
+    int dayOfMonth = 0;
+    day.getDate(&year, &month, &dayOfMonth);
     // Written digit by digit: Qt's formatting by pattern (and snprintf) cost
     // more than the rest of a line. Years it would write otherwise (none, or
     // beyond four digits) are left to it.
-    if (day.isValid() && at.isValid() && day.year() > 0 && day.year() <= 9999) {
-        char text[19];
-        char *out = digits(text, day.year(), 4);
+    if (day.isValid() && at.isValid() && year > 0 && year <= 9999) {
+        out = digits(out, year, 4);
         *out++ = '-';
-        out = digits(out, day.month(), 2);
+        out = digits(out, month, 2);
         *out++ = '-';
-        out = digits(out, day.day(), 2);
+        out = digits(out, dayOfMonth, 2);
         *out++ = 'T';
         out = digits(out, at.hour(), 2);
         *out++ = ':';
         out = digits(out, at.minute(), 2);
         *out++ = ':';
-        digits(out, at.second(), 2);
-        return QByteArray(text, sizeof text);
+        return digits(out, at.second(), 2);
     }
-    return day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T' +
-           at.toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    const QByteArray text = day.toString(QStringLiteral("yyyy-MM-dd")).toLatin1() + 'T' +
+                            at.toString(QStringLiteral("HH:mm:ss")).toLatin1();
+    const qsizetype length = qMin<qsizetype>(text.size(), kMomentLength * 2);
+    std::memcpy(out, text.constData(), std::size_t(length));
+    return out + length;
 }
 
 } // namespace
@@ -137,7 +145,7 @@ bool writeLines(const QVector<RingRow> &rows, const ScalingTimeline &scaling, Si
     lines.reserve(kWriteChunk + 1024);
     RowScaling inForce{};
     for (int i = 0; i < rows.size(); ++i) {
-        if (progress && i % kProgressEvery == 0 && !progress(i, rows.size())) {
+        if (progress && i % kExportProgressEvery == 0 && !progress(i, rows.size())) {
             cancelled = true;
             return false;
         }
@@ -203,38 +211,87 @@ QByteArray csvLine(const RingRow &row, qint32 utcOffset)
 
 void appendCsvLine(QByteArray &out, const RingRow &row, qint32 utcOffset, const RowScaling *scaling)
 {
-    out += momentText(row.date, row.time);
+    // The line is put together here and handed over in one piece: appending
+    // field by field cost a fifth of the line.
+    char line[kLineRoom];
+    char *end = writeMoment(line, row.date, row.time);
     // "+hh:mm": the same shape for every offset, UTC's included.
     // Room for any offset a damaged row may hold, the most negative included.
     const long long minutes = std::llabs(static_cast<long long>(utcOffset)) / 60;
+    *end++ = utcOffset < 0 ? '-' : '+';
     if (minutes / 60 < 100) {
-        char offset[6] = {utcOffset < 0 ? '-' : '+'};
-        digits(offset + 1, int(minutes / 60), 2);
-        offset[3] = ':';
-        digits(offset + 4, int(minutes % 60), 2);
-        out.append(offset, sizeof offset);
+        end = digits(end, int(minutes / 60), 2);
     } else {
-        char offset[32];
-        std::snprintf(offset, sizeof offset, "%c%02lld:%02lld", utcOffset < 0 ? '-' : '+',
-                      minutes / 60, minutes % 60);
-        out += offset;
+        end = std::to_chars(end, end + 24, minutes / 60).ptr;
     }
+    *end++ = ':';
+    end = digits(end, int(minutes % 60), 2);
     for (int k = 0; k < kRecordedValueCount; ++k) {
-        out += ',';
+        *end++ = ',';
         if (row.missing & (1u << k))
             continue;
         const ChannelScaling *channel = scaling && k < kScaledChannels ? (*scaling)[k] : nullptr;
         // The rings hold the instrument's integers; anything else is written as it is.
         const float value = row.values[k];
         if (channel && value == std::trunc(value) && std::fabs(value) < kLargestExactInteger)
-            appendEngineeringText(out, qint64(value), channel->decimals);
+            end = writeEngineeringText(end, qint64(value), channel->decimals);
         else
-            appendSingleText(out, value);
+            end = writeSingleText(end, value);
     }
-    out += ',';
+    *end++ = ',';
     if (row.quality)
-        out += QByteArray::number(*row.quality);
-    out += kCsvLineEnd;
+        end = std::to_chars(end, end + 8, *row.quality).ptr;
+    for (const char *c = kCsvLineEnd; *c; ++c)
+        *end++ = *c;
+    out.append(line, end - line);
+}
+
+CsvFileWriter::CsvFileWriter(const QString &path) : m_file(path)
+{
+    m_lines.reserve(kWriteChunk + 1024);
+}
+
+bool CsvFileWriter::open()
+{
+    if (!m_file.open(QIODevice::WriteOnly))
+        return false;
+    m_lines = csvFileHead();
+    return true;
+}
+
+bool CsvFileWriter::add(const RingRow &row)
+{
+    if (!m_written)
+        return false;
+    appendCsvLine(m_lines, row, m_instants.nextOffset(row.date, row.time, row.utcOffset));
+    ++m_rows;
+    return m_lines.size() < kWriteChunk || flush();
+}
+
+bool CsvFileWriter::flush()
+{
+    m_written = m_written && m_file.write(m_lines) == m_lines.size();
+    m_lines.clear();
+    return m_written;
+}
+
+bool CsvFileWriter::commit()
+{
+    if (flush() && m_file.commit())
+        return true;
+    m_written = false;
+    m_file.cancelWriting();
+    return false;
+}
+
+void CsvFileWriter::cancel()
+{
+    m_file.cancelWriting();
+}
+
+QString CsvFileWriter::error() const
+{
+    return QStringLiteral("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString());
 }
 
 ExportResult writeCsv(const QString &path, const QVector<RingRow> &rows,

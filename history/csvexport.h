@@ -1,9 +1,11 @@
 #pragma once
 
+#include "instants.h"
 #include "ringquery.h"
 #include "scalinglog.h"
 
 #include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 #include <QVector>
 
@@ -56,6 +58,10 @@ bool scalesAny(const ScalingTimeline &scaling, const QVector<RingRow> &rows);
 // scales any of them (scalesAny), else the raw form.
 QByteArray csvBody(const QVector<RingRow> &rows, const ScalingTimeline &scaling);
 
+// Rows between two progress reports: often enough for a smooth bar, rarely
+// enough to cost nothing.
+constexpr int kExportProgressEvery = 2048;
+
 // Told the rows written so far and their total; returning false cancels the export.
 using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
 
@@ -64,6 +70,35 @@ struct ExportResult {
     enum Outcome { Written, Cancelled, Failed } outcome = Failed;
     QString error; // why, when Failed
     qint64 rows = 0;
+};
+
+// A CSV file of raw values written row by row, for rows that arrive one at a time: through
+// a temporary file that replaces `path` only at commit(), so that a failed or
+// cancelled export leaves no file and an existing file as it was. Each row's
+// offset from UTC is resolved in the order the rows are added, as writeCsv does.
+class CsvFileWriter
+{
+public:
+    explicit CsvFileWriter(const QString &path);
+    // Starts the file with its head; false, with the reason in error(), when it cannot.
+    bool open();
+    // One row's line, in recording order; false once a write has failed.
+    bool add(const RingRow &row);
+    // Writes what waits and puts the file in place; false, with the reason in error(), when not.
+    bool commit();
+    // Drops what was written: no file, an existing one as it was.
+    void cancel();
+    qint64 rows() const { return m_rows; }
+    QString error() const;
+
+private:
+    bool flush();
+
+    QSaveFile m_file;
+    InstantResolver m_instants;
+    QByteArray m_lines;
+    bool m_written = true;
+    qint64 m_rows = 0;
 };
 
 // Writes `rows` (in recording order; each row's offset from UTC resolved in

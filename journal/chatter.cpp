@@ -10,6 +10,8 @@ namespace
 
 constexpr qint64 kWindowSeconds = kChatterWindow.count();
 constexpr qint64 kHourSeconds = 3600;
+constexpr qint64 kMemorySeconds =
+    std::chrono::duration_cast<std::chrono::seconds>(kChatterMemory).count();
 
 QString stateWord(bool on)
 {
@@ -47,15 +49,17 @@ std::vector<Event> ChatterFilter::change(const StateChange &change, const QDateT
             s.recent.pop_front();
     }
     s.recent.push_back(when);
+    // A state that chattered within the hour journals from the budget, its
+    // first changes of a burst included; when it is spent, the change is held
+    // back and the state counted as chattering again.
+    if (calmedLately(s, when) && !mayJournal(when)) {
+        startChattering(s, when, 1);
+        return {};
+    }
     if (int(s.recent.size()) < kChatterChanges)
         return {changeEvent(change, when)};
 
-    s.chattering = true;
-    s.recent.clear();
-    s.periodStart = when;
-    s.unsummarised = when;
-    s.changesInPeriod = 0;
-    s.unsummarisedChanges = 0;
+    startChattering(s, when, 0);
     s.total = kChatterChanges;
     const QString detail = QStringLiteral("抖动 %1 %2 %3 %4")
                                .arg(kChatterChanges)
@@ -75,16 +79,20 @@ std::vector<Event> ChatterFilter::due(const QDateTime &now)
         if (s.periodStart.secsTo(now) < kWindowSeconds)
             continue;
         if (s.changesInPeriod == 0) {
+            // Calm waits for the budget, still chattering: a change meanwhile is counted.
+            if (!mayJournal(now))
+                continue;
             const QString detail = QStringLiteral("%1 %2 抖动结束 共 %3 次")
                                        .arg(stateWord(s.on), singleText(s.value))
                                        .arg(s.total);
             events.push_back(Event{now, stateKind(i), stateName(i), detail});
             s = PerState{};
+            s.calmed = now;
             continue;
         }
         s.periodStart = now;
         s.changesInPeriod = 0;
-        if (!mayJournalSummary(now))
+        if (!mayJournal(now))
             continue;
         events.push_back(summary(i, s, now));
         s.unsummarised = now;
@@ -97,9 +105,12 @@ std::vector<Event> ChatterFilter::reset(const QDateTime &now)
 {
     std::vector<Event> events;
     for (int i = 0; i < kWatchedStates; ++i) {
-        if (m_states[i].chattering && m_states[i].unsummarisedChanges > 0)
+        const bool chattering = m_states[i].chattering;
+        if (chattering && m_states[i].unsummarisedChanges > 0)
             events.push_back(summary(i, m_states[i], now));
+        const QDateTime calmed = chattering ? now : m_states[i].calmed;
         m_states[i] = PerState{};
+        m_states[i].calmed = calmed;
     }
     return events;
 }
@@ -113,19 +124,36 @@ Event ChatterFilter::summary(int index, const PerState &s, const QDateTime &at) 
     return Event{at, stateKind(index), stateName(index), detail};
 }
 
-bool ChatterFilter::mayJournalSummary(const QDateTime &now)
+bool ChatterFilter::mayJournal(const QDateTime &now)
 {
     const QDateTime hourAgo = now.addSecs(-kHourSeconds);
-    while (!m_summaries.empty() && (m_summaries.front() <= hourAgo || m_summaries.back() > now)) {
-        if (m_summaries.back() > now)
-            m_summaries.pop_back();
+    while (!m_budgeted.empty() && (m_budgeted.front() <= hourAgo || m_budgeted.back() > now)) {
+        if (m_budgeted.back() > now)
+            m_budgeted.pop_back();
         else
-            m_summaries.pop_front();
+            m_budgeted.pop_front();
     }
-    if (int(m_summaries.size()) >= kChatterSummariesPerHour)
+    if (int(m_budgeted.size()) >= kChatterEventsPerHour)
         return false;
-    m_summaries.push_back(now);
+    m_budgeted.push_back(now);
     return true;
+}
+
+bool ChatterFilter::calmedLately(const PerState &s, const QDateTime &now)
+{
+    // A clock set back before the calm counts as within the hour.
+    return s.calmed.isValid() && now < s.calmed.addSecs(kMemorySeconds);
+}
+
+void ChatterFilter::startChattering(PerState &s, const QDateTime &when, int counted)
+{
+    s.chattering = true;
+    s.recent.clear();
+    s.periodStart = when;
+    s.unsummarised = when;
+    s.changesInPeriod = counted;
+    s.unsummarisedChanges = counted;
+    s.total = counted;
 }
 
 } // namespace Journal

@@ -166,6 +166,12 @@ void TestCore::singleTextIsShortest_data()
     QTest::newRow("ten million goes to exponent form") << 1e7f << "1E+07";
     QTest::newRow("whole with trailing zeros") << 1200000.0f << "1200000";
     QTest::newRow("single 1/3") << 1.0f / 3.0f << "0.3333333";
+    // The search starts at the shortest digits that read back; past seven it stops at seven.
+    QTest::newRow("eight digits to read back, seven shown") << 123456.79f << "123456.8";
+    QTest::newRow("eight digits to read back, rounded to a whole") << 1.0000001f << "1";
+    QTest::newRow("negative fraction") << -0.37f << "-0.37";
+    QTest::newRow("below the plain digits' smallest") << 9.99e-6f << "9.99E-06";
+    QTest::newRow("fraction just below ten million") << 8388607.5f << "8388608";
 }
 
 void TestCore::singleTextIsShortest()

@@ -2019,6 +2019,78 @@ private slots:
     }
 
     // ---- reading a station back ----
+    // Offsets of instants read in recording order, each row "UTC seconds
+    // after 2026-10-24 00:00:00Z (the day before the autumn change, at
+    // 01:00:00Z on the 25th) -> expected offset", in Europe/Berlin.
+    void localOffsetsAtTheChangesOfTheClocks_data()
+    {
+        QTest::addColumn<QList<qint64>>("instants");
+        QTest::addColumn<QList<int>>("offsets");
+        constexpr qint64 change = 25 * 3600; // 2026-10-25 01:00:00Z
+        QTest::newRow("autumn, from the day before")
+            << QList<qint64>{12 * 3600, change - 1, change, change + 1}
+            << QList<int>{7200, 7200, 3600, 3600};
+        QTest::newRow("autumn, the day's span ending on the change's second")
+            << QList<qint64>{change - 86400, change - 1, change} << QList<int>{7200, 7200, 3600};
+        QTest::newRow("autumn, the day's span ending a second before it")
+            << QList<qint64>{change - 86401, change - 1, change} << QList<int>{7200, 7200, 3600};
+        QTest::newRow("a clock set back across the change")
+            << QList<qint64>{change + 10, change - 1, change} << QList<int>{3600, 7200, 3600};
+        // 2026-03-29 01:00:00Z, 155 days before the autumn change.
+        constexpr qint64 spring = change - 210 * 86400;
+        QTest::newRow("spring") << QList<qint64>{spring - 3600, spring - 1, spring, spring + 60}
+                                << QList<int>{3600, 3600, 7200, 7200};
+    }
+    void localOffsetsAtTheChangesOfTheClocks()
+    {
+        QFETCH(QList<qint64>, instants);
+        QFETCH(QList<int>, offsets);
+        const qint64 dayBefore =
+            QDateTime(QDate(2026, 10, 24), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+        LocalOffsets local;
+        for (int i = 0; i < instants.size(); ++i)
+            QCOMPARE(local.at(dayBefore + instants.at(i)), offsets.at(i));
+    }
+
+    // Rows recorded across the autumn change read back with the local time
+    // and offset each was recorded at.
+    void readsAStationAcrossTheAutumnChange()
+    {
+        const QString file = path(QStringLiteral("change.db"));
+        RecordingStore store(QStringLiteral("change-store"));
+        QVERIFY(store.open(file));
+        const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
+        for (int i = 0; i < 4; ++i) {
+            const QDateTime local = change.addSecs(i - 2).toLocalTime();
+            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(local.date()),
+                                    dayFraction(local.time()), valuesFor(i), std::nullopt,
+                                    local.offsetFromUtc()));
+        }
+        {
+            Historian historian(settings(file, QStringLiteral("CHANGE")),
+                                QStringLiteral("change-fwd"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        QStringList read;
+        QString error;
+        QVERIFY2(readStationRecords(
+                     m_cluster.url() + QStringLiteral("&station=CHANGE"), RecordTable::PvData,
+                     change.addSecs(-3600), change.addSecs(3600),
+                     [&read](const StationRecord &record) {
+                         read << QStringLiteral("%1 %2 %3")
+                                     .arg(dateFromSerial(record.date).toString(Qt::ISODate),
+                                          timeFromFraction(record.time).toString(Qt::ISODate))
+                                     .arg(record.utcOffset.value_or(-1));
+                         return true;
+                     },
+                     nullptr, &error),
+                 qPrintable(error));
+        QCOMPARE(read, (QStringList{"2026-10-25 02:59:58 7200", "2026-10-25 02:59:59 7200",
+                                    "2026-10-25 02:00:00 3600", "2026-10-25 02:00:01 3600"}));
+    }
+
     void readsAStationBack()
     {
         const QString file = path(QStringLiteral("back.db"));

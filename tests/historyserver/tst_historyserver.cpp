@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 using namespace std::chrono_literals;
@@ -232,6 +233,76 @@ private slots:
         QCOMPARE(run.error.count(QLatin1Char('\n')), 1);
         QVERIFY2(run.error.contains(reasonPart), qPrintable(run.error));
         QVERIFY(!QFile::exists(m_dir.filePath(out)));
+    }
+
+    // Rows every 30 s for four hours across the autumn change in Europe/Berlin, each with
+    // the offset it was recorded at: the server's export is the local one,
+    // the repeated hour's two passes included.
+    void exportAcrossTheAutumnChangeIsTheLocalExport()
+    {
+        const QTimeZone berlin("Europe/Berlin");
+        QVERIFY(berlin.isValid());
+        const QString database = m_dir.filePath(QStringLiteral("autumn.db"));
+        const QDateTime first(QDate(2026, 10, 24), QTime(23, 0), Qt::UTC);
+        constexpr int kAutumnRows = 480;
+        {
+            RecordingStore store(QStringLiteral("autumn-store"));
+            QVERIFY(store.open(database));
+            for (int i = 0; i < kAutumnRows; ++i) {
+                const QDateTime at = first.addSecs(30 * i).toTimeZone(berlin);
+                // A known quality: a row without one keeps no offset either,
+                // and the forwarder, in this test's zone, would place it elsewhere.
+                QVERIFY(store.recordRow(
+                    RecordTable::PvData, i + 1, daySerial(at.date()), dayFraction(at.time()),
+                    valuesFor(i), qualityFor(i).value_or(RowQuality::Good), at.offsetFromUtc()));
+            }
+        }
+        ForwarderSettings settings;
+        settings.target = parseHistorianUrl(m_cluster.url());
+        settings.station = QStringLiteral("AUTUMN");
+        settings.databasePath = database;
+        settings.checkInterval = 100ms;
+        {
+            Historian historian(settings, QStringLiteral("autumn-fwd"));
+            historian.start();
+            QTRY_COMPARE_WITH_TIMEOUT(historian.status().state, HistorianStatus::State::Forwarding,
+                                      kWaitMs);
+        }
+        const QStringList berlinTime{QStringLiteral("TZ=Europe/Berlin")};
+        const QStringList range{QStringLiteral("--from"), QStringLiteral("2026-10-25 00:00"),
+                                QStringLiteral("--to"), QStringLiteral("2026-10-25 04:00")};
+        const ProgramRun local =
+            runWithoutDisplay(QStringLiteral(ZELMAR_PROGRAM),
+                              QStringList{QStringLiteral("--export-csv"),
+                                          m_dir.filePath(QStringLiteral("a-local.csv")),
+                                          QStringLiteral("--db"), database} +
+                                  range,
+                              berlinTime);
+        QVERIFY2(local.code == 0, qPrintable(local.error));
+        const ProgramRun server = runWithoutDisplay(
+            QStringLiteral(ZELMAR_PROGRAM),
+            QStringList{QStringLiteral("--export-csv"),
+                        m_dir.filePath(QStringLiteral("a-server.csv")), QStringLiteral("--db"),
+                        m_cluster.url() + QStringLiteral("&station=AUTUMN")} +
+                range,
+            berlinTime);
+        QVERIFY2(server.code == 0, qPrintable(server.error));
+        const QByteArray expected = fileBytes(m_dir.filePath(QStringLiteral("a-local.csv")));
+        QVERIFY(expected.contains("2026-10-25T02:59:30+02:00"));
+        QVERIFY(expected.contains("2026-10-25T02:00:00+01:00"));
+        QCOMPARE(fileBytes(m_dir.filePath(QStringLiteral("a-server.csv"))), expected);
+    }
+
+    // The rows arrive and are written one by one: a file that cannot be
+    // begun at the first row is a write failure (not an empty range), and the
+    // server's rows after it are read and dropped.
+    void exportIntoAMissingFolderFails()
+    {
+        const ProgramRun run = exportTo(QStringLiteral("none/server.csv"), stationSource(), kStart,
+                                        kStart.addSecs(kRows));
+        QCOMPARE(run.code, 6);
+        QVERIFY2(run.error.contains(QStringLiteral("cannot write")), qPrintable(run.error));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("none"))));
     }
 
     // The window reads a station of the historian, chosen in the window.

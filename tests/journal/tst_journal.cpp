@@ -394,7 +394,7 @@ private slots:
         QCOMPARE(given, events);
     }
 
-    // Every state chattering for two hours: at most kChatterSummariesPerHour
+    // Every state chattering for two hours: at most kChatterEventsPerHour
     // summaries an hour, and no change left out of the counts.
     void chatterSummariesBoundedAndCarried()
     {
@@ -430,10 +430,102 @@ private slots:
         // The onset's count takes in the changes journaled one by one before it.
         QCOMPARE(counted, changes);
         for (int hour = 0; hour < 2; ++hour)
-            QVERIFY(summariesPerHour.value(hour) <= kChatterSummariesPerHour);
-        QCOMPARE(summariesPerHour.value(0), kChatterSummariesPerHour);
+            QVERIFY(summariesPerHour.value(hour) <= kChatterEventsPerHour);
+        QCOMPARE(summariesPerHour.value(0), kChatterEventsPerHour);
         // An hour after the first ones the budget is there again.
-        QCOMPARE(summariesPerHour.value(1), kChatterSummariesPerHour);
+        QCOMPARE(summariesPerHour.value(1), kChatterEventsPerHour);
+    }
+
+    // Every state chattering in bursts (six changes a second apart, then three
+    // quiet minutes, so that each burst calms): after the first bursts all
+    // their events come from the hourly budget, however many bursts; and every
+    // change is in the journal, as a single change or in an episode's total.
+    void chatterInBurstsBounded()
+    {
+        ChatterFilter filter;
+        constexpr int kBurstChanges = 6;
+        constexpr int kBurstSeconds = 190;
+        constexpr int kHours = 4;
+        std::array<bool, kWatchedStates> on{};
+        QMap<qint64, int> eventsPerHour;
+        qint64 changes = 0;
+        qint64 singles = 0;
+        qint64 totals = 0;
+        qint64 onsets = 0;
+        const auto take = [&](const std::vector<Event> &events) {
+            static const QRegularExpression total(QStringLiteral("抖动结束 共 (\\d+) 次"));
+            for (const Event &e : events) {
+                ++eventsPerHour[kStart.secsTo(e.when) / 3600];
+                const QRegularExpressionMatch calm = total.match(e.detail);
+                if (calm.hasMatch())
+                    totals += calm.captured(1).toLongLong();
+                else if (e.detail.startsWith(
+                             QStringLiteral("抖动 %1 次/分钟").arg(kChatterChanges)))
+                    ++onsets;
+                else if (!e.detail.startsWith(QStringLiteral("抖动")))
+                    ++singles;
+            }
+        };
+        // The bursts, then two quiet hours in which every state calms.
+        for (int t = 0; t < (kHours + 2) * 3600; ++t) {
+            const QDateTime at = kStart.addSecs(t);
+            if (t < kHours * 3600 && t % kBurstSeconds < kBurstChanges) {
+                for (int i = 0; i < kWatchedStates; ++i) {
+                    on[i] = !on[i];
+                    ++changes;
+                    take(filter.change({i, on[i], false, 0}, at));
+                }
+            }
+            take(filter.due(at));
+        }
+        for (int i = 0; i < kWatchedStates; ++i)
+            QVERIFY(!filter.isChattering(i));
+        QVERIFY(eventsPerHour.value(0) <= kChatterEventsPerHour + kWatchedStates * kChatterChanges);
+        for (int hour = 1; hour < kHours + 2; ++hour)
+            QVERIFY2(eventsPerHour.value(hour) <= kChatterEventsPerHour,
+                     qPrintable(QString::number(eventsPerHour.value(hour))));
+        // An onset's count takes in the changes journaled one by one before it.
+        QCOMPARE(singles + totals - onsets * (kChatterChanges - 1), changes);
+    }
+
+    // A state that stopped chattering journals a change from the budget for
+    // kChatterMemory after it: its onset, then "关闭" (reset) at 10 s; the
+    // other states chatter from then on and spend the budget.
+    void chatterRememberedForAnHour_data()
+    {
+        QTest::addColumn<int>("afterStop");
+        QTest::addColumn<bool>("journaled");
+        QTest::newRow("a second before the hour: held back") << 3599 << false;
+        QTest::newRow("the hour after it: journaled") << 3600 << true;
+    }
+    void chatterRememberedForAnHour()
+    {
+        QFETCH(int, afterStop);
+        QFETCH(bool, journaled);
+        ChatterFilter filter;
+        std::array<bool, kWatchedStates> on{};
+        constexpr int kStop = 10;
+        for (int t = 0; t < kChatterChanges; ++t) {
+            on[0] = !on[0];
+            filter.change({0, on[0], false, 0}, kStart.addSecs(t));
+        }
+        QVERIFY(filter.isChattering(0));
+        QVERIFY(filter.reset(kStart.addSecs(kStop)).empty());
+        int budgeted = 0;
+        for (int t = kStop + 1; t < kStop + afterStop; ++t) {
+            const QDateTime at = kStart.addSecs(t);
+            for (int i = 1; i < kWatchedStates; ++i) {
+                on[i] = !on[i];
+                filter.change({i, on[i], false, 0}, at);
+            }
+            budgeted += int(filter.due(at).size());
+        }
+        QCOMPARE(budgeted, kChatterEventsPerHour);
+        on[0] = !on[0];
+        const std::vector<Event> events =
+            filter.change({0, on[0], false, 0}, kStart.addSecs(kStop + afterStop));
+        QCOMPARE(events.size() == 1, journaled);
+        QCOMPARE(filter.isChattering(0), !journaled);
     }
 
     // ------------------------------------------------ against the simulator
@@ -1114,7 +1206,7 @@ private slots:
         // "打开", four changes, the onset and a summary a minute.
         const std::optional<qint32> newest = m_journal->log().newestId();
         QVERIFY(newest);
-        QVERIFY2(*newest - kNewest <= 1 + kChatterChanges + kChatterSummariesPerHour,
+        QVERIFY2(*newest - kNewest <= 1 + kChatterChanges + kChatterEventsPerHour,
                  qPrintable(QString::number(*newest - kNewest)));
         const std::vector<Event> config =
             m_journal->log().newestEventsOf({EventKind::ConfigWrite}, 1);

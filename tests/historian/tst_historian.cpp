@@ -2062,9 +2062,9 @@ private slots:
         const QDateTime change(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC);
         for (int i = 0; i < 4; ++i) {
             const QDateTime local = change.addSecs(i - 2).toLocalTime();
-            QVERIFY(store.recordRow(RecordTable::PvData, i + 1, daySerial(local.date()),
-                                    dayFraction(local.time()), valuesFor(i), std::nullopt,
-                                    local.offsetFromUtc()));
+            QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(local.date()),
+                              dayFraction(local.time()), valuesFor(i), std::nullopt,
+                              local.offsetFromUtc()));
         }
         {
             Historian historian(settings(file, QStringLiteral("CHANGE")),

@@ -252,9 +252,9 @@ private slots:
                 const QDateTime at = first.addSecs(30 * i).toTimeZone(berlin);
                 // A known quality: a row without one keeps no offset either,
                 // and the forwarder, in this test's zone, would place it elsewhere.
-                QVERIFY(store.recordRow(
-                    RecordTable::PvData, i + 1, daySerial(at.date()), dayFraction(at.time()),
-                    valuesFor(i), qualityFor(i).value_or(RowQuality::Good), at.offsetFromUtc()));
+                QVERIFY(recordRow(store, RecordTable::PvData, i + 1, daySerial(at.date()),
+                                  dayFraction(at.time()), valuesFor(i),
+                                  qualityFor(i).value_or(RowQuality::Good), at.offsetFromUtc()));
             }
         }
         ForwarderSettings settings;

@@ -346,6 +346,13 @@ private slots:
             const QString fromFile = m_dir.filePath(QStringLiteral("window-local.csv"));
             QCOMPARE(recorded.exportCsvTo(fromFile).fault, History::RangeFault::None);
             QCOMPARE(fileBytes(fromServer), fileBytes(fromFile));
+            // The station's scaling comes from the server too: the units the file gives.
+            auto *serverUnits = window.findChild<QLabel *>(QStringLiteral("valueAxisTitle"));
+            auto *fileUnits = recorded.findChild<QLabel *>(QStringLiteral("valueAxisTitle"));
+            QVERIFY(serverUnits && fileUnits);
+            QVERIFY2(serverUnits->text().contains(QStringLiteral("MPa")),
+                     qPrintable(serverUnits->text()));
+            QCOMPARE(serverUnits->text(), fileUnits->text());
         }
 
         // A station the server does not know: nothing drawn, no fault.

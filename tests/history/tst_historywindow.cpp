@@ -214,6 +214,7 @@ private slots:
     void readoutsByTheScalingOfEachRow();
     void mixedUnitsOnOneChart();
     void longUnitNamesNeverWidenTheWindow();
+    void everyCurveBoxCarriesItsCurvesKey();
     void storedEventsStandWhereTheirMomentsWould_data();
     void storedEventsStandWhereTheirMomentsWould();
     void ticksWhereTheirLocalTimesStand_data();
@@ -371,6 +372,26 @@ void TestHistoryWindow::longUnitNamesNeverWidenTheWindow()
                 ->findChild<QLabel *>("valueAxisTitle")
                 ->text()
                 .endsWith(QStringLiteral("(%1/%2)").arg(first, second)));
+}
+
+// Each check box shows its own curve's colour and dash, DA's blue dash included.
+void TestHistoryWindow::everyCurveBoxCarriesItsCurvesKey()
+{
+    Recording recording;
+    recording.record(at(12, 0, 0), RowQuality::Good, 2515);
+    QVERIFY(recording.show(at(11, 59), at(12, 1)));
+    const QVector<Print::LegendEntry> keys = Print::curveLegend({true, true, true, true, true});
+    for (int k = 0; k < keys.size(); ++k) {
+        const QCheckBox *box =
+            recording.window()->findChild<QCheckBox *>(QStringLiteral("curve(%1)").arg(k));
+        QVERIFY(box);
+        const QImage shown =
+            box->icon().pixmap(box->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage key = Print::swatchPicture(keys.at(k), box->iconSize())
+                               .toImage()
+                               .convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(shown == key, qPrintable(keys.at(k).name));
+    }
 }
 
 void TestHistoryWindow::curveBreaksWhereRowsHoldNoValues_data()

@@ -9,6 +9,7 @@
 #include "modbuslink.h"
 #include "poller.h"
 #include "portconnection.h"
+#include "recordingfixture.h"
 #include "ringquery.h"
 #include "scalinglog.h"
 #include "scalingwatch.h"
@@ -18,8 +19,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -85,59 +84,33 @@ void report(const char *name, PollRun run)
                 run.reads, run.failures);
 }
 
-// A full 1-second ring ending at `newest` (seconds after day zero), in one transaction.
-bool fillRing(QSqlDatabase db, qint64 newest)
-{
-    QSqlQuery query(db);
-    if (!db.transaction() || !query.prepare("insert or replace into pv_data values "
-                                            "(?,?,?,?,?,?,?,?,?,?,?)"))
-        return false;
-    for (qint32 id = 1; id <= kRecordRingIds; ++id) {
-        const qint64 second = newest - (kRecordRingIds - id);
-        query.addBindValue(id);
-        query.addBindValue(double(second / 86400));
-        query.addBindValue(double(second % 86400) / 86400.0);
-        for (int k = 0; k < kRecordedValueCount; ++k)
-            query.addBindValue(
-                double(std::lround(300 + 200 * std::sin(second / (600.0 + 97 * k)))));
-        if (!query.exec())
-            return false;
-    }
-    query.prepare("update sl_void set newest_pv = ?, newest_pv_copy = ?");
-    query.addBindValue(kRecordRingIds);
-    query.addBindValue(kRecordRingIds);
-    return query.exec() && db.commit();
-}
-
 int benchCsv()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Rdatabj.db");
-    const qint64 newest = qint64(daySerial(QDate(2026, 12, 7))) * 86400 + 12 * 3600;
-    {
-        RecordingStore store("bench-scaling");
-        if (!store.open(path) || !fillRing(store.database(), newest) ||
-            !prepareScalingTables(store.database()))
-            return 1;
-        // Every channel scaled from the ring's start, the decimal point of
-        // channel 1 changed half-way: the lookups an export really makes.
-        const auto at = [&](qint64 second) { return dateTimeOf(double(second) / 86400); };
-        QVector<ScalingEntry> entries;
-        for (int ch = 0; ch < kScaledChannels; ++ch)
-            entries << ScalingEntry{at(newest - kRecordRingIds), ch,
-                                    ChannelScaling{0, 1, 13000, -2000, QStringLiteral("°C")}};
-        entries << ScalingEntry{at(newest - kRecordRingIds / 2), 0,
-                                ChannelScaling{0, 2, 13000, -2000, QStringLiteral("°C")}};
-        if (!appendScalingEntries(store.database(), entries))
-            return 1;
-        store.close();
-    }
+    // A full 1-second ring ending at noon, written beside the store's connection.
+    RecordingFixture fixture(QStringLiteral("bench-scaling"));
+    const qint64 newest = RecordingFixture::noon();
+    if (!fixture.isReady() || !fixture.fillRing(kRecordRingIds, kRecordRingIds, newest) ||
+        !prepareScalingTables(fixture.db()))
+        return 1;
+    // Every channel scaled from the ring's start, the decimal point of
+    // channel 1 changed half-way: the lookups an export really makes.
+    const auto at = [&](qint64 second) { return dateTimeOf(double(second) / 86400); };
+    QVector<ScalingEntry> entries;
+    for (int ch = 0; ch < kScaledChannels; ++ch)
+        entries << ScalingEntry{at(newest - kRecordRingIds), ch,
+                                ChannelScaling{0, 1, 13000, -2000, QStringLiteral("°C")}};
+    entries << ScalingEntry{at(newest - kRecordRingIds / 2), 0,
+                            ChannelScaling{0, 2, 13000, -2000, QStringLiteral("°C")}};
+    if (!appendScalingEntries(fixture.db(), entries))
+        return 1;
+    fixture.store().close();
+    const QString path = fixture.path();
     RingReader reader("bench-scaling-reader");
     if (reader.open(path) != RingReader::OpenResult::Opened)
         return 1;
     const double from = double(newest - (kRecordRingIds - 1)) / 86400;
     const double to = double(newest) / 86400;
-    const QString csv = dir.filePath("ring.csv");
+    const QString csv = fixture.folder() + QStringLiteral("/ring.csv");
     History::RangeExport done;
     double ms[2] = {};
     const History::CsvValues kinds[2] = {History::CsvValues::Raw, History::CsvValues::Engineering};

@@ -72,6 +72,13 @@ if [ "$(id -u)" -eq 0 ]; then
     chmod 0777 "$work"
     chmod 0666 "$(readlink -f "$work/tty")"
 fi
+# A build inside a folder closed to others (a tree unpacked under mktemp -d)
+# is out of nobody's reach: the recorder runs from a copy in the work folder.
+recorder_program="$build/zelmar"
+if [ "${#as_user[@]}" -gt 0 ] && ! setpriv "${as_user[@]}" test -x "$recorder_program"; then
+    cp "$build/zelmar" "$work/zelmar"
+    recorder_program="$work/zelmar"
+fi
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 # PR_SET_MDWE (65) with PR_MDWE_REFUSE_EXEC_GAIN (1): what MemoryDenyWriteExecute= sets.
 cat > "$work/mdwe.py" << 'PY'
@@ -86,7 +93,7 @@ PY
 env "${env_args[@]}" ZELMAR_PORT_1="$work/tty" QT_QPA_PLATFORM=offscreen \
     strace -f -qq -o "$work/calls" \
     setpriv "${as_user[@]}" --no-new-privs --inh-caps=-all --bounding-set=-all \
-    /usr/bin/python3 "$work/mdwe.py" "$work/recorder.pid" "$build/zelmar" --record --port 1 --address 1 --baud 9600 --parity none \
+    /usr/bin/python3 "$work/mdwe.py" "$work/recorder.pid" "$recorder_program" --record --port 1 --address 1 --baud 9600 --parity none \
     --db "$work/rec.db" --web "127.0.0.1:$port" > "$work/recorder.log" 2>&1 &
 tracer=$!
 for _ in $(seq 100); do [ -s "$work/recorder.pid" ] && break; sleep 0.1; done
